@@ -1,0 +1,27 @@
+// Tone and colour tables, histogram, means and the automatic white-balance measurement.
+#pragma once
+
+#include "ezcam.h"
+
+// Table builders; n is 256 (the saturation table gets n * n entries).
+void __matrix_gamma(int value, unsigned char* table, int n);
+void __matrix_contrast(int value, unsigned char* table, int n);
+void __matrix_stretch(int low, int high, unsigned char* table, int n);
+void __matrix_saturation(int value, unsigned char* table, int n);
+void __matrix_channel(int value, unsigned char* table, int n);
+
+// Histogram blocks of 258 ints (256 bins, low bound, high bound) at image->extra.
+constexpr int kHistogramBlock = 258;
+constexpr int kHistogramLow = 256;
+constexpr int kHistogramHigh = 257;
+// Fills the statistics area; 0, or -3 for a null image.
+int __calc_histogram(_ezImage* image);
+
+// Mean of the first width * height samples (high bytes of 16-bit samples).
+float __calc_gray(_ezImage* image);
+// Writes the channel means into channel_mean (and turns 0 bytes into 1); 0.
+int __calc_avg(_ezImage* image, int mode);
+// Measures a decoded image and writes three channel gains; 0, or -1.
+int __white_balance(_ezImage* image, int* gains);
+// Gains from the pixels whose mask value is non-zero; 0, or -1.
+int _color_temperature(_ezImage* image, _ezImage* mask, int* gains);
