@@ -1,0 +1,436 @@
+// CamBayer: the base implementation of the camera interface. Model classes
+// derive from it, fill its tables and limits in their constructors (or in
+// _claim_device) and replace the few operations where their hardware differs.
+#pragma once
+
+#include <sys/time.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "CamBase.h"
+#include "models/tables.h"
+#include "processing/calibration.h"
+#include "processing/image_record.h"
+#include "usb/usb.h"
+
+// One sensor parameter.
+struct SensorSetting {
+    uint16_t value = 0;
+    uint16_t min = 0;
+    uint16_t max = 0;  // resolution and pixel clock: number of entries (exclusive)
+    uint16_t step = 0;
+    uint16_t def = 0;  // used by _default
+    uint8_t supported = 0;
+    EZURB urb{};                  // the control request last built for this parameter
+    const void* table = nullptr;  // resolution: ResolutionEntry[]; pixel clock: PixelClockEntry[]
+};
+
+// One 8-bit processing setting with its live table (read by the frame
+// pipeline) and its staged table (written by the setter).
+struct SoftWareValue {
+    uint8_t value = 0;
+    uint8_t min = 0;
+    uint8_t max = 0;
+    uint8_t step = 0;
+    uint8_t supported = 0;
+    uint8_t changed = 0;  // lut2 holds a table not yet copied into lut
+    unsigned char* lut = nullptr;
+    unsigned char* lut2 = nullptr;
+    std::unique_ptr<unsigned char[]> block;  // owns lut and lut2
+
+    // One block holding both tables of `entries` bytes: lut, then lut2.
+    void allocate(size_t entries);
+};
+
+// Behaviour tied to the USB product rather than to the model class; looked
+// up in one table when the device is opened.
+struct ProductQuirks {
+    bool retimeSendsExposure = false;    // base re-timing writes the exposure register at once
+    bool deferPixelClock = false;        // pixel-clock request waits for the next frame read
+    bool regainAfterResolution = false;  // gain written again after an immediate resolution change
+    bool noLongExposureRestart = false;  // long-exposure restart refused
+    uint16_t restartPauseMs = 0;         // pause between stop and restart of a long exposure
+    bool reportsIdsAtOpen = false;       // prints its ids at open instead of reading the version
+};
+const ProductQuirks& productQuirks(uint16_t vendor, uint16_t product);
+
+class CamBayer : public CamBase {
+public:
+    CamBayer();
+    ~CamBayer() override;
+    CamBayer(const CamBayer&) = delete;
+    CamBayer& operator=(const CamBayer&) = delete;
+
+    // Serialises settings against the frame boundary. The call surface holds
+    // it around every operation except frame reads and frame processing,
+    // which take it themselves for all but the bulk transfer, so a setter
+    // never waits for a whole exposure.
+    std::unique_lock<std::recursive_mutex> lockSettings() {
+        return std::unique_lock<std::recursive_mutex>(settingsMutex);
+    }
+
+    // ---- USB transport ----
+    int __open_driver(std::shared_ptr<usb::Device> device) override;
+    int _claim_device() override;
+    int _sumbit_ctl_urb(uint32_t timeout, uint32_t attempts, EZURB* urb) override;
+    int _read_bulk_data(unsigned char* buffer, int length, int* received) override;
+    int _delay(int milliseconds) override;
+    int _sensor_suspend() override;
+    int _sensor_resume() override;
+
+    // ---- Identity ----
+    const char* _name() override;
+    int _body() override;
+    int _head() override;
+    int _state() override;
+    void _set_state(int state) override;
+    int _idproduct() override;
+    int _idvendor() override;
+    int _bcddevice() override;
+    int _bcdusb() override;
+    int _versions(int* version) override;
+    int _channles() override;
+    int _bayer() override;
+
+    // ---- Sensor control ----
+    int _default() override;
+    int _set_resolution(int index, bool sendNow) override;
+    int _resolution() override;
+    int _resolution_count() override;
+    const char* _resolution_string_at_index(int index) override;
+    int _resolution_width_at_index(int index) override;
+    int _resolution_height_at_index(int index) override;
+    int _set_pixsclock(int index) override;
+    int _pixsclock() override;
+    int _pixsclock_count() override;
+    const char* _pixsclock_string_at_index(int index) override;
+    int _set_analog_gain(int gain) override = 0;  // every model maps its own register
+    int _analog_gain_range(int* min, int* max, int* step) override;
+    int _analog_gain() override;
+    void _retime() override;
+    int _set_exposure(float milliseconds) override;
+    int _exposure_range(float* min, float* max, float* step) override;
+    float _exposure() override;
+    int _restart_exposure() override;
+    int _restart_state() override;
+    int _raw_size(int* width, int* height) override;
+    int _raw_depth_state(int clock) override;
+    int _raw_depth() override;
+    int _set_raw_depth(int bits) override;
+
+    // ---- Frames ----
+    int _raw_data(unsigned char* buffer, int size) override;
+    int _raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, int size) override;
+    int _raw2image(unsigned char* raw, unsigned char* image, bool crop) override;
+
+    // ---- Black level, region of interest ----
+    int _set_blacklevel(int level) override;
+    int _blacklevel() override;
+    int _blacklevel_range(int* min, int* max, int* step) override;
+    int _set_roi(int x, int y, int width, int height) override;
+    int _roi(int* x, int* y, int* width, int* height) override;
+    int _set_roi_state(bool on) override;
+    int _roi_state(bool* on) override;
+
+    // ---- Information memory ----
+    int _wmem_inf(char* data, int length) override;
+    int _rmem_inf(char* data, int length) override;
+
+    // ---- Model features: not offered by the base camera (-4) ----
+    int _set_edge_inhibition(bool on) override;
+    int _edge_inhibition(bool* on) override;
+    int _set_gpio(int line, bool on) override;
+    int _gpio(int line, bool* on) override;
+    int _set_cooled(bool on) override;
+    int _cooled(bool* on) override;
+    int _temperature(float* celsius) override;
+    int _set_sharpness(int value) override;
+    int _sharpness() override;
+    int _sharpness_range(int* min, int* max, int* step) override;
+    int _set_denoise(int value) override;
+    int _denoise() override;
+    int _denoise_range(int* min, int* max, int* step) override;
+    int _set_hdr(bool on) override;
+    int _hdr(bool* on) override;
+
+    // ---- Processing settings ----
+    void _set_gamma(int value) override;
+    int _gamma() override;
+    int _gamma_range(int* min, int* max, int* step) override;
+    int _set_gamma(int value, int channel) override;
+    int _gamma(int channel) override;
+    int _gamma_range(int* min, int* max, int* step, int channel) override;
+    void _set_contrast(int value) override;
+    int _contrast() override;
+    int _contrast_range(int* min, int* max, int* step) override;
+    void _set_saturation(int value) override;
+    int _saturation() override;
+    int _saturation_range(int* min, int* max, int* step) override;
+    void _set_digital_gain(int gain0, int gain1, int gain2) override;
+    int _digital_gain(int* gain0, int* gain1, int* gain2) override;
+    int _digital_gain_range(int* min, int* max, int* step) override;
+    void _set_flip(int code) override;
+    int _flip() override;
+    void _set_rotate(int code) override;
+    int _rotate() override;
+    void _set_monochrome(bool on) override;
+    int _monochrome(bool* on) override;
+    void _set_color_enhancement(bool on) override;
+    int _color_enhancement(bool* on) override;
+    void _set_autoexposure(bool on) override;
+    int _autoexposure(bool* on) override;
+    void _set_aetarget(int target) override;
+    int _aetarget() override;
+    int _aetarget_range(int* min, int* max, int* step) override;
+    void _set_histogram(bool on) override;
+    int _histogram(bool* on) override;
+    int _set_stretch(int low, int high, bool automatic) override;
+    int _stretch(int* low, int* high, bool* automatic) override;
+    int _stretch_range(int* min, int* max, int* step) override;
+    int _set_stretch(int low, int high, bool automatic, int channel) override;
+    int _stretch(int* low, int* high, bool* automatic, int channel) override;
+    int _stretch_range(int* min, int* max, int* step, int channel) override;
+
+    // ---- Parameter sets ----
+    int _current_params(std::string directory) override;
+    int _save_params(int index, std::string directory) override;
+    int _load_params(int index, std::string directory) override;
+
+    // ---- Calibration ----
+    int _ff_state(bool* on) override;
+    void _set_ff_state(bool on) override;
+    void _calc_defect_correction() override;
+    int _set_dc_state(bool on) override;
+    int _dc_state(bool* on) override;
+    void _blackfield() override;
+    int _set_blackfield_state(bool on) override;
+    int _blackfield_state(bool* on) override;
+    int _calc_flat_field(unsigned char* raw, bool flag) override;
+
+    // ---- Automatic exposure, gain, white balance ----
+    int _calc_white_balance(unsigned char* frame, __IMG_RECT* rect) override;
+    int _white_balance(bool* on) override;
+    int _calc_auto_exposure(_ezImage* frame, int interval) override;
+    int _calc_auto_gain(_ezImage* image, int interval) override;
+
+    // ---- Still capture ----
+    void _set_snap_format(int format) override;
+    int _snap_format(int* format) override;
+    int _saveimage(std::string path, int resolution) override;
+    int _savefile(unsigned char* buffer, std::string path, int format) override;
+    int _callback_save_iamge(std::string path, int resolution, EzSnapCallback callback) override;
+
+    // ---- Measurement, fluorescence guide, the rest ----
+    int _pt_gray(int x, int y, _ezImage* image) override;
+    int _fluorescence_guide(int type, int value) override;
+    int _set_shift_operator(int value) override;
+    int _shift_operator() override;
+    int _shift_operator_range(int* min, int* max, int* step) override;
+    int _set_filter(bool on) override;
+    int _get_filter(bool* on) override;
+    int _update_firmware(std::string file) override;
+    int _extern_snap() override;
+    int _fluorescence(_ezImage* frame, int interval) override;
+
+    // ---- Frame pipeline stages ----
+    int _gray_image_process(_ezImage* image) override;
+    int _mono_image_process(_ezImage* image) override;
+    int _colr_image_process(_ezImage* image) override;
+    void _image_stretch(_ezImage* image) override;
+    void _image_fladfield(_ezImage* image) override;
+    void _swap_software(SoftWareValue* setting, int length) override;
+    void _init_save_image(_ezImage* image) override;
+
+protected:
+    // ---- Frame reader shape --------------------------------------------
+    // _raw_data is one procedure for every model: plan the transfer, check
+    // the caller's buffer, send pending requests, read, acknowledge, check
+    // the framing, write the image record, shape the samples, apply the
+    // region of interest, run automatic exposure, finish. A model family
+    // supplies the steps that differ through these hooks and the data below.
+
+    // One frame transfer as a family frames it.
+    struct FramePlan {
+        int width = 0;         // geometry written into the image record
+        int height = 0;
+        int depth = 8;         // bits per sample of the record
+        int offset = 0;        // where the transfer lands: 0 (header first) or headLen
+        uint32_t length = 0;   // bytes asked from the bulk pipe
+        uint64_t needed = 0;   // extra buffer bytes the family's steps touch (0: none)
+        int received = 0;      // bytes the transfer delivered (at most length)
+    };
+    // Geometry and transfer length. Base: header first, width x height at the
+    // current depth plus the header, lowered to whole packets.
+    virtual void framePlan(FramePlan& plan);
+    // Requests due before the read: a pending resolution, a deferred clock.
+    virtual void sendPending();
+    // Framing of the received transfer: 0 good, 1 good and the camera asks
+    // for a capture, -3 no frame. Base: header marker, no run into the next
+    // frame.
+    virtual int frameCheck(unsigned char* buffer, const FramePlan& plan);
+    // Samples to their final form in place (byte order, binning). Base:
+    // 16-bit samples to host order.
+    virtual void frameShape(_ezImage* image);
+    // Steps after automatic exposure (defects, black field); gets and
+    // returns the result.
+    virtual int frameFinish(_ezImage* image, int result);
+
+    // When a requested region is programmed into the sensor instead of cut
+    // out in memory, and whether the frame that programs it is dropped.
+    struct RoiRule {
+        enum When : uint8_t { FirstResolution, FullWidth, Always } when = FirstResolution;
+        uint16_t fullWidth = 0;  // stored width that counts as full (FullWidth)
+        bool dropFrame = true;   // the programming frame reports -3
+    };
+    RoiRule roiRule;
+    bool acknowledgeFrames = true;  // send urbFrameRequest after every bulk read
+    int aeInterval = 3;             // frames between automatic-exposure steps
+
+    // ---- Helpers for models --------------------------------------------
+    const ResolutionEntry* resolutionEntry(int index) const;  // null when out of range
+    const PixelClockEntry* clockEntry(int index) const;
+    // Builds a host-to-device vendor request (no data stage).
+    static void buildRequest(EZURB& urb, uint8_t request, uint16_t value, uint16_t index);
+    // Sends with time-out 1000 and one attempt.
+    int sendRequest(EZURB& urb);
+    // Builds and sends a sensor register write (request 0xb7) in setting.urb.
+    int writeRegister(SensorSetting& setting, uint16_t reg, uint16_t value);
+    // The analog-gain contract: clamp to analogGain min..max, write the
+    // mapped value to regAnalogGain, store the clamped gain; 0.
+    int applyAnalogGain(int gain, uint16_t (*toRegister)(int gain));
+    // modelName := display; name := display + ('0' + counter); counter + 1.
+    void setDisplayName(const std::string& display, int& counter);
+    // Computes lineLength and pixelRate from the tables in force.
+    void loadTiming();
+
+    // Re-timing of the families whose exposure travels as a total line
+    // count in the resolution and pixel-clock requests: the total across
+    // periods is scaled to the new timing, clamped, split into remainder
+    // lines and periods (register writes built, not sent) and carried in
+    // both requests (index: low 16 bits, value high byte: bits 16..23).
+    struct ExposureLimits {
+        uint8_t mode;             // resolution mode code
+        uint16_t exposureMax;     // lines per period in that mode
+        int32_t longExposureMax;  // periods allowed, or -1 to keep
+    };
+    uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength);
+
+    // Milliseconds a bulk read may wait: generous against the exposure, so
+    // a stopped or unplugged camera frees the reading thread.
+    unsigned readTimeoutMs();
+
+    ProductQuirks quirks;  // set when the device is opened
+
+    // ---- Fields ----------------------------------------------------------
+public:
+    // Device.
+    uint16_t bcdUsb = 0;
+    uint16_t idVendor = 0;
+    uint16_t idProduct = 0;
+    uint16_t bcdDevice = 0;
+    std::shared_ptr<usb::Device> usbDevice;     // owned; closed by the destructor
+    std::shared_ptr<usb::Device> usbInterface;  // the claimed interface; null when not claimed
+
+    // Identity and sizes.
+    std::string name = "kvdt";
+    std::string modelName;
+    int32_t headLen = 512;
+    int32_t packetLen = 512;
+    int32_t bodyLen = 0;
+    int32_t state = 0;  // 0 idle, 1 streaming, 3 removed
+    int32_t aeState = 0;
+    int32_t lineLength = 0;
+    int32_t pixelRate = 0;
+    int32_t channels = 3;
+    int32_t bayerPattern = 0;
+
+    // Request codes and sensor registers.
+    uint16_t reqResolution = 0xb4;
+    uint16_t reqPixelClock = 0xb5;
+    uint16_t reqRawDepth = 0xb9;
+    uint16_t regAnalogGain = 0x35;
+    uint16_t regExposure = 9;
+    uint16_t regLongExposure = 0;
+    uint16_t regBlackLevel = 2;
+
+    // Sensor settings.
+    SensorSetting resolution;
+    SensorSetting pixelClock;
+    SensorSetting rawDepth;
+    SensorSetting analogGain;
+    SensorSetting exposure;
+    SensorSetting longExposure;
+    SensorSetting blackLevel;
+    EZURB urbFrameRequest{};
+    EZURB urbRoiOrigin{};  // value x, index y
+    EZURB urbRoiSize{};    // value width + 8, index height + 8
+    uint8_t roiRequested = 0;
+    uint8_t roiActive = 0;
+    uint8_t resolutionPending = 0;
+    uint8_t pixelClockPending = 0;
+
+    // Defects.
+    int32_t defectCount = 0;
+    int32_t defectCapacity = 8192;
+    std::unique_ptr<_ezPoint[]> defectPoints;
+
+    // Geometry and still capture.
+    uint8_t flip = 0;
+    uint8_t rotate = 0;
+    int16_t snapFormat = 8;
+    uint16_t snapResolution = 0;
+    uint16_t snapWidth = 0;
+    uint16_t snapHeight = 0;
+
+    // Switches.
+    uint8_t monochrome = 0;
+    uint8_t autoExposure = 0;
+    uint8_t flatFieldOn = 0;
+    uint8_t flatFieldNew = 0;
+    uint8_t histogramOn = 0;
+    uint8_t colorEnhancement = 0;
+    uint8_t snapRequest = 0;
+    uint8_t defectCalcRequest = 0;
+    uint8_t defectCorrectionOn = 0;
+    uint8_t coolerOn = 0;
+    std::string snapPath;
+
+    // Processing settings.
+    SoftWareValue contrast;
+    SoftWareValue saturation;
+    SoftWareValue digitalGain[3];
+    SoftWareValue aeTarget;
+    SoftWareValue stretch[3];
+    SoftWareValue gamma[3];
+    ImagePtr flatFieldReference;
+    ImagePtr flatFieldScaled;
+    uint32_t bulkPipe = 1;
+
+    // Black field, fluorescence guide, cooled models.
+    uint8_t blackFieldOn = 0;
+    uint8_t fluoGuideOn = 0;
+    uint8_t fluoGuideEnd = 0;
+    double agHistory[2] = {0.0, 0.0};
+    int32_t fluoParam = 1;
+    uint8_t fluoParamSet = 0;
+    int32_t shiftOperator = 0;
+    EzSnapCallback snapCallback = nullptr;
+    int32_t lastExposure = 0;
+    timeval lastFrameTime{};
+    int32_t firmwareVersion = 0;
+
+    // Asynchronous frame request.
+    uint8_t asyncPending = 0;
+    EzFrameCallback asyncCallback = nullptr;
+    unsigned char* asyncBuffer = nullptr;
+    int32_t asyncSize = 0;
+
+private:
+    std::recursive_mutex settingsMutex;
+    int regionOrProgram(_ezImage* image);
+    void clampRegion(int x, int y, int width, int height);
+};
