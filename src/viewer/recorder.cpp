@@ -22,6 +22,8 @@ extern "C" {
 namespace {
 
 constexpr AVPixelFormat kCodedFormat = AV_PIX_FMT_YUV420P;
+// Bytes the converter may read beyond its input (32 seen with small frames).
+constexpr size_t kReadSlack = 64;
 
 std::string averrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -202,7 +204,8 @@ bool ezRecorder::OpenRecorder(const std::string& path, int width, int height, in
     frame->colorspace = encoder->colorspace;
     rc = av_frame_get_buffer(frame.get(), 0);
     if (rc < 0) return failed("cannot allocate a frame", rc);
-    if (!prepareAdaptor(width, height, width, height)) return failed("cannot create the converter");
+    if (!prepareAdaptor(codedWidth, codedHeight, codedWidth, codedHeight))
+        return failed("cannot create the converter");
 
     rc = avformat_write_header(videoWriter.get(), nullptr);
     if (rc < 0) return failed("cannot write the movie header", rc);
@@ -217,9 +220,13 @@ bool ezRecorder::prepareAdaptor(int sourceWidth, int sourceHeight, int placedWid
     const Geometry wanted{sourceWidth, sourceHeight, placedWidth, placedHeight};
     if (adaptor && adaptorFrom == wanted) return true;
     adaptorFrom = {};
+    // A source of the encoded size has even sides, and its chroma is taken from
+    // pixel pairs. Any other is scaled; its chroma is then taken per pixel, as
+    // pairs would mix in the next row's first pixel when the width is odd.
+    const bool exact = placedWidth == sourceWidth && placedHeight == sourceHeight;
+    const int flags = SWS_BICUBIC | (exact ? 0 : SWS_FULL_CHR_H_INP);
     adaptor.reset(sws_getContext(sourceWidth, sourceHeight, AV_PIX_FMT_RGB24, placedWidth,
-                                 placedHeight, kCodedFormat, SWS_BICUBIC, nullptr, nullptr,
-                                 nullptr));
+                                 placedHeight, kCodedFormat, flags, nullptr, nullptr, nullptr));
     if (!adaptor) return false;
     // Full-range RGB in, limited-range BT.709 out, as the track is tagged.
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
@@ -232,55 +239,63 @@ bool ezRecorder::prepareAdaptor(int sourceWidth, int sourceHeight, int placedWid
     return true;
 }
 
-bool ezRecorder::convert(const unsigned char* rgb, int sourceWidth, int sourceHeight) {
-    // Place the picture: at its own size when it has the movie's, else as
-    // large as fits with its own aspect, centred on black. Even offsets keep
-    // the chroma planes aligned with the luma plane.
-    int placedWidth = pictureWidth, placedHeight = pictureHeight, x = 0, y = 0;
-    const bool fits = sourceWidth == pictureWidth && sourceHeight == pictureHeight;
-    if (!fits) {
-        if (int64_t{sourceWidth} * pictureHeight >= int64_t{sourceHeight} * pictureWidth)
-            placedHeight = static_cast<int>(
-                std::max<int64_t>(1, int64_t{sourceHeight} * pictureWidth / sourceWidth));
+void ezRecorder::stage(const unsigned char* pixels, int width, int height, int channels,
+                       int stagedWidth, int stagedHeight) {
+    const size_t rowBytes = size_t(stagedWidth) * 3;
+    const size_t inRowBytes = size_t(width) * channels;
+    staged.resize(rowBytes * stagedHeight + kReadSlack);
+    unsigned char* const first = staged.data();
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* in = pixels + y * inRowBytes;
+        unsigned char* row = first + y * rowBytes;
+        if (channels == 3)
+            std::memcpy(row, in, inRowBytes);
         else
-            placedWidth = static_cast<int>(
-                std::max<int64_t>(1, int64_t{sourceWidth} * pictureHeight / sourceHeight));
-        x = (pictureWidth - placedWidth) / 2 & ~1;
-        y = (pictureHeight - placedHeight) / 2 & ~1;
+            for (int x = 0; x < width; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = in[x];
+        for (int x = width; x < stagedWidth; ++x) std::memcpy(row + 3 * x, row + 3 * (width - 1), 3);
+    }
+    for (int y = height; y < stagedHeight; ++y)
+        std::memcpy(first + y * rowBytes, first + (height - 1) * rowBytes, rowBytes);
+}
+
+bool ezRecorder::convert(const unsigned char* pixels, int width, int height, int channels) {
+    AVFrame* out = frame.get();
+    const bool movieSize = width == pictureWidth && height == pictureHeight;
+    // Every frame is staged as RGB in memory of our own, as the converter
+    // reads a few dozen bytes beyond the end of its input. Grey frames become
+    // RGB with R = G = B. Odd sides, which 4:2:0 chroma cannot hold, are padded
+    // by one column or row repeating the picture's edge, never scaled: the
+    // picture keeps its shape and every pixel, and a player shows one repeated
+    // line at the right or bottom edge.
+    const int sourceWidth = movieSize ? out->width : width;
+    const int sourceHeight = movieSize ? out->height : height;
+    stage(pixels, width, height, channels, sourceWidth, sourceHeight);
+
+    // A frame of another size is placed as large as fits with its own aspect,
+    // centred on black. Even offsets keep the chroma planes aligned with luma.
+    int placedWidth = out->width, placedHeight = out->height, x = 0, y = 0;
+    if (!movieSize) {
+        const int64_t across = int64_t{sourceWidth} * out->height;
+        const int64_t down = int64_t{sourceHeight} * out->width;
+        if (across >= down)
+            placedHeight = static_cast<int>(std::max<int64_t>(1, down / sourceWidth));
+        else
+            placedWidth = static_cast<int>(std::max<int64_t>(1, across / sourceHeight));
+        x = (out->width - placedWidth) / 2 & ~1;
+        y = (out->height - placedHeight) / 2 & ~1;
+        const size_t chromaBytes = size_t(out->linesize[1]) * (out->height / 2);
+        std::memset(out->data[0], 16, size_t(out->linesize[0]) * out->height);
+        std::memset(out->data[1], 128, chromaBytes);
+        std::memset(out->data[2], 128, chromaBytes);
     }
     if (!prepareAdaptor(sourceWidth, sourceHeight, placedWidth, placedHeight)) return false;
-
-    AVFrame* out = frame.get();
-    const int chromaHeight = out->height / 2;
-    if (!fits) {
-        std::memset(out->data[0], 16, static_cast<size_t>(out->linesize[0]) * out->height);
-        std::memset(out->data[1], 128, static_cast<size_t>(out->linesize[1]) * chromaHeight);
-        std::memset(out->data[2], 128, static_cast<size_t>(out->linesize[2]) * chromaHeight);
-    }
-    uint8_t* planes[4] = {out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0] + x,
-                          out->data[1] + static_cast<ptrdiff_t>(y / 2) * out->linesize[1] + x / 2,
-                          out->data[2] + static_cast<ptrdiff_t>(y / 2) * out->linesize[2] + x / 2,
-                          nullptr};
-    const uint8_t* source[4] = {rgb, nullptr, nullptr, nullptr};
+    uint8_t* planes[4] = {out->data[0] + ptrdiff_t{y} * out->linesize[0] + x,
+                          out->data[1] + ptrdiff_t{y / 2} * out->linesize[1] + x / 2,
+                          out->data[2] + ptrdiff_t{y / 2} * out->linesize[2] + x / 2, nullptr};
+    const uint8_t* sources[4] = {staged.data(), nullptr, nullptr, nullptr};
     const int sourceStride[4] = {sourceWidth * 3, 0, 0, 0};
-    if (sws_scale(adaptor.get(), source, sourceStride, 0, sourceHeight, planes, out->linesize) <= 0)
-        return false;
-
-    // Odd sides: the encoded frame is one column or row larger than the
-    // picture, filled by repeating the last luma column and row (the chroma
-    // planes already cover it, rounded up). Nothing is scaled, so the picture
-    // keeps its shape; a player shows one repeated edge line.
-    uint8_t* luma = out->data[0];
-    const int stride = out->linesize[0];
-    if (out->width > pictureWidth)
-        for (int row = 0; row < pictureHeight; ++row) {
-            uint8_t* line = luma + static_cast<ptrdiff_t>(row) * stride;
-            line[pictureWidth] = line[pictureWidth - 1];
-        }
-    if (out->height > pictureHeight)
-        std::memcpy(luma + static_cast<ptrdiff_t>(pictureHeight) * stride,
-                    luma + static_cast<ptrdiff_t>(pictureHeight - 1) * stride, out->width);
-    return true;
+    return sws_scale(adaptor.get(), sources, sourceStride, 0, sourceHeight, planes,
+                     out->linesize) > 0;
 }
 
 int ezRecorder::drainPackets() {
@@ -304,17 +319,9 @@ bool ezRecorder::AppendSampleBuffer(const unsigned char* pixels, int width, int 
     if (channels != 1 && channels != 3)
         return fail(printed("frame dropped: channel count %d is neither 1 nor 3", channels));
 
-    const unsigned char* rgb = pixels;
-    if (channels == 1) {
-        const size_t count = static_cast<size_t>(width) * height;
-        expanded.resize(count * 3);
-        unsigned char* out = expanded.data();
-        for (size_t i = 0; i < count; ++i, out += 3) out[0] = out[1] = out[2] = pixels[i];
-        rgb = expanded.data();
-    }
     int rc = av_frame_make_writable(frame.get());
     if (rc < 0) return fail("frame dropped", rc);
-    if (!convert(rgb, width, height)) return fail("frame dropped: cannot convert it");
+    if (!convert(pixels, width, height, channels)) return fail("frame dropped: cannot convert it");
 
     frame->pts = frameCount;
     rc = avcodec_send_frame(writerInput.get(), frame.get());

@@ -84,7 +84,9 @@ private:
     bool fail(const std::string& what, int averror = 0);
     void abandon();
     bool prepareAdaptor(int sourceWidth, int sourceHeight, int placedWidth, int placedHeight);
-    bool convert(const unsigned char* rgb, int sourceWidth, int sourceHeight);
+    void stage(const unsigned char* pixels, int width, int height, int channels, int stagedWidth,
+               int stagedHeight);
+    bool convert(const unsigned char* pixels, int width, int height, int channels);
     int drainPackets();
 
     // Source and placed sizes the converter was made for.
@@ -111,5 +113,5 @@ private:
     Geometry adaptorFrom;
     std::unique_ptr<AVFrame, FrameCloser> frame;
     std::unique_ptr<AVPacket, PacketCloser> packet;
-    std::vector<unsigned char> expanded;  // a grey frame as RGB
+    std::vector<unsigned char> staged;  // a frame made RGB of even sides
 };
