@@ -173,7 +173,8 @@ bool ezRecorder::OpenRecorder(const std::string& path, int width, int height, in
     if (videoWriter->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "preset", "veryfast", 0);  // keeps up with live view
+    // Encoding runs on the show thread: it must keep pace with live view.
+    av_dict_set(&options, "preset", "superfast", 0);
     av_dict_set(&options, "crf", "20", 0);
     rc = avcodec_open2(encoder, codec, &options);
     av_dict_free(&options);
