@@ -20,7 +20,8 @@ std::vector<unsigned char> picture(int channels, int shift) {
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x)
             for (int c = 0; c < channels; ++c)
-                pixels[i++] = static_cast<unsigned char>((x + shift) * (c + 1) + y + ((x * y) >> 7));
+                pixels[i++] =
+                    static_cast<unsigned char>((x + shift) * (c + 1) + y + ((x * y) >> 7));
     return pixels;
 }
 
@@ -52,7 +53,8 @@ void BM_Append(benchmark::State& state) {
     }
     size_t n = 0;
     for (auto _ : state)
-        if (!recorder.AppendSampleBuffer(frames[n++ % frames.size()].data(), kWidth, kHeight, channels))
+        if (!recorder.AppendSampleBuffer(frames[n++ % frames.size()].data(), kWidth, kHeight,
+                                         channels))
             state.SkipWithError(recorder.LastError().c_str());
     recorder.CloseRecorder();  // the encoder's queued frames are part of the cost
     std::filesystem::remove_all(dir);

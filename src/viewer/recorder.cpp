@@ -47,7 +47,9 @@ void quietLibraries() {
 }
 
 // 4:2:0 chroma needs even sides: odd ones get one more row or column.
-int evenUp(int side) { return side + (side & 1); }
+int evenUp(int side) {
+    return side + (side & 1);
+}
 
 }  // namespace
 
@@ -64,13 +66,21 @@ void ezRecorder::FormatCloser::operator()(AVFormatContext* context) const {
 void ezRecorder::CodecCloser::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
 }
-void ezRecorder::ScalerCloser::operator()(SwsContext* context) const { sws_freeContext(context); }
-void ezRecorder::FrameCloser::operator()(AVFrame* frame) const { av_frame_free(&frame); }
-void ezRecorder::PacketCloser::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+void ezRecorder::ScalerCloser::operator()(SwsContext* context) const {
+    sws_freeContext(context);
+}
+void ezRecorder::FrameCloser::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+void ezRecorder::PacketCloser::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
 
 ezRecorder::ezRecorder() = default;
 
-ezRecorder::~ezRecorder() { CloseRecorder(); }
+ezRecorder::~ezRecorder() {
+    CloseRecorder();
+}
 
 void ezRecorder::SetLogSink(LogSink newSink) {
     std::lock_guard guard(lock);
@@ -253,7 +263,8 @@ void ezRecorder::stage(const unsigned char* pixels, int width, int height, int c
             std::memcpy(row, in, inRowBytes);
         else
             for (int x = 0; x < width; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = in[x];
-        for (int x = width; x < stagedWidth; ++x) std::memcpy(row + 3 * x, row + 3 * (width - 1), 3);
+        for (int x = width; x < stagedWidth; ++x)
+            std::memcpy(row + 3 * x, row + 3 * (width - 1), 3);
     }
     for (int y = height; y < stagedHeight; ++y)
         std::memcpy(first + y * rowBytes, first + (height - 1) * rowBytes, rowBytes);
@@ -295,8 +306,8 @@ bool ezRecorder::convert(const unsigned char* pixels, int width, int height, int
                           out->data[2] + ptrdiff_t{y / 2} * out->linesize[2] + x / 2, nullptr};
     const uint8_t* sources[4] = {staged.data(), nullptr, nullptr, nullptr};
     const int sourceStride[4] = {sourceWidth * 3, 0, 0, 0};
-    return sws_scale(adaptor.get(), sources, sourceStride, 0, sourceHeight, planes,
-                     out->linesize) > 0;
+    return sws_scale(adaptor.get(), sources, sourceStride, 0, sourceHeight, planes, out->linesize) >
+           0;
 }
 
 int ezRecorder::drainPackets() {

@@ -31,7 +31,7 @@ constexpr int kMaxMovieSide = 16384;
 int MovieFrameRate(int dustm);
 
 class ezRecorder {
-public:
+  public:
     // Receives one log line, without its line break.
     using LogSink = std::function<void(const std::string& line)>;
 
@@ -73,12 +73,22 @@ public:
     // Where log lines go; standard error by default.
     void SetLogSink(LogSink sink);
 
-private:
-    struct FormatCloser { void operator()(AVFormatContext* context) const; };
-    struct CodecCloser { void operator()(AVCodecContext* context) const; };
-    struct ScalerCloser { void operator()(SwsContext* context) const; };
-    struct FrameCloser { void operator()(AVFrame* frame) const; };
-    struct PacketCloser { void operator()(AVPacket* packet) const; };
+  private:
+    struct FormatCloser {
+        void operator()(AVFormatContext* context) const;
+    };
+    struct CodecCloser {
+        void operator()(AVCodecContext* context) const;
+    };
+    struct ScalerCloser {
+        void operator()(SwsContext* context) const;
+    };
+    struct FrameCloser {
+        void operator()(AVFrame* frame) const;
+    };
+    struct PacketCloser {
+        void operator()(AVPacket* packet) const;
+    };
 
     void log(const std::string& line) const;
     bool fail(const std::string& what, int averror = 0);
