@@ -4,9 +4,9 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
-#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -15,6 +15,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -375,16 +376,6 @@ bool ezRecorder::IsRecording() const {
 int ezRecorder::FrameCount() const {
     std::lock_guard guard(lock);
     return frameCount;
-}
-
-int ezRecorder::MovieWidth() const {
-    std::lock_guard guard(lock);
-    return evenUp(pictureWidth);
-}
-
-int ezRecorder::MovieHeight() const {
-    std::lock_guard guard(lock);
-    return evenUp(pictureHeight);
 }
 
 std::string ezRecorder::LastError() const {

@@ -43,7 +43,8 @@ class ezRecorder {
     // Creates the movie at `path` (never replacing an existing file) for frames
     // of width x height; `channels` (1 or 3) is the camera's channel count and
     // does not restrict what AppendSampleBuffer takes. On failure nothing stays
-    // open and no file is left behind; LastError() says why.
+    // open and no file is left behind; LastError() says why. Frame n (from 1)
+    // is shown at n / fps seconds.
     bool OpenRecorder(const std::string& path, int width, int height, int channels, int fps);
 
     // Encodes one frame of 8-bit samples, rows of width x channels bytes without
@@ -64,13 +65,10 @@ class ezRecorder {
     bool IsRecording() const;
     // Number the next frame will carry (frames start at 1).
     int FrameCount() const;
-    // Frame size stored in the movie: the size given at opening, rounded up
-    // to even sides.
-    int MovieWidth() const;
-    int MovieHeight() const;
     std::string LastError() const;
 
-    // Where log lines go; standard error by default.
+    // Where log lines go; standard error by default. The sink runs with the
+    // recorder locked and must not call it.
     void SetLogSink(LogSink sink);
 
   private:
