@@ -98,6 +98,15 @@ TEST(Resize, ConstantCopyRampAndEdges) {
         __resize(src.get(), same.get());
         EXPECT_EQ(same.bytes, src.bytes) << "same size copies";
     }
+    // Fixed single-precision grouping: a constant 201 becomes 200 exactly where
+    // the weighted sum rounds just below 201.
+    TestImage c201(32, 24, 1, 8), out(12, 9, 1, 8);
+    c201.fill([](int, int, int) { return 201; });
+    __resize(c201.get(), out.get());
+    EXPECT_EQ(std::count(out.bytes.begin(), out.bytes.end(), 200), 3);
+    EXPECT_EQ(out.at(7, 1), 200u);
+    EXPECT_EQ(out.at(10, 1), 200u);
+    EXPECT_EQ(out.at(1, 2), 200u);
     // Horizontal ramp 0, 40, 80, 120 enlarged to 8 columns; the bottom three
     // rows interpolate towards the left neighbour, which column 0 clamps.
     TestImage ramp(4, 8, 1, 8);
