@@ -140,14 +140,14 @@ TEST(Interlace, WeavesFieldsAndRefusesOverruns) {
 }
 
 TEST(ByteOrder, SwapAndTwelveBitUnpacking) {
-    TestImage img(3, 1, 1, 16), eight(2, 1, 1, 8);
-    const std::vector<unsigned char> raw{0x12, 0x34, 0xab, 0x0c, 0x00, 0xff};
-    std::copy(raw.begin(), raw.end(), img.bytes.begin());
+    TestImage img(7, 1, 1, 16), eight(2, 1, 1, 8);  // one 4-sample word and a tail of 3
+    const std::vector<unsigned char> raw{0x12, 0x34, 0xab, 0x0c, 0x00, 0xff, 0x56, 0x78, 0xab, 0x0c, 0x00, 0xff, 0x9a, 0xbc};
+    img.bytes = raw;
     __rmac(img.get(), 0);
-    EXPECT_EQ(img.bytes, (std::vector<unsigned char>{0x34, 0x12, 0x0c, 0xab, 0xff, 0x00}));
-    std::copy(raw.begin(), raw.end(), img.bytes.begin());
+    for (size_t i = 0; i < raw.size(); ++i) ASSERT_EQ(img.bytes[i], raw[i ^ 1]);
+    img.bytes = raw;
     __rmac(img.get(), 1);
-    EXPECT_EQ(std::tuple(img.at(1, 0), img.at(2, 0)), std::tuple(0xabc0u, 0x00f0u));
+    EXPECT_EQ(std::tuple(img.at(1, 0), img.at(2, 0), img.at(4, 0), img.at(5, 0)), std::tuple(0xabc0u, 0x00f0u, 0xabc0u, 0x00f0u));
     eight.set(0, 0, 0, 0x12);
     __rmac(eight.get(), 0);
     EXPECT_EQ(eight.at(0, 0), 0x12u);

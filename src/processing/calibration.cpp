@@ -2,6 +2,9 @@
 #include "processing/calibration.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
+#include <new>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -30,19 +33,27 @@ struct Reciprocals {
 };
 const Reciprocals kReciprocals;
 
-template <size_t Bps, size_t Channels>
-void flatField(_ezImage* image, const _ezImage* reference, const uint32_t (&means)[3]) {
+// Corrected value of every (reference, value) pair for one channel mean, so
+// that the pass over the frame costs one table read per sample.
+using FlatTable = std::array<unsigned char, 256 * 256>;
+
+void buildFlatTable(FlatTable& table, uint32_t mean) {
     const uint64_t* recip = kReciprocals.c;
+    for (size_t r = 0; r < 256; ++r)
+        for (uint32_t v = 0; v < 256; ++v) {
+            const uint64_t q = (uint64_t{mean * v} * recip[r]) >> 32;
+            table[r << 8 | v] = static_cast<unsigned char>(q < 255 ? q : 255);
+        }
+}
+
+template <size_t Bps, size_t Channels>
+void flatField(_ezImage* image, const _ezImage* reference, const FlatTable* tables) {
     const size_t w = image->width;
     for (size_t y = 0; y < image->height; ++y) {
         unsigned char* p = row(image, y) + (Bps - 1);  // the 8-bit value; a low byte stays
         const unsigned char* r = row(reference, y);
-        for (size_t x = 0; x < w; ++x, p += Channels * Bps, r += Channels) {
-            for (size_t k = 0; k < Channels; ++k) {
-                const uint64_t q = (uint64_t{means[k] * p[k * Bps]} * recip[r[k]]) >> 32;
-                p[k * Bps] = static_cast<unsigned char>(q < 255 ? q : 255);
-            }
-        }
+        for (size_t x = 0; x < w; ++x, p += Channels * Bps, r += Channels)
+            for (size_t k = 0; k < Channels; ++k) p[k * Bps] = tables[k][size_t{r[k]} << 8 | p[k * Bps]];
     }
 }
 
@@ -125,18 +136,22 @@ void __flat_field(_ezImage* image, _ezImage* reference) {
         reference->height != image->height)
         return;
     const uint16_t* m = reference->channel_mean;
-    if (image->channels == 3) {
-        const uint32_t means[3] = {m[0], m[1], m[2]};
+    const size_t channels = image->channels;
+    if (channels != 1 && channels != 3) return;
+    std::unique_ptr<FlatTable[]> tables(new (std::nothrow) FlatTable[channels]);
+    if (!tables) return;
+    // One channel: the reference's three means are equal.
+    for (size_t k = 0; k < channels; ++k) buildFlatTable(tables[k], channels == 3 ? m[k] : m[1]);
+    if (channels == 3) {
         if (image->depth == 8)
-            flatField<1, 3>(image, reference, means);
+            flatField<1, 3>(image, reference, tables.get());
         else
-            flatField<2, 3>(image, reference, means);
-    } else if (image->channels == 1) {
-        const uint32_t means[3] = {m[1], m[1], m[1]};
+            flatField<2, 3>(image, reference, tables.get());
+    } else {
         if (image->depth == 8)
-            flatField<1, 1>(image, reference, means);
+            flatField<1, 1>(image, reference, tables.get());
         else
-            flatField<2, 1>(image, reference, means);
+            flatField<2, 1>(image, reference, tables.get());
     }
 }
 

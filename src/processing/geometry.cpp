@@ -79,52 +79,48 @@ T clampSum(uint32_t sum) {
     return static_cast<T>(sum < top ? sum : top);
 }
 
-// Sums `factor` samples `step` apart into each output sample of one row; the
-// output never overtakes the input, so the row may be rewritten in place.
-template <typename T>
-void sumAlongRow(const unsigned char* in, unsigned char* out, size_t outCount, size_t group,
-                 size_t step, int factor) {
-    // Output sample j reads input samples (j / group) * group * factor + j % group + m * step.
-    for (size_t j = 0; j < outCount; ++j) {
-        const size_t base = (j / group) * group * factor + j % group;
-        uint32_t sum = 0;
-        for (int m = 0; m < factor; ++m) sum += load<T>(in, base + m * step);
-        store<T>(out, j, clampSum<T>(sum));
-    }
-}
-
-// Horizontal binning pass shared by the monochrome (group 1) and Bayer
-// (group 2) variants; leaves rows packed `outWidth` samples apart.
-template <typename T>
-void binRows(_ezImage* image, int factor, size_t group, size_t outWidth) {
+// Horizontal binning pass shared by the monochrome (Group 1) and Bayer
+// (Group 2) variants: output sample j sums the `factor` input samples
+// (j / Group) * Group * factor + j % Group + m * Group, m = 0 .. factor - 1.
+// Rows end up packed `outWidth` samples apart; the output never overtakes
+// the input, so rows may be rewritten in place.
+template <typename T, size_t Group>
+void binRows(_ezImage* image, int factor, size_t outWidth) {
     const size_t outBytes = outWidth * sizeof(T);
-    for (size_t y = 0; y < image->height; ++y)
-        sumAlongRow<T>(row(image, y), image->data + y * outBytes, outWidth, group, group, factor);
-}
-
-// Vertical binning pass over rows packed `width` samples apart: output row r
-// sums rows (r / group) * group * factor + r % group + m * group.
-template <typename T>
-void binColumns(unsigned char* data, size_t width, size_t outHeight, size_t group, int factor) {
-    const size_t rowLen = width * sizeof(T);
-    for (size_t r = 0; r < outHeight; ++r) {
-        const size_t base = (r / group) * group * factor + r % group;
-        unsigned char* out = data + r * rowLen;
-        for (size_t j = 0; j < width; ++j) {
+    for (size_t y = 0; y < image->height; ++y) {
+        const unsigned char* in = row(image, y);
+        unsigned char* out = image->data + y * outBytes;
+        for (size_t j = 0; j < outWidth; ++j) {
+            const size_t base = (j / Group) * Group * factor + j % Group;
             uint32_t sum = 0;
-            for (int m = 0; m < factor; ++m) sum += load<T>(data + (base + m * group) * rowLen, j);
+            for (int m = 0; m < factor; ++m) sum += load<T>(in, base + m * Group);
             store<T>(out, j, clampSum<T>(sum));
         }
     }
 }
 
-template <typename T>
-void binImage(_ezImage* image, int bx, int by, size_t group, int outWidth, int outHeight,
-              bool vertical) {
+// Vertical binning pass over rows packed `width` samples apart: output row r
+// sums rows (r / Group) * Group * factor + r % Group + m * Group.
+template <typename T, size_t Group>
+void binColumns(unsigned char* data, size_t width, size_t outHeight, int factor) {
+    const size_t rowLen = width * sizeof(T);
+    for (size_t r = 0; r < outHeight; ++r) {
+        const size_t base = (r / Group) * Group * factor + r % Group;
+        unsigned char* out = data + r * rowLen;
+        for (size_t j = 0; j < width; ++j) {
+            uint32_t sum = 0;
+            for (int m = 0; m < factor; ++m) sum += load<T>(data + (base + m * Group) * rowLen, j);
+            store<T>(out, j, clampSum<T>(sum));
+        }
+    }
+}
+
+template <typename T, size_t Group>
+void binImage(_ezImage* image, int bx, int by, int outWidth, int outHeight, bool vertical) {
     // A factor of 1 still repacks rows when the width is cut to a multiple of 4.
     if (bx > 1 || image->stride != outWidth * sizeof(T))
-        binRows<T>(image, bx, group, static_cast<size_t>(outWidth));
-    if (vertical) binColumns<T>(image->data, outWidth, outHeight, group, by);
+        binRows<T, Group>(image, bx, static_cast<size_t>(outWidth));
+    if (vertical) binColumns<T, Group>(image->data, outWidth, outHeight, by);
     redescribe(image, outWidth, outHeight);
 }
 
@@ -221,9 +217,17 @@ void __flip(_ezImage* image, int code) {
     if (!usable(image)) return;
     const size_t h = image->height, w = image->width, bytes = rowBytes(image);
     if (code & 2) {
+        // Rows are exchanged through a small stack buffer, a piece at a time.
+        unsigned char tmp[4096];
         for (size_t k = 0; k < h / 2; ++k) {
             unsigned char* top = row(image, k);
-            std::swap_ranges(top, top + bytes, row(image, h - 1 - k));
+            unsigned char* bottom = row(image, h - 1 - k);
+            for (size_t i = 0; i < bytes; i += sizeof tmp) {
+                const size_t len = std::min(sizeof tmp, bytes - i);
+                std::memcpy(tmp, top + i, len);
+                std::memcpy(top + i, bottom + i, len);
+                std::memcpy(bottom + i, tmp, len);
+            }
         }
     }
     if (code & 1) {
@@ -286,9 +290,9 @@ void __mbin(_ezImage* image, int bx, int by) {
     const int w = 4 * (fw / 4), h = 4 * (fh / 4);
     const bool vertical = by > 1 && fh > 3;
     if (image->depth == 8)
-        binImage<uint8_t>(image, bx, by, 1, w, h, vertical);
+        binImage<uint8_t, 1>(image, bx, by, w, h, vertical);
     else
-        binImage<uint16_t>(image, bx, by, 1, w, h, vertical);
+        binImage<uint16_t, 1>(image, bx, by, w, h, vertical);
 }
 
 void __cbin(_ezImage* image, int bx, int by) {
@@ -296,9 +300,9 @@ void __cbin(_ezImage* image, int bx, int by) {
     const int w = 4 * ((image->width / bx) / 4), h = 4 * ((image->height / by) / 4);
     const bool vertical = by > 1 && h > 1;
     if (image->depth == 8)
-        binImage<uint8_t>(image, bx, by, 2, w, h, vertical);
+        binImage<uint8_t, 2>(image, bx, by, w, h, vertical);
     else
-        binImage<uint16_t>(image, bx, by, 2, w, h, vertical);
+        binImage<uint16_t, 2>(image, bx, by, w, h, vertical);
 }
 
 void __skip(_ezImage* image, int sx, int sy) {
@@ -327,17 +331,24 @@ void __interlace(_ezImage* image, int a, int b) {
 
 void __rmac(_ezImage* image, int mode) {
     if (!usable(image) || image->depth != 16 || (mode != 0 && mode != 1)) return;
-    const size_t samples = static_cast<size_t>(image->width) * image->channels;
+    // Four samples per 64-bit word; every operation stays inside its 16-bit lane.
+    constexpr uint64_t lowBytes = 0x00ff00ff00ff00ffull;
+    const auto swap = [](uint64_t v) { return (v & lowBytes) << 8 | ((v >> 8) & lowBytes); };
+    // A 12-bit sample sent as 8 high bits then 4 low bits, aligned to the top.
+    const auto unpack = [](uint64_t v) { return (v & lowBytes) << 8 | ((v >> 4) & 0x00f000f000f000f0ull); };
+    const size_t bytes = rowBytes(image);
     for (size_t y = 0; y < image->height; ++y) {
         unsigned char* p = row(image, y);
-        if (mode == 0) {
-            for (size_t i = 0; i < samples; ++i) store<uint16_t>(p, i, __builtin_bswap16(load<uint16_t>(p, i)));
-        } else {
-            // 12-bit sample sent as 8 high bits then 4 low bits: align it to the top.
-            for (size_t i = 0; i < samples; ++i) {
-                const uint16_t v = load<uint16_t>(p, i);
-                store<uint16_t>(p, i, static_cast<uint16_t>(((v & 0xff) << 8) | ((v >> 4) & 0xf0)));
-            }
+        size_t i = 0;
+        for (; i + 8 <= bytes; i += 8) {
+            uint64_t v;
+            std::memcpy(&v, p + i, 8);
+            v = mode == 0 ? swap(v) : unpack(v);
+            std::memcpy(p + i, &v, 8);
+        }
+        for (; i < bytes; i += 2) {
+            const uint64_t v = pixels::load16(p + i);
+            pixels::store16(p + i, static_cast<uint16_t>(mode == 0 ? swap(v) : unpack(v)));
         }
     }
 }
