@@ -3,11 +3,10 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
-#include <new>
 #include <cstring>
 #include <limits>
-#include <utility>
+#include <memory>
+#include <new>
 
 #include "processing/median.h"
 #include "processing/pixels.h"
