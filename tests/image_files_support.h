@@ -2,7 +2,6 @@
 // independent readers (libpng, libjpeg, libtiff) for the written files.
 #pragma once
 
-#include <jpeglib.h>
 #include <png.h>
 #include <stdlib.h>
 #include <tiffio.h>
@@ -17,11 +16,14 @@
 #include <string>
 #include <vector>
 
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
 #include "processing/image_record.h"
 
 // A directory removed with everything in it when the test ends.
 class ScratchDir {
-public:
+  public:
     ScratchDir() {
         char pattern[] = "/tmp/ezcam-files-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -29,7 +31,7 @@ public:
     ~ScratchDir() { std::filesystem::remove_all(path_); }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -40,11 +42,13 @@ inline std::vector<unsigned char> readBytes(const std::string& path) {
 
 inline void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 inline uint32_t le32(const std::vector<unsigned char>& b, size_t at) {
-    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
+    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 |
+           static_cast<uint32_t>(b.at(at + 3)) << 24;
 }
 inline uint16_t le16(const std::vector<unsigned char>& b, size_t at) {
     return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8);
@@ -71,7 +75,8 @@ inline ImagePtr patternImage(int width, int height, int depth, int channels) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < channels; ++c)
-                setSample(image.get(), x, y, c, (x * 37 + y * 101 + c * 59 + x * y * 13) % (top + 1));
+                setSample(image.get(), x, y, c,
+                          (x * 37 + y * 101 + c * 59 + x * y * 13) % (top + 1));
     const int probe[3] = {200, 100, 50};
     for (int c = 0; c < channels && c < 3; ++c)
         setSample(image.get(), 0, 0, c, depth == 16 ? probe[c] << 8 | 0x5a : probe[c]);
@@ -84,7 +89,9 @@ struct ReadBack {
     int width = 0, height = 0, channels = 0, depth = 0;
     int kind = -1;  // PNG colour type, JPEG colour space or TIFF photometric
     std::vector<int> samples;
-    int at(int x, int y, int c) const { return samples.at((static_cast<size_t>(y) * width + x) * channels + c); }
+    int at(int x, int y, int c) const {
+        return samples.at((static_cast<size_t>(y) * width + x) * channels + c);
+    }
 };
 
 namespace support_detail {
@@ -121,7 +128,9 @@ struct JpegRead {
     FILE* file;
     unsigned char* pixels;
 };
-inline void jpegFail(j_common_ptr cinfo) { longjmp(static_cast<JpegRead*>(cinfo->client_data)->jump, 1); }
+inline void jpegFail(j_common_ptr cinfo) {
+    longjmp(static_cast<JpegRead*>(cinfo->client_data)->jump, 1);
+}
 inline bool jpegSteps(JpegRead* r) {
     r->cinfo.err = jpeg_std_error(&r->err);
     r->err.error_exit = jpegFail;
@@ -159,7 +168,8 @@ inline ReadBack readPng(const std::string& path) {
         out.kind = r.type;
         const size_t count = static_cast<size_t>(out.width) * out.height * out.channels;
         for (size_t i = 0; i < count; ++i)
-            out.samples.push_back(r.depth == 16 ? r.pixels[2 * i] << 8 | r.pixels[2 * i + 1] : r.pixels[i]);
+            out.samples.push_back(r.depth == 16 ? r.pixels[2 * i] << 8 | r.pixels[2 * i + 1]
+                                                : r.pixels[i]);
     }
     png_destroy_read_struct(&r.png, &r.info, nullptr);
     free(r.pixels);
@@ -179,7 +189,8 @@ inline ReadBack readJpeg(const std::string& path) {
         out.channels = r->cinfo.output_components;
         out.depth = 8;
         out.kind = r->cinfo.jpeg_color_space;
-        out.samples.assign(r->pixels, r->pixels + static_cast<size_t>(out.width) * out.height * out.channels);
+        out.samples.assign(r->pixels,
+                           r->pixels + static_cast<size_t>(out.width) * out.height * out.channels);
     }
     jpeg_destroy_decompress(&r->cinfo);
     free(r->pixels);
@@ -195,7 +206,8 @@ inline ReadBack readTiff(const std::string& path) {
     if (!tiff) return out;
     uint32_t width = 0, height = 0;
     uint16_t bits = 0, spp = 0, photometric = 0;
-    out.ok = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) &&
+    out.ok = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) &&
+             TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) &&
              TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits) &&
              TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &spp) &&
              TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);

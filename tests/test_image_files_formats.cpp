@@ -17,7 +17,7 @@
 namespace {
 
 class Formats : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ezInitGrfmt(); }
     void TearDown() override { exExitGrfmt(); }
     std::string save(const _ezImage* image, const std::string& name) {
@@ -44,10 +44,11 @@ TEST_F(Formats, BmpPadsRowsStoresBottomUpAndReversesColour) {
         int width, height, depth, channels;
         uint32_t fileSize, offset;
     };
-    for (const Case& c : {Case{5, 2, 8, 1, 8 * 2 + 1078, 1078}, Case{5, 2, 16, 1, 8 * 2 + 1078, 1078},
-                          Case{5, 3, 8, 3, 16 * 3 + 54, 54}, Case{3, 2, 16, 3, 12 * 2 + 54, 54},
-                          Case{3, 2, 8, 4, 12 * 2 + 54, 54}}) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " d" << c.depth << " ch" << c.channels);
+    for (const Case& c : {Case{5, 2, 8, 1, 8 * 2 + 1078, 1078},
+                          Case{5, 2, 16, 1, 8 * 2 + 1078, 1078}, Case{5, 3, 8, 3, 16 * 3 + 54, 54},
+                          Case{3, 2, 16, 3, 12 * 2 + 54, 54}, Case{3, 2, 8, 4, 12 * 2 + 54, 54}}) {
+        SCOPED_TRACE(testing::Message()
+                     << c.width << "x" << c.height << " d" << c.depth << " ch" << c.channels);
         ImagePtr image = patternImage(c.width, c.height, c.depth, c.channels);
         const auto b = readBytes(save(image.get(), "a.bmp"));
         ASSERT_EQ(b.size(), c.fileSize);
@@ -112,11 +113,12 @@ TEST_F(Formats, TiffStripLayoutsAndLibtiffReadsEveryPixel) {
         int width, height, depth, channels;
         uint32_t rowsPerStrip, strips;
     };
-    for (const Case& c : {Case{10, 10, 8, 3, 10, 1}, Case{100, 100, 8, 1, 81, 2},
-                          Case{100, 300, 8, 1, 81, 4}, Case{3000, 5, 16, 3, 1, 5},
-                          Case{2592, 1944, 16, 3, 1, 1944}, Case{9, 7, 16, 1, 7, 1},
-                          Case{4, 3, 8, 4, 3, 1}}) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " d" << c.depth << " ch" << c.channels);
+    for (const Case& c :
+         {Case{10, 10, 8, 3, 10, 1}, Case{100, 100, 8, 1, 81, 2}, Case{100, 300, 8, 1, 81, 4},
+          Case{3000, 5, 16, 3, 1, 5}, Case{2592, 1944, 16, 3, 1, 1944}, Case{9, 7, 16, 1, 7, 1},
+          Case{4, 3, 8, 4, 3, 1}}) {
+        SCOPED_TRACE(testing::Message()
+                     << c.width << "x" << c.height << " d" << c.depth << " ch" << c.channels);
         ImagePtr image = patternImage(c.width, c.height, c.depth, c.channels);
         const std::string path = save(image.get(), "a.tif");
         const auto b = readBytes(path);
@@ -128,7 +130,9 @@ TEST_F(Formats, TiffStripLayoutsAndLibtiffReadsEveryPixel) {
         EXPECT_EQ(tags[273][1], c.strips);
         EXPECT_EQ(tags[262][2], c.channels == 1 ? 1u : 2u);
         EXPECT_EQ(tags[259], (std::array<uint32_t, 3>{4, 1, 1}));
-        auto countOf = [&](uint32_t k) { return std::min(c.rowsPerStrip, c.height - k * c.rowsPerStrip) * row; };
+        auto countOf = [&](uint32_t k) {
+            return std::min(c.rowsPerStrip, c.height - k * c.rowsPerStrip) * row;
+        };
         if (c.strips == 1) {
             EXPECT_EQ(tags[273][2], 8u);
             EXPECT_EQ(tags[279], (std::array<uint32_t, 3>{4, 1, countOf(0)}));
@@ -182,7 +186,8 @@ TEST_F(Formats, JpegIsBaselineGreyOrRgbOfTheHighBytes) {
             for (int y = 0; y < 24; ++y)
                 for (int x = 0; x < 40; ++x)
                     for (int c = 0; c < channels; ++c)
-                        setSample(image.get(), x, y, c, (40 + x * 2 + y * 2 + c * 40) << (depth - 8));
+                        setSample(image.get(), x, y, c,
+                                  (40 + x * 2 + y * 2 + c * 40) << (depth - 8));
             const std::string path = save(image.get(), "a.jpg");
             const ReadBack file = readJpeg(path);
             EXPECT_EQ(file.kind, channels == 1 ? JCS_GRAYSCALE : JCS_YCbCr);
@@ -201,9 +206,11 @@ TEST_F(Formats, ChannelZeroIsRedInEveryFormat) {
         const int probe[3] = {200, 100, 50};
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
-                for (int c = 0; c < 3; ++c) setSample(image.get(), x, y, c, probe[c] << (depth - 8) | (depth - 8));
+                for (int c = 0; c < 3; ++c)
+                    setSample(image.get(), x, y, c, probe[c] << (depth - 8) | (depth - 8));
         SCOPED_TRACE(depth);
-        const ReadBack png = readPng(save(image.get(), "a.png")), tif = readTiff(save(image.get(), "a.tif")),
+        const ReadBack png = readPng(save(image.get(), "a.png")),
+                       tif = readTiff(save(image.get(), "a.tif")),
                        jpg = readJpeg(save(image.get(), "a.jpg"));
         const int s = depth - 8;
         EXPECT_EQ(png.at(5, 5, 0) >> s, 200);

@@ -137,7 +137,7 @@ TEST(ReadStream, EndOfDataAndMisuseStopCleanly) {
 }
 
 class Registry : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ezInitGrfmt(); }
     void TearDown() override { exExitGrfmt(); }
     static std::string chosen(const char* name) {
@@ -156,7 +156,8 @@ TEST_F(Registry, ChoosesTheEncoderByWholeExtensionIgnoringCase) {
     EXPECT_EQ(chosen("a.dib"), "Windows bitmap (*.bmp;*.dib)");
     EXPECT_EQ(chosen("a.raw"), "(*.raw)");
     EXPECT_EQ(chosen("b.png"), "Portable Network Graphics files (*.png)");
-    for (const char* none : {"a", "a.", ".", "x", "a.ti", "a.pngx", "a.jp", "dir.old/a", "a.tif.bak", "a.t-if"})
+    for (const char* none :
+         {"a", "a.", ".", "x", "a.ti", "a.pngx", "a.jp", "dir.old/a", "a.tif.bak", "a.t-if"})
         EXPECT_EQ(chosen(none), "none") << none;
     EXPECT_EQ(chosen("a.png!"), "Portable Network Graphics files (*.png)");  // the run stops at '!'
     EXPECT_EQ(findEncoder(nullptr), nullptr);
@@ -166,7 +167,8 @@ TEST_F(Registry, ChoosesTheEncoderByWholeExtensionIgnoringCase) {
 
 TEST_F(Registry, SaveRefusesWithoutTouchingTheFileSystem) {
     ScratchDir dir;
-    ImagePtr two = makeImage(4, 4, 8, 2), five = makeImage(4, 4, 8, 5), good = makeImage(4, 4, 8, 3);
+    ImagePtr two = makeImage(4, 4, 8, 2), five = makeImage(4, 4, 8, 5),
+             good = makeImage(4, 4, 8, 3);
     std::fill(good->data, good->data + good->stride * 4, 9);
     EXPECT_FALSE(ezSaveImage(dir.file("a.png").c_str(), two.get()));
     EXPECT_FALSE(ezSaveImage(dir.file("b.png").c_str(), five.get()));
@@ -182,7 +184,8 @@ TEST_F(Registry, SaveRefusesWithoutTouchingTheFileSystem) {
 TEST_F(Registry, LoadFindsDecodersBySignatureOnly) {
     ScratchDir dir;
     ImagePtr image = patternImage(7, 3, 16, 1);
-    const std::string raw = dir.file("a.raw"), shortFile = dir.file("short"), empty = dir.file("empty");
+    const std::string raw = dir.file("a.raw"), shortFile = dir.file("short"),
+                      empty = dir.file("empty");
     ASSERT_TRUE(ezSaveImage(raw.c_str(), image.get()));
     writeBytes(shortFile, {'K', 'V'});
     writeBytes(empty, {});

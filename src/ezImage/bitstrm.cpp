@@ -1,6 +1,8 @@
 // Block-buffered file streams with little-endian integer access.
 #include "ezImage/bitstrm.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -82,7 +84,16 @@ bool RBaseStream::setPos(int64_t pos) {
     return true;
 }
 
-int64_t RBaseStream::getPos() const { return m_opened ? m_blockOffset + m_current : -1; }
+int64_t RBaseStream::size() const {
+    if (!m_opened) return -1;
+    if (!m_fileHandle) return m_limit;
+    struct stat status;
+    return fstat(fileno(m_fileHandle), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+int64_t RBaseStream::getPos() const {
+    return m_opened ? m_blockOffset + m_current : -1;
+}
 
 bool RBaseStream::skip(int64_t bytes) {
     if (!m_opened || bytes < 0) return false;

@@ -10,7 +10,7 @@
 // Misuse (reading a closed stream, negative positions or counts) is refused
 // rather than fatal; reading past the end delivers zero bytes and sets eof().
 class RBaseStream {
-public:
+  public:
     RBaseStream();
     virtual ~RBaseStream();
     RBaseStream(const RBaseStream&) = delete;
@@ -37,10 +37,12 @@ public:
     uint32_t getDWord();
     // Some read asked for bytes beyond the end of the data (or a closed stream).
     bool eof() const { return m_eof; }
+    // Bytes in the file or memory block; -1 when closed or unknown.
+    int64_t size() const;
 
     static constexpr int kBlockSize = 0x8000;
 
-protected:
+  protected:
     // Makes m_current point at available bytes; false at the end of the data.
     bool fill();
 
@@ -63,7 +65,7 @@ protected:
 // Writes a file through a 32768-byte buffer, flushed whenever it fills.
 // Misuse is refused; any failed write makes close() report false.
 class WBaseStream {
-public:
+  public:
     WBaseStream();
     virtual ~WBaseStream();
     WBaseStream(const WBaseStream&) = delete;
@@ -90,7 +92,7 @@ public:
 
     static constexpr int kBlockSize = 0x8000;
 
-protected:
+  protected:
     FILE* m_fileHandle = nullptr;
     std::unique_ptr<unsigned char[]> m_storage;
     unsigned char* m_buffer = nullptr;

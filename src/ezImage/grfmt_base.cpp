@@ -23,14 +23,18 @@ bool BaseImageDecoder::openSource(RBaseStream& stream) const {
     return m_memory ? stream.open(m_memory, m_memorySize) : stream.open(m_filename.c_str());
 }
 
-int BaseImageDecoder::signatureLength() const { return static_cast<int>(m_signature.size()); }
+int BaseImageDecoder::signatureLength() const {
+    return static_cast<int>(m_signature.size());
+}
 
 bool BaseImageDecoder::checkSignature(const std::string& text) const {
     return text.size() >= m_signature.size() &&
            text.compare(0, m_signature.size(), m_signature) == 0;
 }
 
-bool BaseImageEncoder::isFormatSupported(int depth) const { return depth == 8; }
+bool BaseImageEncoder::isFormatSupported(int depth) const {
+    return depth == 8;
+}
 
 bool BaseImageEncoder::setDestination(const char* filename) {
     if (!filename) return false;
@@ -38,7 +42,9 @@ bool BaseImageEncoder::setDestination(const char* filename) {
     return true;
 }
 
-std::string BaseImageEncoder::getDescription() const { return m_description; }
+std::string BaseImageEncoder::getDescription() const {
+    return m_description;
+}
 
 bool pixelLayout(const _ezImage* image, PixelLayout* layout) {
     if (!image || !layout || !image->data) return false;

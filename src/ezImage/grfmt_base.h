@@ -12,7 +12,7 @@
 // Reads one image format: the header first, then the pixels into an image
 // made to the header's measures.
 class BaseImageDecoder {
-public:
+  public:
     BaseImageDecoder() = default;
     virtual ~BaseImageDecoder() = default;
 
@@ -32,7 +32,7 @@ public:
     int channels() const { return m_channels; }
     int dataOffset() const { return m_dataOffset; }
 
-protected:
+  protected:
     // Opens the file or memory source given to setSource.
     bool openSource(RBaseStream& stream) const;
 
@@ -49,7 +49,7 @@ protected:
 
 // Writes one image format to the destination set before write().
 class BaseImageEncoder {
-public:
+  public:
     explicit BaseImageEncoder(std::string description) : m_description(std::move(description)) {}
     virtual ~BaseImageEncoder() = default;
 
@@ -61,7 +61,7 @@ public:
     // instance, so saves on different threads never share a destination.
     virtual std::unique_ptr<BaseImageEncoder> newEncoder() const = 0;
 
-protected:
+  protected:
     std::string m_description;
     std::string m_filename;
 };

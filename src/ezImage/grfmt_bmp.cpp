@@ -29,9 +29,12 @@ void bmpRow(const unsigned char* source, unsigned char* row, int width) {
 RowFn bmpRowFor(int channels, int bytesPerSample) {
     const bool wide = bytesPerSample == 2;
     switch (channels) {
-        case 1: return wide ? bmpRow<1, 2> : bmpRow<1, 1>;
-        case 3: return wide ? bmpRow<3, 2> : bmpRow<3, 1>;
-        default: return wide ? bmpRow<4, 2> : bmpRow<4, 1>;
+        case 1:
+            return wide ? bmpRow<1, 2> : bmpRow<1, 1>;
+        case 3:
+            return wide ? bmpRow<3, 2> : bmpRow<3, 1>;
+        default:
+            return wide ? bmpRow<4, 2> : bmpRow<4, 1>;
     }
 }
 

@@ -4,7 +4,7 @@
 #include "ezImage/grfmt_base.h"
 
 class BmpEncoder : public BaseImageEncoder {
-public:
+  public:
     BmpEncoder() : BaseImageEncoder("Windows bitmap (*.bmp;*.dib)") {}
     // 16-bit images are written as their high bytes.
     bool write(const _ezImage* image) override;

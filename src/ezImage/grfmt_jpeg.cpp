@@ -30,9 +30,12 @@ void jpegRow(const unsigned char* source, unsigned char* row, int width) {
 RowFn jpegRowFor(int channels, int bytesPerSample) {
     const bool wide = bytesPerSample == 2;
     switch (channels) {
-        case 1: return wide ? jpegRow<1, 2> : jpegRow<1, 1>;
-        case 3: return wide ? jpegRow<3, 2> : jpegRow<3, 1>;
-        default: return wide ? jpegRow<4, 2> : jpegRow<4, 1>;
+        case 1:
+            return wide ? jpegRow<1, 2> : jpegRow<1, 1>;
+        case 3:
+            return wide ? jpegRow<3, 2> : jpegRow<3, 1>;
+        default:
+            return wide ? jpegRow<4, 2> : jpegRow<4, 1>;
     }
 }
 

@@ -4,7 +4,7 @@
 #include "ezImage/grfmt_base.h"
 
 class JpegEncoder : public BaseImageEncoder {
-public:
+  public:
     JpegEncoder() : BaseImageEncoder("JPEG files (*.jpeg;*.jpg;*.jpe)") {}
     // Baseline, quality 95; grey for one channel, else RGB of the first three
     // samples; 16-bit images give their high bytes.

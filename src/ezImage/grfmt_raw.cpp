@@ -53,8 +53,12 @@ bool RawDecoder::readHeader(RBaseStream& stream) {
     const int dataOffset = stream.getWord();
     m_fileStride = stream.getWord();
     const int rowBytes = m_width * (m_depth / 8);
+    // The file must hold every row the header promises: a truncated file is
+    // refused here, before anyone allocates an image for it.
+    const int64_t needed = dataOffset + int64_t{m_fileStride} * (m_height - 1) + rowBytes;
     if (!hasSignature || stream.eof() || m_width <= 0 || m_height <= 0 || m_channels != 1 ||
-        (m_depth != 8 && m_depth != 16) || dataOffset < kRawRecordBytes || m_fileStride < rowBytes) {
+        (m_depth != 8 && m_depth != 16) || dataOffset < kRawRecordBytes ||
+        m_fileStride < rowBytes || stream.size() < needed) {
         refuse(stream);
         return false;
     }

@@ -7,7 +7,7 @@
 constexpr int kRawRecordBytes = 56;
 
 class RawEncoder : public BaseImageEncoder {
-public:
+  public:
     RawEncoder() : BaseImageEncoder("(*.raw)") {}
     bool write(const _ezImage* image) override;
     std::unique_ptr<BaseImageEncoder> newEncoder() const override {
@@ -18,7 +18,7 @@ public:
 // Reads one-channel 8- or 16-bit RAW files; anything truncated, inconsistent
 // or of another kind is refused.
 class RawDecoder : public BaseImageDecoder {
-public:
+  public:
     RawDecoder() { m_signature = "KVEZ"; }
     bool readHeader(RBaseStream& stream) override;
     bool readData(_ezImage* image, RBaseStream& stream) override;
@@ -26,7 +26,7 @@ public:
         return std::make_unique<RawDecoder>();
     }
 
-private:
+  private:
     void refuse(RBaseStream& stream);
 
     int m_fileStride = 0;  // row distance in the file

@@ -23,8 +23,7 @@ constexpr int kDirectoryBytes = 2 + 9 * 12 + 4;
 
 }  // namespace
 
-void TiffEncoder::writeTag(WBaseStream& stream, int tag, int type, uint32_t count,
-                           uint32_t value) {
+void TiffEncoder::writeTag(WBaseStream& stream, int tag, int type, uint32_t count, uint32_t value) {
     stream.putWord(tag);
     stream.putWord(type);
     stream.putDWord(count);

@@ -4,7 +4,7 @@
 #include "ezImage/grfmt_base.h"
 
 class TiffEncoder : public BaseImageEncoder {
-public:
+  public:
     TiffEncoder() : BaseImageEncoder("TIFF Files (*.tiff;*.tif)") {}
     bool isFormatSupported(int depth) const override { return depth == 8 || depth == 16; }
     bool write(const _ezImage* image) override;
