@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 // ---- read stream ---------------------------------------------------------
@@ -26,6 +27,7 @@ void RBaseStream::allocate() {
 }
 
 void RBaseStream::release() {
+    close();  // never leave an open file without its buffer
     m_ownBuffer.reset();
     m_buffer = nullptr;
     m_limit = m_current = 0;
@@ -49,7 +51,7 @@ bool RBaseStream::open(const char* path) {
 
 bool RBaseStream::open(const unsigned char* data, size_t size) {
     close();
-    if (!data) return false;
+    if (!data && size) return false;
     m_buffer = data;
     m_limit = static_cast<int64_t>(size);
     m_current = 0;
@@ -96,7 +98,8 @@ int64_t RBaseStream::getPos() const {
 }
 
 bool RBaseStream::skip(int64_t bytes) {
-    if (!m_opened || bytes < 0) return false;
+    if (!m_opened || bytes < 0 || bytes > std::numeric_limits<int64_t>::max() - getPos())
+        return false;
     m_current += bytes;
     return true;
 }
@@ -110,8 +113,7 @@ bool RBaseStream::readBlock() {
     if (fseeko(m_fileHandle, static_cast<off_t>(m_blockOffset), SEEK_SET) != 0) return false;
     // The position inside the block is kept: a setPos into the middle of a
     // block must deliver the bytes from there on.
-    auto* buffer = m_ownBuffer.get();
-    m_limit = static_cast<int64_t>(std::fread(buffer, 1, m_blockSize, m_fileHandle));
+    m_limit = static_cast<int64_t>(std::fread(m_ownBuffer.get(), 1, m_blockSize, m_fileHandle));
     m_loadedOffset = m_blockOffset;
     return m_limit > 0;
 }
@@ -188,6 +190,7 @@ void WBaseStream::allocate() {
 }
 
 void WBaseStream::release() {
+    close();  // never leave an open file without its buffer
     m_storage.reset();
     m_buffer = m_limit = m_current = nullptr;
 }

@@ -6,21 +6,21 @@
 bool BaseImageDecoder::setSource(const char* filename) {
     if (!filename) return false;
     m_filename = filename;
-    m_memory = nullptr;
-    m_memorySize = 0;
+    m_inMemory = false;
     return true;
 }
 
 bool BaseImageDecoder::setSource(const unsigned char* data, size_t size) {
-    if (!data) return false;
+    if (!data && size) return false;
     m_filename.clear();
+    m_inMemory = true;
     m_memory = data;
     m_memorySize = size;
     return true;
 }
 
 bool BaseImageDecoder::openSource(RBaseStream& stream) const {
-    return m_memory ? stream.open(m_memory, m_memorySize) : stream.open(m_filename.c_str());
+    return m_inMemory ? stream.open(m_memory, m_memorySize) : stream.open(m_filename.c_str());
 }
 
 int BaseImageDecoder::signatureLength() const {

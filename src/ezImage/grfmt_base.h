@@ -43,6 +43,7 @@ class BaseImageDecoder {
     int m_dataOffset = -1;
     std::string m_filename;
     std::string m_signature;
+    bool m_inMemory = false;
     const unsigned char* m_memory = nullptr;
     size_t m_memorySize = 0;
 };

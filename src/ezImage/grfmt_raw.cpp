@@ -2,6 +2,7 @@
 #include "ezImage/grfmt_raw.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 bool RawEncoder::write(const _ezImage* image) {
@@ -22,7 +23,8 @@ bool RawEncoder::write(const _ezImage* image) {
     // follow it in the same buffer; otherwise it is written as zeros.
     const int rest = image->header_size - kRawRecordBytes;
     const auto* behind = reinterpret_cast<const unsigned char*>(image) + kRawRecordBytes;
-    if (layout.data == behind + rest) {
+    if (reinterpret_cast<uintptr_t>(layout.data) ==
+        reinterpret_cast<uintptr_t>(image) + image->header_size) {
         stream.putBytes(behind, rest);
     } else {
         for (int i = 0; i < rest; ++i) stream.putByte(0);
