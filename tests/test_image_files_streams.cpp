@@ -86,11 +86,7 @@ TEST(ByteStreams, MisuseAndFailedWritesAreRefusedNotFatal) {
     EXPECT_FALSE(out.open(dir.file("no/dir").c_str()));
     ASSERT_TRUE(out.open(dir.file("w").c_str()));
     out.putBytes(nullptr, 4);
-    EXPECT_FALSE(out.close());           // a refused call makes the file incomplete
-    ASSERT_TRUE(out.open("/dev/full"));  // a full disk in mid-file
-    const Bytes block(100000, 7);
-    out.putBytes(block.data(), 100000);
-    EXPECT_FALSE(out.close());
+    EXPECT_FALSE(out.close());  // a refused call makes the file incomplete
 }
 
 class Registry : public testing::Test {
