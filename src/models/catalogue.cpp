@@ -24,7 +24,9 @@ void setLimits(SensorSetting& setting, uint16_t value, uint16_t min, uint16_t ma
 }
 
 // Gain steps below 64 are written as they are, above as a coarse stage.
-uint16_t gain500(int g) { return g < 64 ? static_cast<uint16_t>(g) : static_cast<uint16_t>(g * 256 - 16065); }
+uint16_t gain500(int g) {
+    return g < 64 ? static_cast<uint16_t>(g) : static_cast<uint16_t>(g * 256 - 16065);
+}
 
 // Saturation and per-channel digital gain of the colour models.
 void buildColourSettings(CamBayer& camera, int saturationValue) {
@@ -41,7 +43,7 @@ void buildColourSettings(CamBayer& camera, int saturationValue) {
 }
 
 class VAo500C1 : public CamBayer {
-public:
+  public:
     VAo500C1() {
         setDisplayName("QC500.", cntVAo500C1);
         buildColourSettings(*this, 100);
@@ -75,7 +77,7 @@ public:
 };
 
 class VAo500M1 : public CamBayer {
-public:
+  public:
     VAo500M1() {
         setDisplayName("QC500M.", cntVAo500M1);
         channels = 1;
