@@ -413,7 +413,8 @@ TEST_F(Wire, FramesFollowResolutionAndTheBufferIsChecked) {
         EXPECT_EQ(image.data, buffer.data() + 512);
         int width = 0, height = 0;
         GetRawSize(&width, &height, c);
-        EXPECT_EQ(std::pair(width, height), std::pair<int, int>(image.width, image.height));
+        EXPECT_EQ(width, image.width);
+        EXPECT_EQ(height, image.height);
     }
     // Full frame: 2592 x 1944 + 512 bytes, not one less.
     camera(id).clearTrace();

@@ -73,8 +73,7 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
     std::printf("clock       %d:", clock);
     for (int i = 0; i < GetPixelclockCount(c); ++i) {
         const char* label = GetPixclkItemName(i, c);
-        std::printf("%s %d=%s%s", i ? "," : "", i, label ? label : "?",
-                    GetRawDepthState(i, c) == 0 ? " (16-bit)" : "");
+        std::printf("%s %d=%s", i ? "," : "", i, label ? label : "?");
     }
     std::printf("\n");
     std::printf("depth       %d bits\n", GetRawDepth(c));
@@ -230,7 +229,6 @@ Status grab(const std::string& camera, const std::vector<std::string>& args) {
     }
     const char* c = camera.c_str();
     std::vector<unsigned char> buffer(static_cast<size_t>(RecvMemSize(c)));
-    ResumeDevice(c);
     std::map<int, int> misses;
     int good = 0;
     int captures = 0;
@@ -257,7 +255,6 @@ Status grab(const std::string& camera, const std::vector<std::string>& args) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    SuspendDevice(c);
     std::printf("%d frame(s) in %.3f s: %.2f frames/s", good, seconds,
                 seconds > 0 ? good / seconds : 0.0);
     for (const auto& [result, count] : misses) std::printf(", result %d: %d", result, count);

@@ -110,11 +110,15 @@ int main(int argc, char** argv) {
         if (camera.empty())
             status = wanted.empty() ? (ezcap::complain(error), kExitFailed) : badInput(error);
     }
+    // Streaming from the start: resuming re-programs the resolution, which
+    // would end a region of interest set before it.
+    if (!camera.empty()) ResumeDevice(camera.c_str());
     for (size_t i = 0; status == 0 && i < steps.size(); ++i) {
         const ezcap::Status result = steps[i].command->run(camera, steps[i].arguments);
         if (result == ezcap::Status::Failed) status = kExitFailed;
         if (result == ezcap::Status::BadInput) status = kExitBadInput;
     }
+    if (!camera.empty()) SuspendDevice(camera.c_str());
     ExitDevice();
     return status;
 }
