@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "processing/decode_simd.h"
+
 // 16-bit samples are stored least significant byte first and read as host words.
 static_assert(std::endian::native == std::endian::little);
 
@@ -70,6 +72,9 @@ struct Direct {
         d[1] = static_cast<T>(g);
         d[2] = static_cast<T>(r);
     }
+    // Pixels stored by the vector loop are already final.
+    template <typename T>
+    void inPlace(T*, int) const {}
 };
 
 struct Corrected {
@@ -88,6 +93,11 @@ struct Corrected {
         d[0] = static_cast<uint16_t>((e[2] << 8) | (b & 0xff));
         d[1] = static_cast<uint16_t>((e[1] << 8) | (g & 0xff));
         d[2] = static_cast<uint16_t>((e[0] << 8) | (r & 0xff));
+    }
+    // Corrects `count` pixels that the vector loop stored.
+    template <typename T>
+    void inPlace(T* d, int count) const {
+        for (int i = 0; i < count; ++i, d += 3) (*this)(d, d[0], d[1], d[2]);
     }
 };
 
@@ -111,6 +121,8 @@ void decodeRow(const T* up, const T* cur, const T* dn, T* out, int width, bool g
             direct(out + 3, across, cur[1], along);
         x = 2;
     }
+    x = decode_simd::decodeRun<RedSites>(up, cur, dn, out, x, last,
+                                         [&store](T* pixels, int count) { store.inPlace(pixels, count); });
     for (; x < last; x += 2) {
         const unsigned own = cur[x];
         const unsigned green = (up[x] + dn[x] + cur[x - 1] + cur[x + 1] + 2u) >> 2;
