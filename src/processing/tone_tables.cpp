@@ -105,25 +105,49 @@ void storeBlock(unsigned char* area, int block, const Counts bins, int low, int 
     std::memcpy(area + static_cast<size_t>(block) * sizeof out, out, sizeof out);
 }
 
-// Counts the high byte of every sample of the given channel (one channel:
-// channels == 1) into bins. `step` is the sample size in bytes; the high
-// byte of a little-endian 16-bit sample is its second byte.
-void countChannels(const _ezImage* image, Counts* bins) {
-    const int channels = image->channels;
-    const int step = image->depth / 8;
-    const size_t rowSamples = static_cast<size_t>(image->width) * channels;
+// Counts the high byte of every sample of each channel (the second byte of
+// a little-endian 16-bit sample) into bins[channel]. Neighbouring pixels
+// count into separate sets of counters, so that the long runs of equal
+// values of a flat background do not queue on one counter; 32 bits hold any
+// per-set count.
+template <int Step, int Channels>
+void countSamples(const _ezImage* image, Counts* bins) {
+    constexpr int kSets = Channels == 1 ? 4 : 2;
+    constexpr int kRound = kSets * Channels;  // samples per round
+    uint32_t sets[kRound][256] = {};
+    const size_t width = image->width;
     for (int y = 0; y < image->height; ++y) {
-        const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (step - 1);
-        if (channels == 1) {
-            for (size_t i = 0; i < rowSamples; ++i) ++bins[0][p[i * step]];
-        } else {
-            for (size_t i = 0; i < rowSamples; i += 3) {
-                ++bins[0][p[i * step]];
-                ++bins[1][p[(i + 1) * step]];
-                ++bins[2][p[(i + 2) * step]];
+        const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (Step - 1);
+        size_t x = 0;
+        // Spelled out: all loads first (the counter stores could alias them),
+        // and no array indexing that the compiler might keep in memory.
+        for (; x + kSets <= width; x += kSets, p += kRound * Step) {
+            const unsigned s0 = p[0], s1 = p[Step], s2 = p[2 * Step], s3 = p[3 * Step];
+            if constexpr (Channels == 1) {
+                ++sets[0][s0], ++sets[1][s1], ++sets[2][s2], ++sets[3][s3];
+            } else {
+                const unsigned s4 = p[4 * Step], s5 = p[5 * Step];
+                ++sets[0][s0], ++sets[1][s1], ++sets[2][s2];
+                ++sets[3][s3], ++sets[4][s4], ++sets[5][s5];
             }
         }
+        for (; x < width; ++x, p += Channels * Step)
+            for (int c = 0; c < Channels; ++c) ++sets[c][p[c * Step]];
     }
+    for (int c = 0; c < Channels; ++c)
+        for (int j = 0; j < 256; ++j) {
+            long long total = 0;
+            for (int s = 0; s < kSets; ++s) total += sets[s * Channels + c][j];
+            bins[c][j] = total;
+        }
+}
+
+void countChannels(const _ezImage* image, Counts* bins) {
+    const bool wide = image->depth == 16;
+    if (image->channels == 1)
+        wide ? countSamples<2, 1>(image, bins) : countSamples<1, 1>(image, bins);
+    else
+        wide ? countSamples<2, 3>(image, bins) : countSamples<1, 3>(image, bins);
 }
 
 }  // namespace
