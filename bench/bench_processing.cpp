@@ -23,7 +23,8 @@ struct Frames {
     std::vector<unsigned char> scratch;  // memcpy target
 
     explicit Frames(int depth)
-        : raw(makeImage(kWidth, kHeight, depth, 1, 512)), image(makeImage(kWidth, kHeight, depth, 3)) {
+        : raw(makeImage(kWidth, kHeight, depth, 1, 512)),
+          image(makeImage(kWidth, kHeight, depth, 3)) {
         uint32_t noise = 12345;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) {

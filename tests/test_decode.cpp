@@ -65,7 +65,8 @@ Expected referenceDecode(const std::vector<int>& raw, int width, int height, int
         for (int x = 1; x <= width - 2; ++x) {
             const int c = at(y, x);
             const int n = at(y - 1, x), s = at(y + 1, x), w = at(y, x - 1), ea = at(y, x + 1);
-            const int diag = at(y - 1, x - 1) + at(y - 1, x + 1) + at(y + 1, x - 1) + at(y + 1, x + 1);
+            const int diag =
+                at(y - 1, x - 1) + at(y - 1, x + 1) + at(y + 1, x - 1) + at(y + 1, x + 1);
             const Colour site = siteColour(bayer, y, x);
             int r, g, b;
             bool paired;
@@ -156,7 +157,7 @@ void expectMatches(const Expected& e, const _ezImage* image, const std::string& 
 }
 
 class Decode : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { __init_algorithms(); }
     static void TearDownTestSuite() { __exit_algorithms(); }
 };
@@ -172,7 +173,8 @@ TEST_F(Decode, TableHoldsKnownEntriesAndMatchesTheFormulaEverywhere) {
     auto expectEntry = [&](int r, int g, int b, Rgb want) {
         const Rgb got = entry(r, g, b);
         EXPECT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b)
-            << "(" << r << "," << g << "," << b << ") -> (" << got.r << "," << got.g << "," << got.b << ")";
+            << "(" << r << "," << g << "," << b << ") -> (" << got.r << "," << got.g << "," << got.b
+            << ")";
     };
     expectEntry(255, 255, 255, {255, 255, 255});
     expectEntry(0, 0, 0, {0, 0, 0});
@@ -214,8 +216,8 @@ struct Size {
 
 TEST_F(Decode, EveryCodeAndDepthMatchesThePerPixelReference) {
     // Wide enough for several vector runs plus a scalar tail, odd and even.
-    const Size sizes[] = {{53, 12}, {50, 9},  {17, 12}, {16, 13}, {10, 10}, {9, 9},
-                          {5, 4},   {4, 5},   {3, 6},   {6, 3},   {2, 6}};
+    const Size sizes[] = {{53, 12}, {50, 9}, {17, 12}, {16, 13}, {10, 10}, {9, 9},
+                          {5, 4},   {4, 5},  {3, 6},   {6, 3},   {2, 6}};
     unsigned seed = 1;
     for (int depth : {8, 16})
         for (int bayer = 1; bayer <= 4; ++bayer)
@@ -228,11 +230,10 @@ TEST_F(Decode, EveryCodeAndDepthMatchesThePerPixelReference) {
                     else
                         __decode_rawdatafast(f.raw.get(), f.image.get(), bayer);
                     EXPECT_EQ(f.image->decoded, 1);
-                    const std::string what = std::string(corrected ? "corrected" : "plain") +
-                                             " depth " + std::to_string(depth) + " bayer " +
-                                             std::to_string(bayer) + " size " +
-                                             std::to_string(size.width) + "x" +
-                                             std::to_string(size.height);
+                    const std::string what =
+                        std::string(corrected ? "corrected" : "plain") + " depth " +
+                        std::to_string(depth) + " bayer " + std::to_string(bayer) + " size " +
+                        std::to_string(size.width) + "x" + std::to_string(size.height);
                     expectMatches(referenceDecode(f.samples, size.width, size.height, bayer,
                                                   corrected, depth),
                                   f.image.get(), what);
@@ -368,9 +369,12 @@ TEST_F(Decode, UnsupportedInputWritesNothingButMarksDecoded) {
     };
     using R = _ezImage&;
     check("depth 12", [](R raw, R) { raw.depth = 12; });
-    check("depth 12 monochrome", [](R raw, R image) { raw.depth = image.depth = 12; }, 0);
-    check("code 5", [](R, R) {}, 5);
-    check("code -1", [](R, R) {}, -1);
+    check(
+        "depth 12 monochrome", [](R raw, R image) { raw.depth = image.depth = 12; }, 0);
+    check(
+        "code 5", [](R, R) {}, 5);
+    check(
+        "code -1", [](R, R) {}, -1);
     check("destination wider than source", [](R raw, R) { raw.width = 7; });
     check("destination taller than source", [](R raw, R) { raw.height = 5; });
     check("one-channel destination", [](R, R image) { image.channels = 1; });

@@ -121,7 +121,7 @@ TEST(ToneTables, StretchRampsAndThresholds) {
     std::array<unsigned char, 260> guarded;
     guarded.fill(0xA5);
     __matrix_stretch(-20, 400, guarded.data(), 256);
-    EXPECT_EQ(guarded[0], 12);  // 20 * 255 / 420
+    EXPECT_EQ(guarded[0], 12);     // 20 * 255 / 420
     EXPECT_EQ(guarded[255], 166);  // 275 * 255 / 420
     for (int i = 256; i < 260; ++i) EXPECT_EQ(guarded[i], 0xA5);
 }
@@ -139,8 +139,8 @@ TEST(ToneTables, SaturationAroundTheReference) {
     EXPECT_EQ(at(100, 120), 140);
 
     __matrix_saturation(150, s.data(), 256);
-    EXPECT_EQ(at(10, 9), 9);    // -1.5 truncates to -1
-    EXPECT_EQ(at(9, 10), 10);   // +1.5 truncates to +1
+    EXPECT_EQ(at(10, 9), 9);   // -1.5 truncates to -1
+    EXPECT_EQ(at(9, 10), 10);  // +1.5 truncates to +1
     EXPECT_EQ(at(0, 255), 255);
 }
 

@@ -20,7 +20,9 @@ namespace {
 constexpr size_t kCcmBytes = size_t{256} * 256 * 256 * 3;
 
 // Fade toward the identity: 0 below 180, rising to 1 at 255.
-double fade(int x) { return x / 180 ? (x - 180) / 75.0 : 0.0; }
+double fade(int x) {
+    return x / 180 ? (x - 180) / 75.0 : 0.0;
+}
 
 unsigned char truncateClamp(double v) {
     const int t = static_cast<int>(v);  // |v| stays well below 1000
@@ -88,8 +90,7 @@ struct Corrected {
     }
     // The table corrects the high bytes; the low bytes stay as interpolated.
     void operator()(uint16_t* d, unsigned b, unsigned g, unsigned r) const {
-        const unsigned char* e =
-            table + (((r >> 8) << 16) | (g & 0xff00) | (b >> 8)) * size_t{3};
+        const unsigned char* e = table + (((r >> 8) << 16) | (g & 0xff00) | (b >> 8)) * size_t{3};
         d[0] = static_cast<uint16_t>((e[2] << 8) | (b & 0xff));
         d[1] = static_cast<uint16_t>((e[1] << 8) | (g & 0xff));
         d[2] = static_cast<uint16_t>((e[0] << 8) | (r & 0xff));
@@ -121,8 +122,9 @@ void decodeRow(const T* up, const T* cur, const T* dn, T* out, int width, bool g
             direct(out + 3, across, cur[1], along);
         x = 2;
     }
-    x = decode_simd::decodeRun<RedSites>(up, cur, dn, out, x, last,
-                                         [&store](T* pixels, int count) { store.inPlace(pixels, count); });
+    x = decode_simd::decodeRun<RedSites>(up, cur, dn, out, x, last, [&store](T* pixels, int count) {
+        store.inPlace(pixels, count);
+    });
     for (; x < last; x += 2) {
         const unsigned own = cur[x];
         const unsigned green = (up[x] + dn[x] + cur[x - 1] + cur[x + 1] + 2u) >> 2;
@@ -191,14 +193,13 @@ void decodeFrame(const _ezImage* source, _ezImage* destination, int bayer, const
 
 // Whether the two records describe a frame we can safely decode: both have
 // pixels, the same size and depth (8 or 16), strides covering their rows,
-// 16-bit pixels on even addresses, and the destination has the channels the
-// decoder writes (three for a mosaic, any for the monochrome copy).
+// 16-bit pixels on even addresses, and the destination has room for what the
+// decoder writes (three channels for a mosaic, one for the monochrome copy).
 bool decodable(const _ezImage* source, const _ezImage* destination, int bayer) {
     if (!source->data || !destination->data) return false;
     if (source->depth != 8 && source->depth != 16) return false;
     if (destination->depth != source->depth) return false;
-    if (destination->width != source->width || destination->height != source->height)
-        return false;
+    if (destination->width != source->width || destination->height != source->height) return false;
     const int bytes = source->depth / 8;
     const int outChannels = bayer == 0 ? 1 : 3;
     if (bayer != 0 && destination->channels != 3) return false;

@@ -18,7 +18,9 @@ namespace detail {
 // The helpers must melt into the loop: a call would spill every vector.
 #define EZ_SIMD_INLINE inline __attribute__((always_inline))
 
-EZ_SIMD_INLINE __m128i load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+EZ_SIMD_INLINE __m128i load(const void* p) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
 
 // Three vectors of words (16-bit for 8-bit samples, 32-bit for 16-bit ones),
 // each word holding two samples of a pair, -> 48 bytes of w0 w1 w2 w0 w1 w2 ...
@@ -64,29 +66,45 @@ struct Lanes;
 template <>
 struct Lanes<uint8_t> {
     static constexpr int kPixels = 16;
-    static EZ_SIMD_INLINE __m128i first(__m128i v) { return _mm_and_si128(v, _mm_set1_epi16(0xff)); }
+    static EZ_SIMD_INLINE __m128i first(__m128i v) {
+        return _mm_and_si128(v, _mm_set1_epi16(0xff));
+    }
     static EZ_SIMD_INLINE __m128i second(__m128i v) { return _mm_srli_epi16(v, 8); }
     static EZ_SIMD_INLINE __m128i add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
     template <int N>
-    static EZ_SIMD_INLINE __m128i shr(__m128i a) { return _mm_srli_epi16(a, N); }
+    static EZ_SIMD_INLINE __m128i shr(__m128i a) {
+        return _mm_srli_epi16(a, N);
+    }
     static EZ_SIMD_INLINE __m128i times4(__m128i a) { return _mm_slli_epi16(a, 2); }
     static EZ_SIMD_INLINE __m128i set(int v) { return _mm_set1_epi16(static_cast<short>(v)); }
-    static EZ_SIMD_INLINE __m128i join(__m128i a, __m128i b) { return _mm_or_si128(a, _mm_slli_epi16(b, 8)); }
-    static EZ_SIMD_INLINE void store(uint8_t* out, __m128i a, __m128i b, __m128i c) { storeTriples16(out, a, b, c); }
+    static EZ_SIMD_INLINE __m128i join(__m128i a, __m128i b) {
+        return _mm_or_si128(a, _mm_slli_epi16(b, 8));
+    }
+    static EZ_SIMD_INLINE void store(uint8_t* out, __m128i a, __m128i b, __m128i c) {
+        storeTriples16(out, a, b, c);
+    }
 };
 
 template <>
 struct Lanes<uint16_t> {
     static constexpr int kPixels = 8;
-    static EZ_SIMD_INLINE __m128i first(__m128i v) { return _mm_and_si128(v, _mm_set1_epi32(0xffff)); }
+    static EZ_SIMD_INLINE __m128i first(__m128i v) {
+        return _mm_and_si128(v, _mm_set1_epi32(0xffff));
+    }
     static EZ_SIMD_INLINE __m128i second(__m128i v) { return _mm_srli_epi32(v, 16); }
     static EZ_SIMD_INLINE __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
     template <int N>
-    static EZ_SIMD_INLINE __m128i shr(__m128i a) { return _mm_srli_epi32(a, N); }
+    static EZ_SIMD_INLINE __m128i shr(__m128i a) {
+        return _mm_srli_epi32(a, N);
+    }
     static EZ_SIMD_INLINE __m128i times4(__m128i a) { return _mm_slli_epi32(a, 2); }
     static EZ_SIMD_INLINE __m128i set(int v) { return _mm_set1_epi32(v); }
-    static EZ_SIMD_INLINE __m128i join(__m128i a, __m128i b) { return _mm_or_si128(a, _mm_slli_epi32(b, 16)); }
-    static EZ_SIMD_INLINE void store(uint16_t* out, __m128i a, __m128i b, __m128i c) { storeTriples32(out, a, b, c); }
+    static EZ_SIMD_INLINE __m128i join(__m128i a, __m128i b) {
+        return _mm_or_si128(a, _mm_slli_epi32(b, 16));
+    }
+    static EZ_SIMD_INLINE void store(uint16_t* out, __m128i a, __m128i b, __m128i c) {
+        storeTriples32(out, a, b, c);
+    }
 };
 
 }  // namespace detail
@@ -96,7 +114,8 @@ struct Lanes<uint16_t> {
 // (the colour correction, if any); returns the first column left to the
 // scalar loop. Reads at most one column beyond `last`, as the scalar loop does.
 template <bool RedSites, typename T, typename Finish>
-int decodeRun(const T* up, const T* cur, const T* dn, T* out, int x, int last, const Finish& finish) {
+int decodeRun(const T* up, const T* cur, const T* dn, T* out, int x, int last,
+              const Finish& finish) {
     using namespace detail;
     using L = Lanes<T>;
     const __m128i one = L::set(1), two = L::set(2);

@@ -38,9 +38,9 @@ void __matrix_contrast(int value, unsigned char* table, int n) {
         const double v = (i - 128) * slope + 128.5;
         // Truncation toward zero, then the clamp: anything at or above the top
         // is the top, anything not above -1 is 0.
-        table[i] = v >= top  ? static_cast<unsigned char>(n - 1)
-                   : v > -1  ? static_cast<unsigned char>(static_cast<int>(v))
-                             : 0;
+        table[i] = v >= top ? static_cast<unsigned char>(n - 1)
+                   : v > -1 ? static_cast<unsigned char>(static_cast<int>(v))
+                            : 0;
     }
 }
 
@@ -53,7 +53,8 @@ void __matrix_stretch(int low, int high, unsigned char* table, int n) {
     if (low < high) {
         const long long span = static_cast<long long>(high) - low;
         for (int i = zeroEnd; i < fullStart; ++i)
-            table[i] = static_cast<unsigned char>((i - static_cast<long long>(low)) * (n - 1) / span);
+            table[i] =
+                static_cast<unsigned char>((i - static_cast<long long>(low)) * (n - 1) / span);
     }
     std::fill(table + fullStart, table + n, static_cast<unsigned char>(n - 1));
 }
@@ -98,7 +99,8 @@ int lastNonZero(const Counts bins) {
 void storeBlock(unsigned char* area, int block, const Counts bins, int low, int high) {
     int32_t out[kHistogramBlock];
     for (int j = 0; j < 256; ++j)
-        out[j] = static_cast<int32_t>(std::min<long long>(bins[j], std::numeric_limits<int32_t>::max()));
+        out[j] =
+            static_cast<int32_t>(std::min<long long>(bins[j], std::numeric_limits<int32_t>::max()));
     out[kHistogramLow] = low;
     out[kHistogramHigh] = high;
     // The area behind the pixels need not be aligned for 32-bit access.

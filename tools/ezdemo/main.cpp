@@ -85,7 +85,8 @@ bool parse(int argc, char** argv, Options& options, bool& help) {
             continue;
         }
         int number = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
         if (error != std::errc() || end != value.data() + value.size() || number < kMinSide ||
             number > kMaxSide) {
             std::fprintf(stderr, "ezdemo: %.*s must be a whole number from %d to %d, not '%.*s'\n",
@@ -119,8 +120,11 @@ Scene makeScene(int width, int height) {
             p[2] = float(level * 1.3);
         }
     // Cells: Gaussian blobs in a few fluorescence-like colours.
-    static const float colours[][3] = {{0.2f, 1.0f, 0.3f}, {1.0f, 0.35f, 0.2f}, {0.3f, 0.5f, 1.0f},
-                                       {0.95f, 0.9f, 0.4f}, {0.9f, 0.9f, 0.95f}};
+    static const float colours[][3] = {{0.2f, 1.0f, 0.3f},
+                                       {1.0f, 0.35f, 0.2f},
+                                       {0.3f, 0.5f, 1.0f},
+                                       {0.95f, 0.9f, 0.4f},
+                                       {0.9f, 0.9f, 0.95f}};
     uint32_t seed = 2024;
     auto next = [&seed] {
         seed = seed * 1664525u + 1013904223u;
@@ -184,13 +188,14 @@ double bestMilliseconds(Step step) {
 // The decoded image without its outer kBorder pixels (the decoders leave the
 // outermost rows and columns unwritten).
 ImagePtr cropBorder(const _ezImage* image) {
-    ImagePtr inner = makeImage(image->width - 2 * kBorder, image->height - 2 * kBorder, image->depth, 3);
+    ImagePtr inner =
+        makeImage(image->width - 2 * kBorder, image->height - 2 * kBorder, image->depth, 3);
     if (!inner) return inner;
     const size_t rowBytes = inner->stride;
     const size_t skip = size_t(kBorder) * 3 * (image->depth / 8);
     for (int y = 0; y < inner->height; ++y)
-        std::memcpy(inner->data + y * rowBytes, image->data + (y + kBorder) * size_t(image->stride) + skip,
-                    rowBytes);
+        std::memcpy(inner->data + y * rowBytes,
+                    image->data + (y + kBorder) * size_t(image->stride) + skip, rowBytes);
     return inner;
 }
 
@@ -223,8 +228,8 @@ bool writePpm(const std::string& path, const _ezImage* image) {
     }
     bool ok = std::fprintf(file, "P6\n%d %d\n255\n", image->width, image->height) > 0;
     for (int y = 0; ok && y < image->height; ++y)
-        ok = std::fwrite(image->data + size_t(y) * image->stride, 1, size_t(image->width) * 3, file) ==
-             size_t(image->width) * 3;
+        ok = std::fwrite(image->data + size_t(y) * image->stride, 1, size_t(image->width) * 3,
+                         file) == size_t(image->width) * 3;
     if (std::fclose(file) != 0) ok = false;
     if (!ok) std::fprintf(stderr, "ezdemo: writing '%s' failed\n", path.c_str());
     return ok;
@@ -235,19 +240,23 @@ bool runDepth(const Scene& scene, int depth, const Options& options) {
     ImagePtr plain = makeImage(scene.width, scene.height, depth, 3);
     ImagePtr corrected = makeImage(scene.width, scene.height, depth, 3);
     if (!raw || !plain || !corrected) {
-        std::fprintf(stderr, "ezdemo: out of memory for a %d x %d frame\n", scene.width, scene.height);
+        std::fprintf(stderr, "ezdemo: out of memory for a %d x %d frame\n", scene.width,
+                     scene.height);
         return false;
     }
     raw->bayer = kBayer;
     mosaic(scene, raw.get());
 
-    const double plainMs = bestMilliseconds([&] { __decode_rawdatafast(raw.get(), plain.get(), kBayer); });
-    const double correctedMs = bestMilliseconds([&] { __decode_rawdata(raw.get(), corrected.get(), kBayer); });
+    const double plainMs =
+        bestMilliseconds([&] { __decode_rawdatafast(raw.get(), plain.get(), kBayer); });
+    const double correctedMs =
+        bestMilliseconds([&] { __decode_rawdata(raw.get(), corrected.get(), kBayer); });
     ImagePtr plainInner = cropBorder(plain.get());
     ImagePtr correctedInner = cropBorder(corrected.get());
     ImagePtr toned = cropBorder(corrected.get());
     if (!plainInner || !correctedInner || !toned) {
-        std::fprintf(stderr, "ezdemo: out of memory for a %d x %d frame\n", scene.width, scene.height);
+        std::fprintf(stderr, "ezdemo: out of memory for a %d x %d frame\n", scene.width,
+                     scene.height);
         return false;
     }
 
@@ -261,9 +270,10 @@ bool runDepth(const Scene& scene, int depth, const Options& options) {
     const double histogramMs = bestMilliseconds([&] { __calc_histogram(toned.get()); });
 
     std::printf("%d-bit frame\n", depth);
-    std::printf("  timings (ms): plain decode %.2f, corrected decode %.2f, copy + gamma 110 + "
-                "contrast 140 %.2f, histogram %.2f\n",
-                plainMs, correctedMs, toneMs, histogramMs);
+    std::printf(
+        "  timings (ms): plain decode %.2f, corrected decode %.2f, copy + gamma 110 + "
+        "contrast 140 %.2f, histogram %.2f\n",
+        plainMs, correctedMs, toneMs, histogramMs);
     std::printf("  channel means (0 / 1 / 2, 8-bit scale, %d-pixel border cut):\n", kBorder);
     printMeans("plain decode", plainInner.get());
     printMeans("colour-corrected decode", correctedInner.get());
@@ -295,7 +305,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::printf("ezdemo: %d x %d synthetic frame, Bayer code %d\n", options.width, options.height, kBayer);
+    std::printf("ezdemo: %d x %d synthetic frame, Bayer code %d\n", options.width, options.height,
+                kBayer);
     const auto start = std::chrono::steady_clock::now();
     __init_algorithms();
     const double tableMs =
