@@ -537,13 +537,16 @@ void LibusbDevice::close() {
     for (Endpoint& endpoint : endpoints_) endpoint = Endpoint{};
 }
 
-void LIBUSB_CALL LibusbDevice::onDone(libusb_transfer* transfer) { *static_cast<int*>(transfer->user_data) = 1; }
+// libusb reads the flag under its own lock; our side of it is atomic.
+void LIBUSB_CALL LibusbDevice::onDone(libusb_transfer* transfer) {
+    std::atomic_ref<int>(*static_cast<int*>(transfer->user_data)).store(1);
+}
 
 // Submits a filled transfer and waits for its completion, handling libusb
 // events meanwhile as libusb's own synchronous calls do; unlike those, the
 // transfer is known to close(), which can cancel it.
 uint32_t LibusbDevice::run(libusb_transfer* transfer) {
-    int done = 0;
+    alignas(std::atomic_ref<int>::required_alignment) int done = 0;
     transfer->callback = &LibusbDevice::onDone;
     transfer->user_data = &done;
     {
@@ -554,7 +557,7 @@ uint32_t LibusbDevice::run(libusb_transfer* transfer) {
         inflight_.push_back(transfer);
     }
     libusb_context* context = hub_->context();
-    while (!done) {
+    while (!std::atomic_ref<int>(done).load()) {
         int r = libusb_handle_events_completed(context, &done);
         if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED) libusb_cancel_transfer(transfer);
     }
