@@ -110,7 +110,11 @@ TEST_F(LibusbUmockdev, HotplugDeliversWatchedCamerasOnlyWithTheirDescriptorIds) 
     ASSERT_TRUE(bus);
 
     std::vector<usb::DeviceInfo> arrived;
-    bus->watchArrivals(kVendor, kProduct, [&](std::shared_ptr<usb::Device> d) { arrived.push_back(d->info()); });
+    std::shared_ptr<usb::Device> first;
+    bus->watchArrivals(kVendor, kProduct, [&](std::shared_ptr<usb::Device> d) {
+        arrived.push_back(d->info());
+        if (!first) first = std::move(d);
+    });
     // A camera already on the bus arrives as soon as it is watched.
     ASSERT_TRUE(pollUntil(*bus, [&] { return arrived.size() == 1; }));
     EXPECT_EQ(arrived[0].vendor, kVendor);
@@ -134,6 +138,14 @@ TEST_F(LibusbUmockdev, HotplugDeliversWatchedCamerasOnlyWithTheirDescriptorIds) 
     bus->watchArrivals(kVendor, kOtherProduct, [&](std::shared_ptr<usb::Device>) { ++others; });
     EXPECT_EQ(bus->poll(1000), 1);
     EXPECT_EQ(others, 1);
+
+    // Another bus does not know this device, present or not.
+    auto otherBus = makeBus();
+    ASSERT_TRUE(otherBus);
+    bool foreignRemoval = false;
+    otherBus->watchRemoval(first, [&] { foreignRemoval = true; });
+    EXPECT_EQ(otherBus->poll(200), 0);
+    EXPECT_FALSE(foreignRemoval);
 
     // Cleared watches hear nothing more.
     bus->clearWatches();

@@ -163,6 +163,7 @@ public:
 
     DeviceInfo info() const override { return info_; }
     libusb_device* raw() const { return device_.get(); }
+    const Hub* hub() const { return hub_.get(); }
 
     uint32_t open() override;
     uint32_t reset() override;
@@ -644,7 +645,8 @@ public:
     }
     void watchRemoval(const std::shared_ptr<Device>& device, RemovalHandler onRemoval) override {
         // Only devices of this bus can be watched.
-        if (auto* own = dynamic_cast<LibusbDevice*>(device.get())) hub_->watchRemoval(own->raw(), std::move(onRemoval));
+        auto* own = dynamic_cast<LibusbDevice*>(device.get());
+        if (own && own->hub() == hub_.get()) hub_->watchRemoval(own->raw(), std::move(onRemoval));
     }
     void clearWatches() override { hub_->clearWatches(); }
     int poll(int timeoutMs) override { return hub_->poll(timeoutMs); }
