@@ -99,6 +99,26 @@ protected:
         EZURB urb = vendorRequest(0x40, request, value, index);
         return device.control(urb, kTimeoutMs);
     }
+
+    // One camera on the bus, arrived and opened; its sensor started when asked.
+    void start(bool startSensor, umock::Capabilities capabilities = {}) {
+        camera_ = std::make_unique<umock::Camera>(testbed_, 2, kVendor, kProduct, 0xa001, capabilities);
+        camera_->plug();
+        bus_ = makeBus();
+        ASSERT_TRUE(bus_);
+        device_ = arrival(*bus_);
+        ASSERT_TRUE(device_);
+        openCamera(*device_);
+        if (startSensor) {
+            ASSERT_EQ(send(*device_, 0xba), usb::kSuccess);
+        }
+    }
+
+    // Declared in teardown order: the device closes before its bus goes,
+    // the emulated camera stays until libusb is done with it.
+    std::unique_ptr<umock::Camera> camera_;
+    std::unique_ptr<usb::Bus> bus_;
+    std::shared_ptr<usb::Device> device_;
 };
 
 TEST_F(LibusbUmockdev, HotplugDeliversWatchedCamerasOnlyWithTheirDescriptorIds) {
@@ -182,13 +202,8 @@ TEST_F(LibusbUmockdev, OpeningClaimsTheFirstInterfaceAndDetachesAKernelDriver) {
 }
 
 TEST_F(LibusbUmockdev, VendorRequestsCarryTheirDataStagesBothWays) {
-    umock::Camera camera(testbed_, 2, kVendor, kProduct, 0xa001);
-    camera.plug();
-    auto bus = makeBus();
-    ASSERT_TRUE(bus);
-    auto device = arrival(*bus);
-    ASSERT_TRUE(device);
-    openCamera(*device);
+    ASSERT_NO_FATAL_FAILURE(start(false));
+    auto& device = device_;
 
     // Without a data stage.
     EZURB start = vendorRequest(0x40, 0xba, 0, 0);
@@ -235,14 +250,9 @@ class FrameRead : public LibusbUmockdev, public ::testing::WithParamInterface<bo
 TEST_P(FrameRead, AMultiMegabyteFrameArrivesWholeWithItsShortLastPacket) {
     umock::Capabilities capabilities;
     capabilities.scatterGather = GetParam();
-    umock::Camera camera(testbed_, 2, kVendor, kProduct, 0xa001, capabilities);
-    camera.plug();
-    auto bus = makeBus();
-    ASSERT_TRUE(bus);
-    auto device = arrival(*bus);
-    ASSERT_TRUE(device);
-    openCamera(*device);
-    ASSERT_EQ(send(*device, 0xba), usb::kSuccess);
+    ASSERT_NO_FATAL_FAILURE(start(true, capabilities));
+    auto& device = device_;
+    umock::Camera& camera = *camera_;
 
     // What the simulator core hands out for the same requests in process.
     sim::SimCamera reference(9, kVendor, kProduct, 0xa001);
@@ -310,14 +320,9 @@ TEST_F(LibusbUmockdev, PipesFollowTheInterfaceEndpointsAndBadArgumentsAreRefused
 }
 
 TEST_F(LibusbUmockdev, ControlTransfersProceedWhileABulkReadWaits) {
-    umock::Camera camera(testbed_, 2, kVendor, kProduct, 0xa001);
-    camera.plug();
-    auto bus = makeBus();
-    ASSERT_TRUE(bus);
-    auto device = arrival(*bus);
-    ASSERT_TRUE(device);
-    openCamera(*device);
-    ASSERT_EQ(send(*device, 0xba), usb::kSuccess);
+    ASSERT_NO_FATAL_FAILURE(start(true));
+    auto& device = device_;
+    umock::Camera& camera = *camera_;
 
     camera.holdBulk(true);
     std::vector<unsigned char> frame(kFrameBuffer);
@@ -339,14 +344,9 @@ TEST_F(LibusbUmockdev, ControlTransfersProceedWhileABulkReadWaits) {
 }
 
 TEST_F(LibusbUmockdev, StallsOnTheControlPipeAndTheBulkEndpointAreCleared) {
-    umock::Camera camera(testbed_, 2, kVendor, kProduct, 0xa001);
-    camera.plug();
-    auto bus = makeBus();
-    ASSERT_TRUE(bus);
-    auto device = arrival(*bus);
-    ASSERT_TRUE(device);
-    openCamera(*device);
-    ASSERT_EQ(send(*device, 0xba), usb::kSuccess);
+    ASSERT_NO_FATAL_FAILURE(start(true));
+    auto& device = device_;
+    umock::Camera& camera = *camera_;
 
     // Control pipe: the stall ends with the next setup packet, so clearing
     // pipe 0 succeeds without a request to the device.
@@ -374,13 +374,9 @@ TEST_F(LibusbUmockdev, StallsOnTheControlPipeAndTheBulkEndpointAreCleared) {
 }
 
 TEST_F(LibusbUmockdev, AReadWithoutDataTimesOutAndLeavesNothingPending) {
-    umock::Camera camera(testbed_, 2, kVendor, kProduct, 0xa001);
-    camera.plug();
-    auto bus = makeBus();
-    ASSERT_TRUE(bus);
-    auto device = arrival(*bus);
-    ASSERT_TRUE(device);
-    openCamera(*device);
+    ASSERT_NO_FATAL_FAILURE(start(false));
+    auto& device = device_;
+    umock::Camera& camera = *camera_;
     camera.holdBulk(true);
 
     std::vector<unsigned char> buffer(1 << 20);
@@ -453,13 +449,9 @@ TEST_F(LibusbUmockdev, UnpluggingFreesABlockedReadAndReportsTheRemovalOnce) {
 }
 
 TEST_F(LibusbUmockdev, ClosingFreesABlockedRead) {
-    umock::Camera camera(testbed_, 2, kVendor, kProduct, 0xa001);
-    camera.plug();
-    auto bus = makeBus();
-    ASSERT_TRUE(bus);
-    auto device = arrival(*bus);
-    ASSERT_TRUE(device);
-    openCamera(*device);
+    ASSERT_NO_FATAL_FAILURE(start(false));
+    auto& device = device_;
+    umock::Camera& camera = *camera_;
     camera.holdBulk(true);
 
     std::vector<unsigned char> frame(kFrameBuffer);
