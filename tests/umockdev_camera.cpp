@@ -79,6 +79,8 @@ Camera::Camera(Testbed& testbed, int address, uint16_t vendor, uint16_t product,
       sim_(std::make_unique<sim::SimCamera>(address, vendor, product, bcdDevice)),
       handler_(umockdev_ioctl_base_new()) {
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Camera::onIoctl), this);
+    // May run on umockdev's thread inside the handler: no lock here.
+    sim_->onUnplug([this] { gone_ = true; });
 }
 
 Camera::~Camera() {
@@ -122,10 +124,7 @@ void Camera::plug() {
 }
 
 void Camera::unplug() {
-    {
-        std::lock_guard lock(mutex_);
-        unplugged_ = true;
-    }
+    gone_ = true;
     sim_->unplug();
     // The uevent is built from the device's sysfs entry, so it goes out
     // before the entry is removed.
@@ -140,11 +139,6 @@ void Camera::halt(uint8_t endpoint) {
 void Camera::bindKernelDriver(bool bound) {
     std::lock_guard lock(mutex_);
     driverBound_ = bound;
-}
-
-void Camera::holdBulk(bool hold) {
-    std::lock_guard lock(mutex_);
-    holdBulk_ = hold;
 }
 
 Camera::Stats Camera::stats() {
@@ -176,7 +170,7 @@ void Camera::handle(UMockdevIoctlClient* client) {
         reap(client, arg);
         return;
     }
-    if (unplugged_) {
+    if (gone_) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
@@ -266,18 +260,21 @@ void Camera::handle(UMockdevIoctlClient* client) {
         }
         urb->status = -EINPROGRESS;
         urb->actual_length = 0;
-        pending_.push_back(Pending{urb, false});
+        pending_.push_back(Pending{urb, 0});
         umockdev_ioctl_client_complete(client, 0, 0);
         return;
     }
     case USBDEVFS_DISCARDURB: {
+        // Only a URB still waiting for the device can be taken back.
         auto it = std::find_if(pending_.begin(), pending_.end(),
-                               [arg](const Pending& p) { return p.urb == arg && !p.discarded; });
+                               [arg](const Pending& p) { return p.urb == arg && p.status == 0; });
         if (it == pending_.end()) {
             umockdev_ioctl_client_complete(client, -1, EINVAL);
             return;
         }
-        it->discarded = true;
+        it->status = -ENOENT;
+        // The host gave up on a read: the device saw it time out.
+        if (it->urb->type == USBDEVFS_URB_TYPE_BULK) sim_->bulkTimedOut(pipeOf(it->urb->endpoint), it->urb->buffer_length);
         umockdev_ioctl_client_complete(client, 0, 0);
         return;
     }
@@ -294,27 +291,29 @@ void Camera::reap(UMockdevIoctlClient* client, void* argument) {
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         usbdevfs_urb* urb = it->urb;
         if (std::find(busy.begin(), busy.end(), urb->endpoint) != busy.end()) continue;
-        bool done = true;
-        if (unplugged_) {
+        if (it->status != 0) {
+            urb->status = it->status;
+        } else if (gone_) {
             urb->status = -ESHUTDOWN;
-        } else if (it->discarded) {
-            urb->status = -ENOENT;
-        } else {
-            done = complete(urb);
-        }
-        if (!done) {
+        } else if (!complete(urb)) {
             busy.push_back(urb->endpoint);
             continue;
+        }
+        // A short URB of a split read ends it: the kernel cancels the URBs
+        // that continue it.
+        if (urb->status == -EREMOTEIO) {
+            for (auto next = std::next(it); next != pending_.end(); ++next) {
+                if (next->urb->endpoint != urb->endpoint) continue;
+                if (!(next->urb->flags & USBDEVFS_URB_BULK_CONTINUATION)) break;
+                if (next->status == 0) next->status = -ECONNRESET;
+            }
         }
         pending_.erase(it);
         *static_cast<usbdevfs_urb**>(argument) = urb;
         umockdev_ioctl_client_complete(client, 0, 0);
         return;
     }
-    if (unplugged_)
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-    else
-        umockdev_ioctl_client_complete(client, -1, EAGAIN);
+    umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
 }
 
 // Runs one URB against the simulator; false while it has to wait.
@@ -338,15 +337,25 @@ bool Camera::complete(usbdevfs_urb* urb) {
         }
         request.data = request.length ? buffer + 8 : nullptr;
         uint32_t status = sim_->control(request);
-        urb->status = status == usb::kSuccess ? 0 : status == usb::kStall ? -EPIPE : -EPROTO;
+        urb->status = status == usb::kSuccess    ? 0
+                      : status == usb::kStall    ? -EPIPE
+                      : status == usb::kNoDevice ? -ESHUTDOWN
+                                                 : -EPROTO;
         urb->actual_length = status == usb::kSuccess ? static_cast<int>(request.lengthDone) : 0;
         return true;
     }
-    if (holdBulk_ || sim_->frameReadyAt() > std::chrono::steady_clock::now()) return false;
+    // "Ready now" is the simulator's own clock reading: look at ours after it.
+    const auto readyAt = sim_->frameReadyAt();
+    if (readyAt > std::chrono::steady_clock::now()) return false;
     int received = 0;
     uint32_t status = sim_->bulkRead(pipeOf(urb->endpoint), buffer, urb->buffer_length, &received);
+    if (status == usb::kTimeout) return false;  // nothing to send yet: the endpoint NAKs
     if (status == usb::kStall) {
         urb->status = -EPIPE;
+    } else if (status == usb::kNoDevice) {
+        // Vanished in the middle of the read: what came before stays.
+        urb->actual_length = received;
+        urb->status = -ESHUTDOWN;
     } else if (status != usb::kSuccess) {
         urb->status = -EPROTO;
     } else {

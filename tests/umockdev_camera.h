@@ -6,6 +6,7 @@
 
 #include <umockdev.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -60,15 +61,16 @@ public:
     // Adds the device to sysfs and announces it with an "add" uevent.
     void plug();
     // Surprise removal: pending URBs fail with -ESHUTDOWN, later ioctls with
-    // ENODEV, and a "remove" uevent goes out.
+    // ENODEV, and a "remove" uevent goes out. A camera that vanished by
+    // itself (a simulator fault) fails the same way but is announced only
+    // by this call.
     void unplug();
 
     sim::SimCamera& sim() { return *sim_; }
 
-    // Device side of the kernel state.
-    void halt(uint8_t endpoint);              // the next URBs on it fail with -EPIPE
-    void bindKernelDriver(bool bound);        // a driver holds interface 0
-    void holdBulk(bool hold);                 // bulk URBs stay pending (endpoint NAKs)
+    // Kernel-side state.
+    void halt(uint8_t endpoint);        // URBs on it fail with -EPIPE until cleared
+    void bindKernelDriver(bool bound);  // a driver holds interface 0
 
     struct Stats {
         int claimedInterface = -1;
@@ -86,7 +88,7 @@ public:
 private:
     struct Pending {
         usbdevfs_urb* urb;
-        bool discarded;
+        int status;  // final status once finished by the kernel, else 0
     };
 
     static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
@@ -106,9 +108,8 @@ private:
 
     std::mutex mutex_;  // the handler runs on umockdev's worker thread
     bool plugged_ = false;
-    bool unplugged_ = false;
+    std::atomic<bool> gone_{false};  // also set from the simulator's unplug
     bool driverBound_ = false;
-    bool holdBulk_ = false;
     std::vector<uint8_t> halted_;
     std::deque<Pending> pending_;
     Stats stats_;
