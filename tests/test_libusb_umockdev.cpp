@@ -285,7 +285,7 @@ TEST_P(FrameRead, AMultiMegabyteFrameArrivesWholeWithItsShortLastPacket) {
     EXPECT_EQ(stats.pendingUrbs, 0);
     EXPECT_EQ(stats.bulkEndpoints.front(), umock::kEndpoint1);
     if (!GetParam()) {
-        EXPECT_GT(stats.bulkUrbs, 2 * static_cast<int>(frameSize / (16 << 10)));
+        EXPECT_GT(static_cast<int>(stats.bulkEndpoints.size()), 2 * static_cast<int>(frameSize / (16 << 10)));
     }
 
     // A buffer shorter than the frame receives what fits.
@@ -326,12 +326,12 @@ TEST_F(LibusbUmockdev, PipesFollowTheInterfaceEndpointsAndBadArgumentsAreRefused
     EXPECT_EQ(device->bulkRead(1, buffer.data(), 4096, &received, 5000), usb::kStall);
     EXPECT_EQ(camera.stats().bulkEndpoints.back(), umock::kEndpoint1);
 
-    const int urbs = camera.stats().bulkUrbs;
+    const size_t urbs = camera.stats().bulkEndpoints.size();
     for (int pipe : {0, 3, -1}) EXPECT_EQ(device->bulkRead(pipe, buffer.data(), 4096, &received, 100), usb::kError);
     EXPECT_EQ(device->bulkRead(2, nullptr, 4096, &received, 100), usb::kError);
     EXPECT_EQ(device->bulkRead(2, buffer.data(), -5, &received, 100), usb::kError);
     EXPECT_EQ(device->clearHalt(3), usb::kError);
-    EXPECT_EQ(camera.stats().bulkUrbs, urbs);
+    EXPECT_EQ(camera.stats().bulkEndpoints.size(), urbs);
 }
 
 TEST_F(LibusbUmockdev, ControlTransfersProceedWhileABulkReadWaits) {

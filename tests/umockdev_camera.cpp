@@ -254,10 +254,7 @@ void Camera::handle(UMockdevIoctlClient* client) {
             umockdev_ioctl_client_complete(client, -1, ENOENT);
             return;
         }
-        if (bulk) {
-            stats_.bulkEndpoints.push_back(urb->endpoint);
-            ++stats_.bulkUrbs;
-        }
+        if (bulk) stats_.bulkEndpoints.push_back(urb->endpoint);
         urb->status = -EINPROGRESS;
         urb->actual_length = 0;
         pending_.push_back(Pending{urb, 0});

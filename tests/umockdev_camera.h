@@ -51,7 +51,8 @@ struct Capabilities {
 
 class Camera {
 public:
-    // address: the device number on bus 1 (1..127), unique per testbed.
+    // address: the device number on bus 1 (1..127), unique per testbed; also
+    // the simulated camera's id in its trace.
     Camera(Testbed& testbed, int address, uint16_t vendor, uint16_t product, uint16_t bcdDevice,
            Capabilities capabilities = {});
     ~Camera();
@@ -80,7 +81,6 @@ public:
         int driverDisconnects = 0;
         std::vector<uint8_t> clearedHalts;
         std::vector<uint8_t> bulkEndpoints;  // one entry per bulk URB submitted
-        int bulkUrbs = 0;
         int pendingUrbs = 0;
     };
     Stats stats();
