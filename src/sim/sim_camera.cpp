@@ -308,8 +308,9 @@ void SimCamera::dropFrame() { ++generation_; }
 
 SimCamera::Clock::time_point SimCamera::frameReadyAt() const {
     const Clock::time_point now = Clock::now();
-    if (frameActive_) return now;
     std::lock_guard lock(mu_);
+    // The rest of a frame is ready at once, unless it was dropped.
+    if (frameActive_ && activeGeneration_ == generation_) return now;
     if (!profile_ || unplugged_) return now;
     if (faults_.stopped || !running_) return Clock::time_point::max();
     if (!paced_) return now;
@@ -570,6 +571,7 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
             frame_.size = total;
             frame_.offset = 0;
             frame_.active = true;
+            activeGeneration_ = frame_.generation;
         }
         size_t n = std::min(static_cast<size_t>(length), frame_.size - frame_.offset);
         if (faults.unplugAfter >= 0) {

@@ -234,6 +234,7 @@ private:
     std::mutex bulkMu_;  // the frame being delivered and the scene
     Frame frame_;
     std::atomic<bool> frameActive_{false};
+    std::atomic<uint64_t> activeGeneration_{0};  // generation of the frame in progress
     uint64_t frameNumber_ = 0;
     std::unique_ptr<Scene> scene_;
 };
