@@ -605,6 +605,11 @@ void SimCamera::unplug() {
         listeners.swap(unplugListeners_);
     }
     for (auto& l : listeners) l();
+    // A gone camera keeps its state for inspection, not its pictures.
+    std::lock_guard bulk(bulkMu_);
+    scene_.reset();
+    frame_ = Frame{};
+    frameActive_ = false;
 }
 
 void SimCamera::onUnplug(std::function<void()> listener) {
@@ -655,7 +660,7 @@ void SimCamera::corruptNextFrameMarker() {
 
 void SimCamera::resizeNextFrame(int deltaBytes) {
     std::lock_guard lock(mu_);
-    faults_.resize = deltaBytes;
+    faults_.resize = std::min(deltaBytes, 1 << 24);
 }
 
 void SimCamera::stopFrames(bool stopped) {

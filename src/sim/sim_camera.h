@@ -104,7 +104,9 @@ public:
     bool unplugged() const { return unplugged_.load(); }
     void onUnplug(std::function<void()> listener);
 
-    // The capture button: the next frame carries the capture flag.
+    // The capture button. Products whose framing has a capture flag carry it
+    // in the next frame; the status request (0xb6 index 1) reports it while
+    // pending, and serves it itself on products whose frames cannot.
     void pressCapture();
 
     // Settings.
