@@ -72,10 +72,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        // The median when repeated, else the single run.
+        for (const Run& run : runs) {
+            const std::string name = run.run_name.str();
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                medians_[name] = run.GetAdjustedRealTime();
+            else if (run.run_type == Run::RT_Iteration)
+                times_[name] = run.GetAdjustedRealTime();
+        }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
+        for (const auto& [name, t] : medians_) times_[name] = t;
         for (const char* depth : {"8", "16"}) {
             const std::string sim = std::string("SimFrame/") + depth + "/real_time";
             const std::string copy = std::string("Memcpy/") + depth + "/real_time";
@@ -85,7 +93,7 @@ public:
     }
 
 private:
-    std::map<std::string, double> times_;
+    std::map<std::string, double> times_, medians_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -199,6 +200,27 @@ TEST(SimBus, FramesArePacedByTheModeAndTheExposure) {
     control(0xb4, 0xc8, 2000);
     EXPECT_GE(frames(3), 3 * 85.0);
     SimUnplugCamera(id);
+
+    // Read as the host reads: whole packets (256 bytes short of this frame),
+    // then the acknowledge, which drops the rest. 600 rows of 800 clocks at
+    // 48000 per millisecond: 10 ms a frame.
+    const int other = SimPlugCamera(0x0547, 0xc811, 0x0100);
+    std::shared_ptr<usb::Device> e = openDevice(other);
+    bus().camera(other)->setPaced(true);
+    EZURB mode{0x40, 0xb4, 0xc1, 300, 0, nullptr, 0};
+    e->control(mode, 1000);
+    std::vector<unsigned char> packets((512 + 800 * 600) / 512 * 512);
+    const auto start = Clock::now();
+    for (int i = 0; i < 6; ++i) {
+        int received = 0;
+        EXPECT_EQ(e->bulkRead(1, packets.data(), static_cast<int>(packets.size()), &received, 5000),
+                  usb::kSuccess);
+        EXPECT_EQ(packets[0], 0x88);
+        EZURB ack{0x40, 0xb3, 0, 0, 0, nullptr, 0};
+        e->control(ack, 1000);
+    }
+    EXPECT_GE(Clock::now() - start, 5 * 9.9ms);
+    SimUnplugCamera(other);
 }
 
 TEST(SimBus, TraceRecordsEveryTransferInItsFileAndInMemory) {
@@ -248,4 +270,38 @@ TEST(SimBus, TraceRecordsEveryTransferInItsFileAndInMemory) {
     std::remove(path);
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(bus().camera(id)->trace(), expected);
+}
+
+TEST(SimBus, ControlsAndFramesFromDifferentThreadsAtOnce) {
+    const int id = SimPlugCamera(0x0547, 0xa811, 0x0100);
+    std::shared_ptr<usb::Device> d = openDevice(id);
+    std::shared_ptr<sim::SimCamera> cam = bus().camera(id);
+    cam->setPaced(false);
+    EZURB small{0x40, 0xb4, 0xc2, 300, 0, nullptr, 0};
+    d->control(small, 1000);
+    std::atomic<bool> stop{false};
+    std::thread settings([&] {
+        for (uint16_t i = 0; !stop; ++i) {
+            EZURB gain{0x40, 0xb7, static_cast<uint16_t>(32 + i % 40), 0x2f, 0, nullptr, 0};
+            d->control(gain, 1000);
+            EZURB exposure{0x40, 0xb7, static_cast<uint16_t>(100 + i % 500), 9, 0, nullptr, 0};
+            d->control(exposure, 1000);
+            if (i % 7 == 0) SimPressCapture(id);
+            unsigned char status[64];
+            EZURB query{0xc0, 0xb6, 0, 1, 64, status, 0};
+            d->control(query, 1000);
+        }
+    });
+    std::vector<unsigned char> buffer(120320);
+    int good = 0;
+    for (int i = 0; i < 40; ++i) {
+        int received = 0;
+        ASSERT_EQ(d->bulkRead(1, buffer.data(), static_cast<int>(buffer.size()), &received, 1000),
+                  usb::kSuccess);
+        good += received == 119811 && buffer[119808] == 0x88;
+    }
+    stop = true;
+    settings.join();
+    EXPECT_EQ(good, 40);
+    SimUnplugCamera(id);
 }

@@ -308,8 +308,9 @@ void SimCamera::dropFrame() { ++generation_; }
 
 SimCamera::Clock::time_point SimCamera::frameReadyAt() const {
     const Clock::time_point now = Clock::now();
-    if (frameActive_) return now;
     std::lock_guard lock(mu_);
+    // The rest of a frame is ready at once, unless it was dropped.
+    if (frameActive_ && activeGeneration_ == generation_) return now;
     if (!profile_ || unplugged_) return now;
     if (faults_.stopped || !running_) return Clock::time_point::max();
     if (!paced_) return now;
@@ -570,6 +571,7 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
             frame_.size = total;
             frame_.offset = 0;
             frame_.active = true;
+            activeGeneration_ = frame_.generation;
         }
         size_t n = std::min(static_cast<size_t>(length), frame_.size - frame_.offset);
         if (faults.unplugAfter >= 0) {
@@ -603,6 +605,11 @@ void SimCamera::unplug() {
         listeners.swap(unplugListeners_);
     }
     for (auto& l : listeners) l();
+    // A gone camera keeps its state for inspection, not its pictures.
+    std::lock_guard bulk(bulkMu_);
+    scene_.reset();
+    frame_ = Frame{};
+    frameActive_ = false;
 }
 
 void SimCamera::onUnplug(std::function<void()> listener) {
@@ -653,7 +660,7 @@ void SimCamera::corruptNextFrameMarker() {
 
 void SimCamera::resizeNextFrame(int deltaBytes) {
     std::lock_guard lock(mu_);
-    faults_.resize = deltaBytes;
+    faults_.resize = std::min(deltaBytes, 1 << 24);
 }
 
 void SimCamera::stopFrames(bool stopped) {

@@ -104,7 +104,9 @@ public:
     bool unplugged() const { return unplugged_.load(); }
     void onUnplug(std::function<void()> listener);
 
-    // The capture button: the next frame carries the capture flag.
+    // The capture button. Products whose framing has a capture flag carry it
+    // in the next frame; the status request (0xb6 index 1) reports it while
+    // pending, and serves it itself on products whose frames cannot.
     void pressCapture();
 
     // Settings.
@@ -234,6 +236,7 @@ private:
     std::mutex bulkMu_;  // the frame being delivered and the scene
     Frame frame_;
     std::atomic<bool> frameActive_{false};
+    std::atomic<uint64_t> activeGeneration_{0};  // generation of the frame in progress
     uint64_t frameNumber_ = 0;
     std::unique_ptr<Scene> scene_;
 };
