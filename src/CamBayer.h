@@ -259,7 +259,9 @@ class CamBayer : public CamBase {
     // the caller's buffer, send pending requests, read, acknowledge, check
     // the framing, write the image record, shape the samples, apply the
     // region of interest, run automatic exposure, finish. A model family
-    // supplies the steps that differ through these hooks and the data below.
+    // supplies the steps that differ through these hooks and the data below
+    // rather than replacing _raw_data; a replacement would have to hold
+    // lockSettings() around everything but the bulk transfer itself.
 
     // One frame transfer as a family frames it.
     struct FramePlan {
