@@ -333,6 +333,13 @@ class CamBayer : public CamBase {
     // a stopped or unplugged camera frees the reading thread.
     unsigned readTimeoutMs();
 
+    // Writes one file per format bit, in the order RAW, JPEG, BMP, PNG, TIFF,
+    // each named base + extension: RAW from the raw record (stamped with the
+    // capture settings first), the others from the finished image. Returns
+    // how many writes failed; a failed format does not stop the others.
+    int writeStillFiles(_ezImage* raw, const _ezImage* image, int formats,
+                        const std::string& base);
+
     ProductQuirks quirks;  // set when the device is opened
 
     // ---- Fields ----------------------------------------------------------
