@@ -1,0 +1,412 @@
+// The controller's lifecycle: start-up, shut-down, hot-plug, camera changes,
+// loading the controls and the live view's start and end.
+#include "viewer/app_delegate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <algorithm>
+
+#include "ezcam.h"
+#include "viewer/captions.h"
+#include "viewer/live_view.h"
+#include "viewer/radio_row.h"
+#include "viewer/settings_file.h"
+#include "viewer/viewer_window.h"
+
+namespace viewer {
+
+namespace {
+
+constexpr int kHotPlugPollMs = 100;
+constexpr int kSlowProduct = 0xA003;  // takes no movie at resolution 0
+
+void setSlider(QSlider* slider, int min, int max, int value) {
+    const QSignalBlocker quiet(slider);
+    slider->setRange(min, max);
+    slider->setValue(value);
+}
+
+void setChecked(QCheckBox* box, bool on) {
+    const QSignalBlocker quiet(box);
+    box->setChecked(on);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+    hotPlugTimer.setInterval(kHotPlugPollMs);
+    connect(&hotPlugTimer, &QTimer::timeout, this, [] { PollDevice(0); });
+}
+
+AppDelegate::~AppDelegate() {
+    applicationShouldTerminate();
+}
+
+QString AppDelegate::settingsFilePath() const {
+    return documents + QStringLiteral("PhotosPath.txt");
+}
+
+// ---- Start-up and shut-down ---------------------------------------------------
+
+void AppDelegate::applicationDidFinishLaunching() {
+    pouDev->clear();
+    cntRunDevLeft = 0;
+    cntDevConnect = 0;
+    camName.clear();
+    snapType = 31;
+    ctxGrab.release();
+    tabView->setCurrentIndex(0);
+
+    documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + '/';
+    const QString desktop =
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + '/';
+    txtPath->setText(capturePathFrom(settingsFilePath(), desktop));
+    // Parameter sets and the settings file live there; it may not exist yet.
+    QDir().mkpath(documents);
+
+    launched = true;
+    InitDevice(&AppDelegate::hotPlugHandler, this, documents.toUtf8().constData());
+    hotPlugTimer.start();
+    updateStatusLine();
+}
+
+void AppDelegate::applicationShouldTerminate() {
+    if (!launched || terminated) return;
+    terminated = true;
+    hotPlugTimer.stop();
+    // The cameras close below: every live thread must have left its camera
+    // calls first.
+    if (live.started()) {
+        ctxGrab.stopRun();
+        live.join();
+        finishLive();
+    }
+    movie.stop();
+    ExitDevice();
+    QDir().mkpath(documents);
+    if (!writeStringArray(settingsFilePath(), {txtPath->text()}))
+        viewerLog(QStringLiteral("cannot write ") + settingsFilePath());
+    if (mainWindow) mainWindow->saveWindowGeometry();
+}
+
+// ---- Hot-plug and camera changes --------------------------------------------------
+
+void AppDelegate::hotPlugHandler(void* receiver, const char* name, int event) {
+    static_cast<AppDelegate*>(receiver)->refreshDevices(QString::fromUtf8(name ? name : ""),
+                                                        event);
+}
+
+void AppDelegate::refreshDevices(const QString& name, int event) {
+    viewerLog(name);
+    if (event == EZ_DEVICE_ARRIVED) {
+        ++cntDevConnect;
+        pouDev->addItem(name);
+        txtDev->setText(QStringLiteral("%1 %2").arg(name, L("connect")));
+        if (!liveRunning() && camName.empty()) {
+            pouDev->setCurrentIndex(0);
+            devChangeAction(pouDev);
+        }
+        if (liveWanted) startLiveWhenReady();
+    } else if (event == EZ_DEVICE_REMOVED) {
+        --cntDevConnect;
+        if (const int index = pouDev->findText(name, Qt::MatchExactly); index >= 0)
+            pouDev->removeItem(index);
+        txtDev->setText(QStringLiteral("%1 %2!").arg(name, L("disconnect")));
+        if (name.toStdString() != camName) return;
+        if (liveRunning()) {
+            // The grab thread finishes the change once it has stopped.
+            ++cntRunDevLeft;
+            btnLiveAction(btnLive);
+        } else if (cntDevConnect < 1) {
+            camName.clear();
+            refreshUI();
+        } else {
+            pouDev->setCurrentIndex(0);
+            devChangeAction(pouDev);
+        }
+    }
+}
+
+void AppDelegate::devChangeAction(QComboBox* sender) {
+    const std::string title = sender->currentText().toStdString();
+    if (title == camName) return;
+    if (!camName.empty()) {
+        SuspendDevice(cam());
+        exitGrabContext();
+    }
+    camName = title;
+    refreshUI();
+}
+
+bool AppDelegate::initGrabContext() {
+    return ctxGrab.init(DataHeadLen(cam()), RecvMemSize(cam()));
+}
+
+void AppDelegate::exitGrabContext() {
+    ctxGrab.release();
+}
+
+// ---- Loading the controls -----------------------------------------------------------
+
+void AppDelegate::loadBitDepth() {
+    if (GetRawDepthState(GetPixelclock(cam()), cam()) != 0) {
+        radBit->setEnabled(false);
+        radBit->selectColumn(0);
+        SetRawDepth(8, cam());
+    } else {
+        radBit->setEnabled(true);
+        radBit->selectColumn(GetRawDepth(cam()) == 8 ? 0 : 1);
+    }
+}
+
+void AppDelegate::loadExposure(int sliderMinimum) {
+    GetExposureRange(&fmin, &fmax, &fstp, cam());
+    const float exposure = GetExposure(cam());
+    // A camera reporting no usable step gets a slider that cannot move.
+    const bool usable = fstp > 0 && fmax >= fmin;
+    const auto steps = [&](float value) {
+        return usable ? static_cast<int>(std::clamp((value - fmin) / fstp, 0.0f, 1e9f)) : 0;
+    };
+    setSlider(sldTime, sliderMinimum, std::max(sliderMinimum, steps(fmax)), steps(exposure));
+    txtTime->setText(QString::asprintf("%.3f", exposure));
+}
+
+void AppDelegate::loadChannelGains() {
+    GetChannelGain(&red, &green, &blue, cam());
+    const struct {
+        QSlider* slider;
+        QLabel* text;
+        int value;
+    } rows[] = {{sldRed, txtRed, red}, {sldGreen, txtGreen, green}, {sldBlue, txtBlue, blue}};
+    for (const auto& row : rows) {
+        const QSignalBlocker quiet(row.slider);
+        row.slider->setValue(row.value);
+        row.text->setText(QString::asprintf("%.2f", row.value / 64.0f));
+    }
+}
+
+void AppDelegate::refreshUI() {
+    if (camName.empty()) {
+        // Nothing to show: no live view can start.
+        btnLive->setEnabled(false);
+        exitGrabContext();
+        updateStatusLine();
+        return;
+    }
+    ResumeDevice(cam());
+    if (!initGrabContext()) {
+        viewerLog(QStringLiteral("no frame buffers for ") + QString::fromStdString(camName));
+        return;
+    }
+
+    // Resolutions, for live view and for stills.
+    pouRes->setEnabled(true);
+    pouRes->clear();
+    pouSav->clear();
+    for (int i = 0, n = GetResolutionCount(cam()); i < n; ++i) {
+        const char* label = GetResItemName(i, cam());
+        pouRes->addItem(QString::fromUtf8(label ? label : ""));
+        pouSav->addItem(QString::fromUtf8(label ? label : ""));
+    }
+    const int resolution = GetResolution(cam());
+    pouRes->setCurrentIndex(resolution);
+    pouSav->setCurrentIndex(resolution);
+    btnMovie->setEnabled(DeviceProduct(cam()) != kSlowProduct || resolution != 0);
+
+    // Pixel clock: every camera starts at clock 1.
+    pouClk->setEnabled(true);
+    pouClk->clear();
+    for (int i = 0, n = GetPixelclockCount(cam()); i < n; ++i) {
+        const char* label = GetPixclkItemName(i, cam());
+        pouClk->addItem(QString::fromUtf8(label ? label : ""));
+    }
+    SetPixelclock(1, cam());
+    pouClk->setCurrentIndex(GetPixelclock(cam()));
+    loadBitDepth();
+
+    int min = 0, max = 0, step = 0;
+    sldGain->setEnabled(true);
+    txtGain->setEnabled(true);
+    GetAnaloggainRange(&min, &max, &step, cam());
+    const int gain = GetAnaloggain(cam());
+    setSlider(sldGain, min, max, gain);
+    txtGain->setText(QString::asprintf("%.3f", gain * 0.0351f + 6));
+
+    sldTime->setEnabled(true);
+    txtTime->setEnabled(true);
+    loadExposure(0);
+    btnRestart->setEnabled(ResetSupport(cam()) != -4);
+
+    SetAutoExposure(true, cam());
+    bool on = false;
+    GetAutoExposure(&on, cam());
+    sldTime->setEnabled(!on);
+    txtTime->setEnabled(!on);
+    setChecked(chkAE, on);
+
+    const bool blackLevel = GetBlacklevelRange(&min, &max, &step, cam()) != -4;
+    for (QWidget* control : {static_cast<QWidget*>(sldBlvl), static_cast<QWidget*>(txtBlvl),
+                             static_cast<QWidget*>(tilBlvl)})
+        control->setVisible(blackLevel);
+    if (blackLevel) {
+        const int level = GetBlacklevel(cam());
+        setSlider(sldBlvl, min, max, level);
+        txtBlvl->setText(QString::number(level));
+    }
+
+    GetImageFormat(&snapType, cam());
+    setChecked(chkRaw, snapType & 1);
+    setChecked(chkTif, snapType & 2);
+    setChecked(chkPng, snapType & 4);
+    setChecked(chkJpg, snapType & 8);
+    setChecked(chkBmp, snapType & 16);
+
+    sldGamma->setEnabled(true);
+    txtGamma->setEnabled(true);
+    GetGammaRange(&min, &max, &step, cam());
+    const int gamma = GetGamma(cam());
+    setSlider(sldGamma, min, max, gamma);
+    txtGamma->setText(QString::asprintf("%.1f", gamma / 100.0f));
+
+    sldContrast->setEnabled(true);
+    txtContrast->setEnabled(true);
+    GetContrastRange(&min, &max, &step, cam());
+    const int contrast = GetContrast(cam());
+    setSlider(sldContrast, min, max, contrast);
+    txtContrast->setText(QString::number(contrast));
+
+    flipType = GetFlip(cam());
+    setChecked(chkHF, flipType & 1);
+    setChecked(chkVF, flipType & 2);
+    bool flat = false;
+    GetFlatfieldState(&flat, cam());
+    setChecked(chkFF, flat);
+
+    bool mono = false;
+    if (GetMonochrome(&mono, cam()) != -4) {
+        if (tabView->indexOf(tabItemColr) < 0) tabView->insertTab(1, tabItemColr, L("Colour"));
+        setChecked(chkMono, mono);
+        bool enhanced = false;
+        GetColorEnhancement(&enhanced, cam());
+        setChecked(chkColor, enhanced);
+        GetChannelGainRange(&min, &max, &step, cam());
+        for (QSlider* slider : {sldRed, sldGreen, sldBlue}) {
+            const QSignalBlocker quiet(slider);
+            slider->setRange(min, max);
+        }
+        loadChannelGains();
+        GetSaturationRange(&min, &max, &step, cam());
+        const int saturation = GetSaturation(cam());
+        setSlider(sldSaturation, min, max, saturation);
+        txtSaturation->setText(QString::number(saturation));
+    } else if (const int index = tabView->indexOf(tabItemColr); index >= 0) {
+        tabView->removeTab(index);
+    }
+
+    btnLive->setEnabled(true);
+    updateStatusLine();
+}
+
+void AppDelegate::updateStatusLine() {
+    if (camName.empty()) {
+        txtStatus->setText(L("No camera"));
+        return;
+    }
+    const int r = GetResolution(cam());
+    txtStatus->setText(QStringLiteral("%1 · %2 × %3 · %4-bit · %5 ms")
+                           .arg(QString::fromStdString(camName))
+                           .arg(GetResWidth(r, cam()))
+                           .arg(GetResHeight(r, cam()))
+                           .arg(GetRawDepth(cam()))
+                           .arg(QString::asprintf("%.3f", GetExposure(cam()))));
+}
+
+void AppDelegate::note(const QString& message) {
+    viewerLog(message);
+    if (mainWindow) mainWindow->statusBar()->showMessage(message, 5000);
+}
+
+// ---- Live view ---------------------------------------------------------------------
+
+void AppDelegate::startLiveWhenReady() {
+    liveWanted = true;
+    if (camName.empty() || !ctxGrab.ready() || liveRunning() || terminated) return;
+    liveWanted = false;
+    btnLiveAction(btnLive);
+}
+
+void AppDelegate::btnLiveAction(QAbstractButton* sender) {
+    if (sender->text() != L("Live")) {
+        ctxGrab.stopRun();
+        return;
+    }
+    if (camName.empty() || !ctxGrab.ready() || live.started()) return;
+    sender->setText(L("Stop"));
+    pouDev->setEnabled(false);
+    const std::string name = camName;  // fixed while live: the camera list is locked
+    LiveHooks hooks;
+    hooks.readFrame = [name](unsigned char* buffer, int size) {
+        return GetRawData(buffer, size, name.c_str());
+    };
+    hooks.decode = [name](unsigned char* raw, unsigned char* image) {
+        return DecodeRaw2Image(raw, image, name.c_str());
+    };
+    // Still capture reads the controls: it runs on the window's thread.
+    hooks.captureRequested = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { btnCaptureAction(btnSnap); }, Qt::QueuedConnection);
+    };
+    hooks.frameShown = [this](const DisplayFrame& frame) {
+        pView->present(frame);
+        movie.frameShown(frame, MovieClock::Clock::now());
+    };
+    hooks.rateMeasured = [this](int ms) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, ms] {
+                dustm = ms;
+                txtFPS->setText(FrameRateMeter::text(ms));
+                updateStatusLine();
+            },
+            Qt::QueuedConnection);
+    };
+    hooks.ended = [this] {
+        QMetaObject::invokeMethod(this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
+    };
+    live.start(ctxGrab, std::move(hooks));
+}
+
+void AppDelegate::finishLive() {
+    btnLive->setText(L("Live"));
+    pouDev->setEnabled(true);
+}
+
+void AppDelegate::liveThreadsEnded() {
+    if (!live.started()) return;  // shut-down has handled it
+    live.join();
+    finishLive();
+    if (cntRunDevLeft > 0) {
+        // The live camera was unplugged: move to another one now.
+        --cntRunDevLeft;
+        if (cntDevConnect < 1) {
+            camName.clear();
+            refreshUI();
+        } else {
+            pouDev->setCurrentIndex(0);
+            devChangeAction(pouDev);
+        }
+    }
+    emit liveEnded();
+    if (liveWanted) startLiveWhenReady();
+}
+
+}  // namespace viewer

@@ -1,0 +1,140 @@
+// The viewer's controller: start-up and shut-down, hot-plug and camera
+// changes, loading the controls from the selected camera, live view and every
+// control's action. It reaches cameras only through the SDK's call surface,
+// naming the selected camera by camName, and runs on the window's thread;
+// the live threads reach it only through queued calls.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <string>
+
+#include "viewer/grab_context.h"
+#include "viewer/live_threads.h"
+#include "viewer/movie_session.h"
+#include "viewer/outlets.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QSlider;
+
+namespace viewer {
+
+class ViewerWindow;
+
+// The base name of a still taken at `when`: the capture directory text and
+// the month, day, hour, minute and second as ten digits.
+QString captureBaseName(const QString& directory, const QDateTime& when);
+
+class AppDelegate : public QObject, public Outlets {
+    Q_OBJECT
+  public:
+    explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The window whose controls this controller drives; connects their actions.
+    void setWindow(ViewerWindow* window);
+    ViewerWindow* window() const { return mainWindow; }
+
+    // ---- Lifecycle --------------------------------------------------------
+    // Reads the settings file, lists the cameras and selects the first.
+    void applicationDidFinishLaunching();
+    // Stops live view (waiting for its threads), finishes a movie, closes the
+    // cameras and writes the settings. Safe to call twice.
+    void applicationShouldTerminate();
+    // Hot-plug handler given to InitDevice.
+    static void hotPlugHandler(void* receiver, const char* name, int event);
+    void refreshDevices(const QString& name, int event);
+    void devChangeAction(QComboBox* sender);
+    void refreshUI();
+    bool initGrabContext();
+    void exitGrabContext();
+    // Presses Live once a camera is loaded (now, or when the first arrives).
+    void startLiveWhenReady();
+
+    // ---- Actions ------------------------------------------------------------
+    void btnLiveAction(QAbstractButton* sender);
+    void resChangeAction(QComboBox* sender);
+    void savChangeAction(QComboBox* sender);
+    void clkChangeAction(QComboBox* sender);
+    void radBitAction(RadioRow* sender);
+    void btnRestartAction(QAbstractButton* sender);
+    void sldGainAction(QSlider* sender);
+    void sldTimeAction(QSlider* sender);
+    void chkAEAction(QCheckBox* sender);
+    void sldBklvlAction(QSlider* sender);
+    void btnResetAction(QAbstractButton* sender);
+    void sldGammaAction(QSlider* sender);
+    void sldContrastAction(QSlider* sender);
+    void chkHFlipAction(QCheckBox* sender);
+    void chkVFlioAction(QCheckBox* sender);
+    void chkMonoAction(QCheckBox* sender);
+    void chkColorAction(QCheckBox* sender);
+    void sldRedAction(QSlider* sender);
+    void sldGreenAction(QSlider* sender);
+    void sldBlueAction(QSlider* sender);
+    void sldSaturationAction(QSlider* sender);
+    void btnWBAction(QAbstractButton* sender);
+    void chkFFAction(QCheckBox* sender);
+    void btnFFAction(QAbstractButton* sender);
+    void chkRawAction(QCheckBox* sender);
+    void chkTifAction(QCheckBox* sender);
+    void chkPngAction(QCheckBox* sender);
+    void chkJpgAction(QCheckBox* sender);
+    void chkBmpAction(QCheckBox* sender);
+    void btnCaptureAction(QAbstractButton* sender);
+    void btnBrowseAction(QAbstractButton* sender);
+    void btnAcquieMovie(QAbstractButton* sender);
+
+    // ---- State ------------------------------------------------------------------
+    std::string camName;    // selected camera; empty for none
+    int cntDevConnect = 0;  // cameras connected
+    int cntRunDevLeft = 0;  // unplugs of the live camera not yet handled
+    int snapType = 31;      // still formats: 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
+    int flipType = 0;       // 1 horizontal, 2 vertical
+    int red = 64, green = 64, blue = 64;  // channel gains last read or sent
+    float fmin = 0, fmax = 0, fstp = 1;   // exposure range
+    int dustm = 0;          // milliseconds of the last ten displayed frames
+    GenericGrabContext ctxGrab;
+    MovieSession movie;
+    // Pause before the exposure is read back after a resolution or clock
+    // change, while the camera settles.
+    int settleDelayMs = 1000;
+
+    bool liveRunning() const { return live.started(); }
+    bool bSaveVideo() const { return movie.recording(); }
+    QString documentsDirectory() const { return documents; }
+    QString settingsFilePath() const;
+
+  signals:
+    // A still was asked for: the base name given to the camera and its answer.
+    void stillRequested(const QString& base, int result);
+    // Live view has ended and its threads are gone.
+    void liveEnded();
+
+  private:
+    const char* cam() const { return camName.c_str(); }
+    void liveThreadsEnded();
+    void finishLive();
+    void loadBitDepth();
+    void loadExposure(int sliderMinimum);
+    void exposureReloadLater();
+    void loadChannelGains();
+    void setFormatBit(int bit, bool on);
+    void setFlipBit(int bit, bool on);
+    void updateStatusLine();
+    void note(const QString& message);
+
+    ViewerWindow* mainWindow = nullptr;
+    LiveThreads live;
+    QTimer hotPlugTimer;
+    QString documents;  // the user's documents directory and "/"
+    bool launched = false;
+    bool terminated = false;
+    bool liveWanted = false;
+};
+
+}  // namespace viewer

@@ -1,0 +1,30 @@
+// The folder chooser of the capture directory.
+#include "viewer/folder_dialog.h"
+
+#include <QFileDialog>
+
+namespace viewer {
+
+void chooseFolder(QWidget* window, const QString& start, std::function<void(const QUrl&)> chosen) {
+    auto* dialog = new QFileDialog(window, QString(), start);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setWindowModality(Qt::WindowModal);
+    QObject::connect(dialog, &QFileDialog::urlsSelected, dialog,
+                     [chosen = std::move(chosen)](const QList<QUrl>& urls) {
+                         if (urls.size() == 1) chosen(urls.front());
+                     });
+    dialog->open();
+}
+
+QString capturePathForFolder(const QUrl& folder) {
+    QString path = folder.isLocalFile() ? folder.toLocalFile() : folder.toString();
+    const QString host = QStringLiteral("file://localhost");
+    if (const qsizetype at = path.indexOf(host); at >= 0) path.remove(0, at + host.size());
+    if (!path.endsWith('/')) path += '/';
+    return path;
+}
+
+}  // namespace viewer

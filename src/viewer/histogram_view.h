@@ -1,0 +1,25 @@
+// A small live histogram of the displayed image.
+#pragma once
+
+#include <QWidget>
+
+#include "viewer/display_frame.h"
+
+namespace viewer {
+
+class HistogramView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit HistogramView(QWidget* parent = nullptr);
+    void setHistogram(const Histogram& histogram);
+    const Histogram& histogram() const { return shown; }
+    QSize sizeHint() const override { return {256, 72}; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    Histogram shown;
+};
+
+}  // namespace viewer

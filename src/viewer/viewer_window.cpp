@@ -1,0 +1,211 @@
+// The viewer's main window.
+#include "viewer/viewer_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "viewer/captions.h"
+#include "viewer/histogram_view.h"
+#include "viewer/live_view.h"
+#include "viewer/radio_row.h"
+
+namespace viewer {
+
+namespace {
+
+QSlider* slider(QWidget* parent) {
+    auto* s = new QSlider(Qt::Horizontal, parent);
+    s->setMinimumWidth(140);
+    return s;
+}
+
+QLabel* readout(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setMinimumWidth(64);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+// A slider with its value text on the right.
+QWidget* sliderRow(QWidget* parent, QSlider*& s, QLabel*& text) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    s = slider(row);
+    text = readout(row);
+    layout->addWidget(s, 1);
+    layout->addWidget(text);
+    return row;
+}
+
+QWidget* cameraTab(Outlets& ui) {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    ui.pouRes = new QComboBox(page);
+    ui.pouClk = new QComboBox(page);
+    ui.radBit = new RadioRow({L("8 bit"), L("16 bit")}, page);
+    form->addRow(L("Resolution"), ui.pouRes);
+    form->addRow(L("Pixel clock"), ui.pouClk);
+    form->addRow(L("Bit depth"), ui.radBit);
+    form->addRow(L("Gain"), sliderRow(page, ui.sldGain, ui.txtGain));
+    form->addRow(L("Exposure (ms)"), sliderRow(page, ui.sldTime, ui.txtTime));
+    ui.chkAE = new QCheckBox(L("Automatic exposure"), page);
+    form->addRow(QString(), ui.chkAE);
+    ui.tilBlvl = new QLabel(L("Black level"), page);
+    form->addRow(ui.tilBlvl, sliderRow(page, ui.sldBlvl, ui.txtBlvl));
+    auto* buttons = new QHBoxLayout;
+    ui.btnRestart = new QPushButton(L("Restart exposure"), page);
+    ui.btnReset = new QPushButton(L("Defaults"), page);
+    buttons->addWidget(ui.btnRestart);
+    buttons->addWidget(ui.btnReset);
+    form->addRow(buttons);
+    return page;
+}
+
+QWidget* colourTab(Outlets& ui) {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    ui.chkMono = new QCheckBox(L("Monochrome"), page);
+    ui.chkColor = new QCheckBox(L("Colour enhancement"), page);
+    form->addRow(QString(), ui.chkMono);
+    form->addRow(QString(), ui.chkColor);
+    form->addRow(L("Red"), sliderRow(page, ui.sldRed, ui.txtRed));
+    form->addRow(L("Green"), sliderRow(page, ui.sldGreen, ui.txtGreen));
+    form->addRow(L("Blue"), sliderRow(page, ui.sldBlue, ui.txtBlue));
+    form->addRow(L("Saturation"), sliderRow(page, ui.sldSaturation, ui.txtSaturation));
+    auto* balance = new QHBoxLayout;
+    ui.btnWB = new QPushButton(L("White balance"), page);
+    ui.txtWB = new QLabel(page);
+    balance->addWidget(ui.btnWB);
+    balance->addWidget(ui.txtWB, 1);
+    form->addRow(balance);
+    return page;
+}
+
+QWidget* imageTab(Outlets& ui) {
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    form->addRow(L("Gamma"), sliderRow(page, ui.sldGamma, ui.txtGamma));
+    form->addRow(L("Contrast"), sliderRow(page, ui.sldContrast, ui.txtContrast));
+    ui.chkHF = new QCheckBox(L("Flip horizontally"), page);
+    ui.chkVF = new QCheckBox(L("Flip vertically"), page);
+    form->addRow(QString(), ui.chkHF);
+    form->addRow(QString(), ui.chkVF);
+    auto* flat = new QHBoxLayout;
+    ui.chkFF = new QCheckBox(L("Flat field"), page);
+    ui.btnFF = new QPushButton(L("Take flat field"), page);
+    flat->addWidget(ui.chkFF);
+    flat->addWidget(ui.btnFF);
+    form->addRow(flat);
+    return page;
+}
+
+QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
+    auto* box = new QGroupBox(L("Capture"), parent);
+    auto* form = new QFormLayout(box);
+    auto* folder = new QHBoxLayout;
+    ui.txtPath = new QLineEdit(box);
+    ui.btnBrowse = new QPushButton(L("Browse…"), box);
+    folder->addWidget(ui.txtPath, 1);
+    folder->addWidget(ui.btnBrowse);
+    form->addRow(L("Folder"), folder);
+    auto* formats = new QHBoxLayout;
+    ui.chkRaw = new QCheckBox(QStringLiteral("RAW"), box);
+    ui.chkTif = new QCheckBox(QStringLiteral("TIFF"), box);
+    ui.chkPng = new QCheckBox(QStringLiteral("PNG"), box);
+    ui.chkJpg = new QCheckBox(QStringLiteral("JPEG"), box);
+    ui.chkBmp = new QCheckBox(QStringLiteral("BMP"), box);
+    for (QCheckBox* check : {ui.chkRaw, ui.chkTif, ui.chkPng, ui.chkJpg, ui.chkBmp})
+        formats->addWidget(check);
+    form->addRow(L("Formats"), formats);
+    ui.pouSav = new QComboBox(box);
+    form->addRow(L("Still size"), ui.pouSav);
+    auto* buttons = new QHBoxLayout;
+    ui.btnSnap = new QPushButton(L("Capture"), box);
+    ui.btnMovie = new QPushButton(L("Start Video"), box);
+    buttons->addWidget(ui.btnSnap);
+    buttons->addWidget(ui.btnMovie);
+    form->addRow(buttons);
+    return box;
+}
+
+}  // namespace
+
+ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(parent), ui(outlets) {
+    setWindowTitle(QStringLiteral("ezview"));
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+
+    auto* pictureColumn = new QVBoxLayout;
+    ui.pView = new LiveView(central);
+    ui.hstView = new HistogramView(central);
+    ui.pView->setHistogramView(ui.hstView);
+    pictureColumn->addWidget(ui.pView, 1);
+    pictureColumn->addWidget(ui.hstView);
+    columns->addLayout(pictureColumn, 1);
+
+    auto* panel = new QWidget(central);
+    panel->setFixedWidth(380);
+    auto* side = new QVBoxLayout(panel);
+    side->setContentsMargins(0, 0, 0, 0);
+    auto* cameraBox = new QGroupBox(L("Camera"), panel);
+    auto* cameraRow = new QHBoxLayout(cameraBox);
+    ui.pouDev = new QComboBox(cameraBox);
+    ui.btnLive = new QPushButton(L("Live"), cameraBox);
+    ui.btnLive->setEnabled(false);
+    ui.txtFPS = new QLabel(cameraBox);
+    ui.txtFPS->setMinimumWidth(72);
+    cameraRow->addWidget(ui.pouDev, 1);
+    cameraRow->addWidget(ui.btnLive);
+    cameraRow->addWidget(ui.txtFPS);
+    side->addWidget(cameraBox);
+
+    ui.tabView = new QTabWidget(panel);
+    ui.tabView->addTab(cameraTab(ui), L("Sensor"));
+    ui.tabItemColr = colourTab(ui);
+    ui.tabView->addTab(ui.tabItemColr, L("Colour"));
+    ui.tabView->addTab(imageTab(ui), L("Image"));
+    side->addWidget(ui.tabView);
+    side->addWidget(captureBox(ui, panel));
+    side->addStretch(1);
+    columns->addWidget(panel);
+    setCentralWidget(central);
+
+    ui.txtDev = new QLabel(this);
+    ui.txtStatus = new QLabel(this);
+    statusBar()->addWidget(ui.txtDev, 1);
+    statusBar()->addPermanentWidget(ui.txtStatus);
+}
+
+void ViewerWindow::restoreWindowGeometry() {
+    QSettings settings;
+    if (!restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray()))
+        resize(1200, 780);
+}
+
+void ViewerWindow::saveWindowGeometry() {
+    QSettings settings;
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.sync();
+}
+
+void ViewerWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) ui.pView->setSuspended(isMinimized());
+    QMainWindow::changeEvent(event);
+}
+
+}  // namespace viewer

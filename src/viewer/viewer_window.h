@@ -1,0 +1,28 @@
+// The viewer's main window: the live picture with its histogram beside the
+// camera list, the settings tabs and the capture controls.
+#pragma once
+
+#include <QMainWindow>
+
+#include "viewer/outlets.h"
+
+namespace viewer {
+
+class ViewerWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    // Builds every control and fills `outlets` with them.
+    explicit ViewerWindow(Outlets& outlets, QWidget* parent = nullptr);
+
+    // Size and position of the last session, if one was saved.
+    void restoreWindowGeometry();
+    void saveWindowGeometry();
+
+  protected:
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Outlets& ui;
+};
+
+}  // namespace viewer
