@@ -20,7 +20,10 @@ void chooseFolder(QWidget* window, const QString& start, std::function<void(cons
 }
 
 QString capturePathForFolder(const QUrl& folder) {
-    QString path = folder.isLocalFile() ? folder.toLocalFile() : folder.toString();
+    // A folder URL may name this machine as "localhost": only its path counts.
+    QString path = folder.isLocalFile() && folder.host().isEmpty()
+                       ? folder.toLocalFile()
+                       : folder.toString(QUrl::FullyDecoded);
     const QString host = QStringLiteral("file://localhost");
     if (const qsizetype at = path.indexOf(host); at >= 0) path.remove(0, at + host.size());
     if (!path.endsWith('/')) path += '/';
