@@ -44,6 +44,13 @@ struct SoftWareValue {
 
     // One block holding both tables of `entries` bytes: lut, then lut2.
     void allocate(size_t entries);
+    void define(uint8_t value_, uint8_t min_, uint8_t max_, uint8_t step_, bool supported_) {
+        value = value_;
+        min = min_;
+        max = max_;
+        step = step_;
+        supported = supported_ ? 1 : 0;
+    }
 };
 
 // Behaviour tied to the USB product rather than to the model class; looked
@@ -55,8 +62,9 @@ struct ProductQuirks {
     bool noLongExposureRestart = false;  // long-exposure restart refused
     uint16_t restartPauseMs = 0;         // pause between stop and restart of a long exposure
     bool reportsIdsAtOpen = false;       // prints its ids at open instead of reading the version
+    bool refusesEdgeInhibition = false;  // the call surface answers -4 without asking the camera
 };
-const ProductQuirks& productQuirks(uint16_t vendor, uint16_t product);
+ProductQuirks productQuirks(uint16_t vendor, uint16_t product);
 
 class CamBayer : public CamBase {
 public:
@@ -432,5 +440,7 @@ public:
 private:
     std::recursive_mutex settingsMutex;
     int regionOrProgram(_ezImage* image);
+    // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
+    int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);
 };

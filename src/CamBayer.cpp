@@ -1,0 +1,199 @@
+// CamBayer: construction, destruction, identity, the operations the base
+// camera does not offer, and the helpers its models share.
+#include "CamBayer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "processing/tone.h"
+
+void SoftWareValue::allocate(size_t entries) {
+    block = std::make_unique<unsigned char[]>(2 * entries);
+    lut = block.get();
+    lut2 = block.get() + entries;
+}
+
+namespace {
+struct QuirkRow {
+    uint16_t product;
+    ProductQuirks quirks;
+};
+
+// Products whose behaviour differs from their model class's: the base
+// re-timing writes the exposure register at once for the first group only.
+constexpr ProductQuirks kSendsExposure{.retimeSendsExposure = true};
+constexpr ProductQuirks kRestartPause{.restartPauseMs = 400};
+constexpr ProductQuirks kNoRestart{.regainAfterResolution = true, .noLongExposureRestart = true};
+
+constexpr QuirkRow kQuirks[] = {
+    {0xc003, kSendsExposure}, {0xc004, kSendsExposure}, {0xc005, kSendsExposure},
+    {0xc006, kSendsExposure}, {0xc007, kSendsExposure}, {0xc008, kSendsExposure},
+    {0xc009, kSendsExposure}, {0xc00a, kSendsExposure}, {0xc00b, kSendsExposure},
+    {0xc00c, kSendsExposure}, {0xd001, kSendsExposure}, {0xd004, kSendsExposure},
+    {0xd006, kSendsExposure}, {0xf007, kSendsExposure}, {0xf008, kSendsExposure},
+    {0xf00b, kSendsExposure},
+    {0xa003, ProductQuirks{.deferPixelClock = true}},
+    {0xa005, ProductQuirks{.regainAfterResolution = true, .noLongExposureRestart = true,
+                           .reportsIdsAtOpen = true}},
+    {0xa009, kNoRestart}, {0xa00a, kNoRestart},
+    {0xe006, kRestartPause}, {0xe009, kRestartPause}, {0xe00a, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
+    {0xe00b, kRestartPause}, {0xe00c, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
+    {0xe80a, kRestartPause},
+};
+}  // namespace
+
+ProductQuirks productQuirks(uint16_t vendor, uint16_t product) {
+    if (vendor != 0x0547 && vendor != 0x8020 && vendor != 0x8021) return {};
+    for (const QuirkRow& row : kQuirks) {
+        if (row.product != product) continue;
+        ProductQuirks quirks = row.quirks;
+        // Only the original vendor's device announces itself at open.
+        if (vendor != 0x0547) quirks.reportsIdsAtOpen = false;
+        return quirks;
+    }
+    return {};
+}
+
+CamBayer::CamBayer() {
+    rawDepth.value = 8;
+    rawDepth.min = 8;
+    rawDepth.max = 16;
+    rawDepth.step = 8;
+    rawDepth.def = 8;
+    blackLevel.max = 255;
+    blackLevel.step = 1;
+    buildRequest(urbFrameRequest, 0xb3, 0, 0);
+    buildRequest(urbRoiOrigin, 0xbd, 0, 0);
+    buildRequest(urbRoiSize, 0xbe, 0, 0);
+
+    defectPoints = std::make_unique<_ezPoint[]>(static_cast<size_t>(defectCapacity));
+
+    contrast.define(128, 0, 255, 1, true);
+    contrast.allocate(256);
+    __matrix_contrast(128, contrast.lut, 256);
+    __matrix_contrast(128, contrast.lut2, 256);
+    aeTarget.define(110, 60, 180, 1, true);
+    for (int c = 0; c < 3; ++c) {
+        stretch[c].define(0, 0, 255, 1, true);
+        stretch[c].allocate(256);
+        __matrix_stretch(0, 255, stretch[c].lut, 256);
+        __matrix_stretch(0, 255, stretch[c].lut2, 256);
+        gamma[c].define(100, 20, 150, 1, true);
+        gamma[c].allocate(256);
+        __matrix_gamma(100, gamma[c].lut, 256);
+        __matrix_gamma(100, gamma[c].lut2, 256);
+    }
+}
+
+CamBayer::~CamBayer() {
+    if (state == 1) {
+        EZURB stop{};
+        buildRequest(stop, 0xbb, 0, 0);
+        sendRequest(stop);
+        state = 0;
+    }
+    flatFieldReference.reset();
+    flatFieldScaled.reset();
+    usbInterface.reset();
+    if (usbDevice) usbDevice->close();
+    usbDevice.reset();
+}
+
+// ---- Identity ----------------------------------------------------------
+
+const char* CamBayer::_name() { return name.c_str(); }
+int CamBayer::_body() { return bodyLen; }
+int CamBayer::_head() { return headLen; }
+int CamBayer::_state() { return state; }
+void CamBayer::_set_state(int value) { state = value; }
+int CamBayer::_idproduct() { return idProduct; }
+int CamBayer::_idvendor() { return idVendor; }
+int CamBayer::_bcddevice() { return bcdDevice; }
+int CamBayer::_bcdusb() { return bcdUsb; }
+int CamBayer::_channles() { return channels; }
+int CamBayer::_bayer() { return bayerPattern; }
+
+// ---- Not offered by the base camera --------------------------------------
+
+int CamBayer::_set_edge_inhibition(bool) { return -4; }
+int CamBayer::_edge_inhibition(bool*) { return -4; }
+int CamBayer::_set_gpio(int, bool) { return -4; }
+int CamBayer::_gpio(int, bool*) { return -4; }
+int CamBayer::_set_cooled(bool) { return -4; }
+int CamBayer::_cooled(bool*) { return -4; }
+int CamBayer::_temperature(float*) { return -4; }
+int CamBayer::_set_sharpness(int) { return -4; }
+int CamBayer::_sharpness() { return -4; }
+int CamBayer::_sharpness_range(int*, int*, int*) { return -4; }
+int CamBayer::_set_denoise(int) { return -4; }
+int CamBayer::_denoise() { return -4; }
+int CamBayer::_denoise_range(int*, int*, int*) { return -4; }
+int CamBayer::_set_hdr(bool) { return -4; }
+int CamBayer::_hdr(bool*) { return -4; }
+int CamBayer::_set_shift_operator(int) { return -4; }
+int CamBayer::_shift_operator() { return -4; }
+int CamBayer::_shift_operator_range(int*, int*, int*) { return -4; }
+int CamBayer::_set_filter(bool) { return -4; }
+int CamBayer::_get_filter(bool*) { return -4; }
+int CamBayer::_white_balance(bool*) { return -4; }
+int CamBayer::_update_firmware(std::string) { return -4; }
+// Only the models with a black-field reference take one.
+void CamBayer::_blackfield() {}
+
+// ---- Table hand-over -----------------------------------------------------
+
+void CamBayer::_swap_software(SoftWareValue* setting, int length) {
+    if (!setting || !setting->changed || !setting->lut || !setting->lut2 || length <= 0) return;
+    std::memcpy(setting->lut, setting->lut2, static_cast<size_t>(length));
+    setting->changed = 0;
+}
+
+// ---- Helpers for models ----------------------------------------------------
+
+const ResolutionEntry* CamBayer::resolutionEntry(int index) const {
+    const auto* table = static_cast<const ResolutionEntry*>(resolution.table);
+    if (!table || index < 0 || index >= resolution.max) return nullptr;
+    return &table[index];
+}
+
+const PixelClockEntry* CamBayer::clockEntry(int index) const {
+    const auto* table = static_cast<const PixelClockEntry*>(pixelClock.table);
+    if (!table || index < 0 || index >= pixelClock.max) return nullptr;
+    return &table[index];
+}
+
+void CamBayer::buildRequest(EZURB& urb, uint8_t request, uint16_t value, uint16_t index) {
+    urb = EZURB{};
+    urb.requestType = 0x40;
+    urb.request = request;
+    urb.value = value;
+    urb.index = index;
+}
+
+int CamBayer::sendRequest(EZURB& urb) { return _sumbit_ctl_urb(1000, 1, &urb); }
+
+int CamBayer::writeRegister(SensorSetting& setting, uint16_t reg, uint16_t value) {
+    buildRequest(setting.urb, 0xb7, value, reg);
+    return sendRequest(setting.urb);
+}
+
+int CamBayer::applyAnalogGain(int gain, uint16_t (*toRegister)(int gain)) {
+    gain = std::clamp(gain, static_cast<int>(analogGain.min),
+                      std::max(static_cast<int>(analogGain.min), static_cast<int>(analogGain.max)));
+    writeRegister(analogGain, regAnalogGain, toRegister(gain));
+    analogGain.value = static_cast<uint16_t>(gain);
+    return 0;
+}
+
+void CamBayer::setDisplayName(const std::string& display, int& counter) {
+    modelName = display;
+    name = display;
+    name.push_back(static_cast<char>('0' + counter));
+    ++counter;
+}
+
+void CamBayer::loadTiming() {
+    if (const ResolutionEntry* entry = resolutionEntry(resolution.value))
+        lineLength = entry->lineLength;
+    if (const PixelClockEntry* entry = clockEntry(pixelClock.value)) pixelRate = entry->rate;
+}

@@ -1,0 +1,125 @@
+// USB transport: opening the device, control requests, bulk reads, and
+// starting and stopping the sensor.
+#include <cmath>
+#include <cstdio>
+
+#include "CamBayer.h"
+
+namespace {
+constexpr uint16_t kTriggerRelease = 0xb002;  // the only hardware with a trigger query
+}
+
+int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
+    auto lock = lockSettings();
+    if (!device) return -3;
+    usbDevice = std::move(device);
+    const usb::DeviceInfo info = usbDevice->info();
+    idProduct = info.product;
+    idVendor = info.vendor;
+    bcdDevice = info.bcdDevice;
+    bcdUsb = info.bcdUsb;
+    quirks = productQuirks(idVendor, idProduct);
+
+    if (usbDevice->open() != usb::kSuccess) {
+        usbDevice.reset();
+        return -3;
+    }
+    usbDevice->reset();
+    usbDevice->setFirstConfiguration();
+    // Without an interface nothing can be sent; the object stays unusable.
+    if (usbDevice->claimFirstInterface() != usb::kSuccess) return -3;
+    usbInterface = usbDevice;
+
+    _claim_device();
+    if (quirks.reportsIdsAtOpen) {
+        std::printf("%0x %0x\n", idProduct, idVendor);
+        std::fflush(stdout);
+    } else {
+        int version = 0;
+        _versions(&version);
+        firmwareVersion = version;
+    }
+    return 0;
+}
+
+int CamBayer::_claim_device() { return 0; }
+
+int CamBayer::_sumbit_ctl_urb(uint32_t timeout, uint32_t attempts, EZURB* urb) {
+    // A data stage without a buffer would make the transfer touch null.
+    if (!urb || (urb->length > 0 && !urb->data)) return static_cast<int>(usb::kError);
+    const std::shared_ptr<usb::Device> device = usbInterface;
+    if (!device) return static_cast<int>(usb::kNotOpen);
+    uint32_t status = usb::kError;
+    for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
+        status = device->control(*urb, timeout);
+        if (status == usb::kSuccess) return 0;
+        if (status == usb::kStall) device->clearHalt(0);
+    }
+    return static_cast<int>(status);
+}
+
+unsigned CamBayer::readTimeoutMs() {
+    // Twice the exposure plus two seconds, capped at a day.
+    double milliseconds = _exposure();
+    if (!(milliseconds >= 0.0)) milliseconds = 0.0;
+    return static_cast<unsigned>(std::min(2000.0 + 2.0 * milliseconds, 86400000.0));
+}
+
+int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) {
+    std::shared_ptr<usb::Device> device;
+    int pipe = 1;
+    unsigned timeout = 0;
+    {
+        auto lock = lockSettings();
+        device = usbInterface;
+        pipe = static_cast<int>(bulkPipe);
+        timeout = readTimeoutMs();
+    }
+    int got = 0;
+    if (device && buffer && length > 0) {
+        const uint32_t status = device->bulkRead(pipe, buffer, length, &got, timeout);
+        if (status == usb::kStall) device->clearHalt(pipe);
+        got = std::clamp(got, 0, length);
+    }
+    if (received) *received = got;
+    return 0;
+}
+
+// The pauses callers ask for are not needed by the cameras: returns at once.
+int CamBayer::_delay(int) { return 0; }
+
+int CamBayer::_sensor_suspend() {
+    EZURB stop{};
+    buildRequest(stop, 0xbb, 0, 0);
+    sendRequest(stop);
+    state = 0;
+    return 0;
+}
+
+int CamBayer::_sensor_resume() {
+    EZURB start{};
+    buildRequest(start, 0xba, 0, 0);
+    sendRequest(start);
+    state = 1;
+    _delay(300);
+    _set_raw_depth(rawDepth.value);
+    _set_pixsclock(pixelClock.value);
+    _set_analog_gain(analogGain.value);
+    _set_blacklevel(blackLevel.value);
+    _set_resolution(resolution.value, true);
+    return 0;
+}
+
+int CamBayer::_extern_snap() {
+    if (bcdDevice != kTriggerRelease) return 0;
+    unsigned char reply[64] = {};
+    EZURB query{};
+    query.requestType = 0xc0;
+    query.request = 0xb6;
+    query.value = 0;
+    query.index = 1;
+    query.length = sizeof reply;
+    query.data = reply;
+    _sumbit_ctl_urb(1000, 1, &query);
+    return reply[2] == 0xcc ? 1 : 0;
+}

@@ -1,0 +1,220 @@
+// The device registry: cameras arrive from the bus, are created, opened and
+// registered by name, and leave on removal or at shutdown. The application
+// hears of both through its hot-plug handler, on the thread that polls.
+#include "device/registry.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "CamBayer.h"
+#include "ezcam.h"
+#include "models/catalogue.h"
+#include "processing/decode.h"
+#include "usb/usb.h"
+
+const SupportedCamera tabCamSupport[36] = {
+    {0x0547, 0xc003}, {0x0547, 0xc004}, {0x0547, 0xc005}, {0x0547, 0xc006}, {0x0547, 0xc007},
+    {0x0547, 0xc008}, {0x0547, 0xc009}, {0x0547, 0xc00a}, {0x0547, 0xc00c}, {0x0547, 0xd001},
+    {0x0547, 0xd002}, {0x0547, 0xd004}, {0x0547, 0xd006}, {0x0547, 0xd007}, {0x0547, 0xf007},
+    {0x0547, 0xf008}, {0x0547, 0xf00b}, {0x0547, 0xe001}, {0x0547, 0xe004}, {0x0547, 0xe006},
+    {0x0547, 0xe80a}, {0x0547, 0xe008}, {0x0547, 0xe009}, {0x0547, 0xe00a}, {0x0547, 0xe00b},
+    {0x0547, 0xe00c}, {0x0547, 0xe80c}, {0x0547, 0xa008}, {0x0547, 0xa007}, {0x0547, 0xa004},
+    {0x0547, 0xa003}, {0x0547, 0xa005}, {0x0547, 0xa00a}, {0x0547, 0xa009}, {0x0547, 0xa00d},
+    {0x0547, 0xa811},
+};
+
+namespace {
+using CameraPtr = std::shared_ptr<CamBayer>;
+
+struct Registry {
+    std::mutex mutex;  // guards everything below
+    std::map<std::string, CameraPtr> mapCamList;
+    std::string documentPaths_;
+    EzHotPlugHandler devHotPlug = nullptr;
+    void* app = nullptr;
+    char camName[1024] = {};
+    char versions[1024] = {};
+};
+
+// Never destroyed: cameras must not outlive the bus in static destruction.
+Registry& registry() {
+    static Registry* instance = new Registry;
+    return *instance;
+}
+
+void announce(const char* name, int event) {
+    Registry& r = registry();
+    EzHotPlugHandler handler;
+    void* receiver;
+    {
+        std::lock_guard lock(r.mutex);
+        handler = r.devHotPlug;
+        receiver = r.app;
+    }
+    // Called without the registry lock: the handler may well call back in.
+    if (handler) handler(receiver, name, event);
+}
+
+void saveParameters(CamBayer& camera, const std::string& directory) {
+    auto lock = camera.lockSettings();
+    camera._save_params(camera._current_params(directory), directory);
+}
+
+void removeDevice(const CameraPtr& camera) {
+    Registry& r = registry();
+    std::string name;
+    {
+        auto lock = camera->lockSettings();
+        name = camera->_name();
+    }
+    std::string directory;
+    char announced[sizeof r.camName];
+    {
+        std::lock_guard lock(r.mutex);
+        std::strncpy(r.camName, name.c_str(), sizeof r.camName - 1);
+        r.camName[sizeof r.camName - 1] = '\0';
+        std::memcpy(announced, r.camName, sizeof announced);
+        // Only this camera's entry: another camera registered under the same
+        // name since stays.
+        auto it = r.mapCamList.find(name);
+        if (it != r.mapCamList.end() && it->second == camera) r.mapCamList.erase(it);
+        directory = r.documentPaths_;
+    }
+    saveParameters(*camera, directory);
+    // The registry's reference is gone: the camera is destroyed as soon as
+    // no call is running on it, streaming or not.
+    announce(announced, EZ_DEVICE_REMOVED);
+}
+
+void insertDevice(const std::shared_ptr<usb::Device>& device) {
+    if (!device) return;
+    const usb::DeviceInfo info = device->info();
+    std::unique_ptr<CamBayer> created = _create_device(info.product, info.vendor);
+    if (!created) return;
+    CameraPtr camera(std::move(created));
+    std::string name;
+    {
+        auto lock = camera->lockSettings();
+        camera->__open_driver(device);
+        name = camera->_name();
+    }
+    Registry& r = registry();
+    std::string directory;
+    {
+        std::lock_guard lock(r.mutex);
+        r.mapCamList[name] = camera;
+        directory = r.documentPaths_;
+    }
+    usb::systemBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
+        if (CameraPtr gone = weak.lock()) removeDevice(gone);
+    });
+    {
+        auto lock = camera->lockSettings();
+        camera->_load_params(camera->_current_params(directory), directory);
+    }
+    announce(camera->_name(), EZ_DEVICE_ARRIVED);
+}
+
+// Takes every camera out of the registry, in registry order.
+std::vector<CameraPtr> takeAll() {
+    Registry& r = registry();
+    std::vector<CameraPtr> cameras;
+    std::lock_guard lock(r.mutex);
+    for (auto& [name, camera] : r.mapCamList) cameras.push_back(std::move(camera));
+    r.mapCamList.clear();
+    return cameras;
+}
+}  // namespace
+
+namespace ezcam {
+std::shared_ptr<CamBayer> findCamera(const char* name) {
+    if (!name) return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.mapCamList.find(name);
+    return it == r.mapCamList.end() ? nullptr : it->second;
+}
+
+std::string documentDirectory() {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.documentPaths_;
+}
+}  // namespace ezcam
+
+extern "C" {
+
+int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) {
+    // Cameras of an earlier start are released (once no call runs on them);
+    // their devices arrive again below.
+    takeAll();
+    __init_algorithms();
+    Registry& r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        r.documentPaths_ = directory ? directory : "";
+        r.devHotPlug = handler;
+        r.app = receiver;
+    }
+    usb::Bus& bus = usb::systemBus();
+    // One set of watches at a time, or every camera would arrive twice.
+    bus.clearWatches();
+    for (const SupportedCamera& entry : tabCamSupport)
+        bus.watchArrivals(static_cast<uint16_t>(entry.vendor), static_cast<uint16_t>(entry.product),
+                          insertDevice);
+    // Cameras already plugged in arrive now.
+    bus.poll(0);
+    return 0;
+}
+
+void ExitDevice(void) {
+    usb::systemBus().clearWatches();
+    const std::string directory = ezcam::documentDirectory();
+    for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
+    __exit_algorithms();
+}
+
+int PollDevice(int timeout_ms) { return usb::systemBus().poll(timeout_ms); }
+
+int DeviceCount(void) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return static_cast<int>(r.mapCamList.size());
+}
+
+const char* DeviceName(int index) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (index < 0 || index >= static_cast<int>(r.mapCamList.size())) return "";
+    auto it = r.mapCamList.begin();
+    std::advance(it, index);
+    return it->first.c_str();
+}
+
+int ResumeDevice(const char* name) {
+    CameraPtr camera = ezcam::findCamera(name);
+    if (!camera) return -1;
+    auto lock = camera->lockSettings();
+    if (camera->_state() != 0) return 0;
+    return camera->_sensor_resume();
+}
+
+int SuspendDevice(const char* name) {
+    CameraPtr camera = ezcam::findCamera(name);
+    if (!camera) return -1;
+    auto lock = camera->lockSettings();
+    if (camera->_state() != 1) return 0;
+    return camera->_sensor_suspend();
+}
+
+const char* VersionInf(int kind) {
+    static const char* const kTexts[] = {"2014/07/24", "4.0.0.0", "(CHINA_kelvan)"};
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (kind >= 1 && kind <= 3) std::strcpy(r.versions, kTexts[kind - 1]);
+    return r.versions;
+}
+
+}  // extern "C"
