@@ -1,0 +1,308 @@
+// The model classes on a scripted device: the gain register values they
+// send, what they choose and send when the device is claimed, and the
+// switches of the cooled cameras.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_device.h"
+#include "models/catalogue.h"
+#include "models/models.h"
+
+namespace {
+struct Opened {
+    std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
+    std::unique_ptr<CamBayer> camera;
+    std::string out;  // what opening wrote to standard output
+
+    Opened(uint16_t product, uint16_t release, uint16_t vendor = 0x0547) {
+        device->deviceInfo = {vendor, product, release, 0x0200};
+        camera = _create_device(product, vendor);
+        if (!camera) return;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(camera->__open_driver(device), 0);
+        out = testing::internal::GetCapturedStdout();
+    }
+    template <class T>
+    T& as() {
+        return dynamic_cast<T&>(*camera);
+    }
+    // The 0xb8 switch requests and the temperature reads, in order, as
+    // "value/index" and "T".
+    std::vector<std::string> switches() const {
+        std::vector<std::string> out;
+        std::lock_guard lock(device->mutex);
+        for (const FakeDevice::Request& r : device->requests) {
+            if (r.request == 0xb8)
+                out.push_back(std::to_string(r.value) + "/" + std::to_string(r.index));
+            else if (r.request == 0xb6 && r.requestType == 0xc0 && r.index == 1 && r.length == 64)
+                out.push_back("T");
+        }
+        return out;
+    }
+};
+
+using Strings = std::vector<std::string>;
+}  // namespace
+
+TEST(GainRegister, ValuesSentByEachMapping) {
+    struct Case {
+        uint16_t product, release;
+        int gain;
+        uint16_t value, reg;
+        int stored;
+    };
+    const Case cases[] = {
+        // VAo1KC1: stage by gain / 64, position by gain mod 64.
+        {0xc003, 0xa000, 300, 0x1dc0 + 44, 0x305e, 300},
+        {0xc003, 0xa000, 310, 0x1dc0 + 54, 0x305e, 310},
+        {0xc003, 0xa000, 999, 0x1dc0 + 54, 0x305e, 310},
+        {0xc003, 0xa000, 0, 0x1040 + 1, 0x305e, 1},
+        {0xc003, 0xa000, 64, 0x1840, 0x305e, 64},
+        {0xc003, 0xa000, 255, 0x1cc0 + 63, 0x305e, 255},
+        // VAo300C1 and the class built as it.
+        {0xc007, 0xa000, 159, 30304, 0x35, 159},
+        {0xf007, 0xa000, 159, 30304, 0x35, 159},
+        {0xc007, 0xa000, 25, 32, 0x35, 25},
+        {0xc007, 0xa000, 26, 81, 0x35, 26},
+        {0xc007, 0xa000, 41, 96, 0x35, 41},
+        {0xc007, 0xa000, 42, 352, 0x35, 42},
+        // VAo200C1 and VAh200C1.
+        {0xc811, 0xa000, 32, 63, 0x2f, 32},
+        {0xc811, 0xa000, 33, 160, 0x2f, 33},
+        {0xa811, 0xa000, 80, 207, 0x2f, 80},
+        {0xa811, 0xa000, -5, 32, 0x2f, 1},
+        // VAo131C1 and VAh131C1 on its older sensor.
+        {0xc008, 0xa000, 30, 61, 0x2f, 30},
+        {0xc008, 0xa000, 31, 63, 0x2f, 31},
+        {0xc008, 0xa000, 63, 127, 0x2f, 63},
+        {0xf008, 0xa000, 64, 193, 0x2f, 64},
+        {0xa008, 0xa000, 80, 209, 0x2f, 80},
+        // VAh131C1 on the newer sensor maps like the 5-megapixel models.
+        {0xa008, 0xa001, 64, 319, 0x35, 64},
+        {0xa008, 0xb003, 1, 7, 0x35, 7},
+        {0xc006, 0xa000, 63, 63, 0x35, 63},
+        {0xc006, 0xa000, 174, 28479, 0x35, 174},
+        {0xc004, 0xa000, 100, 9535, 0x35, 100},
+        {0xa006, 0xa000, 64, 319, 0x35, 64},
+        {0xac11, 0xa000, 200, 28479, 0x35, 174},
+        // Monochrome 1.3 megapixels.
+        {0xc00b, 0xa000, 5, 10, 0x35, 10},
+        {0xc00b, 0xa000, 63, 63, 0x35, 63},
+        {0xf00b, 0xa000, 64, 96, 0x35, 64},
+        {0xa00b, 0xa000, 71, 103, 0x35, 71},
+        // S, D and Si: the gain itself, within the class's limits.
+        {0xd006, 0xa000, 50, 83, 1, 83},
+        {0xd006, 0xa000, 1000, 1000, 1, 1000},
+        {0xe00c, 0xa001, 100, 143, 1, 143},
+        {0xc00c, 0xa000, 80, 80, 0xa0, 80},
+        {0xc005, 0xa000, 200, 119, 1, 119},
+        {0x6401, 0xa000, 5, 1, 0x41, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release << std::dec << " gain "
+                                        << c.gain);
+        Opened o(c.product, c.release, c.product == 0x6401 ? 0x4b56 : 0x0547);
+        ASSERT_NE(o.camera, nullptr);
+        o.device->forget();
+        EXPECT_EQ(o.camera->_set_analog_gain(c.gain), 0);
+        const std::vector<FakeDevice::Request> sent = o.device->sent(0xb7);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].requestType, 0x40);
+        EXPECT_EQ(sent[0].value, c.value);
+        EXPECT_EQ(sent[0].index, c.reg);
+        EXPECT_EQ(o.camera->_analog_gain(), c.stored);
+    }
+}
+
+TEST(Claim, VDh694M1TablesDependOnTheRelease) {
+    Opened newer(0xe00c, 0xa001);
+    EXPECT_STREQ(newer.camera->_resolution_string_at_index(0), "2728*2192");
+    EXPECT_EQ(newer.camera->_pixsclock_count(), 5);
+    EXPECT_STREQ(newer.camera->_pixsclock_string_at_index(0), "Higher");
+    EXPECT_EQ(newer.camera->_pixsclock(), 1);
+    EXPECT_EQ(newer.camera->pixelRate, 24000);
+    EXPECT_EQ(newer.camera->lineLength, 3184);
+    EXPECT_EQ(newer.camera->_body(), 512 + 2 * 6041088 + 2048);
+    EXPECT_EQ(newer.camera->modelName, "R-694.");
+    EXPECT_EQ(newer.camera->bulkPipe, 2u);
+    // Cooler on, then edge inhibition off.
+    EXPECT_EQ(newer.switches(), (Strings{"1/1", "0/0"}));
+    bool on = false;
+    newer.camera->_cooled(&on);
+    EXPECT_TRUE(on);
+    newer.camera->_edge_inhibition(&on);
+    EXPECT_FALSE(on);
+
+    Opened older(0xe00c, 0xa000);
+    EXPECT_STREQ(older.camera->_resolution_string_at_index(0), "1352X1016");
+    EXPECT_STREQ(older.camera->_resolution_string_at_index(2), "332X248 4x4Bin");
+    EXPECT_EQ(older.camera->_pixsclock(), 0);
+    EXPECT_EQ(older.camera->pixelRate, 24000);
+    EXPECT_EQ(older.camera->exposure.max, 2261);
+    EXPECT_EQ(older.camera->analogGain.min, 143);
+    EXPECT_EQ(older.switches(), (Strings{"1/1", "0/0"}));
+
+    Opened a106(0xe00c, 0xa106);  // also the newer tables
+    EXPECT_STREQ(a106.camera->_resolution_string_at_index(1), "1360*1072 Bin");
+}
+
+TEST(Claim, CooledModelsSendTheirClaimRequestsInOrder) {
+    // Newer VDh674M1: new-hardware request, cooler, temperature, edge off.
+    Opened newer(0xe00a, 0xa004);
+    EXPECT_EQ(newer.switches(), (Strings{"1/2", "1/1", "T", "0/0"}));
+    EXPECT_EQ(newer.camera->modelName, "R-674.");
+    EXPECT_STREQ(newer.camera->_resolution_string_at_index(1), "952X720 Bin");
+    EXPECT_STREQ(newer.camera->_pixsclock_string_at_index(newer.camera->_pixsclock()), "High");
+    // Older: no temperature sensor, so no read.
+    Opened older(0xe00a, 0xa000);
+    EXPECT_EQ(older.switches(), (Strings{"1/1", "0/0"}));
+    EXPECT_STREQ(older.camera->_resolution_string_at_index(1), "952X720 sBin");
+
+    // VDh687M1: only the new-hardware request, and edge inhibition stays on.
+    Opened r687(0xe00b, 0xa001);
+    EXPECT_EQ(r687.switches(), (Strings{"1/2"}));
+    EXPECT_STREQ(r687.camera->_pixsclock_string_at_index(0), "Higher");
+    bool on = false;
+    r687.camera->_edge_inhibition(&on);
+    EXPECT_TRUE(on);
+    Opened r687old(0xe00b, 0xa004);
+    EXPECT_TRUE(r687old.switches().empty());
+    EXPECT_STREQ(r687old.camera->_resolution_string_at_index(1), "952X720 sBin");
+
+    // VDh694C1: colour at claim, no switches.
+    Opened c694(0xe80c, 0xa001);
+    EXPECT_TRUE(c694.switches().empty());
+    EXPECT_EQ(c694.camera->_channles(), 3);
+    EXPECT_EQ(c694.camera->_bayer(), 4);
+    EXPECT_EQ(c694.camera->_resolution_count(), 5);
+    EXPECT_EQ(c694.camera->_pixsclock_count(), 2);
+    EXPECT_EQ(c694.camera->modelName, "R-694C.");
+    EXPECT_EQ(c694.camera->bulkPipe, 2u);
+    Opened c694old(0xe80c, 0xa004);
+    EXPECT_STREQ(c694old.camera->_resolution_string_at_index(0), "1352X1016");
+}
+
+TEST(Claim, ReleaseNamedModelsAndTheirCounters) {
+    const int newer = cntVE131_;
+    const int older = cntVE131;
+    Opened a(0xa008, 0xa001);
+    EXPECT_EQ(a.camera->name, std::string("QCH131.") + char('0' + newer));
+    EXPECT_STREQ(a.camera->_resolution_string_at_index(0), "1272X952");
+    EXPECT_EQ(a.camera->_pixsclock(), 1);
+    EXPECT_EQ(a.camera->pixelRate, 18000);
+    EXPECT_EQ(a.camera->_body(), 512 + 2 * 1249280 + 2048);
+    Opened b(0xa008, 0xa000);
+    EXPECT_EQ(b.camera->name, std::string("QCH130.") + char('0' + older));
+    EXPECT_STREQ(b.camera->_resolution_string_at_index(0), "1272x1016");
+    EXPECT_EQ(b.camera->_body(), 512 + 2 * 1351680 + 2048);
+    EXPECT_EQ(cntVE131_, newer + 1);
+    EXPECT_EQ(cntVE131, older + 1);
+
+    // V3h5MC1 is named and configured by its claim alone.
+    const int before = cntV3h5MC1;
+    Opened u(0xac11, 0xa000);
+    EXPECT_EQ(u.camera->name, std::string("QU5M.") + char('0' + before));
+    EXPECT_EQ(u.camera->_pixsclock(), 1);
+    EXPECT_EQ(u.camera->pixelRate, 48000);
+    EXPECT_EQ(u.camera->_body(), 2 * (5040128 + 512) + 4096);
+    EXPECT_EQ(u.camera->_set_raw_depth(16), 0);
+}
+
+TEST(Claim, VAo500C1ChoosesItsClockAndAnnouncesItself) {
+    Opened v1(0xc004, 0xa100);
+    EXPECT_EQ(v1.out, "VAo500C1::_claim_device\n");
+    EXPECT_EQ(v1.camera->pixelRate, 48000);
+    EXPECT_EQ(v1.camera->_pixsclock_count(), 3);
+    EXPECT_EQ(v1.camera->_body(), 2 * 512 + 10245226);
+    EXPECT_EQ(v1.camera->lineLength, 3492);
+    EXPECT_EQ(v1.camera->blackLevel.value, 48);
+    EXPECT_EQ(v1.camera->_blacklevel_range(nullptr, nullptr, nullptr), -4);
+    // This product writes the exposure register whenever it is re-timed.
+    const std::vector<FakeDevice::Request> exposure = v1.device->sent(0xb7);
+    ASSERT_EQ(exposure.size(), 1u);
+    EXPECT_EQ(exposure[0].value, 300);
+    EXPECT_EQ(exposure[0].index, 9);
+
+    Opened v0(0xc004, 0xa000);
+    EXPECT_EQ(v0.camera->pixelRate, 36000);
+    EXPECT_STREQ(v0.camera->_pixsclock_string_at_index(2), "Low");
+
+    // Its h variant claims the same way, keeps its own name and sends no
+    // exposure at claim.
+    Opened h(0xa00d, 0xa000);
+    EXPECT_EQ(h.out, "VAo500C1::_claim_device\n");
+    EXPECT_EQ(h.camera->modelName, "QCH500.");
+    EXPECT_EQ(h.camera->_resolution_count(), 5);
+    EXPECT_TRUE(h.device->sent(0xb7).empty());
+}
+
+TEST(Switches, EdgeInhibitionCoolerAndShiftOperator) {
+    Opened d(0xd006, 0xa000);
+    EXPECT_TRUE(d.switches().empty());  // the plain cooled model claims nothing
+    EXPECT_EQ(d.camera->_set_edge_inhibition(true), 0);
+    EXPECT_EQ(d.camera->_set_cooled(true), 0);
+    EXPECT_EQ(d.camera->_set_cooled(false), 0);
+    EXPECT_EQ(d.camera->_set_edge_inhibition(false), 0);
+    EXPECT_EQ(d.switches(), (Strings{"17/0", "1/1", "0/1", "0/0"}));
+    EXPECT_EQ(d.as<VDo285M1>().edgeInhibition, 0);
+    EXPECT_EQ(d.camera->_set_shift_operator(2), -4);
+
+    Opened m(0xe00c, 0xa001);
+    m.device->forget();
+    int min = -1, max = -1, step = -1;
+    EXPECT_EQ(m.camera->_shift_operator_range(&min, &max, &step), 0);
+    EXPECT_EQ((std::vector<int>{min, max, step}), (std::vector<int>{0, 4, 1}));
+    EXPECT_EQ(m.camera->_set_shift_operator(9), 0);
+    EXPECT_EQ(m.camera->_shift_operator(), 8);
+    EXPECT_EQ(m.camera->_set_shift_operator(-3), 0);
+    EXPECT_EQ(m.camera->_shift_operator(), 0);
+    EXPECT_EQ(m.camera->_set_shift_operator(5), 0);
+    EXPECT_EQ(m.switches(), (Strings{"8/3", "0/3", "5/3"}));
+
+    // Cameras without these switches refuse them and send nothing.
+    Opened a(0xc811, 0xa000);
+    a.device->forget();
+    bool on = false;
+    EXPECT_EQ(a.camera->_set_edge_inhibition(true), -4);
+    EXPECT_EQ(a.camera->_set_cooled(true), -4);
+    EXPECT_EQ(a.camera->_cooled(&on), -4);
+    EXPECT_TRUE(a.device->requests.empty());
+}
+
+TEST(Switches, TemperatureReadings) {
+    struct Case {
+        std::vector<unsigned char> reply;
+        float celsius;
+    };
+    const Case cases[] = {
+        {{40, 0}, 20.0f},     {{0, 0}, 0.0f},           {{0xf6, 0xff}, -6.25f},
+        {{0xff, 0xff}, -0.625f}, {{0x00, 0x80}, -160.0f},
+    };
+    Opened r(0xe00a, 0xa001);
+    for (const Case& c : cases) {
+        r.device->reply = c.reply;
+        float t = 99.0f;
+        EXPECT_EQ(r.camera->_temperature(&t), 0);
+        EXPECT_FLOAT_EQ(t, c.celsius);
+    }
+    // A failed or short answer leaves the value alone.
+    float t = 99.0f;
+    r.device->controlStatuses = {usb::kError};
+    EXPECT_EQ(r.camera->_temperature(&t), -3);
+    r.device->reply = {7};
+    EXPECT_EQ(r.camera->_temperature(&t), -3);
+    EXPECT_EQ(t, 99.0f);
+    // A stalled pipe is cleared.
+    r.device->controlStatuses = {usb::kStall};
+    EXPECT_EQ(r.camera->_temperature(&t), -3);
+    EXPECT_GE(r.device->count("clear0"), 1);
+
+    // Hardware without the sensor: not offered, nothing asked.
+    Opened old(0xe00c, 0xa106);
+    old.device->forget();
+    EXPECT_EQ(old.camera->_temperature(&t), -4);
+    EXPECT_TRUE(old.device->requests.empty());
+}
