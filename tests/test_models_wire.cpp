@@ -19,6 +19,7 @@ struct Opened {
 
     Opened(uint16_t product, uint16_t release, uint16_t vendor = 0x0547) {
         device->deviceInfo = {vendor, product, release, 0x0200};
+        device->reply = {0, 0};  // a temperature of 0 for the reads at claim
         camera = _create_device(product, vendor);
         if (!camera) return;
         testing::internal::CaptureStdout();
