@@ -1,0 +1,85 @@
+// The RAW format: the image record's header followed by the pixel rows.
+#include "ezImage/grfmt_raw.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+bool RawEncoder::write(const _ezImage* image) {
+    PixelLayout layout;
+    // A header shorter than the record would make the file unreadable.
+    if (!pixelLayout(image, &layout) || image->header_size < kRawRecordBytes) return false;
+    WBaseStream stream;
+    if (!stream.open(m_filename.c_str())) return false;
+
+    unsigned char record[kRawRecordBytes];
+    std::memcpy(record, image, sizeof record);
+    // The pointer fields mean nothing in a file; do not leak addresses into it.
+    std::memset(record + offsetof(_ezImage, data), 0,
+                offsetof(_ezImage, decoded) - offsetof(_ezImage, data));
+    stream.putBytes(record, sizeof record);
+
+    // The rest of the header area is only known to exist when the pixels
+    // follow it in the same buffer; otherwise it is written as zeros.
+    const int rest = image->header_size - kRawRecordBytes;
+    const auto* behind = reinterpret_cast<const unsigned char*>(image) + kRawRecordBytes;
+    if (reinterpret_cast<uintptr_t>(layout.data) ==
+        reinterpret_cast<uintptr_t>(image) + image->header_size) {
+        stream.putBytes(behind, rest);
+    } else {
+        for (int i = 0; i < rest; ++i) stream.putByte(0);
+    }
+    stream.putBytes(layout.data, static_cast<int64_t>(layout.stride) * layout.height);
+    return stream.close();
+}
+
+void RawDecoder::refuse(RBaseStream& stream) {
+    m_width = m_height = m_depth = m_channels = m_dataOffset = -1;
+    stream.close();
+}
+
+bool RawDecoder::readHeader(RBaseStream& stream) {
+    m_dataOffset = -1;
+    if (!openSource(stream)) {
+        refuse(stream);
+        return false;
+    }
+    char signature[4];
+    const bool hasSignature =
+        stream.getBytes(signature, 4) == 4 && checkSignature(std::string(signature, 4));
+    m_width = stream.getWord();
+    m_height = stream.getWord();
+    m_depth = stream.getByte();
+    m_channels = stream.getByte();
+    stream.skip(2);  // bayer, resolution
+    const int dataOffset = stream.getWord();
+    m_fileStride = stream.getWord();
+    const int rowBytes = m_width * (m_depth / 8);
+    // The file must hold every row the header promises: a truncated file is
+    // refused here, before anyone allocates an image for it.
+    const int64_t needed = dataOffset + int64_t{m_fileStride} * (m_height - 1) + rowBytes;
+    if (!hasSignature || stream.eof() || m_width <= 0 || m_height <= 0 || m_channels != 1 ||
+        (m_depth != 8 && m_depth != 16) || dataOffset < kRawRecordBytes ||
+        m_fileStride < rowBytes || stream.size() < needed) {
+        refuse(stream);
+        return false;
+    }
+    m_dataOffset = dataOffset;
+    return true;
+}
+
+bool RawDecoder::readData(_ezImage* image, RBaseStream& stream) {
+    if (m_dataOffset < 0 || !stream.isOpened() || !image || !image->data) return false;
+    // Only an image made to this header's measures can take the rows.
+    const int rowBytes = m_width * (m_depth / 8);
+    if (image->width != m_width || image->height != m_height || image->depth != m_depth ||
+        image->channels != m_channels || image->stride < rowBytes)
+        return false;
+    if (!stream.setPos(m_dataOffset)) return false;
+    for (int y = 0; y < m_height; ++y) {
+        unsigned char* row = image->data + static_cast<size_t>(y) * image->stride;
+        if (stream.getBytes(row, rowBytes) != rowBytes) return false;
+        stream.skip(m_fileStride - rowBytes);
+    }
+    return true;
+}
