@@ -1,0 +1,311 @@
+// ezcap's commands: listing, showing, the sensor settings and grabbing.
+#include "commands.h"
+
+#include <chrono>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "ezcam.h"
+
+namespace ezcap {
+namespace {
+
+// ---- Reporting ------------------------------------------------------------
+
+std::string rangeText(int min, int max) { return std::to_string(min) + ".." + std::to_string(max); }
+
+// Explains a refused setting; every refusal is the user's value.
+Status refused(int result, const std::string& what, const std::string& allowed) {
+    switch (result) {
+        case -1:
+            complain("the camera is gone");
+            return Status::Failed;
+        case -2:
+            complain(what + " out of range (allowed: " + allowed + ")");
+            return Status::BadInput;
+        case -4:
+            complain(what + ": not supported by this camera");
+            return Status::BadInput;
+        case 4:
+            complain(what + ": not allowed at 16-bit depth with this clock and resolution");
+            return Status::BadInput;
+        default:
+            complain(what + ": failed (" + std::to_string(result) + ")");
+            return Status::Failed;
+    }
+}
+
+// ---- list, show ---------------------------------------------------------------
+
+Status list(const std::string&, const std::vector<std::string>&) {
+    const int count = DeviceCount();
+    for (int i = 0; i < count; ++i) {
+        const char* name = DeviceName(i);
+        std::printf("%-16s %04x:%04x  release %04x\n", name, DeviceVendor(name), DeviceProduct(name),
+                    DeviceBcd(name));
+    }
+    if (count == 0) std::printf("no camera connected\n");
+    return Status::Ok;
+}
+
+Status show(const std::string& camera, const std::vector<std::string>&) {
+    const char* c = camera.c_str();
+    std::printf("camera      %s (%04x:%04x, release %04x, firmware %04x)\n", c, DeviceVendor(c),
+                DeviceProduct(c), DeviceBcd(c), DeviceVersion(c));
+    std::printf("sensor      %s, Bayer code %d, frame buffer %d bytes\n",
+                GetImageChannles(c) == 1 ? "monochrome" : "colour", GetRawBayernPattern(c), RecvMemSize(c));
+
+    const int resolution = GetResolution(c);
+    std::printf("resolution  %d:", resolution);
+    for (int i = 0; i < GetResolutionCount(c); ++i)
+        std::printf("%s %d=%dx%d", i ? "," : "", i, GetResWidth(i, c), GetResHeight(i, c));
+    std::printf("\n");
+
+    const int clock = GetPixelclock(c);
+    std::printf("clock       %d:", clock);
+    for (int i = 0; i < GetPixelclockCount(c); ++i) {
+        const char* label = GetPixclkItemName(i, c);
+        std::printf("%s %d=%s%s", i ? "," : "", i, label ? label : "?",
+                    GetRawDepthState(i, c) == 0 ? " (16-bit)" : "");
+    }
+    std::printf("\n");
+    std::printf("depth       %d bits\n", GetRawDepth(c));
+
+    float emin = 0, emax = 0, estep = 0;
+    GetExposureRange(&emin, &emax, &estep, c);
+    std::printf("exposure    %.3f ms (%.3f..%.3f, step %.4f)\n", GetExposure(c), emin, emax, estep);
+    int min = 0, max = 0, step = 0;
+    GetAnaloggainRange(&min, &max, &step, c);
+    std::printf("gain        %d (%s)\n", GetAnaloggain(c), rangeText(min, max).c_str());
+    if (GetBlacklevelRange(&min, &max, &step, c) == 0)
+        std::printf("black level %d (%s)\n", GetBlacklevel(c), rangeText(min, max).c_str());
+    else
+        std::printf("black level not supported\n");
+
+    bool on = false;
+    GetRoiState(&on, c);
+    int x = 0, y = 0, width = 0, height = 0;
+    GetRoi(&x, &y, &width, &height, c);
+    if (on)
+        std::printf("region      %d,%d %dx%d\n", x, y, width, height);
+    else
+        std::printf("region      off\n");
+    GetRawSize(&width, &height, c);
+    std::printf("frames      %dx%d\n", width, height);
+    std::printf("long exposure restart %s\n", ResetSupport(c) == 0 ? "offered" : "not offered");
+    return Status::Ok;
+}
+
+// ---- Sensor settings ---------------------------------------------------------------
+
+Status resolution(const std::string& camera, const std::vector<std::string>& args) {
+    const auto index = parseInt("resolution", args[0]);
+    if (!index) return Status::BadInput;
+    const int result = SetResolution(*index, camera.c_str());
+    if (result != 0)
+        return refused(result, "resolution " + args[0], rangeText(0, GetResolutionCount(camera.c_str()) - 1));
+    std::printf("resolution %d (%dx%d)\n", *index, GetResWidth(*index, camera.c_str()),
+                GetResHeight(*index, camera.c_str()));
+    return Status::Ok;
+}
+
+Status clock(const std::string& camera, const std::vector<std::string>& args) {
+    const auto index = parseInt("clock", args[0]);
+    if (!index) return Status::BadInput;
+    const int result = SetPixelclock(*index, camera.c_str());
+    if (result != 0)
+        return refused(result, "clock " + args[0], rangeText(0, GetPixelclockCount(camera.c_str()) - 1));
+    const char* label = GetPixclkItemName(*index, camera.c_str());
+    std::printf("clock %d (%s)\n", *index, label ? label : "?");
+    return Status::Ok;
+}
+
+Status depth(const std::string& camera, const std::vector<std::string>& args) {
+    const auto bits = parseInt("depth", args[0]);
+    if (!bits) return Status::BadInput;
+    const int result = SetRawDepth(*bits, camera.c_str());
+    if (result != 0) return refused(result, "depth " + args[0], "8 or 16");
+    std::printf("depth %d bits\n", *bits);
+    return Status::Ok;
+}
+
+Status exposure(const std::string& camera, const std::vector<std::string>& args) {
+    const auto milliseconds = parseFloat("exposure", args[0]);
+    if (!milliseconds) return Status::BadInput;
+    float min = 0, max = 0, step = 0;
+    GetExposureRange(&min, &max, &step, camera.c_str());
+    // The camera would clamp silently; a value it cannot take is an error here.
+    if (*milliseconds < min || *milliseconds > max) {
+        char allowed[64];
+        std::snprintf(allowed, sizeof allowed, "%.3f..%.3f ms", min, max);
+        return refused(-2, "exposure " + args[0], allowed);
+    }
+    const int result = SetExposure(*milliseconds, camera.c_str());
+    if (result != 0) return refused(result, "exposure " + args[0], "");
+    std::printf("exposure %.3f ms\n", GetExposure(camera.c_str()));
+    return Status::Ok;
+}
+
+Status gain(const std::string& camera, const std::vector<std::string>& args) {
+    const auto value = parseInt("gain", args[0]);
+    if (!value) return Status::BadInput;
+    int min = 0, max = 0, step = 0;
+    GetAnaloggainRange(&min, &max, &step, camera.c_str());
+    if (*value < min || *value > max) return refused(-2, "gain " + args[0], rangeText(min, max));
+    const int result = SetAnaloggain(*value, camera.c_str());
+    if (result != 0) return refused(result, "gain " + args[0], rangeText(min, max));
+    std::printf("gain %d\n", GetAnaloggain(camera.c_str()));
+    return Status::Ok;
+}
+
+Status black(const std::string& camera, const std::vector<std::string>& args) {
+    const auto value = parseInt("black level", args[0]);
+    if (!value) return Status::BadInput;
+    int min = 0, max = 0, step = 0;
+    GetBlacklevelRange(&min, &max, &step, camera.c_str());
+    const int result = SetBlacklevel(*value, camera.c_str());
+    if (result != 0) return refused(result, "black level " + args[0], rangeText(min, max));
+    std::printf("black level %d\n", *value);
+    return Status::Ok;
+}
+
+Status roi(const std::string& camera, const std::vector<std::string>& args) {
+    int value[4];
+    const char* names[4] = {"region x", "region y", "region width", "region height"};
+    for (int i = 0; i < 4; ++i) {
+        const auto parsed = parseInt(names[i], args[static_cast<size_t>(i)]);
+        if (!parsed) return Status::BadInput;
+        value[i] = *parsed;
+    }
+    if (value[2] <= 0 || value[3] <= 0) {
+        complain("region width and height must be positive");
+        return Status::BadInput;
+    }
+    const int result = SetRoi(value[0], value[1], value[2], value[3], camera.c_str());
+    if (result != 0) return refused(result, "region", "");
+    int x = 0, y = 0, width = 0, height = 0;
+    GetRoi(&x, &y, &width, &height, camera.c_str());
+    std::printf("region %d,%d %dx%d\n", x, y, width, height);
+    return Status::Ok;
+}
+
+Status roiOff(const std::string& camera, const std::vector<std::string>&) {
+    SetRoiState(false, camera.c_str());
+    std::printf("region off\n");
+    return Status::Ok;
+}
+
+// ---- Frames -------------------------------------------------------------------------
+
+// Mean sample of a raw frame on its own scale (0..255 or 0..65535).
+double meanLevel(const _ezImage& image) {
+    const size_t samples = static_cast<size_t>(image.width) * image.height;
+    if (samples == 0) return 0.0;
+    uint64_t sum = 0;
+    if (image.depth == 16) {
+        for (size_t i = 0; i < samples; ++i) sum += image.data[2 * i] | (image.data[2 * i + 1] << 8);
+    } else {
+        for (size_t i = 0; i < samples; ++i) sum += image.data[i];
+    }
+    return static_cast<double>(sum) / static_cast<double>(samples);
+}
+
+Status grab(const std::string& camera, const std::vector<std::string>& args) {
+    const auto frames = parseInt("frame count", args[0]);
+    if (!frames) return Status::BadInput;
+    if (*frames < 1 || *frames > 1000000) {
+        complain("frame count " + args[0] + " out of range (allowed: 1..1000000)");
+        return Status::BadInput;
+    }
+    const char* c = camera.c_str();
+    std::vector<unsigned char> buffer(static_cast<size_t>(RecvMemSize(c)));
+    ResumeDevice(c);
+    std::map<int, int> misses;
+    int good = 0;
+    int captures = 0;
+    int attempts = 0;
+    const int maxAttempts = 4 * *frames + 20;
+    Status status = Status::Ok;
+    const auto start = std::chrono::steady_clock::now();
+    while (good < *frames && attempts < maxAttempts) {
+        ++attempts;
+        const int result = GetRawData(buffer.data(), static_cast<int>(buffer.size()), c);
+        if (result == 0 || result == 1) {
+            ++good;
+            captures += result;
+            const auto* image = reinterpret_cast<const _ezImage*>(buffer.data());
+            std::printf("frame %d: %dx%d %d-bit mean %.1f%s\n", good, image->width, image->height, image->depth,
+                        meanLevel(*image), result == 1 ? " capture requested" : "");
+        } else if (result == -1 || result == -2) {
+            complain(result == -1 ? "the camera is gone" : "frame buffer too small");
+            status = Status::Failed;
+            break;
+        } else {
+            ++misses[result];
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    SuspendDevice(c);
+    std::printf("%d frame(s) in %.3f s: %.2f frames/s", good, seconds, seconds > 0 ? good / seconds : 0.0);
+    for (const auto& [result, count] : misses) std::printf(", result %d: %d", result, count);
+    if (captures) std::printf(", capture requests: %d", captures);
+    std::printf("\n");
+    if (status == Status::Ok && good < *frames) {
+        complain("only " + std::to_string(good) + " of " + args[0] + " frames arrived");
+        status = Status::Failed;
+    }
+    return status;
+}
+
+const std::vector<Command> kCommands = {
+    {"list", 0, "list", "list the connected cameras", false, list},
+    {"show", 0, "show", "show the camera's settings and their ranges", true, show},
+    {"resolution", 1, "resolution INDEX", "select a resolution (see show)", true, resolution},
+    {"clock", 1, "clock INDEX", "select a pixel clock (see show)", true, clock},
+    {"depth", 1, "depth 8|16", "raw bit depth", true, depth},
+    {"exposure", 1, "exposure MS", "exposure time in milliseconds", true, exposure},
+    {"gain", 1, "gain VALUE", "analog gain", true, gain},
+    {"black", 1, "black VALUE", "black level", true, black},
+    {"roi", 4, "roi X Y WIDTH HEIGHT", "region of interest (clamped to the frame)", true, roi},
+    {"roi-off", 0, "roi-off", "back to the full frame", true, roiOff},
+    {"grab", 1, "grab N", "read N raw frames; print sizes, levels and frame rate", true, grab},
+};
+}  // namespace
+
+const std::vector<Command>& commands() { return kCommands; }
+
+const Command* findCommand(const std::string& name) {
+    for (const Command& command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+void complain(const std::string& message) { std::fprintf(stderr, "ezcap: %s\n", message.c_str()); }
+
+std::optional<int> parseInt(const std::string& what, const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
+        complain(what + ": '" + text + "' is not a whole number");
+        return std::nullopt;
+    }
+    return static_cast<int>(value);
+}
+
+std::optional<float> parseFloat(const std::string& what, const std::string& text) {
+    char* end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value)) {
+        complain(what + ": '" + text + "' is not a number");
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace ezcap

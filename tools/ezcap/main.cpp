@@ -1,0 +1,116 @@
+// ezcap: command-line client of the ezcam call surface. Lists cameras, shows
+// and changes their sensor settings, and grabs raw frames.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "ezcam.h"
+
+namespace {
+constexpr int kExitFailed = 1;
+constexpr int kExitBadInput = 2;
+
+void usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: ezcap [--camera NAME] [--dir DIRECTORY] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
+                 "\n"
+                 "Commands run in the order given, on one camera: the first connected one\n"
+                 "unless --camera names another. Settings last while ezcap runs, so give\n"
+                 "them before the grab they are meant for, e.g.\n"
+                 "  ezcap -c QC500.0 resolution 2 exposure 15 grab 10\n"
+                 "\n"
+                 "options:\n"
+                 "  -c, --camera NAME    camera to use (see 'list')\n"
+                 "  -d, --dir DIRECTORY  directory of the parameter sets, ending in '/'\n"
+                 "  -h, --help           this text\n"
+                 "\n"
+                 "commands:\n");
+    for (const ezcap::Command& command : ezcap::commands())
+        std::fprintf(out, "  %-22s %s\n", command.synopsis, command.help);
+    std::fprintf(out,
+                 "\n"
+                 "Set EZCAM_SIM (for example EZCAM_SIM=0547:c004,0547:c006) to use simulated\n"
+                 "cameras instead of the USB bus.\n"
+                 "\n"
+                 "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value\n");
+}
+
+int badInput(const std::string& message) {
+    ezcap::complain(message);
+    std::fprintf(stderr, "Try 'ezcap --help'.\n");
+    return kExitBadInput;
+}
+
+struct Step {
+    const ezcap::Command* command;
+    std::vector<std::string> arguments;
+};
+
+// Picks the camera the steps run on; empty when there is none to pick.
+std::string selectCamera(const std::string& wanted, std::string& error) {
+    std::vector<std::string> names;
+    for (int i = 0; i < DeviceCount(); ++i) names.emplace_back(DeviceName(i));
+    if (names.empty()) {
+        error = "no camera connected";
+        return {};
+    }
+    if (wanted.empty()) return names.front();
+    for (const std::string& name : names)
+        if (name == wanted) return name;
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    error = "unknown camera '" + wanted + "' (connected: " + list + ")";
+    return {};
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string wanted;
+    std::string directory;
+    std::vector<Step> steps;
+    bool needsCamera = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "-h" || word == "--help") {
+            usage(stdout);
+            return 0;
+        }
+        if (word == "-c" || word == "--camera" || word == "-d" || word == "--dir") {
+            if (i + 1 >= argc) return badInput(word + " needs a value");
+            (word == "-c" || word == "--camera" ? wanted : directory) = argv[++i];
+            continue;
+        }
+        if (!word.empty() && word[0] == '-') return badInput("unknown option " + word);
+        const ezcap::Command* command = ezcap::findCommand(word);
+        if (!command) return badInput("unknown command '" + word + "'");
+        if (i + command->arguments >= argc)
+            return badInput(std::string("'") + command->name + "' needs " + std::to_string(command->arguments) +
+                            (command->arguments == 1 ? " value: " : " values: ") + command->synopsis);
+        Step step{command, {}};
+        for (int k = 0; k < command->arguments; ++k) step.arguments.emplace_back(argv[++i]);
+        needsCamera = needsCamera || command->needsCamera;
+        steps.push_back(std::move(step));
+    }
+    if (steps.empty()) return badInput("no command given");
+
+    InitDevice(nullptr, nullptr, directory.c_str());
+    // Arrivals the bus reports a moment after start-up.
+    while (PollDevice(100) > 0) {
+    }
+
+    int status = 0;
+    std::string camera;
+    if (needsCamera) {
+        std::string error;
+        camera = selectCamera(wanted, error);
+        if (camera.empty()) status = wanted.empty() ? (ezcap::complain(error), kExitFailed) : badInput(error);
+    }
+    for (size_t i = 0; status == 0 && i < steps.size(); ++i) {
+        const ezcap::Status result = steps[i].command->run(camera, steps[i].arguments);
+        if (result == ezcap::Status::Failed) status = kExitFailed;
+        if (result == ezcap::Status::BadInput) status = kExitBadInput;
+    }
+    ExitDevice();
+    return status;
+}
