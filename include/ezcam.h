@@ -253,6 +253,20 @@ int GetImageIntensity(unsigned char* image, int x, int y, int width, int height,
  * 0, -2 for a shift outside -8..8, -4 when not an image record. */
 int ShiftOperation(unsigned char* image, int shift);
 
+/* ---- Simulated cameras ---------------------------------------------------- */
+
+/* Plugs a simulated camera into the simulated bus and raises its arrival.
+ * Pairs that a camera model drives behave as that model; any other pair is a
+ * device that stalls every request. Returns the camera's id (1, 2, ... in plug
+ * order), or -2 when an id is outside 0..0xffff. */
+int SimPlugCamera(int vendor, int product, int bcdDevice);
+/* Unplugs a simulated camera and raises its removal. 0, or -1 for an id that
+ * is not plugged in. */
+int SimUnplugCamera(int id);
+/* Presses the camera's capture button: its next frame carries the capture
+ * flag. 0, or -1 for an id that is not plugged in. */
+int SimPressCapture(int id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,207 @@
+// Tone and colour lookup tables and the per-frame histogram with its bounds.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "processing/tone.h"
+
+namespace {
+
+unsigned char clampEntry(long long v, int n) {
+    return static_cast<unsigned char>(std::clamp<long long>(v, 0, n - 1));
+}
+
+}  // namespace
+
+void __matrix_gamma(int value, unsigned char* table, int n) {
+    if (!table || n <= 0) return;
+    // A gamma of 0 or below has no finite exponent; the darkest curve stands in.
+    const double g = 100.0 / std::max(value, 1);
+    const double top = n - 1;
+    const double k = n > 1 ? std::pow(top, g) / top : 1.0;
+    for (int i = 0; i < n; ++i) {
+        const double v = std::pow(static_cast<double>(i), g) / k;
+        table[i] = static_cast<unsigned char>(std::clamp(v, 0.0, top));
+    }
+}
+
+void __matrix_contrast(int value, unsigned char* table, int n) {
+    if (!table || n <= 0) return;
+    // Degrees, from -1 at 0 through 44 at 128; computed in double so that no
+    // setting can overflow.
+    const double angle = ((static_cast<double>(value) - 128) * 45 * 0.0078125 + 44) / 180;
+    const double slope = std::tan(angle * 3.1415926535897625);
+    const double top = n - 1;
+    for (int i = 0; i < n; ++i) {
+        const double v = (i - 128) * slope + 128.5;
+        // Truncation toward zero, then the clamp: anything at or above the top
+        // is the top, anything not above -1 is 0.
+        table[i] = v >= top ? static_cast<unsigned char>(n - 1)
+                   : v > -1 ? static_cast<unsigned char>(static_cast<int>(v))
+                            : 0;
+    }
+}
+
+void __matrix_stretch(int low, int high, unsigned char* table, int n) {
+    if (!table || n <= 0) return;
+    const int zeroEnd = std::clamp(low, 0, n);
+    const int fullStart = std::clamp(high, 0, n);
+    std::fill(table, table + zeroEnd, 0);
+    // Written in order: zeros, the ramp, then the full part from high on.
+    if (low < high) {
+        const long long span = static_cast<long long>(high) - low;
+        for (int i = zeroEnd; i < fullStart; ++i)
+            table[i] =
+                static_cast<unsigned char>((i - static_cast<long long>(low)) * (n - 1) / span);
+    }
+    std::fill(table + fullStart, table + n, static_cast<unsigned char>(n - 1));
+}
+
+void __matrix_saturation(int value, unsigned char* table, int n) {
+    if (!table || n <= 0) return;
+    for (int r = 0; r < n; ++r) {
+        unsigned char* row = table + static_cast<size_t>(r) * n;
+        for (int v = 0; v < n; ++v)
+            row[v] = clampEntry(r + static_cast<long long>(v - r) * value / 100, n);
+    }
+}
+
+void __matrix_channel(int value, unsigned char* table, int n) {
+    if (!table || n <= 0) return;
+    for (int i = 0; i < n; ++i) table[i] = clampEntry(static_cast<long long>(i) * value / 64, n);
+}
+
+namespace {
+
+using Counts = long long[256];
+
+// Lowers `high` from the top until the counted samples exceed the threshold:
+// the brightest 0.1 % no longer set the bound.
+int clipHigh(const Counts bins, int low, int high, long long threshold) {
+    if (high < low) return high;
+    long long count = 0;
+    for (int i = high; i >= low; --i) {
+        count += bins[i];
+        high = i;
+        if (count > threshold) break;
+    }
+    return high;
+}
+
+int lastNonZero(const Counts bins) {
+    for (int j = 255; j >= 1; --j)
+        if (bins[j]) return j;
+    return 0;
+}
+
+void storeBlock(unsigned char* area, int block, const Counts bins, int low, int high) {
+    int32_t out[kHistogramBlock];
+    for (int j = 0; j < 256; ++j)
+        out[j] =
+            static_cast<int32_t>(std::min<long long>(bins[j], std::numeric_limits<int32_t>::max()));
+    out[kHistogramLow] = low;
+    out[kHistogramHigh] = high;
+    // The area behind the pixels need not be aligned for 32-bit access.
+    std::memcpy(area + static_cast<size_t>(block) * sizeof out, out, sizeof out);
+}
+
+// Counts the high byte of every sample of each channel (the second byte of
+// a little-endian 16-bit sample) into bins[channel]. Neighbouring pixels
+// count into separate sets of counters, so that the long runs of equal
+// values of a flat background do not queue on one counter; 32 bits hold any
+// per-set count.
+template <int Step, int Channels>
+void countSamples(const _ezImage* image, Counts* bins) {
+    constexpr int kSets = Channels == 1 ? 4 : 2;
+    constexpr int kRound = kSets * Channels;  // samples per round
+    uint32_t sets[kRound][256] = {};
+    const size_t width = image->width;
+    for (int y = 0; y < image->height; ++y) {
+        const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (Step - 1);
+        size_t x = 0;
+        // Spelled out: all loads first (the counter stores could alias them),
+        // and no array indexing that the compiler might keep in memory.
+        for (; x + kSets <= width; x += kSets, p += kRound * Step) {
+            const unsigned s0 = p[0], s1 = p[Step], s2 = p[2 * Step], s3 = p[3 * Step];
+            if constexpr (Channels == 1) {
+                ++sets[0][s0], ++sets[1][s1], ++sets[2][s2], ++sets[3][s3];
+            } else {
+                const unsigned s4 = p[4 * Step], s5 = p[5 * Step];
+                ++sets[0][s0], ++sets[1][s1], ++sets[2][s2];
+                ++sets[3][s3], ++sets[4][s4], ++sets[5][s5];
+            }
+        }
+        for (; x < width; ++x, p += Channels * Step)
+            for (int c = 0; c < Channels; ++c) ++sets[c][p[c * Step]];
+    }
+    for (int c = 0; c < Channels; ++c)
+        for (int j = 0; j < 256; ++j) {
+            long long total = 0;
+            for (int s = 0; s < kSets; ++s) total += sets[s * Channels + c][j];
+            bins[c][j] = total;
+        }
+}
+
+void countChannels(const _ezImage* image, Counts* bins) {
+    const bool wide = image->depth == 16;
+    if (image->channels == 1)
+        wide ? countSamples<2, 1>(image, bins) : countSamples<1, 1>(image, bins);
+    else
+        wide ? countSamples<2, 3>(image, bins) : countSamples<1, 3>(image, bins);
+}
+
+}  // namespace
+
+int __calc_histogram(_ezImage* image) {
+    // Beyond a null record, refuse what cannot be measured safely: no pixels
+    // or statistics area, or a layout other than 1 or 3 channels of 8 or 16 bits.
+    if (!image || !image->data || !image->extra) return -3;
+    if ((image->channels != 1 && image->channels != 3) || (image->depth != 8 && image->depth != 16))
+        return -3;
+    const long long pixels = static_cast<long long>(image->width) * image->height;
+    const long long threshold = pixels / 1000;
+
+    if (image->channels == 1) {
+        Counts bins[1] = {};
+        countChannels(image, bins);
+        int low = 255;
+        for (int j = 0; j < 256; ++j)
+            if (bins[0][j]) {
+                low = j;
+                break;
+            }
+        const int high = clipHigh(bins[0], low, lastNonZero(bins[0]), threshold);
+        storeBlock(image->extra, 0, bins[0], low, high);
+        return 0;
+    }
+
+    Counts channel[3] = {};
+    countChannels(image, channel);
+    Counts mixture = {};
+    long long weighted[256];
+    int mixtureLow = 0;
+    bool mixtureLowFound = false;
+    for (int j = 0; j < 256; ++j) {
+        weighted[j] = channel[0][j] + 6 * channel[1][j] + 3 * channel[2][j];
+        mixture[j] = weighted[j] / 10;
+        if (!mixtureLowFound && weighted[j] >= 10) {
+            mixtureLow = j;
+            mixtureLowFound = true;
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        int low = 0;
+        for (int j = 0; j < 256; ++j)
+            if (channel[c][j]) {
+                low = j;
+                break;
+            }
+        const int high = clipHigh(channel[c], low, lastNonZero(channel[c]), threshold);
+        storeBlock(image->extra, c + 1, channel[c], low, high);
+    }
+    const int high = clipHigh(mixture, mixtureLow, lastNonZero(mixture), threshold);
+    storeBlock(image->extra, 0, mixture, mixtureLow, high);
+    return 0;
+}

@@ -1,0 +1,296 @@
+// The in-process simulated bus, its device objects and the scripting calls.
+#include "sim/sim_bus.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ezcam.h"
+
+namespace sim {
+namespace {
+
+class SimDevice : public usb::Device {
+public:
+    explicit SimDevice(std::shared_ptr<SimCamera> camera)
+        : camera_(std::move(camera)), wait_(std::make_shared<Wait>()) {
+        // The camera may outlive this object; the listener holds only the waiters.
+        camera_->onUnplug([wait = wait_] {
+            std::lock_guard lock(wait->mu);
+            wait->cv.notify_all();
+        });
+    }
+    ~SimDevice() override { close(); }
+
+    usb::DeviceInfo info() const override { return camera_->info(); }
+
+    uint32_t open() override {
+        if (camera_->unplugged()) return usb::kNoDevice;
+        std::lock_guard lock(wait_->mu);
+        wait_->open = true;
+        return usb::kSuccess;
+    }
+    uint32_t reset() override { return ready(); }
+    uint32_t setFirstConfiguration() override { return ready(); }
+    uint32_t claimFirstInterface() override { return ready(); }
+    void close() override {
+        std::lock_guard lock(wait_->mu);
+        if (!wait_->open) return;
+        wait_->open = false;
+        ++wait_->closings;
+        wait_->cv.notify_all();
+    }
+
+    uint32_t control(EZURB& urb, unsigned /*timeoutMs*/) override {
+        urb.lengthDone = 0;
+        if (uint32_t s = ready()) return s;
+        return camera_->control(urb);
+    }
+
+    uint32_t bulkRead(int pipe, unsigned char* buffer, int length, int* received,
+                      unsigned timeoutMs) override {
+        *received = 0;
+        if (uint32_t s = ready()) return s;
+        using Clock = SimCamera::Clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        {
+            std::unique_lock lock(wait_->mu);
+            const uint64_t closings = wait_->closings;
+            for (;;) {
+                if (camera_->unplugged() || wait_->closings != closings) return usb::kNoDevice;
+                const Clock::time_point ready = camera_->frameReadyAt();
+                const Clock::time_point now = Clock::now();
+                if (ready <= now) break;
+                if (now >= deadline) {
+                    lock.unlock();
+                    return camera_->bulkTimedOut(pipe, length);
+                }
+                // Settings may move the next frame: look again now and then.
+                wait_->cv.wait_until(lock, std::min({ready, deadline, now + std::chrono::milliseconds(20)}));
+            }
+        }
+        return camera_->bulkRead(pipe, buffer, length, received);
+    }
+
+    uint32_t clearHalt(int /*pipe*/) override { return ready(); }
+
+private:
+    struct Wait {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool open = false;
+        uint64_t closings = 0;
+    };
+    uint32_t ready() const {
+        if (camera_->unplugged()) return usb::kNoDevice;
+        std::lock_guard lock(wait_->mu);
+        return wait_->open ? usb::kSuccess : usb::kNotOpen;
+    }
+
+    std::shared_ptr<SimCamera> camera_;
+    std::shared_ptr<Wait> wait_;
+};
+
+bool parseHex(const std::string& text, uint16_t& out) {
+    if (text.empty() || text.size() > 4) return false;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 16);
+    if (*end != '\0') return false;
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+// Plugs the cameras of "vvvv:pppp[@bbbb],..."; skips malformed entries.
+void plugListed(SimBus& bus, const std::string& list) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string item = list.substr(start, end - start);
+        start = end + 1;
+        if (item.empty()) continue;
+        const size_t colon = item.find(':');
+        const size_t at = item.find('@');
+        uint16_t vendor = 0, product = 0, release = 0x0100;
+        const bool ok = colon != std::string::npos && parseHex(item.substr(0, colon), vendor) &&
+                        parseHex(item.substr(colon + 1, at == std::string::npos ? std::string::npos
+                                                                                 : at - colon - 1),
+                                 product) &&
+                        (at == std::string::npos || parseHex(item.substr(at + 1), release));
+        if (ok)
+            bus.plug(vendor, product, release);
+        else
+            std::fprintf(stderr, "EZCAM_SIM: ignoring \"%s\"\n", item.c_str());
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<usb::Device> makeSimDevice(std::shared_ptr<SimCamera> camera) {
+    return std::make_shared<SimDevice>(std::move(camera));
+}
+
+SimBus::~SimBus() = default;
+
+int SimBus::plug(uint16_t vendor, uint16_t product, uint16_t bcdDevice) {
+    int id;
+    std::shared_ptr<SimCamera> camera;
+    {
+        std::lock_guard lock(mu_);
+        id = nextCamera_++;
+        camera = std::make_shared<SimCamera>(id, vendor, product, bcdDevice);
+        Entry e{camera, makeSimDevice(camera)};
+        Event ev{true, e.device, {}};
+        for (const ArrivalWatch& w : arrivals_)
+            if (w.vendor == vendor && w.product == product) ev.watches.push_back(w.id);
+        cameras_[id] = std::move(e);
+        events_.push_back(std::move(ev));
+    }
+    wake_.notify_all();
+    // However the camera goes (scripted, or a fault), the bus hears of it.
+    camera->onUnplug([this, alive = std::weak_ptr<int>(alive_), id] {
+        if (alive.lock()) removed(id);
+    });
+    return id;
+}
+
+bool SimBus::unplug(int id) {
+    std::shared_ptr<SimCamera> camera;
+    {
+        std::lock_guard lock(mu_);
+        auto it = cameras_.find(id);
+        if (it == cameras_.end() || !it->second.present) return false;
+        camera = it->second.camera;
+    }
+    camera->unplug();
+    return true;
+}
+
+void SimBus::removed(int id) {
+    {
+        std::lock_guard lock(mu_);
+        auto it = cameras_.find(id);
+        if (it == cameras_.end() || !it->second.present) return;
+        it->second.present = false;
+        events_.push_back({false, it->second.device, {}});
+    }
+    wake_.notify_all();
+}
+
+std::shared_ptr<SimCamera> SimBus::camera(int id) const {
+    std::lock_guard lock(mu_);
+    auto it = cameras_.find(id);
+    return it == cameras_.end() ? nullptr : it->second.camera;
+}
+
+std::shared_ptr<usb::Device> SimBus::device(int id) const {
+    std::lock_guard lock(mu_);
+    auto it = cameras_.find(id);
+    return it == cameras_.end() ? nullptr : it->second.device;
+}
+
+void SimBus::watchArrivals(uint16_t vendor, uint16_t product, ArrivalHandler onArrival) {
+    {
+        std::lock_guard lock(mu_);
+        const int id = nextWatch_++;
+        arrivals_.push_back({id, vendor, product, std::move(onArrival)});
+        // Cameras already present arrive too, through poll like any other.
+        for (const auto& [cameraId, e] : cameras_) {
+            const usb::DeviceInfo info = e.camera->info();
+            if (e.present && info.vendor == vendor && info.product == product)
+                events_.push_back({true, e.device, {id}});
+        }
+    }
+    wake_.notify_all();
+}
+
+void SimBus::watchRemoval(const std::shared_ptr<usb::Device>& device, RemovalHandler onRemoval) {
+    if (!device) return;
+    {
+        std::lock_guard lock(mu_);
+        const int id = nextWatch_++;
+        removals_.push_back({id, device.get(), std::move(onRemoval)});
+        // A device that already left still gets its removal.
+        const bool gone = std::none_of(cameras_.begin(), cameras_.end(), [&](const auto& kv) {
+            return kv.second.device == device && kv.second.present;
+        });
+        if (gone) events_.push_back({false, device, {}});
+    }
+    wake_.notify_all();
+}
+
+void SimBus::clearWatches() {
+    std::lock_guard lock(mu_);
+    arrivals_.clear();
+    removals_.clear();
+}
+
+int SimBus::poll(int timeoutMs) {
+    std::deque<Event> events;
+    {
+        std::unique_lock lock(mu_);
+        if (events_.empty() && timeoutMs > 0)
+            wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !events_.empty(); });
+        events.swap(events_);
+    }
+    int handled = 0;
+    for (Event& ev : events) {
+        // Handlers run without the bus lock: they may watch or unplug.
+        std::vector<std::function<void()>> calls;
+        {
+            std::lock_guard lock(mu_);
+            if (ev.arrival) {
+                for (const ArrivalWatch& w : arrivals_)
+                    if (std::find(ev.watches.begin(), ev.watches.end(), w.id) != ev.watches.end())
+                        calls.push_back([h = w.handler, d = ev.device] { h(d); });
+            } else {
+                for (auto it = removals_.begin(); it != removals_.end();) {
+                    if (it->device == ev.device.get()) {
+                        calls.push_back(it->handler);
+                        it = removals_.erase(it);
+                    } else {
+                        ++it;
+                    }
+                }
+            }
+        }
+        for (auto& call : calls) {
+            call();
+            ++handled;
+        }
+    }
+    return handled;
+}
+
+SimBus& simBus() {
+    // Never destroyed: device objects handed out may outlive static destruction.
+    static SimBus* bus = [] {
+        auto* b = new SimBus;
+        if (const char* list = std::getenv("EZCAM_SIM")) plugListed(*b, list);
+        return b;
+    }();
+    return *bus;
+}
+
+}  // namespace sim
+
+extern "C" {
+
+int SimPlugCamera(int vendor, int product, int bcdDevice) {
+    auto in16 = [](int v) { return v >= 0 && v <= 0xffff; };
+    if (!in16(vendor) || !in16(product) || !in16(bcdDevice)) return -2;
+    return sim::simBus().plug(static_cast<uint16_t>(vendor), static_cast<uint16_t>(product),
+                              static_cast<uint16_t>(bcdDevice));
+}
+
+int SimUnplugCamera(int id) { return sim::simBus().unplug(id) ? 0 : -1; }
+
+int SimPressCapture(int id) {
+    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+    if (!camera || camera->unplugged()) return -1;
+    camera->pressCapture();
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,408 @@
+// Bayer decoders and the colour-correction table, checked against a plain
+// per-pixel reference and the table formula evaluated directly.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "processing/decode.h"
+#include "processing/image_record.h"
+
+namespace {
+
+constexpr unsigned char kSentinel = 0xA5;
+constexpr uint16_t kSentinel16 = 0xA5A5;
+
+// ---- Reference: the colour correction, straight from its formula ----------
+
+struct Rgb {
+    int r, g, b;
+};
+
+int truncClamp(double v) {
+    const int t = static_cast<int>(v);
+    return t < 0 ? 0 : t > 255 ? 255 : t;
+}
+
+Rgb correctByFormula(int r, int g, int b) {
+    const double a00 = 1.6259973472, a01 = 0.5043470233, a02 = 0.0019609669;
+    const double a10 = 0.5418708657, a11 = 1.6784839334, a12 = 0.2271528925;
+    const double a20 = 0.0612704825, a21 = 0.3185587856, a22 = 1.3442191098;
+    auto f = [](int x) { return x / 180 == 0 ? 0.0 : (x - 180) / 75.0; };
+    const double fr = f(r), fg = f(g), fb = f(b);
+    return {truncClamp((a00 + (1 - a00) * fr) * r - a01 * (1 - fr) * g - a02 * (1 - fr) * b),
+            truncClamp((a11 + (1 - a11) * fg) * g - a10 * (1 - fg) * r - a12 * (1 - fg) * b),
+            truncClamp((a22 + (1 - a22) * fb) * b - a20 * (1 - fb) * r - a21 * (1 - fb) * g)};
+}
+
+// ---- Reference: the decoders, one pixel at a time --------------------------
+
+enum Colour { Red, Green, Blue };
+
+Colour siteColour(int bayer, int y, int x) {
+    static const Colour tiles[5][2][2] = {{{Green, Green}, {Green, Green}},
+                                          {{Red, Green}, {Green, Blue}},
+                                          {{Green, Red}, {Blue, Green}},
+                                          {{Blue, Green}, {Green, Red}},
+                                          {{Green, Blue}, {Red, Green}}};
+    return tiles[bayer][y % 2][x % 2];
+}
+
+// Expected output: samples per pixel (channel 0 blue, 2 red) for rows
+// 1..h-3 and columns 1..w-2; every other pixel must be untouched.
+struct Expected {
+    int width, height;
+    std::vector<int> samples;  // 3 per pixel, -1 where nothing is written
+};
+
+Expected referenceDecode(const std::vector<int>& raw, int width, int height, int bayer,
+                         bool corrected, int depth) {
+    Expected e{width, height, std::vector<int>(size_t(width) * height * 3, -1)};
+    auto at = [&](int y, int x) { return raw[size_t(y) * width + x]; };
+    for (int y = 1; y <= height - 3; ++y) {
+        for (int x = 1; x <= width - 2; ++x) {
+            const int c = at(y, x);
+            const int n = at(y - 1, x), s = at(y + 1, x), w = at(y, x - 1), ea = at(y, x + 1);
+            const int diag =
+                at(y - 1, x - 1) + at(y - 1, x + 1) + at(y + 1, x - 1) + at(y + 1, x + 1);
+            const Colour site = siteColour(bayer, y, x);
+            int r, g, b;
+            bool paired;
+            if (site == Green) {
+                paired = x >= 2;  // column 1 is decoded on its own
+                const int across = (w + ea + 1) >> 1, along = (n + s + 1) >> 1;
+                if (siteColour(bayer, y, x - 1) == Red) {
+                    r = across;
+                    b = along;
+                } else {
+                    b = across;
+                    r = along;
+                }
+                g = paired ? (4 * c + diag) >> 3 : c;
+            } else {
+                paired = x + 1 <= width - 2;  // a red/blue site needs its green partner
+                const int other = (diag + 2) >> 2;
+                g = (n + s + w + ea + 2) >> 2;
+                r = site == Red ? c : other;
+                b = site == Blue ? c : other;
+            }
+            if (corrected && paired) {
+                const int shift = depth - 8;
+                const Rgb k = correctByFormula(r >> shift, g >> shift, b >> shift);
+                const int low = depth == 16 ? 0xff : 0;
+                r = (k.r << shift) | (r & low);
+                g = (k.g << shift) | (g & low);
+                b = (k.b << shift) | (b & low);
+            }
+            int* out = &e.samples[(size_t(y) * width + x) * 3];
+            out[0] = b;
+            out[1] = g;
+            out[2] = r;
+        }
+    }
+    return e;
+}
+
+// ---- Frames -----------------------------------------------------------------
+
+struct Frame {
+    ImagePtr raw;
+    ImagePtr image;
+    std::vector<int> samples;
+};
+
+Frame randomFrame(int width, int height, int depth, unsigned seed) {
+    Frame f{makeImage(width, height, depth, 1, 512), makeImage(width, height, depth, 3), {}};
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> dist(0, depth == 16 ? 65535 : 255);
+    f.samples.resize(size_t(width) * height);
+    for (size_t i = 0; i < f.samples.size(); ++i) {
+        f.samples[i] = dist(rng);
+        if (depth == 16) {
+            const auto v = static_cast<uint16_t>(f.samples[i]);
+            std::memcpy(f.raw->data + 2 * i, &v, 2);
+        } else {
+            f.raw->data[i] = static_cast<unsigned char>(f.samples[i]);
+        }
+    }
+    std::memset(f.image->data, kSentinel, size_t(width) * height * 3 * depth / 8);
+    return f;
+}
+
+int sampleAt(const _ezImage* image, size_t index) {
+    if (image->depth == 8) return image->data[index];
+    uint16_t v;
+    std::memcpy(&v, image->data + 2 * index, 2);
+    return v;
+}
+
+// Compares every sample: computed ones with the reference, the rest with the sentinel.
+void expectMatches(const Expected& e, const _ezImage* image, const std::string& what) {
+    const int sentinel = image->depth == 16 ? kSentinel16 : kSentinel;
+    int failures = 0;
+    for (int y = 0; y < e.height && failures < 5; ++y)
+        for (int x = 0; x < e.width && failures < 5; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const size_t i = (size_t(y) * e.width + x) * 3 + c;
+                const int want = e.samples[i] < 0 ? sentinel : e.samples[i];
+                const int got = sampleAt(image, i);
+                if (want != got) {
+                    ADD_FAILURE() << what << " at row " << y << " column " << x << " channel " << c
+                                  << ": expected " << want << ", got " << got;
+                    ++failures;
+                }
+            }
+}
+
+class Decode : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { __init_algorithms(); }
+    static void TearDownTestSuite() { __exit_algorithms(); }
+};
+
+// ---- The colour-correction table -------------------------------------------
+
+TEST_F(Decode, TableHoldsKnownEntriesAndMatchesTheFormulaEverywhere) {
+    ASSERT_NE(pCCM, nullptr);
+    auto entry = [](int r, int g, int b) {
+        const unsigned char* e = pCCM + (size_t(r) * 65536 + g * 256 + b) * 3;
+        return Rgb{e[0], e[1], e[2]};
+    };
+    auto expectEntry = [&](int r, int g, int b, Rgb want) {
+        const Rgb got = entry(r, g, b);
+        EXPECT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b)
+            << "(" << r << "," << g << "," << b << ") -> (" << got.r << "," << got.g << "," << got.b
+            << ")";
+    };
+    expectEntry(255, 255, 255, {255, 255, 255});
+    expectEntry(0, 0, 0, {0, 0, 0});
+    expectEntry(100, 100, 100, {111, 90, 96});
+    expectEntry(200, 100, 50, {254, 48, 23});
+    EXPECT_DOUBLE_EQ(m00, 1.6259973472);
+    EXPECT_DOUBLE_EQ(m21, 0.3185587856);
+
+    int mismatches = 0;
+    for (int r = 0; r < 256; ++r)
+        for (int g = 0; g < 256; ++g)
+            for (int b = 0; b < 256; ++b) {
+                const Rgb want = correctByFormula(r, g, b);
+                const Rgb got = entry(r, g, b);
+                if ((want.r != got.r || want.g != got.g || want.b != got.b) && ++mismatches <= 5)
+                    ADD_FAILURE() << "entry (" << r << "," << g << "," << b << ")";
+            }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(Decode, RebuildKeepsTheBlockAndExitFreesIt) {
+    unsigned char* block = pCCM;
+    std::memset(pCCM, 0, 101 * 3);
+    __init_algorithms();
+    EXPECT_EQ(pCCM, block);
+    EXPECT_EQ(pCCM[100 * 3 + 2], 134);  // (0, 0, 100): 1.3442191098 * 100
+    __exit_algorithms();
+    EXPECT_EQ(pCCM, nullptr);
+    __exit_algorithms();
+    __init_algorithms();
+    EXPECT_NE(pCCM, nullptr);
+}
+
+// ---- Both decoders against the reference ------------------------------------
+
+struct Size {
+    int width, height;
+};
+
+TEST_F(Decode, EveryCodeAndDepthMatchesThePerPixelReference) {
+    // Wide enough for several vector runs plus a scalar tail, odd and even.
+    const Size sizes[] = {{53, 12}, {50, 9}, {17, 12}, {16, 13}, {10, 10}, {9, 9},
+                          {5, 4},   {4, 5},  {3, 6},   {6, 3},   {2, 6}};
+    unsigned seed = 1;
+    for (int depth : {8, 16})
+        for (int bayer = 1; bayer <= 4; ++bayer)
+            for (const Size& size : sizes)
+                for (bool corrected : {false, true}) {
+                    Frame f = randomFrame(size.width, size.height, depth, seed++);
+                    ASSERT_TRUE(f.raw && f.image);
+                    if (corrected)
+                        __decode_rawdata(f.raw.get(), f.image.get(), bayer);
+                    else
+                        __decode_rawdatafast(f.raw.get(), f.image.get(), bayer);
+                    EXPECT_EQ(f.image->decoded, 1);
+                    const std::string what =
+                        std::string(corrected ? "corrected" : "plain") + " depth " +
+                        std::to_string(depth) + " bayer " + std::to_string(bayer) + " size " +
+                        std::to_string(size.width) + "x" + std::to_string(size.height);
+                    expectMatches(referenceDecode(f.samples, size.width, size.height, bayer,
+                                                  corrected, depth),
+                                  f.image.get(), what);
+                }
+}
+
+// A frame of one value decodes to that value wherever the plain decoder writes.
+Frame flatFrame(int width, int height, int depth) {
+    Frame f{makeImage(width, height, depth, 1, 512), makeImage(width, height, depth, 3), {}};
+    std::memset(f.raw->data, 0x10, size_t(width) * height * depth / 8);
+    std::memset(f.image->data, kSentinel, size_t(width) * height * 3 * depth / 8);
+    return f;
+}
+
+// Which pixels the decoder wrote: 1 for each pixel whose samples changed.
+std::vector<int> writtenMap(const _ezImage* image) {
+    const int bytes = 3 * image->depth / 8;
+    std::vector<int> map(size_t(image->width) * image->height);
+    for (size_t p = 0; p < map.size(); ++p)
+        for (int b = 0; b < bytes; ++b) {
+            const unsigned char v = image->data[p * bytes + b];
+            EXPECT_TRUE(v == kSentinel || v == 0x10) << "pixel " << p;
+            map[p] |= v != kSentinel;
+        }
+    return map;
+}
+
+TEST_F(Decode, FrameSizeDecidesTheWrittenPixels) {
+    for (int depth : {8, 16})
+        for (int bayer = 1; bayer <= 4; ++bayer) {
+            Frame four = flatFrame(8, 4, depth);
+            __decode_rawdatafast(four.raw.get(), four.image.get(), bayer);
+            std::vector<int> want(32, 0);
+            for (int x = 1; x <= 6; ++x) want[8 + x] = 1;  // row 1 only
+            EXPECT_EQ(writtenMap(four.image.get()), want) << "4 rows, bayer " << bayer;
+
+            Frame three = flatFrame(8, 3, depth);
+            three.image->decoded = 0;
+            __decode_rawdatafast(three.raw.get(), three.image.get(), bayer);
+            EXPECT_EQ(three.image->decoded, 1);
+            EXPECT_EQ(writtenMap(three.image.get()), std::vector<int>(24, 0)) << "3 rows";
+
+            Frame narrow = flatFrame(4, 6, depth);
+            __decode_rawdatafast(narrow.raw.get(), narrow.image.get(), bayer);
+            want.assign(24, 0);
+            for (int y = 1; y <= 3; ++y) want[y * 4 + 1] = want[y * 4 + 2] = 1;
+            EXPECT_EQ(writtenMap(narrow.image.get()), want) << "width 4, bayer " << bayer;
+        }
+}
+
+TEST_F(Decode, ColumnOneGreenSiteIsTheSameInBothDecoders) {
+    for (int depth : {8, 16})
+        for (int bayer = 1; bayer <= 4; ++bayer) {
+            Frame plain = randomFrame(12, 10, depth, 20 + bayer);
+            Frame corrected = randomFrame(12, 10, depth, 20 + bayer);
+            __decode_rawdatafast(plain.raw.get(), plain.image.get(), bayer);
+            __decode_rawdata(corrected.raw.get(), corrected.image.get(), bayer);
+            int greenRows = 0;
+            for (int y = 1; y <= 7; ++y) {
+                if (siteColour(bayer, y, 1) != Green) continue;
+                ++greenRows;
+                for (int c = 0; c < 3; ++c) {
+                    const size_t i = (size_t(y) * 12 + 1) * 3 + c;
+                    EXPECT_EQ(sampleAt(plain.image.get(), i), sampleAt(corrected.image.get(), i));
+                }
+            }
+            EXPECT_GT(greenRows, 0);
+        }
+}
+
+TEST_F(Decode, SixteenBitCorrectionUsesHighBytesAndKeepsLowBytes) {
+    // A flat frame interpolates to (100, 100, 100) with low byte 7 everywhere.
+    ImagePtr raw = makeImage(8, 6, 16, 1, 512);
+    ImagePtr image = makeImage(8, 6, 16, 3);
+    const uint16_t flat = 100 * 256 + 7;
+    for (int i = 0; i < 48; ++i) std::memcpy(raw->data + 2 * i, &flat, 2);
+    __decode_rawdata(raw.get(), image.get(), 4);
+    // Row 2 of code 4 has a blue site at column 1: columns 1..6 are pairs.
+    for (int x = 1; x <= 6; ++x) {
+        const size_t i = (16 + x) * 3;
+        EXPECT_EQ(sampleAt(image.get(), i + 0), 96 * 256 + 7);
+        EXPECT_EQ(sampleAt(image.get(), i + 1), 90 * 256 + 7);
+        EXPECT_EQ(sampleAt(image.get(), i + 2), 111 * 256 + 7);
+    }
+    // Row 1 has a green site at column 1: it and the lone red site at 6 stay flat.
+    for (int x : {1, 6})
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(sampleAt(image.get(), (8 + x) * 3 + c), flat);
+}
+
+// ---- Monochrome copy and refused inputs -------------------------------------
+
+TEST_F(Decode, MonochromeCopiesTheSamplesUnchanged) {
+    for (int depth : {8, 16}) {
+        Frame f = randomFrame(7, 5, depth, 30);
+        const size_t bytes = size_t(7) * 5 * depth / 8;
+        f.image->decoded = 0;
+        __decode_rawdatafast(f.raw.get(), f.image.get(), 0);
+        EXPECT_EQ(f.image->decoded, 1);
+        EXPECT_EQ(0, std::memcmp(f.image->data, f.raw->data, bytes));
+        EXPECT_EQ(f.image->data[bytes], kSentinel);  // nothing beyond width x height samples
+
+        // A one-channel destination, as a monochrome camera uses, and the
+        // corrected decoder, which needs no table for a copy.
+        ImagePtr mono = makeImage(7, 5, depth, 1);
+        __exit_algorithms();
+        __decode_rawdata(f.raw.get(), mono.get(), 0);
+        __init_algorithms();
+        EXPECT_EQ(0, std::memcmp(mono->data, f.raw->data, bytes));
+    }
+}
+
+TEST_F(Decode, UnsupportedInputWritesNothingButMarksDecoded) {
+    // Every frame below is 8 x 6 pixels of 8 bits, whatever its record claims.
+    auto untouched = [](const _ezImage* image) {
+        for (size_t i = 0; i < 8 * 6 * 3; ++i)
+            if (image->data[i] != kSentinel) return false;
+        return true;
+    };
+    // The records are copies, so that the frames are still released whole.
+    auto check = [&](const char* what, auto mutate, int bayer = 1) {
+        for (bool corrected : {false, true}) {
+            Frame f = randomFrame(8, 6, 8, 40);
+            _ezImage raw = *f.raw, image = *f.image;
+            mutate(raw, image);
+            image.decoded = 0;
+            if (corrected)
+                __decode_rawdata(&raw, &image, bayer);
+            else
+                __decode_rawdatafast(&raw, &image, bayer);
+            EXPECT_EQ(image.decoded, 1) << what;
+            EXPECT_TRUE(untouched(f.image.get())) << what << (corrected ? " (corrected)" : "");
+        }
+    };
+    using R = _ezImage&;
+    check("depth 12", [](R raw, R) { raw.depth = 12; });
+    check(
+        "depth 12 monochrome", [](R raw, R image) { raw.depth = image.depth = 12; }, 0);
+    check(
+        "code 5", [](R, R) {}, 5);
+    check(
+        "code -1", [](R, R) {}, -1);
+    check("destination wider than source", [](R raw, R) { raw.width = 7; });
+    check("destination taller than source", [](R raw, R) { raw.height = 5; });
+    check("one-channel destination", [](R, R image) { image.channels = 1; });
+    check("destination of another depth", [](R, R image) { image.depth = 16; });
+    check("destination stride too short", [](R, R image) { image.stride = 20; });
+    check("source stride too short", [](R raw, R) { raw.stride = 4; });
+    check("source without pixels", [](R raw, R) { raw.data = nullptr; });
+    check("destination without pixels", [](R, R image) { image.data = nullptr; });
+
+    // No table: the corrected decoder leaves the mosaic alone.
+    Frame f = randomFrame(8, 6, 8, 41);
+    __exit_algorithms();
+    __decode_rawdata(f.raw.get(), f.image.get(), 1);
+    __init_algorithms();
+    EXPECT_EQ(f.image->decoded, 1);
+    EXPECT_TRUE(untouched(f.image.get()));
+
+    // 16-bit samples off an even address are not read as words.
+    std::vector<unsigned char> buffer(2 * 8 * 6 + 1);
+    _ezImage odd{};
+    ezInitImageHeader(&odd, 8, 6, 1, 16, 512, buffer.data() + 1, 0, 0);
+    Frame g = randomFrame(8, 6, 16, 42);
+    __decode_rawdatafast(&odd, g.image.get(), 1);
+    const size_t bytes = size_t(8) * 6 * 6;
+    for (size_t i = 0; i < bytes; ++i) ASSERT_EQ(g.image->data[i], kSentinel);
+
+    __decode_rawdatafast(nullptr, g.image.get(), 1);
+    __decode_rawdata(g.raw.get(), nullptr, 1);
+}
+
+}  // namespace
