@@ -12,7 +12,7 @@
 struct SoftWareValue;
 
 class CamBase {
-public:
+  public:
     virtual ~CamBase() = default;
 
     // USB transport.

@@ -26,18 +26,33 @@ constexpr ProductQuirks kRestartPause{.restartPauseMs = 400};
 constexpr ProductQuirks kNoRestart{.regainAfterResolution = true, .noLongExposureRestart = true};
 
 constexpr QuirkRow kQuirks[] = {
-    {0xc003, kSendsExposure}, {0xc004, kSendsExposure}, {0xc005, kSendsExposure},
-    {0xc006, kSendsExposure}, {0xc007, kSendsExposure}, {0xc008, kSendsExposure},
-    {0xc009, kSendsExposure}, {0xc00a, kSendsExposure}, {0xc00b, kSendsExposure},
-    {0xc00c, kSendsExposure}, {0xd001, kSendsExposure}, {0xd004, kSendsExposure},
-    {0xd006, kSendsExposure}, {0xf007, kSendsExposure}, {0xf008, kSendsExposure},
+    {0xc003, kSendsExposure},
+    {0xc004, kSendsExposure},
+    {0xc005, kSendsExposure},
+    {0xc006, kSendsExposure},
+    {0xc007, kSendsExposure},
+    {0xc008, kSendsExposure},
+    {0xc009, kSendsExposure},
+    {0xc00a, kSendsExposure},
+    {0xc00b, kSendsExposure},
+    {0xc00c, kSendsExposure},
+    {0xd001, kSendsExposure},
+    {0xd004, kSendsExposure},
+    {0xd006, kSendsExposure},
+    {0xf007, kSendsExposure},
+    {0xf008, kSendsExposure},
     {0xf00b, kSendsExposure},
     {0xa003, ProductQuirks{.deferPixelClock = true}},
-    {0xa005, ProductQuirks{.regainAfterResolution = true, .noLongExposureRestart = true,
-                           .reportsIdsAtOpen = true}},
-    {0xa009, kNoRestart}, {0xa00a, kNoRestart},
-    {0xe006, kRestartPause}, {0xe009, kRestartPause}, {0xe00a, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
-    {0xe00b, kRestartPause}, {0xe00c, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
+    {0xa005,
+     ProductQuirks{
+         .regainAfterResolution = true, .noLongExposureRestart = true, .reportsIdsAtOpen = true}},
+    {0xa009, kNoRestart},
+    {0xa00a, kNoRestart},
+    {0xe006, kRestartPause},
+    {0xe009, kRestartPause},
+    {0xe00a, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
+    {0xe00b, kRestartPause},
+    {0xe00c, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
     {0xe80a, kRestartPause},
 };
 }  // namespace
@@ -101,42 +116,108 @@ CamBayer::~CamBayer() {
 
 // ---- Identity ----------------------------------------------------------
 
-const char* CamBayer::_name() { return name.c_str(); }
-int CamBayer::_body() { return bodyLen; }
-int CamBayer::_head() { return headLen; }
-int CamBayer::_state() { return state; }
-void CamBayer::_set_state(int value) { state = value; }
-int CamBayer::_idproduct() { return idProduct; }
-int CamBayer::_idvendor() { return idVendor; }
-int CamBayer::_bcddevice() { return bcdDevice; }
-int CamBayer::_bcdusb() { return bcdUsb; }
-int CamBayer::_channles() { return channels; }
-int CamBayer::_bayer() { return bayerPattern; }
+const char* CamBayer::_name() {
+    return name.c_str();
+}
+int CamBayer::_body() {
+    return bodyLen;
+}
+int CamBayer::_head() {
+    return headLen;
+}
+int CamBayer::_state() {
+    return state;
+}
+void CamBayer::_set_state(int value) {
+    state = value;
+}
+int CamBayer::_idproduct() {
+    return idProduct;
+}
+int CamBayer::_idvendor() {
+    return idVendor;
+}
+int CamBayer::_bcddevice() {
+    return bcdDevice;
+}
+int CamBayer::_bcdusb() {
+    return bcdUsb;
+}
+int CamBayer::_channles() {
+    return channels;
+}
+int CamBayer::_bayer() {
+    return bayerPattern;
+}
 
 // ---- Not offered by the base camera --------------------------------------
 
-int CamBayer::_set_edge_inhibition(bool) { return -4; }
-int CamBayer::_edge_inhibition(bool*) { return -4; }
-int CamBayer::_set_gpio(int, bool) { return -4; }
-int CamBayer::_gpio(int, bool*) { return -4; }
-int CamBayer::_set_cooled(bool) { return -4; }
-int CamBayer::_cooled(bool*) { return -4; }
-int CamBayer::_temperature(float*) { return -4; }
-int CamBayer::_set_sharpness(int) { return -4; }
-int CamBayer::_sharpness() { return -4; }
-int CamBayer::_sharpness_range(int*, int*, int*) { return -4; }
-int CamBayer::_set_denoise(int) { return -4; }
-int CamBayer::_denoise() { return -4; }
-int CamBayer::_denoise_range(int*, int*, int*) { return -4; }
-int CamBayer::_set_hdr(bool) { return -4; }
-int CamBayer::_hdr(bool*) { return -4; }
-int CamBayer::_set_shift_operator(int) { return -4; }
-int CamBayer::_shift_operator() { return -4; }
-int CamBayer::_shift_operator_range(int*, int*, int*) { return -4; }
-int CamBayer::_set_filter(bool) { return -4; }
-int CamBayer::_get_filter(bool*) { return -4; }
-int CamBayer::_white_balance(bool*) { return -4; }
-int CamBayer::_update_firmware(std::string) { return -4; }
+int CamBayer::_set_edge_inhibition(bool) {
+    return -4;
+}
+int CamBayer::_edge_inhibition(bool*) {
+    return -4;
+}
+int CamBayer::_set_gpio(int, bool) {
+    return -4;
+}
+int CamBayer::_gpio(int, bool*) {
+    return -4;
+}
+int CamBayer::_set_cooled(bool) {
+    return -4;
+}
+int CamBayer::_cooled(bool*) {
+    return -4;
+}
+int CamBayer::_temperature(float*) {
+    return -4;
+}
+int CamBayer::_set_sharpness(int) {
+    return -4;
+}
+int CamBayer::_sharpness() {
+    return -4;
+}
+int CamBayer::_sharpness_range(int*, int*, int*) {
+    return -4;
+}
+int CamBayer::_set_denoise(int) {
+    return -4;
+}
+int CamBayer::_denoise() {
+    return -4;
+}
+int CamBayer::_denoise_range(int*, int*, int*) {
+    return -4;
+}
+int CamBayer::_set_hdr(bool) {
+    return -4;
+}
+int CamBayer::_hdr(bool*) {
+    return -4;
+}
+int CamBayer::_set_shift_operator(int) {
+    return -4;
+}
+int CamBayer::_shift_operator() {
+    return -4;
+}
+int CamBayer::_shift_operator_range(int*, int*, int*) {
+    return -4;
+}
+int CamBayer::_set_filter(bool) {
+    return -4;
+}
+int CamBayer::_get_filter(bool*) {
+    return -4;
+}
+int CamBayer::_white_balance(bool*) {
+    return -4;
+}
+int CamBayer::_update_firmware(std::string) {
+    return -4;
+}
 // Only the models with a black-field reference take one.
 void CamBayer::_blackfield() {}
 
@@ -170,7 +251,9 @@ void CamBayer::buildRequest(EZURB& urb, uint8_t request, uint16_t value, uint16_
     urb.index = index;
 }
 
-int CamBayer::sendRequest(EZURB& urb) { return _sumbit_ctl_urb(1000, 1, &urb); }
+int CamBayer::sendRequest(EZURB& urb) {
+    return _sumbit_ctl_urb(1000, 1, &urb);
+}
 
 int CamBayer::writeRegister(SensorSetting& setting, uint16_t reg, uint16_t value) {
     buildRequest(setting.urb, 0xb7, value, reg);

@@ -70,7 +70,7 @@ struct ProductQuirks {
 ProductQuirks productQuirks(uint16_t vendor, uint16_t product);
 
 class CamBayer : public CamBase {
-public:
+  public:
     CamBayer();
     ~CamBayer() override;
     CamBayer(const CamBayer&) = delete;
@@ -256,7 +256,7 @@ public:
     void _swap_software(SoftWareValue* setting, int length) override;
     void _init_save_image(_ezImage* image) override;
 
-protected:
+  protected:
     // ---- Frame reader shape --------------------------------------------
     // _raw_data is one procedure for every model: plan the transfer, check
     // the caller's buffer, send pending requests, read, acknowledge, check
@@ -266,13 +266,13 @@ protected:
 
     // One frame transfer as a family frames it.
     struct FramePlan {
-        int width = 0;         // geometry written into the image record
+        int width = 0;  // geometry written into the image record
         int height = 0;
-        int depth = 8;         // bits per sample of the record
-        int offset = 0;        // where the transfer lands: 0 (header first) or headLen
-        uint32_t length = 0;   // bytes asked from the bulk pipe
-        uint64_t needed = 0;   // extra buffer bytes the family's steps touch (0: none)
-        int received = 0;      // bytes the transfer delivered (at most length)
+        int depth = 8;        // bits per sample of the record
+        int offset = 0;       // where the transfer lands: 0 (header first) or headLen
+        uint32_t length = 0;  // bytes asked from the bulk pipe
+        uint64_t needed = 0;  // extra buffer bytes the family's steps touch (0: none)
+        int received = 0;     // bytes the transfer delivered (at most length)
     };
     // Geometry and transfer length. Base: header first, width x height at the
     // current depth plus the header, lowered to whole packets.
@@ -344,7 +344,7 @@ protected:
     ProductQuirks quirks;  // set when the device is opened
 
     // ---- Fields ----------------------------------------------------------
-public:
+  public:
     // Device.
     uint16_t bcdUsb = 0;
     uint16_t idVendor = 0;
@@ -447,7 +447,7 @@ public:
     unsigned char* asyncBuffer = nullptr;
     int32_t asyncSize = 0;
 
-private:
+  private:
     std::recursive_mutex settingsMutex;
     int regionOrProgram(_ezImage* image);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.

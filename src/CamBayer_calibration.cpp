@@ -5,8 +5,12 @@ int CamBayer::_ff_state(bool* on) {
     if (on) *on = flatFieldOn != 0;
     return 0;
 }
-void CamBayer::_set_ff_state(bool on) { flatFieldOn = on; }
-void CamBayer::_calc_defect_correction() { defectCalcRequest = 1; }
+void CamBayer::_set_ff_state(bool on) {
+    flatFieldOn = on;
+}
+void CamBayer::_calc_defect_correction() {
+    defectCalcRequest = 1;
+}
 int CamBayer::_set_dc_state(bool on) {
     defectCorrectionOn = on;
     return 0;
@@ -25,6 +29,8 @@ int CamBayer::_blackfield_state(bool* on) {
 }
 
 // Capturing the flat-field reference from a raw frame is not built yet.
-int CamBayer::_calc_flat_field(unsigned char*, bool) { return -4; }
+int CamBayer::_calc_flat_field(unsigned char*, bool) {
+    return -4;
+}
 // Applying the flat-field reference is not built yet: images pass unchanged.
 void CamBayer::_image_fladfield(_ezImage*) {}

@@ -8,5 +8,9 @@ int CamBayer::_pt_gray(int x, int y, _ezImage* image) {
 }
 
 // The guide's gain search and final measurement are not built yet.
-int CamBayer::_fluorescence_guide(int, int) { return -4; }
-int CamBayer::_fluorescence(_ezImage*, int) { return -4; }
+int CamBayer::_fluorescence_guide(int, int) {
+    return -4;
+}
+int CamBayer::_fluorescence(_ezImage*, int) {
+    return -4;
+}

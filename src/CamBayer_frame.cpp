@@ -70,7 +70,8 @@ void CamBayer::framePlan(FramePlan& plan) {
     plan.depth = rawDepth.value == 16 ? 16 : 8;
     plan.offset = 0;
     const uint32_t pixelBytes = (static_cast<uint32_t>(width) * static_cast<uint32_t>(height) *
-                                 static_cast<uint32_t>(plan.depth)) >> 3;
+                                 static_cast<uint32_t>(plan.depth)) >>
+                                3;
     uint64_t length = static_cast<uint64_t>(pixelBytes) + static_cast<uint32_t>(headLen);
     if (packetLen > 0) length -= length % static_cast<uint32_t>(packetLen);
     plan.length = static_cast<uint32_t>(std::min<uint64_t>(length, INT32_MAX));
@@ -106,7 +107,9 @@ void CamBayer::frameShape(_ezImage* image) {
     if (image->depth == 16) __rmac(image, 0);
 }
 
-int CamBayer::frameFinish(_ezImage*, int result) { return result; }
+int CamBayer::frameFinish(_ezImage*, int result) {
+    return result;
+}
 
 int CamBayer::regionOrProgram(_ezImage* image) {
     if (!roiRequested) return 0;

@@ -47,8 +47,12 @@ int CamBayer::_set_resolution(int index, bool sendNow) {
     return 0;
 }
 
-int CamBayer::_resolution() { return resolution.value; }
-int CamBayer::_resolution_count() { return resolution.max; }
+int CamBayer::_resolution() {
+    return resolution.value;
+}
+int CamBayer::_resolution_count() {
+    return resolution.max;
+}
 
 const char* CamBayer::_resolution_string_at_index(int index) {
     const ResolutionEntry* entry = resolutionEntry(index);
@@ -79,8 +83,12 @@ int CamBayer::_set_pixsclock(int index) {
     return 0;
 }
 
-int CamBayer::_pixsclock() { return pixelClock.value; }
-int CamBayer::_pixsclock_count() { return pixelClock.max; }
+int CamBayer::_pixsclock() {
+    return pixelClock.value;
+}
+int CamBayer::_pixsclock_count() {
+    return pixelClock.max;
+}
 
 const char* CamBayer::_pixsclock_string_at_index(int index) {
     const PixelClockEntry* entry = clockEntry(index);
@@ -98,9 +106,13 @@ int CamBayer::depthState(int clock, int resolutionIndex) {
     return 0;
 }
 
-int CamBayer::_raw_depth_state(int clock) { return depthState(clock, resolution.value); }
+int CamBayer::_raw_depth_state(int clock) {
+    return depthState(clock, resolution.value);
+}
 
-int CamBayer::_raw_depth() { return rawDepth.value; }
+int CamBayer::_raw_depth() {
+    return rawDepth.value;
+}
 
 int CamBayer::_set_raw_depth(int bits) {
     if (!rawDepth.supported) return -4;
@@ -128,7 +140,9 @@ int CamBayer::_analog_gain_range(int* min, int* max, int* step) {
     return 0;
 }
 
-int CamBayer::_analog_gain() { return analogGain.value; }
+int CamBayer::_analog_gain() {
+    return analogGain.value;
+}
 
 // ---- Exposure -------------------------------------------------------------
 
@@ -137,7 +151,8 @@ void CamBayer::_retime() {
     const double oldRate = pixelRate;
     loadTiming();
     uint32_t lines = exposure.value;
-    if (oldRate > 0 && lineLength > 0) lines = toLines(pixelRate * clocks / oldRate / lineLength + 0.5);
+    if (oldRate > 0 && lineLength > 0)
+        lines = toLines(pixelRate * clocks / oldRate / lineLength + 0.5);
     lines = std::max<uint32_t>(lines, exposure.min);
     lines = std::min<uint32_t>(lines, exposure.max);
     exposure.value = static_cast<uint16_t>(lines);
@@ -171,9 +186,10 @@ uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool r
 
     float scale = 1.0f;
     if (oldRate > 0 && lineLength > 0) {
-        scale = rereadLineLength ? static_cast<float>(pixelRate) * static_cast<float>(oldLineLength) /
-                                       static_cast<float>(oldRate) / static_cast<float>(lineLength)
-                                 : static_cast<float>(pixelRate) / static_cast<float>(oldRate);
+        scale = rereadLineLength
+                    ? static_cast<float>(pixelRate) * static_cast<float>(oldLineLength) /
+                          static_cast<float>(oldRate) / static_cast<float>(lineLength)
+                    : static_cast<float>(pixelRate) / static_cast<float>(oldRate);
     }
     const double total = static_cast<double>(oldPeriods * oldMax + oldLines) * scale;
     uint32_t lines = toLines(total);
@@ -225,8 +241,10 @@ float CamBayer::_exposure() {
 }
 
 int CamBayer::_exposure_range(float* min, float* max, float* step) {
-    const float line = pixelRate > 0 ? static_cast<float>(lineLength) / static_cast<float>(pixelRate) : 0.0f;
-    const int64_t longest = std::max<int64_t>((longExposure.max + int64_t{1}) * exposure.max - 1, 0);
+    const float line =
+        pixelRate > 0 ? static_cast<float>(lineLength) / static_cast<float>(pixelRate) : 0.0f;
+    const int64_t longest =
+        std::max<int64_t>((longExposure.max + int64_t{1}) * exposure.max - 1, 0);
     if (min) *min = static_cast<float>(exposure.min) * line;
     if (max) *max = static_cast<float>(longest) * line;
     if (step) *step = static_cast<float>(exposure.step) * line;
@@ -249,7 +267,8 @@ int CamBayer::_restart_exposure() {
         if (!entry) return -4;
         buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
     }
-    const uint32_t total = exposure.value + static_cast<uint32_t>(longExposure.value) * exposure.max;
+    const uint32_t total =
+        exposure.value + static_cast<uint32_t>(longExposure.value) * exposure.max;
     resolution.urb.index = static_cast<uint16_t>(total & 0xffff);
     resolution.urb.value =
         static_cast<uint16_t>((resolution.urb.value & 0xff) | (((total >> 16) & 0xff) << 8));
@@ -267,7 +286,9 @@ int CamBayer::_set_blacklevel(int level) {
     return 0;
 }
 
-int CamBayer::_blacklevel() { return blackLevel.value; }
+int CamBayer::_blacklevel() {
+    return blackLevel.value;
+}
 
 int CamBayer::_blacklevel_range(int* min, int* max, int* step) {
     if (!blackLevel.supported) return -4;
@@ -317,7 +338,8 @@ int CamBayer::_set_roi_state(bool on) {
         if (urbRoiSize.value == 0 || urbRoiSize.index == 0)
             clampRegion(0, 0, INT32_MAX, INT32_MAX);
         else
-            clampRegion(urbRoiOrigin.value, urbRoiOrigin.index, urbRoiSize.value - 8, urbRoiSize.index - 8);
+            clampRegion(urbRoiOrigin.value, urbRoiOrigin.index, urbRoiSize.value - 8,
+                        urbRoiSize.index - 8);
         roiRequested = 1;
         return 0;
     }

@@ -42,7 +42,9 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
     return 0;
 }
 
-int CamBayer::_claim_device() { return 0; }
+int CamBayer::_claim_device() {
+    return 0;
+}
 
 int CamBayer::_sumbit_ctl_urb(uint32_t timeout, uint32_t attempts, EZURB* urb) {
     // A data stage without a buffer would make the transfer touch null.
@@ -86,7 +88,9 @@ int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) 
 }
 
 // The pauses callers ask for are not needed by the cameras: returns at once.
-int CamBayer::_delay(int) { return 0; }
+int CamBayer::_delay(int) {
+    return 0;
+}
 
 int CamBayer::_sensor_suspend() {
     EZURB stop{};

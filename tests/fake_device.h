@@ -30,7 +30,8 @@ struct FakeDevice : usb::Device {
     uint32_t bulkStatus = usb::kSuccess;
 
     mutable std::mutex mutex;
-    std::vector<std::string> calls;  // open, reset, configure, claim, close, clear<pipe>, bulk<pipe>
+    std::vector<std::string>
+        calls;  // open, reset, configure, claim, close, clear<pipe>, bulk<pipe>
     std::vector<Request> requests;
     std::vector<unsigned> bulkTimeouts;
 
@@ -69,7 +70,9 @@ struct FakeDevice : usb::Device {
         return bulkStatus;
     }
 
-    uint32_t clearHalt(int pipe) override { return note("clear" + std::to_string(pipe), usb::kSuccess); }
+    uint32_t clearHalt(int pipe) override {
+        return note("clear" + std::to_string(pipe), usb::kSuccess);
+    }
 
     // Requests of one code, in order.
     std::vector<Request> sent(uint8_t request) const {
@@ -95,7 +98,7 @@ struct FakeDevice : usb::Device {
         return static_cast<int>(std::count(calls.begin(), calls.end(), call));
     }
 
-private:
+  private:
     uint32_t note(const std::string& call, uint32_t status) {
         std::lock_guard lock(mutex);
         calls.push_back(call);

@@ -23,7 +23,7 @@ const PixelClockEntry kClk[] = {
 
 // A camera with a small sensor table and a gain written as it is.
 class TestCamera : public CamBayer {
-public:
+  public:
     TestCamera() {
         resolution.table = kRes;
         resolution.max = 3;
@@ -79,7 +79,8 @@ TEST(CameraObject, FreshObjectReportsBaseState) {
     EXPECT_EQ(min, -1);
     EXPECT_EQ(camera._set_blacklevel(0), -4);
     // Without a device every request fails instead of touching null.
-    EXPECT_EQ(camera._sumbit_ctl_urb(1000, 1, &camera.urbFrameRequest), static_cast<int>(usb::kNotOpen));
+    EXPECT_EQ(camera._sumbit_ctl_urb(1000, 1, &camera.urbFrameRequest),
+              static_cast<int>(usb::kNotOpen));
     EXPECT_EQ(camera._sensor_suspend(), 0);
     EXPECT_EQ(camera._state(), 0);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(camera._gamma(i), 100);
@@ -115,7 +116,8 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
         TestCamera second;
         EXPECT_EQ(second.__open_driver(unclaimed), -3);
         EXPECT_EQ(second.usbInterface, nullptr);
-        EXPECT_EQ(second._sumbit_ctl_urb(1000, 1, &second.urbFrameRequest), static_cast<int>(usb::kNotOpen));
+        EXPECT_EQ(second._sumbit_ctl_urb(1000, 1, &second.urbFrameRequest),
+                  static_cast<int>(usb::kNotOpen));
         EXPECT_TRUE(unclaimed->requests.empty());
     }
     EXPECT_EQ(unclaimed->count("close"), 1);  // the open device is still closed at the end
@@ -415,7 +417,8 @@ TEST(SensorControl, RegionIsClampedToTheFrame) {
     EXPECT_EQ(std::vector<int>({x, y, w + 8, h + 8}), std::vector<int>({0, 2, 108, 108}));
 
     // An origin beyond the frame keeps at least 8 pixels and stays inside.
-    for (auto [ox, oy] : {std::pair{5000, 5000}, std::pair{1590, 1190}, std::pair{INT32_MAX, INT32_MAX}}) {
+    for (auto [ox, oy] :
+         {std::pair{5000, 5000}, std::pair{1590, 1190}, std::pair{INT32_MAX, INT32_MAX}}) {
         c._set_roi(ox, oy, 50, 50);
         c._roi(&x, &y, &w, &h);
         EXPECT_GE(w, 8);
@@ -642,7 +645,8 @@ TEST(FrameReader, RegionProgrammedAtFirstResolutionCroppedElsewhere) {
     rig.camera->_set_roi(8, 4, 92, 42);
     rig.device->frame = [](unsigned char* b, int length) {
         markedFrame(b, length);
-        for (int row = 0; row < 600; ++row) b[512 + row * 800 + 8] = static_cast<unsigned char>(row);
+        for (int row = 0; row < 600; ++row)
+            b[512 + row * 800 + 8] = static_cast<unsigned char>(row);
         return length;
     };
     rig.device->forget();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CamBayer.h"
+#include "ezImage/registry.h"
 #include "ezcam.h"
 #include "models/catalogue.h"
 #include "processing/decode.h"
@@ -150,6 +151,7 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
     // Cameras of an earlier start are released (once no call runs on them);
     // their devices arrive again below.
     takeAll();
+    ezInitGrfmt();
     __init_algorithms();
     Registry& r = registry();
     {
@@ -173,10 +175,13 @@ void ExitDevice(void) {
     usb::systemBus().clearWatches();
     const std::string directory = ezcam::documentDirectory();
     for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
+    exExitGrfmt();
     __exit_algorithms();
 }
 
-int PollDevice(int timeout_ms) { return usb::systemBus().poll(timeout_ms); }
+int PollDevice(int timeout_ms) {
+    return usb::systemBus().poll(timeout_ms);
+}
 
 int DeviceCount(void) {
     Registry& r = registry();

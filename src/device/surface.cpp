@@ -24,21 +24,39 @@ void run(const char* name, Op&& op) {
     op(*camera);
 }
 
-bool validChannel(int channel) { return channel >= 0 && channel <= 2; }
-std::string text(const char* value) { return value ? value : ""; }
+bool validChannel(int channel) {
+    return channel >= 0 && channel <= 2;
+}
+std::string text(const char* value) {
+    return value ? value : "";
+}
 }  // namespace
 
 extern "C" {
 
 // ---- Identity and buffer sizes ------------------------------------------------
 
-int DataHeadLen(const char* name) { return call(name, 0, [](CamBayer& c) { return c._head(); }); }
-int RecvMemSize(const char* name) { return call(name, 0, [](CamBayer& c) { return c._body(); }); }
-int DeviceState(const char* name) { return call(name, 0, [](CamBayer& c) { return c._state(); }); }
-int DeviceProduct(const char* name) { return call(name, 0, [](CamBayer& c) { return c._idproduct(); }); }
-int DeviceVendor(const char* name) { return call(name, 0, [](CamBayer& c) { return c._idvendor(); }); }
-int DeviceBcd(const char* name) { return call(name, 0, [](CamBayer& c) { return c._bcddevice(); }); }
-int USBBcd(const char* name) { return call(name, 0, [](CamBayer& c) { return c._bcdusb(); }); }
+int DataHeadLen(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._head(); });
+}
+int RecvMemSize(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._body(); });
+}
+int DeviceState(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._state(); });
+}
+int DeviceProduct(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._idproduct(); });
+}
+int DeviceVendor(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._idvendor(); });
+}
+int DeviceBcd(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._bcddevice(); });
+}
+int USBBcd(const char* name) {
+    return call(name, 0, [](CamBayer& c) { return c._bcdusb(); });
+}
 int DeviceVersion(const char* name) {
     return call(name, 0, [](CamBayer& c) {
         int version = 0;
@@ -52,7 +70,9 @@ int DeviceVersion(const char* name) {
 int SetResolution(int index, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_resolution(index, false); });
 }
-int GetResolution(const char* name) { return call(name, -1, [](CamBayer& c) { return c._resolution(); }); }
+int GetResolution(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._resolution(); });
+}
 int GetResolutionCount(const char* name) {
     return call(name, -1, [](CamBayer& c) { return c._resolution_count(); });
 }
@@ -69,7 +89,9 @@ int GetResHeight(int index, const char* name) {
 int SetPixelclock(int index, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_pixsclock(index); });
 }
-int GetPixelclock(const char* name) { return call(name, -1, [](CamBayer& c) { return c._pixsclock(); }); }
+int GetPixelclock(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._pixsclock(); });
+}
 int GetPixelclockCount(const char* name) {
     return call(name, -1, [](CamBayer& c) { return c._pixsclock_count(); });
 }
@@ -83,7 +105,9 @@ const char* GetPixclkItemName(int index, const char* name) {
 int GetRawSize(int* width, int* height, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._raw_size(width, height); });
 }
-int GetRawDepth(const char* name) { return call(name, -1, [](CamBayer& c) { return c._raw_depth(); }); }
+int GetRawDepth(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._raw_depth(); });
+}
 int SetRawDepth(int bits, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_raw_depth(bits); });
 }
@@ -99,8 +123,12 @@ int GetRawData(unsigned char* buffer, int size, const char* name) {
 int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._raw_data_asyn(callback, buffer, size); });
 }
-int GetRawBayernPattern(const char* name) { return call(name, -1, [](CamBayer& c) { return c._bayer(); }); }
-int GetImageChannles(const char* name) { return call(name, -1, [](CamBayer& c) { return c._channles(); }); }
+int GetRawBayernPattern(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._bayer(); });
+}
+int GetImageChannles(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._channles(); });
+}
 int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name) {
     std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
     return camera ? camera->_raw2image(raw, image, true) : -1;
@@ -111,23 +139,33 @@ int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name) 
 int GetAnaloggainRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._analog_gain_range(min, max, step); });
 }
-int GetAnaloggain(const char* name) { return call(name, -1, [](CamBayer& c) { return c._analog_gain(); }); }
+int GetAnaloggain(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._analog_gain(); });
+}
 int SetAnaloggain(int gain, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_analog_gain(gain); });
 }
 int GetExposureRange(float* min, float* max, float* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._exposure_range(min, max, step); });
 }
-float GetExposure(const char* name) { return call(name, -1.0f, [](CamBayer& c) { return c._exposure(); }); }
+float GetExposure(const char* name) {
+    return call(name, -1.0f, [](CamBayer& c) { return c._exposure(); });
+}
 int SetExposure(float milliseconds, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_exposure(milliseconds); });
 }
-int ResetSupport(const char* name) { return call(name, -1, [](CamBayer& c) { return c._restart_state(); }); }
-int ResetDevice(const char* name) { return call(name, -1, [](CamBayer& c) { return c._restart_exposure(); }); }
+int ResetSupport(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._restart_state(); });
+}
+int ResetDevice(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._restart_exposure(); });
+}
 int SetBlacklevel(int level, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_blacklevel(level); });
 }
-int GetBlacklevel(const char* name) { return call(name, -1, [](CamBayer& c) { return c._blacklevel(); }); }
+int GetBlacklevel(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._blacklevel(); });
+}
 int GetBlacklevelRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._blacklevel_range(min, max, step); });
 }
@@ -143,7 +181,9 @@ int GetRoi(int* x, int* y, int* width, int* height, const char* name) {
 int SetRoiState(bool on, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_roi_state(on); });
 }
-int GetRoiState(bool* on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._roi_state(on); }); }
+int GetRoiState(bool* on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._roi_state(on); });
+}
 
 // ---- Information memory -----------------------------------------------------------------------
 
@@ -168,44 +208,66 @@ int GetEdgeInhibition(bool* on, const char* name) {
 int SetGpio(int line, bool on, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_gpio(line, on); });
 }
-int Gpio(int line, bool* on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._gpio(line, on); }); }
-int SetCooled(bool on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._set_cooled(on); }); }
-int GetCooled(bool* on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._cooled(on); }); }
+int Gpio(int line, bool* on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._gpio(line, on); });
+}
+int SetCooled(bool on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._set_cooled(on); });
+}
+int GetCooled(bool* on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._cooled(on); });
+}
 int GetTemperature(float* celsius, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._temperature(celsius); });
 }
 int SetSharpness(int value, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_sharpness(value); });
 }
-int GetSharpness(const char* name) { return call(name, -1, [](CamBayer& c) { return c._sharpness(); }); }
+int GetSharpness(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._sharpness(); });
+}
 int GetSharpnessRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._sharpness_range(min, max, step); });
 }
 int SetDenoise(int value, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_denoise(value); });
 }
-int GetDenoise(const char* name) { return call(name, -1, [](CamBayer& c) { return c._denoise(); }); }
+int GetDenoise(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._denoise(); });
+}
 int GetDenoiseRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._denoise_range(min, max, step); });
 }
-int SetHDR(bool on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._set_hdr(on); }); }
-int GetHDR(bool* on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._hdr(on); }); }
+int SetHDR(bool on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._set_hdr(on); });
+}
+int GetHDR(bool* on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._hdr(on); });
+}
 int SetShiftOperator(int value, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._set_shift_operator(value); });
 }
-int GetShiftOperator(const char* name) { return call(name, -1, [](CamBayer& c) { return c._shift_operator(); }); }
+int GetShiftOperator(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._shift_operator(); });
+}
 int GetShiftOperatorRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._shift_operator_range(min, max, step); });
 }
-int SetFilter(bool on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._set_filter(on); }); }
-int GetFilter(bool* on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._get_filter(on); }); }
+int SetFilter(bool on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._set_filter(on); });
+}
+int GetFilter(bool* on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._get_filter(on); });
+}
 
 // ---- Tone and colour ---------------------------------------------------------------------------
 
 void SetGamma(int value, const char* name) {
     run(name, [&](CamBayer& c) { c._set_gamma(value); });
 }
-int GetGamma(const char* name) { return call(name, -1, [](CamBayer& c) { return c._gamma(); }); }
+int GetGamma(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._gamma(); });
+}
 int GetGammaRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._gamma_range(min, max, step); });
 }
@@ -224,7 +286,9 @@ int GetGammaRangeEx(int* min, int* max, int* step, int channel, const char* name
 void SetContrast(int value, const char* name) {
     run(name, [&](CamBayer& c) { c._set_contrast(value); });
 }
-int GetContrast(const char* name) { return call(name, -1, [](CamBayer& c) { return c._contrast(); }); }
+int GetContrast(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._contrast(); });
+}
 int GetContrastRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._contrast_range(min, max, step); });
 }
@@ -239,7 +303,8 @@ int GetStretchRange(int* min, int* max, int* step, const char* name) {
 }
 int SetStretchEx(int low, int high, bool automatic, int channel, const char* name) {
     if (!validChannel(channel)) return -2;
-    return call(name, -1, [&](CamBayer& c) { return c._set_stretch(low, high, automatic, channel); });
+    return call(name, -1,
+                [&](CamBayer& c) { return c._set_stretch(low, high, automatic, channel); });
 }
 int GetStretchEx(int* low, int* high, bool* automatic, int channel, const char* name) {
     if (!validChannel(channel)) return -2;
@@ -252,7 +317,9 @@ int GetStretchRangeEx(int* min, int* max, int* step, int channel, const char* na
 void SetSaturation(int value, const char* name) {
     run(name, [&](CamBayer& c) { c._set_saturation(value); });
 }
-int GetSaturation(const char* name) { return call(name, -1, [](CamBayer& c) { return c._saturation(); }); }
+int GetSaturation(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._saturation(); });
+}
 int GetSaturationRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._saturation_range(min, max, step); });
 }
@@ -268,7 +335,9 @@ int GetChannelGainRange(int* min, int* max, int* step, const char* name) {
 void SetMonochrome(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_monochrome(on); });
 }
-int GetMonochrome(bool* on, const char* name) { return call(name, -1, [&](CamBayer& c) { return c._monochrome(on); }); }
+int GetMonochrome(bool* on, const char* name) {
+    return call(name, -1, [&](CamBayer& c) { return c._monochrome(on); });
+}
 void SetColorEnhancement(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_color_enhancement(on); });
 }
@@ -282,18 +351,24 @@ int GetHistogramState(bool* on, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._histogram(on); });
 }
 
-// ---- Geometry ------------------------------------------------------------------------------------------
+// ---- Geometry
+// ------------------------------------------------------------------------------------------
 
 void SetFlip(int code, const char* name) {
     run(name, [&](CamBayer& c) { c._set_flip(code); });
 }
-int GetFlip(const char* name) { return call(name, -1, [](CamBayer& c) { return c._flip(); }); }
+int GetFlip(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._flip(); });
+}
 void SetRotate(int code, const char* name) {
     run(name, [&](CamBayer& c) { c._set_rotate(code); });
 }
-int GetRotate(const char* name) { return call(name, -1, [](CamBayer& c) { return c._rotate(); }); }
+int GetRotate(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._rotate(); });
+}
 
-// ---- Calibration -----------------------------------------------------------------------------------------
+// ---- Calibration
+// -----------------------------------------------------------------------------------------
 
 int GetFlatfieldState(bool* on, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._ff_state(on); });
@@ -323,7 +398,8 @@ int GetBlackFieldState(bool* on, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._blackfield_state(on); });
 }
 
-// ---- Automatic exposure and white balance ------------------------------------------------------------------
+// ---- Automatic exposure and white balance
+// ------------------------------------------------------------------
 
 int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._calc_white_balance(frame, rect); });
@@ -340,19 +416,23 @@ int GetAutoExposure(bool* on, const char* name) {
 void SetAETarget(int target, const char* name) {
     run(name, [&](CamBayer& c) { c._set_aetarget(target); });
 }
-int GetAETarget(const char* name) { return call(name, -1, [](CamBayer& c) { return c._aetarget(); }); }
+int GetAETarget(const char* name) {
+    return call(name, -1, [](CamBayer& c) { return c._aetarget(); });
+}
 int GetAETargetRange(int* min, int* max, int* step, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._aetarget_range(min, max, step); });
 }
 
-// ---- Fluorescence guide ------------------------------------------------------------------------------------------
+// ---- Fluorescence guide
+// ------------------------------------------------------------------------------------------
 
 int FluorescenceGuide(int type, int value, const char* name) {
     if (type < 0 || type > 2) return -2;
     return call(name, -1, [&](CamBayer& c) { return c._fluorescence_guide(type, value); });
 }
 
-// ---- Still capture, files, firmware ---------------------------------------------------------------------------------
+// ---- Still capture, files, firmware
+// ---------------------------------------------------------------------------------
 
 void SetImageFormat(int format, const char* name) {
     run(name, [&](CamBayer& c) { c._set_snap_format(format); });
@@ -367,16 +447,20 @@ int SaveFile(unsigned char* buffer, const char* path, int format, const char* na
     return call(name, -1, [&](CamBayer& c) { return c._savefile(buffer, text(path), format); });
 }
 int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._callback_save_iamge(text(path), resolution, callback); });
+    return call(name, -1, [&](CamBayer& c) {
+        return c._callback_save_iamge(text(path), resolution, callback);
+    });
 }
 int UpdateFirmware(const char* file, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._update_firmware(text(file)); });
 }
 
-// ---- Parameter sets ------------------------------------------------------------------------------------------------------
+// ---- Parameter sets
+// ------------------------------------------------------------------------------------------------------
 
 int GetCurrentConfiguration(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
+    return call(name, -1,
+                [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
 }
 int SaveConfiguration(int index, const char* name) {
     return call(name, -1, [&](CamBayer& c) {

@@ -1,8 +1,8 @@
 // ezcap's commands: listing, showing, the sensor settings and grabbing.
 #include "commands.h"
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -17,7 +17,9 @@ namespace {
 
 // ---- Reporting ------------------------------------------------------------
 
-std::string rangeText(int min, int max) { return std::to_string(min) + ".." + std::to_string(max); }
+std::string rangeText(int min, int max) {
+    return std::to_string(min) + ".." + std::to_string(max);
+}
 
 // Explains a refused setting; every refusal is the user's value.
 Status refused(int result, const std::string& what, const std::string& allowed) {
@@ -46,8 +48,8 @@ Status list(const std::string&, const std::vector<std::string>&) {
     const int count = DeviceCount();
     for (int i = 0; i < count; ++i) {
         const char* name = DeviceName(i);
-        std::printf("%-16s %04x:%04x  release %04x\n", name, DeviceVendor(name), DeviceProduct(name),
-                    DeviceBcd(name));
+        std::printf("%-16s %04x:%04x  release %04x\n", name, DeviceVendor(name),
+                    DeviceProduct(name), DeviceBcd(name));
     }
     if (count == 0) std::printf("no camera connected\n");
     return Status::Ok;
@@ -58,7 +60,8 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
     std::printf("camera      %s (%04x:%04x, release %04x, firmware %04x)\n", c, DeviceVendor(c),
                 DeviceProduct(c), DeviceBcd(c), DeviceVersion(c));
     std::printf("sensor      %s, Bayer code %d, frame buffer %d bytes\n",
-                GetImageChannles(c) == 1 ? "monochrome" : "colour", GetRawBayernPattern(c), RecvMemSize(c));
+                GetImageChannles(c) == 1 ? "monochrome" : "colour", GetRawBayernPattern(c),
+                RecvMemSize(c));
 
     const int resolution = GetResolution(c);
     std::printf("resolution  %d:", resolution);
@@ -70,8 +73,7 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
     std::printf("clock       %d:", clock);
     for (int i = 0; i < GetPixelclockCount(c); ++i) {
         const char* label = GetPixclkItemName(i, c);
-        std::printf("%s %d=%s%s", i ? "," : "", i, label ? label : "?",
-                    GetRawDepthState(i, c) == 0 ? " (16-bit)" : "");
+        std::printf("%s %d=%s", i ? "," : "", i, label ? label : "?");
     }
     std::printf("\n");
     std::printf("depth       %d bits\n", GetRawDepth(c));
@@ -108,7 +110,8 @@ Status resolution(const std::string& camera, const std::vector<std::string>& arg
     if (!index) return Status::BadInput;
     const int result = SetResolution(*index, camera.c_str());
     if (result != 0)
-        return refused(result, "resolution " + args[0], rangeText(0, GetResolutionCount(camera.c_str()) - 1));
+        return refused(result, "resolution " + args[0],
+                       rangeText(0, GetResolutionCount(camera.c_str()) - 1));
     std::printf("resolution %d (%dx%d)\n", *index, GetResWidth(*index, camera.c_str()),
                 GetResHeight(*index, camera.c_str()));
     return Status::Ok;
@@ -119,7 +122,8 @@ Status clock(const std::string& camera, const std::vector<std::string>& args) {
     if (!index) return Status::BadInput;
     const int result = SetPixelclock(*index, camera.c_str());
     if (result != 0)
-        return refused(result, "clock " + args[0], rangeText(0, GetPixelclockCount(camera.c_str()) - 1));
+        return refused(result, "clock " + args[0],
+                       rangeText(0, GetPixelclockCount(camera.c_str()) - 1));
     const char* label = GetPixclkItemName(*index, camera.c_str());
     std::printf("clock %d (%s)\n", *index, label ? label : "?");
     return Status::Ok;
@@ -208,7 +212,8 @@ double meanLevel(const _ezImage& image) {
     if (samples == 0) return 0.0;
     uint64_t sum = 0;
     if (image.depth == 16) {
-        for (size_t i = 0; i < samples; ++i) sum += image.data[2 * i] | (image.data[2 * i + 1] << 8);
+        for (size_t i = 0; i < samples; ++i)
+            sum += image.data[2 * i] | (image.data[2 * i + 1] << 8);
     } else {
         for (size_t i = 0; i < samples; ++i) sum += image.data[i];
     }
@@ -224,7 +229,6 @@ Status grab(const std::string& camera, const std::vector<std::string>& args) {
     }
     const char* c = camera.c_str();
     std::vector<unsigned char> buffer(static_cast<size_t>(RecvMemSize(c)));
-    ResumeDevice(c);
     std::map<int, int> misses;
     int good = 0;
     int captures = 0;
@@ -239,8 +243,8 @@ Status grab(const std::string& camera, const std::vector<std::string>& args) {
             ++good;
             captures += result;
             const auto* image = reinterpret_cast<const _ezImage*>(buffer.data());
-            std::printf("frame %d: %dx%d %d-bit mean %.1f%s\n", good, image->width, image->height, image->depth,
-                        meanLevel(*image), result == 1 ? " capture requested" : "");
+            std::printf("frame %d: %dx%d %d-bit mean %.1f%s\n", good, image->width, image->height,
+                        image->depth, meanLevel(*image), result == 1 ? " capture requested" : "");
         } else if (result == -1 || result == -2) {
             complain(result == -1 ? "the camera is gone" : "frame buffer too small");
             status = Status::Failed;
@@ -249,9 +253,10 @@ Status grab(const std::string& camera, const std::vector<std::string>& args) {
             ++misses[result];
         }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    SuspendDevice(c);
-    std::printf("%d frame(s) in %.3f s: %.2f frames/s", good, seconds, seconds > 0 ? good / seconds : 0.0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%d frame(s) in %.3f s: %.2f frames/s", good, seconds,
+                seconds > 0 ? good / seconds : 0.0);
     for (const auto& [result, count] : misses) std::printf(", result %d: %d", result, count);
     if (captures) std::printf(", capture requests: %d", captures);
     std::printf("\n");
@@ -277,7 +282,9 @@ const std::vector<Command> kCommands = {
 };
 }  // namespace
 
-const std::vector<Command>& commands() { return kCommands; }
+const std::vector<Command>& commands() {
+    return kCommands;
+}
 
 const Command* findCommand(const std::string& name) {
     for (const Command& command : kCommands)
@@ -285,7 +292,9 @@ const Command* findCommand(const std::string& name) {
     return nullptr;
 }
 
-void complain(const std::string& message) { std::fprintf(stderr, "ezcap: %s\n", message.c_str()); }
+void complain(const std::string& message) {
+    std::fprintf(stderr, "ezcap: %s\n", message.c_str());
+}
 
 std::optional<int> parseInt(const std::string& what, const std::string& text) {
     char* end = nullptr;

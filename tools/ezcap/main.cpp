@@ -12,28 +12,30 @@ constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
 void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: ezcap [--camera NAME] [--dir DIRECTORY] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
-                 "\n"
-                 "Commands run in the order given, on one camera: the first connected one\n"
-                 "unless --camera names another. Settings last while ezcap runs, so give\n"
-                 "them before the grab they are meant for, e.g.\n"
-                 "  ezcap -c QC500.0 resolution 2 exposure 15 grab 10\n"
-                 "\n"
-                 "options:\n"
-                 "  -c, --camera NAME    camera to use (see 'list')\n"
-                 "  -d, --dir DIRECTORY  directory of the parameter sets, ending in '/'\n"
-                 "  -h, --help           this text\n"
-                 "\n"
-                 "commands:\n");
+    std::fprintf(
+        out,
+        "usage: ezcap [--camera NAME] [--dir DIRECTORY] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
+        "\n"
+        "Commands run in the order given, on one camera: the first connected one\n"
+        "unless --camera names another. Settings last while ezcap runs, so give\n"
+        "them before the grab they are meant for, e.g.\n"
+        "  ezcap -c QC500.0 resolution 2 exposure 15 grab 10\n"
+        "\n"
+        "options:\n"
+        "  -c, --camera NAME    camera to use (see 'list')\n"
+        "  -d, --dir DIRECTORY  directory of the parameter sets, ending in '/'\n"
+        "  -h, --help           this text\n"
+        "\n"
+        "commands:\n");
     for (const ezcap::Command& command : ezcap::commands())
         std::fprintf(out, "  %-22s %s\n", command.synopsis, command.help);
-    std::fprintf(out,
-                 "\n"
-                 "Set EZCAM_SIM (for example EZCAM_SIM=0547:c004,0547:c006) to use simulated\n"
-                 "cameras instead of the USB bus.\n"
-                 "\n"
-                 "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value\n");
+    std::fprintf(
+        out,
+        "\n"
+        "Set EZCAM_SIM (for example EZCAM_SIM=0547:c004,0547:c006) to use simulated\n"
+        "cameras instead of the USB bus.\n"
+        "\n"
+        "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value\n");
 }
 
 int badInput(const std::string& message) {
@@ -85,8 +87,9 @@ int main(int argc, char** argv) {
         const ezcap::Command* command = ezcap::findCommand(word);
         if (!command) return badInput("unknown command '" + word + "'");
         if (i + command->arguments >= argc)
-            return badInput(std::string("'") + command->name + "' needs " + std::to_string(command->arguments) +
-                            (command->arguments == 1 ? " value: " : " values: ") + command->synopsis);
+            return badInput(
+                std::string("'") + command->name + "' needs " + std::to_string(command->arguments) +
+                (command->arguments == 1 ? " value: " : " values: ") + command->synopsis);
         Step step{command, {}};
         for (int k = 0; k < command->arguments; ++k) step.arguments.emplace_back(argv[++i]);
         needsCamera = needsCamera || command->needsCamera;
@@ -104,13 +107,18 @@ int main(int argc, char** argv) {
     if (needsCamera) {
         std::string error;
         camera = selectCamera(wanted, error);
-        if (camera.empty()) status = wanted.empty() ? (ezcap::complain(error), kExitFailed) : badInput(error);
+        if (camera.empty())
+            status = wanted.empty() ? (ezcap::complain(error), kExitFailed) : badInput(error);
     }
+    // Streaming from the start: resuming re-programs the resolution, which
+    // would end a region of interest set before it.
+    if (!camera.empty()) ResumeDevice(camera.c_str());
     for (size_t i = 0; status == 0 && i < steps.size(); ++i) {
         const ezcap::Status result = steps[i].command->run(camera, steps[i].arguments);
         if (result == ezcap::Status::Failed) status = kExitFailed;
         if (result == ezcap::Status::BadInput) status = kExitBadInput;
     }
+    if (!camera.empty()) SuspendDevice(camera.c_str());
     ExitDevice();
     return status;
 }
