@@ -21,19 +21,26 @@ struct Expected {
 // 0x8020 and 0x8021.
 const std::vector<Expected>& creationTable() {
     static const std::vector<Expected> rows = {
-        {0xa003, typeid(VAh1KC1), true},   {0xa004, typeid(VAh500C1), true}, {0xa00d, typeid(VAh500C1), true},
-        {0xa005, typeid(VSh035C1), true},  {0xa006, typeid(VAh500M1), false}, {0xa007, typeid(VAh300C1), true},
-        {0xa008, typeid(VAh131C1), true},  {0xa009, typeid(VSh036C1), true}, {0xa00a, typeid(VSh035M1), false},
-        {0xa00b, typeid(VAh131M1), false}, {0xa811, typeid(VAh200C1), true}, {0xac11, typeid(V3h5MC1), true},
-        {0xc003, typeid(VAo1KC1), true},   {0xc004, typeid(VAo500C1), true}, {0xc005, typeid(VSo035C1), true},
-        {0xc006, typeid(VAo500M1), false}, {0xc007, typeid(VAo300C1), true}, {0xc008, typeid(VAo131C1), true},
-        {0xc009, typeid(VSo036C1), true},  {0xc00a, typeid(VSo035M1), false}, {0xc00b, typeid(VAo131M1), false},
-        {0xc00c, typeid(VS200C1), true},   {0xc811, typeid(VAo200C1), true}, {0xd001, typeid(VDo282C1), true},
-        {0xd004, typeid(VDo205M1), false}, {0xd006, typeid(VDo285M1), false}, {0xe001, typeid(VDh282C1), true},
-        {0xe004, typeid(VDh205M1), false}, {0xe006, typeid(VDh285M1), false}, {0xe008, typeid(VDh205C1), true},
-        {0xe009, typeid(VDh285C1), true},  {0xe00a, typeid(VDh674M1), false}, {0xe00b, typeid(VDh687M1), false},
-        {0xe00c, typeid(VDh694M1), false}, {0xe80a, typeid(VDh674C1), true}, {0xe80c, typeid(VDh694C1), true},
-        {0xf007, typeid(VAg300C1), true},  {0xf008, typeid(VAg131C1), true}, {0xf00b, typeid(VAg131M1), false},
+        {0xa003, typeid(VAh1KC1), true},   {0xa004, typeid(VAh500C1), true},
+        {0xa00d, typeid(VAh500C1), true},  {0xa005, typeid(VSh035C1), true},
+        {0xa006, typeid(VAh500M1), false}, {0xa007, typeid(VAh300C1), true},
+        {0xa008, typeid(VAh131C1), true},  {0xa009, typeid(VSh036C1), true},
+        {0xa00a, typeid(VSh035M1), false}, {0xa00b, typeid(VAh131M1), false},
+        {0xa811, typeid(VAh200C1), true},  {0xac11, typeid(V3h5MC1), true},
+        {0xc003, typeid(VAo1KC1), true},   {0xc004, typeid(VAo500C1), true},
+        {0xc005, typeid(VSo035C1), true},  {0xc006, typeid(VAo500M1), false},
+        {0xc007, typeid(VAo300C1), true},  {0xc008, typeid(VAo131C1), true},
+        {0xc009, typeid(VSo036C1), true},  {0xc00a, typeid(VSo035M1), false},
+        {0xc00b, typeid(VAo131M1), false}, {0xc00c, typeid(VS200C1), true},
+        {0xc811, typeid(VAo200C1), true},  {0xd001, typeid(VDo282C1), true},
+        {0xd004, typeid(VDo205M1), false}, {0xd006, typeid(VDo285M1), false},
+        {0xe001, typeid(VDh282C1), true},  {0xe004, typeid(VDh205M1), false},
+        {0xe006, typeid(VDh285M1), false}, {0xe008, typeid(VDh205C1), true},
+        {0xe009, typeid(VDh285C1), true},  {0xe00a, typeid(VDh674M1), false},
+        {0xe00b, typeid(VDh687M1), false}, {0xe00c, typeid(VDh694M1), false},
+        {0xe80a, typeid(VDh674C1), true},  {0xe80c, typeid(VDh694C1), true},
+        {0xf007, typeid(VAg300C1), true},  {0xf008, typeid(VAg131C1), true},
+        {0xf00b, typeid(VAg131M1), false},
     };
     return rows;
 }
@@ -58,7 +65,8 @@ TEST(Creation, EveryProductOfTheSharedVendorsMakesItsClass) {
     std::unique_ptr<CamBayer> miravel = _create_device(0x6401, 0x4b56);
     ASSERT_NE(miravel, nullptr);
     EXPECT_EQ(typeid(*miravel), typeid(VSi400M1));
-    for (const Expected& row : creationTable()) EXPECT_EQ(_create_device(row.product, 0x4b56), nullptr);
+    for (const Expected& row : creationTable())
+        EXPECT_EQ(_create_device(row.product, 0x4b56), nullptr);
     EXPECT_EQ(_create_device(0xc004, 0x1234), nullptr);
     EXPECT_EQ(_create_device(0, 0), nullptr);
 }
@@ -78,7 +86,8 @@ TEST(Creation, EveryClassIsConsistentWithItsTables) {
         // The sensors of the VDh674 generation stream on the second pipe.
         EXPECT_EQ(camera->bulkPipe, row.product >= 0xe00a && row.product <= 0xe80c ? 2u : 1u);
         // Two models only get their sensor when the device is claimed.
-        if (row.product == 0xac11 || row.product == 0xc004 || row.product == 0xa004 || row.product == 0xa00d)
+        if (row.product == 0xac11 || row.product == 0xc004 || row.product == 0xa004 ||
+            row.product == 0xa00d)
             continue;
         EXPECT_EQ(camera->name.substr(0, camera->name.size() - 1), camera->modelName);
         // Classes turned colour at claim time start from a monochrome base.
@@ -94,7 +103,8 @@ TEST(Creation, EveryClassIsConsistentWithItsTables) {
         ASSERT_LT(camera->pixelClock.value, camera->pixelClock.max);
         EXPECT_EQ(camera->lineLength, res[camera->resolution.value].lineLength);
         EXPECT_EQ(camera->pixelRate, clk[camera->pixelClock.value].rate);
-        for (const SensorSetting* s : {&camera->analogGain, &camera->exposure, &camera->blackLevel}) {
+        for (const SensorSetting* s :
+             {&camera->analogGain, &camera->exposure, &camera->blackLevel}) {
             EXPECT_LE(s->min, s->value);
             EXPECT_LE(s->value, s->max);
             EXPECT_EQ(s->step, 1);
@@ -167,10 +177,12 @@ TEST(Constants, SampleOfClasses) {
     using V = std::vector<int>;
     int min = 0, max = 0, step = 0;
     VAo1KC1 k;
-    EXPECT_EQ((V{k.regAnalogGain, k.regExposure, k._bayer(), k._resolution_count(), k._pixsclock_count()}),
+    EXPECT_EQ((V{k.regAnalogGain, k.regExposure, k._bayer(), k._resolution_count(),
+                 k._pixsclock_count()}),
               (V{0x305e, 0x3012, 4, 5, 5}));
     EXPECT_STREQ(k._resolution_string_at_index(0), "3664X2732");
-    EXPECT_EQ((V{k._pixsclock(), k.pixelClock.def, k.lineLength, k.pixelRate}), (V{0, 1, 3776, 36000}));
+    EXPECT_EQ((V{k._pixsclock(), k.pixelClock.def, k.lineLength, k.pixelRate}),
+              (V{0, 1, 3776, 36000}));
     k._analog_gain_range(&min, &max, &step);
     EXPECT_EQ((V{min, max, step, k._analog_gain(), k.exposure.def}), (V{1, 310, 1, 110, 300}));
     EXPECT_EQ(k._body(), 10068480 + 512 + 2048);
@@ -181,39 +193,48 @@ TEST(Constants, SampleOfClasses) {
     // Its h variant has its own modes but keeps VAo1KC1's buffer size.
     VAh1KC1 h;
     EXPECT_STREQ(h._resolution_string_at_index(0), "3656X2740");
-    EXPECT_EQ((V{h._resolution_count(), h.lineLength, h._body(), h._saturation()}), (V{3, 3711, k._body(), 85}));
+    EXPECT_EQ((V{h._resolution_count(), h.lineLength, h._body(), h._saturation()}),
+              (V{3, 3711, k._body(), 85}));
 
     VAo131M1 mono;
-    EXPECT_EQ((V{mono._body(), mono.pixelRate, mono.exposure.max}), (V{2 * (1351680 + 512) + 2048, 40000, 10000}));
+    EXPECT_EQ((V{mono._body(), mono.pixelRate, mono.exposure.max}),
+              (V{2 * (1351680 + 512) + 2048, 40000, 10000}));
     EXPECT_EQ(mono._digital_gain_range(&min, &max, &step), -4);
 
     VS200C1 s;
-    EXPECT_EQ((V{s.packetLen, s._pixsclock(), s.pixelRate, s.regBlackLevel, s.longExposure.max, s._restart_state()}),
+    EXPECT_EQ((V{s.packetLen, s._pixsclock(), s.pixelRate, s.regBlackLevel, s.longExposure.max,
+                 s._restart_state()}),
               (V{61440, 2, 40000, 0xa1, 30, 0}));
     EXPECT_STREQ(s._pixsclock_string_at_index(s._pixsclock()), "High");
     EXPECT_EQ(s._blacklevel_range(&min, &max, &step), 0);
     EXPECT_EQ(s._body(), 512 + 2 * 2266112 + 2048);
 
     VSi400M1 si;
-    EXPECT_EQ((V{si.regAnalogGain, si.regExposure, si.regLongExposure, si.regBlackLevel}), (V{0x41, 0x42, 0x43, 0x44}));
-    EXPECT_EQ((V{si.analogGain.max, si._analog_gain(), si.analogGain.def, si.exposure.value, si.exposure.max}),
+    EXPECT_EQ((V{si.regAnalogGain, si.regExposure, si.regLongExposure, si.regBlackLevel}),
+              (V{0x41, 0x42, 0x43, 0x44}));
+    EXPECT_EQ((V{si.analogGain.max, si._analog_gain(), si.analogGain.def, si.exposure.value,
+                 si.exposure.max}),
               (V{1, 0, 1, 5000, 65535}));
-    EXPECT_EQ((V{si.longExposure.max, si.pixelRate, si._body()}), (V{8191, 25000, 2 * (4194304 + 512) + 4096}));
+    EXPECT_EQ((V{si.longExposure.max, si.pixelRate, si._body()}),
+              (V{8191, 25000, 2 * (4194304 + 512) + 4096}));
 
     // Colour on a monochrome base keeps the base's buffer size; a colour
     // class below it computes its own, and starts with edge inhibition on.
     VDh285C1 c;
-    EXPECT_EQ((V{c._bayer(), c._resolution_count(), c.resolution.def, c.regExposure, c.regLongExposure}),
-              (V{4, 2, 1, 0x63, 0x62}));
+    EXPECT_EQ(
+        (V{c._bayer(), c._resolution_count(), c.resolution.def, c.regExposure, c.regLongExposure}),
+        (V{4, 2, 1, 0x63, 0x62}));
     EXPECT_EQ(c._body(), 512 + 2 * 1422336 + 2048);
     VDh674C1 c674;
     bool on = false;
     EXPECT_EQ(c674._edge_inhibition(&on), 0);
     EXPECT_TRUE(on);
-    EXPECT_EQ((V{c674._bayer(), c674._body(), c674.exposure.max}), (V{3, 512 + 2 * 2903040 + 2048, 1521}));
+    EXPECT_EQ((V{c674._bayer(), c674._body(), c674.exposure.max}),
+              (V{3, 512 + 2 * 2903040 + 2048, 1521}));
     VDh282C1 d282;
-    EXPECT_EQ((V{d282.edgeInhibition, d282.exposure.def, d282.longExposure.max, d282.analogGain.def}),
-              (V{0, 300, 4000, 200}));
+    EXPECT_EQ(
+        (V{d282.edgeInhibition, d282.exposure.def, d282.longExposure.max, d282.analogGain.def}),
+        (V{0, 300, 4000, 200}));
 }
 
 // Saturation: one 131072-byte block, staged half second; digital gains
@@ -226,7 +247,7 @@ TEST(Constants, ColourTablesFollowTheirParameters) {
     EXPECT_EQ(built128.saturation.lut[100], 128);  // row 0: 100 pushed out by 1.28
     EXPECT_EQ(built128.saturation.lut2[100], 128);
     EXPECT_EQ(built128.saturation.lut[200 * 256 + 200], 200);  // grey stays grey
-    VAo300C1 neutral;  // built for 100: the identity
+    VAo300C1 neutral;                                          // built for 100: the identity
     for (int r : {0, 77, 255})
         for (int v : {0, 31, 255}) EXPECT_EQ(neutral.saturation.lut[r * 256 + v], v);
     VAo1KC1 reduced;  // 85 recorded and built

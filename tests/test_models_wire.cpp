@@ -54,29 +54,44 @@ TEST(GainRegister, ValuesSentByEachMapping) {
     // product, release, gain asked, register value, register, gain stored
     const Case cases[] = {
         // VAo1KC1: stage by gain / 64, position by gain mod 64; clamped to 1..310.
-        {0xc003, 0xa000, 300, 0x1dc0 + 44, 0x305e, 300}, {0xc003, 0xa000, 999, 0x1dc0 + 54, 0x305e, 310},
-        {0xc003, 0xa000, 0, 0x1040 + 1, 0x305e, 1},      {0xc003, 0xa000, 255, 0x1cc0 + 63, 0x305e, 255},
+        {0xc003, 0xa000, 300, 0x1dc0 + 44, 0x305e, 300},
+        {0xc003, 0xa000, 999, 0x1dc0 + 54, 0x305e, 310},
+        {0xc003, 0xa000, 0, 0x1040 + 1, 0x305e, 1},
+        {0xc003, 0xa000, 255, 0x1cc0 + 63, 0x305e, 255},
         // VAo300C1 and the class built as it.
-        {0xc007, 0xa000, 159, 30304, 0x35, 159}, {0xf007, 0xa000, 41, 96, 0x35, 41},
-        {0xc007, 0xa000, 25, 32, 0x35, 25},      {0xc007, 0xa000, 42, 352, 0x35, 42},
+        {0xc007, 0xa000, 159, 30304, 0x35, 159},
+        {0xf007, 0xa000, 41, 96, 0x35, 41},
+        {0xc007, 0xa000, 25, 32, 0x35, 25},
+        {0xc007, 0xa000, 42, 352, 0x35, 42},
         // VAo200C1 and VAh200C1.
-        {0xc811, 0xa000, 32, 63, 0x2f, 32}, {0xa811, 0xa000, 33, 160, 0x2f, 33}, {0xa811, 0xa000, -5, 32, 0x2f, 1},
+        {0xc811, 0xa000, 32, 63, 0x2f, 32},
+        {0xa811, 0xa000, 33, 160, 0x2f, 33},
+        {0xa811, 0xa000, -5, 32, 0x2f, 1},
         // VAo131C1, VAg131C1 and VAh131C1 on its older sensor.
-        {0xc008, 0xa000, 30, 61, 0x2f, 30}, {0xc008, 0xa000, 63, 127, 0x2f, 63},
-        {0xf008, 0xa000, 64, 193, 0x2f, 64}, {0xa008, 0xa000, 80, 209, 0x2f, 80},
+        {0xc008, 0xa000, 30, 61, 0x2f, 30},
+        {0xc008, 0xa000, 63, 127, 0x2f, 63},
+        {0xf008, 0xa000, 64, 193, 0x2f, 64},
+        {0xa008, 0xa000, 80, 209, 0x2f, 80},
         // VAh131C1 on the newer sensor maps like the 5-megapixel models.
-        {0xa008, 0xa001, 64, 319, 0x35, 64}, {0xa008, 0xb003, 1, 7, 0x35, 7},
-        {0xc006, 0xa000, 63, 63, 0x35, 63},  {0xc004, 0xa000, 100, 9535, 0x35, 100},
+        {0xa008, 0xa001, 64, 319, 0x35, 64},
+        {0xa008, 0xb003, 1, 7, 0x35, 7},
+        {0xc006, 0xa000, 63, 63, 0x35, 63},
+        {0xc004, 0xa000, 100, 9535, 0x35, 100},
         {0xac11, 0xa000, 200, 28479, 0x35, 174},
         // Monochrome 1.3 megapixels.
-        {0xc00b, 0xa000, 5, 10, 0x35, 10}, {0xf00b, 0xa000, 63, 63, 0x35, 63}, {0xa00b, 0xa000, 64, 96, 0x35, 64},
+        {0xc00b, 0xa000, 5, 10, 0x35, 10},
+        {0xf00b, 0xa000, 63, 63, 0x35, 63},
+        {0xa00b, 0xa000, 64, 96, 0x35, 64},
         // S, D and Si: the gain itself, within the class's limits.
-        {0xd006, 0xa000, 50, 83, 1, 83}, {0xe00c, 0xa001, 1000, 1000, 1, 1000}, {0xc00c, 0xa000, 80, 80, 0xa0, 80},
-        {0xc005, 0xa000, 200, 119, 1, 119}, {0x6401, 0xa000, 5, 1, 0x41, 1},
+        {0xd006, 0xa000, 50, 83, 1, 83},
+        {0xe00c, 0xa001, 1000, 1000, 1, 1000},
+        {0xc00c, 0xa000, 80, 80, 0xa0, 80},
+        {0xc005, 0xa000, 200, 119, 1, 119},
+        {0x6401, 0xa000, 5, 1, 0x41, 1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release << std::dec << " gain "
-                                        << c.gain);
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release << std::dec
+                                        << " gain " << c.gain);
         Opened o(c.product, c.release, c.product == 0x6401 ? 0x4b56 : 0x0547);
         ASSERT_NE(o.camera, nullptr);
         o.device->forget();
@@ -96,7 +111,8 @@ TEST(Claim, VDh694M1TablesDependOnTheRelease) {
     CamBayer& n = *newer.camera;
     EXPECT_STREQ(n._resolution_string_at_index(0), "2728*2192");
     EXPECT_STREQ(n._pixsclock_string_at_index(0), "Higher");
-    EXPECT_EQ((V{n._pixsclock_count(), n._pixsclock(), n.pixelRate, n.lineLength, static_cast<int>(n.bulkPipe)}),
+    EXPECT_EQ((V{n._pixsclock_count(), n._pixsclock(), n.pixelRate, n.lineLength,
+                 static_cast<int>(n.bulkPipe)}),
               (V{5, 1, 24000, 3184, 2}));
     EXPECT_EQ(n._body(), 512 + 2 * 6041088 + 2048);
     EXPECT_EQ(n.modelName, "R-694.");
@@ -111,7 +127,8 @@ TEST(Claim, VDh694M1TablesDependOnTheRelease) {
     Opened older(0xe00c, 0xa000);  // keeps the tables it was built with
     CamBayer& o = *older.camera;
     EXPECT_STREQ(o._resolution_string_at_index(2), "332X248 4x4Bin");
-    EXPECT_EQ((V{o._pixsclock(), o.pixelRate, o.exposure.max, o.analogGain.min}), (V{0, 24000, 2261, 143}));
+    EXPECT_EQ((V{o._pixsclock(), o.pixelRate, o.exposure.max, o.analogGain.min}),
+              (V{0, 24000, 2261, 143}));
     EXPECT_EQ(older.switches(), (Strings{"1/1", "0/0"}));
 
     Opened a106(0xe00c, 0xa106);  // also the newer tables
@@ -142,8 +159,8 @@ TEST(Claim, CooledModelsSendTheirClaimRequestsInOrder) {
     // VDh694C1: colour at claim, no switches.
     Opened c694(0xe80c, 0xa001);
     EXPECT_TRUE(c694.switches().empty());
-    EXPECT_EQ((std::vector<int>{c694.camera->_channles(), c694.camera->_bayer(), c694.camera->_resolution_count(),
-                                c694.camera->_pixsclock_count()}),
+    EXPECT_EQ((std::vector<int>{c694.camera->_channles(), c694.camera->_bayer(),
+                                c694.camera->_resolution_count(), c694.camera->_pixsclock_count()}),
               (std::vector<int>{3, 4, 5, 2}));
     EXPECT_EQ(c694.camera->modelName, "R-694C.");
     Opened c694old(0xe80c, 0xa004);
@@ -232,8 +249,11 @@ TEST(Switches, EdgeInhibitionCoolerAndShiftOperator) {
 
 TEST(Switches, TemperatureReadings) {
     Opened r(0xe00a, 0xa001);
-    const std::pair<std::vector<unsigned char>, float> cases[] = {
-        {{40, 0}, 20.0f}, {{0, 0}, 0.0f}, {{0xf6, 0xff}, -6.25f}, {{0xff, 0xff}, -0.625f}, {{0x00, 0x80}, -160.0f}};
+    const std::pair<std::vector<unsigned char>, float> cases[] = {{{40, 0}, 20.0f},
+                                                                  {{0, 0}, 0.0f},
+                                                                  {{0xf6, 0xff}, -6.25f},
+                                                                  {{0xff, 0xff}, -0.625f},
+                                                                  {{0x00, 0x80}, -160.0f}};
     for (const auto& [reply, celsius] : cases) {
         r.device->reply = reply;
         float t = 99.0f;

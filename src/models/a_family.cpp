@@ -86,39 +86,79 @@ constexpr ClaimRow kVAo500C1Claim[] = {
 // clang-format on
 }  // namespace
 
-VAo200C1::VAo200C1() { applyModel(kVAo200C1); }
-int VAo200C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VAh200C1::VAh200C1() { applyModel(kVAh200C1); }
+VAo200C1::VAo200C1() {
+    applyModel(kVAo200C1);
+}
+int VAo200C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VAh200C1::VAh200C1() {
+    applyModel(kVAh200C1);
+}
 
-VAo131C1::VAo131C1() { applyModel(kVAo131C1); }
-int VAo131C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+VAo131C1::VAo131C1() {
+    applyModel(kVAo131C1);
+}
+int VAo131C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
 int VAh131C1::_claim_device() {
     applyModel(*pickClaim(kVAh131C1Claim, bcdDevice).row);
     return 0;
 }
 
-VAo300C1::VAo300C1() { applyModel(kVAo300C1); }
-int VAo300C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VAh300C1::VAh300C1() { applyModel(kVAh300C1); }
+VAo300C1::VAo300C1() {
+    applyModel(kVAo300C1);
+}
+int VAo300C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VAh300C1::VAh300C1() {
+    applyModel(kVAh300C1);
+}
 
-VAo131M1::VAo131M1() { applyModel(kVAo131M1); }
-int VAo131M1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VAh131M1::VAh131M1() { applyModel(kVAh131M1); }
+VAo131M1::VAo131M1() {
+    applyModel(kVAo131M1);
+}
+int VAo131M1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VAh131M1::VAh131M1() {
+    applyModel(kVAh131M1);
+}
 
-VAo500C1::VAo500C1() { applyModel(kVAo500C1); }
+VAo500C1::VAo500C1() {
+    applyModel(kVAo500C1);
+}
 int VAo500C1::_claim_device() {
     std::printf("VAo500C1::_claim_device\n");
     std::fflush(stdout);
     applyModel(*pickClaim(kVAo500C1Claim, bcdDevice).row);
     return 0;
 }
-int VAo500C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VAh500C1::VAh500C1() { applyModel(kVAh500C1); }
+int VAo500C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VAh500C1::VAh500C1() {
+    applyModel(kVAh500C1);
+}
 
-VAo1KC1::VAo1KC1() { applyModel(kVAo1KC1); }
-int VAo1KC1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VAh1KC1::VAh1KC1() { applyModel(kVAh1KC1); }
+VAo1KC1::VAo1KC1() {
+    applyModel(kVAo1KC1);
+}
+int VAo1KC1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VAh1KC1::VAh1KC1() {
+    applyModel(kVAh1KC1);
+}
 
-VAo500M1::VAo500M1() { applyModel(kVAo500M1); }
-int VAo500M1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VAh500M1::VAh500M1() { applyModel(kVAh500M1); }
+VAo500M1::VAo500M1() {
+    applyModel(kVAo500M1);
+}
+int VAo500M1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VAh500M1::VAh500M1() {
+    applyModel(kVAh500M1);
+}

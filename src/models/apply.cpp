@@ -133,7 +133,9 @@ uint16_t gainVA300(int g) {
     return 0;
 }
 
-uint16_t gainVA131M(int g) { return static_cast<uint16_t>(g < 64 ? g : g + 32); }
+uint16_t gainVA131M(int g) {
+    return static_cast<uint16_t>(g < 64 ? g : g + 32);
+}
 
 uint16_t gainVA1K(int g) {
     static constexpr uint16_t kStage[] = {0x1040, 0x1840, 0x1c40, 0x1cc0, 0x1dc0};
@@ -143,4 +145,6 @@ uint16_t gainVA1K(int g) {
     return static_cast<uint16_t>(kStage[stage] + g % 64);
 }
 
-uint16_t gainUnchanged(int g) { return static_cast<uint16_t>(g); }
+uint16_t gainUnchanged(int g) {
+    return static_cast<uint16_t>(g);
+}

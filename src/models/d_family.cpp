@@ -123,13 +123,25 @@ constexpr ClaimRow kVDh687M1Claim[] = {
 
 }  // namespace
 
-VDo205M1::VDo205M1() { applyModel(kVDo205M1); }
-int VDo205M1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VDh205M1::VDh205M1() { applyModel(kVDh205M1); }
-VDh205C1::VDh205C1() { applyModel(kVDh205C1); }
+VDo205M1::VDo205M1() {
+    applyModel(kVDo205M1);
+}
+int VDo205M1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VDh205M1::VDh205M1() {
+    applyModel(kVDh205M1);
+}
+VDh205C1::VDh205C1() {
+    applyModel(kVDh205C1);
+}
 
-VDo285M1::VDo285M1() { applyModel(kVDo285M1); }
-int VDo285M1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+VDo285M1::VDo285M1() {
+    applyModel(kVDo285M1);
+}
+int VDo285M1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
 
 void VDo285M1::sendSwitch(uint16_t value, uint16_t index) {
     EZURB urb{};
@@ -159,8 +171,12 @@ int VDo285M1::_cooled(bool* on) {
     return 0;
 }
 
-VDh285M1::VDh285M1() { applyModel(kVDh285M1); }
-VDh285C1::VDh285C1() { applyModel(kVDh285C1); }
+VDh285M1::VDh285M1() {
+    applyModel(kVDh285M1);
+}
+VDh285C1::VDh285C1() {
+    applyModel(kVDh285C1);
+}
 VDh674C1::VDh674C1() {
     applyModel(kVDh674C1);
     edgeInhibition = kEdgeOn;
@@ -227,7 +243,9 @@ int VDh694M1::_set_shift_operator(int value) {
     return 0;
 }
 
-int VDh694M1::_shift_operator() { return shiftOperator; }
+int VDh694M1::_shift_operator() {
+    return shiftOperator;
+}
 
 int VDh694M1::_shift_operator_range(int* min, int* max, int* step) {
     if (min) *min = 0;
@@ -236,15 +254,25 @@ int VDh694M1::_shift_operator_range(int* min, int* max, int* step) {
     return 0;
 }
 
-VDh694C1::VDh694C1() { applyModel(kVDh694C1); }
+VDh694C1::VDh694C1() {
+    applyModel(kVDh694C1);
+}
 
 int VDh694C1::_claim_device() {
     claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
     return 0;
 }
 
-VDo282C1::VDo282C1() { applyModel(kVDo282C1); }
-int VDo282C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+VDo282C1::VDo282C1() {
+    applyModel(kVDo282C1);
+}
+int VDo282C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
 
-VDh282C1::VDh282C1() { applyModel(kVDh282C1); }
-int VDh282C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+VDh282C1::VDh282C1() {
+    applyModel(kVDh282C1);
+}
+int VDh282C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}

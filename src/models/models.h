@@ -22,17 +22,17 @@ extern int cntVDo282C1, cntVDh282C1, cntVSi400M1;
 // ---- A family: register-driven sensors, a gain mapping per class ----------
 
 class VAo200C1 : public CamBayer {
-public:
+  public:
     VAo200C1();
     int _set_analog_gain(int gain) override;
 };
 class VAh200C1 : public VAo200C1 {
-public:
+  public:
     VAh200C1();
 };
 
 class VAo131C1 : public CamBayer {
-public:
+  public:
     VAo131C1();
     int _set_analog_gain(int gain) override;  // through the row in force
 };
@@ -40,62 +40,62 @@ class VAg131C1 : public VAo131C1 {};
 // Two sensor generations behind one product: the release picks tables,
 // gain mapping and name.
 class VAh131C1 : public VAo131C1 {
-public:
+  public:
     int _claim_device() override;
 };
 
 class VAo300C1 : public CamBayer {
-public:
+  public:
     VAo300C1();
     int _set_analog_gain(int gain) override;
 };
 class VAg300C1 : public VAo300C1 {};
 class VAh300C1 : public VAo300C1 {
-public:
+  public:
     VAh300C1();
 };
 
 class VAo131M1 : public CamBayer {
-public:
+  public:
     VAo131M1();
     int _set_analog_gain(int gain) override;
 };
 class VAg131M1 : public VAo131M1 {};
 class VAh131M1 : public VAg131M1 {
-public:
+  public:
     VAh131M1();
 };
 
 // Names itself and builds its colour settings when constructed; everything
 // else waits for the device, whose release picks the clock table.
 class VAo500C1 : public CamBayer {
-public:
+  public:
     VAo500C1();
     int _claim_device() override;
     int _set_analog_gain(int gain) override;
 };
 class VAh500C1 : public VAo500C1 {
-public:
+  public:
     VAh500C1();
 };
 
 class VAo1KC1 : public CamBayer {
-public:
+  public:
     VAo1KC1();
     int _set_analog_gain(int gain) override;
 };
 class VAh1KC1 : public VAo1KC1 {
-public:
+  public:
     VAh1KC1();
 };
 
 class VAo500M1 : public CamBayer {
-public:
+  public:
     VAo500M1();
     int _set_analog_gain(int gain) override;
 };
 class VAh500M1 : public VAo500M1 {
-public:
+  public:
     VAh500M1();
 };
 
@@ -103,14 +103,14 @@ public:
 
 // Named and configured only once the device is claimed.
 class V3h5MC1 : public CamBayer {
-public:
+  public:
     V3h5MC1();
     int _claim_device() override;
     int _set_analog_gain(int gain) override;
 };
 
 class VSi400M1 : public CamBayer {
-public:
+  public:
     VSi400M1();
     int _set_analog_gain(int gain) override;
 };
@@ -118,60 +118,60 @@ public:
 // ---- S family: gain written unchanged ---------------------------------------
 
 class VSo035M1 : public CamBayer {
-public:
+  public:
     VSo035M1();
     int _set_analog_gain(int gain) override;
 };
 class VSh035M1 : public VSo035M1 {
-public:
+  public:
     VSh035M1();
 };
 
 class VSo035C1 : public CamBayer {
-public:
+  public:
     VSo035C1();
     int _set_analog_gain(int gain) override;
 };
 class VSh035C1 : public VSo035C1 {
-public:
+  public:
     VSh035C1();
 };
 
 class VS200C1 : public CamBayer {
-public:
+  public:
     VS200C1();
     int _set_analog_gain(int gain) override;
 };
 
 class VSo036C1 : public CamBayer {
-public:
+  public:
     VSo036C1();
     int _set_analog_gain(int gain) override;
 };
 class VSh036C1 : public VSo036C1 {
-public:
+  public:
     VSh036C1();
 };
 
 // ---- D family: gain written unchanged, long exposure --------------------------
 
 class VDo205M1 : public CamBayer {
-public:
+  public:
     VDo205M1();
     int _set_analog_gain(int gain) override;
 };
 class VDh205M1 : public VDo205M1 {
-public:
+  public:
     VDh205M1();
 };
 class VDh205C1 : public VDo205M1 {
-public:
+  public:
     VDh205C1();
 };
 
 // The cooled sensors: cooler and edge-inhibition switches.
 class VDo285M1 : public CamBayer {
-public:
+  public:
     VDo285M1();
     int _set_analog_gain(int gain) override;
     int _set_edge_inhibition(bool on) override;
@@ -181,58 +181,58 @@ public:
 
     int32_t edgeInhibition = 0;  // 17 on, 0 off
 
-protected:
+  protected:
     // Request 0xb8: the switches of the cooled cameras, chosen by index.
     void sendSwitch(uint16_t value, uint16_t index);
 };
 class VDh285M1 : public VDo285M1 {
-public:
+  public:
     VDh285M1();
 };
 class VDh285C1 : public VDh285M1 {
-public:
+  public:
     VDh285C1();
 };
 class VDh674C1 : public VDh285C1 {
-public:
+  public:
     VDh674C1();
 };
 
 // Built as VDh285M1; the device release picks the sensor tables at claim.
 // The larger sensors read their temperature.
 class VDh674M1 : public VDh285M1 {
-public:
+  public:
     int _claim_device() override;
     int _temperature(float* celsius) override;
 
-protected:
+  protected:
     // Applies the release's row, then sends the requests the row asks for.
     void claimWith(const ClaimRow& claim);
 };
 class VDh687M1 : public VDh674M1 {
-public:
+  public:
     int _claim_device() override;
 };
 class VDh694M1 : public VDh674M1 {
-public:
+  public:
     int _claim_device() override;
     int _set_shift_operator(int value) override;
     int _shift_operator() override;
     int _shift_operator_range(int* min, int* max, int* step) override;
 };
 class VDh694C1 : public VDh694M1 {
-public:
+  public:
     VDh694C1();
     int _claim_device() override;
 };
 
 class VDo282C1 : public CamBayer {
-public:
+  public:
     VDo282C1();
     int _set_analog_gain(int gain) override;
 };
 class VDh282C1 : public CamBayer {
-public:
+  public:
     VDh282C1();
     int _set_analog_gain(int gain) override;
 

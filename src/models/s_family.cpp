@@ -37,17 +37,39 @@ constexpr ModelRow kVSh036C1{"Norvan CH30.", &cntVSh036C1, nullptr, 0, 0, 0, 0};
 // clang-format on
 }  // namespace
 
-VSo035M1::VSo035M1() { applyModel(kVSo035M1); }
-int VSo035M1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VSh035M1::VSh035M1() { applyModel(kVSh035M1); }
+VSo035M1::VSo035M1() {
+    applyModel(kVSo035M1);
+}
+int VSo035M1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VSh035M1::VSh035M1() {
+    applyModel(kVSh035M1);
+}
 
-VSo035C1::VSo035C1() { applyModel(kVSo035C1); }
-int VSo035C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VSh035C1::VSh035C1() { applyModel(kVSh035C1); }
+VSo035C1::VSo035C1() {
+    applyModel(kVSo035C1);
+}
+int VSo035C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VSh035C1::VSh035C1() {
+    applyModel(kVSh035C1);
+}
 
-VS200C1::VS200C1() { applyModel(kVS200C1); }
-int VS200C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+VS200C1::VS200C1() {
+    applyModel(kVS200C1);
+}
+int VS200C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
 
-VSo036C1::VSo036C1() { applyModel(kVSo036C1); }
-int VSo036C1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
-VSh036C1::VSh036C1() { applyModel(kVSh036C1); }
+VSo036C1::VSo036C1() {
+    applyModel(kVSo036C1);
+}
+int VSo036C1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+VSh036C1::VSh036C1() {
+    applyModel(kVSh036C1);
+}

@@ -25,12 +25,20 @@ constexpr ModelRow kVSi400M1{"Miravel.", &cntVSi400M1, &kSensorVSi400M1, 0, 0, 5
 }  // namespace
 
 // The name stays "kvdt" and the sensor unset until the device is claimed.
-V3h5MC1::V3h5MC1() { applyModel(kV3h5MC1); }
+V3h5MC1::V3h5MC1() {
+    applyModel(kV3h5MC1);
+}
 int V3h5MC1::_claim_device() {
     applyModel(kV3h5MC1Claim);
     return 0;
 }
-int V3h5MC1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+int V3h5MC1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
 
-VSi400M1::VSi400M1() { applyModel(kVSi400M1); }
-int VSi400M1::_set_analog_gain(int gain) { return modelAnalogGain(gain); }
+VSi400M1::VSi400M1() {
+    applyModel(kVSi400M1);
+}
+int VSi400M1::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
