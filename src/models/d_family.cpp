@@ -218,7 +218,8 @@ int VDh674M1::_temperature(float* celsius) {
         if (n >= 0) {
             *celsius = 0.5f * n;
         } else {
-            // Below zero the sensor counts 0.625-degree steps in the low byte.
+            // Below zero the reading is the low byte, two's complement, in
+            // 0.625-degree steps.
             const int m = -(static_cast<int>(n) | 0x7f00);
             *celsius = static_cast<float>(m * -0.5 * 5 * 0.25);
         }
