@@ -262,7 +262,9 @@ class CamBayer : public CamBase {
     // the caller's buffer, send pending requests, read, acknowledge, check
     // the framing, write the image record, shape the samples, apply the
     // region of interest, run automatic exposure, finish. A model family
-    // supplies the steps that differ through these hooks and the data below.
+    // supplies the steps that differ through these hooks and the data below
+    // rather than replacing _raw_data; a replacement would have to hold
+    // lockSettings() around everything but the bulk transfer itself.
 
     // One frame transfer as a family frames it.
     struct FramePlan {
@@ -340,6 +342,13 @@ class CamBayer : public CamBase {
     // Milliseconds a bulk read may wait: generous against the exposure, so
     // a stopped or unplugged camera frees the reading thread.
     unsigned readTimeoutMs();
+
+    // Writes one file per format bit, in the order RAW, JPEG, BMP, PNG, TIFF,
+    // each named base + extension: RAW from the raw record (stamped with the
+    // capture settings first), the others from the finished image. Returns
+    // how many writes failed; a failed format does not stop the others.
+    int writeStillFiles(_ezImage* raw, const _ezImage* image, int formats,
+                        const std::string& base);
 
     ProductQuirks quirks;  // set when the device is opened
 
