@@ -162,6 +162,17 @@ TEST(Names, TheEleventhCameraOfAClassGetsAColon) {
     EXPECT_GE(cntVSo036C1, 11);
 }
 
+TEST(Names, CountsPastPrintableAsciiStayUniqueAndPrintable) {
+    std::vector<std::unique_ptr<VSi400M1>> cameras;
+    while (cntVSi400M1 < 79) cameras.push_back(std::make_unique<VSi400M1>());
+    const int first = cntVSi400M1;
+    VSi400M1 next;
+    VSi400M1 after;
+    EXPECT_EQ(next.name, "Miravel.~" + std::to_string(first));
+    EXPECT_EQ(after.name, "Miravel.~" + std::to_string(first + 1));
+    EXPECT_EQ(next.name.find('\0'), std::string::npos);
+}
+
 TEST(Names, ClaimTimeModelsStayUnnamedUntilClaimed) {
     V3h5MC1 camera;
     EXPECT_EQ(camera.name, "kvdt");
