@@ -234,7 +234,7 @@ TEST_F(ViewerTest, CheckBoxesSetTheirBits) {
 // offers both. Run on a camera that can take 16 bits when the SDK has one.
 TEST_F(ViewerTest, PixelClockLocksTheBitDepth) {
     launch();
-    const bool deep = !plug(0xd006).empty();
+    const bool deep = !plug(0xc00a).empty();  // a monochrome camera with 16 bits
     if (!deep) {
         ASSERT_FALSE(plug(kMono).empty());
     }

@@ -113,3 +113,17 @@ class ViewerTest : public ::testing::Test {
 };
 
 }  // namespace viewertest
+
+namespace viewertest {
+
+// Whether the SDK turns this camera's frames into images yet.
+inline bool decodesFrames(const char* name) {
+    std::vector<unsigned char> raw(size_t(RecvMemSize(name)));
+    std::vector<unsigned char> image(3 * raw.size());
+    for (int attempt = 0; attempt < 5; ++attempt)
+        if (GetRawData(raw.data(), int(raw.size()), name) == 0)
+            return DecodeRaw2Image(raw.data(), image.data(), name) == 0;
+    return false;
+}
+
+}  // namespace viewertest

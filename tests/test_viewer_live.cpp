@@ -1,0 +1,267 @@
+// Live view on simulated cameras: the threads, the picture, hot-plug while
+// live, the camera's capture button, white balance, movies and quitting.
+#include "viewer_fixture.h"  // first: see there
+// (the order above matters)
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <cstdio>
+
+#include "viewer/histogram_view.h"
+#include "viewer/live_view.h"
+
+using viewertest::ViewerTest;
+using viewertest::waitUntil;
+
+namespace {
+
+constexpr int kColour = 0xc004;
+constexpr int kMono = 0xc006;
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    char block[4096];
+    for (size_t n; pipe && (n = std::fread(block, 1, sizeof block, pipe)) > 0;)
+        out.append(block, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+class LiveTest : public ViewerTest {
+  protected:
+    // Plugs a camera, loads it at its small resolution 2 and starts live view.
+    std::string goLive(int product) {
+        const std::string name = plug(product);
+        if (name.empty()) return name;
+        d->pouRes->setCurrentIndex(2);
+        d->resChangeAction(d->pouRes);
+        decoding = viewertest::decodesFrames(cam());
+        d->btnLive->click();
+        return name;
+    }
+    bool stopLive() {
+        if (d->btnLive->text() == "Stop") d->btnLive->click();
+        return waitUntil([&] { return !d->liveRunning(); });
+    }
+    bool framesShown(int count) {
+        const int start = d->pView->framesDrawn();
+        return waitUntil([&] { return d->pView->framesDrawn() >= start + count; });
+    }
+    bool decoding = false;  // the SDK turns the camera's frames into images
+};
+
+}  // namespace
+
+TEST_F(LiveTest, TheLivePictureIsTheCamerasFinishedImage) {
+    launch();
+    for (const int product : {kColour, kMono}) {
+        const std::string name = goLive(product);
+        ASSERT_FALSE(name.empty());
+        if (!decoding) GTEST_SKIP() << "the SDK does not decode frames yet";
+        EXPECT_EQ(d->btnLive->text(), "Stop");
+        EXPECT_FALSE(d->pouDev->isEnabled());
+        ASSERT_TRUE(framesShown(12)) << name;
+        const QImage& picture = d->pView->image();
+        EXPECT_EQ(picture.size(), QSize(GetResWidth(2, cam()), GetResHeight(2, cam())));
+        EXPECT_EQ(picture.format(),
+                  product == kMono ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        EXPECT_TRUE(d->txtFPS->text().endsWith(" fps")) << d->txtFPS->text().toStdString();
+        EXPECT_GT(d->dustm, 0);
+        const viewer::Histogram& h = d->hstView->histogram();
+        EXPECT_EQ(h.channels, product == kMono ? 1 : 3);
+        uint64_t samples = 0;
+        for (uint32_t n : h.bins[0]) samples += n;
+        EXPECT_GT(samples, 1000u);
+        // Scaled to the view with its own aspect.
+        window->resize(1100, 700);
+        QCoreApplication::processEvents();
+        const QRect shown = d->pView->pictureRect();
+        EXPECT_NEAR(double(shown.width()) / shown.height(),
+                    double(picture.width()) / picture.height(), 0.02);
+        EXPECT_TRUE(shown.width() == d->pView->width() || shown.height() == d->pView->height());
+
+        ASSERT_TRUE(stopLive());
+        EXPECT_EQ(d->btnLive->text(), "Live");
+        EXPECT_TRUE(d->pouDev->isEnabled());
+        EXPECT_EQ(DeviceState(cam()), 1);  // the sensor keeps running for the next start
+        unplug(lastId);
+    }
+}
+
+TEST_F(LiveTest, UnplugWhileLiveSwitchesOnceTheGrabThreadHasEnded) {
+    launch();
+    const std::string colour = goLive(kColour);
+    const int colourId = lastId;
+    const std::string mono = plug(kMono);
+    ASSERT_FALSE(colour.empty() || mono.empty());
+    ASSERT_TRUE(d->liveRunning());
+    EXPECT_EQ(d->camName, colour);  // a camera plugged in while live is only listed
+
+    // What the window shows while the removal is being handled.
+    std::string selectedThen;
+    bool liveThen = false;
+    QObject::connect(d->pouDev->model(), &QAbstractItemModel::rowsRemoved, [&] {
+        selectedThen = d->camName;
+        liveThen = d->liveRunning();
+    });
+    bool ended = false;
+    QObject::connect(d.get(), &viewer::AppDelegate::liveEnded, [&] { ended = true; });
+    SimUnplugCamera(colourId);
+    ASSERT_TRUE(waitUntil([&] { return ended; }));
+    EXPECT_EQ(selectedThen, colour);
+    EXPECT_TRUE(liveThen);
+    EXPECT_EQ(d->camName, mono);
+    EXPECT_EQ(d->cntRunDevLeft, 0);
+    EXPECT_EQ(d->btnLive->text(), "Live");
+    EXPECT_TRUE(d->btnLive->isEnabled());
+    EXPECT_TRUE(d->pouDev->isEnabled());
+    EXPECT_EQ(d->tabView->indexOf(d->tabItemColr), -1);  // the monochrome camera's controls
+    EXPECT_TRUE(d->ctxGrab.ready());
+
+    // The last camera, live: nothing is left selected.
+    d->btnLive->click();
+    ASSERT_TRUE(d->liveRunning());
+    ended = false;
+    SimUnplugCamera(plugged.back());
+    ASSERT_TRUE(waitUntil([&] { return ended; }));
+    EXPECT_TRUE(d->camName.empty());
+    EXPECT_FALSE(d->btnLive->isEnabled());
+    EXPECT_EQ(d->btnLive->text(), "Live");
+}
+
+// One still per press of the camera's own button, taken on the window's thread.
+TEST_F(LiveTest, TheCamerasCaptureButtonTakesOneStillPerPress) {
+    launch();
+    // A camera whose frames carry the capture flag.
+    std::string name;
+    int id = 0;
+    for (const int product : {0xa004, 0xa00a, 0xa811, 0xe001}) {
+        name = plug(product);
+        id = lastId;
+        if (name.empty()) continue;
+        std::vector<unsigned char> raw(size_t(RecvMemSize(cam())));
+        int flagged = -9;
+        if (GetRawData(raw.data(), int(raw.size()), cam()) == 0) {
+            SimPressCapture(id);
+            for (int i = 0; i < 4 && flagged != 1; ++i)
+                flagged = GetRawData(raw.data(), int(raw.size()), cam());
+        }
+        if (flagged == 1) break;
+        unplug(id);
+        name.clear();
+    }
+    if (name.empty()) GTEST_SKIP() << "no simulated camera reports its capture button yet";
+
+    int stills = 0;
+    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested, [&] { ++stills; });
+    d->btnLive->click();
+    ASSERT_TRUE(d->liveRunning());
+    SimPressCapture(id);
+    ASSERT_TRUE(waitUntil([&] { return stills == 1; }));
+    waitUntil([] { return false; }, 500);  // unmarked frames follow: no second still
+    EXPECT_EQ(stills, 1);
+    SimPressCapture(id);
+    ASSERT_TRUE(waitUntil([&] { return stills == 2; }));
+}
+
+TEST_F(LiveTest, WhiteBalanceUsesTheNewestFrame) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    if (!decoding) GTEST_SKIP() << "the SDK does not decode frames yet";
+    ASSERT_TRUE(framesShown(3));
+    d->btnWB->click();
+    EXPECT_EQ(d->txtWB->text(), "WB Succeed");
+    int r = 0, g = 0, b = 0;
+    GetChannelGain(&r, &g, &b, cam());
+    EXPECT_EQ(d->sldRed->value(), r);
+    EXPECT_EQ(d->sldGreen->value(), g);
+    EXPECT_EQ(d->sldBlue->value(), b);
+    EXPECT_EQ(d->txtBlue->text(), QString::asprintf("%.2f", b / 64.0f));
+    EXPECT_TRUE(d->btnWB->isEnabled());
+    d->btnFF->click();
+    d->chkFF->click();
+    bool on = false;
+    GetFlatfieldState(&on, cam());
+    EXPECT_TRUE(on);
+    EXPECT_TRUE(framesShown(3));  // corrected frames keep coming
+}
+
+// The movie plays at the speed it was recorded, whatever the display managed.
+TEST_F(LiveTest, MoviesPlayAtTheLiveSpeed) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    d->txtPath->setText(home.filePath("movies") + "/");
+    if (!decoding) GTEST_SKIP() << "the SDK does not decode frames yet";
+    ASSERT_TRUE(framesShown(12));
+    const int fps = MovieFrameRate(d->dustm);
+    const QSize size(GetResWidth(2, cam()), GetResHeight(2, cam()));
+    d->btnMovie->click();
+    ASSERT_TRUE(d->bSaveVideo());
+    EXPECT_EQ(d->btnMovie->text(), "Stop Video");
+    const auto start = std::chrono::steady_clock::now();
+    waitUntil([] { return false; }, 2500);
+    d->btnMovie->click();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_FALSE(d->bSaveVideo());
+    EXPECT_EQ(d->btnMovie->text(), "Start Video");
+    const std::string path = d->movie.path();
+    EXPECT_EQ(path.rfind(d->txtPath->text().toStdString(), 0), 0u);
+    EXPECT_EQ(path.substr(path.size() - 4), ".mov");
+
+    const std::string fields =
+        run("ffprobe -v error -count_frames -show_entries format=format_name:stream=codec_name,"
+            "width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" + path + "'");
+    char codec[16] = {}, format[64] = {};
+    int width = 0, height = 0, rate = 0, frames = 0;
+    ASSERT_EQ(std::sscanf(fields.c_str(), "%15[^,],%d,%d,%d/1,%d\n%63s", codec, &width, &height,
+                          &rate, &frames, format),
+              6)
+        << fields;
+    EXPECT_STREQ(codec, "h264");
+    EXPECT_NE(std::string(format).find("mov"), std::string::npos);
+    EXPECT_EQ(QSize(width, height), size);
+    EXPECT_EQ(rate, fps);
+    EXPECT_NEAR(double(frames) / rate, seconds, 0.6) << frames << " frames";
+}
+
+TEST_F(LiveTest, QuitWhileLiveStopsTheThreadsAndFinishesTheMovie) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    d->txtPath->setText(home.filePath("movies") + "/");
+    if (decoding) {
+        ASSERT_TRUE(framesShown(3));
+    }
+    d->btnMovie->click();
+    ASSERT_TRUE(d->bSaveVideo());
+    if (decoding) {
+        ASSERT_TRUE(framesShown(5));
+    }
+    quit();
+    EXPECT_FALSE(d->liveRunning());
+    EXPECT_FALSE(d->bSaveVideo());
+    EXPECT_EQ(d->btnLive->text(), "Live");
+    EXPECT_TRUE(QFile::exists(d->settingsFilePath()));
+    if (!decoding) GTEST_SKIP() << "the SDK does not decode frames yet: no movie to check";
+    const std::string probe = run("ffprobe -v error -count_frames -show_entries "
+                                  "stream=nb_read_frames -of csv=p=0 '" + d->movie.path() + "'");
+    EXPECT_GE(std::atoi(probe.c_str()), 5) << probe;  // a finished, readable movie
+}
+
+TEST_F(LiveTest, StartAndStopRepeatedly) {
+    launch();
+    ASSERT_FALSE(goLive(kMono).empty());
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(stopLive());
+        d->btnLive->click();
+        ASSERT_TRUE(d->liveRunning());
+    }
+    d->btnLive->click();
+    d->btnLive->click();  // pressed again while stopping: still stopping
+    ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
+    EXPECT_EQ(d->btnLive->text(), "Live");
+}

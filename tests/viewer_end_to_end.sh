@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# End to end: ezview on simulated cameras on a virtual X display, live for a
+# few seconds, quitting on its own. Its window must show a picture, and the
+# settings must be written. Set SHOT to keep the screenshot there.
+#   viewer_end_to_end.sh path/to/ezview
+set -euo pipefail
+ezview=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+mkdir -p "$HOME"
+unset QT_QPA_PLATFORM XDG_DOCUMENTS_DIR XDG_DESKTOP_DIR  # a real X display this time
+
+# The window sits at a known place: the live picture fills its left part.
+cat > "$work/session" <<'INNER'
+#!/usr/bin/env bash
+set -u
+"$1" --simulate --live --quit-after 6 -geometry 1000x700+0+0 > "$2/log" 2>&1 &
+viewer=$!
+sleep 4.5
+import -window root "$2/shot.png"
+wait $viewer
+echo $? > "$2/status"
+INNER
+chmod +x "$work/session"
+xvfb-run -a -s "-screen 0 1024x768x24" "$work/session" "$ezview" "$work"
+
+fail() {
+  echo "viewer_end_to_end: $*" >&2
+  sed 's/^/  ezview: /' "$work/log" >&2
+  exit 1
+}
+status=$(cat "$work/status")
+[ "$status" = 0 ] || fail "ezview exited with status $status"
+grep -q "Grab thread left!" "$work/log" || fail "live view did not start and stop"
+
+# The picture area is not blank: its samples spread (an empty view is one grey).
+spread=$(convert "$work/shot.png" -crop 400x300+100+150 +repage -colorspace Gray \
+  -format '%[fx:standard_deviation]' info:)
+awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' || fail "picture area is blank (deviation $spread)"
+
+settings="$HOME/Documents/PhotosPath.txt"
+[ -f "$settings" ] || fail "no $settings"
+grep -q "<string>$HOME/Desktop/</string>" "$settings" || fail "capture directory not in $settings"
+grep -q "geometry" "$XDG_CONFIG_HOME/ezcam/ezview.conf" || fail "window place not remembered"
+
+if [ -n "${SHOT:-}" ]; then cp "$work/shot.png" "$SHOT"; fi
+echo "viewer_end_to_end: picture deviation $spread, settings written"
