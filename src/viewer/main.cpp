@@ -8,6 +8,7 @@
 #include "viewer/app_delegate.h"
 #include "viewer/captions.h"
 #include "viewer/options.h"
+#include "viewer/quit_signals.h"
 #include "viewer/viewer_window.h"
 
 int main(int argc, char** argv) {
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     delegate.setWindow(&window);
     window.restoreWindowGeometry();
     window.show();
+    viewer::closeOnQuitSignals(&window);
     delegate.applicationDidFinishLaunching();
     if (options.live) delegate.startLiveWhenReady();
     if (options.quitAfter > 0)
