@@ -284,8 +284,8 @@ TEST_F(ViewerTest, ResolutionChangeReloadsTheExposureRange) {
         return d->fmax == max && d->sldTime->maximum() == static_cast<int>((max - min) / step);
     }));
     EXPECT_EQ(d->sldTime->minimum(), 0);  // the shortest exposure stays reachable
-    EXPECT_TRUE(d->txtStatus->text().contains(QString("%1 × %2").arg(GetResWidth(2, cam())).arg(
-        GetResHeight(2, cam()))));
+    EXPECT_TRUE(d->txtStatus->text().contains(
+        QString("%1 × %2").arg(GetResWidth(2, cam())).arg(GetResHeight(2, cam()))));
 }
 
 TEST_F(ViewerTest, TheSlowProductTakesNoMovieAtItsFirstResolution) {

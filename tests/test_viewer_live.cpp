@@ -215,7 +215,8 @@ TEST_F(LiveTest, MoviesPlayAtTheLiveSpeed) {
 
     const std::string fields =
         run("ffprobe -v error -count_frames -show_entries format=format_name:stream=codec_name,"
-            "width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" + path + "'");
+            "width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+            path + "'");
     char codec[16] = {}, format[64] = {};
     int width = 0, height = 0, rate = 0, frames = 0;
     ASSERT_EQ(std::sscanf(fields.c_str(), "%15[^,],%d,%d,%d/1,%d\n%63s", codec, &width, &height,
@@ -247,8 +248,10 @@ TEST_F(LiveTest, QuitWhileLiveStopsTheThreadsAndFinishesTheMovie) {
     EXPECT_EQ(d->btnLive->text(), "Live");
     EXPECT_TRUE(QFile::exists(d->settingsFilePath()));
     if (!decoding) GTEST_SKIP() << "the SDK does not decode frames yet: no movie to check";
-    const std::string probe = run("ffprobe -v error -count_frames -show_entries "
-                                  "stream=nb_read_frames -of csv=p=0 '" + d->movie.path() + "'");
+    const std::string probe =
+        run("ffprobe -v error -count_frames -show_entries "
+            "stream=nb_read_frames -of csv=p=0 '" +
+            d->movie.path() + "'");
     EXPECT_GE(std::atoi(probe.c_str()), 5) << probe;  // a finished, readable movie
 }
 

@@ -16,8 +16,8 @@
 #include "ezcam.h"
 #include "processing/image_record.h"
 #include "viewer/display_frame.h"
-#include "viewer/frame_rate.h"
 #include "viewer/folder_dialog.h"
+#include "viewer/frame_rate.h"
 #include "viewer/grab_context.h"
 #include "viewer/movie_session.h"
 #include "viewer/options.h"
@@ -263,11 +263,11 @@ TEST(SettingsFile, ReadsListsWrittenElsewhereAndRejectsOtherFiles) {
     EXPECT_EQ(capturePathFrom(write("b.txt", "<plist><array/></plist>"), "D/"), "D/");
     EXPECT_EQ(capturePathFrom(write("c.txt", "<plist><dict><key>a</key></dict></plist>"), "D/"),
               "D/");
-    EXPECT_EQ(
-        capturePathFrom(write("d.txt", "<plist><array><integer>3</integer><string>/x/</string>"
-                                       "</array></plist>"),
-                        "D/"),
-        "D/");  // element 0 is no string
+    EXPECT_EQ(capturePathFrom(write("d.txt",
+                                    "<plist><array><integer>3</integer><string>/x/</string>"
+                                    "</array></plist>"),
+                              "D/"),
+              "D/");  // element 0 is no string
     EXPECT_EQ(capturePathFrom(write("e.txt", "/just/a/path/\n"), "D/"), "D/");
     EXPECT_EQ(capturePathFrom(write("f.txt", "<plist><array><string>/cut"), "D/"), "D/");
     EXPECT_FALSE(writeStringArray(dir.filePath("no/such/dir/p.txt"), {"x"}));
@@ -285,9 +285,12 @@ TEST(Options, CommandLine) {
     EXPECT_EQ(o.quitAfter, 0.5);
     EXPECT_EQ(parseOptions({"--simulate="}).simulate, QString("0547:c004,0547:c006"));
     EXPECT_TRUE(parseOptions({"-h"}).help);
-    for (const QStringList& bad : {QStringList{"--quit-after"}, {"--quit-after", "-1"},
-                                   {"--quit-after", "soon"}, {"--quit-after", "nan"},
-                                   {"--frobnicate"}, {"stray"}})
+    for (const QStringList& bad : {QStringList{"--quit-after"},
+                                   {"--quit-after", "-1"},
+                                   {"--quit-after", "soon"},
+                                   {"--quit-after", "nan"},
+                                   {"--frobnicate"},
+                                   {"stray"}})
         EXPECT_FALSE(parseOptions(bad).error.isEmpty()) << bad.join(' ').toStdString();
     EXPECT_TRUE(usageText().contains("--simulate [LIST]"));
 }

@@ -50,10 +50,14 @@ void AppDelegate::setWindow(ViewerWindow* window) {
         QSlider* slider;
         void (AppDelegate::*action)(QSlider*);
     } sliders[] = {
-        {sldGain, &AppDelegate::sldGainAction},         {sldTime, &AppDelegate::sldTimeAction},
-        {sldBlvl, &AppDelegate::sldBklvlAction},        {sldGamma, &AppDelegate::sldGammaAction},
-        {sldContrast, &AppDelegate::sldContrastAction}, {sldRed, &AppDelegate::sldRedAction},
-        {sldGreen, &AppDelegate::sldGreenAction},       {sldBlue, &AppDelegate::sldBlueAction},
+        {sldGain, &AppDelegate::sldGainAction},
+        {sldTime, &AppDelegate::sldTimeAction},
+        {sldBlvl, &AppDelegate::sldBklvlAction},
+        {sldGamma, &AppDelegate::sldGammaAction},
+        {sldContrast, &AppDelegate::sldContrastAction},
+        {sldRed, &AppDelegate::sldRedAction},
+        {sldGreen, &AppDelegate::sldGreenAction},
+        {sldBlue, &AppDelegate::sldBlueAction},
         {sldSaturation, &AppDelegate::sldSaturationAction},
     };
     for (const auto& [slider, action] : sliders)
@@ -63,7 +67,7 @@ void AppDelegate::setWindow(ViewerWindow* window) {
         QCheckBox* box;
         void (AppDelegate::*action)(QCheckBox*);
     } boxes[] = {
-        {chkHF, &AppDelegate::chkHFlipAction}, {chkVF, &AppDelegate::chkVFlioAction},
+        {chkHF, &AppDelegate::chkHFlipAction},  {chkVF, &AppDelegate::chkVFlioAction},
         {chkMono, &AppDelegate::chkMonoAction}, {chkColor, &AppDelegate::chkColorAction},
         {chkFF, &AppDelegate::chkFFAction},     {chkRaw, &AppDelegate::chkRawAction},
         {chkTif, &AppDelegate::chkTifAction},   {chkPng, &AppDelegate::chkPngAction},
@@ -76,8 +80,8 @@ void AppDelegate::setWindow(ViewerWindow* window) {
         QPushButton* button;
         void (AppDelegate::*action)(QAbstractButton*);
     } buttons[] = {
-        {btnWB, &AppDelegate::btnWBAction},         {btnFF, &AppDelegate::btnFFAction},
-        {btnSnap, &AppDelegate::btnCaptureAction},  {btnBrowse, &AppDelegate::btnBrowseAction},
+        {btnWB, &AppDelegate::btnWBAction},        {btnFF, &AppDelegate::btnFFAction},
+        {btnSnap, &AppDelegate::btnCaptureAction}, {btnBrowse, &AppDelegate::btnBrowseAction},
         {btnMovie, &AppDelegate::btnAcquieMovie},
     };
     for (const auto& [button, action] : buttons)

@@ -67,8 +67,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     tabView->setCurrentIndex(0);
 
     documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + '/';
-    const QString desktop =
-        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + '/';
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + '/';
     txtPath->setText(capturePathFrom(settingsFilePath(), desktop));
     // Parameter sets and the settings file live there; it may not exist yet.
     QDir().mkpath(documents);
@@ -101,8 +100,7 @@ void AppDelegate::applicationShouldTerminate() {
 // ---- Hot-plug and camera changes --------------------------------------------------
 
 void AppDelegate::hotPlugHandler(void* receiver, const char* name, int event) {
-    static_cast<AppDelegate*>(receiver)->refreshDevices(QString::fromUtf8(name ? name : ""),
-                                                        event);
+    static_cast<AppDelegate*>(receiver)->refreshDevices(QString::fromUtf8(name ? name : ""), event);
 }
 
 void AppDelegate::refreshDevices(const QString& name, int event) {
@@ -380,7 +378,8 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
             Qt::QueuedConnection);
     };
     hooks.ended = [this] {
-        QMetaObject::invokeMethod(this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
     };
     live.start(ctxGrab, std::move(hooks));
 }

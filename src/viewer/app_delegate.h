@@ -90,14 +90,14 @@ class AppDelegate : public QObject, public Outlets {
     void btnAcquieMovie(QAbstractButton* sender);
 
     // ---- State ------------------------------------------------------------------
-    std::string camName;    // selected camera; empty for none
-    int cntDevConnect = 0;  // cameras connected
-    int cntRunDevLeft = 0;  // unplugs of the live camera not yet handled
-    int snapType = 31;      // still formats: 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
-    int flipType = 0;       // 1 horizontal, 2 vertical
+    std::string camName;                  // selected camera; empty for none
+    int cntDevConnect = 0;                // cameras connected
+    int cntRunDevLeft = 0;                // unplugs of the live camera not yet handled
+    int snapType = 31;                    // still formats: 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
+    int flipType = 0;                     // 1 horizontal, 2 vertical
     int red = 64, green = 64, blue = 64;  // channel gains last read or sent
     float fmin = 0, fmax = 0, fstp = 1;   // exposure range
-    int dustm = 0;          // milliseconds of the last ten displayed frames
+    int dustm = 0;                        // milliseconds of the last ten displayed frames
     GenericGrabContext ctxGrab;
     MovieSession movie;
     // Pause before the exposure is read back after a resolution or clock

@@ -1,9 +1,9 @@
 // The live view's frame-rate readout and the capture button's trigger.
 #pragma once
 
+#include <QString>
 #include <chrono>
 #include <optional>
-#include <QString>
 
 namespace viewer {
 

@@ -14,12 +14,12 @@ namespace viewer {
 struct GenericGrabContext {
     using Buffer = std::unique_ptr<unsigned char[]>;
 
-    int recvSize = 0;  // bytes of one raw buffer
-    int recvHead = 0;  // header bytes before the pixels
-    Buffer recvBuf;    // the grab thread's target for the next frame
-    Buffer idleBuf;    // the newest complete frame not yet taken by the show thread
-    Buffer fullBuf;    // the frame the show thread converts or last converted
-    Buffer showBuf;    // the display image made from fullBuf, 3 x recvSize bytes
+    int recvSize = 0;                // bytes of one raw buffer
+    int recvHead = 0;                // header bytes before the pixels
+    Buffer recvBuf;                  // the grab thread's target for the next frame
+    Buffer idleBuf;                  // the newest complete frame not yet taken by the show thread
+    Buffer fullBuf;                  // the frame the show thread converts or last converted
+    Buffer showBuf;                  // the display image made from fullBuf, 3 x recvSize bytes
     std::atomic<bool> lkRun{false};  // both threads loop while set
 
     // Allocates the buffers for frames of `size` bytes; false (and no buffers)

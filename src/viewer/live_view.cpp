@@ -36,8 +36,7 @@ void LiveView::show(const QImage& image, const Histogram& h) {
 QRect LiveView::pictureRect() const {
     if (picture.isNull()) return {};
     const QSize fitted = picture.size().scaled(size(), Qt::KeepAspectRatio);
-    return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                 fitted);
+    return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
 }
 
 void LiveView::paintEvent(QPaintEvent*) {

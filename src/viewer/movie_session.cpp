@@ -70,8 +70,7 @@ void MovieSession::frameShown(const DisplayFrame& frame, MovieClock::Clock::time
     std::lock_guard guard(lock);
     if (!recorder) return;
     for (int n = clock.copiesFor(now); n > 0; --n)
-        if (!recorder->AppendSampleBuffer(frame.pixels, frame.width, frame.height,
-                                          frame.channels))
+        if (!recorder->AppendSampleBuffer(frame.pixels, frame.width, frame.height, frame.channels))
             break;
 }
 

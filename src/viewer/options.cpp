@@ -43,21 +43,21 @@ ViewerOptions parseOptions(const QStringList& arguments) {
 
 QString usageText() {
     return QStringLiteral(
-        "usage: ezview [--simulate [LIST]] [--live] [--quit-after SECONDS]\n"
-        "\n"
-        "The ezcam viewer: live picture, settings, stills and movies of the\n"
-        "connected cameras.\n"
-        "\n"
-        "options:\n"
-        "  --simulate [LIST]       use simulated cameras instead of the USB bus;\n"
-        "                          LIST as for EZCAM_SIM, vendor:product[@release]\n"
-        "                          in hexadecimal, comma-separated (default %1)\n"
-        "  --live                  start the live view once the first camera is loaded\n"
-        "  --quit-after SECONDS    quit after that time as if the window were closed\n"
-        "  -h, --help              this text\n"
-        "\n"
-        "Qt's own options (for example -geometry WxH+X+Y or -platform offscreen)\n"
-        "are accepted too.\n")
+               "usage: ezview [--simulate [LIST]] [--live] [--quit-after SECONDS]\n"
+               "\n"
+               "The ezcam viewer: live picture, settings, stills and movies of the\n"
+               "connected cameras.\n"
+               "\n"
+               "options:\n"
+               "  --simulate [LIST]       use simulated cameras instead of the USB bus;\n"
+               "                          LIST as for EZCAM_SIM, vendor:product[@release]\n"
+               "                          in hexadecimal, comma-separated (default %1)\n"
+               "  --live                  start the live view once the first camera is loaded\n"
+               "  --quit-after SECONDS    quit after that time as if the window were closed\n"
+               "  -h, --help              this text\n"
+               "\n"
+               "Qt's own options (for example -geometry WxH+X+Y or -platform offscreen)\n"
+               "are accepted too.\n")
         .arg(QString::fromLatin1(kDefaultSimulation));
 }
 

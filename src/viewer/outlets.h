@@ -18,20 +18,20 @@ class LiveView;
 class RadioRow;
 
 struct Outlets {
-    LiveView* pView = nullptr;          // live picture
-    HistogramView* hstView = nullptr;   // histogram of the live picture
+    LiveView* pView = nullptr;         // live picture
+    HistogramView* hstView = nullptr;  // histogram of the live picture
     QTabWidget* tabView = nullptr;
-    QWidget* tabItemColr = nullptr;     // colour tab, at index 1 for colour cameras
-    QComboBox* pouDev = nullptr;        // connected cameras
-    QLabel* txtDev = nullptr;           // connect / disconnect news
-    QPushButton* btnLive = nullptr;     // "Live" / "Stop"
-    QLabel* txtFPS = nullptr;           // frame rate
-    QLabel* txtStatus = nullptr;        // camera, resolution, depth, exposure
+    QWidget* tabItemColr = nullptr;  // colour tab, at index 1 for colour cameras
+    QComboBox* pouDev = nullptr;     // connected cameras
+    QLabel* txtDev = nullptr;        // connect / disconnect news
+    QPushButton* btnLive = nullptr;  // "Live" / "Stop"
+    QLabel* txtFPS = nullptr;        // frame rate
+    QLabel* txtStatus = nullptr;     // camera, resolution, depth, exposure
 
-    QComboBox* pouRes = nullptr;        // resolutions
-    QComboBox* pouSav = nullptr;        // resolutions, for show
-    QComboBox* pouClk = nullptr;        // pixel clocks
-    RadioRow* radBit = nullptr;         // column 0: 8 bits, column 1: 16 bits
+    QComboBox* pouRes = nullptr;  // resolutions
+    QComboBox* pouSav = nullptr;  // resolutions, for show
+    QComboBox* pouClk = nullptr;  // pixel clocks
+    RadioRow* radBit = nullptr;   // column 0: 8 bits, column 1: 16 bits
     QSlider* sldGain = nullptr;
     QLabel* txtGain = nullptr;
     QSlider* sldTime = nullptr;
@@ -43,7 +43,7 @@ struct Outlets {
     QPushButton* btnRestart = nullptr;
     QPushButton* btnReset = nullptr;
 
-    QLineEdit* txtPath = nullptr;       // capture directory, ends with "/"
+    QLineEdit* txtPath = nullptr;  // capture directory, ends with "/"
     QPushButton* btnBrowse = nullptr;
     QCheckBox* chkRaw = nullptr;
     QCheckBox* chkTif = nullptr;
@@ -51,7 +51,7 @@ struct Outlets {
     QCheckBox* chkJpg = nullptr;
     QCheckBox* chkBmp = nullptr;
     QPushButton* btnSnap = nullptr;
-    QPushButton* btnMovie = nullptr;    // "Start Video" / "Stop Video"
+    QPushButton* btnMovie = nullptr;  // "Start Video" / "Stop Video"
 
     QCheckBox* chkFF = nullptr;
     QPushButton* btnFF = nullptr;

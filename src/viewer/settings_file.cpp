@@ -37,9 +37,9 @@ bool writeStringArray(const QString& file, const QStringList& strings) {
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(-1);  // one tab, as property lists are written
     xml.writeStartDocument();
-    xml.writeDTD(QStringLiteral(
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"));
+    xml.writeDTD(
+        QStringLiteral("<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                       "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"));
     xml.writeStartElement(QStringLiteral("plist"));
     xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.0"));
     xml.writeStartElement(QStringLiteral("array"));
