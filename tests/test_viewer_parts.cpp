@@ -19,6 +19,7 @@
 #include "viewer/folder_dialog.h"
 #include "viewer/frame_rate.h"
 #include "viewer/grab_context.h"
+#include "viewer/live_threads.h"
 #include "viewer/movie_session.h"
 #include "viewer/options.h"
 #include "viewer/settings_file.h"
@@ -300,4 +301,51 @@ TEST(FolderChooser, ChosenFolderBecomesADirectoryText) {
     EXPECT_EQ(capturePathForFolder(QUrl::fromLocalFile("/")), "/");
     EXPECT_EQ(capturePathForFolder(QUrl("file://localhost/Users/u/Pictures")),
               "/Users/u/Pictures/");
+}
+
+// The live threads on scripted frame reads: the capture button's stills, what
+// is shown, and the end.
+TEST(LiveThreads, CaptureRequestsShownFramesAndTheEnd) {
+    GenericGrabContext ctx;
+    ASSERT_TRUE(ctx.init(512, 512 + 64 * 48));
+    // Ten marked frames, a failed read, a good one, a marked one, then the
+    // camera goes quiet.
+    const std::vector<int> script = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, -3, 0, 1};
+    std::atomic<size_t> reads{0};
+    std::atomic<int> stills{0}, shown{0}, rejected{0}, ended{0};
+    LiveHooks hooks;
+    hooks.readFrame = [&](unsigned char* buffer, int size) {
+        const size_t n = reads++;
+        if (n >= script.size()) {
+            std::this_thread::sleep_for(1ms);
+            return -3;
+        }
+        auto* image = reinterpret_cast<_ezImage*>(buffer);
+        ezInitImageHeader(image, 64, 48, 1, 8, 512, buffer + 512, 0, 0);
+        std::memset(buffer + 512, int(n), size_t(size) - 512);
+        return script[n];
+    };
+    // Every other frame fails to convert and must not be shown.
+    hooks.decode = [&](unsigned char* raw, unsigned char* image) {
+        if (raw[512] % 2) return ++rejected, -3;
+        std::memcpy(image, raw, 512 + 64 * 48);
+        reinterpret_cast<_ezImage*>(image)->decoded = 1;
+        return 0;
+    };
+    hooks.captureRequested = [&] { ++stills; };
+    hooks.frameShown = [&](const DisplayFrame& frame) {
+        EXPECT_EQ(frame.width, 64);
+        EXPECT_EQ(frame.pixels[0] % 2, 0);
+        ++shown;
+    };
+    hooks.ended = [&] { ++ended; };
+    LiveThreads live;
+    live.start(ctx, hooks);
+    while (reads < script.size() + 5) std::this_thread::sleep_for(1ms);
+    ctx.stopRun();
+    live.join();
+    EXPECT_EQ(stills, 2);
+    EXPECT_EQ(ended, 1);
+    EXPECT_GT(shown, 0);
+    EXPECT_FALSE(live.started());
 }
