@@ -373,6 +373,8 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
             [this, ms] {
                 dustm = ms;
                 txtFPS->setText(FrameRateMeter::text(ms));
+                // Automatic exposure moves the exposure: show where it is.
+                if (chkAE->isChecked() && !camName.empty()) loadExposure(0);
                 updateStatusLine();
             },
             Qt::QueuedConnection);
