@@ -227,7 +227,10 @@ TEST_F(LiveTest, MoviesPlayAtTheLiveSpeed) {
     EXPECT_NE(std::string(format).find("mov"), std::string::npos);
     EXPECT_EQ(QSize(width, height), size);
     EXPECT_EQ(rate, fps);
-    EXPECT_NEAR(double(frames) / rate, seconds, 0.6) << frames << " frames";
+    // The first and last frames come up to one display interval after the
+    // button presses; a loaded machine displays less often.
+    const double interval = d->dustm / 10000.0;
+    EXPECT_NEAR(double(frames) / rate, seconds, 0.3 + 2 * interval) << frames << " frames";
 }
 
 TEST_F(LiveTest, QuitWhileLiveStopsTheThreadsAndFinishesTheMovie) {
