@@ -21,7 +21,6 @@
 namespace viewer {
 
 namespace {
-constexpr int kSlowProduct = 0xA003;  // takes no movie at resolution 0
 
 QString gainText(int gain) {
     return QString::asprintf("%.3f", gain * 0.0351f + 6);
@@ -104,7 +103,7 @@ void AppDelegate::exposureReloadLater() {
 void AppDelegate::resChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
     const int index = sender->currentIndex();
-    if (DeviceProduct(cam()) == kSlowProduct) btnMovie->setEnabled(index != 0);
+    if (DeviceProduct(cam()) == kNoMovieAtFirstResolution) btnMovie->setEnabled(index != 0);
     if (index == GetResolution(cam())) return;
     SetResolution(index, cam());
     updateStatusLine();

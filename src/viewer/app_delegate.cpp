@@ -27,7 +27,6 @@ namespace viewer {
 namespace {
 
 constexpr int kHotPlugPollMs = 100;
-constexpr int kSlowProduct = 0xA003;  // takes no movie at resolution 0
 
 void setSlider(QSlider* slider, int min, int max, int value) {
     const QSignalBlocker quiet(slider);
@@ -218,7 +217,7 @@ void AppDelegate::refreshUI() {
     const int resolution = GetResolution(cam());
     pouRes->setCurrentIndex(resolution);
     pouSav->setCurrentIndex(resolution);
-    btnMovie->setEnabled(DeviceProduct(cam()) != kSlowProduct || resolution != 0);
+    btnMovie->setEnabled(DeviceProduct(cam()) != kNoMovieAtFirstResolution || resolution != 0);
 
     // Pixel clock: every camera starts at clock 1.
     pouClk->setEnabled(true);

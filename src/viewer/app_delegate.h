@@ -25,6 +25,9 @@ namespace viewer {
 
 class ViewerWindow;
 
+// The product that records no movie at its first (largest) resolution.
+inline constexpr int kNoMovieAtFirstResolution = 0xA003;
+
 // The base name of a still taken at `when`: the capture directory text and
 // the month, day, hour, minute and second as ten digits.
 QString captureBaseName(const QString& directory, const QDateTime& when);
