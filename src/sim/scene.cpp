@@ -180,6 +180,12 @@ Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed) {
     for (int i = 0; i < 4; ++i) response_[i / 2][i % 2] = kTiles[code][i];
 }
 
+void Scene::setFlat(bool flat) {
+    if (flat == flat_) return;
+    flat_ = flat;
+    fieldReady_ = false;
+}
+
 void Scene::placeBlob(Blob& blob, uint64_t frame) const {
     const float t = 2.0f * std::numbers::pi_v<float> *
                     static_cast<float>(frame % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
@@ -228,7 +234,8 @@ void Scene::buildField() {
         const float* resp = response_[(g.originY + y) & 1];
         uint16_t* row = radiance_.data() + static_cast<size_t>(y) * g.width;
         for (int x = 0; x < g.width; ++x) {
-            const float background = 0.25f + 0.04f * bx1[x] * by1[y] + 0.03f * bx2[x] * by2[y];
+            const float background =
+                flat_ ? 0.25f : 0.25f + 0.04f * bx1[x] * by1[y] + 0.03f * bx2[x] * by2[y];
             const float r = background * vignetteX_[x] * vignetteY_[y] * resp[(g.originX + x) & 1];
             row[x] = static_cast<uint16_t>(r * kRadianceUnit + 0.5f);
         }
@@ -301,6 +308,7 @@ void Scene::render(Box box) {
     };
     std::vector<Columns> cols(blobs_.size());
     for (size_t k = 0; k < blobs_.size(); ++k) {
+        if (flat_) break;  // no objects: every box stays empty
         const Blob& b = blobs_[k];
         Columns& c = cols[k];
         c.box = boxOf(b);
