@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "CamBayer.h"
@@ -91,7 +92,7 @@ struct GreyTone {
 };
 
 template <bool Wide, typename Tone>
-void greySamples(unsigned char* p, size_t samples, const Tone& tone) {
+void greySamples(unsigned char* __restrict p, size_t samples, const Tone& tone) {
     if constexpr (Wide) {
         for (size_t i = 0; i < samples; ++i, p += 2) {
             p[0] = static_cast<unsigned char>(tone.low(p[0]));
@@ -104,7 +105,7 @@ void greySamples(unsigned char* p, size_t samples, const Tone& tone) {
 
 // Grey view of a colour image: the green sample, toned, in all three channels.
 template <bool Wide, typename Tone>
-void greyView(unsigned char* p, size_t pixels, const Tone& tone) {
+void greyView(unsigned char* __restrict p, size_t pixels, const Tone& tone) {
     if constexpr (Wide) {
         for (size_t i = 0; i < pixels; ++i, p += 6) {
             const auto low = static_cast<unsigned char>(tone.low(p[2]));
@@ -120,49 +121,53 @@ void greyView(unsigned char* p, size_t pixels, const Tone& tone) {
 
 // ---- Colour pass -----------------------------------------------------------
 
+// The steps of the colour pass as at most three lookups per sample: the
+// steps on either side of saturation are composed into one table per
+// channel when the frame starts (every step is a function of the sample
+// alone; only saturation also looks at the green).
 struct ColourTables {
-    const unsigned char* gain[3];
+    const unsigned char* before[3];   // gain, when saturation follows
     const unsigned char* saturation;  // row = green reference, column = value
-    const unsigned char* gamma[3];
-    const unsigned char* contrast;
+    const unsigned char* after[3];    // the enabled steps after saturation (all, without it)
+    const unsigned char* low[3];      // 16-bit low bytes: gain and contrast
 };
 
 // Gain, saturation (around the green after gain), gamma, contrast, each
 // only when enabled. 16-bit samples: the high byte takes every step, the low
 // byte gain and contrast only.
 template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast>
-void colourPixels(unsigned char* p, size_t pixels, const ColourTables& t) {
-    const unsigned char *g0 = t.gain[0], *g1 = t.gain[1], *g2 = t.gain[2];
-    const unsigned char *y0 = t.gamma[0], *y1 = t.gamma[1], *y2 = t.gamma[2];
+void colourPixels(unsigned char* __restrict p, size_t pixels, const ColourTables& t) {
+    constexpr bool kBefore = Saturation && Gain;
+    constexpr bool kAfter = Gamma || Contrast || (Gain && !Saturation);
+    constexpr bool kLow = Wide && (Gain || Contrast);
+    const unsigned char *b0 = t.before[0], *b1 = t.before[1], *b2 = t.before[2];
+    const unsigned char *a0 = t.after[0], *a1 = t.after[1], *a2 = t.after[2];
+    const unsigned char *w0 = t.low[0], *w1 = t.low[1], *w2 = t.low[2];
     const unsigned char* sat = t.saturation;
-    const unsigned char* con = t.contrast;
     constexpr size_t kHigh = Wide ? 1 : 0;
     constexpr size_t kStep = Wide ? 2 : 1;
     for (size_t i = 0; i < pixels; ++i, p += 3 * kStep) {
         unsigned c0 = p[kHigh], c1 = p[kStep + kHigh], c2 = p[2 * kStep + kHigh];
-        [[maybe_unused]] unsigned l0 = 0, l1 = 0, l2 = 0;
-        if constexpr (Wide) l0 = p[0], l1 = p[2], l2 = p[4];
-        if constexpr (Gain) {
-            c0 = g0[c0], c1 = g1[c1], c2 = g2[c2];
-            if constexpr (Wide) l0 = g0[l0], l1 = g1[l1], l2 = g2[l2];
-        }
+        if constexpr (kBefore) c0 = b0[c0], c1 = b1[c1], c2 = b2[c2];
         if constexpr (Saturation) {
             const unsigned char* row = sat + (size_t{c1} << 8);
             c0 = row[c0], c2 = row[c2], c1 = row[c1];
         }
-        if constexpr (Gamma) c0 = y0[c0], c1 = y1[c1], c2 = y2[c2];
-        if constexpr (Contrast) {
-            c0 = con[c0], c1 = con[c1], c2 = con[c2];
-            if constexpr (Wide) l0 = con[l0], l1 = con[l1], l2 = con[l2];
-        }
+        if constexpr (kAfter) c0 = a0[c0], c1 = a1[c1], c2 = a2[c2];
         p[kHigh] = static_cast<unsigned char>(c0);
         p[kStep + kHigh] = static_cast<unsigned char>(c1);
         p[2 * kStep + kHigh] = static_cast<unsigned char>(c2);
-        if constexpr (Wide) {
-            p[0] = static_cast<unsigned char>(l0);
-            p[2] = static_cast<unsigned char>(l1);
-            p[4] = static_cast<unsigned char>(l2);
-        }
+        if constexpr (kLow) p[0] = w0[p[0]], p[2] = w1[p[2]], p[4] = w2[p[4]];
+    }
+}
+
+// out[v] = the steps applied to v in order (null steps are skipped).
+void compose(unsigned char* out, std::initializer_list<const unsigned char*> steps) {
+    for (int v = 0; v < 256; ++v) {
+        unsigned x = static_cast<unsigned>(v);
+        for (const unsigned char* step : steps)
+            if (step) x = step[x];
+        out[v] = static_cast<unsigned char>(x);
     }
 }
 
@@ -171,10 +176,18 @@ void colourPixels(unsigned char* p, size_t pixels, const ColourTables& t) {
 // One 256-entry table per channel on the 8-bit value of every sample (the
 // high byte of 16-bit ones).
 template <size_t Channels, size_t Bps>
-void stretchSamples(unsigned char* p, size_t pixels, const unsigned char* const* tables) {
+void stretchSamples(unsigned char* __restrict p, size_t pixels, const unsigned char* const* tables) {
+    const unsigned char* t0 = tables[0];
+    const unsigned char* t1 = tables[Channels > 1 ? 1 : 0];
+    const unsigned char* t2 = tables[Channels > 2 ? 2 : 0];
     p += Bps - 1;
-    for (size_t i = 0; i < pixels; ++i)
-        for (size_t k = 0; k < Channels; ++k, p += Bps) *p = tables[k][*p];
+    for (size_t i = 0; i < pixels; ++i, p += Channels * Bps) {
+        p[0] = t0[p[0]];
+        if constexpr (Channels == 3) {
+            p[Bps] = t1[p[Bps]];
+            p[2 * Bps] = t2[p[2 * Bps]];
+        }
+    }
 }
 
 int32_t histogramValue(const _ezImage* image, int block, int index) {
@@ -533,10 +546,19 @@ int CamBayer::_colr_image_process(_ezImage* image) {
                           gamma[2].live.value != kNeutralGamma;
     const bool useContrast = contrast.live.value != kNeutralContrast;
     if (!useGain && !useSaturation && !useGamma && !useContrast) return 0;
-    const ColourTables tables{{digitalGain[0].lut, digitalGain[1].lut, digitalGain[2].lut},
-                              saturation.lut,
-                              {gamma[0].lut, gamma[1].lut, gamma[2].lut},
-                              contrast.lut};
+    // Per frame: the composed tables (three channels x 256 entries each).
+    unsigned char after[3][256], low[3][256];
+    ColourTables tables{};
+    tables.saturation = saturation.lut;
+    for (int k = 0; k < 3; ++k) {
+        const unsigned char* gain = useGain ? digitalGain[k].lut : nullptr;
+        const unsigned char* con = useContrast ? contrast.lut : nullptr;
+        tables.before[k] = gain;
+        compose(after[k], {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr, con});
+        compose(low[k], {gain, con});
+        tables.after[k] = after[k];
+        tables.low[k] = low[k];
+    }
     withFlags(
         [&](auto wide, auto gain, auto sat, auto gam, auto con) {
             constexpr auto kLoop =
