@@ -127,7 +127,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
             {"Pipeline/0/0/real_time", "plain decode, neutral settings"},
             {"Pipeline/1/0/real_time", "colour-corrected decode, neutral settings"},
             {"Pipeline/0/1/real_time", "plain decode, all colour steps, histogram, auto stretch"},
-            {"Pipeline/1/1/real_time", "colour-corrected, all colour steps, histogram, auto stretch"},
+            {"Pipeline/1/1/real_time",
+             "colour-corrected, all colour steps, histogram, auto stretch"},
         };
         for (const auto& row : kRows)
             if (times_.count(row.key) && times_[row.key] > 0 && copy > 0)

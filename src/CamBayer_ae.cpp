@@ -245,7 +245,8 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
         const int g = static_cast<int>(e / means[c]);
         SoftWareValue& setting = digitalGain[c];
         if (g == setting.value || g < setting.min || g > setting.max) continue;
-        setting.stage({static_cast<uint8_t>(g)}, [g](unsigned char* t) { __matrix_channel(g, t, 256); });
+        setting.stage({static_cast<uint8_t>(g)},
+                      [g](unsigned char* t) { __matrix_channel(g, t, 256); });
         setting.value = static_cast<uint8_t>(g);
     }
     return 0;

@@ -75,9 +75,9 @@ void CamBayer::_image_fladfield(_ezImage* image) {
         flatFieldScaled.reset();
         const _ezImage* reference = flatFieldReference.get();
         if (reference) {
-            ImagePtr copy = makeImage(reference->width, reference->height, reference->depth,
-                                      reference->channels, reference->header_size,
-                                      reference->resolution);
+            ImagePtr copy =
+                makeImage(reference->width, reference->height, reference->depth,
+                          reference->channels, reference->header_size, reference->resolution);
             if (!copy) {
                 shared::abandonCopy(flatFieldNew);  // try again on a later frame
                 return;

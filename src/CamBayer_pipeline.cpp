@@ -176,7 +176,8 @@ void compose(unsigned char* out, std::initializer_list<const unsigned char*> ste
 // One 256-entry table per channel on the 8-bit value of every sample (the
 // high byte of 16-bit ones).
 template <size_t Channels, size_t Bps>
-void stretchSamples(unsigned char* __restrict p, size_t pixels, const unsigned char* const* tables) {
+void stretchSamples(unsigned char* __restrict p, size_t pixels,
+                    const unsigned char* const* tables) {
     const unsigned char* t0 = tables[0];
     const unsigned char* t1 = tables[Channels > 1 ? 1 : 0];
     const unsigned char* t2 = tables[Channels > 2 ? 2 : 0];
@@ -205,7 +206,8 @@ void CamBayer::_set_gamma(int value) {
     const int v = std::clamp(value, 1, 255);
     const int count = channels == 1 ? 1 : 3;
     for (int c = 0; c < count; ++c) {
-        gamma[c].stage({static_cast<uint8_t>(v)}, [v](unsigned char* t) { __matrix_gamma(v, t, 256); });
+        gamma[c].stage({static_cast<uint8_t>(v)},
+                       [v](unsigned char* t) { __matrix_gamma(v, t, 256); });
         gamma[c].value = static_cast<uint8_t>(v);
     }
 }
@@ -222,7 +224,8 @@ int CamBayer::_set_gamma(int value, int channel) {
 
 void CamBayer::_set_contrast(int value) {
     const int v = std::clamp(value, 0, 255);  // what the record can hold
-    contrast.stage({static_cast<uint8_t>(v)}, [v](unsigned char* t) { __matrix_contrast(v, t, 256); });
+    contrast.stage({static_cast<uint8_t>(v)},
+                   [v](unsigned char* t) { __matrix_contrast(v, t, 256); });
     contrast.value = static_cast<uint8_t>(v);
 }
 
@@ -405,8 +408,8 @@ int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, b
         if (header < static_cast<int>(sizeof(_ezImage)) ||
             width * outChannels * (depth / 8) > UINT16_MAX)
             return -2;
-        ezInitImageHeader(raw, width, height, 1, depth, header, rawBuffer + header,
-                          raw->resolution, raw->decoded);
+        ezInitImageHeader(raw, width, height, 1, depth, header, rawBuffer + header, raw->resolution,
+                          raw->decoded);
         ezInitImageHeader(image, width, height, outChannels, depth, header, imageBuffer + header,
                           raw->resolution, raw->decoded);
         if (shared::load(colorEnhancement))
@@ -489,8 +492,8 @@ void CamBayer::stretchStep(_ezImage* image) {
 void CamBayer::serveStill(_ezImage* raw, _ezImage* image) {
     if (!shared::load(snapRequest, std::memory_order_acquire)) return;
     auto settings = lockSettings();
-    if (!snapRequest || raw->resolution != resolution.value ||
-        image->width != snapWidth - 8 || image->height != snapHeight - 8)
+    if (!snapRequest || raw->resolution != resolution.value || image->width != snapWidth - 8 ||
+        image->height != snapHeight - 8)
         return;
     writeStillFiles(raw, image, snapFormat, snapPath);
     setSnapRequest(false);
@@ -596,7 +599,9 @@ void CamBayer::_image_stretch(_ezImage* image) {
     const int high = 16 * stretch[0].live.high;
     uint16_t ramp[4096];
     for (int k = 0; k < 4096; ++k)
-        ramp[k] = static_cast<uint16_t>(16 * (k < low ? 0 : k >= high ? 4095 : 4095 * (k - low) / (high - low)));
+        ramp[k] = static_cast<uint16_t>(16 * (k < low     ? 0
+                                              : k >= high ? 4095
+                                                          : 4095 * (k - low) / (high - low)));
     eachRun(image, image->width, 2, pixels, [&](unsigned char* p, size_t n) {
         for (size_t i = 0; i < n; ++i, p += 2) pixels::store16(p, ramp[pixels::load16(p) >> 4]);
     });

@@ -40,7 +40,8 @@ class PipelineCamera : public CamBayer {
         analogGain.value = 30;
     }
     int _set_analog_gain(int gain) override {
-        analogGain.value = static_cast<uint16_t>(std::clamp<int>(gain, analogGain.min, analogGain.max));
+        analogGain.value =
+            static_cast<uint16_t>(std::clamp<int>(gain, analogGain.min, analogGain.max));
         return 0;
     }
     using CamBayer::defectStep;
@@ -53,12 +54,16 @@ struct Frames {
     std::vector<unsigned char> raw, image;
 
     Frames(int w, int h, int d, const std::function<unsigned(int x, int y)>& sample)
-        : width(w), height(h), depth(d), raw(512 + size_t(w) * h * d / 8),
+        : width(w),
+          height(h),
+          depth(d),
+          raw(512 + size_t(w) * h * d / 8),
           image(512 + size_t(w) * h * 3 * d / 8 + kStatisticsBytes) {
         ezInitImageHeader(rawRecord(), w, h, 1, d, 512, raw.data() + 512, 0, 0);
         // What the decoder leaves unwritten keeps this, so passes that touch
         // it show.
-        for (size_t i = 512; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 37 + 11);
+        for (size_t i = 512; i < image.size(); ++i)
+            image[i] = static_cast<unsigned char>(i * 37 + 11);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const unsigned v = sample(x, y);
@@ -67,12 +72,15 @@ struct Frames {
     }
     _ezImage* rawRecord() { return reinterpret_cast<_ezImage*>(raw.data()); }
     _ezImage* imageRecord() { return reinterpret_cast<_ezImage*>(image.data()); }
-    int run(CamBayer& camera, bool crop = false) { return camera._raw2image(raw.data(), image.data(), crop); }
+    int run(CamBayer& camera, bool crop = false) {
+        return camera._raw2image(raw.data(), image.data(), crop);
+    }
     // Sample k of pixel (x, y) of the finished image.
     unsigned at(int x, int y, int k = 0) {
         const _ezImage* r = imageRecord();
         unsigned v = 0;
-        std::memcpy(&v, r->data + ((size_t(y) * r->width + x) * r->channels + k) * (r->depth / 8), r->depth / 8);
+        std::memcpy(&v, r->data + ((size_t(y) * r->width + x) * r->channels + k) * (r->depth / 8),
+                    r->depth / 8);
         return v;
     }
     // The finished image's pixel bytes.

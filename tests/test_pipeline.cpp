@@ -21,7 +21,8 @@ std::vector<unsigned char> decodedOnly(Frames& f, int channels, bool crop, bool 
     Frames copy = f;
     _ezImage* raw = copy.rawRecord();
     _ezImage* image = copy.imageRecord();
-    ezInitImageHeader(image, f.width, f.height, channels, f.depth, 512, copy.image.data() + 512, 0, 0);
+    ezInitImageHeader(image, f.width, f.height, channels, f.depth, 512, copy.image.data() + 512, 0,
+                      0);
     ezInitImageHeader(raw, f.width, f.height, 1, f.depth, 512, copy.raw.data() + 512, 0, 0);
     (corrected ? __decode_rawdata : __decode_rawdatafast)(raw, image, channels == 3 ? 1 : 0);
     if (crop) __roi(image, 4, 4, f.width - 8, f.height - 8);
@@ -106,7 +107,8 @@ TEST_F(Pipeline, ColourPassFollowsTheDefinitionForEverySwitchCombination) {
                     const unsigned char* gains[3] = {gain0.data(), nullptr, gain2.data()};
                     const unsigned char* gammas[3] = {gamma0.data(), nullptr, gamma2.data()};
                     for (int k = 0; k < 3; ++k)
-                        if ((mask & 1) && gains[k]) hi[k] = gains[k][hi[k]], lo[k] = gains[k][lo[k]];
+                        if ((mask & 1) && gains[k])
+                            hi[k] = gains[k][hi[k]], lo[k] = gains[k][lo[k]];
                     if (mask & 2) {
                         const unsigned x = hi[1];
                         for (unsigned& c : hi) c = sat[x * 256 + c];
@@ -117,7 +119,8 @@ TEST_F(Pipeline, ColourPassFollowsTheDefinitionForEverySwitchCombination) {
                     }
                 }
                 for (int k = 0; k < 3; ++k) {
-                    ASSERT_EQ(f.image[512 + (3 * i + k) * bps + bps - 1], hi[k]) << depth << mask << i << k;
+                    ASSERT_EQ(f.image[512 + (3 * i + k) * bps + bps - 1], hi[k])
+                        << depth << mask << i << k;
                     if (bps == 2) {
                         ASSERT_EQ(f.image[512 + (3 * i + k) * 2], lo[k]) << mask << i << k;
                     }
@@ -211,7 +214,8 @@ TEST_F(Pipeline, AutomaticStretchTakesThisFramesHistogramBounds) {
             __matrix_stretch(stats[block * 258 + 256], stats[block * 258 + 257], ramp.data(), 256);
             for (int i = 0; i < 40 * 24; ++i) {
                 const unsigned before = reference.image[512 + 3 * i + k];
-                ASSERT_EQ(f.image[512 + 3 * i + k], (all || k == 2) ? ramp[before] : before) << all << k << i;
+                ASSERT_EQ(f.image[512 + 3 * i + k], (all || k == 2) ? ramp[before] : before)
+                    << all << k << i;
             }
         }
     }

@@ -30,12 +30,12 @@ TEST(AutoExposure, DeadBandBlackFrameAndLongestExposure) {
     };
     // 0.01 ms per line; target 110.
     const Case cases[] = {
-        {126, 2000, 2000},    // within the dead band
-        {94, 2000, 2000},     // its other edge
-        {127, 2000, 1732},    // 20 ms x 110 / 127
-        {0, 2000, 22000},     // a black frame counts as 10: 220 ms
-        {44, 18000, 30000},   // 450 ms asked, 300 ms sent
-        {250, 2000, 880},     // bright: shortened
+        {126, 2000, 2000},   // within the dead band
+        {94, 2000, 2000},    // its other edge
+        {127, 2000, 1732},   // 20 ms x 110 / 127
+        {0, 2000, 22000},    // a black frame counts as 10: 220 ms
+        {44, 18000, 30000},  // 450 ms asked, 300 ms sent
+        {250, 2000, 880},    // bright: shortened
     };
     for (const Case& c : cases) {
         PipelineCamera camera;
@@ -193,7 +193,8 @@ TEST(FlatField, AReferenceEqualToTheFrameFlattensIt) {
 
 TEST(Defects, SearchOnRequestThenCorrectionWhileOn) {
     PipelineCamera camera(false);
-    Frames f(800, 400, 8, [](int x, int y) { return x == 300 && y == 200 ? 200 : 40 + (x % 2) * 10; });
+    Frames f(800, 400, 8,
+             [](int x, int y) { return x == 300 && y == 200 ? 200 : 40 + (x % 2) * 10; });
     camera._calc_defect_correction();
     EXPECT_EQ(camera.defectStep(f.rawRecord(), 0), 5);
     EXPECT_EQ(camera.defectCount, 1);

@@ -29,7 +29,8 @@ struct Live {
     _ezImage* imageRecord() { return reinterpret_cast<_ezImage*>(image.data()); }
     bool grab() {
         for (int attempt = 0; attempt < 8; ++attempt)
-            if (GetRawData(raw.data(), static_cast<int>(raw.size()), name.c_str()) == 0) return true;
+            if (GetRawData(raw.data(), static_cast<int>(raw.size()), name.c_str()) == 0)
+                return true;
         return false;
     }
     bool finish() { return grab() && DecodeRaw2Image(raw.data(), image.data(), name.c_str()) == 0; }
@@ -158,9 +159,8 @@ class DefectCamera : public CamBayer {
         return 0;
     }
     int _set_analog_gain(int gain) override {
-        return applyAnalogGain(gain, [](int g) {
-            return static_cast<uint16_t>(g < 64 ? g : g * 256 - 16065);
-        });
+        return applyAnalogGain(
+            gain, [](int g) { return static_cast<uint16_t>(g < 64 ? g : g * 256 - 16065); });
     }
 
   protected:
@@ -191,7 +191,9 @@ TEST(ClosedLoopDefects, DefectCorrectionRemovesTheHotPixels) {
     camera._set_aetarget(60);
     camera._set_autoexposure(true);
     std::vector<unsigned char> frame(static_cast<size_t>(camera._body()));
-    const auto read = [&] { return camera._raw_data(frame.data(), static_cast<int>(frame.size())); };
+    const auto read = [&] {
+        return camera._raw_data(frame.data(), static_cast<int>(frame.size()));
+    };
     for (int i = 0; i < 15; ++i) read();
     camera._set_autoexposure(false);
     const auto* record = reinterpret_cast<const _ezImage*>(frame.data());

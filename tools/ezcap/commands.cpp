@@ -1,6 +1,6 @@
-// ezcap's commands: listing, showing, the sensor settings and grabbing.
+// ezcap's commands: listing, showing, the sensor settings and grabbing; the
+// processing rows run the functions of processing_commands.cpp.
 #include "commands.h"
-#include "processing_commands.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <map>
 
 #include "ezcam.h"
+#include "processing_commands.h"
 
 namespace ezcap {
 namespace {

@@ -67,7 +67,8 @@ class Frames {
     // The next raw frame; false (with a complaint) when none arrives.
     bool grab() {
         for (int i = 0; i < kAttempts; ++i) {
-            const int result = GetRawData(raw_.data(), static_cast<int>(raw_.size()), name_.c_str());
+            const int result =
+                GetRawData(raw_.data(), static_cast<int>(raw_.size()), name_.c_str());
             if (result == 0 || result == 1) return true;
             if (result == -1 || result == -2) break;
         }
@@ -77,7 +78,8 @@ class Frames {
     bool finish() {
         if (!grab()) return false;
         const int result = DecodeRaw2Image(raw_.data(), image_.data(), name_.c_str());
-        if (result != 0) complain("the frame could not be processed (" + std::to_string(result) + ")");
+        if (result != 0)
+            complain("the frame could not be processed (" + std::to_string(result) + ")");
         return result == 0;
     }
     unsigned char* raw() { return raw_.data(); }
@@ -100,7 +102,8 @@ class Frames {
         double sum = 0;
         for (int y = y0; y < y0 + side; ++y)
             for (int x = x0; x < x0 + side; ++x)
-                sum += r.data[((static_cast<size_t>(y) * r.width + x) * r.channels + k) * step + step - 1];
+                sum += r.data[((static_cast<size_t>(y) * r.width + x) * r.channels + k) * step +
+                              step - 1];
         return side > 0 ? sum / (static_cast<double>(side) * side) : 0.0;
     }
     double wholeMean(int k) const {
@@ -116,8 +119,8 @@ class Frames {
         const _ezImage& r = image();
         const int s = std::min<int>({64, r.width / 4, r.height / 4}), w = r.width, h = r.height;
         const double centre = mean(k, (w - s) / 2, (h - s) / 2, s);
-        const double corners =
-            mean(k, 0, 0, s) + mean(k, w - s, 0, s) + mean(k, 0, h - s, s) + mean(k, w - s, h - s, s);
+        const double corners = mean(k, 0, 0, s) + mean(k, w - s, 0, s) + mean(k, 0, h - s, s) +
+                               mean(k, w - s, h - s, s);
         return centre > 0 ? corners / 4 / centre : 0.0;
     }
     int channels() const { return image().channels; }
@@ -183,8 +186,9 @@ Status gains(const std::string& camera, const std::vector<std::string>& args) {
 }
 
 // A colour-camera switch: the getter answers -4 where it is not offered.
-static Status colourSwitch(const std::string& camera, const std::string& text, const std::string& what,
-                    int (*get)(bool*, const char*), void (*set)(bool, const char*)) {
+static Status colourSwitch(const std::string& camera, const std::string& text,
+                           const std::string& what, int (*get)(bool*, const char*),
+                           void (*set)(bool, const char*)) {
     const auto on = parseSwitch(what, text);
     if (!on) return Status::BadInput;
     bool state = false;
@@ -219,7 +223,8 @@ Status rotate(const std::string& camera, const std::vector<std::string>& args) {
     const auto code = parseCode("rotation", args[0], 2);
     if (!code) return Status::BadInput;
     SetRotate(*code, camera.c_str());
-    static const char* kNames[] = {"none", "quarter turn counter-clockwise", "quarter turn clockwise"};
+    static const char* kNames[] = {"none", "quarter turn counter-clockwise",
+                                   "quarter turn clockwise"};
     std::printf("rotation %d (%s)\n", *code, kNames[*code]);
     return Status::Ok;
 }
@@ -229,7 +234,8 @@ Status stretch(const std::string& camera, const std::vector<std::string>& args) 
     const auto high = low ? parseInt("stretch high", args[1]) : std::nullopt;
     if (!low || !high) return Status::BadInput;
     if (*low < 0 || *high > 255 || *low >= *high) {
-        complain("stretch " + args[0] + " " + args[1] + " refused (allowed: 0 <= low < high <= 255)");
+        complain("stretch " + args[0] + " " + args[1] +
+                 " refused (allowed: 0 <= low < high <= 255)");
         return Status::BadInput;
     }
     if (SetStretch(*low, *high, false, camera.c_str()) != 0) {
@@ -260,7 +266,8 @@ Status process(const std::string& camera, const std::vector<std::string>& args) 
         if (!frames.finish()) return Status::Failed;
         const _ezImage& r = frames.image();
         std::printf("image %d: %dx%d %d-bit, means", i, r.width, r.height, r.depth);
-        printChannels(frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
+        printChannels(
+            frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
     }
     return Status::Ok;
 }
@@ -290,11 +297,13 @@ Status autoExposure(const std::string& camera, const std::vector<std::string>& a
         ++frame;
         const int level = frames.rawMean();
         inBand = std::abs(level - *target) <= kDeadBand ? inBand + 1 : 0;
-        std::printf("  frame %2d: exposure %8.3f ms, raw level %3d\n", frame, GetExposure(c), level);
+        std::printf("  frame %2d: exposure %8.3f ms, raw level %3d\n", frame, GetExposure(c),
+                    level);
     }
     SetAutoExposure(false, c);
     if (inBand < 3) {
-        complain("automatic exposure did not settle within " + std::to_string(kMaxFrames) + " frames");
+        complain("automatic exposure did not settle within " + std::to_string(kMaxFrames) +
+                 " frames");
         return Status::Failed;
     }
     std::printf("settled at %.3f ms, raw level %d, after %d frames (automatic exposure now off)\n",
@@ -312,7 +321,8 @@ Status whiteBalance(const std::string& camera, const std::vector<std::string>&) 
     Frames frames(camera);
     if (!frames.finish()) return Status::Failed;
     std::printf("means before:");
-    printChannels(frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
+    printChannels(
+        frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
     if (!frames.grab()) return Status::Failed;
     if (CalcWhiteBalance(frames.raw(), nullptr, c) != 0) {
         complain("white balance failed: too few usable pixels (scene too dark or saturated)");
@@ -323,7 +333,8 @@ Status whiteBalance(const std::string& camera, const std::vector<std::string>&) 
     std::printf("channel gains R %d G %d B %d (64 = unity)\n", g[0], g[1], g[2]);
     if (!frames.finish()) return Status::Failed;
     std::printf("means after: ");
-    printChannels(frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
+    printChannels(
+        frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
     return Status::Ok;
 }
 
@@ -333,7 +344,8 @@ Status flatField(const std::string& camera, const std::vector<std::string>&) {
     SetFlatfieldState(false, c);
     if (!frames.finish()) return Status::Failed;
     std::printf("corner/centre before:");
-    printChannels(frames, [&](int k) { return frames.cornerToCentre(k); }, " %.3f");
+    printChannels(
+        frames, [&](int k) { return frames.cornerToCentre(k); }, " %.3f");
     if (!frames.grab()) return Status::Failed;
     const int result = CalcFlatfield(frames.raw(), false, c);
     if (result != 0) {
@@ -343,7 +355,8 @@ Status flatField(const std::string& camera, const std::vector<std::string>&) {
     SetFlatfieldState(true, c);
     if (!frames.finish()) return Status::Failed;
     std::printf("corner/centre after: ");
-    printChannels(frames, [&](int k) { return frames.cornerToCentre(k); }, " %.3f");
+    printChannels(
+        frames, [&](int k) { return frames.cornerToCentre(k); }, " %.3f");
     std::printf("flat-field correction on\n");
     return Status::Ok;
 }
