@@ -116,7 +116,7 @@ class ViewerTest : public ::testing::Test {
 
 namespace viewertest {
 
-// Whether the SDK turns this camera's frames into images yet.
+// Whether the SDK turns this camera's frames into images.
 inline bool decodesFrames(const char* name) {
     std::vector<unsigned char> raw(size_t(RecvMemSize(name)));
     std::vector<unsigned char> image(3 * raw.size());
