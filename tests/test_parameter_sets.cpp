@@ -1,0 +1,428 @@
+// Parameter sets on simulated cameras: the bytes of the files, loading them
+// back in order, missing and damaged sets, interrupted saves, and the sets
+// surviving an unplug and a replug.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CamBayer.h"
+#include "device/registry.h"
+#include "models/tables.h"
+#include "processing/tone.h"
+#include "sim_session.h"
+
+using simsession::Session;
+using simsession::Transfer;
+
+namespace {
+using Bytes = std::vector<unsigned char>;
+
+Bytes readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void writeBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+int le16(const Bytes& b, size_t at) {
+    return b.at(at) | b.at(at + 1) << 8;
+}
+Bytes table(void (*build)(int, unsigned char*, int), int value) {
+    Bytes t(256);
+    build(value, t.data(), 256);
+    return t;
+}
+Bytes staged(const SoftWareValue& setting) {
+    return Bytes(setting.lut2, setting.lut2 + 256);
+}
+
+class Sets : public Session {
+  protected:
+    void SetUp() override {
+        Session::SetUp();
+        char pattern[] = "/tmp/ezcam-sets-XXXXXX";
+        dir = std::string(mkdtemp(pattern)) + "/";
+        InitDevice(&Session::hotPlug, this, dir.c_str());
+    }
+    void TearDown() override {
+        Session::TearDown();
+        std::filesystem::remove_all(dir);
+    }
+    std::shared_ptr<CamBayer> object(const std::string& name) { return ezcam::findCamera(name.c_str()); }
+    // The directory's files and their sizes.
+    std::map<std::string, uintmax_t> files() {
+        std::map<std::string, uintmax_t> out;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            out[entry.path().filename().string()] = entry.file_size();
+        return out;
+    }
+    // A camera whose every saved setting differs from what a fresh one has.
+    void changeEverything(const std::string& name) {
+        const char* c = name.c_str();
+        SetMonochrome(true, c);
+        SetAutoExposure(true, c);
+        SetColorEnhancement(true, c);
+        SetAETarget(150, c);
+        SetFlip(2, c);
+        ASSERT_EQ(SetResolution(2, c), 0);
+        ASSERT_EQ(SetPixelclock(2, c), 0);
+        ASSERT_EQ(SetAnaloggain(50, c), 0);
+        ASSERT_EQ(SetExposure(20.0f, c), 0);
+        ASSERT_EQ(SetRoi(40, 24, 320, 200, c), 0);
+        SetImageFormat(11, c);
+        auto cam = object(name);
+        cam->gamma[0].value = 120;
+        cam->gamma[1].value = 80;
+        cam->gamma[2].value = 140;
+        cam->contrast.value = 150;
+        cam->saturation.value = 130;
+        cam->digitalGain[0].value = 70;
+        cam->digitalGain[1].value = 60;
+        cam->digitalGain[2].value = 90;
+    }
+
+    std::string dir;
+};
+}  // namespace
+
+TEST_F(Sets, SavedBytesFollowTheLayout) {
+    const std::string name = plug(0xc004, 0xa100);
+    changeEverything(name);
+    auto cam = object(name);
+    EXPECT_EQ(SaveConfiguration(2, name.c_str()), 0);
+
+    EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{{"QC500.", 4}, {"QC500.c.txt", 38}}));
+    EXPECT_EQ(readBytes(dir + "QC500."), (Bytes{2, 0, 0, 0}));
+    const Bytes b = readBytes(dir + "QC500.c.txt");
+    ASSERT_EQ(b.size(), 38u);
+    EXPECT_EQ(Bytes(b.begin(), b.begin() + 12),
+              (Bytes{1, 1, 1, 1, 120, 150, 150, 130, 70, 60, 90, 2}));
+    EXPECT_EQ(le16(b, 12), 2);  // resolution index
+    EXPECT_EQ(le16(b, 14), 2);  // clock index
+    EXPECT_EQ(le16(b, 16), 8);
+    EXPECT_EQ(le16(b, 18), cam->blackLevel.value);
+    EXPECT_EQ(le16(b, 20), cam->exposure.value);
+    EXPECT_EQ(le16(b, 22), 0);
+    EXPECT_EQ(le16(b, 24), 40);
+    EXPECT_EQ(le16(b, 26), 24);
+    EXPECT_EQ(le16(b, 28), 328);
+    EXPECT_EQ(le16(b, 30), 208);
+    EXPECT_EQ(le16(b, 32), 11);
+    EXPECT_EQ(le16(b, 34), 50);
+    EXPECT_EQ(b[36], 80);
+    EXPECT_EQ(b[37], 140);
+    EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 2);
+
+    // Indices without a letter are refused: nothing is written.
+    EXPECT_EQ(SaveConfiguration(26, name.c_str()), 0);
+    EXPECT_EQ(SaveConfiguration(-1, name.c_str()), 0);
+    EXPECT_EQ(LoadConfiguration(-3, name.c_str()), 0);
+    EXPECT_EQ(files().size(), 2u);
+    EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 2);
+    EXPECT_EQ(SaveConfiguration(0, "nobody"), -1);
+    EXPECT_EQ(LoadConfiguration(0, "nobody"), -1);
+    EXPECT_EQ(GetCurrentConfiguration("nobody"), -1);
+}
+
+TEST_F(Sets, LoadRestoresEverythingInOrder) {
+    const std::string name = plug(0xc004, 0xa100);
+    const char* c = name.c_str();
+    changeEverything(name);
+    auto cam = object(name);
+    const float exposure = GetExposure(c);
+    ASSERT_EQ(SaveConfiguration(4, c), 0);
+    ASSERT_EQ(SaveConfiguration(1, c), 0);  // another set becomes current
+
+    // Back to other values, then the set again.
+    SetMonochrome(false, c);
+    SetAutoExposure(false, c);
+    SetColorEnhancement(false, c);
+    SetAETarget(100, c);
+    SetFlip(0, c);
+    SetRoiState(false, c);
+    SetImageFormat(8, c);
+    SetResolution(0, c);
+    SetPixelclock(0, c);
+    SetAnaloggain(30, c);
+    SetExposure(5.0f, c);
+    for (SoftWareValue& g : cam->gamma) g.value = 100;
+    cam->contrast.value = 128;
+    cam->saturation.value = 100;
+    for (SoftWareValue& g : cam->digitalGain) g.value = 64;
+    camera(lastId).clearTrace();
+
+    ASSERT_EQ(LoadConfiguration(4, c), 0);
+    bool on = false;
+    EXPECT_TRUE((GetMonochrome(&on, c), on));
+    EXPECT_TRUE((GetAutoExposure(&on, c), on));
+    EXPECT_TRUE((GetColorEnhancement(&on, c), on));
+    EXPECT_EQ(GetAETarget(c), 150);
+    EXPECT_EQ(GetFlip(c), 2);
+    int format = 0;
+    GetImageFormat(&format, c);
+    EXPECT_EQ(format, 11);
+    EXPECT_EQ(GetResolution(c), 2);
+    EXPECT_EQ(GetPixelclock(c), 2);
+    EXPECT_EQ(GetAnaloggain(c), 50);
+    EXPECT_NEAR(GetExposure(c), exposure, 0.05);
+    EXPECT_TRUE((GetRoiState(&on, c), on));
+    int x = 0, y = 0, width = 0, height = 0;
+    GetRoi(&x, &y, &width, &height, c);
+    EXPECT_EQ(std::vector<int>({x, y, width, height}), std::vector<int>({40, 24, 320, 200}));
+    EXPECT_EQ(GetCurrentConfiguration(c), 4);
+
+    // The tables are staged for the pipeline to take over.
+    const int gammas[3] = {120, 80, 140};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(cam->gamma[i].value, gammas[i]);
+        EXPECT_EQ(cam->gamma[i].changed, 1);
+        EXPECT_EQ(staged(cam->gamma[i]), table(__matrix_gamma, gammas[i])) << i;
+    }
+    EXPECT_EQ(staged(cam->contrast), table(__matrix_contrast, 150));
+    EXPECT_EQ(cam->saturation.changed, 1);
+    Bytes saturation(65536);
+    __matrix_saturation(130, saturation.data(), 256);
+    EXPECT_TRUE(std::equal(saturation.begin(), saturation.end(), cam->saturation.lut2));
+    EXPECT_EQ(staged(cam->digitalGain[2]), table(__matrix_channel, 90));
+
+    // On the wire: gain, clock, resolution at once, then the exposure.
+    std::vector<std::string> steps;
+    for (const Transfer& t : transfers(lastId)) {
+        if (t.request == 0xb7 && t.index == 0x35) steps.push_back("gain");
+        if (t.request == 0xb5) steps.push_back("clock");
+        if (t.request == 0xb4) steps.push_back("resolution");
+        if (t.request == 0xb7 && t.index == 9) steps.push_back("exposure");
+    }
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.front(), "gain");
+    EXPECT_EQ(steps.back(), "exposure");
+    steps.erase(std::remove(steps.begin(), steps.end(), "exposure"), steps.end());
+    EXPECT_EQ(steps, (std::vector<std::string>{"gain", "clock", "resolution"}));
+}
+
+TEST_F(Sets, RegionFlagOnLoad) {
+    const std::string name = plug(0xc004, 0xa100);
+    const char* c = name.c_str();
+    auto cam = object(name);
+    // A region saved at another resolution than the one in force comes back
+    // after the switch, as saved.
+    SetResolution(1, c);
+    SetRoi(16, 8, 200, 100, c);
+    SaveConfiguration(0, c);
+    SetResolution(0, c);
+    LoadConfiguration(0, c);
+    EXPECT_EQ(GetResolution(c), 1);
+    EXPECT_EQ(cam->roiRequested, 1);
+    int x = 0, y = 0, width = 0, height = 0;
+    GetRoi(&x, &y, &width, &height, c);
+    EXPECT_EQ(std::vector<int>({x, y, width, height}), std::vector<int>({16, 8, 200, 100}));
+
+    // Flag 0 loaded while the sensor runs a region: the window is switched
+    // off through the first resolution, sent before the next frame.
+    SetRoiState(false, c);
+    SaveConfiguration(1, c);
+    cam->roiActive = 1;
+    cam->resolutionPending = 0;
+    LoadConfiguration(1, c);
+    EXPECT_EQ(cam->roiActive, 0);
+    EXPECT_EQ(cam->roiRequested, 0);
+    EXPECT_EQ(GetResolution(c), 0);
+    EXPECT_EQ(cam->resolutionPending, 1);
+}
+
+TEST_F(Sets, MonochromeModelsStoreButDoNotBuildColourTables) {
+    const std::string name = plug(0xc006);
+    auto cam = object(name);
+    Bytes set(38, 0);
+    set[4] = 110;  // gamma
+    set[5] = 128;
+    set[6] = 110;
+    set[7] = 140;  // saturation
+    set[8] = set[9] = set[10] = 80;
+    set[16] = 8;
+    set[20] = 44;  // 300 lines
+    set[21] = 1;
+    set[34] = 30;
+    set[36] = set[37] = 100;
+    writeBytes(dir + "QC500M.b.txt", set);
+    ASSERT_EQ(LoadConfiguration(1, name.c_str()), 0);
+    EXPECT_EQ(cam->saturation.value, 140);
+    EXPECT_EQ(cam->digitalGain[0].value, 80);
+    EXPECT_EQ(cam->saturation.changed, 0);
+    EXPECT_EQ(cam->digitalGain[0].changed, 0);
+    EXPECT_EQ(cam->gamma[0].changed, 1);
+    EXPECT_EQ(staged(cam->gamma[0]), table(__matrix_gamma, 110));
+    EXPECT_EQ(cam->exposure.value, 300);
+    EXPECT_EQ(readBytes(dir + "QC500M."), (Bytes{1, 0, 0, 0}));
+}
+
+TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
+    const std::string name = plug(0xc004, 0xa100);
+    const char* c = name.c_str();
+    EXPECT_EQ(GetCurrentConfiguration(c), 0);  // no current-set file yet
+    SetResolution(1, c);
+    SetAnaloggain(60, c);
+    SetExposure(12.0f, c);
+    SetFlip(1, c);
+    const float exposure = GetExposure(c);
+    camera(lastId).clearTrace();
+
+    // Missing: nothing sent, nothing changed; the index is recorded.
+    EXPECT_EQ(LoadConfiguration(5, c), 0);
+    EXPECT_TRUE(transfers(lastId).empty());
+    EXPECT_EQ(GetResolution(c), 1);
+    EXPECT_EQ(GetPixelclock(c), 0);
+    EXPECT_EQ(GetAnaloggain(c), 60);
+    EXPECT_FLOAT_EQ(GetExposure(c), exposure);
+    EXPECT_EQ(GetFlip(c), 1);
+    EXPECT_EQ(GetCurrentConfiguration(c), 5);
+    EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{{"QC500.", 4}}));
+
+    // Shorter than a set: treated as missing.
+    writeBytes(dir + "QC500.d.txt", Bytes(20, 0));
+    EXPECT_EQ(LoadConfiguration(3, c), 0);
+    EXPECT_TRUE(transfers(lastId).empty());
+    EXPECT_EQ(GetAnaloggain(c), 60);
+    EXPECT_EQ(GetFlip(c), 1);
+
+    // A current-set file that is short or names no set counts as set 0.
+    writeBytes(dir + "QC500.", Bytes{3, 0});
+    EXPECT_EQ(GetCurrentConfiguration(c), 0);
+    writeBytes(dir + "QC500.", Bytes{26, 0, 0, 0});
+    EXPECT_EQ(GetCurrentConfiguration(c), 0);
+    writeBytes(dir + "QC500.", Bytes{0xff, 0xff, 0xff, 0xff});
+    EXPECT_EQ(GetCurrentConfiguration(c), 0);
+    writeBytes(dir + "QC500.", Bytes{25, 0, 0, 0});
+    EXPECT_EQ(GetCurrentConfiguration(c), 25);
+
+    // A set whose values no table holds: the setters refuse them, nothing breaks.
+    Bytes wild(38, 0xff);
+    writeBytes(dir + "QC500.h.txt", wild);
+    EXPECT_EQ(LoadConfiguration(7, c), 0);
+    EXPECT_EQ(GetResolution(c), 1);
+    EXPECT_EQ(GetPixelclock(c), 0);
+    EXPECT_EQ(GetAnaloggain(c), 7);  // -1 read as signed, clamped to the minimum
+}
+
+TEST_F(Sets, AnInterruptedSaveLeavesTheOldFiles) {
+    const std::string name = plug(0xc004, 0xa100);
+    const char* c = name.c_str();
+    SetAnaloggain(40, c);
+    ASSERT_EQ(SaveConfiguration(0, c), 0);
+    const Bytes before = readBytes(dir + "QC500.a.txt");
+    SetAnaloggain(90, c);
+    SaveConfiguration(1, c);
+
+    // A disk that takes 16 bytes per file: neither set may come out cut short.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit tiny = old;
+    tiny.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    SetAnaloggain(120, c);
+    SaveConfiguration(0, c);
+    setrlimit(RLIMIT_FSIZE, &old);
+
+    EXPECT_EQ(readBytes(dir + "QC500.a.txt"), before);
+    EXPECT_EQ(readBytes(dir + "QC500."), (Bytes{1, 0, 0, 0}));
+    EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{
+                           {"QC500.", 4}, {"QC500.a.txt", 38}, {"QC500.b.txt", 38}}));
+    LoadConfiguration(0, c);
+    EXPECT_EQ(GetAnaloggain(c), 40);
+}
+
+TEST_F(Sets, SettingsSurviveUnplugAndReplug) {
+    const std::string first = plug(0xc004, 0xa100);
+    const char* c = first.c_str();
+    SetResolution(2, c);
+    SetPixelclock(2, c);
+    SetAnaloggain(77, c);
+    SetExposure(25.0f, c);
+    SetFlip(3, c);
+    SetImageFormat(31, c);
+    SetMonochrome(true, c);
+    const float exposure = GetExposure(c);
+    // Unplugging saves into the current set, 0 on a first use.
+    ASSERT_EQ(unplug(lastId), first);
+    EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{{"QC500.", 4}, {"QC500.a.txt", 38}}));
+
+    const std::string second = plug(0xc004, 0xa100);
+    ASSERT_NE(second, first);
+    const char* s = second.c_str();
+    EXPECT_EQ(GetResolution(s), 2);
+    EXPECT_EQ(GetPixelclock(s), 2);
+    EXPECT_EQ(GetAnaloggain(s), 77);
+    EXPECT_NEAR(GetExposure(s), exposure, 0.05);
+    EXPECT_EQ(GetFlip(s), 3);
+    int format = 0;
+    GetImageFormat(&format, s);
+    EXPECT_EQ(format, 31);
+    bool mono = false;
+    GetMonochrome(&mono, s);
+    EXPECT_TRUE(mono);
+    // The sensor runs the loaded mode and clock, not just the object.
+    EXPECT_EQ(camera(lastId).resolutionMode(), 0xc8);
+    EXPECT_EQ(camera(lastId).clockMode(), VAo500C1V1Clk[2].mode);
+
+    // Another set made current, then shutdown saves into it.
+    SaveConfiguration(6, s);
+    SetAnaloggain(33, s);
+    ExitDevice();
+    EXPECT_EQ(readBytes(dir + "QC500."), (Bytes{6, 0, 0, 0}));
+    EXPECT_EQ(le16(readBytes(dir + "QC500.g.txt"), 34), 33);
+    InitDevice(&Session::hotPlug, this, dir.c_str());
+    const std::string third = events.back().name;
+    EXPECT_EQ(GetAnaloggain(third.c_str()), 33);
+}
+
+TEST_F(Sets, NoDirectoryKeepsNoSets) {
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    InitDevice(&Session::hotPlug, this, "");
+    const std::string name = plug(0xc004);
+    SetAnaloggain(99, name.c_str());
+    EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 0);
+    SaveConfiguration(2, name.c_str());
+    unplug(lastId);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(files().empty());
+}
+
+TEST_F(Sets, DefaultConfigurationResetsWithoutFiles) {
+    const std::string name = plug(0xc004, 0xa100);
+    const char* c = name.c_str();
+    SetAutoExposure(true, c);
+    SetFlip(2, c);
+    SetMonochrome(true, c);
+    SetAnaloggain(99, c);
+    SetPixelclock(2, c);
+    camera(lastId).clearTrace();
+    const auto before = files();
+    EXPECT_EQ(SetDefaultConfiguration(c), 0);
+    bool on = true;
+    EXPECT_FALSE((GetAutoExposure(&on, c), on));
+    EXPECT_FALSE((GetMonochrome(&on, c), on));
+    EXPECT_EQ(GetFlip(c), 0);
+    EXPECT_EQ(GetAnaloggain(c), 30);
+    EXPECT_EQ(GetPixelclock(c), 1);
+    std::vector<int> requests;
+    for (const Transfer& t : transfers(lastId))
+        if (t.request != 0xb7 || t.index != 9) requests.push_back(t.request);
+    EXPECT_EQ(requests, (std::vector<int>{0xb7, 0xb5}));  // gain, then clock
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(SetDefaultConfiguration("nobody"), -1);
+}
