@@ -272,7 +272,14 @@ int CamBayer::applyAnalogGain(int gain, uint16_t (*toRegister)(int gain)) {
 void CamBayer::setDisplayName(const std::string& display, int& counter) {
     modelName = display;
     name = display;
-    name.push_back(static_cast<char>('0' + counter));
+    // One character, '0' + counter, while that is printable ASCII; past '~'
+    // the byte would leave ASCII and at 256 wrap to NUL, cutting the name
+    // short in C and colliding with another camera's, so the count follows
+    // in decimal instead.
+    if (counter >= 0 && '0' + counter <= '~')
+        name.push_back(static_cast<char>('0' + counter));
+    else
+        name += "~" + std::to_string(counter);
     ++counter;
 }
 

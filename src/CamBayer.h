@@ -53,6 +53,9 @@ struct SoftWareValue {
     }
 };
 
+struct ModelRow;
+struct SensorRow;
+
 // Behaviour tied to the USB product rather than to the model class; looked
 // up in one table when the device is opened.
 struct ProductQuirks {
@@ -316,6 +319,13 @@ class CamBayer : public CamBase {
     void setDisplayName(const std::string& display, int& counter);
     // Computes lineLength and pixelRate from the tables in force.
     void loadTiming();
+
+    // Model catalogue (src/models): applies one row of a model's constants
+    // (name, sensor fields, colour settings, transfer sizes), then timing,
+    // bodyLen and _retime; the analog gain through the row's mapping.
+    void applyModel(const ModelRow& row);
+    int modelAnalogGain(int gain);
+    const SensorRow* sensorRow = nullptr;  // the sensor row in force, if any
 
     // Re-timing of the families whose exposure travels as a total line
     // count in the resolution and pixel-clock requests: the total across
