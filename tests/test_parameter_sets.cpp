@@ -426,3 +426,20 @@ TEST_F(Sets, DefaultConfigurationResetsWithoutFiles) {
     EXPECT_EQ(files(), before);
     EXPECT_EQ(SetDefaultConfiguration("nobody"), -1);
 }
+
+TEST_F(Sets, LongExposuresReachTheSensor) {
+    // A model whose exposure spans whole periods: the loaded line counts must
+    // be written, not only stored.
+    const std::string name = plug(0xd004);
+    const char* c = name.c_str();
+    float min = 0, max = 0, step = 0;
+    GetExposureRange(&min, &max, &step, c);
+    ASSERT_EQ(SetExposure(max / 3, c), 0);
+    const uint32_t saved = camera(lastId).exposureLines();
+    ASSERT_EQ(SaveConfiguration(0, c), 0);
+    ASSERT_EQ(SetExposure(max / 7, c), 0);
+    ASSERT_NE(camera(lastId).exposureLines(), saved);
+    ASSERT_EQ(LoadConfiguration(0, c), 0);
+    EXPECT_EQ(camera(lastId).exposureLines(), saved);
+    EXPECT_NEAR(GetExposure(c), max / 3, max / 3 * 1e-3);
+}
