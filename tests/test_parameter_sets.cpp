@@ -19,7 +19,6 @@
 
 #include "CamBayer.h"
 #include "device/registry.h"
-#include "models/tables.h"
 #include "processing/tone.h"
 #include "sim_session.h"
 
@@ -77,21 +76,34 @@ class Sets : public Session {
         SetColorEnhancement(true, c);
         SetAETarget(150, c);
         SetFlip(2, c);
-        ASSERT_EQ(SetResolution(2, c), 0);
+        ASSERT_EQ(object(name)->_set_resolution(2, true), 0);  // on the sensor at once
         ASSERT_EQ(SetPixelclock(2, c), 0);
         ASSERT_EQ(SetAnaloggain(50, c), 0);
         ASSERT_EQ(SetExposure(20.0f, c), 0);
         ASSERT_EQ(SetRoi(40, 24, 320, 200, c), 0);
         SetImageFormat(11, c);
         auto cam = object(name);
-        cam->gamma[0].value = 120;
-        cam->gamma[1].value = 80;
-        cam->gamma[2].value = 140;
-        cam->contrast.value = 150;
-        cam->saturation.value = 130;
-        cam->digitalGain[0].value = 70;
-        cam->digitalGain[1].value = 60;
-        cam->digitalGain[2].value = 90;
+        const uint8_t values[] = {120, 80, 140, 150, 130, 70, 60, 90};
+        SoftWareValue* settings[] = {&cam->gamma[0], &cam->gamma[1], &cam->gamma[2],
+                                     &cam->contrast, &cam->saturation, &cam->digitalGain[0],
+                                     &cam->digitalGain[1], &cam->digitalGain[2]};
+        for (int i = 0; i < 8; ++i) settings[i]->value = values[i];
+    }
+    // Everything a set holds, as the camera object and the sensor have it.
+    std::vector<int> snapshot(const std::string& name, int id) {
+        auto cam = object(name);
+        sim::SimCamera& sensor = camera(id);
+        bool roi = false;
+        cam->_roi_state(&roi);
+        return {cam->monochrome, cam->autoExposure, cam->colorEnhancement, roi,
+                cam->gamma[0].value, cam->gamma[1].value, cam->gamma[2].value,
+                cam->contrast.value, cam->aeTarget.value, cam->saturation.value,
+                cam->digitalGain[0].value, cam->digitalGain[1].value, cam->digitalGain[2].value,
+                cam->flip, cam->resolution.value, cam->pixelClock.value, cam->rawDepth.value,
+                cam->blackLevel.value, cam->exposure.value, cam->longExposure.value,
+                cam->urbRoiOrigin.value, cam->urbRoiOrigin.index, cam->urbRoiSize.value,
+                cam->urbRoiSize.index, cam->snapFormat, cam->analogGain.value,
+                sensor.resolutionMode(), sensor.clockMode(), static_cast<int>(sensor.exposureLines())};
     }
 
     std::string dir;
@@ -142,16 +154,17 @@ TEST_F(Sets, LoadRestoresEverythingInOrder) {
     const char* c = name.c_str();
     changeEverything(name);
     auto cam = object(name);
-    const float exposure = GetExposure(c);
+    const std::vector<int> saved = snapshot(name, lastId);
     ASSERT_EQ(SaveConfiguration(4, c), 0);
     ASSERT_EQ(SaveConfiguration(1, c), 0);  // another set becomes current
 
-    // Back to other values, then the set again.
+    // Back to a fresh camera's settings, then the set again.
     SetMonochrome(false, c);
     SetAutoExposure(false, c);
     SetColorEnhancement(false, c);
-    SetAETarget(100, c);
+    SetAETarget(110, c);
     SetFlip(0, c);
+    SetRoi(0, 0, 100, 100, c);
     SetRoiState(false, c);
     SetImageFormat(8, c);
     SetResolution(0, c);
@@ -165,23 +178,7 @@ TEST_F(Sets, LoadRestoresEverythingInOrder) {
     camera(lastId).clearTrace();
 
     ASSERT_EQ(LoadConfiguration(4, c), 0);
-    bool on = false;
-    EXPECT_TRUE((GetMonochrome(&on, c), on));
-    EXPECT_TRUE((GetAutoExposure(&on, c), on));
-    EXPECT_TRUE((GetColorEnhancement(&on, c), on));
-    EXPECT_EQ(GetAETarget(c), 150);
-    EXPECT_EQ(GetFlip(c), 2);
-    int format = 0;
-    GetImageFormat(&format, c);
-    EXPECT_EQ(format, 11);
-    EXPECT_EQ(GetResolution(c), 2);
-    EXPECT_EQ(GetPixelclock(c), 2);
-    EXPECT_EQ(GetAnaloggain(c), 50);
-    EXPECT_NEAR(GetExposure(c), exposure, 0.05);
-    EXPECT_TRUE((GetRoiState(&on, c), on));
-    int x = 0, y = 0, width = 0, height = 0;
-    GetRoi(&x, &y, &width, &height, c);
-    EXPECT_EQ(std::vector<int>({x, y, width, height}), std::vector<int>({40, 24, 320, 200}));
+    EXPECT_EQ(snapshot(name, lastId), saved);
     EXPECT_EQ(GetCurrentConfiguration(c), 4);
 
     // The tables are staged for the pipeline to take over.
@@ -347,36 +344,16 @@ TEST_F(Sets, AnInterruptedSaveLeavesTheOldFiles) {
 
 TEST_F(Sets, SettingsSurviveUnplugAndReplug) {
     const std::string first = plug(0xc004, 0xa100);
-    const char* c = first.c_str();
-    SetResolution(2, c);
-    SetPixelclock(2, c);
-    SetAnaloggain(77, c);
-    SetExposure(25.0f, c);
-    SetFlip(3, c);
-    SetImageFormat(31, c);
-    SetMonochrome(true, c);
-    const float exposure = GetExposure(c);
+    changeEverything(first);
+    const std::vector<int> saved = snapshot(first, lastId);
     // Unplugging saves into the current set, 0 on a first use.
     ASSERT_EQ(unplug(lastId), first);
     EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{{"QC500.", 4}, {"QC500.a.txt", 38}}));
 
     const std::string second = plug(0xc004, 0xa100);
     ASSERT_NE(second, first);
+    EXPECT_EQ(snapshot(second, lastId), saved);
     const char* s = second.c_str();
-    EXPECT_EQ(GetResolution(s), 2);
-    EXPECT_EQ(GetPixelclock(s), 2);
-    EXPECT_EQ(GetAnaloggain(s), 77);
-    EXPECT_NEAR(GetExposure(s), exposure, 0.05);
-    EXPECT_EQ(GetFlip(s), 3);
-    int format = 0;
-    GetImageFormat(&format, s);
-    EXPECT_EQ(format, 31);
-    bool mono = false;
-    GetMonochrome(&mono, s);
-    EXPECT_TRUE(mono);
-    // The sensor runs the loaded mode and clock, not just the object.
-    EXPECT_EQ(camera(lastId).resolutionMode(), 0xc8);
-    EXPECT_EQ(camera(lastId).clockMode(), VAo500C1V1Clk[2].mode);
 
     // Another set made current, then shutdown saves into it.
     SaveConfiguration(6, s);
