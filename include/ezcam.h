@@ -135,9 +135,10 @@ int GetRoi(int* x, int* y, int* width, int* height, const char* name);
 int SetRoiState(bool on, const char* name);
 int GetRoiState(bool* on, const char* name);
 
-/* Information memory: up to 512 bytes. ReadInf treats `length` as the size of
- * `buffer`: at most length - 1 bytes are read and a terminator follows them.
- * -2 for a null buffer or a negative length. */
+/* Information memory: up to 512 bytes from address 65 on. ReadInf treats
+ * `length` as the size of `buffer`: at most length - 1 bytes are read and a
+ * terminator follows them (a length of 0 writes only the terminator). -2 for
+ * a null buffer or a negative length. */
 int WriteInf(char* buffer, int length, const char* name);
 int ReadInf(char* buffer, int length, const char* name);
 

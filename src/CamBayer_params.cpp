@@ -43,7 +43,8 @@ bool replaceFile(const std::string& path, const unsigned char* bytes, size_t cou
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = path + "." + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
+        temporary =
+            path + "." + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }
@@ -83,8 +84,8 @@ void put16(SetBytes& bytes, int at, uint16_t value) {
     bytes[static_cast<size_t>(at) + 1] = static_cast<unsigned char>(value >> 8);
 }
 uint16_t get16(const SetBytes& bytes, int at) {
-    return static_cast<uint16_t>(bytes[static_cast<size_t>(at)] |
-                                 bytes[static_cast<size_t>(at) + 1] << 8);
+    return static_cast<uint16_t>(bytes[static_cast<size_t>(at)] | bytes[static_cast<size_t>(at) + 1]
+                                                                      << 8);
 }
 
 // Rebuilds a setting's staged table for its value; the pipeline takes it

@@ -59,8 +59,8 @@ int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
     const int bytes = record->depth / 8;
     const int samples = record->decoded ? record->channels : 1;
     if ((record->depth != 8 && record->depth != 16) || (samples != 1 && samples != 3) ||
-        record->width == 0 || record->height == 0 || record->header_size < sizeof(_ezImage) ||
-        record->stride != record->width * samples * bytes)
+        record->decoded > 1 || record->width == 0 || record->height == 0 ||
+        record->header_size < sizeof(_ezImage) || record->stride != record->width * samples * bytes)
         return -2;
     record->data = buffer + record->header_size;
     record->extra = record->data + size_t{record->stride} * record->height;
@@ -69,9 +69,10 @@ int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
     std::unique_ptr<unsigned char[]> decoded;
     const _ezImage* image = record;
     if (!record->decoded && (format & kImageFormats)) {
-        const size_t size = record->header_size +
-                            size_t{record->stride} * record->height * static_cast<size_t>(channels) +
-                            kStatisticsBytes;
+        const size_t size =
+            record->header_size +
+            size_t{record->stride} * record->height * static_cast<size_t>(channels) +
+            kStatisticsBytes;
         decoded.reset(new (std::nothrow) unsigned char[size]);
         if (!decoded) return -3;
         const int result = _raw2image(buffer, decoded.get(), true);

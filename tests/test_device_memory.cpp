@@ -30,7 +30,8 @@ class Memory : public Session {
             std::istringstream in(line);
             int who = 0, type = 0, code = 0, value = 0, index = 0, length = 0;
             std::string kind, hex;
-            in >> who >> kind >> std::hex >> type >> code >> value >> index >> std::dec >> length >> hex;
+            in >> who >> kind >> std::hex >> type >> code >> value >> index >> std::dec >> length >>
+                hex;
             EXPECT_EQ(code, request) << line;
             EXPECT_EQ(length, 64) << line;
             spans.emplace_back(value, index);

@@ -292,6 +292,7 @@ TEST_F(Stills, RefusedBuffersWriteNothing) {
     EXPECT_EQ(damaged([](_ezImage& r) { r.header_size = 20; }), -2);
     EXPECT_EQ(damaged([](_ezImage& r) { r.stride = 4000; }), -2);
     EXPECT_EQ(damaged([](_ezImage& r) { r.width = 0; }), -2);
+    EXPECT_EQ(damaged([](_ezImage& r) { r.decoded = 7; }), -2);
     EXPECT_TRUE(listing().empty());
 
     // Nothing asked for: nothing written, nothing wrong.
@@ -310,8 +311,8 @@ namespace {
 // TODO(stills): remove once main has the pipeline.
 bool pipelineMissing(const char* camera) {
     Bytes raw(512 + 16 * 16), image(512 + 16 * 16 * 3 + kStatisticsBytes);
-    ezInitImageHeader(reinterpret_cast<_ezImage*>(raw.data()), 16, 16, 1, 8, 512,
-                      raw.data() + 512, 0, 0);
+    ezInitImageHeader(reinterpret_cast<_ezImage*>(raw.data()), 16, 16, 1, 8, 512, raw.data() + 512,
+                      0, 0);
     return DecodeRaw2Image(raw.data(), image.data(), camera) == -4;
 }
 #define REQUIRE_PIPELINE() \
@@ -346,7 +347,8 @@ TEST_F(Stills, RawFramesAreDecodedWithTheirBorderCut) {
     ASSERT_EQ(SaveFile(raw.data(), base.c_str(), 31, c()), 0);
     ImagePtr back = readRaw(base + ".raw");
     ASSERT_TRUE(back);
-    EXPECT_EQ(std::make_pair(back->width, back->height), std::make_pair(uint16_t{1600}, uint16_t{1200}));
+    EXPECT_EQ(std::make_pair(back->width, back->height),
+              std::make_pair(uint16_t{1600}, uint16_t{1200}));
     EXPECT_EQ(0, std::memcmp(back->data, mosaic->data, 1600 * 1200));
     const ReadBack tiff = readTiff(base + ".tif");
     ASSERT_TRUE(tiff.ok);
@@ -419,10 +421,12 @@ TEST_F(Deferred, AnotherResolutionSwitchesOnceAndReturns) {
 
     ImagePtr still = readRaw(base + ".raw");
     ASSERT_TRUE(still);
-    EXPECT_EQ(std::make_pair(still->width, still->height), std::make_pair(uint16_t{640}, uint16_t{480}));
+    EXPECT_EQ(std::make_pair(still->width, still->height),
+              std::make_pair(uint16_t{640}, uint16_t{480}));
     EXPECT_EQ(readBytes(base + ".raw")[11], 2);  // the resolution it was taken at
     const ReadBack tiff = readTiff(base + ".tif");
-    EXPECT_EQ(std::make_tuple(tiff.width, tiff.height, tiff.channels), std::make_tuple(632, 472, 3));
+    EXPECT_EQ(std::make_tuple(tiff.width, tiff.height, tiff.channels),
+              std::make_tuple(632, 472, 3));
     const ReadBack jpeg = readJpeg(base + ".jpg");
     EXPECT_EQ(std::make_tuple(jpeg.width, jpeg.height), std::make_tuple(632, 472));
     EXPECT_EQ(listing().size(), 3u);

@@ -34,7 +34,8 @@ Bytes readBytes(const std::string& path) {
 }
 void writeBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 int le16(const Bytes& b, size_t at) {
     return b.at(at) | b.at(at + 1) << 8;
@@ -60,7 +61,9 @@ class Sets : public Session {
         Session::TearDown();
         std::filesystem::remove_all(dir);
     }
-    std::shared_ptr<CamBayer> object(const std::string& name) { return ezcam::findCamera(name.c_str()); }
+    std::shared_ptr<CamBayer> object(const std::string& name) {
+        return ezcam::findCamera(name.c_str());
+    }
     // The directory's files and their sizes.
     std::map<std::string, uintmax_t> files() {
         std::map<std::string, uintmax_t> out;
@@ -84,9 +87,9 @@ class Sets : public Session {
         SetImageFormat(11, c);
         auto cam = object(name);
         const uint8_t values[] = {120, 80, 140, 150, 130, 70, 60, 90};
-        SoftWareValue* settings[] = {&cam->gamma[0], &cam->gamma[1], &cam->gamma[2],
-                                     &cam->contrast, &cam->saturation, &cam->digitalGain[0],
-                                     &cam->digitalGain[1], &cam->digitalGain[2]};
+        SoftWareValue* settings[] = {
+            &cam->gamma[0],   &cam->gamma[1],       &cam->gamma[2],       &cam->contrast,
+            &cam->saturation, &cam->digitalGain[0], &cam->digitalGain[1], &cam->digitalGain[2]};
         for (int i = 0; i < 8; ++i) settings[i]->value = values[i];
     }
     // Everything a set holds, as the camera object and the sensor have it.
@@ -95,15 +98,35 @@ class Sets : public Session {
         sim::SimCamera& sensor = camera(id);
         bool roi = false;
         cam->_roi_state(&roi);
-        return {cam->monochrome, cam->autoExposure, cam->colorEnhancement, roi,
-                cam->gamma[0].value, cam->gamma[1].value, cam->gamma[2].value,
-                cam->contrast.value, cam->aeTarget.value, cam->saturation.value,
-                cam->digitalGain[0].value, cam->digitalGain[1].value, cam->digitalGain[2].value,
-                cam->flip, cam->resolution.value, cam->pixelClock.value, cam->rawDepth.value,
-                cam->blackLevel.value, cam->exposure.value, cam->longExposure.value,
-                cam->urbRoiOrigin.value, cam->urbRoiOrigin.index, cam->urbRoiSize.value,
-                cam->urbRoiSize.index, cam->snapFormat, cam->analogGain.value,
-                sensor.resolutionMode(), sensor.clockMode(), static_cast<int>(sensor.exposureLines())};
+        return {cam->monochrome,
+                cam->autoExposure,
+                cam->colorEnhancement,
+                roi,
+                cam->gamma[0].value,
+                cam->gamma[1].value,
+                cam->gamma[2].value,
+                cam->contrast.value,
+                cam->aeTarget.value,
+                cam->saturation.value,
+                cam->digitalGain[0].value,
+                cam->digitalGain[1].value,
+                cam->digitalGain[2].value,
+                cam->flip,
+                cam->resolution.value,
+                cam->pixelClock.value,
+                cam->rawDepth.value,
+                cam->blackLevel.value,
+                cam->exposure.value,
+                cam->longExposure.value,
+                cam->urbRoiOrigin.value,
+                cam->urbRoiOrigin.index,
+                cam->urbRoiSize.value,
+                cam->urbRoiSize.index,
+                cam->snapFormat,
+                cam->analogGain.value,
+                sensor.resolutionMode(),
+                sensor.clockMode(),
+                static_cast<int>(sensor.exposureLines())};
     }
 
     std::string dir;

@@ -182,7 +182,8 @@ Status still(const std::string& camera, const std::vector<std::string>& args) {
         resolution = *index;
     }
     if (resolution < 0 || resolution >= GetResolutionCount(c))
-        return refused(-2, "resolution " + args[2], "0.." + std::to_string(GetResolutionCount(c) - 1));
+        return refused(-2, "resolution " + args[2],
+                       "0.." + std::to_string(GetResolutionCount(c) - 1));
     const std::string& base = args[0];
     if (!targetsFree(base, *bits)) return Status::BadInput;
 
