@@ -91,9 +91,8 @@ uint16_t get16(const SetBytes& bytes, int at) {
 // Rebuilds a setting's staged table for its value; the pipeline takes it
 // over at the next frame.
 void stage(SoftWareValue& setting, void (*build)(int, unsigned char*, int)) {
-    if (!setting.lut2) return;
-    build(setting.value, setting.lut2, 256);
-    setting.changed = 1;
+    const int value = setting.value;
+    setting.stage({setting.value}, [&](unsigned char* table) { build(value, table, 256); });
 }
 }  // namespace
 
@@ -153,9 +152,10 @@ int CamBayer::_load_params(int index, std::string directory) {
     const bool whole =
         readFile(setPath(directory, modelName, index), bytes.data(), kSetBytes) == kSetBytes;
     if (whole) {
-        monochrome = bytes[0];
+        // The frame pipeline reads these switches without the settings lock.
+        shared::store(monochrome, bytes[0]);
         autoExposure = bytes[1];
-        colorEnhancement = bytes[2];
+        shared::store(colorEnhancement, bytes[2]);
         roiRequested = bytes[3];
         gamma[0].value = bytes[4];
         contrast.value = bytes[5];
@@ -164,7 +164,7 @@ int CamBayer::_load_params(int index, std::string directory) {
         digitalGain[0].value = bytes[8];
         digitalGain[1].value = bytes[9];
         digitalGain[2].value = bytes[10];
-        flip = bytes[11];
+        shared::store(flip, bytes[11]);
         const int resolutionIndex = get16(bytes, 12);
         const int clock = get16(bytes, 14);
         const int depth = get16(bytes, 16);

@@ -38,7 +38,7 @@ int CamBayer::_saveimage(std::string path, int resolutionIndex) {
     const bool quarterTurn = rotate == 1 || rotate == 2;
     snapWidth = static_cast<uint16_t>(quarterTurn ? height : width);
     snapHeight = static_cast<uint16_t>(quarterTurn ? width : height);
-    snapRequest = 1;
+    setSnapRequest(true);
     return 0;
 }
 

@@ -6,6 +6,10 @@
 #include <cmath>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sim {
 namespace {
 
@@ -72,6 +76,33 @@ inline uint8_t noisy8(uint8_t l, int i, const Classes8& k) {
 [[gnu::noinline]] void emit8(uint8_t* __restrict out, const uint8_t* __restrict level, int n,
                              const Classes8 k) {
     int i = 0;
+#if defined(__SSE2__)
+    // noisy8 on 16 samples at once, exactly: unsigned compares through the
+    // sign bit, and the signed noise added as a saturating rise or fall.
+    const auto load = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
+    const auto pick = [](__m128i mask, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+    };
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i t1 = _mm_set1_epi8(static_cast<char>(k.t1 ^ 0x80));
+    const __m128i t2 = _mm_set1_epi8(static_cast<char>(k.t2 ^ 0x80));
+    const __m128i t3 = _mm_set1_epi8(static_cast<char>(k.t3 ^ 0x80));
+    const __m128i full = _mm_set1_epi8(static_cast<char>(0xff)), zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i l = load(level + i);
+        const __m128i lx = _mm_xor_si128(l, bias);
+        __m128i v = load(k.n0 + i);
+        v = pick(_mm_cmpgt_epi8(lx, t1), load(k.n1 + i), v);
+        v = pick(_mm_cmpgt_epi8(lx, t2), load(k.n2 + i), v);
+        v = pick(_mm_cmpgt_epi8(lx, t3), load(k.n3 + i), v);
+        v = _mm_andnot_si128(_mm_cmpeq_epi8(l, full), v);
+        const __m128i negative = _mm_cmpgt_epi8(zero, v);
+        const __m128i rise = _mm_andnot_si128(negative, v);
+        const __m128i fall = _mm_and_si128(negative, _mm_sub_epi8(zero, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_subs_epu8(_mm_adds_epu8(l, rise), fall));
+    }
+#endif
     for (; i + 64 <= n; i += 64)
         for (int j = 0; j < 64; ++j) out[i + j] = noisy8(level[i + j], i + j, k);
     for (; i < n; ++i) out[i] = noisy8(level[i], i, k);
@@ -180,6 +211,12 @@ Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed) {
     for (int i = 0; i < 4; ++i) response_[i / 2][i % 2] = kTiles[code][i];
 }
 
+void Scene::setFlat(bool flat) {
+    if (flat == flat_) return;
+    flat_ = flat;
+    fieldReady_ = false;
+}
+
 void Scene::placeBlob(Blob& blob, uint64_t frame) const {
     const float t = 2.0f * std::numbers::pi_v<float> *
                     static_cast<float>(frame % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
@@ -228,7 +265,8 @@ void Scene::buildField() {
         const float* resp = response_[(g.originY + y) & 1];
         uint16_t* row = radiance_.data() + static_cast<size_t>(y) * g.width;
         for (int x = 0; x < g.width; ++x) {
-            const float background = 0.25f + 0.04f * bx1[x] * by1[y] + 0.03f * bx2[x] * by2[y];
+            const float background =
+                flat_ ? 0.25f : 0.25f + 0.04f * bx1[x] * by1[y] + 0.03f * bx2[x] * by2[y];
             const float r = background * vignetteX_[x] * vignetteY_[y] * resp[(g.originX + x) & 1];
             row[x] = static_cast<uint16_t>(r * kRadianceUnit + 0.5f);
         }
@@ -301,6 +339,7 @@ void Scene::render(Box box) {
     };
     std::vector<Columns> cols(blobs_.size());
     for (size_t k = 0; k < blobs_.size(); ++k) {
+        if (flat_) break;  // no objects: every box stays empty
         const Blob& b = blobs_[k];
         Columns& c = cols[k];
         c.box = boxOf(b);
