@@ -102,49 +102,6 @@ ImagePtr readRaw(const std::string& path) {
 
 // ---- Arming a deferred capture --------------------------------------------------
 
-TEST_F(Stills, ArmingAtTheCurrentResolutionSendsNothing) {
-    camera(id).clearTrace();
-    ASSERT_EQ(SaveImage(dir.file("a").c_str(), 0, c()), 0);
-    EXPECT_TRUE(wire().empty());
-    EXPECT_EQ(cam->snapRequest, 1);
-    EXPECT_EQ(cam->snapPath, dir.file("a"));
-    EXPECT_EQ(cam->snapResolution, 0);
-    EXPECT_EQ(cam->resolutionPending, 0);
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{2592}, uint16_t{1944}));
-    int format = 0;
-    GetImageFormat(&format, c());
-    EXPECT_EQ(format, 8);  // JPEG unless told otherwise
-}
-
-TEST_F(Stills, ArmingAtAnotherResolutionSwitchesBeforeTheNextFrame) {
-    ASSERT_EQ(ResumeDevice(c()), 0);
-    SetResolution(1, c());
-    std::vector<unsigned char> raw(static_cast<size_t>(RecvMemSize(c())));
-    GetRawData(raw.data(), static_cast<int>(raw.size()), c());
-    camera(id).clearTrace();
-
-    ASSERT_EQ(SaveImage(dir.file("b").c_str(), 2, c()), 0);
-    for (const std::string& code : wire()) EXPECT_NE(code, "b4");  // asked for, not yet sent
-    EXPECT_EQ(GetResolution(c()), 2);
-    EXPECT_EQ(cam->snapResolution, 1);
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{640}, uint16_t{480}));
-    GetRawData(raw.data(), static_cast<int>(raw.size()), c());
-    const std::vector<Transfer> sent = transfers(id);
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent.front().request, 0xb4);
-    EXPECT_EQ(sent.front().value & 0xff, 0xc8);
-    EXPECT_EQ(camera(id).resolutionMode(), 0xc8);
-
-    // Armed again before it was served: the new size, the old way back.
-    ASSERT_EQ(SaveImage(dir.file("c").c_str(), 4, c()), 0);
-    EXPECT_EQ(cam->snapResolution, 1);
-    EXPECT_EQ(cam->snapPath, dir.file("c"));
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{640}, uint16_t{480}));
-}
-
 TEST_F(Stills, QuarterTurnsAndRegionsDecideTheExpectedSize) {
     SetRotate(1, c());
     ASSERT_EQ(SaveImage(dir.file("r").c_str(), 1, c()), 0);
@@ -307,17 +264,6 @@ TEST_F(Stills, RefusedBuffersWriteNothing) {
 // ---- Frames the camera decodes ----------------------------------------------------
 
 namespace {
-// Until the frame pipeline is merged the camera cannot decode.
-// TODO(stills): remove once main has the pipeline.
-bool pipelineMissing(const char* camera) {
-    Bytes raw(512 + 16 * 16), image(512 + 16 * 16 * 3 + kStatisticsBytes);
-    ezInitImageHeader(reinterpret_cast<_ezImage*>(raw.data()), 16, 16, 1, 8, 512, raw.data() + 512,
-                      0, 0);
-    return DecodeRaw2Image(raw.data(), image.data(), camera) == -4;
-}
-#define REQUIRE_PIPELINE() \
-    if (pipelineMissing(c())) GTEST_SKIP() << "no frame pipeline yet"
-
 // A frame of the size `raw` describes, decoded by the camera into a new buffer.
 Bytes decodeWith(const char* camera, Bytes& raw, int channels) {
     const auto* record = reinterpret_cast<const _ezImage*>(raw.data());
@@ -335,7 +281,6 @@ std::vector<int> samplesOf(const Bytes& buffer) {
 }  // namespace
 
 TEST_F(Stills, RawFramesAreDecodedWithTheirBorderCut) {
-    REQUIRE_PIPELINE();
     ImagePtr mosaic = testImage(1600, 1200, 8, 1, true);
     Bytes raw = frameBuffer(mosaic.get(), 0);
     Bytes reference = raw;
@@ -382,7 +327,6 @@ class Deferred : public Stills {
   protected:
     void SetUp() override {
         Stills::SetUp();
-        REQUIRE_PIPELINE();
         ASSERT_EQ(ResumeDevice(c()), 0);
         raw.resize(static_cast<size_t>(RecvMemSize(c())));
     }
@@ -446,6 +390,9 @@ TEST_F(Deferred, NoFormatStillSwitchesAndReturns) {
 }
 
 TEST_F(Deferred, TheCurrentResolutionNeedsNoSwitch) {
+    int format = 0;
+    GetImageFormat(&format, c());
+    EXPECT_EQ(format, 8);  // JPEG unless told otherwise
     SetResolution(2, c());
     frame();
     SetImageFormat(4 | 16, c());
@@ -454,12 +401,29 @@ TEST_F(Deferred, TheCurrentResolutionNeedsNoSwitch) {
     ASSERT_EQ(SaveImage(base.c_str(), 2, c()), 0);
     const std::vector<std::string> order = created([&] { frame(); });
     EXPECT_EQ(order, (std::vector<std::string>{"here.bmp", "here.png"}));
-    frame();
-    EXPECT_TRUE(modes(transfers(id)).empty());
-    // The finished image the files hold is the one the camera handed back.
+    // The files hold the finished image the camera handed back.
     const ReadBack png = readPng(base + ".png");
     ASSERT_TRUE(png.ok);
     EXPECT_EQ(std::make_pair(png.width, png.height), std::make_pair(632, 472));
+    EXPECT_EQ(png.samples, samplesOf(image));
+    frame();
+    EXPECT_TRUE(modes(transfers(id)).empty());
+}
+
+TEST_F(Deferred, ArmedAgainBeforeItWasServed) {
+    // The new request wins, and the stream still returns where it was.
+    SetResolution(4, c());
+    frame();
+    SetImageFormat(2, c());
+    camera(id).clearTrace();
+    ASSERT_EQ(SaveImage(dir.file("first").c_str(), 2, c()), 0);
+    ASSERT_EQ(SaveImage(dir.file("second").c_str(), 3, c()), 0);
+    frame();
+    frame();
+    EXPECT_EQ(listing(), std::vector<std::string>{"second.tif"});
+    EXPECT_EQ(readTiff(dir.file("second.tif")).width, 1272);
+    EXPECT_EQ(modes(transfers(id)), (std::vector<int>{0xc9, 0xcb}));
+    EXPECT_EQ(GetResolution(c()), 4);
 }
 
 TEST_F(Deferred, QuarterTurnedStills) {
