@@ -106,6 +106,7 @@ contains "$out" "already exists"
 
 expect 0 still "$work/shot" all 2
 for ext in raw jpg bmp png tif; do contains "$out" "wrote $work/shot.$ext"; done
+[ "$(grep -c '^wrote' <<<"$out")" = 5 ] || fail "five files reported once each: $out"
 check_files "$work/shot" 632 472
 [ "$(stat -c %s "$work/shot.raw")" = $((512 + 640 * 480)) ] || fail "shot.raw size"
 expect 0 resolution 4 still "$work/tiff-only" tif current

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -221,9 +222,10 @@ Status still(const std::string& camera, const std::vector<std::string>& args) {
             break;
         }
         // The camera writes all the still's files while it processes the frame.
-        for (const Format& format : kFormats)
-            if ((*bits & format.bit) && exists(base + format.extension))
-                outcome = reportFiles(base, *bits);
+        const bool served = std::any_of(
+            std::begin(kFormats), std::end(kFormats),
+            [&](const Format& f) { return (*bits & f.bit) && exists(base + f.extension); });
+        if (served) outcome = reportFiles(base, *bits);
     }
     SetImageFormat(previous, c);
     if (outcome) return *outcome;
