@@ -58,7 +58,7 @@ typedef void (*EzSnapCallback)(unsigned char* image);
 
 /* Starts watching the bus for supported cameras; cameras already plugged in
  * arrive before it returns. `directory` holds the parameter sets and should
- * end with '/'. Always 0. */
+ * end with '/'; an empty one keeps no parameter sets. Always 0. */
 int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory);
 /* Saves every camera's parameters, releases every camera and stops watching. */
 void ExitDevice(void);
@@ -135,7 +135,10 @@ int GetRoi(int* x, int* y, int* width, int* height, const char* name);
 int SetRoiState(bool on, const char* name);
 int GetRoiState(bool* on, const char* name);
 
-/* Information memory. */
+/* Information memory: up to 512 bytes from address 65 on. ReadInf treats
+ * `length` as the size of `buffer`: at most length - 1 bytes are read and a
+ * terminator follows them (a length of 0 writes only the terminator). -2 for
+ * a null buffer or a negative length. */
 int WriteInf(char* buffer, int length, const char* name);
 int ReadInf(char* buffer, int length, const char* name);
 

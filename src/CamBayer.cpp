@@ -218,7 +218,8 @@ int CamBayer::_shift_operator_range(int*, int*, int*) {
 int CamBayer::_set_filter(bool) {
     return -4;
 }
-int CamBayer::_get_filter(bool*) {
+int CamBayer::_get_filter(bool* on) {
+    if (on) *on = false;
     return -4;
 }
 int CamBayer::_white_balance(bool*) {

@@ -1,4 +1,8 @@
 // Still capture: the deferred capture request and direct saving of a frame.
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "CamBayer.h"
 #include "ezImage/registry.h"
 
@@ -10,15 +14,72 @@ int CamBayer::_snap_format(int* format) {
     return 0;
 }
 
-// Arming the deferred capture and writing the files are not built yet.
-int CamBayer::_saveimage(std::string, int) {
-    return -4;
+// Arms the capture that the frame pipeline serves on the first finished
+// frame of the requested size. A resolution that cannot be taken is refused
+// rather than armed, since no frame would ever match.
+int CamBayer::_saveimage(std::string path, int resolutionIndex) {
+    const ResolutionEntry* entry = resolutionEntry(resolutionIndex);
+    if (!entry) return -2;
+    // Armed again before it was served: the stream still returns to the
+    // resolution it had before the first request.
+    const int former = snapRequest ? snapResolution : resolution.value;
+    if (resolutionIndex != resolution.value) {
+        const int result = _set_resolution(resolutionIndex, false);
+        if (result != 0) return result;
+    }
+    snapPath = std::move(path);
+    snapResolution = static_cast<uint16_t>(former);
+    int width = entry->width;
+    int height = entry->height;
+    if (roiRequested || roiActive) {
+        width = urbRoiSize.value;
+        height = urbRoiSize.index;
+    }
+    const bool quarterTurn = rotate == 1 || rotate == 2;
+    snapWidth = static_cast<uint16_t>(quarterTurn ? height : width);
+    snapHeight = static_cast<uint16_t>(quarterTurn ? width : height);
+    setSnapRequest(true);
+    return 0;
 }
-int CamBayer::_savefile(unsigned char*, std::string, int) {
-    return -4;
+
+int CamBayer::_callback_save_iamge(std::string path, int resolutionIndex, EzSnapCallback callback) {
+    snapCallback = callback;
+    return _saveimage(std::move(path), resolutionIndex);
 }
-int CamBayer::_callback_save_iamge(std::string, int, EzSnapCallback) {
-    return -4;
+
+// Writes a frame the caller holds: a finished image as it is, a raw frame
+// decoded (with the border cut) first. The record's size fields are checked
+// against what this system writes, since they decide how far the writers
+// read; a record that cannot be one of ours is refused with -2. Returns -3
+// when a file could not be written (the other formats are still written).
+int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
+    if (!buffer) return -2;
+    if (std::memcmp(buffer, "KVEZ", 4) != 0) return -4;
+    auto* record = reinterpret_cast<_ezImage*>(buffer);
+    const int bytes = record->depth / 8;
+    const int samples = record->decoded ? record->channels : 1;
+    if ((record->depth != 8 && record->depth != 16) || (samples != 1 && samples != 3) ||
+        record->decoded > 1 || record->width == 0 || record->height == 0 ||
+        record->header_size < sizeof(_ezImage) || record->stride != record->width * samples * bytes)
+        return -2;
+    record->data = buffer + record->header_size;
+    record->extra = record->data + size_t{record->stride} * record->height;
+
+    constexpr int kImageFormats = 2 | 4 | 8 | 16;
+    std::unique_ptr<unsigned char[]> decoded;
+    const _ezImage* image = record;
+    if (!record->decoded && (format & kImageFormats)) {
+        const size_t size =
+            record->header_size +
+            size_t{record->stride} * record->height * static_cast<size_t>(channels) +
+            kStatisticsBytes;
+        decoded.reset(new (std::nothrow) unsigned char[size]);
+        if (!decoded) return -3;
+        const int result = _raw2image(buffer, decoded.get(), true);
+        if (result != 0) return result;
+        image = reinterpret_cast<const _ezImage*>(decoded.get());
+    }
+    return writeStillFiles(record, image, format, path) == 0 ? 0 : -3;
 }
 
 int CamBayer::writeStillFiles(_ezImage* raw, const _ezImage* image, int formats,

@@ -1,5 +1,6 @@
 // ezcap's commands: listing, showing, the sensor settings and grabbing; the
-// processing rows run the functions of processing_commands.cpp.
+// processing rows run the functions of processing_commands.cpp, the rows
+// that keep stills, sets and memory those of keep.cpp.
 #include "commands.h"
 
 #include <cerrno>
@@ -22,8 +23,9 @@ namespace {
 std::string rangeText(int min, int max) {
     return std::to_string(min) + ".." + std::to_string(max);
 }
+}  // namespace
 
-// Explains a refused setting; every refusal is the user's value.
+// Every refusal is the user's value, except a camera that has gone.
 Status refused(int result, const std::string& what, const std::string& allowed) {
     switch (result) {
         case -1:
@@ -43,6 +45,8 @@ Status refused(int result, const std::string& what, const std::string& allowed) 
             return Status::Failed;
     }
 }
+
+namespace {
 
 // ---- list, show ---------------------------------------------------------------
 
@@ -303,8 +307,28 @@ const std::vector<Command> kCommands = {
      processing::whiteBalance},
     {"flatfield", 0, "flatfield", "take a flat field; corner/centre level before and after", true,
      processing::flatField},
+    {"still", 3, "still BASE FORMATS RES",
+     "still at RES (index or current) as BASE.jpg etc.; FORMATS: raw,jpg,bmp,png,tif, all", true,
+     still},
+    {"save", 2, "save BASE FORMATS", "grab a frame; save it whole (raw) and decoded (the rest)",
+     true, save},
+    {"sets", 0, "sets", "list this model's parameter sets (needs --dir)", true, listSets},
+    {"save-set", 1, "save-set INDEX", "save the settings as parameter set 0..25 (needs --dir)",
+     true, saveSet},
+    {"load-set", 1, "load-set INDEX", "load parameter set 0..25 (needs --dir)", true, loadSet},
+    {"defaults", 0, "defaults", "reset processing settings, gain and clock to the defaults", true,
+     defaults},
+    {"inf-write", 1, "inf-write TEXT", "store TEXT (at most 510 bytes) in the camera's memory",
+     true, writeMemory},
+    {"inf-read", 0, "inf-read", "print the text stored in the camera's memory", true, readMemory},
+    {"firmware", 0, "firmware", "print the camera's firmware version", true, firmware},
 };
 }  // namespace
+
+Options& options() {
+    static Options instance;
+    return instance;
+}
 
 const std::vector<Command>& commands() {
     return kCommands;

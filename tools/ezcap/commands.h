@@ -23,6 +23,28 @@ struct Command {
 const std::vector<Command>& commands();
 const Command* findCommand(const std::string& name);
 
+// Settings from the command line that some commands need.
+struct Options {
+    std::string directory;        // parameter sets; empty: none kept
+    double timeoutSeconds = 0.0;  // still capture; 0: from the exposure
+};
+Options& options();
+
+// Explains a camera's refusal of a value and picks the exit status.
+Status refused(int result, const std::string& what, const std::string& allowed);
+
+// Still capture, frames saved to files, parameter sets, the information
+// memory and the firmware version (keep.cpp).
+Status still(const std::string& camera, const std::vector<std::string>& arguments);
+Status save(const std::string& camera, const std::vector<std::string>& arguments);
+Status saveSet(const std::string& camera, const std::vector<std::string>& arguments);
+Status loadSet(const std::string& camera, const std::vector<std::string>& arguments);
+Status listSets(const std::string& camera, const std::vector<std::string>& arguments);
+Status defaults(const std::string& camera, const std::vector<std::string>& arguments);
+Status writeMemory(const std::string& camera, const std::vector<std::string>& arguments);
+Status readMemory(const std::string& camera, const std::vector<std::string>& arguments);
+Status firmware(const std::string& camera, const std::vector<std::string>& arguments);
+
 // Prints "ezcap: ..." to standard error.
 void complain(const std::string& message);
 // Whole-word numbers; nothing (and a complaint) for anything else.

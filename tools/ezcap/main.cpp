@@ -1,5 +1,6 @@
 // ezcap: command-line client of the ezcam call surface. Lists cameras, shows
-// and changes their sensor settings, and grabs raw frames.
+// and changes their sensor settings, grabs raw frames, takes stills, and
+// keeps parameter sets and the camera's information memory.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@ constexpr int kExitBadInput = 2;
 void usage(FILE* out) {
     std::fprintf(
         out,
-        "usage: ezcap [--camera NAME] [--dir DIRECTORY] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
+        "usage: ezcap [-c NAME] [-d DIRECTORY] [-t SECS] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
         "\n"
         "Commands run in the order given, on one camera: the first connected one\n"
         "unless --camera names another. Settings last while ezcap runs, so give\n"
@@ -23,12 +24,16 @@ void usage(FILE* out) {
         "\n"
         "options:\n"
         "  -c, --camera NAME    camera to use (see 'list')\n"
-        "  -d, --dir DIRECTORY  directory of the parameter sets, ending in '/'\n"
+        "  -d, --dir DIRECTORY  directory of the parameter sets: the camera's set is\n"
+        "                       loaded on arrival and saved when ezcap ends (none\n"
+        "                       are kept without it)\n"
+        "  -t, --timeout SECS   how long 'still' waits for its frame (default 10 s\n"
+        "                       plus three exposures)\n"
         "  -h, --help           this text\n"
         "\n"
         "commands:\n");
     for (const ezcap::Command& command : ezcap::commands())
-        std::fprintf(out, "  %-22s %s\n", command.synopsis, command.help);
+        std::fprintf(out, "  %-24s %s\n", command.synopsis, command.help);
     std::fprintf(
         out,
         "\n"
@@ -83,6 +88,14 @@ int main(int argc, char** argv) {
             (word == "-c" || word == "--camera" ? wanted : directory) = argv[++i];
             continue;
         }
+        if (word == "-t" || word == "--timeout") {
+            if (i + 1 >= argc) return badInput(word + " needs a value");
+            const auto seconds = ezcap::parseFloat("time-out", argv[++i]);
+            if (!seconds) return badInput("--timeout takes seconds");
+            if (*seconds <= 0) return badInput("--timeout must be positive");
+            ezcap::options().timeoutSeconds = *seconds;
+            continue;
+        }
         if (!word.empty() && word[0] == '-') return badInput("unknown option " + word);
         const ezcap::Command* command = ezcap::findCommand(word);
         if (!command) return badInput("unknown command '" + word + "'");
@@ -96,6 +109,9 @@ int main(int argc, char** argv) {
         steps.push_back(std::move(step));
     }
     if (steps.empty()) return badInput("no command given");
+    // The camera appends its file names to the directory as they are.
+    if (!directory.empty() && directory.back() != '/') directory += '/';
+    ezcap::options().directory = directory;
 
     InitDevice(nullptr, nullptr, directory.c_str());
     // Arrivals the bus reports a moment after start-up.
