@@ -296,64 +296,57 @@ int Scene::level(int x, int y) const {
     return exposure_.depth == 16 ? l * 16 : l * 256;
 }
 
-// Samples [x0, x1) of row y: whole blocks together, pieces of blocks at
-// either end on their own.
+// Samples [x0, x1) of row y: whole blocks together, a piece of one at the
+// start on its own.
 void Scene::emitRow(unsigned char* out, int bytes, int y, int x0, int x1, const Kernels& kernels) const {
     const Geometry& g = geometry_;
-    const uint8_t* classes = blockClass_.data() + static_cast<size_t>(y) * blocks_;
     const int16_t* even = rowLevel_.data() + 2 * y;
     const int q = g.originX & 1;  // blocks start on even columns of the window
-    rows::Blocks k{columnLevel_[(g.originY + y) & 1].data(), row_.data(), 0, 0, classes, {}, {even[q], even[q ^ 1]}};
+    rows::Blocks k{columnLevel_[(g.originY + y) & 1].data(), row_.data(),
+                   blockClass_.data() + static_cast<size_t>(y) * blocks_, {}, {even[q], even[q ^ 1]}};
     const size_t start = noiseStart(kernels.noiseSeed, y);
     for (int c = 0; c < kNoiseClasses; ++c) k.noise[c] = noise_[c].data() + start;
 
-    // Where objects lie, levels come from the scratch row, over whole blocks
-    // of this piece; blocks whose middles they reach take the class of the
-    // level there.
-    int hull0 = x1, hull1 = x1;
     Span spans[kObjectsMax];
     if (const int n = spansOf(y, spans)) {
-        int s0 = g.width, s1 = 0;
-        for (int i = 0; i < n; ++i) {
-            s0 = std::min(s0, spans[i].x0);
-            s1 = std::max(s1, spans[i].x1);
-        }
-        hull0 = std::max(x0, s0 / kBlock * kBlock);
-        hull1 = std::min(x1, (s1 + kBlock - 1) / kBlock * kBlock);
-        if (hull0 >= hull1) hull0 = hull1 = x1;
-        std::copy(k.columns + hull0, k.columns + hull1, row_.data() + hull0);
-        for (int i = 0; i < n; ++i) {
-            const int a = std::max(hull0, spans[i].x0), b = std::min(hull1, spans[i].x1);
-            if (a < b) kernels.rows.addObject(row_.data() + a, spans[i].profile + (a - spans[i].x0), spans[i].weight, b - a);
-        }
         const int first = x0 / kBlock, last = (x1 - 1) / kBlock;
-        std::copy(classes + first, classes + last + 1, rowClass_.data() + first);
-        for (int b = std::max(first, s0 / kBlock); b <= std::min(last, (s1 - 1) / kBlock); ++b) {
-            const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
-            if (mid < s0 || mid >= s1) continue;
-            const int level = mid >= hull0 && mid < hull1 ? row_[mid] + even[(g.originX + mid) & 1]
-                                                          : levelAt(y, mid, spans, n);
-            rowClass_[b] = static_cast<uint8_t>(noiseClass(level));
-        }
+        std::copy(k.classes + first, k.classes + last + 1, rowClass_.data() + first);
         k.classes = rowClass_.data();
-    }
-    k.hull0 = (hull0 + kBlock - 1) / kBlock;
-    k.hull1 = hull1 / kBlock;
-
-    for (int x = x0; x < x1;) {
-        const int block = x / kBlock, next = std::min(x1, (block + 1) * kBlock);
-        unsigned char* dst = out + static_cast<size_t>(x - x0) * bytes;
-        if (x % kBlock == 0 && next - x == kBlock) {
-            const int end = x1 / kBlock;
-            kernels.blocks(dst, k, block, end);
-            x = end * kBlock;
-            continue;
+        // Objects sharing a block form a cluster. Over its whole blocks the
+        // levels come from the scratch row, and each block takes the class
+        // of the level at its middle.
+        for (int i = 1; i < n; ++i)  // a few: insertion
+            for (int j = i; j > 0 && spans[j].x0 < spans[j - 1].x0; --j) std::swap(spans[j], spans[j - 1]);
+        for (int i = 0, j = 0; i < n; i = j) {
+            const int b0 = spans[i].x0 / kBlock;
+            int b1 = (spans[i].x1 + kBlock - 1) / kBlock;
+            for (j = i + 1; j < n && spans[j].x0 / kBlock < b1; ++j)
+                b1 = std::max(b1, (spans[j].x1 + kBlock - 1) / kBlock);
+            const int h0 = std::max(x0, b0 * kBlock), h1 = std::min(x1, b1 * kBlock);
+            if (h0 >= h1) continue;
+            std::copy(k.columns + h0, k.columns + h1, row_.data() + h0);
+            for (int s = i; s < j; ++s) {
+                const int a = std::max(h0, spans[s].x0), b = std::min(h1, spans[s].x1);
+                if (a < b) kernels.rows.addObject(row_.data() + a, spans[s].profile + (a - spans[s].x0), spans[s].weight, b - a);
+            }
+            for (int b = std::max(first, b0); b < std::min(last + 1, b1); ++b) {
+                const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
+                const int level = mid >= h0 && mid < h1 ? row_[mid] + even[(g.originX + mid) & 1]
+                                                        : levelAt(y, mid, spans, n);
+                rowClass_[b] = static_cast<uint8_t>(noiseClass(level) | rows::kFromObjects);
+            }
         }
-        const int p = (g.originX + x) & 1;
-        const int16_t* src = x >= hull0 && x < hull1 ? row_.data() : k.columns;
-        kernels.run(dst, {src + x, {even[p], even[p ^ 1]}, k.noise[k.classes[block]] + x, next - x});
+    }
+
+    int x = x0;
+    if (x % kBlock) {
+        const int block = x / kBlock, next = std::min(x1, (block + 1) * kBlock);
+        const int c = k.classes[block], p = (g.originX + x) & 1;
+        const int16_t* src = c & rows::kFromObjects ? k.objects : k.columns;
+        kernels.run(out, {src + x, {even[p], even[p ^ 1]}, k.noise[c & 3] + x, next - x});
         x = next;
     }
+    if (x < x1) kernels.blocks(out + static_cast<size_t>(x - x0) * bytes, k, x, x1);
 }
 
 template <int Bytes>

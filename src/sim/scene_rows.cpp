@@ -34,13 +34,21 @@ void noisy16Plain(uint8_t* out, const Run& r) {
 // A block as a run.
 inline Run runOf(const Blocks& k, int b) {
     const int x = b * kBlock;
-    const int16_t* src = b >= k.hull0 && b < k.hull1 ? k.objects : k.columns;
-    return {src + x, {k.even[0], k.even[1]}, k.noise[k.classes[b]] + x, kBlock};
+    const int c = k.classes[b];
+    const int16_t* src = c & kFromObjects ? k.objects : k.columns;
+    return {src + x, {k.even[0], k.even[1]}, k.noise[c & 3] + x, kBlock};
+}
+
+inline Run runOf(const Blocks& k, int b, int count) {
+    Run r = runOf(k, b);
+    r.count = count;
+    return r;
 }
 
 template <NoisyRun Kernel, int Bytes>
-void blocksOf(uint8_t* out, const Blocks& k, int first, int end) {
-    for (int b = first; b < end; ++b, out += kBlock * Bytes) Kernel(out, runOf(k, b));
+void blocksOf(uint8_t* out, const Blocks& k, int x0, int x1) {
+    for (int b = x0 / kBlock; b * kBlock < x1; ++b, out += kBlock * Bytes)
+        Kernel(out, runOf(k, b, std::min(kBlock, x1 - b * kBlock)));
 }
 
 void addObjectPlain(int16_t* levels, const int16_t* profile, int16_t weight, int count) {
@@ -112,20 +120,25 @@ void addObjectSse2(int16_t* levels, const int16_t* profile, int16_t weight, int 
 
 void noisy8Sse2(uint8_t* out, const Run& r) { noisy8From(out, r, noisy8Sse2Body(out, r, 0)); }
 
-// Whole blocks: loops of a fixed count, nothing left over.
-void blocks8Sse2(uint8_t* out, const Blocks& k, int first, int end) {
-    for (int b = first; b < end; ++b, out += kBlock) noisy8Sse2Body(out, runOf(k, b), 0);
-}
-
-template <SampleOrder Order>
-void blocks16Sse2(uint8_t* out, const Blocks& k, int first, int end) {
-    for (int b = first; b < end; ++b, out += 2 * kBlock) noisy16Sse2Body<Order>(out, runOf(k, b), 0);
-}
-
 template <SampleOrder Order>
 void noisy16Sse2(uint8_t* out, const Run& r) {
     noisy16From<Order>(out, r, noisy16Sse2Body<Order>(out, r, 0));
 }
+
+// Whole blocks: loops of a fixed count, nothing left over.
+void blocks8Sse2(uint8_t* out, const Blocks& k, int x0, int x1) {
+    int b = x0 / kBlock;
+    for (; (b + 1) * kBlock <= x1; ++b, out += kBlock) noisy8Sse2Body(out, runOf(k, b), 0);
+    if (b * kBlock < x1) noisy8Sse2(out, runOf(k, b, x1 - b * kBlock));
+}
+
+template <SampleOrder Order>
+void blocks16Sse2(uint8_t* out, const Blocks& k, int x0, int x1) {
+    int b = x0 / kBlock;
+    for (; (b + 1) * kBlock <= x1; ++b, out += 2 * kBlock) noisy16Sse2Body<Order>(out, runOf(k, b), 0);
+    if (b * kBlock < x1) noisy16Sse2<Order>(out, runOf(k, b, x1 - b * kBlock));
+}
+
 
 // AVX2: the same in lanes twice as wide.
 [[gnu::target("avx2"), gnu::always_inline]] inline int noisy8Avx2Body(uint8_t* out, const Run& r, int i) {
@@ -183,9 +196,11 @@ template <SampleOrder Order>
     noisy16From<Order>(out, r, noisy16Sse2Body<Order>(out, r, i));
 }
 
-[[gnu::target("avx2")]] void blocks8Avx2(uint8_t* out, const Blocks& k, int first, int end) {
-    for (int b = first; b < end; ++b, out += kBlock) noisy8Avx2Body(out, runOf(k, b), 0);
+[[gnu::target("avx2")]] void blocks8Avx2(uint8_t* out, const Blocks& k, int x0, int x1) {
+    int b = x0 / kBlock;
+    for (; (b + 1) * kBlock <= x1; ++b, out += kBlock) noisy8Avx2Body(out, runOf(k, b), 0);
     _mm256_zeroupper();
+    if (b * kBlock < x1) noisy8Avx2(out, runOf(k, b, x1 - b * kBlock));
 }
 
 [[gnu::target("avx2")]] void addObjectAvx2(int16_t* levels, const int16_t* profile, int16_t weight, int count) {
@@ -200,9 +215,11 @@ template <SampleOrder Order>
 }
 
 template <SampleOrder Order>
-[[gnu::target("avx2")]] void blocks16Avx2(uint8_t* out, const Blocks& k, int first, int end) {
-    for (int b = first; b < end; ++b, out += 2 * kBlock) noisy16Avx2Body<Order>(out, runOf(k, b), 0);
+[[gnu::target("avx2")]] void blocks16Avx2(uint8_t* out, const Blocks& k, int x0, int x1) {
+    int b = x0 / kBlock;
+    for (; (b + 1) * kBlock <= x1; ++b, out += 2 * kBlock) noisy16Avx2Body<Order>(out, runOf(k, b), 0);
     _mm256_zeroupper();
+    if (b * kBlock < x1) noisy16Avx2<Order>(out, runOf(k, b, x1 - b * kBlock));
 }
 #endif
 

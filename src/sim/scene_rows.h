@@ -51,18 +51,19 @@ inline int16_t objectSample(int16_t level, int16_t weight, int16_t profile) {
 // Whole blocks of a row, each with its own noise class and source of
 // levels; every array is indexed by the sample's column.
 constexpr int kBlock = 64;
+constexpr uint8_t kFromObjects = 4;  // flag of a block's class: levels from `objects`
 struct Blocks {
     const int16_t* columns;   // levels without objects
-    const int16_t* objects;   // levels where objects lie: blocks [hull0, hull1)
-    int hull0, hull1;
-    const uint8_t* classes;   // noise class by block
+    const int16_t* objects;   // levels where objects lie
+    const uint8_t* classes;   // by block: noise class, and kFromObjects
     const int16_t* noise[4];  // noise tables by class, at the row's start
     int16_t even[2];          // row level of even and odd columns
 };
 
 using NoisyRun = void (*)(uint8_t* out, const Run& run);
-// Blocks [first, end), out at the first one.
-using NoisyBlocks = void (*)(uint8_t* out, const Blocks& blocks, int first, int end);
+// Samples [x0, x1) from the start of a block, out at x0: whole blocks, and
+// a piece of one at the end.
+using NoisyBlocks = void (*)(uint8_t* out, const Blocks& blocks, int x0, int x1);
 
 struct Kernels {
     NoisyRun noisy8;             // 8-bit samples
