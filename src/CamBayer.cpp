@@ -7,10 +7,19 @@
 
 #include "processing/tone.h"
 
-void SoftWareValue::allocate(size_t entries) {
-    block = std::make_unique<unsigned char[]>(2 * entries);
+void SoftWareValue::allocate(size_t count) {
+    block = std::make_unique<unsigned char[]>(2 * count);
     lut = block.get();
-    lut2 = block.get() + entries;
+    lut2 = block.get() + count;
+    entries = count;
+}
+
+bool SoftWareValue::takeOver(size_t bytes) {
+    if (!shared::claimCopy(changed)) return false;
+    if (lut && lut2) std::memcpy(lut, lut2, std::min(bytes, entries));
+    live = staged;
+    shared::finishCopy(changed);
+    return true;
 }
 
 namespace {
@@ -105,7 +114,7 @@ CamBayer::~CamBayer() {
         EZURB stop{};
         buildRequest(stop, 0xbb, 0, 0);
         sendRequest(stop);
-        state = 0;
+        shared::store(state, 0);
     }
     flatFieldReference.reset();
     flatFieldScaled.reset();
@@ -126,10 +135,10 @@ int CamBayer::_head() {
     return headLen;
 }
 int CamBayer::_state() {
-    return state;
+    return shared::load(state);
 }
 void CamBayer::_set_state(int value) {
-    state = value;
+    shared::store(state, value);
 }
 int CamBayer::_idproduct() {
     return idProduct;
@@ -223,10 +232,11 @@ void CamBayer::_blackfield() {}
 
 // ---- Table hand-over -----------------------------------------------------
 
+// Runs on the frame thread: copies a complete staged table or nothing, and
+// never waits for the setter (shared_state.h).
 void CamBayer::_swap_software(SoftWareValue* setting, int length) {
-    if (!setting || !setting->changed || !setting->lut || !setting->lut2 || length <= 0) return;
-    std::memcpy(setting->lut, setting->lut2, static_cast<size_t>(length));
-    setting->changed = 0;
+    if (!setting || length <= 0) return;
+    setting->takeOver(static_cast<size_t>(length));
 }
 
 // ---- Helpers for models ----------------------------------------------------
@@ -271,7 +281,14 @@ int CamBayer::applyAnalogGain(int gain, uint16_t (*toRegister)(int gain)) {
 void CamBayer::setDisplayName(const std::string& display, int& counter) {
     modelName = display;
     name = display;
-    name.push_back(static_cast<char>('0' + counter));
+    // One character, '0' + counter, while that is printable ASCII; past '~'
+    // the byte would leave ASCII and at 256 wrap to NUL, cutting the name
+    // short in C and colliding with another camera's, so the count follows
+    // in decimal instead.
+    if (counter >= 0 && '0' + counter <= '~')
+        name.push_back(static_cast<char>('0' + counter));
+    else
+        name += "~" + std::to_string(counter);
     ++counter;
 }
 

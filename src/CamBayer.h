@@ -15,6 +15,7 @@
 #include "models/tables.h"
 #include "processing/calibration.h"
 #include "processing/image_record.h"
+#include "shared_state.h"
 #include "usb/usb.h"
 
 // One sensor parameter.
@@ -37,10 +38,23 @@ struct SoftWareValue {
     uint8_t max = 0;
     uint8_t step = 0;
     uint8_t supported = 0;
-    uint8_t changed = 0;  // lut2 holds a table not yet copied into lut
+    uint8_t changed = 0;  // hand-over state of lut2 (shared::HandOver); 1: not yet copied
     unsigned char* lut = nullptr;
     unsigned char* lut2 = nullptr;
     std::unique_ptr<unsigned char[]> block;  // owns lut and lut2
+
+    // What a table was built for. The staged key travels with lut2 and
+    // becomes the live key when a frame takes the table over, so the frame
+    // decides which steps run from the tables it really holds. Stretch
+    // records: value is the automatic flag, low and high the bounds.
+    struct Key {
+        uint8_t value = 0;
+        uint8_t low = 0;
+        uint8_t high = 255;
+    };
+    Key staged;  // with lut2; written by setters inside the hand-over
+    Key live;    // with lut; frame side only
+    size_t entries = 0;
 
     // One block holding both tables of `entries` bytes: lut, then lut2.
     void allocate(size_t entries);
@@ -50,8 +64,24 @@ struct SoftWareValue {
         max = max_;
         step = step_;
         supported = supported_ ? 1 : 0;
+        staged = live = Key{value_, min_, max_};
     }
+    // Setter side: builds a new staged table with build(lut2) and hands it
+    // over. Waits only while a frame is copying the previous table.
+    template <typename Build>
+    void stage(Key key, Build&& build) {
+        shared::claimWrite(changed);
+        if (lut2) build(lut2);
+        staged = key;
+        shared::publish(changed);
+    }
+    // Frame side: copies a staged table (at most `bytes` of it) into lut;
+    // never waits. False when nothing was staged or a setter is busy.
+    bool takeOver(size_t bytes);
 };
+
+struct ModelRow;
+struct SensorRow;
 
 // Behaviour tied to the USB product rather than to the model class; looked
 // up in one table when the device is opened.
@@ -74,11 +104,20 @@ class CamBayer : public CamBase {
     CamBayer& operator=(const CamBayer&) = delete;
 
     // Serialises settings against the frame boundary. The call surface holds
-    // it around every operation except frame reads and frame processing,
-    // which take it themselves for all but the bulk transfer, so a setter
-    // never waits for a whole exposure.
+    // it around every operation except frame reads and frame processing.
+    // Frame reads take it themselves for all but the bulk transfer, so a
+    // setter never waits for a whole exposure. Frame processing does not
+    // take it: processing settings reach it through their staged tables and
+    // switch bytes (shared_state.h); only serving a still takes it.
     std::unique_lock<std::recursive_mutex> lockSettings() {
         return std::unique_lock<std::recursive_mutex>(settingsMutex);
+    }
+
+    // Arms or disarms the deferred still. The frame pipeline reads the
+    // request without the settings lock: arm it after snapPath, snapFormat,
+    // snapResolution, snapWidth and snapHeight are set (under the lock).
+    void setSnapRequest(bool armed) {
+        shared::store(snapRequest, armed ? 1 : 0, std::memory_order_release);
     }
 
     // ---- USB transport ----
@@ -317,6 +356,13 @@ class CamBayer : public CamBase {
     // Computes lineLength and pixelRate from the tables in force.
     void loadTiming();
 
+    // Model catalogue (src/models): applies one row of a model's constants
+    // (name, sensor fields, colour settings, transfer sizes), then timing,
+    // bodyLen and _retime; the analog gain through the row's mapping.
+    void applyModel(const ModelRow& row);
+    int modelAnalogGain(int gain);
+    const SensorRow* sensorRow = nullptr;  // the sensor row in force, if any
+
     // Re-timing of the families whose exposure travels as a total line
     // count in the resolution and pixel-clock requests: the total across
     // periods is scaled to the new timing, clamped, split into remainder
@@ -332,6 +378,32 @@ class CamBayer : public CamBase {
     // Milliseconds a bulk read may wait: generous against the exposure, so
     // a stopped or unplugged camera frees the reading thread.
     unsigned readTimeoutMs();
+
+    // ---- Frame pipeline pieces, for model variants of _raw2image ----------
+    // Frames of one camera are processed one at a time (the live view and a
+    // direct save of a raw frame may both run _raw2image). Setters never
+    // take this lock, so a frame never waits for a setting.
+    std::unique_lock<std::mutex> lockFrame() { return std::unique_lock<std::mutex>(frameMutex); }
+    // Takes over every staged table the camera uses (start of a frame).
+    void takeOverTables();
+    // Flat field, rotation and flip, the tone and colour pass, histogram and
+    // stretch of a decoded image, in that order.
+    void finishImage(_ezImage* image);
+    // Writes the armed still when this frame matches it, then disarms it and
+    // returns to the resolution it was armed at. Call without lockFrame().
+    void serveStill(_ezImage* raw, _ezImage* image);
+    // The defect step of frame readers: a requested search (result 5, or
+    // -5 when it fails) and the correction while it is on; otherwise
+    // returns `result`.
+    int defectStep(_ezImage* frame, int result);
+    // Exposure in force, milliseconds (0 without a pixel rate).
+    float exposureInForce() const;
+    // A caller's frame buffer that starts with a usable record: signature,
+    // depth 8 or 16, a size, pixels behind the record.
+    static bool rawRecord(const _ezImage* frame);
+    // The decoders leave the outer rows and columns unwritten: repeats their
+    // neighbours there, for images that are measured whole.
+    static void fillDecodedBorder(_ezImage* image);
 
     // Writes one file per format bit, in the order RAW, JPEG, BMP, PNG, TIFF,
     // each named base + extension: RAW from the raw record (stamped with the
@@ -358,7 +430,7 @@ class CamBayer : public CamBase {
     int32_t headLen = 512;
     int32_t packetLen = 512;
     int32_t bodyLen = 0;
-    int32_t state = 0;  // 0 idle, 1 streaming, 3 removed
+    int32_t state = 0;  // 0 idle, 1 streaming, 3 removed; shared::store/load
     int32_t aeState = 0;
     int32_t lineLength = 0;
     int32_t pixelRate = 0;
@@ -395,7 +467,9 @@ class CamBayer : public CamBase {
     int32_t defectCapacity = 8192;
     std::unique_ptr<_ezPoint[]> defectPoints;
 
-    // Geometry and still capture.
+    // Geometry and still capture. The frame pipeline reads flip, rotate, the
+    // switches it uses and snapRequest without the settings lock: write them
+    // with shared::store (snapRequest with setSnapRequest).
     uint8_t flip = 0;
     uint8_t rotate = 0;
     int16_t snapFormat = 8;
@@ -407,7 +481,7 @@ class CamBayer : public CamBase {
     uint8_t monochrome = 0;
     uint8_t autoExposure = 0;
     uint8_t flatFieldOn = 0;
-    uint8_t flatFieldNew = 0;
+    uint8_t flatFieldNew = 0;  // hand-over state of flatFieldReference (shared::HandOver)
     uint8_t histogramOn = 0;
     uint8_t colorEnhancement = 0;
     uint8_t snapRequest = 0;
@@ -423,8 +497,8 @@ class CamBayer : public CamBase {
     SoftWareValue aeTarget;
     SoftWareValue stretch[3];
     SoftWareValue gamma[3];
-    ImagePtr flatFieldReference;
-    ImagePtr flatFieldScaled;
+    ImagePtr flatFieldReference;  // replaced only inside the flatFieldNew hand-over
+    ImagePtr flatFieldScaled;     // frame side only
     uint32_t bulkPipe = 1;
 
     // Black field, fluorescence guide, cooled models.
@@ -448,6 +522,12 @@ class CamBayer : public CamBase {
 
   private:
     std::recursive_mutex settingsMutex;
+    std::mutex frameMutex;
+    // Histogram of the automatic gain and the fluorescence measurement: kept
+    // here, a raw frame's buffer need not have room behind its samples.
+    alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
+    void stretchStep(_ezImage* image);
+    void tonePass(_ezImage* image);
     int regionOrProgram(_ezImage* image);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);

@@ -96,7 +96,7 @@ int CamBayer::_sensor_suspend() {
     EZURB stop{};
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
-    state = 0;
+    shared::store(state, 0);
     return 0;
 }
 
@@ -104,7 +104,7 @@ int CamBayer::_sensor_resume() {
     EZURB start{};
     buildRequest(start, 0xba, 0, 0);
     sendRequest(start);
-    state = 1;
+    shared::store(state, 1);
     _delay(300);
     _set_raw_depth(rawDepth.value);
     _set_pixsclock(pixelClock.value);

@@ -53,7 +53,7 @@ struct FakeDevice : usb::Device {
         }
         if (status == usb::kSuccess && (urb.requestType & 0x80) && urb.data) {
             const size_t n = std::min<size_t>(urb.length, reply.size());
-            std::memcpy(urb.data, reply.data(), n);
+            if (n) std::memcpy(urb.data, reply.data(), n);  // an empty reply has no data pointer
             urb.lengthDone = static_cast<uint32_t>(n);
         }
         return status;

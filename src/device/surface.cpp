@@ -114,8 +114,9 @@ int SetRawDepth(int bits, const char* name) {
 int GetRawDepthState(int pixel_clock, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._raw_depth_state(pixel_clock); });
 }
-// Frame reads and frame processing lock the settings themselves, around
-// everything but the bulk transfer.
+// Frame reads lock the settings themselves, around everything but the bulk
+// transfer; frame processing takes no settings lock (staged tables and
+// switch bytes carry the settings to it).
 int GetRawData(unsigned char* buffer, int size, const char* name) {
     std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
     return camera ? camera->_raw_data(buffer, size) : -1;

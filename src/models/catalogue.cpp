@@ -1,117 +1,72 @@
-// The model catalogue, for now with the two 5-megapixel models of the o
-// variant: VAo500C1 (colour) and VAo500M1 (monochrome).
+// The creation table: which model class drives which USB product.
 #include "models/catalogue.h"
 
-#include <cstdio>
 #include <iterator>
 
-#include "CamBayer.h"
-#include "models/tables.h"
-#include "processing/tone.h"
+#include "models/models.h"
 
 namespace {
-int cntVAo500C1 = 0;
-int cntVAo500M1 = 0;
+using Factory = std::unique_ptr<CamBayer> (*)();
 
-void setLimits(SensorSetting& setting, uint16_t value, uint16_t min, uint16_t max, uint16_t def,
-               bool supported) {
-    setting.value = value;
-    setting.min = min;
-    setting.max = max;
-    setting.step = 1;
-    setting.def = def;
-    setting.supported = supported ? 1 : 0;
+template <class Camera>
+std::unique_ptr<CamBayer> make() {
+    return std::make_unique<Camera>();
 }
 
-// Gain steps below 64 are written as they are, above as a coarse stage.
-uint16_t gain500(int g) {
-    return g < 64 ? static_cast<uint16_t>(g) : static_cast<uint16_t>(g * 256 - 16065);
-}
-
-// Saturation and per-channel digital gain of the colour models.
-void buildColourSettings(CamBayer& camera, int saturationValue) {
-    camera.saturation.define(100, 0, 255, 1, true);
-    camera.saturation.allocate(65536);
-    __matrix_saturation(saturationValue, camera.saturation.lut, 256);
-    __matrix_saturation(saturationValue, camera.saturation.lut2, 256);
-    for (SoftWareValue& gain : camera.digitalGain) {
-        gain.define(64, 16, 240, 1, true);
-        gain.allocate(256);
-        __matrix_channel(64, gain.lut, 256);
-        __matrix_channel(64, gain.lut2, 256);
-    }
-}
-
-class VAo500C1 : public CamBayer {
-  public:
-    VAo500C1() {
-        setDisplayName("QC500.", cntVAo500C1);
-        buildColourSettings(*this, 100);
-    }
-
-    int _claim_device() override {
-        bayerPattern = 3;
-        regAnalogGain = 0x35;
-        regExposure = 9;
-        regLongExposure = 0;
-        regBlackLevel = 2;
-        resolution.table = VAo500C1Res;
-        setLimits(resolution, 0, 0, std::size(VAo500C1Res), 0, true);
-        const bool newClock = bcdDevice == 0xa100;
-        pixelClock.table = newClock ? VAo500C1V1Clk : VAo500C1V0Clk;
-        setLimits(pixelClock, 0, 0, 3, 1, true);
-        setLimits(analogGain, 30, 7, 174, 30, true);
-        setLimits(exposure, 300, 1, 15464, 30, true);
-        setLimits(longExposure, 0, 0, 0, 0, false);
-        setLimits(blackLevel, 48, 25, 128, 48, false);
-        rawDepth.supported = 0;
-        std::printf("VAo500C1::_claim_device\n");
-        std::fflush(stdout);
-        loadTiming();
-        bodyLen = 2 * headLen + 10245226;
-        _retime();
-        return 0;
-    }
-
-    int _set_analog_gain(int gain) override { return applyAnalogGain(gain, gain500); }
+struct CreationRow {
+    uint16_t product;
+    Factory create;
+    uint32_t bulkPipe;  // 0: as the class sets it
 };
 
-class VAo500M1 : public CamBayer {
-  public:
-    VAo500M1() {
-        setDisplayName("QC500M.", cntVAo500M1);
-        channels = 1;
-        bayerPattern = 0;
-        regAnalogGain = 0x35;
-        regExposure = 9;
-        regLongExposure = 0;
-        regBlackLevel = 2;
-        resolution.table = VAo500M1Res;
-        setLimits(resolution, 0, 0, std::size(VAo500M1Res), 0, true);
-        pixelClock.table = VAo500M1Clk;
-        setLimits(pixelClock, 0, 0, std::size(VAo500M1Clk), 1, true);
-        setLimits(analogGain, 30, 1, 174, 30, true);
-        setLimits(exposure, 300, 1, 65500, 30, true);
-        setLimits(longExposure, 0, 0, 0, 0, false);
-        setLimits(blackLevel, 0, 0, 100, 0, false);
-        rawDepth.supported = 0;
-        loadTiming();
-        bodyLen = 2 * (VAo500M1Res[0].frameBytes + headLen) + 4096;
-        _retime();
-    }
+// Products of the vendors 0x0547, 0x8020 and 0x8021. The classes built as
+// VDh285M1 read their frames from the second bulk pipe.
+constexpr CreationRow kProducts[] = {
+    {0xa003, make<VAh1KC1>, 0},  {0xa004, make<VAh500C1>, 0}, {0xa00d, make<VAh500C1>, 0},
+    {0xa005, make<VSh035C1>, 0}, {0xa006, make<VAh500M1>, 0}, {0xa007, make<VAh300C1>, 0},
+    {0xa008, make<VAh131C1>, 0}, {0xa009, make<VSh036C1>, 0}, {0xa00a, make<VSh035M1>, 0},
+    {0xa00b, make<VAh131M1>, 0}, {0xa811, make<VAh200C1>, 0}, {0xac11, make<V3h5MC1>, 0},
+    {0xc003, make<VAo1KC1>, 0},  {0xc004, make<VAo500C1>, 0}, {0xc005, make<VSo035C1>, 0},
+    {0xc006, make<VAo500M1>, 0}, {0xc007, make<VAo300C1>, 0}, {0xc008, make<VAo131C1>, 0},
+    {0xc009, make<VSo036C1>, 0}, {0xc00a, make<VSo035M1>, 0}, {0xc00b, make<VAo131M1>, 0},
+    {0xc00c, make<VS200C1>, 0},  {0xc811, make<VAo200C1>, 0}, {0xd001, make<VDo282C1>, 0},
+    {0xd004, make<VDo205M1>, 0}, {0xd006, make<VDo285M1>, 0}, {0xe001, make<VDh282C1>, 0},
+    {0xe004, make<VDh205M1>, 0}, {0xe006, make<VDh285M1>, 0}, {0xe008, make<VDh205C1>, 0},
+    {0xe009, make<VDh285C1>, 0}, {0xe00a, make<VDh674M1>, 2}, {0xe00b, make<VDh687M1>, 2},
+    {0xe00c, make<VDh694M1>, 2}, {0xe80a, make<VDh674C1>, 0}, {0xe80c, make<VDh694C1>, 0},
+    {0xf007, make<VAg300C1>, 0}, {0xf008, make<VAg131C1>, 0}, {0xf00b, make<VAg131M1>, 0},
+};
 
-    int _set_analog_gain(int gain) override { return applyAnalogGain(gain, gain500); }
+// The one product of vendor 0x4b56.
+constexpr CreationRow kVendor4b56[] = {
+    {0x6401, make<VSi400M1>, 0},
+};
+
+struct VendorRow {
+    uint16_t vendor;
+    const CreationRow* rows;
+    size_t count;
+};
+
+constexpr VendorRow kVendors[] = {
+    {0x0547, kProducts, std::size(kProducts)},
+    {0x8020, kProducts, std::size(kProducts)},
+    {0x8021, kProducts, std::size(kProducts)},
+    {0x4b56, kVendor4b56, std::size(kVendor4b56)},
 };
 }  // namespace
 
 std::unique_ptr<CamBayer> _create_device(uint16_t product, uint16_t vendor) {
-    if (vendor != 0x0547 && vendor != 0x8020 && vendor != 0x8021) return nullptr;
-    switch (product) {
-        case 0xc004:
-            return std::make_unique<VAo500C1>();
-        case 0xc006:
-            return std::make_unique<VAo500M1>();
-        default:
-            return nullptr;
+    for (const VendorRow& v : kVendors) {
+        if (v.vendor != vendor) continue;
+        for (size_t i = 0; i < v.count; ++i) {
+            const CreationRow& row = v.rows[i];
+            if (row.product != product) continue;
+            std::unique_ptr<CamBayer> camera = row.create();
+            if (row.bulkPipe) camera->bulkPipe = row.bulkPipe;
+            return camera;
+        }
+        return nullptr;
     }
+    return nullptr;
 }

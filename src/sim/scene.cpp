@@ -62,17 +62,18 @@ inline float profile(float t) {
 }
 
 // The background is a column term plus a row term: each half the mean
-// radiance, less its share of the radial fall-off, plus a gentle texture.
-float columnTerm(float u) {
+// radiance, less its share of the radial fall-off, plus a gentle texture
+// unless the scene is flat.
+float columnTerm(float u, bool flat) {
     const float tau = 2.0f * std::numbers::pi_v<float>, d = 2.0f * u - 1.0f;
-    return 0.125f * (1.0f - 2.0f * kVignette * d * d) + 0.02f * std::sin(tau * (1.3f * u + 0.25f)) +
-           0.015f * std::cos(tau * (2.2f * u + 0.125f));
+    const float texture = 0.02f * std::sin(tau * (1.3f * u + 0.25f)) + 0.015f * std::cos(tau * (2.2f * u + 0.125f));
+    return 0.125f * (1.0f - 2.0f * kVignette * d * d) + (flat ? 0.0f : texture);
 }
 
-float rowTerm(float v) {
+float rowTerm(float v, bool flat) {
     const float tau = 2.0f * std::numbers::pi_v<float>, d = 2.0f * v - 1.0f;
-    return 0.125f * (1.0f - 2.0f * kVignette * d * d) + 0.02f * std::sin(tau * (0.9f * v + 0.75f)) +
-           0.015f * std::cos(tau * (1.7f * v + 0.125f));
+    const float texture = 0.02f * std::sin(tau * (0.9f * v + 0.75f)) + 0.015f * std::cos(tau * (1.7f * v + 0.125f));
+    return 0.125f * (1.0f - 2.0f * kVignette * d * d) + (flat ? 0.0f : texture);
 }
 
 int16_t rounded(float v, int cap) {
@@ -123,15 +124,21 @@ Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed) {
     for (int i = 0; i < 4; ++i) response_[i / 2][i % 2] = kTiles[code][i];
 }
 
+void Scene::setFlat(bool flat) {
+    if (flat == flat_) return;
+    flat_ = flat;
+    fieldReady_ = false;
+}
+
 void Scene::buildField() {
     const Geometry& g = geometry_;
     const float fw = static_cast<float>(g.fieldWidth), fh = static_cast<float>(g.fieldHeight);
     columnRadiance_.resize(g.width);
     rowRadiance_.resize(g.height);
     for (int x = 0; x < g.width; ++x)
-        columnRadiance_[x] = columnTerm((static_cast<float>(g.originX + x) + 0.5f) / fw);
+        columnRadiance_[x] = columnTerm((static_cast<float>(g.originX + x) + 0.5f) / fw, flat_);
     for (int y = 0; y < g.height; ++y)
-        rowRadiance_[y] = rowTerm((static_cast<float>(g.originY + y) + 0.5f) / fh);
+        rowRadiance_[y] = rowTerm((static_cast<float>(g.originY + y) + 0.5f) / fh, flat_);
 
     // Objects sit on even pixels, so their column profiles, which carry the
     // channel response, hold wherever they drift.
@@ -267,6 +274,7 @@ void Scene::prepare(const Geometry& geometry, const Exposure& exposure, uint64_t
 }
 
 int Scene::spansOf(int y, Span* spans) const {
+    if (flat_) return 0;
     const Geometry& g = geometry_;
     const int fy = g.originY + y;
     int n = 0;

@@ -53,6 +53,11 @@ public:
     // varies the objects' paths and the hot pixels between cameras.
     Scene(int bayer, uint32_t seed);
 
+    // A flat scene: an even background seen through the vignetting and the
+    // colour response, without objects or texture (hot pixels stay), as for
+    // taking a flat-field reference.
+    void setFlat(bool flat);
+
     // Brings the tables up to date for frame number `frame`.
     void prepare(const Geometry& geometry, const Exposure& exposure, uint64_t frame);
 
@@ -117,6 +122,7 @@ private:
     uint32_t seed_;
     Geometry geometry_;
     Exposure exposure_;
+    bool flat_ = false;
     bool fieldReady_ = false;
     bool levelsReady_ = false;
     std::vector<Object> objects_;

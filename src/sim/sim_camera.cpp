@@ -49,6 +49,8 @@ SimCamera::SimCamera(int id, uint16_t vendor, uint16_t product, uint16_t bcdDevi
     firmware_ = bcdDevice;
     const char* pace = std::getenv("EZCAM_SIM_PACE");
     paced_ = !(pace && std::strcmp(pace, "0") == 0);
+    const char* scene = std::getenv("EZCAM_SIM_SCENE");
+    flatScene_ = scene && std::strcmp(scene, "flat") == 0;
     const Clock::time_point now = Clock::now();
     temperatureAt_ = now;
     if (profile_) {
@@ -419,6 +421,7 @@ void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
                             uint64_t number) {
     const DeviceProfile& p = *profile_;
     if (!scene_) scene_ = std::make_unique<Scene>(p.bayer, static_cast<uint32_t>(id_));
+    scene_->setFlat(flatScene_.load());
     scene_->prepare(shape.geometry, exposure, number);
     const size_t total = shape.total();
     const size_t pixelsAt = shape.prefix, suffixAt = shape.prefix + shape.pixels;
@@ -640,6 +643,10 @@ void SimCamera::onUnplug(std::function<void()> listener) {
 void SimCamera::pressCapture() {
     std::lock_guard lock(mu_);
     capture_ = true;
+}
+
+void SimCamera::setFlatScene(bool flat) {
+    flatScene_ = flat;
 }
 
 void SimCamera::setPaced(bool paced) {

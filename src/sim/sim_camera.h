@@ -111,6 +111,9 @@ public:
 
     // Settings.
     void setPaced(bool paced);  // default: EZCAM_SIM_PACE, paced unless "0"
+    // An even scene without objects (for flat-field references); default:
+    // EZCAM_SIM_SCENE, flat when "flat".
+    void setFlatScene(bool flat);
     void setFirmwareVersion(uint16_t version);  // default: the device release
     // Temperatures in degrees; the reading approaches its target with this
     // time constant. Defaults: 25, -10, 20 s.
@@ -206,6 +209,7 @@ private:
 
     mutable std::mutex mu_;  // everything below except the bulk-side state
     std::atomic<bool> unplugged_{false};
+    std::atomic<bool> flatScene_{false};
     std::vector<std::function<void()>> unplugListeners_;
     std::map<uint16_t, uint16_t> regs_;
     std::map<uint16_t, uint16_t> options_;

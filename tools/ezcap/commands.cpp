@@ -1,4 +1,5 @@
-// ezcap's commands: listing, showing, the sensor settings and grabbing.
+// ezcap's commands: listing, showing, the sensor settings and grabbing; the
+// processing rows run the functions of processing_commands.cpp.
 #include "commands.h"
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <map>
 
 #include "ezcam.h"
+#include "processing_commands.h"
 
 namespace ezcap {
 namespace {
@@ -279,6 +281,28 @@ const std::vector<Command> kCommands = {
     {"roi", 4, "roi X Y WIDTH HEIGHT", "region of interest (clamped to the frame)", true, roi},
     {"roi-off", 0, "roi-off", "back to the full frame", true, roiOff},
     {"grab", 1, "grab N", "read N raw frames; print sizes, levels and frame rate", true, grab},
+    {"gamma", 1, "gamma VALUE", "gamma of every channel (100 = none)", true, processing::gamma},
+    {"contrast", 1, "contrast VALUE", "contrast (128 = none)", true, processing::contrast},
+    {"saturation", 1, "saturation VALUE", "colour saturation (100 = none)", true,
+     processing::saturation},
+    {"gains", 3, "gains R G B", "digital channel gains (64 = unity)", true, processing::gains},
+    {"mono", 1, "mono on|off", "grey view of a colour camera", true, processing::mono},
+    {"enhance", 1, "enhance on|off", "colour-corrected decoding", true, processing::enhance},
+    {"flip", 1, "flip 0..3", "0 none, 1 left-right, 2 upside down, 3 both", true, processing::flip},
+    {"rotate", 1, "rotate 0..2", "0 none, 1 counter-clockwise, 2 clockwise", true,
+     processing::rotate},
+    {"stretch", 2, "stretch LOW HIGH", "histogram stretch of every channel (0 255 = none)", true,
+     processing::stretch},
+    {"stretch-auto", 0, "stretch-auto", "stretch from each frame's histogram", true,
+     processing::stretchAuto},
+    {"process", 1, "process N", "process N frames; print image sizes and channel means", true,
+     processing::process},
+    {"ae", 1, "ae TARGET", "run automatic exposure until the raw level settles", true,
+     processing::autoExposure},
+    {"wb", 0, "wb", "one-shot white balance; print the gains and means", true,
+     processing::whiteBalance},
+    {"flatfield", 0, "flatfield", "take a flat field; corner/centre level before and after", true,
+     processing::flatField},
 };
 }  // namespace
 

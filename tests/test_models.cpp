@@ -1,0 +1,275 @@
+// The model catalogue without a device: which class each product creates,
+// names and instance counters, and the constants the classes set.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "models/catalogue.h"
+#include "models/models.h"
+
+namespace {
+struct Expected {
+    uint16_t product;
+    const std::type_info& type;
+    bool colour;
+};
+
+// Every row of the catalogue's creation table for the vendors 0x0547,
+// 0x8020 and 0x8021.
+const std::vector<Expected>& creationTable() {
+    static const std::vector<Expected> rows = {
+        {0xa003, typeid(VAh1KC1), true},   {0xa004, typeid(VAh500C1), true},
+        {0xa00d, typeid(VAh500C1), true},  {0xa005, typeid(VSh035C1), true},
+        {0xa006, typeid(VAh500M1), false}, {0xa007, typeid(VAh300C1), true},
+        {0xa008, typeid(VAh131C1), true},  {0xa009, typeid(VSh036C1), true},
+        {0xa00a, typeid(VSh035M1), false}, {0xa00b, typeid(VAh131M1), false},
+        {0xa811, typeid(VAh200C1), true},  {0xac11, typeid(V3h5MC1), true},
+        {0xc003, typeid(VAo1KC1), true},   {0xc004, typeid(VAo500C1), true},
+        {0xc005, typeid(VSo035C1), true},  {0xc006, typeid(VAo500M1), false},
+        {0xc007, typeid(VAo300C1), true},  {0xc008, typeid(VAo131C1), true},
+        {0xc009, typeid(VSo036C1), true},  {0xc00a, typeid(VSo035M1), false},
+        {0xc00b, typeid(VAo131M1), false}, {0xc00c, typeid(VS200C1), true},
+        {0xc811, typeid(VAo200C1), true},  {0xd001, typeid(VDo282C1), true},
+        {0xd004, typeid(VDo205M1), false}, {0xd006, typeid(VDo285M1), false},
+        {0xe001, typeid(VDh282C1), true},  {0xe004, typeid(VDh205M1), false},
+        {0xe006, typeid(VDh285M1), false}, {0xe008, typeid(VDh205C1), true},
+        {0xe009, typeid(VDh285C1), true},  {0xe00a, typeid(VDh674M1), false},
+        {0xe00b, typeid(VDh687M1), false}, {0xe00c, typeid(VDh694M1), false},
+        {0xe80a, typeid(VDh674C1), true},  {0xe80c, typeid(VDh694C1), true},
+        {0xf007, typeid(VAg300C1), true},  {0xf008, typeid(VAg131C1), true},
+        {0xf00b, typeid(VAg131M1), false},
+    };
+    return rows;
+}
+
+std::string named(const char* display, int counter) {
+    return std::string(display) + static_cast<char>('0' + counter);
+}
+}  // namespace
+
+TEST(Creation, EveryProductOfTheSharedVendorsMakesItsClass) {
+    for (uint16_t vendor : {0x0547, 0x8020, 0x8021}) {
+        for (const Expected& row : creationTable()) {
+            SCOPED_TRACE(testing::Message() << std::hex << vendor << ":" << row.product);
+            std::unique_ptr<CamBayer> camera = _create_device(row.product, vendor);
+            ASSERT_NE(camera, nullptr);
+            EXPECT_EQ(typeid(*camera), row.type);
+            EXPECT_EQ(camera->usbDevice, nullptr);  // nothing opened
+        }
+        EXPECT_EQ(_create_device(0x6401, vendor), nullptr);
+        EXPECT_EQ(_create_device(0xa00c, vendor), nullptr);
+    }
+    std::unique_ptr<CamBayer> miravel = _create_device(0x6401, 0x4b56);
+    ASSERT_NE(miravel, nullptr);
+    EXPECT_EQ(typeid(*miravel), typeid(VSi400M1));
+    for (const Expected& row : creationTable())
+        EXPECT_EQ(_create_device(row.product, 0x4b56), nullptr);
+    EXPECT_EQ(_create_device(0xc004, 0x1234), nullptr);
+    EXPECT_EQ(_create_device(0, 0), nullptr);
+}
+
+// Whatever the class, a new object is consistent with its own tables: the
+// current entries exist, the timing matches them, the limits hold the
+// values, colour classes have their processing tables, and a buffer of
+// bodyLen bytes holds any full frame the base reader can deliver.
+TEST(Creation, EveryClassIsConsistentWithItsTables) {
+    for (const Expected& row : creationTable()) {
+        SCOPED_TRACE(testing::Message() << std::hex << row.product);
+        std::unique_ptr<CamBayer> camera = _create_device(row.product, 0x0547);
+        EXPECT_NE(camera->defectPoints, nullptr);
+        EXPECT_EQ(camera->defectCapacity, 8192);
+        EXPECT_EQ(camera->saturation.supported != 0, row.colour);
+        EXPECT_EQ(camera->digitalGain[2].supported != 0, row.colour);
+        // The sensors of the VDh674 generation stream on the second pipe.
+        EXPECT_EQ(camera->bulkPipe, row.product >= 0xe00a && row.product <= 0xe80c ? 2u : 1u);
+        // Two models only get their sensor when the device is claimed.
+        if (row.product == 0xac11 || row.product == 0xc004 || row.product == 0xa004 ||
+            row.product == 0xa00d)
+            continue;
+        EXPECT_EQ(camera->name.substr(0, camera->name.size() - 1), camera->modelName);
+        // Classes turned colour at claim time start from a monochrome base.
+        const bool colourNow = row.colour && row.product != 0xe80c;
+        EXPECT_EQ(camera->_channles(), colourNow ? 3 : 1);
+        EXPECT_EQ(camera->_bayer() != 0, colourNow);
+
+        const auto* res = static_cast<const ResolutionEntry*>(camera->resolution.table);
+        const auto* clk = static_cast<const PixelClockEntry*>(camera->pixelClock.table);
+        ASSERT_NE(res, nullptr);
+        ASSERT_NE(clk, nullptr);
+        ASSERT_LT(camera->resolution.value, camera->resolution.max);
+        ASSERT_LT(camera->pixelClock.value, camera->pixelClock.max);
+        EXPECT_EQ(camera->lineLength, res[camera->resolution.value].lineLength);
+        EXPECT_EQ(camera->pixelRate, clk[camera->pixelClock.value].rate);
+        for (const SensorSetting* s :
+             {&camera->analogGain, &camera->exposure, &camera->blackLevel}) {
+            EXPECT_LE(s->min, s->value);
+            EXPECT_LE(s->value, s->max);
+            EXPECT_EQ(s->step, 1);
+        }
+        const int bytes = camera->rawDepth.supported ? 2 : 1;
+        for (int i = 0; i < camera->resolution.max; ++i)
+            EXPECT_GE(camera->bodyLen, camera->headLen + res[i].width * res[i].height * bytes) << i;
+    }
+}
+
+TEST(Names, DerivedClassesAdvanceTheirBaseCounters) {
+    // The VAh200C1 constructor runs VAo200C1's first.
+    const int ownBefore = cntVAh200C1;
+    const int baseBefore = cntVAo200C1;
+    VAh200C1 first;
+    EXPECT_EQ(first.name, named("QCH200.", ownBefore));
+    EXPECT_EQ(first.modelName, "QCH200.");
+    VAo200C1 second;
+    EXPECT_EQ(second.name, named("QC200.", baseBefore + 1));
+    EXPECT_EQ(cntVAh200C1, ownBefore + 1);
+    EXPECT_EQ(cntVAo200C1, baseBefore + 2);
+
+    // Built as VAo300C1: its name and counter.
+    const int before300 = cntVAo300C1;
+    std::unique_ptr<CamBayer> g = _create_device(0xf007, 0x0547);
+    EXPECT_EQ(g->name, named("QC300.", before300));
+    EXPECT_EQ(cntVAo300C1, before300 + 1);
+    // VAh300C1 counts on cntVE300, after advancing cntVAo300C1.
+    const int beforeVE300 = cntVE300;
+    VAh300C1 h;
+    EXPECT_EQ(h.name, named("QCH300.", beforeVE300));
+    EXPECT_EQ(cntVAo300C1, before300 + 2);
+
+    // Three constructors run for a VDh285C1.
+    const int counts[] = {cntVDo285M1, cntVDh285M1, cntVDh285C1};
+    VDh285C1 colour;
+    EXPECT_EQ(colour.name, named("RCH-1.4C.", counts[2]));
+    EXPECT_EQ(cntVDo285M1, counts[0] + 1);
+    EXPECT_EQ(cntVDh285M1, counts[1] + 1);
+
+    // A VAh131M1 runs VAg131M1's constructor, which is VAo131M1's.
+    const int before131M = cntVAo131M1;
+    VAh131M1 mono;
+    EXPECT_EQ(mono.modelName, "QCH130M.");
+    EXPECT_EQ(cntVAo131M1, before131M + 1);
+}
+
+TEST(Names, TheEleventhCameraOfAClassGetsAColon) {
+    ASSERT_LE(cntVSh036C1, 10);
+    std::vector<std::unique_ptr<VSh036C1>> cameras;
+    while (cntVSh036C1 < 10) cameras.push_back(std::make_unique<VSh036C1>());
+    VSh036C1 eleventh;
+    EXPECT_EQ(eleventh.name, "Norvan CH30.:");
+    // Its base class was counted once per camera as well.
+    EXPECT_GE(cntVSo036C1, 11);
+}
+
+TEST(Names, CountsPastPrintableAsciiStayUniqueAndPrintable) {
+    std::vector<std::unique_ptr<VSi400M1>> cameras;
+    while (cntVSi400M1 < 79) cameras.push_back(std::make_unique<VSi400M1>());
+    const int first = cntVSi400M1;
+    VSi400M1 next;
+    VSi400M1 after;
+    EXPECT_EQ(next.name, "Miravel.~" + std::to_string(first));
+    EXPECT_EQ(after.name, "Miravel.~" + std::to_string(first + 1));
+    EXPECT_EQ(next.name.find('\0'), std::string::npos);
+}
+
+TEST(Names, ClaimTimeModelsStayUnnamedUntilClaimed) {
+    V3h5MC1 camera;
+    EXPECT_EQ(camera.name, "kvdt");
+    EXPECT_TRUE(camera.modelName.empty());
+    EXPECT_EQ(camera.resolution.table, nullptr);
+    EXPECT_EQ(camera._resolution_count(), 0);
+    EXPECT_EQ(camera._resolution_string_at_index(0), nullptr);
+    EXPECT_EQ(camera._saturation(), 100);  // colour settings come with the object
+}
+
+// A sample of classes against the catalogue.
+TEST(Constants, SampleOfClasses) {
+    using V = std::vector<int>;
+    int min = 0, max = 0, step = 0;
+    VAo1KC1 k;
+    EXPECT_EQ((V{k.regAnalogGain, k.regExposure, k._bayer(), k._resolution_count(),
+                 k._pixsclock_count()}),
+              (V{0x305e, 0x3012, 4, 5, 5}));
+    EXPECT_STREQ(k._resolution_string_at_index(0), "3664X2732");
+    EXPECT_EQ((V{k._pixsclock(), k.pixelClock.def, k.lineLength, k.pixelRate}),
+              (V{0, 1, 3776, 36000}));
+    k._analog_gain_range(&min, &max, &step);
+    EXPECT_EQ((V{min, max, step, k._analog_gain(), k.exposure.def}), (V{1, 310, 1, 110, 300}));
+    EXPECT_EQ(k._body(), 10068480 + 512 + 2048);
+    EXPECT_EQ(k._set_raw_depth(16), -4);
+    EXPECT_EQ((V{k.rawDepth.max, k.rawDepth.step}), (V{8, 0}));
+    EXPECT_EQ(k._blacklevel_range(&min, &max, &step), -4);
+
+    // Its h variant has its own modes but keeps VAo1KC1's buffer size.
+    VAh1KC1 h;
+    EXPECT_STREQ(h._resolution_string_at_index(0), "3656X2740");
+    EXPECT_EQ((V{h._resolution_count(), h.lineLength, h._body(), h._saturation()}),
+              (V{3, 3711, k._body(), 85}));
+
+    VAo131M1 mono;
+    EXPECT_EQ((V{mono._body(), mono.pixelRate, mono.exposure.max}),
+              (V{2 * (1351680 + 512) + 2048, 40000, 10000}));
+    EXPECT_EQ(mono._digital_gain_range(&min, &max, &step), -4);
+
+    VS200C1 s;
+    EXPECT_EQ((V{s.packetLen, s._pixsclock(), s.pixelRate, s.regBlackLevel, s.longExposure.max,
+                 s._restart_state()}),
+              (V{61440, 2, 40000, 0xa1, 30, 0}));
+    EXPECT_STREQ(s._pixsclock_string_at_index(s._pixsclock()), "High");
+    EXPECT_EQ(s._blacklevel_range(&min, &max, &step), 0);
+    EXPECT_EQ(s._body(), 512 + 2 * 2266112 + 2048);
+
+    VSi400M1 si;
+    EXPECT_EQ((V{si.regAnalogGain, si.regExposure, si.regLongExposure, si.regBlackLevel}),
+              (V{0x41, 0x42, 0x43, 0x44}));
+    EXPECT_EQ((V{si.analogGain.max, si._analog_gain(), si.analogGain.def, si.exposure.value,
+                 si.exposure.max}),
+              (V{1, 0, 1, 5000, 65535}));
+    EXPECT_EQ((V{si.longExposure.max, si.pixelRate, si._body()}),
+              (V{8191, 25000, 2 * (4194304 + 512) + 4096}));
+
+    // Colour on a monochrome base keeps the base's buffer size; a colour
+    // class below it computes its own, and starts with edge inhibition on.
+    VDh285C1 c;
+    EXPECT_EQ(
+        (V{c._bayer(), c._resolution_count(), c.resolution.def, c.regExposure, c.regLongExposure}),
+        (V{4, 2, 1, 0x63, 0x62}));
+    EXPECT_EQ(c._body(), 512 + 2 * 1422336 + 2048);
+    VDh674C1 c674;
+    bool on = false;
+    EXPECT_EQ(c674._edge_inhibition(&on), 0);
+    EXPECT_TRUE(on);
+    EXPECT_EQ((V{c674._bayer(), c674._body(), c674.exposure.max}),
+              (V{3, 512 + 2 * 2903040 + 2048, 1521}));
+    VDh282C1 d282;
+    EXPECT_EQ(
+        (V{d282.edgeInhibition, d282.exposure.def, d282.longExposure.max, d282.analogGain.def}),
+        (V{0, 300, 4000, 200}));
+}
+
+// Saturation: one 131072-byte block, staged half second; digital gains
+// neutral. Each table holds what its parameter asks for.
+TEST(Constants, ColourTablesFollowTheirParameters) {
+    VAo200C1 built128;  // records 100, builds for 128
+    ASSERT_NE(built128.saturation.lut, nullptr);
+    EXPECT_EQ(built128.saturation.lut2, built128.saturation.lut + 65536);
+    EXPECT_EQ(built128._saturation(), 100);
+    EXPECT_EQ(built128.saturation.lut[100], 128);  // row 0: 100 pushed out by 1.28
+    EXPECT_EQ(built128.saturation.lut2[100], 128);
+    EXPECT_EQ(built128.saturation.lut[200 * 256 + 200], 200);  // grey stays grey
+    VAo300C1 neutral;                                          // built for 100: the identity
+    for (int r : {0, 77, 255})
+        for (int v : {0, 31, 255}) EXPECT_EQ(neutral.saturation.lut[r * 256 + v], v);
+    VAo1KC1 reduced;  // 85 recorded and built
+    EXPECT_EQ(reduced._saturation(), 85);
+    EXPECT_EQ(reduced.saturation.lut[100], 85);
+
+    int g[3] = {}, range[3] = {};
+    EXPECT_EQ(built128._digital_gain(&g[0], &g[1], &g[2]), 0);
+    EXPECT_EQ(built128._digital_gain_range(&range[0], &range[1], &range[2]), 0);
+    EXPECT_EQ((std::vector<int>{g[0], g[1], g[2], range[0], range[1], range[2]}),
+              (std::vector<int>{64, 64, 64, 16, 240, 1}));
+    for (const SoftWareValue& gain : built128.digitalGain)
+        for (int i : {0, 1, 128, 255}) EXPECT_EQ(gain.lut[i] + gain.lut2[i], 2 * i);
+}

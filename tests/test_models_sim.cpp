@@ -1,0 +1,113 @@
+// Model classes through the call surface on simulated cameras: what their
+// gain mappings and claim-time choices put on the simulated wire.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim_session.h"
+
+using simsession::Session;
+using simsession::Transfer;
+
+namespace {
+using ModelsOnTheWire = Session;
+
+// The cooled cameras' switch requests (0xb8) and temperature reads, in
+// order, as "value/index" and "T".
+std::vector<std::string> switches(const std::vector<Transfer>& transfers) {
+    std::vector<std::string> out;
+    for (const Transfer& t : transfers) {
+        if (t.kind != "ctrl") continue;
+        if (t.request == 0xb8)
+            out.push_back(std::to_string(t.value) + "/" + std::to_string(t.index));
+        else if (t.request == 0xb6 && t.type == 0xc0 && t.index == 1)
+            out.push_back("T");
+    }
+    return out;
+}
+
+std::vector<std::string> firstOf(std::vector<std::string> all, size_t n) {
+    all.resize(std::min(all.size(), n));
+    return all;
+}
+}  // namespace
+
+TEST_F(ModelsOnTheWire, GainExamplesReachTheSensorRegister) {
+    struct Case {
+        int product, gain, value, reg, stored;
+    };
+    const Case cases[] = {
+        {0xc003, 300, 0x1dc0 + 44, 0x305e, 300},
+        {0xc003, 310, 0x1dc0 + 54, 0x305e, 310},
+        {0xc007, 159, 30304, 0x35, 159},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << std::dec << " gain " << c.gain);
+        const std::string name = plug(c.product);
+        ASSERT_FALSE(name.empty());
+        camera(lastId).clearTrace();
+        EXPECT_EQ(SetAnaloggain(c.gain, name.c_str()), 0);
+        const std::vector<Transfer> sent = transfers(lastId);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ((std::vector<int>{sent[0].type, sent[0].request, sent[0].value, sent[0].index}),
+                  (std::vector<int>{0x40, 0xb7, c.value, c.reg}));
+        EXPECT_EQ(GetAnaloggain(name.c_str()), c.stored);
+    }
+}
+
+TEST_F(ModelsOnTheWire, VDh694M1ClaimAndShiftOperator) {
+    const std::string newer = plug(0xe00c, 0xa001);
+    ASSERT_EQ(newer.substr(0, 6), "R-694.");
+    // Cooler on, then edge inhibition off, as the device is claimed.
+    EXPECT_EQ(firstOf(switches(transfers(lastId)), 2), (std::vector<std::string>{"1/1", "0/0"}));
+    EXPECT_STREQ(GetResItemName(0, newer.c_str()), "2728*2192");
+    EXPECT_STREQ(GetPixclkItemName(0, newer.c_str()), "Higher");
+    bool cooled = false;
+    EXPECT_EQ(GetCooled(&cooled, newer.c_str()), 0);
+    EXPECT_TRUE(cooled);
+
+    // The shift operator is clamped to 0..8 although its range tops at 4.
+    camera(lastId).clearTrace();
+    int range[3] = {-1, -1, -1};
+    EXPECT_EQ(GetShiftOperatorRange(&range[0], &range[1], &range[2], newer.c_str()), 0);
+    EXPECT_EQ((std::vector<int>{range[0], range[1], range[2]}), (std::vector<int>{0, 4, 1}));
+    std::vector<int> stored;
+    for (int shift : {9, -3, 5}) {
+        EXPECT_EQ(SetShiftOperator(shift, newer.c_str()), 0);
+        stored.push_back(GetShiftOperator(newer.c_str()));
+    }
+    EXPECT_EQ(stored, (std::vector<int>{8, 0, 5}));
+    EXPECT_EQ(switches(transfers(lastId)), (std::vector<std::string>{"8/3", "0/3", "5/3"}));
+
+    // Older hardware keeps the tables the camera was built with, and the
+    // release 0xa106 has the newer ones.
+    const std::string older = plug(0xe00c, 0xa000);
+    EXPECT_STREQ(GetResItemName(2, older.c_str()), "332X248 4x4Bin");
+    EXPECT_EQ(GetPixelclock(older.c_str()), 0);
+    EXPECT_EQ(firstOf(switches(transfers(lastId)), 2), (std::vector<std::string>{"1/1", "0/0"}));
+    int min = 0, max = 0, step = 0;
+    EXPECT_EQ(GetAnaloggainRange(&min, &max, &step, older.c_str()), 0);
+    EXPECT_EQ(min, 143);
+    const std::string a106 = plug(0xe00c, 0xa106);
+    EXPECT_STREQ(GetResItemName(1, a106.c_str()), "1360*1072 Bin");
+}
+
+TEST_F(ModelsOnTheWire, VDh674M1NewerHardwareAnnouncesItselfAndReadsItsTemperature) {
+    const std::string name = plug(0xe00a, 0xa004);
+    ASSERT_EQ(name.substr(0, 6), "R-674.");
+    EXPECT_EQ(firstOf(switches(transfers(lastId)), 4),
+              (std::vector<std::string>{"1/2", "1/1", "T", "0/0"}));
+    float celsius = -1000.0f;
+    EXPECT_EQ(GetTemperature(&celsius, name.c_str()), 0);
+    EXPECT_GT(celsius, -60.0f);
+    EXPECT_LT(celsius, 60.0f);
+
+    EXPECT_STREQ(GetResItemName(1, name.c_str()), "952X720 Bin");
+
+    // Older hardware: no temperature sensor, so no read.
+    const std::string older = plug(0xe00a, 0xa000);
+    EXPECT_EQ(firstOf(switches(transfers(lastId)), 2), (std::vector<std::string>{"1/1", "0/0"}));
+    EXPECT_EQ(GetTemperature(&celsius, older.c_str()), -4);
+    EXPECT_STREQ(GetResItemName(1, older.c_str()), "952X720 sBin");
+}

@@ -1,0 +1,209 @@
+// The measurements that act on the camera: automatic exposure, white
+// balance, the automatic gain of the fluorescence guide, the flat-field
+// reference and the defect step, on synthetic frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "pipeline_fixture.h"
+
+namespace {
+
+Frames uniform(int w, int h, unsigned value, int depth = 8) {
+    return Frames(w, h, depth, [=](int, int) { return value; });
+}
+
+// A Bayer code 1 mosaic (R G / G B; red is channel 2 once decoded) of
+// three flat planes.
+Frames mosaic(int w, int h, unsigned red, unsigned green, unsigned blue) {
+    return Frames(w, h, 8, [=](int x, int y) {
+        return (y % 2 == 0) ? (x % 2 == 0 ? red : green) : (x % 2 == 0 ? green : blue);
+    });
+}
+
+}  // namespace
+
+TEST(AutoExposure, DeadBandBlackFrameAndLongestExposure) {
+    struct Case {
+        unsigned mean;
+        int linesBefore, linesAfter;
+    };
+    // 0.01 ms per line; target 110.
+    const Case cases[] = {
+        {126, 2000, 2000},   // within the dead band
+        {94, 2000, 2000},    // its other edge
+        {127, 2000, 1732},   // 20 ms x 110 / 127
+        {0, 2000, 22000},    // a black frame counts as 10: 220 ms
+        {44, 18000, 30000},  // 450 ms asked, 300 ms sent
+        {250, 2000, 880},    // bright: shortened
+    };
+    for (const Case& c : cases) {
+        PipelineCamera camera;
+        camera.exposure.value = static_cast<uint16_t>(c.linesBefore);
+        Frames f = uniform(16, 8, c.mean);
+        camera._calc_auto_exposure(f.rawRecord(), 0);
+        EXPECT_EQ(camera.exposure.value, c.linesAfter) << c.mean;
+    }
+    // 16-bit frames are measured by their high bytes.
+    PipelineCamera camera;
+    Frames deep = uniform(16, 8, 127 << 8 | 0xff, 16);
+    camera._calc_auto_exposure(deep.rawRecord(), 0);
+    EXPECT_EQ(camera.exposure.value, 1732);
+}
+
+TEST(AutoExposure, MeasuresTheFirstFrameThenEveryIntervalth) {
+    PipelineCamera camera;
+    Frames f = uniform(16, 8, 200);
+    std::vector<int> measured;
+    for (int frame = 1; frame <= 10; ++frame) {
+        const uint16_t before = camera.exposure.value;
+        camera._calc_auto_exposure(f.rawRecord(), 3);
+        if (camera.exposure.value != before) measured.push_back(frame);
+    }
+    EXPECT_EQ(measured, (std::vector<int>{1, 4, 7, 10}));
+}
+
+TEST(WhiteBalance, RectangleGainsAndRefusals) {
+    PipelineCamera camera;
+    __IMG_RECT inside{4, 4, 28, 20};
+    Frames cast = mosaic(32, 24, 40, 100, 200);  // channel means 200, 100, 40
+    EXPECT_EQ(camera._calc_white_balance(cast.raw.data(), &inside), 0);
+    int g[3] = {};
+    camera._digital_gain(&g[0], &g[1], &g[2]);
+    EXPECT_EQ(g[0], 48);
+    EXPECT_EQ(g[1], 96);
+    EXPECT_EQ(g[2], 240);
+    EXPECT_EQ(camera.digitalGain[2].changed, 1);
+
+    PipelineCamera grey;
+    Frames card = mosaic(32, 24, 90, 90, 90);
+    EXPECT_EQ(grey._calc_white_balance(card.raw.data(), &inside), 0);
+    grey._digital_gain(&g[0], &g[1], &g[2]);
+    EXPECT_EQ(g[0] + g[1] + g[2], 3 * 64);
+    EXPECT_EQ(grey.digitalGain[0].changed, 0);  // unchanged gains are not staged again
+
+    __IMG_RECT left{-20, 0, 0, 24};
+    EXPECT_EQ(camera._calc_white_balance(card.raw.data(), &left), -2);
+    camera._digital_gain(&g[0], &g[1], &g[2]);
+    EXPECT_EQ(g[2], 240);
+    PipelineCamera mono(false);
+    EXPECT_EQ(mono._calc_white_balance(card.raw.data(), nullptr), -4);
+    Frames white = uniform(32, 24, 252);
+    EXPECT_EQ(camera._calc_white_balance(white.raw.data(), nullptr), -3);
+    Frames bad = card;
+    bad.rawRecord()->signature[0] = 'X';
+    EXPECT_EQ(camera._calc_white_balance(bad.raw.data(), nullptr), -2);
+}
+
+// The rectangle is given in the image as displayed: after a quarter turn it
+// may reach below the unturned frame's height.
+TEST(WhiteBalance, RectangleOfATurnedImage) {
+    PipelineCamera camera;
+    camera._set_rotate(1);
+    Frames cast = mosaic(48, 16, 40, 100, 200);
+    __IMG_RECT lower{2, 30, 14, 46};  // the turned image is 16 wide, 48 high
+    EXPECT_EQ(camera._calc_white_balance(cast.raw.data(), &lower), 0);
+    int g[3] = {};
+    camera._digital_gain(&g[0], &g[1], &g[2]);
+    EXPECT_EQ(g[0], 48);
+    EXPECT_EQ(g[2], 240);
+}
+
+TEST(WhiteBalance, AutomaticMeasurementEvensACast) {
+    PipelineCamera camera;
+    Frames cast = Frames(64, 48, 8, [](int x, int y) {
+        const unsigned level = 60 + x + 2 * y;  // a ramp: enough spread for a threshold
+        const unsigned r = level * 8 / 10, g = level, b = level * 62 / 100;
+        return (y % 2 == 0) ? (x % 2 == 0 ? r : g) : (x % 2 == 0 ? g : b);
+    });
+    ASSERT_EQ(camera._calc_white_balance(cast.raw.data(), nullptr), 0);
+    int g[3] = {};
+    camera._digital_gain(&g[0], &g[1], &g[2]);
+    EXPECT_EQ(g[1], 64);
+    EXPECT_NEAR(g[0], 64 / 0.62, 3);  // blue
+    EXPECT_NEAR(g[2], 64 / 0.80, 3);  // red
+}
+
+TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
+    PipelineCamera plain;
+    EXPECT_EQ(plain._fluorescence_guide(1, 0), -4);
+
+    PipelineCamera camera(false);
+    camera.longExposure.supported = 1;
+    camera.longExposure.max = 100;
+    camera.exposure.max = 1000;
+    camera.analogGain.max = 600;
+    camera._set_autoexposure(true);
+    EXPECT_EQ(camera._fluorescence_guide(3, 7), 0);
+    EXPECT_EQ(camera.fluoGuideOn, 0);
+    EXPECT_EQ(camera._fluorescence_guide(1, 0), 0);
+    EXPECT_EQ(camera.analogGain.value, 244);
+    EXPECT_NEAR(camera.exposure.value, 990, 1);  // 9.9 ms, through single precision
+    EXPECT_EQ(camera.autoExposure, 0);
+    const double lines = camera.exposure.value;
+
+    // A dim sample: the gain climbs by 161 until it cannot, then the stretch
+    // ends at the top level.
+    Frames dim = uniform(80, 50, 20);
+    std::vector<int> results;
+    for (int i = 0; i < 4; ++i) results.push_back(camera._fluorescence(dim.rawRecord(), 1));
+    EXPECT_EQ(results, (std::vector<int>{0, 0, 2, 0}));
+    EXPECT_EQ(camera.analogGain.value, 566);
+    int low = -1, high = -1;
+    camera._stretch(&low, &high, nullptr);
+    EXPECT_EQ(high, 20);
+
+    // Final measurement: the lines x 80 / 20 (first top mean) x 255 / 20 (stretch top).
+    Frames bright = uniform(80, 50, 80);
+    EXPECT_EQ(camera._fluorescence_guide(2, 0), 0);
+    EXPECT_EQ(camera._fluorescence(bright.rawRecord(), 1), 3);
+    EXPECT_NEAR(camera._exposure(), lines * 51 * 0.01, 0.02);
+    camera._stretch(&low, &high, nullptr);
+    EXPECT_EQ(high, 255);
+}
+
+TEST(AutoGain, BrightEnoughStopsAtOnce) {
+    PipelineCamera camera(false);
+    Frames bright = uniform(80, 50, 200);
+    EXPECT_EQ(camera._calc_auto_gain(bright.rawRecord(), 2), -3);  // not this frame
+    EXPECT_EQ(camera._calc_auto_gain(bright.rawRecord(), 2), 0);
+    EXPECT_EQ(camera.analogGain.value, 30);
+    EXPECT_DOUBLE_EQ(camera.agHistory[0], 200.0);
+}
+
+TEST(FlatField, AReferenceEqualToTheFrameFlattensIt) {
+    PipelineCamera camera;
+    Frames f(40, 24, 8, [](int x, int y) { return 1 + testPattern(x, y, 8) % 250; });
+    EXPECT_EQ(camera._calc_flat_field(f.raw.data(), true), -4);
+    ASSERT_EQ(camera._calc_flat_field(f.raw.data(), false), 0);
+    EXPECT_EQ(camera.flatFieldNew, 1);
+    camera._set_ff_state(true);
+    ASSERT_EQ(f.run(camera), 0);
+    EXPECT_EQ(camera.flatFieldNew, 0);
+    for (int k = 0; k < 3; ++k) {
+        const unsigned mean = camera.flatFieldReference->channel_mean[k];
+        for (int y = 1; y < 24 - 2; ++y)  // what the decoder writes
+            for (int x = 1; x < 40 - 1; ++x) ASSERT_EQ(f.at(x, y, k), mean) << x << y << k;
+    }
+    // A reference with zeros holds ones instead.
+    Frames dark = uniform(40, 24, 0);
+    ASSERT_EQ(camera._calc_flat_field(dark.raw.data(), false), 0);
+    EXPECT_EQ(camera.flatFieldReference->data[100], 1);
+}
+
+TEST(Defects, SearchOnRequestThenCorrectionWhileOn) {
+    PipelineCamera camera(false);
+    Frames f(800, 400, 8,
+             [](int x, int y) { return x == 300 && y == 200 ? 200 : 40 + (x % 2) * 10; });
+    camera._calc_defect_correction();
+    EXPECT_EQ(camera.defectStep(f.rawRecord(), 0), 5);
+    EXPECT_EQ(camera.defectCount, 1);
+    EXPECT_EQ(f.raw[512 + 200 * 800 + 300], 200);  // correction is off
+    camera._set_dc_state(true);
+    EXPECT_EQ(camera.defectStep(f.rawRecord(), 1), 1);
+    EXPECT_EQ(f.raw[512 + 200 * 800 + 300], 40);  // the same-colour sample two to the left
+    Frames small = uniform(640, 480, 40);
+    camera._calc_defect_correction();
+    EXPECT_EQ(camera.defectStep(small.rawRecord(), 0), -5);
+    EXPECT_EQ(camera.defectCount, -3);
+}
