@@ -332,11 +332,25 @@ void Scene::emitRow(unsigned char* out, int bytes, int y, int x0, int x1, const 
                 b1 = std::max(b1, (spans[j].x1 + kBlock - 1) / kBlock);
             const int h0 = std::max(x0, b0 * kBlock), h1 = std::min(x1, b1 * kBlock);
             if (h0 >= h1) continue;
-            std::copy(k.columns + h0, k.columns + h1, row_.data() + h0);
+            // In one pass where one object lies, adding onto the first where
+            // a second overlaps it.
+            int16_t* row = row_.data();
+            int at = h0;
             for (int s = i; s < j; ++s) {
-                const int a = std::max(h0, spans[s].x0), b = std::min(h1, spans[s].x1);
-                if (a < b) kernels.rows.addObject(row_.data() + a, spans[s].profile + (a - spans[s].x0), spans[s].weight, b - a);
+                const Span& o = spans[s];
+                const int a = std::max(h0, o.x0), b = std::min(h1, o.x1);
+                if (a >= b) continue;
+                if (a > at) {
+                    std::copy(k.columns + at, k.columns + a, row + at);
+                    at = a;
+                }
+                if (a < at) kernels.rows.addObject(row + a, row + a, o.profile + (a - o.x0), o.weight, std::min(at, b) - a);
+                if (b > at) {
+                    kernels.rows.addObject(row + at, k.columns + at, o.profile + (at - o.x0), o.weight, b - at);
+                    at = b;
+                }
             }
+            std::copy(k.columns + at, k.columns + h1, row + at);
             for (int b = std::max(first, b0); b < std::min(last + 1, b1); ++b) {
                 const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
                 const int level = mid >= h0 && mid < h1 ? row_[mid] + even[(g.originX + mid) & 1]

@@ -20,8 +20,8 @@ void noisy16From(uint8_t* out, const Run& r, int i) {
     for (; i < r.count; ++i) store16<Order>(out + 2 * i, noisy(r, i, 4095));
 }
 
-void addObjectFrom(int16_t* levels, const int16_t* profile, int16_t weight, int count, int i) {
-    for (; i < count; ++i) levels[i] = objectSample(levels[i], weight, profile[i]);
+void addObjectFrom(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count, int i) {
+    for (; i < count; ++i) levels[i] = objectSample(from[i], weight, profile[i]);
 }
 
 void noisy8Plain(uint8_t* out, const Run& r) { noisy8From(out, r, 0); }
@@ -51,8 +51,8 @@ void blocksOf(uint8_t* out, const Blocks& k, int x0, int x1) {
         Kernel(out, runOf(k, b, std::min(kBlock, x1 - b * kBlock)));
 }
 
-void addObjectPlain(int16_t* levels, const int16_t* profile, int16_t weight, int count) {
-    addObjectFrom(levels, profile, weight, count, 0);
+void addObjectPlain(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count) {
+    addObjectFrom(levels, from, profile, weight, count, 0);
 }
 
 #if EZ_ROWS_X86
@@ -107,15 +107,14 @@ template <SampleOrder Order>
     return i;
 }
 
-void addObjectSse2(int16_t* levels, const int16_t* profile, int16_t weight, int count) {
+void addObjectSse2(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count) {
     const __m128i w = _mm_set1_epi16(weight);
     int i = 0;
     for (; i + 8 <= count; i += 8) {
-        __m128i* at = reinterpret_cast<__m128i*>(levels + i);
-        const __m128i c = _mm_mulhi_epi16(w, _mm_loadu_si128(reinterpret_cast<const __m128i*>(profile + i)));
-        _mm_storeu_si128(at, _mm_adds_epi16(_mm_loadu_si128(at), c));
+        const __m128i c = _mm_mulhi_epi16(w, load(profile + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + i), _mm_adds_epi16(load(from + i), c));
     }
-    addObjectFrom(levels, profile, weight, count, i);
+    addObjectFrom(levels, from, profile, weight, count, i);
 }
 
 void noisy8Sse2(uint8_t* out, const Run& r) { noisy8From(out, r, noisy8Sse2Body(out, r, 0)); }
@@ -203,15 +202,16 @@ template <SampleOrder Order>
     if (b * kBlock < x1) noisy8Avx2(out, runOf(k, b, x1 - b * kBlock));
 }
 
-[[gnu::target("avx2")]] void addObjectAvx2(int16_t* levels, const int16_t* profile, int16_t weight, int count) {
+[[gnu::target("avx2")]] void addObjectAvx2(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight,
+                                           int count) {
     const __m256i w = _mm256_set1_epi16(weight);
     int i = 0;
     for (; i + 16 <= count; i += 16) {
-        __m256i* at = reinterpret_cast<__m256i*>(levels + i);
-        _mm256_storeu_si256(at, _mm256_adds_epi16(_mm256_loadu_si256(at), _mm256_mulhi_epi16(w, load256(profile + i))));
+        const __m256i c = _mm256_mulhi_epi16(w, load256(profile + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(levels + i), _mm256_adds_epi16(load256(from + i), c));
     }
     _mm256_zeroupper();
-    addObjectFrom(levels, profile, weight, count, i);
+    addObjectFrom(levels, from, profile, weight, count, i);
 }
 
 template <SampleOrder Order>

@@ -70,7 +70,8 @@ struct Kernels {
     NoisyRun noisy16[3];         // 16-bit samples, by SampleOrder
     NoisyBlocks blocks8;
     NoisyBlocks blocks16[3];
-    void (*addObject)(int16_t* levels, const int16_t* profile, int16_t weight, int count);
+    // levels[i] = objectSample(from[i], weight, profile[i]); from may be levels.
+    void (*addObject)(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count);
 };
 
 enum class Isa { Plain, Sse2, Avx2 };
