@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <type_traits>
 
 #include "sim/scene_rows.h"
 
@@ -95,7 +96,7 @@ void storeSample(unsigned char* out, int level, SampleOrder order) {
 
 }  // namespace
 
-Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed) {
+Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed), kernels_(&rows::bestKernels()) {
     // A few cells of different sizes and brightness, each on its own slow path.
     static constexpr Path kPaths[] = {
         {0.30f, 0.35f, 0.06f, 0.04f, 0.080f, 0.070f, 0.55f, 0.0f},
@@ -141,15 +142,16 @@ void Scene::buildField() {
         rowRadiance_[y] = rowTerm((static_cast<float>(g.originY + y) + 0.5f) / fh, flat_);
 
     // Objects sit on even pixels, so their column profiles, which carry the
-    // channel response, hold wherever they drift.
+    // channel response, hold wherever they drift. A block of zeros on either
+    // side lets whole blocks be read across an object's edge.
     for (Object& o : objects_) {
         o.rx = static_cast<int>(std::ceil(o.path.radiusX * fw));
         o.ry = static_cast<int>(std::ceil(o.path.radiusY * fw));
         const float inv = 1.0f / (o.path.radiusX * fw);
         for (int p = 0; p < 2; ++p) {
-            o.columns[p].resize(2 * o.rx + 1);
+            o.columns[p].assign(2 * o.rx + 1 + 2 * kBlock, 0);
             for (int i = 0; i <= 2 * o.rx; ++i)
-                o.columns[p][i] = static_cast<int16_t>(std::lround(
+                o.columns[p][kBlock + i] = static_cast<int16_t>(std::lround(
                     32767.0f * profile(static_cast<float>(i - o.rx) * inv) * response_[p][(i - o.rx) & 1]));
         }
     }
@@ -217,14 +219,20 @@ void Scene::buildLevels() {
     const float k = kShotNoise * exposure_.noiseGain;
     for (int c = 0; c < kNoiseClasses; ++c) {
         const float f = std::sqrt(k * kTypical[c] * kFullScale + kReadNoise2) / unit / 32.0f;
-        noise_[c].resize(kNoiseSpan + g.width);
-        for (size_t i = 0; i < noise_[c].size(); ++i)
-            noise_[c][i] = static_cast<int16_t>(std::lround(unitNoise[i] * f));
+        const size_t n = kNoiseSpan + g.width;
+        noise8_[c].resize(deep ? 0 : n);
+        noise16_[c].resize(deep ? n : 0);
+        for (size_t i = 0; i < n; ++i) {
+            const long v = std::lround(unitNoise[i] * f);
+            if (deep)
+                noise16_[c][i] = static_cast<int16_t>(v);
+            else
+                noise8_[c][i] = static_cast<int8_t>(std::clamp(v, -127l, 127l));
+        }
     }
 
     // The class of each block of each row, for rows without objects.
     blocks_ = (g.width + kBlock - 1) / kBlock;
-    rowClass_.resize(blocks_);
     blockClass_.resize(static_cast<size_t>(blocks_) * g.height);
     runEnd_.resize(blockClass_.size());
     for (int y = 0; y < g.height; ++y) {
@@ -239,14 +247,20 @@ void Scene::buildLevels() {
             runEnd[b] = static_cast<uint16_t>(b + 1 < blocks_ && classes[b + 1] == classes[b] ? runEnd[b + 1] : b + 1);
     }
     row_.resize(g.width);
+    rowClass_.resize(blocks_);
 }
 
+// Objects take turns to move, one a frame: the rows of the others keep
+// their levels.
 void Scene::placeObjects(uint64_t frame) {
-    const float t = 2.0f * std::numbers::pi_v<float> *
-                    static_cast<float>(frame % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
     const float half[2] = {0.5f * static_cast<float>(geometry_.fieldWidth),
                            0.5f * static_cast<float>(geometry_.fieldHeight)};
-    for (Object& o : objects_) {
+    const uint64_t turns = objects_.size();
+    for (uint64_t k = 0; k < turns; ++k) {
+        const uint64_t moved = frame - (frame + turns - k) % turns;  // its last turn, at most frame
+        const float t = 2.0f * std::numbers::pi_v<float> *
+                        static_cast<float>(moved % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
+        Object& o = objects_[k];
         const Path& p = o.path;
         const float u = p.u + p.du * std::sin(t + p.phase);
         const float v = p.v + p.dv * std::cos(0.5f * t + p.phase);
@@ -283,7 +297,7 @@ int Scene::spansOf(int y, Span* spans) const {
         if (j < 0 || j > 2 * o.ry || o.rowWeight[j] == 0) continue;
         const int left = o.cx - o.rx - g.originX;
         const int x0 = std::max(0, left), x1 = std::min(g.width, left + 2 * o.rx + 1);
-        if (x0 < x1) spans[n++] = {x0, x1, o.columns[fy & 1].data() + (x0 - left), o.rowWeight[j]};
+        if (x0 < x1) spans[n++] = {x0, x1, o.columns[fy & 1].data() + kBlock + (x0 - left), o.rowWeight[j]};
     }
     return n;
 }
@@ -306,14 +320,17 @@ int Scene::level(int x, int y) const {
 
 // Samples [x0, x1) of row y: whole blocks together, a piece of one at the
 // start on its own.
-void Scene::emitRow(unsigned char* out, int bytes, int y, int x0, int x1, const Kernels& kernels) const {
+// Samples [x0, x1) of row y: whole blocks together, a piece of one at the
+// start on its own.
+template <typename Noise>
+void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels<Noise>& kernels) const {
     const Geometry& g = geometry_;
     const int16_t* even = rowLevel_.data() + 2 * y;
     const int q = g.originX & 1;  // blocks start on even columns of the window
-    rows::Blocks k{columnLevel_[(g.originY + y) & 1].data(), row_.data(),
-                   blockClass_.data() + static_cast<size_t>(y) * blocks_, {}, {even[q], even[q ^ 1]}};
+    rows::BlocksOf<Noise> k{columnLevel_[(g.originY + y) & 1].data(), row_.data(), 0,
+                            blockClass_.data() + static_cast<size_t>(y) * blocks_, {}, {even[q], even[q ^ 1]}};
     const size_t start = noiseStart(kernels.noiseSeed, y);
-    for (int c = 0; c < kNoiseClasses; ++c) k.noise[c] = noise_[c].data() + start;
+    for (int c = 0; c < kNoiseClasses; ++c) k.noise[c] = kernels.noise[c].data() + start;
 
     Span spans[kObjectsMax];
     if (const int n = spansOf(y, spans)) {
@@ -332,25 +349,21 @@ void Scene::emitRow(unsigned char* out, int bytes, int y, int x0, int x1, const 
                 b1 = std::max(b1, (spans[j].x1 + kBlock - 1) / kBlock);
             const int h0 = std::max(x0, b0 * kBlock), h1 = std::min(x1, b1 * kBlock);
             if (h0 >= h1) continue;
-            // In one pass where one object lies, adding onto the first where
-            // a second overlaps it.
+            // Whole vectors on the blocks' grid, as the noise kernels read
+            // them: one pass where one object lies, else each object added
+            // onto the background over its blocks.
             int16_t* row = row_.data();
-            int at = h0;
-            for (int s = i; s < j; ++s) {
-                const Span& o = spans[s];
-                const int a = std::max(h0, o.x0), b = std::min(h1, o.x1);
-                if (a >= b) continue;
-                if (a > at) {
-                    std::copy(k.columns + at, k.columns + a, row + at);
-                    at = a;
-                }
-                if (a < at) kernels.rows.addObject(row + a, row + a, o.profile + (a - o.x0), o.weight, std::min(at, b) - a);
-                if (b > at) {
-                    kernels.rows.addObject(row + at, k.columns + at, o.profile + (at - o.x0), o.weight, b - at);
-                    at = b;
-                }
+            auto add = [&](const Span& o, const int16_t* from) {
+                const int a = std::max(h0, o.x0 / kBlock * kBlock);
+                const int b = std::min(h1, (o.x1 + kBlock - 1) / kBlock * kBlock);
+                if (a < b) kernels_->addObject(row + a, from + a, o.profile + (a - o.x0), o.weight, b - a);
+            };
+            if (j == i + 1) {
+                add(spans[i], k.columns);
+            } else {
+                std::copy(k.columns + h0, k.columns + h1, row + h0);
+                for (int s = i; s < j; ++s) add(spans[s], row);
             }
-            std::copy(k.columns + at, k.columns + h1, row + at);
             for (int b = std::max(first, b0); b < std::min(last + 1, b1); ++b) {
                 const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
                 const int level = mid >= h0 && mid < h1 ? row_[mid] + even[(g.originX + mid) & 1]
@@ -364,11 +377,10 @@ void Scene::emitRow(unsigned char* out, int bytes, int y, int x0, int x1, const 
     if (x % kBlock) {
         const int block = x / kBlock, next = std::min(x1, (block + 1) * kBlock);
         const int c = k.classes[block], p = (g.originX + x) & 1;
-        const int16_t* src = c & rows::kFromObjects ? k.objects : k.columns;
-        kernels.run(out, {src + x, {even[p], even[p ^ 1]}, k.noise[c & 3] + x, next - x});
+        kernels.run(out, {k.levels(x, c), {even[p], even[p ^ 1]}, k.noise[c & 3] + x, next - x});
         x = next;
     }
-    if (x < x1) kernels.blocks(out + static_cast<size_t>(x - x0) * bytes, k, x, x1);
+    if (x < x1) kernels.blocks(out + static_cast<size_t>(x - x0) * kernels.bytes, k, x, x1);
 }
 
 template <int Bytes>
@@ -378,21 +390,26 @@ void Scene::emitSamples(unsigned char* out, size_t first, size_t count, SampleOr
     const size_t image = w * geometry_.height;
     const size_t end = first + count, imageEnd = std::min(end, image);
     const rows::Kernels& best = rows::bestKernels();
-    const int o = static_cast<int>(order);
-    const Kernels kernels{best, Bytes == 1 ? best.noisy8 : best.noisy16[o],
-                          Bytes == 1 ? best.blocks8 : best.blocks16[o], noiseSeed};
+    using Noise = std::conditional_t<Bytes == 1, int8_t, int16_t>;
+    RowKernels<Noise> kernels;
+    if constexpr (Bytes == 1) {
+        kernels = {best.noisy8, best.blocks8, noise8_, 1, noiseSeed};
+    } else {
+        const int o = static_cast<int>(order);
+        kernels = {best.noisy16[o], best.blocks16[o], noise16_, 2, noiseSeed};
+    }
     for (size_t s = first; s < imageEnd;) {
         const size_t row = s / w, col = s % w;
         const size_t n = std::min(w - col, imageEnd - s);
-        emitRow(out + (s - first) * Bytes, Bytes, static_cast<int>(row), static_cast<int>(col),
-                static_cast<int>(col + n), kernels);
+        emitRow(out + (s - first) * Bytes, static_cast<int>(row), static_cast<int>(col), static_cast<int>(col + n),
+                kernels);
         s += n;
     }
     // Hot pixels: far above the scene whatever lies there.
     const int hotClass = noiseClass(hotLevel_);
     for (auto it = std::lower_bound(hot_.begin(), hot_.end(), first); it != hot_.end() && *it < imageEnd; ++it) {
         const int y = static_cast<int>(*it / w), x = static_cast<int>(*it % w);
-        const int v = std::clamp(hotLevel_ + noise_[hotClass][noiseStart(noiseSeed, y) + x], 0, top_);
+        const int v = std::clamp(hotLevel_ + kernels.noise[hotClass][noiseStart(noiseSeed, y) + x], 0, top_);
         storeSample<Bytes>(out + (*it - first) * Bytes, v, order);
     }
     // Samples past the image are dark: the black level.

@@ -93,7 +93,7 @@ private:
     // An object's reach on one row of the window.
     struct Span {
         int x0, x1;              // window columns, end exclusive
-        const int16_t* profile;  // at x0
+        const int16_t* profile;  // at x0, readable a block either side (zeros)
         int16_t weight;
     };
 
@@ -106,14 +106,17 @@ private:
     int noiseClass(int level) const {
         return (level > threshold_[0]) + (level > threshold_[1]) + (level > threshold_[2]);
     }
-    // The kernels of one call of emit.
-    struct Kernels {
-        const rows::Kernels& rows;
-        rows::NoisyRun run;
-        rows::NoisyBlocks blocks;
+    // The kernels and noise of one call of emit.
+    template <typename Noise>
+    struct RowKernels {
+        void (*run)(uint8_t*, const rows::RunOf<Noise>&);
+        void (*blocks)(uint8_t*, const rows::BlocksOf<Noise>&, int, int);
+        const std::vector<Noise>* noise;  // tables by class
+        int bytes;                        // per sample
         uint64_t noiseSeed;
     };
-    void emitRow(unsigned char* out, int bytes, int y, int x0, int x1, const Kernels& kernels) const;
+    template <typename Noise>
+    void emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels<Noise>& kernels) const;
     template <int Bytes>
     void emitSamples(unsigned char* out, size_t first, size_t count, SampleOrder order,
                      uint64_t noiseSeed) const;
@@ -146,11 +149,13 @@ private:
     std::vector<uint8_t> blockClass_;
     std::vector<uint16_t> runEnd_;   // per block: the next block of another class
     int blocks_ = 0;                 // per row
-    std::vector<int16_t> noise_[kNoiseClasses];
+    std::vector<int8_t> noise8_[kNoiseClasses];   // 8-bit samples
+    std::vector<int16_t> noise16_[kNoiseClasses]; // 16-bit samples
 
     // Scratch of emit: one row's levels where objects lie, and its classes.
     mutable std::vector<int16_t> row_;
     mutable std::vector<uint8_t> rowClass_;
+    const rows::Kernels* kernels_ = nullptr;
 };
 
 }  // namespace sim

@@ -14,15 +14,19 @@ namespace sim::rows {
 
 // The levels of a run: src[i] + even[i & 1], in sample units. Levels past
 // full scale are kept, so that noise cannot pull a saturated sample below
-// the top.
-struct Run {
+// the top. Noise of 8-bit samples fits a byte, which halves its reading.
+template <typename Noise>
+struct RunOf {
     const int16_t* src;
-    int16_t even[2];       // row level of the run's even and odd samples
-    const int16_t* noise;  // the run's noise, one value per sample
+    int16_t even[2];     // row level of the run's even and odd samples
+    const Noise* noise;  // one value per sample
     int count;
 };
+using Run8 = RunOf<int8_t>;
+using Run16 = RunOf<int16_t>;
 
-inline int noisy(const Run& r, int i, int top) {
+template <typename Noise>
+inline int noisy(const RunOf<Noise>& r, int i, int top) {
     return std::clamp(r.src[i] + r.even[i & 1] + r.noise[i], 0, top);
 }
 
@@ -52,31 +56,37 @@ inline int16_t objectSample(int16_t level, int16_t weight, int16_t profile) {
 // levels; every array is indexed by the sample's column.
 constexpr int kBlock = 64;
 constexpr uint8_t kFromObjects = 4;  // flag of a block's class: levels from `objects`
-struct Blocks {
-    const int16_t* columns;   // levels without objects
-    const int16_t* objects;   // levels where objects lie
-    const uint8_t* classes;   // by block: noise class, and kFromObjects
-    const int16_t* noise[4];  // noise tables by class, at the row's start
-    int16_t even[2];          // row level of even and odd columns
-};
+template <typename Noise>
+struct BlocksOf {
+    const int16_t* columns;  // levels without objects
+    const int16_t* objects;  // levels where objects lie, from column objectsFrom on
+    int objectsFrom;
+    const uint8_t* classes;  // by block: noise class, and kFromObjects
+    const Noise* noise[4];   // noise tables by class, at the row's start
+    int16_t even[2];         // row level of even and odd columns
 
-using NoisyRun = void (*)(uint8_t* out, const Run& run);
-// Samples [x0, x1) from the start of a block, out at x0: whole blocks, and
-// a piece of one at the end.
-using NoisyBlocks = void (*)(uint8_t* out, const Blocks& blocks, int x0, int x1);
+    const int16_t* levels(int x, int cls) const {
+        return cls & kFromObjects ? objects + (x - objectsFrom) : columns + x;
+    }
+};
+using Blocks8 = BlocksOf<int8_t>;
+using Blocks16 = BlocksOf<int16_t>;
 
 struct Kernels {
-    NoisyRun noisy8;             // 8-bit samples
-    NoisyRun noisy16[3];         // 16-bit samples, by SampleOrder
-    NoisyBlocks blocks8;
-    NoisyBlocks blocks16[3];
+    // A run of samples, out at its first.
+    void (*noisy8)(uint8_t* out, const Run8& run);
+    void (*noisy16[3])(uint8_t* out, const Run16& run);  // by SampleOrder
+    // Samples [x0, x1) from the start of a block, out at x0: whole blocks,
+    // and a piece of one at the end.
+    void (*blocks8)(uint8_t* out, const Blocks8& blocks, int x0, int x1);
+    void (*blocks16[3])(uint8_t* out, const Blocks16& blocks, int x0, int x1);
     // levels[i] = objectSample(from[i], weight, profile[i]); from may be levels.
     void (*addObject)(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count);
 };
 
 enum class Isa { Plain, Sse2, Avx2 };
-bool runs(Isa isa);                 // whether this processor runs it
-const Kernels& kernels(Isa isa);    // falls back to what runs
-const Kernels& bestKernels();       // chosen once
+bool runs(Isa isa);               // whether this processor runs it
+const Kernels& kernels(Isa isa);  // falls back to what runs
+const Kernels& bestKernels();     // chosen once
 
 }  // namespace sim::rows
