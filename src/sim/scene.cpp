@@ -234,7 +234,6 @@ void Scene::buildLevels() {
     // The class of each block of each row, for rows without objects.
     blocks_ = (g.width + kBlock - 1) / kBlock;
     blockClass_.resize(static_cast<size_t>(blocks_) * g.height);
-    runEnd_.resize(blockClass_.size());
     for (int y = 0; y < g.height; ++y) {
         const int16_t* columns = columnLevel_[(g.originY + y) & 1].data();
         uint8_t* classes = blockClass_.data() + static_cast<size_t>(y) * blocks_;
@@ -242,22 +241,19 @@ void Scene::buildLevels() {
             const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
             classes[b] = static_cast<uint8_t>(noiseClass(columns[mid] + rowLevel_[2 * y + ((g.originX + mid) & 1)]));
         }
-        uint16_t* runEnd = runEnd_.data() + static_cast<size_t>(y) * blocks_;
-        for (int b = blocks_ - 1; b >= 0; --b)
-            runEnd[b] = static_cast<uint16_t>(b + 1 < blocks_ && classes[b + 1] == classes[b] ? runEnd[b + 1] : b + 1);
     }
     row_.resize(g.width);
     rowClass_.resize(blocks_);
 }
 
-// Objects take turns to move, one a frame: the rows of the others keep
-// their levels.
+// Objects take turns to move, one a frame.
 void Scene::placeObjects(uint64_t frame) {
     const float half[2] = {0.5f * static_cast<float>(geometry_.fieldWidth),
                            0.5f * static_cast<float>(geometry_.fieldHeight)};
     const uint64_t turns = objects_.size();
     for (uint64_t k = 0; k < turns; ++k) {
-        const uint64_t moved = frame - (frame + turns - k) % turns;  // its last turn, at most frame
+        const uint64_t back = (frame + turns - k) % turns;
+        const uint64_t moved = frame >= back ? frame - back : 0;  // its last turn
         const float t = 2.0f * std::numbers::pi_v<float> *
                         static_cast<float>(moved % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
         Object& o = objects_[k];

@@ -147,7 +147,6 @@ private:
     std::vector<int16_t> columnLevel_[2];
     std::vector<int16_t> rowLevel_;  // two per row
     std::vector<uint8_t> blockClass_;
-    std::vector<uint16_t> runEnd_;   // per block: the next block of another class
     int blocks_ = 0;                 // per row
     std::vector<int8_t> noise8_[kNoiseClasses];   // 8-bit samples
     std::vector<int16_t> noise16_[kNoiseClasses]; // 16-bit samples
