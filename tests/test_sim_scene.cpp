@@ -39,8 +39,8 @@ int16_t randomLevel(std::mt19937& rng) {
 TEST(SimRows, EveryInstructionSetGivesThePlainLoopsNumbers) {
     std::mt19937 rng(11);
     const rows::Kernels& plain = rows::kernels(rows::Isa::Plain);
-    std::vector<int16_t> src(1200), noise16(1200), objects(1200), from(1200), profile(1200);
-    std::vector<int8_t> noise8(1200);
+    std::vector<int16_t> src(1200), objects(1200), from(1200), profile(1200);
+    std::vector<int8_t> noise(1200);
     std::vector<uint8_t> classes(1200 / rows::kBlock + 1), want(2400), got(2400);
     for (rows::Isa isa : fasterIsas()) {
         const rows::Kernels& fast = rows::kernels(isa);
@@ -48,41 +48,37 @@ TEST(SimRows, EveryInstructionSetGivesThePlainLoopsNumbers) {
             for (size_t i = 0; i < src.size(); ++i) {
                 src[i] = randomLevel(rng);
                 objects[i] = randomLevel(rng);
-                noise8[i] = static_cast<int8_t>(static_cast<int>(rng() % 81) - 40);
-                noise16[i] = static_cast<int16_t>(static_cast<int>(rng() % 1201) - 600);
+                noise[i] = static_cast<int8_t>(static_cast<int>(rng() % 255) - 127);
                 from[i] = static_cast<int16_t>(rng() % 32768);
                 profile[i] = static_cast<int16_t>(rng() % 32768);
             }
             for (uint8_t& c : classes) c = static_cast<uint8_t>(rng() % 4 | (rng() % 2 ? rows::kFromObjects : 0));
             const int16_t even[2] = {randomLevel(rng), randomLevel(rng)};
+            int16_t gains[4];
+            for (int16_t& gain : gains) gain = static_cast<int16_t>(rng() % 32768);
             // Runs at any start and of any length, vectors or not.
             const int at = static_cast<int>(rng() % 37), count = static_cast<int>(rng() % 300);
-            const rows::Run8 r8{src.data() + at, {even[0], even[1]}, noise8.data() + at, count};
-            plain.noisy8(want.data(), r8);
-            fast.noisy8(got.data(), r8);
+            const rows::Run run{src.data() + at, {even[0], even[1]}, noise.data() + at, gains[trial % 4], count};
+            plain.noisy8(want.data(), run);
+            fast.noisy8(got.data(), run);
             ASSERT_TRUE(std::equal(want.begin(), want.begin() + count, got.begin())) << "8-bit run, trial " << trial;
-            const rows::Run16 r16{src.data() + at, {even[0], even[1]}, noise16.data() + at, count};
             for (int o = 0; o < 3; ++o) {
-                plain.noisy16[o](want.data(), r16);
-                fast.noisy16[o](got.data(), r16);
+                plain.noisy16[o](want.data(), run);
+                fast.noisy16[o](got.data(), run);
                 ASSERT_TRUE(std::equal(want.begin(), want.begin() + 2 * count, got.begin()))
                     << "16-bit run, order " << o << ", trial " << trial;
             }
             // Whole blocks with their own classes and sources, and a piece at the end.
             const int x0 = rows::kBlock * static_cast<int>(rng() % 4);
             const int x1 = x0 + static_cast<int>(rng() % 700);
-            const rows::Blocks8 b8{src.data(), objects.data() + 5, 5, classes.data(),
-                                   {noise8.data(), noise8.data() + 1, noise8.data() + 2, noise8.data() + 3},
-                                   {even[0], even[1]}};
-            plain.blocks8(want.data(), b8, x0, x1);
-            fast.blocks8(got.data(), b8, x0, x1);
+            const rows::Blocks blocks{src.data(),    objects.data() + 5, 5, classes.data(), noise.data() + 3,
+                                      {gains[0], gains[1], gains[2], gains[3]}, {even[0], even[1]}};
+            plain.blocks8(want.data(), blocks, x0, x1);
+            fast.blocks8(got.data(), blocks, x0, x1);
             ASSERT_TRUE(std::equal(want.begin(), want.begin() + (x1 - x0), got.begin())) << "8-bit blocks";
-            const rows::Blocks16 b16{src.data(), objects.data() + 5, 5, classes.data(),
-                                     {noise16.data(), noise16.data() + 1, noise16.data() + 2, noise16.data() + 3},
-                                     {even[0], even[1]}};
             for (int o = 0; o < 3; ++o) {
-                plain.blocks16[o](want.data(), b16, x0, x1);
-                fast.blocks16[o](got.data(), b16, x0, x1);
+                plain.blocks16[o](want.data(), blocks, x0, x1);
+                fast.blocks16[o](got.data(), blocks, x0, x1);
                 ASSERT_TRUE(std::equal(want.begin(), want.begin() + 2 * (x1 - x0), got.begin()))
                     << "16-bit blocks, order " << o;
             }
@@ -103,19 +99,19 @@ TEST(SimRows, EveryInstructionSetGivesThePlainLoopsNumbers) {
 TEST(SimRows, SamplesClipToTheConvertersRangeAndSaturatedOnesStayAtTheTop) {
     // Far past the top, the largest negative noise still reads the top; below
     // zero reads zero.
-    const std::vector<int16_t> high(64, 255 + 200), high12(64, 4095 + 1000), zero(64, 0);
-    const std::vector<int8_t> down8(64, -40);
-    const std::vector<int16_t> down16(64, -600);
+    // Levels as far past the top as the scene keeps them.
+    const std::vector<int16_t> high(64, 255 + 200), high12(64, 4095 + 1100), zero(64, 0);
+    const std::vector<int8_t> down(64, -127);
     std::vector<uint8_t> out(128);
     for (rows::Isa isa : {rows::Isa::Plain, rows::Isa::Sse2, rows::Isa::Avx2}) {
         const rows::Kernels& k = rows::kernels(isa);
-        k.noisy8(out.data(), {high.data(), {0, 50}, down8.data(), 64});
+        k.noisy8(out.data(), {high.data(), {0, 50}, down.data(), 32767, 64});
         EXPECT_EQ(std::count(out.begin(), out.begin() + 64, 255), 64);
-        k.noisy8(out.data(), {zero.data(), {3, 0}, down8.data(), 64});
+        k.noisy8(out.data(), {zero.data(), {3, 0}, down.data(), 32767, 64});
         EXPECT_EQ(std::count(out.begin(), out.begin() + 64, 0), 64);
-        k.noisy16[static_cast<int>(SampleOrder::MsbFirst)](out.data(), {high12.data(), {0, 0}, down16.data(), 64});
+        k.noisy16[static_cast<int>(SampleOrder::MsbFirst)](out.data(), {high12.data(), {0, 0}, down.data(), 32767, 64});
         for (int i = 0; i < 64; ++i) EXPECT_EQ(out[2 * i] << 8 | out[2 * i + 1], 0xfff0);
-        k.noisy16[static_cast<int>(SampleOrder::Packed12)](out.data(), {zero.data(), {5, 5}, down16.data(), 64});
+        k.noisy16[static_cast<int>(SampleOrder::Packed12)](out.data(), {zero.data(), {5, 5}, down.data(), 32767, 64});
         EXPECT_EQ(std::count(out.begin(), out.end(), 0), 128);
     }
 }

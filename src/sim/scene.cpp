@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <type_traits>
 
 #include "sim/scene_rows.h"
 
@@ -178,7 +177,8 @@ void Scene::buildLevels() {
     const bool deep = exposure_.depth == 16;
     const float unit = deep ? 16.0f : 256.0f;  // 16-bit units per sample unit
     top_ = deep ? 4095 : 255;
-    // Levels past full scale are kept up to a margin wider than any noise.
+    // Levels past full scale are kept up to a margin wider than any noise
+    // (at most 127 units of unit noise, times 8 at 16 bits).
     const int cap = top_ + (deep ? 2048 : 256);
     const float scale = exposure_.scale / unit, black = static_cast<float>(exposure_.black) / unit;
     black_ = std::min(top_, static_cast<int>(std::lround(black)));
@@ -215,20 +215,11 @@ void Scene::buildLevels() {
     static constexpr float kTypical[kNoiseClasses] = {1.0f / 85, 1.0f / 16, 0.22f, 0.63f};
     for (int c = 0; c < kNoiseClasses - 1; ++c)
         threshold_[c] = std::min(top_, black_ + static_cast<int>(kBounds[c] * static_cast<float>(top_)) - 1);
-    const std::vector<int8_t>& unitNoise = noiseTable();
     const float k = kShotNoise * exposure_.noiseGain;
+    const float shift = deep ? 1 << rows::kNoiseShift16 : 1 << rows::kNoiseShift8;
     for (int c = 0; c < kNoiseClasses; ++c) {
-        const float f = std::sqrt(k * kTypical[c] * kFullScale + kReadNoise2) / unit / 32.0f;
-        const size_t n = kNoiseSpan + g.width;
-        noise8_[c].resize(deep ? 0 : n);
-        noise16_[c].resize(deep ? n : 0);
-        for (size_t i = 0; i < n; ++i) {
-            const long v = std::lround(unitNoise[i] * f);
-            if (deep)
-                noise16_[c][i] = static_cast<int16_t>(v);
-            else
-                noise8_[c][i] = static_cast<int8_t>(std::clamp(v, -127l, 127l));
-        }
+        const float sigma = std::sqrt(k * kTypical[c] * kFullScale + kReadNoise2) / unit;  // sample units
+        noiseGain_[c] = static_cast<int16_t>(std::min(32767l, std::lround(sigma / 32.0f * 32768.0f / shift)));
     }
 
     // The class of each block of each row, for rows without objects.
@@ -306,6 +297,12 @@ int Scene::levelAt(int y, int x, const Span* spans, int n) const {
     return level + rowLevel_[2 * y + ((geometry_.originX + x) & 1)];
 }
 
+int Scene::noiseAt(int c, int x, int y, uint64_t noiseSeed) const {
+    const int8_t unit = noiseTable()[noiseStart(noiseSeed, y) + static_cast<size_t>(x)];
+    return exposure_.depth == 16 ? rows::noiseValue<rows::kNoiseShift16>(unit, noiseGain_[c])
+                                 : rows::noiseValue<rows::kNoiseShift8>(unit, noiseGain_[c]);
+}
+
 int Scene::level(int x, int y) const {
     const size_t i = static_cast<size_t>(y) * geometry_.width + x;
     const bool hot = std::binary_search(hot_.begin(), hot_.end(), i);
@@ -318,15 +315,17 @@ int Scene::level(int x, int y) const {
 // start on its own.
 // Samples [x0, x1) of row y: whole blocks together, a piece of one at the
 // start on its own.
-template <typename Noise>
-void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels<Noise>& kernels) const {
+void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels& kernels) const {
     const Geometry& g = geometry_;
     const int16_t* even = rowLevel_.data() + 2 * y;
     const int q = g.originX & 1;  // blocks start on even columns of the window
-    rows::BlocksOf<Noise> k{columnLevel_[(g.originY + y) & 1].data(), row_.data(), 0,
-                            blockClass_.data() + static_cast<size_t>(y) * blocks_, {}, {even[q], even[q ^ 1]}};
-    const size_t start = noiseStart(kernels.noiseSeed, y);
-    for (int c = 0; c < kNoiseClasses; ++c) k.noise[c] = kernels.noise[c].data() + start;
+    rows::Blocks k{columnLevel_[(g.originY + y) & 1].data(),
+                   row_.data(),
+                   0,
+                   blockClass_.data() + static_cast<size_t>(y) * blocks_,
+                   noiseTable().data() + noiseStart(kernels.noiseSeed, y),
+                   {noiseGain_[0], noiseGain_[1], noiseGain_[2], noiseGain_[3]},
+                   {even[q], even[q ^ 1]}};
 
     Span spans[kObjectsMax];
     if (const int n = spansOf(y, spans)) {
@@ -373,7 +372,7 @@ void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels<
     if (x % kBlock) {
         const int block = x / kBlock, next = std::min(x1, (block + 1) * kBlock);
         const int c = k.classes[block], p = (g.originX + x) & 1;
-        kernels.run(out, {k.levels(x, c), {even[p], even[p ^ 1]}, k.noise[c & 3] + x, next - x});
+        kernels.run(out, {k.levels(x, c), {even[p], even[p ^ 1]}, k.noise + x, k.gains[c & 3], next - x});
         x = next;
     }
     if (x < x1) kernels.blocks(out + static_cast<size_t>(x - x0) * kernels.bytes, k, x, x1);
@@ -386,14 +385,9 @@ void Scene::emitSamples(unsigned char* out, size_t first, size_t count, SampleOr
     const size_t image = w * geometry_.height;
     const size_t end = first + count, imageEnd = std::min(end, image);
     const rows::Kernels& best = rows::bestKernels();
-    using Noise = std::conditional_t<Bytes == 1, int8_t, int16_t>;
-    RowKernels<Noise> kernels;
-    if constexpr (Bytes == 1) {
-        kernels = {best.noisy8, best.blocks8, noise8_, 1, noiseSeed};
-    } else {
-        const int o = static_cast<int>(order);
-        kernels = {best.noisy16[o], best.blocks16[o], noise16_, 2, noiseSeed};
-    }
+    const int o = static_cast<int>(order);
+    const RowKernels kernels = Bytes == 1 ? RowKernels{best.noisy8, best.blocks8, 1, noiseSeed}
+                                          : RowKernels{best.noisy16[o], best.blocks16[o], 2, noiseSeed};
     for (size_t s = first; s < imageEnd;) {
         const size_t row = s / w, col = s % w;
         const size_t n = std::min(w - col, imageEnd - s);
@@ -405,7 +399,7 @@ void Scene::emitSamples(unsigned char* out, size_t first, size_t count, SampleOr
     const int hotClass = noiseClass(hotLevel_);
     for (auto it = std::lower_bound(hot_.begin(), hot_.end(), first); it != hot_.end() && *it < imageEnd; ++it) {
         const int y = static_cast<int>(*it / w), x = static_cast<int>(*it % w);
-        const int v = std::clamp(hotLevel_ + kernels.noise[hotClass][noiseStart(noiseSeed, y) + x], 0, top_);
+        const int v = std::clamp(hotLevel_ + noiseAt(hotClass, x, y, noiseSeed), 0, top_);
         storeSample<Bytes>(out + (*it - first) * Bytes, v, order);
     }
     // Samples past the image are dark: the black level.

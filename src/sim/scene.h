@@ -9,9 +9,9 @@
 // constant per colour; each object is a column profile times a row profile.
 // These tables are small and stay in the processor's cache; they change only
 // with the geometry or the exposure, and an object's drift only moves where
-// its profiles apply. A sample is then its level plus a value of a noise table
-// whose amplitude follows the square root of the signal, in a few classes
-// chosen per block of a row, every row starting at its own place in the table.
+// its profiles apply. A sample is then its level plus unit noise times a gain
+// that follows the square root of the signal, in a few classes chosen per
+// block of a row; every row takes its noise from its own place in the table.
 #pragma once
 
 #include <cstddef>
@@ -106,17 +106,15 @@ private:
     int noiseClass(int level) const {
         return (level > threshold_[0]) + (level > threshold_[1]) + (level > threshold_[2]);
     }
-    // The kernels and noise of one call of emit.
-    template <typename Noise>
+    // The kernels of one call of emit.
     struct RowKernels {
-        void (*run)(uint8_t*, const rows::RunOf<Noise>&);
-        void (*blocks)(uint8_t*, const rows::BlocksOf<Noise>&, int, int);
-        const std::vector<Noise>* noise;  // tables by class
-        int bytes;                        // per sample
+        void (*run)(uint8_t*, const rows::Run&);
+        void (*blocks)(uint8_t*, const rows::Blocks&, int, int);
+        int bytes;  // per sample
         uint64_t noiseSeed;
     };
-    template <typename Noise>
-    void emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels<Noise>& kernels) const;
+    void emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels& kernels) const;
+    int noiseAt(int c, int x, int y, uint64_t noiseSeed) const;
     template <int Bytes>
     void emitSamples(unsigned char* out, size_t first, size_t count, SampleOrder order,
                      uint64_t noiseSeed) const;
@@ -148,8 +146,7 @@ private:
     std::vector<int16_t> rowLevel_;  // two per row
     std::vector<uint8_t> blockClass_;
     int blocks_ = 0;                 // per row
-    std::vector<int8_t> noise8_[kNoiseClasses];   // 8-bit samples
-    std::vector<int16_t> noise16_[kNoiseClasses]; // 16-bit samples
+    int16_t noiseGain_[kNoiseClasses] = {};  // of the unit noise, by class
 
     // Scratch of emit: one row's levels where objects lie, and its classes.
     mutable std::vector<int16_t> row_;

@@ -12,22 +12,30 @@
 
 namespace sim::rows {
 
+// Noise is unit noise (a table of bytes small enough to stay in the first
+// cache) times the gain of the sample's class: round(unit x 2^shift x gain
+// / 2^15). 8-bit samples use shift 0, 16-bit ones 3, whose noise is larger.
+constexpr int kNoiseShift8 = 0, kNoiseShift16 = 3;
+
+template <int Shift>
+inline int noiseValue(int8_t unit, int16_t gain) {
+    return (unit * (1 << Shift) * gain + (1 << 14)) >> 15;
+}
+
 // The levels of a run: src[i] + even[i & 1], in sample units. Levels past
 // full scale are kept, so that noise cannot pull a saturated sample below
-// the top. Noise of 8-bit samples fits a byte, which halves its reading.
-template <typename Noise>
-struct RunOf {
+// the top.
+struct Run {
     const int16_t* src;
-    int16_t even[2];     // row level of the run's even and odd samples
-    const Noise* noise;  // one value per sample
+    int16_t even[2];      // row level of the run's even and odd samples
+    const int8_t* noise;  // unit noise, one value per sample
+    int16_t gain;
     int count;
 };
-using Run8 = RunOf<int8_t>;
-using Run16 = RunOf<int16_t>;
 
-template <typename Noise>
-inline int noisy(const RunOf<Noise>& r, int i, int top) {
-    return std::clamp(r.src[i] + r.even[i & 1] + r.noise[i], 0, top);
+template <int Shift>
+inline int noisy(const Run& r, int i, int top) {
+    return std::clamp(r.src[i] + r.even[i & 1] + noiseValue<Shift>(r.noise[i], r.gain), 0, top);
 }
 
 // A 12-bit level as a 16-bit sample, aligned to the top bit.
@@ -56,30 +64,28 @@ inline int16_t objectSample(int16_t level, int16_t weight, int16_t profile) {
 // levels; every array is indexed by the sample's column.
 constexpr int kBlock = 64;
 constexpr uint8_t kFromObjects = 4;  // flag of a block's class: levels from `objects`
-template <typename Noise>
-struct BlocksOf {
+struct Blocks {
     const int16_t* columns;  // levels without objects
     const int16_t* objects;  // levels where objects lie, from column objectsFrom on
     int objectsFrom;
     const uint8_t* classes;  // by block: noise class, and kFromObjects
-    const Noise* noise[4];   // noise tables by class, at the row's start
+    const int8_t* noise;     // unit noise at the row's start
+    int16_t gains[4];        // by class
     int16_t even[2];         // row level of even and odd columns
 
     const int16_t* levels(int x, int cls) const {
         return cls & kFromObjects ? objects + (x - objectsFrom) : columns + x;
     }
 };
-using Blocks8 = BlocksOf<int8_t>;
-using Blocks16 = BlocksOf<int16_t>;
 
 struct Kernels {
     // A run of samples, out at its first.
-    void (*noisy8)(uint8_t* out, const Run8& run);
-    void (*noisy16[3])(uint8_t* out, const Run16& run);  // by SampleOrder
+    void (*noisy8)(uint8_t* out, const Run& run);
+    void (*noisy16[3])(uint8_t* out, const Run& run);  // by SampleOrder
     // Samples [x0, x1) from the start of a block, out at x0: whole blocks,
     // and a piece of one at the end.
-    void (*blocks8)(uint8_t* out, const Blocks8& blocks, int x0, int x1);
-    void (*blocks16[3])(uint8_t* out, const Blocks16& blocks, int x0, int x1);
+    void (*blocks8)(uint8_t* out, const Blocks& blocks, int x0, int x1);
+    void (*blocks16[3])(uint8_t* out, const Blocks& blocks, int x0, int x1);
     // levels[i] = objectSample(from[i], weight, profile[i]); from may be levels.
     void (*addObject)(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count);
 };
