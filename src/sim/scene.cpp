@@ -313,8 +313,6 @@ int Scene::level(int x, int y) const {
 
 // Samples [x0, x1) of row y: whole blocks together, a piece of one at the
 // start on its own.
-// Samples [x0, x1) of row y: whole blocks together, a piece of one at the
-// start on its own.
 void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels& kernels) const {
     const Geometry& g = geometry_;
     const int16_t* even = rowLevel_.data() + 2 * y;
