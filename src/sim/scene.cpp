@@ -1,26 +1,24 @@
-// The simulated sensor's picture: static radiance, drifting objects, levels
-// and noise amplitudes, and the per-frame noisy output.
+// The simulated sensor's picture: background and object profiles, levels and
+// noise tables, and the per-frame noisy output.
 #include "sim/scene.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "sim/scene_rows.h"
 
 namespace sim {
 namespace {
 
-constexpr float kRadianceUnit = 8192.0f;  // radiance 1.0 in the static plane
-constexpr float kDriftPeriod = 900.0f;    // frames per back-and-forth of an object
-constexpr float kVignette = 0.13f;        // corners at (1 - k)^2 of the centre
-constexpr float kHotRadiance = 3.0f;      // hot pixels, far above the scene
-constexpr float kReadNoise2 = 1600.0f;    // read noise squared, 16-bit units
-constexpr float kShotNoise = 6.5f;        // noise variance per unit of signal
-constexpr size_t kNoiseSpan = size_t{1} << 16;  // row starts in the noise tables
+constexpr float kDriftPeriod = 900.0f;  // frames per back-and-forth of an object
+constexpr float kVignette = 0.12f;      // radial fall-off: corners at 1 - 2k of the centre
+constexpr float kHotRadiance = 3.0f;    // hot pixels, far above the scene
+constexpr float kReadNoise2 = 1600.0f;  // read noise squared, 16-bit units
+constexpr float kShotNoise = 6.5f;      // noise variance per unit of signal
+constexpr size_t kNoiseSpan = size_t{1} << 14;  // row starts in the noise tables
 constexpr int kRowMax = 65536;
+constexpr int kObjectsMax = 8;
 
 // Unit noise, standard deviation 32, shared by every camera. A row takes a
 // slice at a pseudo-random start, so frames do not repeat a pattern.
@@ -53,127 +51,8 @@ uint64_t mix(uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// The output kernels: level plus the noise of the sample's class; saturated
-// samples stay at full scale. Blocks of fixed length let the compiler use
-// vector instructions at the project's optimisation level.
-struct Classes8 {
-    const int8_t *n0, *n1, *n2, *n3;
-    uint8_t t1, t2, t3;
-};
-
-inline uint8_t noisy8(uint8_t l, int i, const Classes8& k) {
-    const int8_t a0 = k.n0[i], a1 = k.n1[i], a2 = k.n2[i], a3 = k.n3[i];
-    int8_t v = l > k.t1 ? a1 : a0;
-    v = l > k.t2 ? a2 : v;
-    v = l > k.t3 ? a3 : v;
-    v = l == 255 ? 0 : v;
-    int16_t r = static_cast<int16_t>(l + v);
-    r = r < 0 ? 0 : r;
-    r = r > 255 ? 255 : r;
-    return static_cast<uint8_t>(r);
-}
-
-[[gnu::noinline]] void emit8(uint8_t* __restrict out, const uint8_t* __restrict level, int n,
-                             const Classes8 k) {
-    int i = 0;
-#if defined(__SSE2__)
-    // noisy8 on 16 samples at once, exactly: unsigned compares through the
-    // sign bit, and the signed noise added as a saturating rise or fall.
-    const auto load = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
-    const auto pick = [](__m128i mask, __m128i a, __m128i b) {
-        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-    };
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-    const __m128i t1 = _mm_set1_epi8(static_cast<char>(k.t1 ^ 0x80));
-    const __m128i t2 = _mm_set1_epi8(static_cast<char>(k.t2 ^ 0x80));
-    const __m128i t3 = _mm_set1_epi8(static_cast<char>(k.t3 ^ 0x80));
-    const __m128i full = _mm_set1_epi8(static_cast<char>(0xff)), zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        const __m128i l = load(level + i);
-        const __m128i lx = _mm_xor_si128(l, bias);
-        __m128i v = load(k.n0 + i);
-        v = pick(_mm_cmpgt_epi8(lx, t1), load(k.n1 + i), v);
-        v = pick(_mm_cmpgt_epi8(lx, t2), load(k.n2 + i), v);
-        v = pick(_mm_cmpgt_epi8(lx, t3), load(k.n3 + i), v);
-        v = _mm_andnot_si128(_mm_cmpeq_epi8(l, full), v);
-        const __m128i negative = _mm_cmpgt_epi8(zero, v);
-        const __m128i rise = _mm_andnot_si128(negative, v);
-        const __m128i fall = _mm_and_si128(negative, _mm_sub_epi8(zero, v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                         _mm_subs_epu8(_mm_adds_epu8(l, rise), fall));
-    }
-#endif
-    for (; i + 64 <= n; i += 64)
-        for (int j = 0; j < 64; ++j) out[i + j] = noisy8(level[i + j], i + j, k);
-    for (; i < n; ++i) out[i] = noisy8(level[i], i, k);
-}
-
-struct Classes12 {
-    const int16_t *n0, *n1, *n2, *n3;
-    int16_t t1, t2, t3;
-};
-
-// A 16-bit sample from a 12-bit level (the converter's resolution), aligned
-// to the top bit.
-inline uint16_t noisy12(int16_t l, int i, const Classes12& k) {
-    const int16_t a0 = k.n0[i], a1 = k.n1[i], a2 = k.n2[i], a3 = k.n3[i];
-    int16_t v = l > k.t1 ? a1 : a0;
-    v = l > k.t2 ? a2 : v;
-    v = l > k.t3 ? a3 : v;
-    v = l == 4095 ? 0 : v;
-    int16_t r = static_cast<int16_t>(l + v);
-    r = r < 0 ? 0 : r;
-    r = r > 4095 ? 4095 : r;
-    return static_cast<uint16_t>(r << 4);
-}
-
-template <SampleOrder Order>
-inline void store16(uint8_t* out, int v) {
-    if constexpr (Order == SampleOrder::MsbFirst) {
-        out[0] = static_cast<uint8_t>(v >> 8);
-        out[1] = static_cast<uint8_t>(v);
-    } else if constexpr (Order == SampleOrder::Host) {
-        out[0] = static_cast<uint8_t>(v);
-        out[1] = static_cast<uint8_t>(v >> 8);
-    } else {
-        out[0] = static_cast<uint8_t>(v >> 8);
-        out[1] = static_cast<uint8_t>((v >> 4) & 0x0f);
-    }
-}
-
-template <SampleOrder Order>
-[[gnu::noinline]] void emit16(uint8_t* __restrict out, const int16_t* __restrict level, int n,
-                              const Classes12 k) {
-    int i = 0;
-    for (; i + 32 <= n; i += 32)
-        for (int j = 0; j < 32; ++j) store16<Order>(out + 2 * (i + j), noisy12(level[i + j], i + j, k));
-    for (; i < n; ++i) store16<Order>(out + 2 * i, noisy12(level[i], i, k));
-}
-
-// Row helpers of the renderer, in blocks of fixed length for vector code.
-[[gnu::noinline]] void widenRow(float* __restrict out, const uint16_t* __restrict in, int n) {
-    int i = 0;
-    for (; i + 16 <= n; i += 16)
-        for (int j = 0; j < 16; ++j) out[i + j] = static_cast<float>(in[i + j]);
-    for (; i < n; ++i) out[i] = static_cast<float>(in[i]);
-}
-
-[[gnu::noinline]] void addRow(float* __restrict acc, const float* __restrict weight, float w, int n) {
-    int i = 0;
-    for (; i + 16 <= n; i += 16)
-        for (int j = 0; j < 16; ++j) acc[i + j] += weight[i + j] * w;
-    for (; i < n; ++i) acc[i] += weight[i] * w;
-}
-
-// Levels: (black + radiance x scale) in sample units, rounded, at most top.
-template <typename T>
-[[gnu::noinline]] void levelRow(T* __restrict out, const float* __restrict acc, float black,
-                                float scale, float top, int n) {
-    auto one = [=](float a) { return static_cast<T>(std::min(top, black + a * scale) + 0.5f); };
-    int i = 0;
-    for (; i + 16 <= n; i += 16)
-        for (int j = 0; j < 16; ++j) out[i + j] = one(acc[i + j]);
-    for (; i < n; ++i) out[i] = one(acc[i]);
+size_t noiseStart(uint64_t noiseSeed, int row) {
+    return mix(noiseSeed ^ (static_cast<uint64_t>(row) * 0x9e3779b97f4a7c15ull)) % kNoiseSpan;
 }
 
 // Compact smooth profile of an object along one axis (t in units of its radius).
@@ -182,20 +61,54 @@ inline float profile(float t) {
     return q > 0.0f ? q * q * q : 0.0f;
 }
 
+// The background is a column term plus a row term: each half the mean
+// radiance, less its share of the radial fall-off, plus a gentle texture
+// unless the scene is flat.
+float columnTerm(float u, bool flat) {
+    const float tau = 2.0f * std::numbers::pi_v<float>, d = 2.0f * u - 1.0f;
+    const float texture = 0.02f * std::sin(tau * (1.3f * u + 0.25f)) + 0.015f * std::cos(tau * (2.2f * u + 0.125f));
+    return 0.125f * (1.0f - 2.0f * kVignette * d * d) + (flat ? 0.0f : texture);
+}
+
+float rowTerm(float v, bool flat) {
+    const float tau = 2.0f * std::numbers::pi_v<float>, d = 2.0f * v - 1.0f;
+    const float texture = 0.02f * std::sin(tau * (0.9f * v + 0.75f)) + 0.015f * std::cos(tau * (1.7f * v + 0.125f));
+    return 0.125f * (1.0f - 2.0f * kVignette * d * d) + (flat ? 0.0f : texture);
+}
+
+int16_t rounded(float v, int cap) {
+    return static_cast<int16_t>(std::lround(std::clamp(v, 0.0f, static_cast<float>(cap))));
+}
+
+template <int Bytes>
+void storeSample(unsigned char* out, int level, SampleOrder order) {
+    if constexpr (Bytes == 1) {
+        out[0] = static_cast<unsigned char>(level);
+    } else if (order == SampleOrder::MsbFirst) {
+        rows::store16<SampleOrder::MsbFirst>(out, level);
+    } else if (order == SampleOrder::Host) {
+        rows::store16<SampleOrder::Host>(out, level);
+    } else {
+        rows::store16<SampleOrder::Packed12>(out, level);
+    }
+}
+
 }  // namespace
 
-Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed) {
+Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed), kernels_(&rows::bestKernels()) {
     // A few cells of different sizes and brightness, each on its own slow path.
-    static constexpr Blob kBlobs[] = {
+    static constexpr Path kPaths[] = {
         {0.30f, 0.35f, 0.06f, 0.04f, 0.080f, 0.070f, 0.55f, 0.0f},
         {0.68f, 0.30f, 0.05f, 0.06f, 0.060f, 0.060f, 0.45f, 1.3f},
         {0.55f, 0.68f, 0.07f, 0.03f, 0.070f, 0.100f, 0.50f, 2.6f},
         {0.20f, 0.75f, 0.04f, 0.05f, 0.050f, 0.050f, 0.60f, 3.9f},
         {0.82f, 0.72f, 0.05f, 0.05f, 0.070f, 0.055f, 0.40f, 5.2f},
     };
-    blobs_.assign(std::begin(kBlobs), std::end(kBlobs));
-    for (size_t k = 0; k < blobs_.size(); ++k)
-        blobs_[k].phase += 0.7f * static_cast<float>(seed % 9 + k);
+    static_assert(std::size(kPaths) <= kObjectsMax);
+    for (size_t k = 0; k < std::size(kPaths); ++k) {
+        objects_.emplace_back().path = kPaths[k];
+        objects_.back().path.phase += 0.7f * static_cast<float>(seed % 9 + k);
+    }
 
     // Channel responses: red and blue weaker than green, so white looks greenish.
     static constexpr float kRed = 0.80f, kGreen = 1.0f, kBlue = 0.62f;
@@ -217,61 +130,33 @@ void Scene::setFlat(bool flat) {
     fieldReady_ = false;
 }
 
-void Scene::placeBlob(Blob& blob, uint64_t frame) const {
-    const float t = 2.0f * std::numbers::pi_v<float> *
-                    static_cast<float>(frame % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
-    const float u = blob.u + blob.du * std::sin(t + blob.phase);
-    const float v = blob.v + blob.dv * std::cos(0.5f * t + blob.phase);
-    blob.cx = static_cast<int>(std::lround(u * static_cast<float>(geometry_.fieldWidth)));
-    blob.cy = static_cast<int>(std::lround(v * static_cast<float>(geometry_.fieldHeight)));
-}
-
-Scene::Box Scene::boxOf(const Blob& blob) const {
-    const float fw = static_cast<float>(geometry_.fieldWidth);
-    const int rx = static_cast<int>(std::ceil(blob.radiusX * fw));
-    const int ry = static_cast<int>(std::ceil(blob.radiusY * fw));
-    Box b;
-    b.x0 = std::max(0, blob.cx - rx - geometry_.originX);
-    b.x1 = std::min(geometry_.width, blob.cx + rx + 1 - geometry_.originX);
-    b.y0 = std::max(0, blob.cy - ry - geometry_.originY);
-    b.y1 = std::min(geometry_.height, blob.cy + ry + 1 - geometry_.originY);
-    return b;
-}
-
 void Scene::buildField() {
     const Geometry& g = geometry_;
-    const size_t n = static_cast<size_t>(g.width) * g.height;
-    radiance_.assign(n, 0);
-    vignetteX_.resize(g.width);
-    vignetteY_.resize(g.height);
     const float fw = static_cast<float>(g.fieldWidth), fh = static_cast<float>(g.fieldHeight);
-    std::vector<float> bx1(g.width), bx2(g.width), by1(g.height), by2(g.height);
-    const float tau = 2.0f * std::numbers::pi_v<float>;
-    for (int x = 0; x < g.width; ++x) {
-        const float u = (static_cast<float>(g.originX + x) + 0.5f) / fw;
-        const float d = 2.0f * u - 1.0f;
-        vignetteX_[x] = 1.0f - kVignette * d * d;
-        bx1[x] = std::sin(tau * (1.3f * u + 0.2f));
-        bx2[x] = std::cos(tau * 2.2f * u);
-    }
-    for (int y = 0; y < g.height; ++y) {
-        const float v = (static_cast<float>(g.originY + y) + 0.5f) / fh;
-        const float d = 2.0f * v - 1.0f;
-        vignetteY_[y] = 1.0f - kVignette * d * d;
-        by1[y] = std::sin(tau * (0.9f * v + 0.5f));
-        by2[y] = std::cos(tau * (1.7f * v + 0.3f));
-    }
-    for (int y = 0; y < g.height; ++y) {
-        const float* resp = response_[(g.originY + y) & 1];
-        uint16_t* row = radiance_.data() + static_cast<size_t>(y) * g.width;
-        for (int x = 0; x < g.width; ++x) {
-            const float background =
-                flat_ ? 0.25f : 0.25f + 0.04f * bx1[x] * by1[y] + 0.03f * bx2[x] * by2[y];
-            const float r = background * vignetteX_[x] * vignetteY_[y] * resp[(g.originX + x) & 1];
-            row[x] = static_cast<uint16_t>(r * kRadianceUnit + 0.5f);
+    columnRadiance_.resize(g.width);
+    rowRadiance_.resize(g.height);
+    for (int x = 0; x < g.width; ++x)
+        columnRadiance_[x] = columnTerm((static_cast<float>(g.originX + x) + 0.5f) / fw, flat_);
+    for (int y = 0; y < g.height; ++y)
+        rowRadiance_[y] = rowTerm((static_cast<float>(g.originY + y) + 0.5f) / fh, flat_);
+
+    // Objects sit on even pixels, so their column profiles, which carry the
+    // channel response, hold wherever they drift. A block of zeros on either
+    // side lets whole blocks be read across an object's edge.
+    for (Object& o : objects_) {
+        o.rx = static_cast<int>(std::ceil(o.path.radiusX * fw));
+        o.ry = static_cast<int>(std::ceil(o.path.radiusY * fw));
+        const float inv = 1.0f / (o.path.radiusX * fw);
+        for (int p = 0; p < 2; ++p) {
+            o.columns[p].assign(2 * o.rx + 1 + 2 * kBlock, 0);
+            for (int i = 0; i <= 2 * o.rx; ++i)
+                o.columns[p][kBlock + i] = static_cast<int16_t>(std::lround(
+                    32767.0f * profile(static_cast<float>(i - o.rx) * inv) * response_[p][(i - o.rx) & 1]));
         }
     }
+
     // Hot pixels sit at fixed places of the field, a few per megapixel.
+    hot_.clear();
     const int hot = 3 + static_cast<int>(3ll * g.fieldWidth * g.fieldHeight / 1000000);
     uint64_t s = 0x51ed2701u + seed_;
     for (int i = 0; i < hot; ++i) {
@@ -280,102 +165,94 @@ void Scene::buildField() {
         const int fy = static_cast<int>((s >> 32) % static_cast<uint64_t>(g.fieldHeight));
         const int x = fx - g.originX, y = fy - g.originY;
         if (x >= 0 && x < g.width && y >= 0 && y < g.height)
-            radiance_[static_cast<size_t>(y) * g.width + x] =
-                static_cast<uint16_t>(kHotRadiance * kRadianceUnit);
+            hot_.push_back(static_cast<size_t>(y) * g.width + x);
     }
+    std::sort(hot_.begin(), hot_.end());
+    hot_.erase(std::unique(hot_.begin(), hot_.end()), hot_.end());
 }
 
-// The noise classes of the current exposure. The noise of a sample has the
-// standard deviation sqrt(shot x gain x signal + read^2) (16-bit units) at a
-// signal typical of its class.
-void Scene::buildNoise() {
-    const bool deep = exposure_.depth == 16;
-    const int unit = deep ? 16 : 256;  // 16-bit units per sample unit
-    const int top = deep ? 4095 : 255;
-    const float k = kShotNoise * exposure_.noiseGain;
-    // Class boundaries and typical signals, as fractions of full scale.
-    static constexpr float kBounds[NoiseClasses::kClasses - 1] = {1.0f / 32, 1.0f / 8, 3.0f / 8};
-    static constexpr float kTypical[NoiseClasses::kClasses] = {1.0f / 85, 1.0f / 16, 0.22f, 0.63f};
-    NoiseClasses& n = noise_;
-    n.black = static_cast<int16_t>(std::min(exposure_.black / unit, top));
-    for (int c = 0; c < NoiseClasses::kClasses - 1; ++c)
-        n.threshold[c] = static_cast<int16_t>(
-            std::min(top, n.black + static_cast<int>(kBounds[c] * static_cast<float>(top)) - 1));
-    const std::vector<int8_t>& unitNoise = noiseTable();
-    for (int c = 0; c < NoiseClasses::kClasses; ++c) {
-        const float sigma = std::sqrt(k * kTypical[c] * kFullScale + kReadNoise2) / static_cast<float>(unit);
-        const float f = sigma / 32.0f;
-        if (deep) {
-            n.table8[c] = {};
-            n.table12[c].resize(unitNoise.size());
-            for (size_t i = 0; i < unitNoise.size(); ++i)
-                n.table12[c][i] = static_cast<int16_t>(std::lround(unitNoise[i] * f));
-        } else {
-            n.table12[c] = {};
-            n.table8[c].resize(unitNoise.size());
-            for (size_t i = 0; i < unitNoise.size(); ++i)
-                n.table8[c][i] = static_cast<int8_t>(std::clamp(std::lround(unitNoise[i] * f), -127l, 127l));
-        }
-    }
-}
-
-// Levels of a region, objects included.
-void Scene::render(Box box) {
-    if (box.empty()) return;
+// Everything the exposure sets, in sample units.
+void Scene::buildLevels() {
     const Geometry& g = geometry_;
-    const float fw = static_cast<float>(g.fieldWidth);
-    const float scale = exposure_.scale / kRadianceUnit;
-    const float black = static_cast<float>(exposure_.black);
     const bool deep = exposure_.depth == 16;
-    const float toSample = deep ? 1.0f / 16.0f : 1.0f / 256.0f;
-    const float top = deep ? 4095.0f : 255.0f;
-    const int w = box.x1 - box.x0;
-    std::vector<float> acc(w);
-    // Per object and row parity: the object's column profile with vignetting
-    // and channel response.
-    struct Columns {
-        Box box;
-        std::vector<float> weight[2];
-    };
-    std::vector<Columns> cols(blobs_.size());
-    for (size_t k = 0; k < blobs_.size(); ++k) {
-        if (flat_) break;  // no objects: every box stays empty
-        const Blob& b = blobs_[k];
-        Columns& c = cols[k];
-        c.box = boxOf(b);
-        c.box.x0 = std::max(c.box.x0, box.x0);
-        c.box.x1 = std::min(c.box.x1, box.x1);
-        if (c.box.empty()) continue;
-        const float inv = 1.0f / (b.radiusX * fw);
-        for (int p = 0; p < 2; ++p) {
-            c.weight[p].resize(c.box.x1 - c.box.x0);
-            for (int x = c.box.x0; x < c.box.x1; ++x) {
-                const float t = static_cast<float>(g.originX + x - b.cx) * inv;
-                c.weight[p][x - c.box.x0] = b.amplitude * profile(t) * vignetteX_[x] *
-                                            response_[p][(g.originX + x) & 1];
-            }
+    const float unit = deep ? 16.0f : 256.0f;  // 16-bit units per sample unit
+    top_ = deep ? 4095 : 255;
+    // Levels past full scale are kept up to a margin wider than any noise
+    // (at most 127 units of unit noise, times 8 at 16 bits).
+    const int cap = top_ + (deep ? 2048 : 256);
+    const float scale = exposure_.scale / unit, black = static_cast<float>(exposure_.black) / unit;
+    black_ = std::min(top_, static_cast<int>(std::lround(black)));
+    hotLevel_ = rounded(black + scale * kHotRadiance, cap);
+
+    for (int p = 0; p < 2; ++p) {
+        columnLevel_[p].resize(g.width);
+        for (int x = 0; x < g.width; ++x)
+            columnLevel_[p][x] = rounded(scale * response_[p][(g.originX + x) & 1] * columnRadiance_[x], cap);
+    }
+    rowLevel_.resize(2 * static_cast<size_t>(g.height));
+    for (int y = 0; y < g.height; ++y) {
+        const float* resp = response_[(g.originY + y) & 1];
+        for (int q = 0; q < 2; ++q) rowLevel_[2 * y + q] = rounded(black + scale * resp[q] * rowRadiance_[y], cap);
+    }
+
+    const float fw = static_cast<float>(g.fieldWidth);
+    for (Object& o : objects_) {
+        const Path& path = o.path;
+        const float du = 2.0f * path.u - 1.0f, dv = 2.0f * path.v - 1.0f;
+        const float peak = scale * path.amplitude * (1.0f - kVignette * (du * du + dv * dv));
+        const float inv = 1.0f / (path.radiusY * fw);
+        o.rowWeight.resize(2 * o.ry + 1);
+        for (int j = 0; j <= 2 * o.ry; ++j)
+            o.rowWeight[j] = rounded(2.0f * std::min(peak * profile(static_cast<float>(j - o.ry) * inv),
+                                                     static_cast<float>(cap)),
+                                     2 * cap);
+    }
+
+    // Noise classes: the noise of a sample has the standard deviation
+    // sqrt(shot x gain x signal + read^2) (16-bit units) at a signal typical
+    // of its class.
+    static constexpr float kBounds[kNoiseClasses - 1] = {1.0f / 32, 1.0f / 8, 3.0f / 8};
+    static constexpr float kTypical[kNoiseClasses] = {1.0f / 85, 1.0f / 16, 0.22f, 0.63f};
+    for (int c = 0; c < kNoiseClasses - 1; ++c)
+        threshold_[c] = std::min(top_, black_ + static_cast<int>(kBounds[c] * static_cast<float>(top_)) - 1);
+    const float k = kShotNoise * exposure_.noiseGain;
+    const float shift = deep ? 1 << rows::kNoiseShift16 : 1 << rows::kNoiseShift8;
+    for (int c = 0; c < kNoiseClasses; ++c) {
+        const float sigma = std::sqrt(k * kTypical[c] * kFullScale + kReadNoise2) / unit;  // sample units
+        noiseGain_[c] = static_cast<int16_t>(std::min(32767l, std::lround(sigma / 32.0f * 32768.0f / shift)));
+    }
+
+    // The class of each block of each row, for rows without objects.
+    blocks_ = (g.width + kBlock - 1) / kBlock;
+    blockClass_.resize(static_cast<size_t>(blocks_) * g.height);
+    for (int y = 0; y < g.height; ++y) {
+        const int16_t* columns = columnLevel_[(g.originY + y) & 1].data();
+        uint8_t* classes = blockClass_.data() + static_cast<size_t>(y) * blocks_;
+        for (int b = 0; b < blocks_; ++b) {
+            const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
+            classes[b] = static_cast<uint8_t>(noiseClass(columns[mid] + rowLevel_[2 * y + ((g.originX + mid) & 1)]));
         }
     }
-    for (int y = box.y0; y < box.y1; ++y) {
-        const size_t row = static_cast<size_t>(y) * g.width + box.x0;
-        const uint16_t* rad = radiance_.data() + row;
-        float* a = acc.data();
-        widenRow(a, rad, w);
-        const int parity = (g.originY + y) & 1;
-        for (size_t k = 0; k < blobs_.size(); ++k) {
-            const Columns& c = cols[k];
-            if (c.box.empty() || y < c.box.y0 || y >= c.box.y1) continue;
-            const Blob& b = blobs_[k];
-            const float t = static_cast<float>(g.originY + y - b.cy) / (b.radiusY * fw);
-            const float wy = profile(t) * vignetteY_[y] * kRadianceUnit;
-            const float* weight = c.weight[parity].data();
-            addRow(a + (c.box.x0 - box.x0), weight, wy, c.box.x1 - c.box.x0);
-        }
-        if (deep) {
-            levelRow(level12_.data() + row, a, black * toSample, scale * toSample, top, w);
-        } else {
-            levelRow(level8_.data() + row, a, black * toSample, scale * toSample, top, w);
-        }
+    row_.resize(g.width);
+    rowClass_.resize(blocks_);
+}
+
+// Objects take turns to move, one a frame.
+void Scene::placeObjects(uint64_t frame) {
+    const float half[2] = {0.5f * static_cast<float>(geometry_.fieldWidth),
+                           0.5f * static_cast<float>(geometry_.fieldHeight)};
+    const uint64_t turns = objects_.size();
+    for (uint64_t k = 0; k < turns; ++k) {
+        const uint64_t back = (frame + turns - k) % turns;
+        const uint64_t moved = frame >= back ? frame - back : 0;  // its last turn
+        const float t = 2.0f * std::numbers::pi_v<float> *
+                        static_cast<float>(moved % static_cast<uint64_t>(kDriftPeriod)) / kDriftPeriod;
+        Object& o = objects_[k];
+        const Path& p = o.path;
+        const float u = p.u + p.du * std::sin(t + p.phase);
+        const float v = p.v + p.dv * std::cos(0.5f * t + p.phase);
+        o.cx = 2 * static_cast<int>(std::lround(u * half[0]));
+        o.cy = 2 * static_cast<int>(std::lround(v * half[1]));
     }
 }
 
@@ -391,71 +268,137 @@ void Scene::prepare(const Geometry& geometry, const Exposure& exposure, uint64_t
     }
     if (!levelsReady_ || !(e == exposure_)) {
         exposure_ = e;
-        const size_t n = static_cast<size_t>(geometry_.width) * geometry_.height;
-        if (e.depth == 16) {
-            level12_.resize(n);
-            level8_ = {};
-        } else {
-            level8_.resize(n);
-            level12_ = {};
-        }
-        buildNoise();
-        for (Blob& b : blobs_) placeBlob(b, frame);
-        render({0, 0, geometry_.width, geometry_.height});
+        buildLevels();
         levelsReady_ = true;
-        return;
     }
-    // One object moves per frame; only the ground it left and reached changes.
-    Blob& b = blobs_[frame % blobs_.size()];
-    const Box before = boxOf(b);
-    const int cx = b.cx, cy = b.cy;
-    placeBlob(b, frame);
-    if (b.cx == cx && b.cy == cy) return;
-    const Box after = boxOf(b);
-    if (before.empty() || after.empty()) {
-        render(before);
-        render(after);
-        return;
+    placeObjects(frame);
+}
+
+int Scene::spansOf(int y, Span* spans) const {
+    if (flat_) return 0;
+    const Geometry& g = geometry_;
+    const int fy = g.originY + y;
+    int n = 0;
+    for (const Object& o : objects_) {
+        const int j = fy - (o.cy - o.ry);
+        if (j < 0 || j > 2 * o.ry || o.rowWeight[j] == 0) continue;
+        const int left = o.cx - o.rx - g.originX;
+        const int x0 = std::max(0, left), x1 = std::min(g.width, left + 2 * o.rx + 1);
+        if (x0 < x1) spans[n++] = {x0, x1, o.columns[fy & 1].data() + kBlock + (x0 - left), o.rowWeight[j]};
     }
-    render({std::min(before.x0, after.x0), std::min(before.y0, after.y0),
-            std::max(before.x1, after.x1), std::max(before.y1, after.y1)});
+    return n;
+}
+
+int Scene::levelAt(int y, int x, const Span* spans, int n) const {
+    int16_t level = columnLevel_[(geometry_.originY + y) & 1][x];
+    for (int k = 0; k < n; ++k)
+        if (x >= spans[k].x0 && x < spans[k].x1)
+            level = rows::objectSample(level, spans[k].weight, spans[k].profile[x - spans[k].x0]);
+    return level + rowLevel_[2 * y + ((geometry_.originX + x) & 1)];
+}
+
+int Scene::noiseAt(int c, int x, int y, uint64_t noiseSeed) const {
+    const int8_t unit = noiseTable()[noiseStart(noiseSeed, y) + static_cast<size_t>(x)];
+    return exposure_.depth == 16 ? rows::noiseValue<rows::kNoiseShift16>(unit, noiseGain_[c])
+                                 : rows::noiseValue<rows::kNoiseShift8>(unit, noiseGain_[c]);
 }
 
 int Scene::level(int x, int y) const {
     const size_t i = static_cast<size_t>(y) * geometry_.width + x;
-    return exposure_.depth == 16 ? level12_[i] * 16 : level8_[i] * 256;
+    const bool hot = std::binary_search(hot_.begin(), hot_.end(), i);
+    Span spans[kObjectsMax];
+    const int l = std::min(top_, hot ? hotLevel_ : levelAt(y, x, spans, spansOf(y, spans)));
+    return exposure_.depth == 16 ? l * 16 : l * 256;
+}
+
+// Samples [x0, x1) of row y: whole blocks together, a piece of one at the
+// start on its own.
+void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels& kernels) const {
+    const Geometry& g = geometry_;
+    const int16_t* even = rowLevel_.data() + 2 * y;
+    const int q = g.originX & 1;  // blocks start on even columns of the window
+    rows::Blocks k{columnLevel_[(g.originY + y) & 1].data(),
+                   row_.data(),
+                   0,
+                   blockClass_.data() + static_cast<size_t>(y) * blocks_,
+                   noiseTable().data() + noiseStart(kernels.noiseSeed, y),
+                   {noiseGain_[0], noiseGain_[1], noiseGain_[2], noiseGain_[3]},
+                   {even[q], even[q ^ 1]}};
+
+    Span spans[kObjectsMax];
+    if (const int n = spansOf(y, spans)) {
+        const int first = x0 / kBlock, last = (x1 - 1) / kBlock;
+        std::copy(k.classes + first, k.classes + last + 1, rowClass_.data() + first);
+        k.classes = rowClass_.data();
+        // Objects sharing a block form a cluster. Over its whole blocks the
+        // levels come from the scratch row, and each block takes the class
+        // of the level at its middle.
+        for (int i = 1; i < n; ++i)  // a few: insertion
+            for (int j = i; j > 0 && spans[j].x0 < spans[j - 1].x0; --j) std::swap(spans[j], spans[j - 1]);
+        for (int i = 0, j = 0; i < n; i = j) {
+            const int b0 = spans[i].x0 / kBlock;
+            int b1 = (spans[i].x1 + kBlock - 1) / kBlock;
+            for (j = i + 1; j < n && spans[j].x0 / kBlock < b1; ++j)
+                b1 = std::max(b1, (spans[j].x1 + kBlock - 1) / kBlock);
+            const int h0 = std::max(x0, b0 * kBlock), h1 = std::min(x1, b1 * kBlock);
+            if (h0 >= h1) continue;
+            // Whole vectors on the blocks' grid, as the noise kernels read
+            // them: one pass where one object lies, else each object added
+            // onto the background over its blocks.
+            int16_t* row = row_.data();
+            auto add = [&](const Span& o, const int16_t* from) {
+                const int a = std::max(h0, o.x0 / kBlock * kBlock);
+                const int b = std::min(h1, (o.x1 + kBlock - 1) / kBlock * kBlock);
+                if (a < b) kernels_->addObject(row + a, from + a, o.profile + (a - o.x0), o.weight, b - a);
+            };
+            if (j == i + 1) {
+                add(spans[i], k.columns);
+            } else {
+                std::copy(k.columns + h0, k.columns + h1, row + h0);
+                for (int s = i; s < j; ++s) add(spans[s], row);
+            }
+            for (int b = std::max(first, b0); b < std::min(last + 1, b1); ++b) {
+                const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
+                const int level = mid >= h0 && mid < h1 ? row_[mid] + even[(g.originX + mid) & 1]
+                                                        : levelAt(y, mid, spans, n);
+                rowClass_[b] = static_cast<uint8_t>(noiseClass(level) | rows::kFromObjects);
+            }
+        }
+    }
+
+    int x = x0;
+    if (x % kBlock) {
+        const int block = x / kBlock, next = std::min(x1, (block + 1) * kBlock);
+        const int c = k.classes[block], p = (g.originX + x) & 1;
+        kernels.run(out, {k.levels(x, c), {even[p], even[p ^ 1]}, k.noise + x, k.gains[c & 3], next - x});
+        x = next;
+    }
+    if (x < x1) kernels.blocks(out + static_cast<size_t>(x - x0) * kernels.bytes, k, x, x1);
 }
 
 template <int Bytes>
 void Scene::emitSamples(unsigned char* out, size_t first, size_t count, SampleOrder order,
                         uint64_t noiseSeed) const {
-    const NoiseClasses& k = noise_;
     const size_t w = static_cast<size_t>(geometry_.width);
     const size_t image = w * geometry_.height;
-    const size_t end = first + count;
-    // Each row takes its noise from its own place in the table.
-    for (size_t s = first; s < std::min(end, image);) {
+    const size_t end = first + count, imageEnd = std::min(end, image);
+    const rows::Kernels& best = rows::bestKernels();
+    const int o = static_cast<int>(order);
+    const RowKernels kernels = Bytes == 1 ? RowKernels{best.noisy8, best.blocks8, 1, noiseSeed}
+                                          : RowKernels{best.noisy16[o], best.blocks16[o], 2, noiseSeed};
+    for (size_t s = first; s < imageEnd;) {
         const size_t row = s / w, col = s % w;
-        const int n = static_cast<int>(std::min(w - col, std::min(end, image) - s));
-        const size_t at = mix(noiseSeed ^ (row * 0x9e3779b97f4a7c15ull)) % kNoiseSpan + col;
-        unsigned char* dst = out + (s - first) * Bytes;
-        if constexpr (Bytes == 1) {
-            const Classes8 c{k.table8[0].data() + at, k.table8[1].data() + at, k.table8[2].data() + at,
-                             k.table8[3].data() + at, static_cast<uint8_t>(k.threshold[0]),
-                             static_cast<uint8_t>(k.threshold[1]), static_cast<uint8_t>(k.threshold[2])};
-            emit8(dst, level8_.data() + s, n, c);
-        } else {
-            const Classes12 c{k.table12[0].data() + at, k.table12[1].data() + at,
-                              k.table12[2].data() + at, k.table12[3].data() + at,
-                              k.threshold[0], k.threshold[1], k.threshold[2]};
-            if (order == SampleOrder::MsbFirst)
-                emit16<SampleOrder::MsbFirst>(dst, level12_.data() + s, n, c);
-            else if (order == SampleOrder::Host)
-                emit16<SampleOrder::Host>(dst, level12_.data() + s, n, c);
-            else
-                emit16<SampleOrder::Packed12>(dst, level12_.data() + s, n, c);
-        }
-        s += static_cast<size_t>(n);
+        const size_t n = std::min(w - col, imageEnd - s);
+        emitRow(out + (s - first) * Bytes, static_cast<int>(row), static_cast<int>(col), static_cast<int>(col + n),
+                kernels);
+        s += n;
+    }
+    // Hot pixels: far above the scene whatever lies there.
+    const int hotClass = noiseClass(hotLevel_);
+    for (auto it = std::lower_bound(hot_.begin(), hot_.end(), first); it != hot_.end() && *it < imageEnd; ++it) {
+        const int y = static_cast<int>(*it / w), x = static_cast<int>(*it % w);
+        const int v = std::clamp(hotLevel_ + noiseAt(hotClass, x, y, noiseSeed), 0, top_);
+        storeSample<Bytes>(out + (*it - first) * Bytes, v, order);
     }
     // Samples past the image are dark: the black level.
     if (end > image) {
@@ -463,16 +406,10 @@ void Scene::emitSamples(unsigned char* out, size_t first, size_t count, SampleOr
         unsigned char* dst = out + (from - first) * Bytes;
         const size_t rest = end - from;
         if constexpr (Bytes == 1) {
-            std::fill(dst, dst + rest, static_cast<unsigned char>(k.black));
+            std::fill(dst, dst + rest, static_cast<unsigned char>(black_));
         } else {
             uint8_t pair[2];
-            const int v = k.black << 4;
-            if (order == SampleOrder::MsbFirst)
-                store16<SampleOrder::MsbFirst>(pair, v);
-            else if (order == SampleOrder::Host)
-                store16<SampleOrder::Host>(pair, v);
-            else
-                store16<SampleOrder::Packed12>(pair, v);
+            storeSample<2>(pair, black_, order);
             for (size_t i = 0; i < rest; ++i) {
                 dst[2 * i] = pair[0];
                 dst[2 * i + 1] = pair[1];

@@ -3,12 +3,15 @@
 // mosaic, vignetting, exposure, gain and black level, with hot pixels and
 // photon-like noise.
 //
-// Rendering is split so that a frame costs little more than a copy: the
-// noise-free level of every sample is kept in a plane, rebuilt only when the
-// geometry or the exposure changes; the drift moves one object per frame and
-// re-renders only the ground it covered; a frame is then the level plus a
-// slice of precomputed noise whose amplitude follows the square root of the
-// signal, in a few steps.
+// Built so that a frame costs about as much as writing its bytes once. The
+// background is a column profile plus a row profile (smooth texture and a
+// radial fall-off), so the level of any row is one table of columns plus a
+// constant per colour; each object is a column profile times a row profile.
+// These tables are small and stay in the processor's cache; they change only
+// with the geometry or the exposure, and an object's drift only moves where
+// its profiles apply. A sample is then its level plus unit noise times a gain
+// that follows the square root of the signal, in a few classes chosen per
+// block of a row; every row takes its noise from its own place in the table.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "sim/device_profile.h"
+#include "sim/scene_rows.h"
 
 namespace sim {
 
@@ -39,20 +43,11 @@ struct Exposure {
     bool operator==(const Exposure&) const = default;
 };
 
-// Photon-like noise in a few classes of signal: each class has its own table
-// of noise values (the shared unit noise scaled to the class's amplitude),
-// chosen per sample by comparing its level with the class thresholds.
-struct NoiseClasses {
-    static constexpr int kClasses = 4;
-    int16_t black = 0;                        // level of zero signal, sample units
-    int16_t threshold[kClasses - 1] = {};     // a level above threshold[c] is class c + 1
-    std::vector<int8_t> table8[kClasses];     // for 8-bit samples
-    std::vector<int16_t> table12[kClasses];   // for 12-bit levels of 16-bit samples
-};
-
 class Scene {
 public:
     static constexpr int kFullScale = 65535;
+    static constexpr int kNoiseClasses = 4;
+    static constexpr int kBlock = rows::kBlock;  // samples of a row sharing a noise class
 
     // bayer: the code of the sensor's first tile (0 for monochrome); seed
     // varies the objects' paths and the hot pixels between cameras.
@@ -63,7 +58,7 @@ public:
     // taking a flat-field reference.
     void setFlat(bool flat);
 
-    // Brings the level plane up to date for frame number `frame`.
+    // Brings the tables up to date for frame number `frame`.
     void prepare(const Geometry& geometry, const Exposure& exposure, uint64_t frame);
 
     // Writes samples [first, first + count) of the prepared frame, row by row
@@ -73,29 +68,53 @@ public:
     void emit(unsigned char* out, size_t first, size_t count, SampleOrder order,
               uint64_t noiseSeed) const;
 
-    // Noise-free level (16-bit units) of a sample of the prepared frame.
+    // Noise-free level (16-bit units, at most full scale) of a sample of the
+    // prepared frame.
     int level(int x, int y) const;
     const Geometry& geometry() const { return geometry_; }
 
 private:
-    struct Blob {
-        float u, v;            // resting centre, fractions of the field
-        float du, dv;          // drift amplitude
+    struct Path {
+        float u, v;              // resting centre, fractions of the field
+        float du, dv;            // drift amplitude
         float radiusX, radiusY;  // extent, fractions of the field width
-        float amplitude;       // peak radiance over the background
+        float amplitude;         // peak radiance over the background
         float phase;
-        int cx = 0, cy = 0;    // current centre in field pixels
     };
-    struct Box {
-        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // window pixels, end exclusive
-        bool empty() const { return x0 >= x1 || y0 >= y1; }
+    struct Object {
+        Path path;
+        int rx = 0, ry = 0;      // half extent in pixels
+        int cx = 0, cy = 0;      // current centre in field pixels, even
+        // Row weights (twice the peak level of each row, sample units) and
+        // column profiles with the channel response, per row parity (1/32768).
+        std::vector<int16_t> rowWeight;
+        std::vector<int16_t> columns[2];
+    };
+    // An object's reach on one row of the window.
+    struct Span {
+        int x0, x1;              // window columns, end exclusive
+        const int16_t* profile;  // at x0, readable a block either side (zeros)
+        int16_t weight;
     };
 
     void buildField();
-    void buildNoise();
-    void placeBlob(Blob& blob, uint64_t frame) const;
-    Box boxOf(const Blob& blob) const;
-    void render(Box box);
+    void buildLevels();
+    void placeObjects(uint64_t frame);
+    int spansOf(int y, Span* spans) const;
+    // One sample's level, sample units, given the row's spans.
+    int levelAt(int y, int x, const Span* spans, int n) const;
+    int noiseClass(int level) const {
+        return (level > threshold_[0]) + (level > threshold_[1]) + (level > threshold_[2]);
+    }
+    // The kernels of one call of emit.
+    struct RowKernels {
+        void (*run)(uint8_t*, const rows::Run&);
+        void (*blocks)(uint8_t*, const rows::Blocks&, int, int);
+        int bytes;  // per sample
+        uint64_t noiseSeed;
+    };
+    void emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels& kernels) const;
+    int noiseAt(int c, int x, int y, uint64_t noiseSeed) const;
     template <int Bytes>
     void emitSamples(unsigned char* out, size_t first, size_t count, SampleOrder order,
                      uint64_t noiseSeed) const;
@@ -107,16 +126,32 @@ private:
     bool flat_ = false;
     bool fieldReady_ = false;
     bool levelsReady_ = false;
-    std::vector<Blob> blobs_;
-    // Per sample of the window: radiance without the objects (1/8192 units),
-    // including vignetting, the channel response and hot pixels.
-    std::vector<uint16_t> radiance_;
-    std::vector<float> vignetteX_, vignetteY_;
+    std::vector<Object> objects_;
     float response_[2][2] = {};  // channel response by row and column parity
-    // Levels in sample units: 8-bit, or 12-bit for 16-bit frames.
-    std::vector<uint8_t> level8_;
-    std::vector<int16_t> level12_;
-    NoiseClasses noise_;
+
+    // Geometry: the background's column and row profiles (radiance), and
+    // the hot pixels as sample indices of the window, in order.
+    std::vector<float> columnRadiance_, rowRadiance_;
+    std::vector<size_t> hot_;
+
+    // Exposure, in sample units (8-bit, or 12-bit for 16-bit frames): the
+    // columns of the background per row parity, the row constant per column
+    // parity, the noise class of each block of each row without objects,
+    // and the noise tables.
+    int top_ = 255;
+    int black_ = 0;
+    int hotLevel_ = 0;
+    int threshold_[kNoiseClasses - 1] = {};
+    std::vector<int16_t> columnLevel_[2];
+    std::vector<int16_t> rowLevel_;  // two per row
+    std::vector<uint8_t> blockClass_;
+    int blocks_ = 0;                 // per row
+    int16_t noiseGain_[kNoiseClasses] = {};  // of the unit noise, by class
+
+    // Scratch of emit: one row's levels where objects lie, and its classes.
+    mutable std::vector<int16_t> row_;
+    mutable std::vector<uint8_t> rowClass_;
+    const rows::Kernels* kernels_ = nullptr;
 };
 
 }  // namespace sim

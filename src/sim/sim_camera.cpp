@@ -432,36 +432,50 @@ void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
             for (int i = 0; i < 4; ++i) out.at(16 + i) = static_cast<unsigned char>(number >> (8 * i));
     }
 
-    // The pixels, the part in the host's buffer written straight into it.
+    // The pixels, the part in the host's buffer written straight into it, in
+    // slices small enough that the check below finds them still in cache.
     const size_t bps = static_cast<size_t>(shape.depth / 8);
     const size_t samples = shape.pixels / bps;
     const uint64_t seed = (uint64_t{static_cast<uint32_t>(id_)} << 40) ^ number;
     const size_t headBytes = out.headLength > pixelsAt ? std::min(out.headLength - pixelsAt, shape.pixels) : 0;
-    const size_t headSamples = headBytes / bps;
-    if (headSamples) scene_->emit(out.head + pixelsAt, 0, headSamples, p.order, seed);
-    size_t next = headSamples;
-    if (headBytes % bps && next < samples) {
-        unsigned char pair[2];
-        scene_->emit(pair, next, 1, p.order, seed);
-        for (size_t i = 0; i < bps; ++i) out.at(pixelsAt + next * bps + i) = pair[i];
-        ++next;
-    }
-    if (next < samples)
-        scene_->emit(out.tail + pixelsAt + next * bps, next, samples - next, p.order, seed);
-    if (shape.pixels % bps) out.at(suffixAt - 1) = 0;
+    const size_t headSamples = headBytes / bps;  // a sample cut by the end goes in pieces
+    auto emit = [&](size_t from, size_t to) {
+        if (from < headSamples) {
+            const size_t n = std::min(to, headSamples) - from;
+            scene_->emit(out.head + pixelsAt + from * bps, from, n, p.order, seed);
+            from += n;
+        }
+        if (from < to && from == headSamples && headBytes % bps) {
+            unsigned char pair[2];
+            scene_->emit(pair, from, 1, p.order, seed);
+            for (size_t i = 0; i < bps; ++i) out.at(pixelsAt + from * bps + i) = pair[i];
+            ++from;
+        }
+        if (from < to) scene_->emit(out.tail + pixelsAt + from * bps, from, to - from, p.order, seed);
+    };
 
     // Pixel data never imitates a frame start at a packet boundary: the
-    // host would take it for the next frame.
-    if (p.framing == Framing::Header || p.framing == Framing::Signature) {
-        const unsigned char marker = p.framing == Framing::Header ? 0x88 : 0xbb;
-        const size_t packet = static_cast<size_t>(p.packet);
-        const size_t base = p.framing == Framing::Header ? 0 : pixelsAt;
-        for (size_t at = base + packet; at + 10 <= suffixAt; at += packet) {
+    // host would take it for the next frame. 16-bit samples cannot: one
+    // nibble of each is zero, and the markers have none.
+    const bool marked = (p.framing == Framing::Header || p.framing == Framing::Signature) && bps == 1;
+    const unsigned char marker = p.framing == Framing::Header ? 0x88 : 0xbb;
+    const size_t packet = static_cast<size_t>(p.packet);
+    size_t check = (p.framing == Framing::Header ? 0 : pixelsAt) + packet;
+    auto unmark = [&](size_t upTo) {
+        for (; marked && check + 10 <= upTo; check += packet) {
             bool all = true;
-            for (size_t i = 0; i < 10 && all; ++i) all = out.at(at + i) == marker;
-            if (all) out.at(at + 9) ^= 1;
+            for (size_t i = 0; i < 10 && all; ++i) all = out.at(check + i) == marker;
+            if (all) out.at(check + 9) ^= 1;
         }
+    };
+    constexpr size_t kSlice = size_t{1} << 16;
+    for (size_t from = 0; from < samples; from += kSlice) {
+        const size_t to = std::min(samples, from + kSlice);
+        emit(from, to);
+        unmark(pixelsAt + to * bps);
     }
+    if (shape.pixels % bps) out.at(suffixAt - 1) = 0;
+    unmark(suffixAt);
     if (p.framing == Framing::Signature && shape.pixels >= 4)
         for (size_t i = 0; i < 4; ++i) out.at(pixelsAt + i) = static_cast<unsigned char>("XTDT"[i]);
 
