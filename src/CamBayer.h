@@ -346,6 +346,10 @@ class CamBayer : public CamBase {
     static void buildRequest(EZURB& urb, uint8_t request, uint16_t value, uint16_t index);
     // Sends with time-out 1000 and one attempt.
     int sendRequest(EZURB& urb);
+    // Reads the 64 status bytes (request 0xb6, index 1: capture flag,
+    // temperature) into reply; returns the platform status and sets
+    // *received to the bytes delivered.
+    int readStatus(unsigned char (&reply)[64], uint32_t* received);
     // Builds and sends a sensor register write (request 0xb7) in setting.urb.
     int writeRegister(SensorSetting& setting, uint16_t reg, uint16_t value);
     // The analog-gain contract: clamp to analogGain min..max, write the

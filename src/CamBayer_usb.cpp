@@ -117,6 +117,12 @@ int CamBayer::_sensor_resume() {
 int CamBayer::_extern_snap() {
     if (bcdDevice != kTriggerRelease) return 0;
     unsigned char reply[64] = {};
+    uint32_t received = 0;
+    readStatus(reply, &received);
+    return reply[2] == 0xcc ? 1 : 0;
+}
+
+int CamBayer::readStatus(unsigned char (&reply)[64], uint32_t* received) {
     EZURB query{};
     query.requestType = 0xc0;
     query.request = 0xb6;
@@ -124,6 +130,7 @@ int CamBayer::_extern_snap() {
     query.index = 1;
     query.length = sizeof reply;
     query.data = reply;
-    _sumbit_ctl_urb(1000, 1, &query);
-    return reply[2] == 0xcc ? 1 : 0;
+    const int status = _sumbit_ctl_urb(1000, 1, &query);
+    if (received) *received = query.lengthDone;
+    return status;
 }

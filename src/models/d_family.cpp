@@ -204,15 +204,9 @@ int VDh674M1::_claim_device() {
 int VDh674M1::_temperature(float* celsius) {
     if (!kTemperatureReleases.contains(bcdDevice)) return -4;
     unsigned char reply[64] = {};
-    EZURB query{};
-    query.requestType = 0xc0;
-    query.request = 0xb6;
-    query.value = 0;
-    query.index = 1;
-    query.length = sizeof reply;
-    query.data = reply;
+    uint32_t received = 0;
     // A failed or short answer carries no reading: the value stays as it was.
-    if (_sumbit_ctl_urb(1000, 1, &query) != 0 || query.lengthDone < 2) return -3;
+    if (readStatus(reply, &received) != 0 || received < 2) return -3;
     const auto n = static_cast<int16_t>(reply[0] | (reply[1] << 8));
     if (celsius) {
         if (n >= 0) {
