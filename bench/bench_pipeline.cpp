@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "ezcam.h"
+#include "run_times.h"
 
 namespace {
 
@@ -104,22 +104,9 @@ BENCHMARK(Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Prints each pipeline's throughput as a share of memcpy's, and how many
 // simulated frames are read in the time one is processed.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const std::string name = run.run_name.str();
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians_[name] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration)
-                times_[name] = run.GetAdjustedRealTime();
-        }
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const auto& [name, t] : medians_) times_[name] = t;
-        const double copy = times_["Memcpy/real_time"];
+class RatioReporter : public RunTimesReporter {
+    void PrintRatios() override {
+        const double copy = Time("Memcpy/real_time");
         static const struct {
             const char* key;
             const char* label;
@@ -131,18 +118,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
              "colour-corrected, all colour steps, histogram, auto stretch"},
         };
         for (const auto& row : kRows)
-            if (times_.count(row.key) && times_[row.key] > 0 && copy > 0)
-                std::printf("%-60s %.3f of memcpy\n", row.label, copy / times_[row.key]);
-        const double sim = times_["SimFrame/real_time"];
+            if (Time(row.key) > 0 && copy > 0)
+                std::printf("%-60s %.3f of memcpy\n", row.label, copy / Time(row.key));
+        const double sim = Time("SimFrame/real_time");
         if (sim > 0)
             for (const auto& row : kRows)
-                if (times_[row.key] > 0)
+                if (Time(row.key) > 0)
                     std::printf("simulated frame read: %5.1f times faster than %s\n",
-                                times_[row.key] / sim, row.label);
+                                Time(row.key) / sim, row.label);
     }
-
-  private:
-    std::map<std::string, double> times_, medians_;
 };
 
 }  // namespace

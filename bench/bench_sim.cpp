@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "processing/decode.h"
 #include "processing/geometry.h"
 #include "processing/image_record.h"
+#include "run_times.h"
 #include "sim/sim_bus.h"
 
 namespace {
@@ -102,8 +102,8 @@ void SimFrame(benchmark::State& state) {
         benchmark::DoNotOptimize(buffer.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * r.length));
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void DecodeFast(benchmark::State& state) {
@@ -128,41 +128,25 @@ BENCHMARK(DecodeFast)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTi
 BENCHMARK(DecodeCorrected)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Prints the frame read against memcpy, and each decoder against the frame read.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        // The median when repeated, else the single run.
-        for (const Run& run : runs) {
-            const std::string name = run.run_name.str();
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians_[name] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration)
-                times_[name] = run.GetAdjustedRealTime();
-        }
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const auto& [name, t] : medians_) times_[name] = t;
+class RatioReporter : public RunTimesReporter {
+    void PrintRatios() override {
         auto time = [this](const char* name, const char* depth) {
-            const auto it = times_.find(std::string(name) + "/" + depth + "/real_time");
-            return it == times_.end() ? 0.0 : it->second;
+            return Time(std::string(name) + "/" + depth + "/real_time");
         };
         for (const char* depth : {"8", "16"}) {
             const double copy = time("Memcpy", depth), sim = time("SimFrame", depth);
             if (copy <= 0 || sim <= 0) continue;
             std::printf("%s-bit frame read: %.2f memcpy of its bytes\n", depth, sim / copy);
-            const double fast = time("DecodeFast", depth), corrected = time("DecodeCorrected", depth);
+            const double fast = time("DecodeFast", depth),
+                         corrected = time("DecodeCorrected", depth);
             if (fast > 0)
-                std::printf("%s-bit plain decode: %.2f memcpy, %.1f frame reads\n", depth, fast / copy, fast / sim);
+                std::printf("%s-bit plain decode: %.2f memcpy, %.1f frame reads\n", depth,
+                            fast / copy, fast / sim);
             if (corrected > 0)
-                std::printf("%s-bit colour-corrected decode: %.2f memcpy, %.1f frame reads\n", depth,
-                            corrected / copy, corrected / sim);
+                std::printf("%s-bit colour-corrected decode: %.2f memcpy, %.1f frame reads\n",
+                            depth, corrected / copy, corrected / sim);
         }
     }
-
-private:
-    std::map<std::string, double> times_, medians_;
 };
 
 }  // namespace
