@@ -21,6 +21,9 @@ bool isMarker(const unsigned char* bytes) {
 
 int CamBayer::_raw_data(unsigned char* buffer, int size) {
     FramePlan plan;
+    // The resolution the frame is read at: another one chosen while the
+    // transfer waits belongs to later frames.
+    int frameResolution = 0;
     {
         auto lock = lockSettings();
         if (!buffer || size <= 0) return -2;
@@ -34,6 +37,7 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
         if (needed > static_cast<uint64_t>(size) || headLen < static_cast<int>(sizeof(_ezImage)))
             return -2;
         sendPending();
+        frameResolution = resolution.value;
     }
 
     // No lock while the transfer waits: setters go on meanwhile.
@@ -48,7 +52,7 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
 
     auto* image = reinterpret_cast<_ezImage*>(buffer);
     ezInitImageHeader(image, plan.width, plan.height, 1, plan.depth, headLen, buffer + headLen,
-                      resolution.value, 0);
+                      frameResolution, 0);
     frameShape(image);
     if (regionOrProgram(image) < 0) return -3;
     if (autoExposure) _calc_auto_exposure(image, aeInterval);

@@ -616,6 +616,39 @@ TEST(FrameReader, PendingResolutionGoesOutBeforeTheRead) {
     EXPECT_EQ(rig.device->codes(), (std::vector<uint8_t>{0xb3}));
 }
 
+// A frame carries the resolution it was read at, even when another one is
+// chosen while it is in flight: a still armed then for a mode of the same
+// size waits for a frame of that mode.
+TEST(FrameReader, AFrameKeepsTheResolutionItWasReadAt) {
+    static const ResolutionEntry kTwins[] = {
+        {0xc0, 1948, 1920000, 1200, 1600, "1592x1192"},
+        {0xc3, 2100, 1920000, 1200, 1600, "1592x1192 Bin"},
+    };
+    Rig rig;
+    TestCamera& camera = *rig.camera;
+    camera.resolution.table = kTwins;
+    camera.resolution.max = 2;
+    camera.channels = 1;
+    camera._set_snap_format(0);
+    std::vector<unsigned char> raw(kFrame8), image(kFrame8 + kStatisticsBytes);
+    const auto* record = reinterpret_cast<const _ezImage*>(raw.data());
+    rig.device->frame = [&](unsigned char* b, int length) {
+        EXPECT_EQ(camera._saveimage("unused", 1), 0);  // asked for during the read
+        return markedFrame(b, length);
+    };
+    ASSERT_EQ(camera._raw_data(raw.data(), kFrame8), 0);
+    EXPECT_EQ(record->resolution, 0);
+    ASSERT_EQ(camera._raw2image(raw.data(), image.data(), true), 0);
+    EXPECT_EQ(camera.snapRequest, 1);
+
+    rig.device->frame = markedFrame;
+    ASSERT_EQ(camera._raw_data(raw.data(), kFrame8), 0);
+    EXPECT_EQ(record->resolution, 1);
+    ASSERT_EQ(camera._raw2image(raw.data(), image.data(), true), 0);
+    EXPECT_EQ(camera.snapRequest, 0);
+    EXPECT_EQ(camera._resolution(), 0);  // on its way back
+}
+
 TEST(FrameReader, RegionProgrammedAtFirstResolutionCroppedElsewhere) {
     Rig rig;
     std::vector<unsigned char> buffer(kFrame8);
