@@ -69,21 +69,24 @@ int CamBayer::_fluorescence(_ezImage* image, int interval) {
     fluoGuideEnd = 0;
     if (!pixels::usable(image) || (image->channels != 1 && image->channels != 3)) return result;
 
-    const int mean = static_cast<int>(__calc_gray(image));
-    _ezImage view = *image;
-    view.extra = measureStatistics;
-    __calc_histogram(&view);
-    int32_t block[kHistogramBlock];
-    std::memcpy(block, measureStatistics, sizeof block);
-    const int high = block[kHistogramHigh];
-    const int64_t limit = 5 * static_cast<int64_t>(image->width) * image->height / 100;
-    // The pixels above the mean, from the top down, until 5 % are counted.
+    // The pixels above the mean, from the top down, until 5 % are counted. A
+    // record without pixels has no mean (not a number) and counts none.
     int64_t q = 0, s = 0;
-    if (high >= mean && high >= 0 && high <= 255) {
-        for (int i = high;; --i) {
-            q += block[i];
-            s += static_cast<int64_t>(i) * block[i];
-            if (!(q >= limit && i > mean)) break;
+    if (image->width > 0 && image->height > 0) {
+        const int mean = static_cast<int>(__calc_gray(image));
+        _ezImage view = *image;
+        view.extra = measureStatistics;
+        __calc_histogram(&view);
+        int32_t block[kHistogramBlock];
+        std::memcpy(block, measureStatistics, sizeof block);
+        const int high = block[kHistogramHigh];
+        const int64_t limit = 5 * static_cast<int64_t>(image->width) * image->height / 100;
+        if (high >= mean && high >= 0 && high <= 255) {
+            for (int i = high;; --i) {
+                q += block[i];
+                s += static_cast<int64_t>(i) * block[i];
+                if (!(q >= limit && i > mean)) break;
+            }
         }
     }
     _set_autoexposure(false);

@@ -162,6 +162,24 @@ TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
     EXPECT_EQ(high, 255);
 }
 
+// A final measurement asked for on a record without pixels counts none:
+// the exposure stays, the gain and stretch return as after any measurement.
+TEST(FluorescenceGuide, FinalMeasurementOfAnEmptyRecord) {
+    PipelineCamera camera(false);
+    camera.longExposure.supported = 1;
+    camera.longExposure.max = 100;
+    camera.exposure.max = 1000;
+    camera.agHistory[0] = 20;
+    const float before = camera._exposure();
+    Frames empty = uniform(8, 4, 50);
+    ezInitImageHeader(empty.rawRecord(), 0, 0, 1, 8, 512, empty.raw.data() + 512, 0, 0);
+    EXPECT_EQ(camera._fluorescence_guide(2, 0), 0);
+    EXPECT_EQ(camera._fluorescence(empty.rawRecord(), 1), 3);
+    EXPECT_EQ(camera.fluoGuideEnd, 0);
+    EXPECT_FLOAT_EQ(camera._exposure(), before);
+    EXPECT_EQ(camera.analogGain.value, 244);
+}
+
 TEST(AutoGain, BrightEnoughStopsAtOnce) {
     PipelineCamera camera(false);
     Frames bright = uniform(80, 50, 200);
