@@ -73,9 +73,8 @@ int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
             record->header_size +
             size_t{record->stride} * record->height * static_cast<size_t>(channels) +
             kStatisticsBytes;
-        decoded.reset(
-            new (std::nothrow) unsigned char[size]());  // zeroed: borders a tiny frame cannot cut
-                                                        // never reach a file unset
+        // Zeroed, so a border the pipeline leaves unwritten never reaches a file.
+        decoded.reset(new (std::nothrow) unsigned char[size]());
         if (!decoded) return -3;
         const int result = _raw2image(buffer, decoded.get(), true);
         if (result != 0) return result;
