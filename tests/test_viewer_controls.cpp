@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFont>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -363,4 +365,41 @@ TEST_F(ViewerTest, ActionsWithoutACameraDoNothing) {
     EXPECT_FALSE(d->liveRunning());
     EXPECT_EQ(d->btnLive->text(), "Live");
     EXPECT_EQ(d->btnMovie->text(), "Start Video");
+}
+
+// Every control lies inside its parent at no less than its smallest width, at
+// the usual font and at a large one: no caption or control is cut off.
+TEST_F(ViewerTest, ControlsFitTheWindowAtLargeFonts) {
+    const QFont usual = QApplication::font();
+    for (const double scale : {1.0, 1.5}) {
+        QFont font = usual;
+        font.setPointSizeF(usual.pointSizeF() * scale);
+        QApplication::setFont(font);
+        viewer::AppDelegate delegate;
+        viewer::ViewerWindow shown(delegate);
+        delegate.setWindow(&shown);
+        shown.resize(1200, 780);
+        shown.show();
+        QCoreApplication::processEvents();
+        for (int tab = 0; tab < delegate.tabView->count(); ++tab) {
+            delegate.tabView->setCurrentIndex(tab);
+            QCoreApplication::processEvents();
+            for (QWidget* w : shown.centralWidget()->findChildren<QWidget*>()) {
+                const bool control = qobject_cast<QAbstractButton*>(w) ||
+                                     qobject_cast<QComboBox*>(w) || qobject_cast<QSlider*>(w) ||
+                                     qobject_cast<QLabel*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                     qobject_cast<QGroupBox*>(w) || qobject_cast<QTabWidget*>(w);
+                if (!control || !w->isVisibleTo(&shown)) continue;
+                // A caption needs its whole text; other controls their smallest size.
+                const bool caption = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w);
+                const int need = caption ? w->sizeHint().width() : w->minimumSizeHint().width();
+                EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()) && w->width() >= need)
+                    << "scale " << scale << ": " << w->metaObject()->className() << " '"
+                    << w->property("text").toString().toStdString() << "' at x "
+                    << w->geometry().x() << " width " << w->width() << " of at least " << need << " in "
+                    << w->parentWidget()->width();
+            }
+        }
+    }
+    QApplication::setFont(usual);
 }

@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "viewer/captions.h"
 #include "viewer/histogram_view.h"
@@ -25,6 +26,8 @@
 namespace viewer {
 
 namespace {
+
+constexpr int kPanelWidth = 380;
 
 QSlider* slider(QWidget* parent) {
     auto* s = new QSlider(Qt::Horizontal, parent);
@@ -159,7 +162,6 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     columns->addLayout(pictureColumn, 1);
 
     auto* panel = new QWidget(central);
-    panel->setFixedWidth(380);
     auto* side = new QVBoxLayout(panel);
     side->setContentsMargins(0, 0, 0, 0);
     auto* cameraBox = new QGroupBox(L("Camera"), panel);
@@ -182,6 +184,9 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     side->addWidget(ui.tabView);
     side->addWidget(captureBox(ui, panel));
     side->addStretch(1);
+    // As narrow as its controls allow, so the picture keeps the rest; never
+    // narrower, or larger fonts would cut the controls off at the right.
+    panel->setFixedWidth(std::max(kPanelWidth, panel->minimumSizeHint().width()));
     columns->addWidget(panel);
     setCentralWidget(central);
 
