@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include "viewer/radio_row.h"
@@ -340,6 +341,24 @@ TEST_F(ViewerTest, StillsAreNamedAfterTheDirectoryAndTheTime) {
         << base.toStdString();
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(QDir(home.filePath("shots")).exists());  // made for the files to come
+}
+
+// The capture box says what a still will be: its size is the chosen
+// resolution's, and a still asked for while idle waits for the live view.
+TEST_F(ViewerTest, TheCaptureBoxShowsWhatAStillWillBe) {
+    launch();
+    ASSERT_FALSE(plug(kColour).empty());
+    EXPECT_FALSE(d->pouSav->isEnabled());  // not a choice of its own
+    for (const int index : {2, 1}) {
+        d->pouRes->setCurrentIndex(index);
+        d->resChangeAction(d->pouRes);
+        EXPECT_EQ(d->pouSav->currentIndex(), index);
+        EXPECT_EQ(d->pouSav->currentText(), GetResItemName(index, cam()));
+    }
+    d->txtPath->setText(home.filePath("shots") + "/");
+    d->btnSnap->click();
+    EXPECT_TRUE(window->statusBar()->currentMessage().startsWith("Still waits for the live view"))
+        << window->statusBar()->currentMessage().toStdString();
 }
 
 TEST_F(ViewerTest, WhiteBalanceAndFlatFieldNeedAFrame) {

@@ -103,6 +103,8 @@ void AppDelegate::exposureReloadLater() {
 void AppDelegate::resChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
     const int index = sender->currentIndex();
+    // Stills are taken at the chosen resolution: the still size shows it.
+    pouSav->setCurrentIndex(index);
     if (DeviceProduct(cam()) == kNoMovieAtFirstResolution) btnMovie->setEnabled(index != 0);
     if (index == GetResolution(cam())) return;
     SetResolution(index, cam());
@@ -355,7 +357,12 @@ void AppDelegate::btnCaptureAction(QAbstractButton*) {
     if (!directory.isEmpty()) QDir().mkpath(directory);
     const QString base = captureBaseName(directory, QDateTime::currentDateTime());
     const int r = SaveImage(base.toUtf8().constData(), pouRes->currentIndex(), cam());
-    note(r == 0 ? L("Still: %1").arg(base) : L("Still refused (%1)").arg(r));
+    if (r != 0)
+        note(L("Still refused (%1)").arg(r));
+    else if (liveRunning())
+        note(L("Still: %1").arg(base));
+    else  // the camera takes it from the next live frame
+        note(L("Still waits for the live view: %1").arg(base));
     emit stillRequested(base, r);
 }
 

@@ -135,7 +135,11 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
     for (QCheckBox* check : {ui.chkRaw, ui.chkTif, ui.chkPng, ui.chkJpg, ui.chkBmp})
         formats->addWidget(check);
     form->addRow(L("Formats"), formats);
+    // Shows the size of the stills, which is the live resolution's: not a
+    // choice of its own.
     ui.pouSav = new QComboBox(box);
+    ui.pouSav->setEnabled(false);
+    ui.pouSav->setToolTip(L("Stills are taken at the resolution chosen above"));
     form->addRow(L("Still size"), ui.pouSav);
     auto* buttons = new QHBoxLayout;
     ui.btnSnap = new QPushButton(L("Capture"), box);
