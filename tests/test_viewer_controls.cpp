@@ -300,6 +300,20 @@ TEST_F(ViewerTest, TheSlowProductTakesNoMovieAtItsFirstResolution) {
     d->pouRes->setCurrentIndex(1);
     d->resChangeAction(d->pouRes);
     EXPECT_TRUE(d->btnMovie->isEnabled());
+
+    // A movie being recorded can still be stopped there.
+    d->txtPath->setText(home.filePath("movies") + "/");
+    d->btnMovie->click();
+    ASSERT_TRUE(d->bSaveVideo());
+    d->pouRes->setCurrentIndex(0);
+    d->resChangeAction(d->pouRes);
+    EXPECT_TRUE(d->btnMovie->isEnabled());
+    d->refreshUI();
+    EXPECT_TRUE(d->btnMovie->isEnabled());
+    d->btnMovie->click();
+    EXPECT_FALSE(d->bSaveVideo());
+    EXPECT_EQ(d->btnMovie->text(), "Start Video");
+    EXPECT_FALSE(d->btnMovie->isEnabled());  // and then the rule holds again
 }
 
 TEST_F(ViewerTest, DefaultsReloadTheControls) {

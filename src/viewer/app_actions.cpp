@@ -105,11 +105,17 @@ void AppDelegate::resChangeAction(QComboBox* sender) {
     const int index = sender->currentIndex();
     // Stills are taken at the chosen resolution: the still size shows it.
     pouSav->setCurrentIndex(index);
-    if (DeviceProduct(cam()) == kNoMovieAtFirstResolution) btnMovie->setEnabled(index != 0);
+    updateMovieButton(index);
     if (index == GetResolution(cam())) return;
     SetResolution(index, cam());
     updateStatusLine();
     exposureReloadLater();
+}
+
+void AppDelegate::updateMovieButton(int resolution) {
+    // A movie being recorded can always be stopped.
+    btnMovie->setEnabled(movie.recording() ||
+                         DeviceProduct(cam()) != kNoMovieAtFirstResolution || resolution != 0);
 }
 
 void AppDelegate::savChangeAction(QComboBox*) {}
@@ -375,6 +381,7 @@ void AppDelegate::btnAcquieMovie(QAbstractButton* sender) {
     if (movie.recording()) {
         movie.stop();
         sender->setText(L("Start Video"));
+        if (!camName.empty()) updateMovieButton(pouRes->currentIndex());
         const std::string error = movie.lastError();
         note(error.empty() ? L("Movie: %1").arg(QString::fromStdString(movie.path()))
                            : QString::fromStdString(error));

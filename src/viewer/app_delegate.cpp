@@ -217,7 +217,7 @@ void AppDelegate::refreshUI() {
     const int resolution = GetResolution(cam());
     pouRes->setCurrentIndex(resolution);
     pouSav->setCurrentIndex(resolution);
-    btnMovie->setEnabled(DeviceProduct(cam()) != kNoMovieAtFirstResolution || resolution != 0);
+    updateMovieButton(resolution);
 
     // Pixel clock: every camera starts at clock 1.
     pouClk->setEnabled(true);

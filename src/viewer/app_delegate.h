@@ -125,6 +125,8 @@ class AppDelegate : public QObject, public Outlets {
     void loadBitDepth();
     void loadExposure(int sliderMinimum);
     void exposureReloadLater();
+    // The movie button for the camera at `resolution`.
+    void updateMovieButton(int resolution);
     void loadChannelGains();
     void setFormatBit(int bit, bool on);
     void setFlipBit(int bit, bool on);
