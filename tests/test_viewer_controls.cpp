@@ -273,6 +273,49 @@ TEST_F(ViewerTest, PixelClockLocksTheBitDepth) {
     EXPECT_EQ(GetRawDepth(cam()), 8);
 }
 
+// On this camera the fastest clock takes 16 bits only below the largest
+// resolution. The window shows the resolution, clock and depth in force.
+TEST_F(ViewerTest, TheDepthChoiceFollowsTheClockAndResolutionInForce) {
+    launch();
+    ASSERT_FALSE(plug(0xe00a, 0xa001).empty());
+    ASSERT_EQ(GetRawDepthState(0, cam()), 4);  // at resolution 0
+    const auto choose = [&](QComboBox* list, int index) {
+        list->setCurrentIndex(index);
+        list == d->pouRes ? d->resChangeAction(list) : d->clkChangeAction(list);
+    };
+    choose(d->pouRes, 1);
+    choose(d->pouClk, 0);
+    ASSERT_EQ(GetRawDepth(cam()), 8);
+    EXPECT_TRUE(d->radBit->isEnabled());
+    // The largest resolution locks that clock's depth.
+    choose(d->pouRes, 0);
+    EXPECT_EQ(GetResolution(cam()), 0);
+    EXPECT_FALSE(d->radBit->isEnabled());
+    EXPECT_EQ(d->radBit->selectedColumn(), 0);
+
+    // At 16 bits the camera refuses the largest resolution for that clock.
+    choose(d->pouRes, 1);
+    EXPECT_TRUE(d->radBit->isEnabled());
+    d->radBit->cellAt(1)->click();
+    ASSERT_EQ(GetRawDepth(cam()), 16);
+    choose(d->pouRes, 0);
+    EXPECT_EQ(GetResolution(cam()), 1);
+    EXPECT_EQ(d->pouRes->currentIndex(), 1);
+    EXPECT_EQ(d->pouSav->currentIndex(), 1);
+    EXPECT_EQ(d->radBit->selectedColumn(), 1);
+
+    // And at 16 bits on the largest resolution, it refuses that clock.
+    choose(d->pouClk, 1);
+    choose(d->pouRes, 0);
+    ASSERT_EQ(GetResolution(cam()), 0);
+    ASSERT_EQ(GetRawDepth(cam()), 16);
+    choose(d->pouClk, 0);
+    EXPECT_EQ(GetPixelclock(cam()), 1);
+    EXPECT_EQ(d->pouClk->currentIndex(), 1);
+    EXPECT_TRUE(d->radBit->isEnabled());
+    EXPECT_EQ(d->radBit->selectedColumn(), 1);
+}
+
 TEST_F(ViewerTest, ResolutionChangeReloadsTheExposureRange) {
     launch();
     ASSERT_FALSE(plug(kColour).empty());

@@ -103,11 +103,17 @@ void AppDelegate::exposureReloadLater() {
 void AppDelegate::resChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
     const int index = sender->currentIndex();
-    // Stills are taken at the chosen resolution: the still size shows it.
-    pouSav->setCurrentIndex(index);
-    updateMovieButton(index);
-    if (index == GetResolution(cam())) return;
-    SetResolution(index, cam());
+    const bool change = index != GetResolution(cam());
+    if (change) SetResolution(index, cam());
+    // A refused resolution leaves the one in force: show that one. Stills are
+    // taken at it, so the still size shows it too.
+    const int resolution = GetResolution(cam());
+    sender->setCurrentIndex(resolution);
+    pouSav->setCurrentIndex(resolution);
+    updateMovieButton(resolution);
+    if (!change) return;
+    // What depth a clock allows depends on the resolution as well.
+    loadBitDepth();
     updateStatusLine();
     exposureReloadLater();
 }
@@ -124,6 +130,8 @@ void AppDelegate::clkChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
     if (SetPixelclock(sender->currentIndex(), cam()) == 4)
         viewerLog(QStringLiteral("now nonsupport"));
+    // A refused clock leaves the one in force: show that one.
+    pouClk->setCurrentIndex(GetPixelclock(cam()));
     loadBitDepth();
     viewerLog(QStringLiteral("rawdepth: %1").arg(GetRawDepth(cam())));
     updateStatusLine();
