@@ -430,11 +430,33 @@ TEST_F(ViewerTest, WhiteBalanceAndFlatFieldNeedAFrame) {
     EXPECT_FALSE(on);
 }
 
+// Controls that act on a camera are open only while one is loaded; the
+// capture folder can be chosen at any time.
+TEST_F(ViewerTest, CameraControlsWaitForACamera) {
+    const auto cameraControls = [&] {
+        return d->tabView->isEnabled() && d->sldGain->isEnabled() && d->chkJpg->isEnabled() &&
+               d->btnSnap->isEnabled();
+    };
+    launch();
+    EXPECT_FALSE(cameraControls());
+    EXPECT_FALSE(d->sldGain->isEnabled());
+    EXPECT_TRUE(d->txtPath->isEnabled() && d->btnBrowse->isEnabled());
+    ASSERT_FALSE(plug(kColour).empty());
+    EXPECT_TRUE(cameraControls());
+    EXPECT_FALSE(d->sldTime->isEnabled());  // still off under automatic exposure
+    unplug(lastId);
+    EXPECT_FALSE(cameraControls());
+    EXPECT_TRUE(d->btnBrowse->isEnabled());
+}
+
 TEST_F(ViewerTest, ActionsWithoutACameraDoNothing) {
     launch();
     d->sldGain->setValue(10);
     d->chkTif->click();
     d->btnSnap->click();
+    // Those two are closed without a camera; their actions must hold anyway.
+    d->chkTifAction(d->chkTif);
+    d->btnCaptureAction(d->btnSnap);
     d->btnMovie->click();
     d->btnLive->setEnabled(true);
     d->btnLive->click();

@@ -131,6 +131,8 @@ class AppDelegate : public QObject, public Outlets {
     void setFormatBit(int bit, bool on);
     void setFlipBit(int bit, bool on);
     void updateStatusLine();
+    // The controls that only act on a camera.
+    void setCameraControlsEnabled(bool on);
     void note(const QString& message);
 
     ViewerWindow* mainWindow = nullptr;
