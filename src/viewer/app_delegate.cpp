@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <algorithm>
+#include <initializer_list>
 
 #include "ezcam.h"
 #include "viewer/captions.h"

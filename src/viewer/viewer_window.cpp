@@ -188,8 +188,8 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     side->addWidget(ui.tabView);
     side->addWidget(captureBox(ui, panel));
     side->addStretch(1);
-    // As narrow as its controls allow, so the picture keeps the rest; never
-    // narrower, or larger fonts would cut the controls off at the right.
+    // Wider only when its controls need it (larger fonts): a narrower panel
+    // would cut them off at the right. The picture keeps the rest.
     panel->setFixedWidth(std::max(kPanelWidth, panel->minimumSizeHint().width()));
     columns->addWidget(panel);
     setCentralWidget(central);
