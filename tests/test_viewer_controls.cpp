@@ -5,11 +5,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFont>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include "viewer/radio_row.h"
@@ -270,6 +273,49 @@ TEST_F(ViewerTest, PixelClockLocksTheBitDepth) {
     EXPECT_EQ(GetRawDepth(cam()), 8);
 }
 
+// On this camera the fastest clock takes 16 bits only below the largest
+// resolution. The window shows the resolution, clock and depth in force.
+TEST_F(ViewerTest, TheDepthChoiceFollowsTheClockAndResolutionInForce) {
+    launch();
+    ASSERT_FALSE(plug(0xe00a, 0xa001).empty());
+    ASSERT_EQ(GetRawDepthState(0, cam()), 4);  // at resolution 0
+    const auto choose = [&](QComboBox* list, int index) {
+        list->setCurrentIndex(index);
+        list == d->pouRes ? d->resChangeAction(list) : d->clkChangeAction(list);
+    };
+    choose(d->pouRes, 1);
+    choose(d->pouClk, 0);
+    ASSERT_EQ(GetRawDepth(cam()), 8);
+    EXPECT_TRUE(d->radBit->isEnabled());
+    // The largest resolution locks that clock's depth.
+    choose(d->pouRes, 0);
+    EXPECT_EQ(GetResolution(cam()), 0);
+    EXPECT_FALSE(d->radBit->isEnabled());
+    EXPECT_EQ(d->radBit->selectedColumn(), 0);
+
+    // At 16 bits the camera refuses the largest resolution for that clock.
+    choose(d->pouRes, 1);
+    EXPECT_TRUE(d->radBit->isEnabled());
+    d->radBit->cellAt(1)->click();
+    ASSERT_EQ(GetRawDepth(cam()), 16);
+    choose(d->pouRes, 0);
+    EXPECT_EQ(GetResolution(cam()), 1);
+    EXPECT_EQ(d->pouRes->currentIndex(), 1);
+    EXPECT_EQ(d->pouSav->currentIndex(), 1);
+    EXPECT_EQ(d->radBit->selectedColumn(), 1);
+
+    // And at 16 bits on the largest resolution, it refuses that clock.
+    choose(d->pouClk, 1);
+    choose(d->pouRes, 0);
+    ASSERT_EQ(GetResolution(cam()), 0);
+    ASSERT_EQ(GetRawDepth(cam()), 16);
+    choose(d->pouClk, 0);
+    EXPECT_EQ(GetPixelclock(cam()), 1);
+    EXPECT_EQ(d->pouClk->currentIndex(), 1);
+    EXPECT_TRUE(d->radBit->isEnabled());
+    EXPECT_EQ(d->radBit->selectedColumn(), 1);
+}
+
 TEST_F(ViewerTest, ResolutionChangeReloadsTheExposureRange) {
     launch();
     ASSERT_FALSE(plug(kColour).empty());
@@ -297,6 +343,20 @@ TEST_F(ViewerTest, TheSlowProductTakesNoMovieAtItsFirstResolution) {
     d->pouRes->setCurrentIndex(1);
     d->resChangeAction(d->pouRes);
     EXPECT_TRUE(d->btnMovie->isEnabled());
+
+    // A movie being recorded can still be stopped there.
+    d->txtPath->setText(home.filePath("movies") + "/");
+    d->btnMovie->click();
+    ASSERT_TRUE(d->bSaveVideo());
+    d->pouRes->setCurrentIndex(0);
+    d->resChangeAction(d->pouRes);
+    EXPECT_TRUE(d->btnMovie->isEnabled());
+    d->refreshUI();
+    EXPECT_TRUE(d->btnMovie->isEnabled());
+    d->btnMovie->click();
+    EXPECT_FALSE(d->bSaveVideo());
+    EXPECT_EQ(d->btnMovie->text(), "Start Video");
+    EXPECT_FALSE(d->btnMovie->isEnabled());  // and then the rule holds again
 }
 
 TEST_F(ViewerTest, DefaultsReloadTheControls) {
@@ -340,6 +400,24 @@ TEST_F(ViewerTest, StillsAreNamedAfterTheDirectoryAndTheTime) {
     EXPECT_TRUE(QDir(home.filePath("shots")).exists());  // made for the files to come
 }
 
+// The capture box says what a still will be: its size is the chosen
+// resolution's, and a still asked for while idle waits for the live view.
+TEST_F(ViewerTest, TheCaptureBoxShowsWhatAStillWillBe) {
+    launch();
+    ASSERT_FALSE(plug(kColour).empty());
+    EXPECT_FALSE(d->pouSav->isEnabled());  // not a choice of its own
+    for (const int index : {2, 1}) {
+        d->pouRes->setCurrentIndex(index);
+        d->resChangeAction(d->pouRes);
+        EXPECT_EQ(d->pouSav->currentIndex(), index);
+        EXPECT_EQ(d->pouSav->currentText(), GetResItemName(index, cam()));
+    }
+    d->txtPath->setText(home.filePath("shots") + "/");
+    d->btnSnap->click();
+    EXPECT_TRUE(window->statusBar()->currentMessage().startsWith("Still waits for the live view"))
+        << window->statusBar()->currentMessage().toStdString();
+}
+
 TEST_F(ViewerTest, WhiteBalanceAndFlatFieldNeedAFrame) {
     launch();
     ASSERT_FALSE(plug(kColour).empty());
@@ -352,15 +430,74 @@ TEST_F(ViewerTest, WhiteBalanceAndFlatFieldNeedAFrame) {
     EXPECT_FALSE(on);
 }
 
+// Controls that act on a camera are open only while one is loaded; the
+// capture folder can be chosen at any time.
+TEST_F(ViewerTest, CameraControlsWaitForACamera) {
+    const auto cameraControls = [&] {
+        return d->tabView->isEnabled() && d->sldGain->isEnabled() && d->chkJpg->isEnabled() &&
+               d->btnSnap->isEnabled();
+    };
+    launch();
+    EXPECT_FALSE(cameraControls());
+    EXPECT_FALSE(d->sldGain->isEnabled());
+    EXPECT_TRUE(d->txtPath->isEnabled() && d->btnBrowse->isEnabled());
+    ASSERT_FALSE(plug(kColour).empty());
+    EXPECT_TRUE(cameraControls());
+    EXPECT_FALSE(d->sldTime->isEnabled());  // still off under automatic exposure
+    unplug(lastId);
+    EXPECT_FALSE(cameraControls());
+    EXPECT_TRUE(d->btnBrowse->isEnabled());
+}
+
 TEST_F(ViewerTest, ActionsWithoutACameraDoNothing) {
     launch();
     d->sldGain->setValue(10);
     d->chkTif->click();
     d->btnSnap->click();
+    // Those two are closed without a camera; their actions must hold anyway.
+    d->chkTifAction(d->chkTif);
+    d->btnCaptureAction(d->btnSnap);
     d->btnMovie->click();
     d->btnLive->setEnabled(true);
     d->btnLive->click();
     EXPECT_FALSE(d->liveRunning());
     EXPECT_EQ(d->btnLive->text(), "Live");
     EXPECT_EQ(d->btnMovie->text(), "Start Video");
+}
+
+// Every control lies inside its parent at no less than its smallest width, at
+// the usual font and at a large one: no caption or control is cut off.
+TEST_F(ViewerTest, ControlsFitTheWindowAtLargeFonts) {
+    const QFont usual = QApplication::font();
+    for (const double scale : {1.0, 1.5}) {
+        QFont font = usual;
+        font.setPointSizeF(usual.pointSizeF() * scale);
+        QApplication::setFont(font);
+        viewer::AppDelegate delegate;
+        viewer::ViewerWindow shown(delegate);
+        delegate.setWindow(&shown);
+        shown.resize(1200, 780);
+        shown.show();
+        QCoreApplication::processEvents();
+        for (int tab = 0; tab < delegate.tabView->count(); ++tab) {
+            delegate.tabView->setCurrentIndex(tab);
+            QCoreApplication::processEvents();
+            for (QWidget* w : shown.centralWidget()->findChildren<QWidget*>()) {
+                const bool control = qobject_cast<QAbstractButton*>(w) ||
+                                     qobject_cast<QComboBox*>(w) || qobject_cast<QSlider*>(w) ||
+                                     qobject_cast<QLabel*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                     qobject_cast<QGroupBox*>(w) || qobject_cast<QTabWidget*>(w);
+                if (!control || !w->isVisibleTo(&shown)) continue;
+                // A caption needs its whole text; other controls their smallest size.
+                const bool caption = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w);
+                const int need = caption ? w->sizeHint().width() : w->minimumSizeHint().width();
+                EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()) && w->width() >= need)
+                    << "scale " << scale << ": " << w->metaObject()->className() << " '"
+                    << w->property("text").toString().toStdString() << "' at x "
+                    << w->geometry().x() << " width " << w->width() << " of at least " << need << " in "
+                    << w->parentWidget()->width();
+            }
+        }
+    }
+    QApplication::setFont(usual);
 }

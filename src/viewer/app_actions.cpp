@@ -103,11 +103,25 @@ void AppDelegate::exposureReloadLater() {
 void AppDelegate::resChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
     const int index = sender->currentIndex();
-    if (DeviceProduct(cam()) == kNoMovieAtFirstResolution) btnMovie->setEnabled(index != 0);
-    if (index == GetResolution(cam())) return;
-    SetResolution(index, cam());
+    const bool change = index != GetResolution(cam());
+    if (change) SetResolution(index, cam());
+    // A refused resolution leaves the one in force: show that one. Stills are
+    // taken at it, so the still size shows it too.
+    const int resolution = GetResolution(cam());
+    sender->setCurrentIndex(resolution);
+    pouSav->setCurrentIndex(resolution);
+    updateMovieButton(resolution);
+    if (!change) return;
+    // What depth a clock allows depends on the resolution as well.
+    loadBitDepth();
     updateStatusLine();
     exposureReloadLater();
+}
+
+void AppDelegate::updateMovieButton(int resolution) {
+    // A movie being recorded can always be stopped.
+    btnMovie->setEnabled(movie.recording() ||
+                         DeviceProduct(cam()) != kNoMovieAtFirstResolution || resolution != 0);
 }
 
 void AppDelegate::savChangeAction(QComboBox*) {}
@@ -116,6 +130,8 @@ void AppDelegate::clkChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
     if (SetPixelclock(sender->currentIndex(), cam()) == 4)
         viewerLog(QStringLiteral("now nonsupport"));
+    // A refused clock leaves the one in force: show that one.
+    pouClk->setCurrentIndex(GetPixelclock(cam()));
     loadBitDepth();
     viewerLog(QStringLiteral("rawdepth: %1").arg(GetRawDepth(cam())));
     updateStatusLine();
@@ -355,7 +371,12 @@ void AppDelegate::btnCaptureAction(QAbstractButton*) {
     if (!directory.isEmpty()) QDir().mkpath(directory);
     const QString base = captureBaseName(directory, QDateTime::currentDateTime());
     const int r = SaveImage(base.toUtf8().constData(), pouRes->currentIndex(), cam());
-    note(r == 0 ? L("Still: %1").arg(base) : L("Still refused (%1)").arg(r));
+    if (r != 0)
+        note(L("Still refused (%1)").arg(r));
+    else if (liveRunning())
+        note(L("Still: %1").arg(base));
+    else  // the camera takes it from the next live frame
+        note(L("Still waits for the live view: %1").arg(base));
     emit stillRequested(base, r);
 }
 
@@ -368,6 +389,7 @@ void AppDelegate::btnAcquieMovie(QAbstractButton* sender) {
     if (movie.recording()) {
         movie.stop();
         sender->setText(L("Start Video"));
+        if (!camName.empty()) updateMovieButton(pouRes->currentIndex());
         const std::string error = movie.lastError();
         note(error.empty() ? L("Movie: %1").arg(QString::fromStdString(movie.path()))
                            : QString::fromStdString(error));

@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <algorithm>
+#include <initializer_list>
 
 #include "ezcam.h"
 #include "viewer/captions.h"
@@ -71,6 +72,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     // Parameter sets and the settings file live there; it may not exist yet.
     QDir().mkpath(documents);
 
+    setCameraControlsEnabled(false);  // until a camera is loaded
     launched = true;
     InitDevice(&AppDelegate::hotPlugHandler, this, documents.toUtf8().constData());
     hotPlugTimer.start();
@@ -193,8 +195,9 @@ void AppDelegate::loadChannelGains() {
 
 void AppDelegate::refreshUI() {
     if (camName.empty()) {
-        // Nothing to show: no live view can start.
+        // Nothing to show: no live view can start, no setting reaches a camera.
         btnLive->setEnabled(false);
+        setCameraControlsEnabled(false);
         exitGrabContext();
         updateStatusLine();
         return;
@@ -217,7 +220,7 @@ void AppDelegate::refreshUI() {
     const int resolution = GetResolution(cam());
     pouRes->setCurrentIndex(resolution);
     pouSav->setCurrentIndex(resolution);
-    btnMovie->setEnabled(DeviceProduct(cam()) != kNoMovieAtFirstResolution || resolution != 0);
+    updateMovieButton(resolution);
 
     // Pixel clock: every camera starts at clock 1.
     pouClk->setEnabled(true);
@@ -309,8 +312,16 @@ void AppDelegate::refreshUI() {
         tabView->removeTab(index);
     }
 
+    setCameraControlsEnabled(true);
     btnLive->setEnabled(true);
     updateStatusLine();
+}
+
+void AppDelegate::setCameraControlsEnabled(bool on) {
+    // The folder stays open to change, and the movie button to stop a movie.
+    for (QWidget* control : std::initializer_list<QWidget*>{tabView, chkRaw, chkTif, chkPng,
+                                                            chkJpg, chkBmp, btnSnap})
+        control->setEnabled(on);
 }
 
 void AppDelegate::updateStatusLine() {

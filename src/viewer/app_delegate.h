@@ -125,10 +125,14 @@ class AppDelegate : public QObject, public Outlets {
     void loadBitDepth();
     void loadExposure(int sliderMinimum);
     void exposureReloadLater();
+    // The movie button for the camera at `resolution`.
+    void updateMovieButton(int resolution);
     void loadChannelGains();
     void setFormatBit(int bit, bool on);
     void setFlipBit(int bit, bool on);
     void updateStatusLine();
+    // The controls that only act on a camera.
+    void setCameraControlsEnabled(bool on);
     void note(const QString& message);
 
     ViewerWindow* mainWindow = nullptr;

@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "viewer/captions.h"
 #include "viewer/histogram_view.h"
@@ -25,6 +26,8 @@
 namespace viewer {
 
 namespace {
+
+constexpr int kPanelWidth = 380;
 
 QSlider* slider(QWidget* parent) {
     auto* s = new QSlider(Qt::Horizontal, parent);
@@ -132,7 +135,11 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
     for (QCheckBox* check : {ui.chkRaw, ui.chkTif, ui.chkPng, ui.chkJpg, ui.chkBmp})
         formats->addWidget(check);
     form->addRow(L("Formats"), formats);
+    // Shows the size of the stills, which is the live resolution's: not a
+    // choice of its own.
     ui.pouSav = new QComboBox(box);
+    ui.pouSav->setEnabled(false);
+    ui.pouSav->setToolTip(L("Stills are taken at the resolution chosen above"));
     form->addRow(L("Still size"), ui.pouSav);
     auto* buttons = new QHBoxLayout;
     ui.btnSnap = new QPushButton(L("Capture"), box);
@@ -159,7 +166,6 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     columns->addLayout(pictureColumn, 1);
 
     auto* panel = new QWidget(central);
-    panel->setFixedWidth(380);
     auto* side = new QVBoxLayout(panel);
     side->setContentsMargins(0, 0, 0, 0);
     auto* cameraBox = new QGroupBox(L("Camera"), panel);
@@ -182,6 +188,9 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     side->addWidget(ui.tabView);
     side->addWidget(captureBox(ui, panel));
     side->addStretch(1);
+    // Wider only when its controls need it (larger fonts): a narrower panel
+    // would cut them off at the right. The picture keeps the rest.
+    panel->setFixedWidth(std::max(kPanelWidth, panel->minimumSizeHint().width()));
     columns->addWidget(panel);
     setCentralWidget(central);
 
