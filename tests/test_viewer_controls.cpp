@@ -383,6 +383,9 @@ TEST_F(ViewerTest, DefaultsReloadTheControls) {
 TEST_F(ViewerTest, StillsAreNamedAfterTheDirectoryAndTheTime) {
     EXPECT_EQ(viewer::captureBaseName("/data/", QDateTime(QDate(2024, 7, 3), QTime(14, 5, 9))),
               "/data/0703140509");
+    // A folder typed without its closing separator is still the folder.
+    EXPECT_EQ(viewer::captureBaseName("/data", QDateTime(QDate(2024, 7, 3), QTime(14, 5, 9))),
+              "/data/0703140509");
     launch();
     ASSERT_FALSE(plug(kColour).empty());
     d->txtPath->setText(home.filePath("shots") + "/");

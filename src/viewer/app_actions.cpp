@@ -31,7 +31,18 @@ QString channelGainText(int gain) {
 }  // namespace
 
 QString captureBaseName(const QString& directory, const QDateTime& when) {
-    return directory + when.toString(QStringLiteral("MMddHHmmss"));
+    // A folder typed without its closing '/' still names a folder: without
+    // the separator the files would land beside it, their names glued to it.
+    QString folder = directory;
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    return folder + when.toString(QStringLiteral("MMddHHmmss"));
+}
+
+// The capture folder as typed, created if missing so no still or movie is lost.
+QString AppDelegate::captureFolder() const {
+    const QString directory = txtPath->text();
+    if (!directory.isEmpty()) QDir().mkpath(directory);
+    return directory;
 }
 
 void AppDelegate::setWindow(ViewerWindow* window) {
@@ -367,9 +378,7 @@ void AppDelegate::chkBmpAction(QCheckBox* sender) {
 
 void AppDelegate::btnCaptureAction(QAbstractButton*) {
     if (camName.empty()) return;
-    const QString directory = txtPath->text();
-    if (!directory.isEmpty()) QDir().mkpath(directory);
-    const QString base = captureBaseName(directory, QDateTime::currentDateTime());
+    const QString base = captureBaseName(captureFolder(), QDateTime::currentDateTime());
     const int r = SaveImage(base.toUtf8().constData(), pouRes->currentIndex(), cam());
     if (r != 0)
         note(L("Still refused (%1)").arg(r));
@@ -396,9 +405,7 @@ void AppDelegate::btnAcquieMovie(QAbstractButton* sender) {
         return;
     }
     if (camName.empty()) return;
-    const QString directory = txtPath->text();
-    if (!directory.isEmpty()) QDir().mkpath(directory);
-    const QString path = captureBaseName(directory, QDateTime::currentDateTime()) + ".mov";
+    const QString path = captureBaseName(captureFolder(), QDateTime::currentDateTime()) + ".mov";
     const int r = GetResolution(cam());
     const int fps = MovieFrameRate(dustm);
     if (!movie.start(path.toStdString(), GetResWidth(r, cam()), GetResHeight(r, cam()),

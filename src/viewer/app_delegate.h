@@ -120,6 +120,7 @@ class AppDelegate : public QObject, public Outlets {
 
   private:
     const char* cam() const { return camName.c_str(); }
+    QString captureFolder() const;
     void liveThreadsEnded();
     void finishLive();
     void loadBitDepth();
