@@ -311,6 +311,7 @@ class CamBayer : public CamBase {
         uint32_t length = 0;  // bytes asked from the bulk pipe
         uint64_t needed = 0;  // extra buffer bytes the family's steps touch (0: none)
         int received = 0;     // bytes the transfer delivered (at most length)
+        int resolution = 0;   // resolution index in force when the frame was asked for
     };
     // Geometry and transfer length. Base: header first, width x height at the
     // current depth plus the header, lowered to whole packets.
@@ -532,7 +533,7 @@ class CamBayer : public CamBase {
     alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
     void stretchStep(_ezImage* image);
     void tonePass(_ezImage* image);
-    int regionOrProgram(_ezImage* image);
+    int regionOrProgram(_ezImage* image, int frameResolution);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);

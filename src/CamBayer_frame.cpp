@@ -21,12 +21,10 @@ bool isMarker(const unsigned char* bytes) {
 
 int CamBayer::_raw_data(unsigned char* buffer, int size) {
     FramePlan plan;
-    // The resolution the frame is read at: another one chosen while the
-    // transfer waits belongs to later frames.
-    int frameResolution = 0;
     {
         auto lock = lockSettings();
         if (!buffer || size <= 0) return -2;
+        plan.resolution = resolution.value;
         framePlan(plan);
         // Every later step stays inside what is checked here: the transfer,
         // the record over the header and the samples it describes.
@@ -37,7 +35,6 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
         if (needed > static_cast<uint64_t>(size) || headLen < static_cast<int>(sizeof(_ezImage)))
             return -2;
         sendPending();
-        frameResolution = resolution.value;
     }
 
     // No lock while the transfer waits: setters go on meanwhile.
@@ -51,10 +48,12 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
     if (framing < 0) return framing;
 
     auto* image = reinterpret_cast<_ezImage*>(buffer);
+    // The record names the mode the frame was asked in: a setter may have
+    // chosen another one while the transfer waited.
     ezInitImageHeader(image, plan.width, plan.height, 1, plan.depth, headLen, buffer + headLen,
-                      frameResolution, 0);
+                      plan.resolution, 0);
     frameShape(image);
-    if (regionOrProgram(image) < 0) return -3;
+    if (regionOrProgram(image, plan.resolution) < 0) return -3;
     if (autoExposure) _calc_auto_exposure(image, aeInterval);
     return frameFinish(image, framing);
 }
@@ -115,8 +114,12 @@ int CamBayer::frameFinish(_ezImage*, int result) {
     return result;
 }
 
-int CamBayer::regionOrProgram(_ezImage* image) {
+int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
     if (!roiRequested) return 0;
+    // The mode changed while the transfer waited: this frame is of the old
+    // one and the region was fitted to the new one, whose request has to
+    // reach the camera first. The region waits for the next frame.
+    if (resolutionPending || resolution.value != frameResolution) return 0;
     bool program = false;
     switch (roiRule.when) {
         case RoiRule::FirstResolution:

@@ -690,6 +690,62 @@ TEST(FrameReader, RegionProgrammedAtFirstResolutionCroppedElsewhere) {
     for (int row = 0; row < 50; ++row) EXPECT_EQ(image->data[row * 100], row + 4);
 }
 
+// Setters run while the reader waits in the transfer: the frame in hand is of
+// the mode asked for before it, and a region meant for a new mode waits until
+// that mode's request has gone out.
+TEST(FrameReader, ChangesDuringTheTransferApplyFromTheNextFrame) {
+    Rig rig;
+    TestCamera& c = *rig.camera;
+    std::vector<unsigned char> buffer(kFrame8);
+    const auto* image = reinterpret_cast<const _ezImage*>(buffer.data());
+    c._set_resolution(1, true);
+    bool changed = false;
+    auto changeOnce = [&](auto change) {
+        changed = false;
+        rig.device->frame = [&, change](unsigned char* b, int length) {
+            markedFrame(b, length);
+            if (!changed) change();
+            changed = true;
+            return length;
+        };
+    };
+
+    // A new mode sent at once during the transfer: the record keeps the old index.
+    changeOnce([&] { c._set_resolution(2, true); });
+    ASSERT_EQ(c._raw_data(buffer.data(), kFrame8), 0);
+    EXPECT_EQ(image->resolution, 1);
+    EXPECT_EQ(image->width, 800);
+    ASSERT_EQ(c._raw_data(buffer.data(), kFrame8), 0);
+    EXPECT_EQ(image->resolution, 2);
+    EXPECT_EQ(image->width, 400);
+
+    // Full frame and a region asked for during the transfer: the full-frame
+    // request goes out before the region's, and the old frame is delivered.
+    changeOnce([&] {
+        c._set_resolution(0, false);
+        c._set_roi(100, 50, 200, 100);
+    });
+    rig.device->forget();
+    EXPECT_EQ(c._raw_data(buffer.data(), kFrame8), 0);
+    EXPECT_EQ(image->resolution, 2);
+    EXPECT_EQ(image->width, 400);
+    EXPECT_EQ(rig.device->codes(), (std::vector<uint8_t>{0xb3}));
+    EXPECT_EQ(c._raw_data(buffer.data(), kFrame8), -3);
+    EXPECT_EQ(rig.device->codes(), (std::vector<uint8_t>{0xb3, 0xb4, 0xb3, 0xbd, 0xbe}));
+    EXPECT_EQ(rig.device->sent(0xb4)[0].value, 0xc0);
+    ASSERT_EQ(c._raw_data(buffer.data(), kFrame8), 0);
+    EXPECT_EQ(image->width, 208);
+    EXPECT_EQ(image->height, 108);
+
+    // A region asked for at a cut-out mode during the transfer is cut from
+    // this frame already: the mode did not change.
+    c._set_resolution(1, true);
+    changeOnce([&] { c._set_roi(8, 4, 92, 42); });
+    ASSERT_EQ(c._raw_data(buffer.data(), kFrame8), 0);
+    EXPECT_EQ(image->width, 100);
+    EXPECT_EQ(image->height, 50);
+}
+
 TEST(FrameReader, AsynchronousRequestIsStored) {
     TestCamera camera;
     unsigned char byte = 0;
