@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "CamBase.h"
@@ -312,19 +313,32 @@ class CamBayer : public CamBase {
         uint64_t needed = 0;  // extra buffer bytes the family's steps touch (0: none)
         int received = 0;     // bytes the transfer delivered (at most length)
         int resolution = 0;   // resolution index in force when the frame was asked for
+        // Framings with the samples after the header area: the sample bytes
+        // the device sends before its trailer, and the exact count a good
+        // transfer holds.
+        uint32_t pixelBytes = 0;
+        uint32_t expected = 0;
+        FrameLayout::Kind layout = FrameLayout::Header;
+        int binX = 1;  // software binning of a mode read out larger
+        int binY = 1;
+        bool captureFlag = false;  // this model reports the capture flag
     };
-    // Geometry and transfer length. Base: header first, width x height at the
-    // current depth plus the header, lowered to whole packets.
+    // Geometry and transfer length, from the layout in force and the mode's
+    // readout. Header layout: header first, width x height at the current
+    // depth plus the header, lowered to whole packets; the others: the
+    // samples after the header area, then what closes the frame.
     virtual void framePlan(FramePlan& plan);
     // Requests due before the read: a pending resolution, a deferred clock.
     virtual void sendPending();
     // Framing of the received transfer: 0 good, 1 good and the camera asks
-    // for a capture, -3 no frame. Base: header marker, no run into the next
-    // frame.
+    // for a capture, -3 no frame. Base: the layout's marker and exact count,
+    // no run into the next frame; samples the device did not send are zeroed.
     virtual int frameCheck(unsigned char* buffer, const FramePlan& plan);
+    // The signed layout's checks on the samples at data.
+    int signatureCheck(const unsigned char* data, const FramePlan& plan) const;
     // Samples to their final form in place (byte order, binning). Base:
-    // 16-bit samples to host order.
-    virtual void frameShape(_ezImage* image);
+    // 16-bit samples to host order, then the plan's software binning.
+    virtual void frameShape(_ezImage* image, const FramePlan& plan);
     // Steps after automatic exposure (defects, black field); gets and
     // returns the result.
     virtual int frameFinish(_ezImage* image, int result);
@@ -337,6 +351,10 @@ class CamBayer : public CamBase {
         bool dropFrame = true;   // the programming frame reports -3
     };
     RoiRule roiRule;
+
+    // How the device frames a transfer: the first layout holding the
+    // camera's release; none, the marked header.
+    std::span<const FrameLayout> frameLayouts;
     bool acknowledgeFrames = true;  // send urbFrameRequest after every bulk read
     int aeInterval = 3;             // frames between automatic-exposure steps
 
@@ -378,7 +396,14 @@ class CamBayer : public CamBase {
         uint16_t exposureMax;     // lines per period in that mode
         int32_t longExposureMax;  // periods allowed, or -1 to keep
     };
-    uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength);
+    // carry false: the requests are left alone (a model that sends the
+    // exposure registers itself).
+    uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
+                           bool carry = true);
+
+    // Float to a line count without undefined conversions: NaN and
+    // negatives give 0, anything too large the top of the range.
+    static uint32_t toLines(double lines);
 
     // Milliseconds a bulk read may wait: generous against the exposure, so
     // a stopped or unplugged camera frees the reading thread.

@@ -10,6 +10,8 @@
 namespace {
 constexpr int kMarkerBytes = 10;
 constexpr unsigned char kMarker = 0x88;
+constexpr unsigned char kCaptureFlag = 0xcc;   // the camera's capture button was pressed
+constexpr unsigned char kNextFrame = 0xbb;     // opens a signed frame's packet of the next frame
 constexpr uint16_t kUnmarkedRelease = 0xa001;  // hardware whose header carries no marker
 
 bool isMarker(const unsigned char* bytes) {
@@ -52,32 +54,98 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
     // chosen another one while the transfer waited.
     ezInitImageHeader(image, plan.width, plan.height, 1, plan.depth, headLen, buffer + headLen,
                       plan.resolution, 0);
-    frameShape(image);
+    frameShape(image, plan);
     if (regionOrProgram(image, plan.resolution) < 0) return -3;
     if (autoExposure) _calc_auto_exposure(image, aeInterval);
     return frameFinish(image, framing);
 }
 
 void CamBayer::framePlan(FramePlan& plan) {
+    const ResolutionEntry* entry = resolutionEntry(resolution.value);
     int width = 0;
     int height = 0;
     if (roiActive) {
         width = urbRoiSize.value;
         height = urbRoiSize.index;
-    } else if (const ResolutionEntry* entry = resolutionEntry(resolution.value)) {
+    } else if (entry) {
         width = entry->width;
         height = entry->height;
+    }
+    if (const ModeReadout* readout =
+            roiActive ? nullptr
+                      : findReadout(static_cast<const ResolutionEntry*>(resolution.table),
+                                    resolution.value)) {
+        width = readout->width;
+        height = readout->height;
+        plan.binX = readout->binX;
+        plan.binY = readout->binY;
     }
     plan.width = width;
     plan.height = height;
     plan.depth = rawDepth.value == 16 ? 16 : 8;
-    plan.offset = 0;
-    const uint32_t pixelBytes = (static_cast<uint32_t>(width) * static_cast<uint32_t>(height) *
-                                 static_cast<uint32_t>(plan.depth)) >>
-                                3;
-    uint64_t length = static_cast<uint64_t>(pixelBytes) + static_cast<uint32_t>(headLen);
-    if (packetLen > 0) length -= length % static_cast<uint32_t>(packetLen);
-    plan.length = static_cast<uint32_t>(std::min<uint64_t>(length, INT32_MAX));
+    const uint32_t bytesPerSample = static_cast<uint32_t>(plan.depth / 8);
+    const uint64_t samples = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    const uint64_t packet = packetLen > 0 ? static_cast<uint64_t>(packetLen) : 1;
+
+    const FrameLayout* layout = nullptr;
+    for (const FrameLayout& l : frameLayouts)
+        if (l.releases.contains(bcdDevice)) {
+            layout = &l;
+            break;
+        }
+    if (!layout || layout->kind == FrameLayout::Header) {
+        plan.layout = FrameLayout::Header;
+        plan.offset = 0;
+        uint64_t length = ((samples * plan.depth) >> 3) + static_cast<uint32_t>(headLen);
+        length -= length % packet;
+        plan.length = static_cast<uint32_t>(std::min<uint64_t>(length, INT32_MAX));
+        return;
+    }
+
+    // The samples follow the header area; the table gives their byte count,
+    // or, for a region programmed into the sensor, the region's size in
+    // whole packets.
+    plan.layout = layout->kind;
+    plan.captureFlag = layout->captureFlag;
+    plan.offset = headLen;
+    uint64_t pixelBytes = 0;
+    if (layout->kind == FrameLayout::Signature)
+        pixelBytes = samples;
+    else if (roiActive)
+        pixelBytes = samples - samples % packet;
+    else if (entry)
+        pixelBytes = static_cast<uint64_t>(std::max(entry->frameBytes, 0));
+    pixelBytes *= bytesPerSample;
+    uint64_t expected = pixelBytes;
+    uint64_t asked = 0;
+    switch (layout->kind) {
+        case FrameLayout::Trailer:
+            expected += 3;
+            break;
+        case FrameLayout::PaddedTrailer:
+            expected += packet;
+            asked = expected + packet;
+            break;
+        case FrameLayout::ExtraByte:
+            expected += 1;
+            break;
+        case FrameLayout::Signature:
+            // Whole header areas; the samples alone make a frame.
+            asked = pixelBytes + static_cast<uint32_t>(headLen);
+            if (headLen > 0) asked -= asked % static_cast<uint32_t>(headLen);
+            break;
+        case FrameLayout::Header:
+        case FrameLayout::Bare:
+            break;
+    }
+    // Asking for more than a frame lets an over-long one show as such.
+    if (asked == 0)
+        asked = layout->exactRequest ? expected : expected + static_cast<uint32_t>(headLen);
+    // A count no buffer could hold fails the size check and is never read.
+    constexpr uint64_t kLimit = INT32_MAX;
+    plan.pixelBytes = static_cast<uint32_t>(std::min(pixelBytes, kLimit));
+    plan.expected = static_cast<uint32_t>(std::min(expected, kLimit));
+    plan.length = static_cast<uint32_t>(std::min(asked, kLimit));
 }
 
 void CamBayer::sendPending() {
@@ -92,22 +160,86 @@ void CamBayer::sendPending() {
 }
 
 int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
-    // A transfer that cannot even hold the marker is no frame, marked or not.
-    if (plan.received < kMarkerBytes) return -3;
-    if (bcdDevice != kUnmarkedRelease && !isMarker(buffer)) return -3;
-    // A marker at the start of a later packet: the transfer ran into the
-    // next frame.
+    if (plan.layout == FrameLayout::Header) {
+        // A transfer that cannot even hold the marker is no frame, marked or not.
+        if (plan.received < kMarkerBytes) return -3;
+        if (bcdDevice != kUnmarkedRelease && !isMarker(buffer)) return -3;
+        // A marker at the start of a later packet: the transfer ran into the
+        // next frame.
+        if (packetLen >= kMarkerBytes) {
+            const int packets = plan.received / packetLen;
+            for (int k = 1; k < packets; ++k)
+                if (isMarker(buffer + static_cast<size_t>(k) * packetLen)) return -3;
+        }
+        return 0;
+    }
+
+    // Every count below was checked against the caller's buffer by the plan.
+    const uint32_t received = static_cast<uint32_t>(plan.received);
+    unsigned char* data = buffer + plan.offset;
+    if (plan.layout == FrameLayout::Signature) return signatureCheck(data, plan);
+    if (received != plan.expected || received < 2) return -3;
+    switch (plan.layout) {
+        case FrameLayout::Trailer:
+            if (data[plan.pixelBytes] != kMarker) return -3;
+            data[plan.pixelBytes] = 0;  // the marker is no sample
+            break;
+        case FrameLayout::PaddedTrailer:
+            if (received < 3 || data[received - 3] != kMarker) return -3;
+            break;
+        case FrameLayout::Bare:
+            if (received >= 3) data[received - 3] = 0;
+            break;
+        case FrameLayout::ExtraByte:
+        case FrameLayout::Header:
+        case FrameLayout::Signature:
+            break;
+    }
+    const bool capture = plan.captureFlag && data[received - 2] == kCaptureFlag;
+
+    // Samples the record describes but the device did not send (a table
+    // count below width x height, a region lowered to whole packets) read
+    // as black rather than as whatever the buffer held before.
+    const uint64_t sampleBytes =
+        static_cast<uint64_t>(plan.width) * static_cast<uint64_t>(plan.height) * (plan.depth / 8);
+    if (plan.pixelBytes < sampleBytes)
+        std::memset(data + plan.pixelBytes, 0, sampleBytes - plan.pixelBytes);
+    return capture ? 1 : 0;
+}
+
+int CamBayer::signatureCheck(const unsigned char* data, const FramePlan& plan) const {
+    // Every sample must have arrived: a short frame would leave old samples
+    // in the picture.
+    if (static_cast<uint32_t>(plan.received) < plan.pixelBytes || plan.pixelBytes < 22) return -3;
+    if (std::memcmp(data, "XTDT", 4) != 0) return -3;
+    // A frame whose first samples are all zero is a blank transfer.
+    bool blank = true;
+    for (int i = 12; i < 22 && blank; ++i) blank = data[i] == 0;
+    if (blank) return -3;
+    // A packet opening with ten 0xbb: the transfer ran into the next frame.
     if (packetLen >= kMarkerBytes) {
-        const int packets = plan.received / packetLen;
-        for (int k = 1; k < packets; ++k)
-            if (isMarker(buffer + static_cast<size_t>(k) * packetLen)) return -3;
+        const uint32_t packet = static_cast<uint32_t>(packetLen);
+        for (uint32_t at = packet; at + kMarkerBytes <= static_cast<uint32_t>(plan.received);
+             at += packet) {
+            bool marker = true;
+            for (int i = 0; i < kMarkerBytes && marker; ++i) marker = data[at + i] == kNextFrame;
+            if (marker) return -3;
+        }
     }
     return 0;
 }
 
-void CamBayer::frameShape(_ezImage* image) {
-    // The device sends 16-bit samples most significant byte first.
-    if (image->depth == 16) __rmac(image, 0);
+void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {
+    // The device sends 16-bit samples most significant byte first, or as
+    // 12-bit packs where its frames carry a signature.
+    if (image->depth == 16) __rmac(image, plan.layout == FrameLayout::Signature ? 1 : 0);
+    if (plan.binX > 1 || plan.binY > 1) {
+        // A colour sensor's mosaic is binned colour by colour.
+        if (channels == 3)
+            __cbin(image, plan.binX, plan.binY);
+        else
+            __mbin(image, plan.binX, plan.binY);
+    }
 }
 
 int CamBayer::frameFinish(_ezImage*, int result) {

@@ -6,15 +6,11 @@
 
 #include "CamBayer.h"
 
-namespace {
-// Float to a line count without undefined conversions: NaN and negatives
-// give 0, anything too large the top of the range.
-uint32_t toLines(double lines) {
+uint32_t CamBayer::toLines(double lines) {
     if (!(lines > 0.0)) return 0;
     if (lines >= 4294967295.0) return UINT32_MAX;
     return static_cast<uint32_t>(lines);
 }
-}  // namespace
 
 int CamBayer::_default() {
     _set_analog_gain(analogGain.def);
@@ -162,7 +158,8 @@ void CamBayer::_retime() {
     pixelClock.urb.index = exposure.value;
 }
 
-uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength) {
+uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
+                                 bool carry) {
     const uint32_t oldLines = exposure.value;
     const uint32_t oldPeriods = longExposure.value;
     const uint32_t oldMax = exposure.max;
@@ -201,6 +198,7 @@ uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool r
     longExposure.value = static_cast<uint16_t>(lines / newMax);
     buildRequest(exposure.urb, 0xb7, exposure.value, regExposure);
     buildRequest(longExposure.urb, 0xb7, longExposure.value, regLongExposure);
+    if (!carry) return lines;
     for (SensorSetting* setting : {&resolution, &pixelClock}) {
         setting->urb.index = static_cast<uint16_t>(lines & 0xffff);
         setting->urb.value =

@@ -83,6 +83,19 @@ constexpr ClaimRow kVAo500C1Claim[] = {
     {{{0xa100}}, &kVAo500C1V1, false, false, false, -1},
     {{}, &kVAo500C1V0, false, false, false, -1},
 };
+// releases, kind, capture flag, exact request
+// The h cameras report their capture button in the trailer; on the newer
+// boards of some of them the trailer closes a padding packet.
+constexpr FrameLayout kTrailer[] = {{{}, FrameLayout::Trailer, true, false}};
+constexpr FrameLayout kTrailerPaddedB002[] = {
+    {{{0xb002}}, FrameLayout::PaddedTrailer, true, false},
+    {{}, FrameLayout::Trailer, true, false}};
+constexpr FrameLayout kTrailerPaddedB002B003[] = {
+    {{{0xb002, 0xb003}}, FrameLayout::PaddedTrailer, true, false},
+    {{}, FrameLayout::Trailer, true, false}};
+// The g cameras: one byte after the samples; only VAg300C1 carries the flag.
+constexpr FrameLayout kExtraByte[] = {{{}, FrameLayout::ExtraByte, false, false}};
+constexpr FrameLayout kExtraByteFlag[] = {{{}, FrameLayout::ExtraByte, true, false}};
 // clang-format on
 }  // namespace
 
@@ -94,6 +107,7 @@ int VAo200C1::_set_analog_gain(int gain) {
 }
 VAh200C1::VAh200C1() {
     applyModel(kVAh200C1);
+    frameLayouts = kTrailer;
 }
 
 VAo131C1::VAo131C1() {
@@ -101,6 +115,12 @@ VAo131C1::VAo131C1() {
 }
 int VAo131C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
+}
+VAg131C1::VAg131C1() {
+    frameLayouts = kExtraByte;
+}
+VAh131C1::VAh131C1() {
+    frameLayouts = kTrailerPaddedB002B003;
 }
 int VAh131C1::_claim_device() {
     applyModel(*pickClaim(kVAh131C1Claim, bcdDevice).row);
@@ -113,8 +133,12 @@ VAo300C1::VAo300C1() {
 int VAo300C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
 }
+VAg300C1::VAg300C1() {
+    frameLayouts = kExtraByteFlag;
+}
 VAh300C1::VAh300C1() {
     applyModel(kVAh300C1);
+    frameLayouts = kTrailerPaddedB002;
 }
 
 VAo131M1::VAo131M1() {
@@ -123,8 +147,12 @@ VAo131M1::VAo131M1() {
 int VAo131M1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
 }
+VAg131M1::VAg131M1() {
+    frameLayouts = kExtraByte;
+}
 VAh131M1::VAh131M1() {
     applyModel(kVAh131M1);
+    frameLayouts = kTrailer;
 }
 
 VAo500C1::VAo500C1() {
@@ -141,6 +169,7 @@ int VAo500C1::_set_analog_gain(int gain) {
 }
 VAh500C1::VAh500C1() {
     applyModel(kVAh500C1);
+    frameLayouts = kTrailerPaddedB002;
 }
 
 VAo1KC1::VAo1KC1() {
@@ -151,6 +180,7 @@ int VAo1KC1::_set_analog_gain(int gain) {
 }
 VAh1KC1::VAh1KC1() {
     applyModel(kVAh1KC1);
+    frameLayouts = kTrailer;
 }
 
 VAo500M1::VAo500M1() {
@@ -161,4 +191,5 @@ int VAo500M1::_set_analog_gain(int gain) {
 }
 VAh500M1::VAh500M1() {
     applyModel(kVAh500M1);
+    frameLayouts = kTrailer;
 }

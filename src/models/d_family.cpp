@@ -119,6 +119,18 @@ constexpr ClaimRow kVDh687M1Claim[] = {
     {{{0xa001}}, &kVDh687M1V1, true, false, false, kEdgeOn},
     {{}, &kVDh687M1V0, false, false, false, kEdgeOn},
 };
+
+// releases, kind, capture flag, exact request
+// The h cameras ask for exactly the samples and the trailer; the larger
+// cooled ones report their capture button in it.
+constexpr FrameLayout kTrailer[] = {{{}, FrameLayout::Trailer, false, true}};
+constexpr FrameLayout kVDh674M1Layout[] = {
+    {{{0xb001}}, FrameLayout::PaddedTrailer, true, false},
+    {{}, FrameLayout::Trailer, true, true}};
+constexpr FrameLayout kVDh687M1Layout[] = {{{}, FrameLayout::Trailer, true, true}};
+constexpr FrameLayout kVDh694M1Layout[] = {
+    {{{0xa106}}, FrameLayout::Bare, false, true},
+    {{}, FrameLayout::Trailer, true, true}};
 // clang-format on
 
 }  // namespace
@@ -131,9 +143,11 @@ int VDo205M1::_set_analog_gain(int gain) {
 }
 VDh205M1::VDh205M1() {
     applyModel(kVDh205M1);
+    frameLayouts = kTrailer;
 }
 VDh205C1::VDh205C1() {
     applyModel(kVDh205C1);
+    frameLayouts = kTrailer;
 }
 
 VDo285M1::VDo285M1() {
@@ -173,12 +187,15 @@ int VDo285M1::_cooled(bool* on) {
 
 VDh285M1::VDh285M1() {
     applyModel(kVDh285M1);
+    frameLayouts = kTrailer;
 }
 VDh285C1::VDh285C1() {
     applyModel(kVDh285C1);
+    frameLayouts = kTrailer;
 }
 VDh674C1::VDh674C1() {
     applyModel(kVDh674C1);
+    frameLayouts = kTrailer;
     edgeInhibition = kEdgeOn;
 }
 
@@ -198,6 +215,7 @@ void VDh674M1::claimWith(const ClaimRow& claim) {
 
 int VDh674M1::_claim_device() {
     claimWith(pickClaim(kVDh674M1Claim, bcdDevice));
+    frameLayouts = kVDh674M1Layout;
     return 0;
 }
 
@@ -223,11 +241,13 @@ int VDh674M1::_temperature(float* celsius) {
 
 int VDh687M1::_claim_device() {
     claimWith(pickClaim(kVDh687M1Claim, bcdDevice));
+    frameLayouts = kVDh687M1Layout;
     return 0;
 }
 
 int VDh694M1::_claim_device() {
     claimWith(pickClaim(kVDh694M1Claim, bcdDevice));
+    frameLayouts = kVDh694M1Layout;
     return 0;
 }
 
@@ -251,6 +271,10 @@ int VDh694M1::_shift_operator_range(int* min, int* max, int* step) {
 
 VDh694C1::VDh694C1() {
     applyModel(kVDh694C1);
+    // Its modes are cut out of the wide sensor, which the common reader
+    // does not do: the trailer layout of the classes it is built from would
+    // describe them wrongly, so it keeps none and takes no frame as a picture.
+    frameLayouts = {};
 }
 
 int VDh694C1::_claim_device() {

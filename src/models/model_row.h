@@ -89,21 +89,6 @@ struct ModelRow {
     uint32_t bulkPipe;
 };
 
-// Device releases that pick one row at claim time; an empty list matches
-// every release.
-struct ReleaseList {
-    uint16_t releases[4];
-    bool contains(uint16_t release) const {
-        bool any = false;
-        for (uint16_t r : releases) {
-            if (r == 0) continue;
-            any = true;
-            if (r == release) return true;
-        }
-        return !any;
-    }
-};
-
 // Gain mappings, one per family of sensors.
 uint16_t gainVA200(int g);
 uint16_t gainVA131(int g);

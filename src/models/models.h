@@ -36,11 +36,15 @@ class VAo131C1 : public CamBayer {
     VAo131C1();
     int _set_analog_gain(int gain) override;  // through the row in force
 };
-class VAg131C1 : public VAo131C1 {};
+class VAg131C1 : public VAo131C1 {
+  public:
+    VAg131C1();
+};
 // Two sensor generations behind one product: the release picks tables,
 // gain mapping and name.
 class VAh131C1 : public VAo131C1 {
   public:
+    VAh131C1();
     int _claim_device() override;
 };
 
@@ -49,7 +53,10 @@ class VAo300C1 : public CamBayer {
     VAo300C1();
     int _set_analog_gain(int gain) override;
 };
-class VAg300C1 : public VAo300C1 {};
+class VAg300C1 : public VAo300C1 {
+  public:
+    VAg300C1();
+};
 class VAh300C1 : public VAo300C1 {
   public:
     VAh300C1();
@@ -60,7 +67,10 @@ class VAo131M1 : public CamBayer {
     VAo131M1();
     int _set_analog_gain(int gain) override;
 };
-class VAg131M1 : public VAo131M1 {};
+class VAg131M1 : public VAo131M1 {
+  public:
+    VAg131M1();
+};
 class VAh131M1 : public VAg131M1 {
   public:
     VAh131M1();
@@ -137,10 +147,22 @@ class VSh035C1 : public VSo035C1 {
     VSh035C1();
 };
 
+// Its exposure is one 32-bit line count split over two registers, its
+// black level offset by 60, and its frames open with a signature.
 class VS200C1 : public CamBayer {
   public:
     VS200C1();
     int _set_analog_gain(int gain) override;
+    int _sensor_resume() override;
+    void _retime() override;
+    int _set_exposure(float milliseconds) override;
+    int _set_blacklevel(int level) override;
+
+    uint16_t prevLongExposure = 0;  // longExposure before the last _set_exposure
+
+  private:
+    // High 16 bits of the line count to regExposure, low 16 to regLongExposure.
+    void sendLines(uint32_t lines);
 };
 
 class VSo036C1 : public CamBayer {

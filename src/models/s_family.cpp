@@ -1,4 +1,7 @@
 // The S family: gain written unchanged; most with long exposure.
+#include <algorithm>
+#include <iterator>
+
 #include "models/model_row.h"
 #include "models/models.h"
 
@@ -34,6 +37,11 @@ constexpr ModelRow kVSh035C1{"Norvan CH15.", &cntVSh035C1, nullptr, 0, 0, 0, 0};
 constexpr ModelRow kVS200C1{"IMX122.", &cntVS200C1, &kSensorVS200C1, 100, 128, 61440, 0};
 constexpr ModelRow kVSo036C1{"Norvan C30.", &cntVSo036C1, &kSensorVSo036C1, 100, 128, 0, 0};
 constexpr ModelRow kVSh036C1{"Norvan CH30.", &cntVSh036C1, nullptr, 0, 0, 0, 0};
+constexpr int kBlackOffset = 60;  // VS200C1's black-level register counts from 60
+
+// The h cameras: trailer after the samples, capture button in it.
+constexpr FrameLayout kTrailer[] = {{{}, FrameLayout::Trailer, true, false}};
+constexpr FrameLayout kSigned[] = {{{}, FrameLayout::Signature, false, false}};
 // clang-format on
 }  // namespace
 
@@ -45,6 +53,7 @@ int VSo035M1::_set_analog_gain(int gain) {
 }
 VSh035M1::VSh035M1() {
     applyModel(kVSh035M1);
+    frameLayouts = kTrailer;
 }
 
 VSo035C1::VSo035C1() {
@@ -55,13 +64,63 @@ int VSo035C1::_set_analog_gain(int gain) {
 }
 VSh035C1::VSh035C1() {
     applyModel(kVSh035C1);
+    frameLayouts = kTrailer;
 }
 
 VS200C1::VS200C1() {
     applyModel(kVS200C1);
+    frameLayouts = kSigned;
 }
 int VS200C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
+}
+
+void VS200C1::sendLines(uint32_t lines) {
+    writeRegister(exposure, regExposure, static_cast<uint16_t>(lines >> 16));
+    writeRegister(longExposure, regLongExposure, static_cast<uint16_t>(lines & 0xffff));
+}
+
+void VS200C1::_retime() {
+    // Lines per period by resolution mode; the period limit stays.
+    static constexpr ExposureLimits kPeriods[] = {{0xc0, 1250, -1}, {0xc6, 700, -1}, {0xc7, 700, -1}};
+    sendLines(retimeCarried(kPeriods, static_cast<int>(std::size(kPeriods)), true, false));
+}
+
+int VS200C1::_set_exposure(float milliseconds) {
+    const double perLine = lineLength > 0 ? static_cast<double>(pixelRate) * milliseconds / lineLength : 0.0;
+    const uint32_t most = (longExposure.max + 1u) * std::max<uint32_t>(exposure.max, 1) - 1;
+    const uint32_t lines = std::min(std::max(toLines(perLine + 0.5), uint32_t{exposure.min}), most);
+    prevLongExposure = longExposure.value;
+    exposure.value = static_cast<uint16_t>(lines % std::max<uint32_t>(exposure.max, 1));
+    longExposure.value = static_cast<uint16_t>(lines / std::max<uint32_t>(exposure.max, 1));
+    sendLines(lines);
+    return 0;
+}
+
+int VS200C1::_set_blacklevel(int level) {
+    if (!blackLevel.supported) return -4;
+    if (level < blackLevel.min || level > blackLevel.max) return -2;
+    writeRegister(blackLevel, regBlackLevel, static_cast<uint16_t>(level + kBlackOffset));
+    blackLevel.value = static_cast<uint16_t>(level);
+    return 0;
+}
+
+int VS200C1::_sensor_resume() {
+    EZURB start{};
+    buildRequest(start, 0xba, 0, 0);
+    sendRequest(start);
+    shared::store(state, 1);
+    sendRequest(urbFrameRequest);
+    _set_resolution(resolution.value, true);
+    _set_raw_depth(rawDepth.value);
+    _set_pixsclock(pixelClock.value);
+    _set_analog_gain(analogGain.value);
+    _set_blacklevel(blackLevel.value);
+    // The line count last built, in case no setter above sent it.
+    if (exposure.urb.request) sendRequest(exposure.urb);
+    if (longExposure.urb.request) sendRequest(longExposure.urb);
+    _delay(10);
+    return 0;
 }
 
 VSo036C1::VSo036C1() {
@@ -72,4 +131,5 @@ int VSo036C1::_set_analog_gain(int gain) {
 }
 VSh036C1::VSh036C1() {
     applyModel(kVSh036C1);
+    frameLayouts = kTrailer;
 }

@@ -289,3 +289,26 @@ const PixelClockEntry VSi400M1Clk[3] = {
     {0x01, 0, 25000, 1, "Normal"},
     {0x02, 0, 25000, 1, "Low"},
 };
+
+namespace {
+// The modes whose request names the full-sensor mode code: the device
+// cannot tell them apart and sends the whole sensor, which is binned to
+// the stored size (the binned size is rounded down to a multiple of 4, as
+// the stored sizes are). VSo035C1's 640-wide mode arrives twice as wide.
+constexpr ModeReadout kReadouts[] = {
+    {VDo205M1Res, 1, 1360, 1024, 2, 2},   {VDo205M1Res, 2, 1360, 1024, 4, 4},
+    {VDo285M1Res, 1, 1360, 1024, 2, 2},   {VDo285M1Res, 2, 1360, 1024, 4, 4},
+    {VDh285C1Res, 1, 1360, 1024, 2, 2},
+    {VDh674C1Res, 1, 1920, 1460, 2, 2},   {VDh674C1Res, 2, 1920, 1460, 4, 4},
+    {VDh674M1V0Res, 1, 1920, 1460, 2, 2}, {VDh674M1V0Res, 2, 1920, 1460, 4, 4},
+    {VDh687M1Res, 1, 1920, 1460, 2, 2},   {VDh687M1Res, 2, 1920, 1460, 4, 4},
+    {VDh694C1V1Res, 3, 2736, 2200, 2, 2}, {VDh694C1V1Res, 4, 2736, 2200, 4, 4},
+    {VSo035C1Res, 2, 1280, 512, 2, 1},
+};
+}  // namespace
+
+const ModeReadout* findReadout(const ResolutionEntry* table, int resolution) {
+    for (const ModeReadout& readout : kReadouts)
+        if (readout.table == table && readout.resolution == resolution) return &readout;
+    return nullptr;
+}

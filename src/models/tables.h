@@ -21,6 +21,51 @@ struct PixelClockEntry {
     const char* label;     // e.g. "High"
 };
 
+// Device releases a row or a layout is for; an empty list matches every
+// release.
+struct ReleaseList {
+    uint16_t releases[4];
+    bool contains(uint16_t release) const {
+        bool any = false;
+        for (uint16_t r : releases) {
+            if (r == 0) continue;
+            any = true;
+            if (r == release) return true;
+        }
+        return !any;
+    }
+};
+
+// How a device frames one transfer on the bulk pipe. A model lists its
+// layouts with the device releases they are for.
+struct FrameLayout {
+    enum Kind : uint8_t {
+        Header,         // ten 0x88 open the header, then the samples
+        Trailer,        // samples after the header area, then 0x88, flag, one byte
+        PaddedTrailer,  // samples, then one packet whose last three bytes are 0x88, flag, one
+        ExtraByte,      // samples, then one byte; no marker
+        Bare,           // samples only; no marker, the third byte from the end is cleared
+        Signature,      // samples opening with "XTDT", no packet opening with ten 0xbb;
+                        // 16-bit samples packed as 12 bits
+    };
+    ReleaseList releases;
+    Kind kind;
+    bool captureFlag;   // 0xcc two bytes before the end makes the frame's result 1
+    bool exactRequest;  // ask for the expected count only, not a header area more
+};
+
+// A mode the device reads out at another size than the one its table
+// stores (the full sensor, or a doubled width): the frame arrives as
+// width x height samples and is binned in software to the mode's size.
+struct ModeReadout {
+    const ResolutionEntry* table;  // the resolution table the mode belongs to
+    uint8_t resolution;            // index in that table
+    uint16_t width;      // samples per row the device sends
+    uint16_t height;
+    uint8_t binX;  // software binning, Bayer-aware on colour sensors
+    uint8_t binY;
+};
+
 // The models' tables, named after the model class that owns them. The array
 // bounds are the entry counts (std::size gives them).
 extern const ResolutionEntry VAh200C1Res[3];
@@ -77,3 +122,7 @@ extern const PixelClockEntry VDh687M1Clk2[5];
 extern const PixelClockEntry VDh687M1Clk[5];
 extern const PixelClockEntry VDo282C1Clk[3];
 extern const PixelClockEntry VSi400M1Clk[3];
+
+// The readout of one mode of a table, or null when the mode arrives at its
+// stored size.
+const ModeReadout* findReadout(const ResolutionEntry* table, int resolution);
