@@ -321,6 +321,9 @@ class CamBayer : public CamBase {
         FrameLayout::Kind layout = FrameLayout::Header;
         int binX = 1;  // software binning of a mode read out larger
         int binY = 1;
+        int cutX = -1;  // or the column its stored size is cut out at
+        int cutWidth = 0;
+        int cutHeight = 0;
         bool captureFlag = false;  // this model reports the capture flag
     };
     // Geometry and transfer length, from the layout in force and the mode's

@@ -79,6 +79,11 @@ void CamBayer::framePlan(FramePlan& plan) {
         height = readout->height;
         plan.binX = readout->binX;
         plan.binY = readout->binY;
+        if (readout->cutX > 0 && entry) {
+            plan.cutX = readout->cutX;
+            plan.cutWidth = entry->width;
+            plan.cutHeight = entry->height;
+        }
     }
     plan.width = width;
     plan.height = height;
@@ -240,6 +245,7 @@ void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {
         else
             __mbin(image, plan.binX, plan.binY);
     }
+    if (plan.cutX >= 0) __roi(image, plan.cutX, 0, plan.cutWidth, plan.cutHeight);
 }
 
 int CamBayer::frameFinish(_ezImage*, int result) {

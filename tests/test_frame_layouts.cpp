@@ -85,6 +85,7 @@ TEST_F(FrameLayouts, EveryTrailerAndExtraByteCameraDeliversItsModes) {
         {0xe00c, 0xa001, 3, 3},          // VDh694M1, modes binned by the sensor
         {0xe00c, 0xa000, 3, 3},          // VDh694M1 on the older tables
         {0xe00a, 0xb001, 512, 2 * 512},  // VDh674M1, padded trailer
+        {0xe80c, 0xa001, 3, 3},          // VDh694C1: modes cut out of whole rows
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release);
@@ -340,4 +341,35 @@ TEST_F(FrameLayouts, SignedFramesAndTheSplitExposure) {
     EXPECT_EQ(registerWrites(transfers(lastId)), (std::vector<std::string>{"a1=70"}));
     EXPECT_EQ(GetBlacklevel(name.c_str()), 10);
     EXPECT_EQ(SetBlacklevel(1000, name.c_str()), -2);
+}
+
+// VDh694C1's narrower modes arrive as whole sensor rows and are cut out
+// around the optical centre: a flat scene's vignetting stays symmetric.
+TEST_F(FrameLayouts, ModesCutOutOfWholeRowsStayCentred) {
+    const std::string name = plug(0xe80c, 0xa001);
+    ASSERT_FALSE(name.empty());
+    Reader reader(name, lastId);
+    reader.sim().setFlatScene(true);
+    for (const int mode : {1, 2}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(SetResolution(mode, name.c_str()), 0);
+        reader.grab();
+        const Grab g = reader.grab();
+        ASSERT_EQ(g.result, 0);
+        const _ezImage* image = g.image();
+        ASSERT_EQ(image->width, GetResWidth(mode, name.c_str()) + 8);
+        const int w = image->width, h = image->height;
+        // Means of the outer tenth on each side.
+        auto mean = [&](int x0, int y0, int x1, int y1) {
+            double sum = 0;
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x) sum += image->data[static_cast<size_t>(y) * w + x];
+            return sum / ((x1 - x0) * (y1 - y0));
+        };
+        const int bx = (w / 10) & ~1, by = (h / 10) & ~1;
+        const double left = mean(0, 0, bx, h), right = mean(w - bx, 0, w, h);
+        const double top = mean(0, 0, w, by), bottom = mean(0, h - by, w, h);
+        EXPECT_NEAR(left / right, 1.0, 0.05);
+        EXPECT_NEAR(top / bottom, 1.0, 0.05);
+    }
 }

@@ -127,7 +127,7 @@ constexpr FrameLayout kTrailer[] = {{{}, FrameLayout::Trailer, false, true}};
 constexpr FrameLayout kVDh674M1Layout[] = {
     {{{0xb001}}, FrameLayout::PaddedTrailer, true, false},
     {{}, FrameLayout::Trailer, true, true}};
-constexpr FrameLayout kVDh687M1Layout[] = {{{}, FrameLayout::Trailer, true, true}};
+constexpr FrameLayout kTrailerFlag[] = {{{}, FrameLayout::Trailer, true, true}};
 constexpr FrameLayout kVDh694M1Layout[] = {
     {{{0xa106}}, FrameLayout::Bare, false, true},
     {{}, FrameLayout::Trailer, true, true}};
@@ -241,7 +241,7 @@ int VDh674M1::_temperature(float* celsius) {
 
 int VDh687M1::_claim_device() {
     claimWith(pickClaim(kVDh687M1Claim, bcdDevice));
-    frameLayouts = kVDh687M1Layout;
+    frameLayouts = kTrailerFlag;
     return 0;
 }
 
@@ -271,14 +271,11 @@ int VDh694M1::_shift_operator_range(int* min, int* max, int* step) {
 
 VDh694C1::VDh694C1() {
     applyModel(kVDh694C1);
-    // Its modes are cut out of the wide sensor, which the common reader
-    // does not do: the trailer layout of the classes it is built from would
-    // describe them wrongly, so it keeps none and takes no frame as a picture.
-    frameLayouts = {};
 }
 
 int VDh694C1::_claim_device() {
     claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
+    frameLayouts = kTrailerFlag;
     return 0;
 }
 

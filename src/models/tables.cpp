@@ -294,16 +294,18 @@ namespace {
 // The modes whose request names the full-sensor mode code: the device
 // cannot tell them apart and sends the whole sensor, which is binned to
 // the stored size (the binned size is rounded down to a multiple of 4, as
-// the stored sizes are). VSo035C1's 640-wide mode arrives twice as wide.
+// the stored sizes are). VSo035C1's 640-wide mode arrives twice as wide;
+// VDh694C1's narrower modes arrive as whole sensor rows.
 constexpr ModeReadout kReadouts[] = {
-    {VDo205M1Res, 1, 1360, 1024, 2, 2},   {VDo205M1Res, 2, 1360, 1024, 4, 4},
-    {VDo285M1Res, 1, 1360, 1024, 2, 2},   {VDo285M1Res, 2, 1360, 1024, 4, 4},
-    {VDh285C1Res, 1, 1360, 1024, 2, 2},
-    {VDh674C1Res, 1, 1920, 1460, 2, 2},   {VDh674C1Res, 2, 1920, 1460, 4, 4},
-    {VDh674M1V0Res, 1, 1920, 1460, 2, 2}, {VDh674M1V0Res, 2, 1920, 1460, 4, 4},
-    {VDh687M1Res, 1, 1920, 1460, 2, 2},   {VDh687M1Res, 2, 1920, 1460, 4, 4},
-    {VDh694C1V1Res, 3, 2736, 2200, 2, 2}, {VDh694C1V1Res, 4, 2736, 2200, 4, 4},
-    {VSo035C1Res, 2, 1280, 512, 2, 1},
+    {VDo205M1Res, 1, 1360, 1024, 2, 2, 0},   {VDo205M1Res, 2, 1360, 1024, 4, 4, 0},
+    {VDo285M1Res, 1, 1360, 1024, 2, 2, 0},   {VDo285M1Res, 2, 1360, 1024, 4, 4, 0},
+    {VDh285C1Res, 1, 1360, 1024, 2, 2, 0},
+    {VDh674C1Res, 1, 1920, 1460, 2, 2, 0},   {VDh674C1Res, 2, 1920, 1460, 4, 4, 0},
+    {VDh674M1V0Res, 1, 1920, 1460, 2, 2, 0}, {VDh674M1V0Res, 2, 1920, 1460, 4, 4, 0},
+    {VDh687M1Res, 1, 1920, 1460, 2, 2, 0},   {VDh687M1Res, 2, 1920, 1460, 4, 4, 0},
+    {VDh694C1V1Res, 1, 2736, 1080, 1, 1, 552}, {VDh694C1V1Res, 2, 2736, 728, 1, 1, 824},
+    {VDh694C1V1Res, 3, 2736, 2200, 2, 2, 0}, {VDh694C1V1Res, 4, 2736, 2200, 4, 4, 0},
+    {VSo035C1Res, 2, 1280, 512, 2, 1, 0},
 };
 }  // namespace
 

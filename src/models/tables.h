@@ -55,15 +55,17 @@ struct FrameLayout {
 };
 
 // A mode the device reads out at another size than the one its table
-// stores (the full sensor, or a doubled width): the frame arrives as
-// width x height samples and is binned in software to the mode's size.
+// stores (the full sensor, a doubled width, whole sensor rows): the frame
+// arrives as width x height samples and is binned in software, or cut at
+// cutX, to the mode's size.
 struct ModeReadout {
     const ResolutionEntry* table;  // the resolution table the mode belongs to
     uint8_t resolution;            // index in that table
-    uint16_t width;      // samples per row the device sends
+    uint16_t width;                // samples per row the device sends
     uint16_t height;
     uint8_t binX;  // software binning, Bayer-aware on colour sensors
     uint8_t binY;
+    uint16_t cutX;  // first column of the stored size, when cut out (binning 1)
 };
 
 // The models' tables, named after the model class that owns them. The array
