@@ -86,6 +86,7 @@ TEST_F(FrameLayouts, EveryTrailerAndExtraByteCameraDeliversItsModes) {
         {0xe00c, 0xa000, 3, 3},          // VDh694M1 on the older tables
         {0xe00a, 0xb001, 512, 2 * 512},  // VDh674M1, padded trailer
         {0xe80c, 0xa001, 3, 3},          // VDh694C1: modes cut out of whole rows
+        {0xe001, 0xa000, 3, 3},          // VDh282C1
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release);
@@ -131,6 +132,7 @@ TEST_F(FrameLayouts, TheCaptureFlagGivesOneOnlyWhereTheModelReportsIt) {
         {0xa007, 0xb002, true},   // padded trailer
         {0xa009, 0xa000, true},   // h, S family
         {0xe00b, 0xa000, true},   // VDh687M1
+        {0xe001, 0xa000, true},   // VDh282C1
         {0xf007, 0xa000, true},   // VAg300C1: the byte two before the end
         {0xf008, 0xa000, false},  // VAg131C1
         {0xe80a, 0xa000, false},  // VDh674C1

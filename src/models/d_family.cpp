@@ -288,6 +288,7 @@ int VDo282C1::_set_analog_gain(int gain) {
 
 VDh282C1::VDh282C1() {
     applyModel(kVDh282C1);
+    frameLayouts = kTrailerFlag;
 }
 int VDh282C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
