@@ -14,9 +14,10 @@ constexpr unsigned char kCaptureFlag = 0xcc;   // the camera's capture button wa
 constexpr unsigned char kNextFrame = 0xbb;     // opens a signed frame's packet of the next frame
 constexpr uint16_t kUnmarkedRelease = 0xa001;  // hardware whose header carries no marker
 
-bool isMarker(const unsigned char* bytes) {
+// Ten bytes of the value: a frame start.
+bool isMarker(const unsigned char* bytes, unsigned char value = kMarker) {
     for (int i = 0; i < kMarkerBytes; ++i)
-        if (bytes[i] != kMarker) return false;
+        if (bytes[i] != value) return false;
     return true;
 }
 }  // namespace
@@ -135,7 +136,7 @@ void CamBayer::framePlan(FramePlan& plan) {
             expected += 1;
             break;
         case FrameLayout::Signature:
-            // Whole header areas; the samples alone make a frame.
+            // Asked in whole header areas; the samples alone make a frame.
             asked = pixelBytes + static_cast<uint32_t>(headLen);
             if (headLen > 0) asked -= asked % static_cast<uint32_t>(headLen);
             break;
@@ -225,11 +226,8 @@ int CamBayer::signatureCheck(const unsigned char* data, const FramePlan& plan) c
     if (packetLen >= kMarkerBytes) {
         const uint32_t packet = static_cast<uint32_t>(packetLen);
         for (uint32_t at = packet; at + kMarkerBytes <= static_cast<uint32_t>(plan.received);
-             at += packet) {
-            bool marker = true;
-            for (int i = 0; i < kMarkerBytes && marker; ++i) marker = data[at + i] == kNextFrame;
-            if (marker) return -3;
-        }
+             at += packet)
+            if (isMarker(data + at, kNextFrame)) return -3;
     }
     return 0;
 }

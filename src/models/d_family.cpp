@@ -123,11 +123,11 @@ constexpr ClaimRow kVDh687M1Claim[] = {
 // releases, kind, capture flag, exact request
 // The h cameras ask for exactly the samples and the trailer; the larger
 // cooled ones report their capture button in it.
-constexpr FrameLayout kTrailer[] = {{{}, FrameLayout::Trailer, false, true}};
+constexpr FrameLayout kExactTrailer[] = {{{}, FrameLayout::Trailer, false, true}};
 constexpr FrameLayout kVDh674M1Layout[] = {
     {{{0xb001}}, FrameLayout::PaddedTrailer, true, false},
     {{}, FrameLayout::Trailer, true, true}};
-constexpr FrameLayout kTrailerFlag[] = {{{}, FrameLayout::Trailer, true, true}};
+constexpr FrameLayout kExactTrailerFlag[] = {{{}, FrameLayout::Trailer, true, true}};
 constexpr FrameLayout kVDh694M1Layout[] = {
     {{{0xa106}}, FrameLayout::Bare, false, true},
     {{}, FrameLayout::Trailer, true, true}};
@@ -143,11 +143,11 @@ int VDo205M1::_set_analog_gain(int gain) {
 }
 VDh205M1::VDh205M1() {
     applyModel(kVDh205M1);
-    frameLayouts = kTrailer;
+    frameLayouts = kExactTrailer;
 }
 VDh205C1::VDh205C1() {
     applyModel(kVDh205C1);
-    frameLayouts = kTrailer;
+    frameLayouts = kExactTrailer;
 }
 
 VDo285M1::VDo285M1() {
@@ -187,15 +187,15 @@ int VDo285M1::_cooled(bool* on) {
 
 VDh285M1::VDh285M1() {
     applyModel(kVDh285M1);
-    frameLayouts = kTrailer;
+    frameLayouts = kExactTrailer;
 }
 VDh285C1::VDh285C1() {
     applyModel(kVDh285C1);
-    frameLayouts = kTrailer;
+    frameLayouts = kExactTrailer;
 }
 VDh674C1::VDh674C1() {
     applyModel(kVDh674C1);
-    frameLayouts = kTrailer;
+    frameLayouts = kExactTrailer;
     edgeInhibition = kEdgeOn;
 }
 
@@ -241,7 +241,7 @@ int VDh674M1::_temperature(float* celsius) {
 
 int VDh687M1::_claim_device() {
     claimWith(pickClaim(kVDh687M1Claim, bcdDevice));
-    frameLayouts = kTrailerFlag;
+    frameLayouts = kExactTrailerFlag;
     return 0;
 }
 
@@ -275,7 +275,7 @@ VDh694C1::VDh694C1() {
 
 int VDh694C1::_claim_device() {
     claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
-    frameLayouts = kTrailerFlag;
+    frameLayouts = kExactTrailerFlag;
     return 0;
 }
 
@@ -288,7 +288,7 @@ int VDo282C1::_set_analog_gain(int gain) {
 
 VDh282C1::VDh282C1() {
     applyModel(kVDh282C1);
-    frameLayouts = kTrailerFlag;
+    frameLayouts = kExactTrailerFlag;
 }
 int VDh282C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
