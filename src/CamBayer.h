@@ -394,11 +394,9 @@ class CamBayer : public CamBase {
     // periods is scaled to the new timing, clamped, split into remainder
     // lines and periods (register writes built, not sent) and carried in
     // both requests (index: low 16 bits, value high byte: bits 16..23).
-    struct ExposureLimits {
-        uint8_t mode;             // resolution mode code
-        uint16_t exposureMax;     // lines per period in that mode
-        int32_t longExposureMax;  // periods allowed, or -1 to keep
-    };
+    // _retime does this for a model that sets carriedRetime.
+    using ExposureLimits = ::ExposureLimits;
+    const CarriedRetime* carriedRetime = nullptr;
     // carry false: the requests are left alone (a model that sends the
     // exposure registers itself).
     uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,

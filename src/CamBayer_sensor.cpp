@@ -143,6 +143,10 @@ int CamBayer::_analog_gain() {
 // ---- Exposure -------------------------------------------------------------
 
 void CamBayer::_retime() {
+    if (carriedRetime) {
+        retimeCarried(carriedRetime->limits, carriedRetime->count, carriedRetime->rereadLineLength);
+        return;
+    }
     const double clocks = static_cast<double>(exposure.value) * lineLength;
     const double oldRate = pixelRate;
     loadTiming();
@@ -171,7 +175,7 @@ uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool r
     if (entry) {
         for (int i = 0; i < count; ++i) {
             if (limits[i].mode != entry->mode) continue;
-            newMax = limits[i].exposureMax;
+            if (limits[i].exposureMax) newMax = limits[i].exposureMax;
             if (limits[i].longExposureMax >= 0)
                 longExposure.max = static_cast<uint16_t>(limits[i].longExposureMax);
             break;

@@ -2,6 +2,7 @@
 // gain mappings and claim-time choices put on the simulated wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ std::vector<std::string> switches(const std::vector<Transfer>& transfers) {
             out.push_back("T");
     }
     return out;
+}
+
+// Reads one frame, which sends a resolution request left for the next read.
+int grabOne(const std::string& name) {
+    std::vector<unsigned char> buffer(static_cast<size_t>(RecvMemSize(name.c_str())));
+    return GetRawData(buffer.data(), static_cast<int>(buffer.size()), name.c_str());
 }
 
 std::vector<std::string> firstOf(std::vector<std::string> all, size_t n) {
@@ -110,4 +117,64 @@ TEST_F(ModelsOnTheWire, VDh674M1NewerHardwareAnnouncesItselfAndReadsItsTemperatu
     EXPECT_EQ(firstOf(switches(transfers(lastId)), 2), (std::vector<std::string>{"1/1", "0/0"}));
     EXPECT_EQ(GetTemperature(&celsius, older.c_str()), -4);
     EXPECT_STREQ(GetResItemName(1, older.c_str()), "952X720 sBin");
+}
+
+// The families whose exposure travels in the mode requests keep a long
+// exposure across clock and mode changes: the camera gets the whole line
+// count, periods included, scaled to the new timing.
+TEST_F(ModelsOnTheWire, LongExposuresSurviveClockAndModeChanges) {
+    struct Case {
+        int product, release, clock, mode;
+    };
+    const Case cases[] = {
+        {0xe00c, 0xa001, 2, 1},  // VDh694M1: 2261 / 1129 lines per period
+        {0xd004, 0xa000, 1, 0},  // VDo205M1
+        {0xe006, 0xa000, 3, 2},  // VDh285M1: only the clock scales
+        {0xc00a, 0xa000, 1, 2},  // VSo035M1: 860 lines per period
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.product);
+        const std::string name = plug(c.product, c.release);
+        ASSERT_FALSE(name.empty());
+        float low = 0, high = 0, step = 0;
+        ASSERT_EQ(GetExposureRange(&low, &high, &step, name.c_str()), 0);
+        const float wanted = std::min(2000.0f, high / 2);
+        ASSERT_EQ(SetExposure(wanted, name.c_str()), 0);
+        ASSERT_EQ(SetPixelclock(c.clock, name.c_str()), 0);
+        ASSERT_EQ(SetResolution(c.mode, name.c_str()), 0);
+        grabOne(name);
+        const float kept = GetExposure(name.c_str());
+        EXPECT_NEAR(kept, wanted, 0.01 * wanted);
+        // What the camera exposes is what the host reports.
+        EXPECT_NEAR(camera(lastId).exposureMs(), kept, 0.01 * kept);
+        unplug(lastId);
+    }
+}
+
+TEST_F(ModelsOnTheWire, ModeLimitsAndTheClockGainFloor) {
+    // VSo035M1 in mode 0xc2 allows no long exposure: at most 539 lines.
+    const std::string mono = plug(0xc00a);
+    ASSERT_FALSE(mono.empty());
+    ASSERT_EQ(SetExposure(5000.0f, mono.c_str()), 0);
+    ASSERT_EQ(SetResolution(1, mono.c_str()), 0);  // mode 0xc2
+    grabOne(mono);
+    EXPECT_EQ(camera(lastId).exposureLines(), 539u);
+    float low = 0, high = 0, step = 0;
+    ASSERT_EQ(GetExposureRange(&low, &high, &step, mono.c_str()), 0);
+    EXPECT_NEAR(high / step, 539.0f, 0.5f);
+
+    // VSo036C1: the "Lower" clock raises the gain floor to 31.
+    const std::string colour = plug(0xc009);
+    ASSERT_FALSE(colour.empty());
+    ASSERT_EQ(SetAnaloggain(20, colour.c_str()), 0);
+    ASSERT_EQ(SetPixelclock(3, colour.c_str()), 0);  // 0xa3
+    int min = 0, max = 0;
+    EXPECT_EQ(GetAnaloggain(colour.c_str()), 31);
+    EXPECT_EQ(camera(lastId).reg(1), 31);
+    ASSERT_EQ(GetAnaloggainRange(&min, &max, nullptr, colour.c_str()), 0);
+    EXPECT_EQ(min, 31);
+    ASSERT_EQ(SetPixelclock(1, colour.c_str()), 0);  // back to "High"
+    ASSERT_EQ(GetAnaloggainRange(&min, &max, nullptr, colour.c_str()), 0);
+    EXPECT_EQ(min, 8);
+    EXPECT_EQ(GetAnaloggain(colour.c_str()), 31);
 }

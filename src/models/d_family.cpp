@@ -131,11 +131,29 @@ constexpr FrameLayout kExactTrailerFlag[] = {{{}, FrameLayout::Trailer, true, tr
 constexpr FrameLayout kVDh694M1Layout[] = {
     {{{0xa106}}, FrameLayout::Bare, false, true},
     {{}, FrameLayout::Trailer, true, true}};
+
+// mode code, lines per period (0: keep), periods allowed (-1: keep)
+// The re-timings: a mode's lines per period where the sensor changes them,
+// and whether the new mode's line length is taken.
+constexpr ExposureLimits kLimitsVDo205M1[] = {{10, 1068, -1}, {11, 546, -1}, {12, 284, -1}};
+constexpr ExposureLimits kLimitsVDh674M1[] = {{10, 1521, -1}, {11, 759, -1}, {13, 759, -1}};
+constexpr ExposureLimits kLimitsVDh694M1[] = {{10, 2261, -1}, {11, 1129, -1}, {13, 1129, -1}};
+constexpr ExposureLimits kLimitsVDh694C1[] = {{10, 2261, -1}, {11, 1211, -1}, {12, 855, -1}, {13, 1129, -1}};
+constexpr ExposureLimits kLimitsVDo282C1[] = {{0xc0, 0, 0}, {0xc1, 0, 300}};
+constexpr ExposureLimits kLimitsVDh282C1[] = {{0xc0, 0, 0}, {0xc1, 0, 4000}};
+constexpr CarriedRetime kRetimeVDo205M1 = carried(kLimitsVDo205M1, true);
+constexpr CarriedRetime kRetimeClockOnly{nullptr, 0, false};  // VDo285M1 and its kin
+constexpr CarriedRetime kRetimeVDh674M1 = carried(kLimitsVDh674M1, true);
+constexpr CarriedRetime kRetimeVDh694M1 = carried(kLimitsVDh694M1, true);
+constexpr CarriedRetime kRetimeVDh694C1 = carried(kLimitsVDh694C1, true);
+constexpr CarriedRetime kRetimeVDo282C1 = carried(kLimitsVDo282C1, false);
+constexpr CarriedRetime kRetimeVDh282C1 = carried(kLimitsVDh282C1, false);
 // clang-format on
 
 }  // namespace
 
 VDo205M1::VDo205M1() {
+    carriedRetime = &kRetimeVDo205M1;
     applyModel(kVDo205M1);
 }
 int VDo205M1::_set_analog_gain(int gain) {
@@ -151,6 +169,7 @@ VDh205C1::VDh205C1() {
 }
 
 VDo285M1::VDo285M1() {
+    carriedRetime = &kRetimeClockOnly;
     applyModel(kVDo285M1);
 }
 int VDo285M1::_set_analog_gain(int gain) {
@@ -214,6 +233,8 @@ void VDh674M1::claimWith(const ClaimRow& claim) {
 }
 
 int VDh674M1::_claim_device() {
+    // The newer sensor boards take their own lines per period.
+    carriedRetime = kTemperatureReleases.contains(bcdDevice) ? &kRetimeVDh674M1 : &kRetimeClockOnly;
     claimWith(pickClaim(kVDh674M1Claim, bcdDevice));
     frameLayouts = kVDh674M1Layout;
     return 0;
@@ -240,12 +261,14 @@ int VDh674M1::_temperature(float* celsius) {
 }
 
 int VDh687M1::_claim_device() {
+    carriedRetime = &kRetimeVDh694M1;
     claimWith(pickClaim(kVDh687M1Claim, bcdDevice));
     frameLayouts = kExactTrailerFlag;
     return 0;
 }
 
 int VDh694M1::_claim_device() {
+    carriedRetime = &kRetimeVDh694M1;
     claimWith(pickClaim(kVDh694M1Claim, bcdDevice));
     frameLayouts = kVDh694M1Layout;
     return 0;
@@ -274,12 +297,14 @@ VDh694C1::VDh694C1() {
 }
 
 int VDh694C1::_claim_device() {
+    carriedRetime = &kRetimeVDh694C1;
     claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
     frameLayouts = kExactTrailerFlag;
     return 0;
 }
 
 VDo282C1::VDo282C1() {
+    carriedRetime = &kRetimeVDo282C1;
     applyModel(kVDo282C1);
 }
 int VDo282C1::_set_analog_gain(int gain) {
@@ -287,6 +312,7 @@ int VDo282C1::_set_analog_gain(int gain) {
 }
 
 VDh282C1::VDh282C1() {
+    carriedRetime = &kRetimeVDh282C1;
     applyModel(kVDh282C1);
     frameLayouts = kExactTrailerFlag;
 }

@@ -169,6 +169,7 @@ class VSo036C1 : public CamBayer {
   public:
     VSo036C1();
     int _set_analog_gain(int gain) override;
+    void _retime() override;  // and the gain floor of the clock
 };
 class VSh036C1 : public VSo036C1 {
   public:

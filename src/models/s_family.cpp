@@ -39,6 +39,21 @@ constexpr ModelRow kVSo036C1{"Norvan C30.", &cntVSo036C1, &kSensorVSo036C1, 100,
 constexpr ModelRow kVSh036C1{"Norvan CH30.", &cntVSh036C1, nullptr, 0, 0, 0, 0};
 constexpr int kBlackOffset = 60;  // VS200C1's black-level register counts from 60
 
+// mode code, lines per period (0: keep), periods allowed (-1: keep)
+constexpr ExposureLimits kLimitsVSo035M1[] = {
+    {0xc0, 1080, 100}, {0xc1, 540, 100}, {0xc2, 540, 0}, {0xc3, 860, 100}, {0xc4, 538, 0}};
+constexpr ExposureLimits kLimitsVSo035C1[] = {{0xc0, 1080, 100}, {0xc1, 540, 100}, {0xc2, 540, 0}};
+constexpr ExposureLimits kLimitsVSo036C1[] = {{0xc0, 60000, -1}, {0xc1, 1608, -1}, {0xc2, 1608, -1}};
+constexpr ExposureLimits kLimitsVS200C1[] = {{0xc0, 1250, -1}, {0xc6, 700, -1}, {0xc7, 700, -1}};
+constexpr CarriedRetime kRetimeVSo035M1 = carried(kLimitsVSo035M1, true);
+constexpr CarriedRetime kRetimeVSo035C1 = carried(kLimitsVSo035C1, true);
+constexpr CarriedRetime kRetimeVSo036C1 = carried(kLimitsVSo036C1, true);
+
+// VSo036C1's lowest gain follows the clock: the slowest clock needs more.
+constexpr uint8_t kClockLower = 0xa3;
+constexpr uint16_t kGainFloorLower = 31;
+constexpr uint16_t kGainFloor = 8;
+
 // The h cameras: trailer after the samples, capture button in it.
 constexpr FrameLayout kTrailer[] = {{{}, FrameLayout::Trailer, true, false}};
 constexpr FrameLayout kSigned[] = {{{}, FrameLayout::Signature, false, false}};
@@ -46,6 +61,7 @@ constexpr FrameLayout kSigned[] = {{{}, FrameLayout::Signature, false, false}};
 }  // namespace
 
 VSo035M1::VSo035M1() {
+    carriedRetime = &kRetimeVSo035M1;
     applyModel(kVSo035M1);
 }
 int VSo035M1::_set_analog_gain(int gain) {
@@ -57,6 +73,7 @@ VSh035M1::VSh035M1() {
 }
 
 VSo035C1::VSo035C1() {
+    carriedRetime = &kRetimeVSo035C1;
     applyModel(kVSo035C1);
 }
 int VSo035C1::_set_analog_gain(int gain) {
@@ -81,9 +98,7 @@ void VS200C1::sendLines(uint32_t lines) {
 }
 
 void VS200C1::_retime() {
-    // Lines per period by resolution mode; the period limit stays.
-    static constexpr ExposureLimits kPeriods[] = {{0xc0, 1250, -1}, {0xc6, 700, -1}, {0xc7, 700, -1}};
-    sendLines(retimeCarried(kPeriods, static_cast<int>(std::size(kPeriods)), true, false));
+    sendLines(retimeCarried(kLimitsVS200C1, static_cast<int>(std::size(kLimitsVS200C1)), true, false));
 }
 
 int VS200C1::_set_exposure(float milliseconds) {
@@ -124,7 +139,19 @@ int VS200C1::_sensor_resume() {
 }
 
 VSo036C1::VSo036C1() {
+    carriedRetime = &kRetimeVSo036C1;
     applyModel(kVSo036C1);
+}
+void VSo036C1::_retime() {
+    CamBayer::_retime();
+    const PixelClockEntry* clock = clockEntry(pixelClock.value);
+    if (!clock) return;
+    if (clock->mode == kClockLower) {
+        analogGain.min = kGainFloorLower;
+        if (analogGain.value < kGainFloorLower) _set_analog_gain(kGainFloorLower);
+    } else {
+        analogGain.min = kGainFloor;
+    }
 }
 int VSo036C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);

@@ -2,6 +2,7 @@
 // themselves are plain data, one per model class (<class>Res, <class>Clk).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct ResolutionEntry {
@@ -67,6 +68,27 @@ struct ModeReadout {
     uint8_t binY;
     uint16_t cutX;  // first column of the stored size, when cut out (binning 1)
 };
+
+// Exposure limits of one resolution mode, for the families whose exposure
+// travels as a total line count in the mode requests.
+struct ExposureLimits {
+    uint8_t mode;             // resolution mode code
+    uint16_t exposureMax;     // lines per period in that mode, or 0 to keep
+    int32_t longExposureMax;  // periods allowed, or -1 to keep
+};
+
+// How such a model re-times: its limits by mode, and whether the line
+// length is taken again from the new mode (else only the clock scales).
+struct CarriedRetime {
+    const ExposureLimits* limits;
+    uint8_t count;
+    bool rereadLineLength;
+};
+
+template <size_t N>
+constexpr CarriedRetime carried(const ExposureLimits (&limits)[N], bool rereadLineLength) {
+    return {limits, static_cast<uint8_t>(N), rereadLineLength};
+}
 
 // The models' tables, named after the model class that owns them. The array
 // bounds are the entry counts (std::size gives them).
