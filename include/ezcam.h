@@ -104,7 +104,9 @@ int GetPixelclockCount(const char* name);
 const char* GetPixclkItemName(int index, const char* name);
 
 /* Raw format and frames. GetRawData: 0 frame, 1 frame with the camera's
- * capture request, -2 buffer below RecvMemSize's need, -3 no frame. */
+ * capture request, 5 (-5 when it failed) the frame a requested defect search
+ * ran on (CalcDefectCorrection; not for display), -2 buffer below
+ * RecvMemSize's need, -3 no frame. */
 int GetRawSize(int* width, int* height, const char* name);
 int GetRawDepth(const char* name);
 int SetRawDepth(int bits, const char* name);

@@ -359,6 +359,9 @@ class CamBayer : public CamBase {
     // camera's release; none, the marked header.
     std::span<const FrameLayout> frameLayouts;
     bool acknowledgeFrames = true;  // send urbFrameRequest after every bulk read
+    // After automatic exposure: the defect search on request (the frame's
+    // result becomes 5, or -5 when the search fails) and the correction when on.
+    bool runsDefectStep = false;
     int aeInterval = 3;             // frames between automatic-exposure steps
 
     // ---- Helpers for models --------------------------------------------

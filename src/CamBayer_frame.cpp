@@ -246,8 +246,8 @@ void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {
     if (plan.cutX >= 0) __roi(image, plan.cutX, 0, plan.cutWidth, plan.cutHeight);
 }
 
-int CamBayer::frameFinish(_ezImage*, int result) {
-    return result;
+int CamBayer::frameFinish(_ezImage* image, int result) {
+    return runsDefectStep ? defectStep(image, result) : result;
 }
 
 int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {

@@ -4,6 +4,7 @@
 // the samples a transfer does not carry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -374,4 +375,47 @@ TEST_F(FrameLayouts, ModesCutOutOfWholeRowsStayCentred) {
         EXPECT_NEAR(left / right, 1.0, 0.05);
         EXPECT_NEAR(top / bottom, 1.0, 0.05);
     }
+}
+
+namespace {
+// Samples far above both same-colour neighbours, as the defect search sees them.
+int hotSamples(const _ezImage* frame) {
+    int count = 0;
+    for (int y = 2; y < frame->height - 2; ++y) {
+        const unsigned char* row = frame->data + size_t(y) * frame->width;
+        for (int x = 2; x < frame->width - 2; ++x)
+            if (row[x] > 32 && row[x] > 3 * std::max(row[x - 2], row[x + 2])) ++count;
+    }
+    return count;
+}
+}  // namespace
+
+// The A-family readers (and VSo035C1's) search the frame for defects when
+// asked: that frame's result is 5, later frames come corrected.
+TEST_F(FrameLayouts, TheDefectStepRunsInTheReadersThatHaveIt) {
+    for (const int product : {0xa811, 0xf008, 0xc005}) {
+        SCOPED_TRACE(testing::Message() << std::hex << product);
+        const std::string name = plug(product);
+        ASSERT_FALSE(name.empty());
+        Reader reader(name, lastId);
+        ASSERT_EQ(SetExposure(GetExposure(name.c_str()) / 2, name.c_str()), 0);
+        reader.grab();
+        Grab g = reader.grab();
+        ASSERT_EQ(g.result, 0);
+        const int hot = hotSamples(g.image());
+        EXPECT_GE(hot, 3);
+        CalcDefectCorrection(name.c_str());
+        ASSERT_EQ(SetDefectCorrectionState(true, name.c_str()), 0);
+        EXPECT_EQ(reader.grab().result, 5);
+        g = reader.grab();
+        ASSERT_EQ(g.result, 0);
+        EXPECT_EQ(hotSamples(g.image()), 0);
+        unplug(lastId);
+    }
+    // A reader without the step ignores the request.
+    const std::string name = plug(0xa005);  // VSh035C1
+    ASSERT_FALSE(name.empty());
+    Reader reader(name, lastId);
+    CalcDefectCorrection(name.c_str());
+    EXPECT_EQ(reader.grab().result, 0);
 }

@@ -108,6 +108,7 @@ int VAo200C1::_set_analog_gain(int gain) {
 VAh200C1::VAh200C1() {
     applyModel(kVAh200C1);
     frameLayouts = kTrailer;
+    runsDefectStep = true;
 }
 
 VAo131C1::VAo131C1() {
@@ -118,9 +119,11 @@ int VAo131C1::_set_analog_gain(int gain) {
 }
 VAg131C1::VAg131C1() {
     frameLayouts = kExtraByte;
+    runsDefectStep = true;
 }
 VAh131C1::VAh131C1() {
     frameLayouts = kTrailerPaddedB002B003;
+    runsDefectStep = true;
 }
 int VAh131C1::_claim_device() {
     applyModel(*pickClaim(kVAh131C1Claim, bcdDevice).row);
@@ -135,10 +138,12 @@ int VAo300C1::_set_analog_gain(int gain) {
 }
 VAg300C1::VAg300C1() {
     frameLayouts = kExtraByteFlag;
+    runsDefectStep = true;
 }
 VAh300C1::VAh300C1() {
     applyModel(kVAh300C1);
     frameLayouts = kTrailerPaddedB002;
+    runsDefectStep = true;
 }
 
 VAo131M1::VAo131M1() {
@@ -149,10 +154,12 @@ int VAo131M1::_set_analog_gain(int gain) {
 }
 VAg131M1::VAg131M1() {
     frameLayouts = kExtraByte;
+    runsDefectStep = true;
 }
 VAh131M1::VAh131M1() {
     applyModel(kVAh131M1);
     frameLayouts = kTrailer;
+    runsDefectStep = true;
 }
 
 VAo500C1::VAo500C1() {
@@ -170,6 +177,7 @@ int VAo500C1::_set_analog_gain(int gain) {
 VAh500C1::VAh500C1() {
     applyModel(kVAh500C1);
     frameLayouts = kTrailerPaddedB002;
+    runsDefectStep = true;
 }
 
 VAo1KC1::VAo1KC1() {
@@ -181,6 +189,7 @@ int VAo1KC1::_set_analog_gain(int gain) {
 VAh1KC1::VAh1KC1() {
     applyModel(kVAh1KC1);
     frameLayouts = kTrailer;
+    runsDefectStep = true;
 }
 
 VAo500M1::VAo500M1() {
@@ -192,4 +201,5 @@ int VAo500M1::_set_analog_gain(int gain) {
 VAh500M1::VAh500M1() {
     applyModel(kVAh500M1);
     frameLayouts = kTrailer;
+    runsDefectStep = true;
 }

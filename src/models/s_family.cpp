@@ -75,6 +75,7 @@ VSh035M1::VSh035M1() {
 VSo035C1::VSo035C1() {
     carriedRetime = &kRetimeVSo035C1;
     applyModel(kVSo035C1);
+    runsDefectStep = true;
 }
 int VSo035C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
@@ -82,6 +83,7 @@ int VSo035C1::_set_analog_gain(int gain) {
 VSh035C1::VSh035C1() {
     applyModel(kVSh035C1);
     frameLayouts = kTrailer;
+    runsDefectStep = false;  // its trailer reader has no defect step
 }
 
 VS200C1::VS200C1() {
