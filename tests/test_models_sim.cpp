@@ -178,3 +178,32 @@ TEST_F(ModelsOnTheWire, ModeLimitsAndTheClockGainFloor) {
     EXPECT_EQ(min, 8);
     EXPECT_EQ(GetAnaloggain(colour.c_str()), 31);
 }
+
+TEST_F(ModelsOnTheWire, VAh500C1DrivesItsThreeOutputs) {
+    const std::string name = plug(0xa004);
+    ASSERT_FALSE(name.empty());
+    camera(lastId).clearTrace();
+    EXPECT_EQ(SetGpio(4, true, name.c_str()), -2);
+    EXPECT_EQ(SetGpio(0, true, name.c_str()), -2);
+    EXPECT_TRUE(transfers(lastId).empty());
+
+    EXPECT_EQ(SetGpio(2, true, name.c_str()), 0);
+    const std::vector<Transfer> sent = transfers(lastId);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ((std::vector<int>{sent[0].type, sent[0].request, sent[0].value, sent[0].index}),
+              (std::vector<int>{0x40, 0xb8, 0x0161, 0}));
+    EXPECT_TRUE(camera(lastId).gpio(2));
+    bool on = false;
+    EXPECT_EQ(Gpio(2, &on, name.c_str()), 0);
+    EXPECT_TRUE(on);
+    EXPECT_EQ(SetGpio(2, false, name.c_str()), 0);
+    EXPECT_FALSE(camera(lastId).gpio(2));
+    EXPECT_EQ(Gpio(2, &on, name.c_str()), 0);
+    EXPECT_FALSE(on);
+    EXPECT_EQ(Gpio(3, &on, name.c_str()), 0);
+    EXPECT_FALSE(on);
+
+    // Cameras without outputs say so.
+    const std::string other = plug(0xc004);
+    EXPECT_EQ(SetGpio(1, true, other.c_str()), -4);
+}

@@ -180,6 +180,22 @@ VAh500C1::VAh500C1() {
     runsDefectStep = true;
 }
 
+int VAh500C1::_set_gpio(int pin, bool on) {
+    if (pin < 1 || pin > 3) return -2;
+    gpioState[pin - 1] = on ? 1 : 0;
+    // Request 0xb8, index 0: the output's code in the low byte, its state in
+    // the high one.
+    EZURB urb{};
+    buildRequest(urb, 0xb8, static_cast<uint16_t>((0x5f + pin) | (on ? 0x100 : 0)), 0);
+    sendRequest(urb);
+    return 0;
+}
+int VAh500C1::_gpio(int pin, bool* on) {
+    if (pin < 1 || pin > 3) return -2;
+    if (on) *on = gpioState[pin - 1] == 1;
+    return 0;
+}
+
 VAo1KC1::VAo1KC1() {
     applyModel(kVAo1KC1);
 }

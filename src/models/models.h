@@ -84,9 +84,14 @@ class VAo500C1 : public CamBayer {
     int _claim_device() override;
     int _set_analog_gain(int gain) override;
 };
+// Three general-purpose outputs, pins 1 to 3.
 class VAh500C1 : public VAo500C1 {
   public:
     VAh500C1();
+    int _set_gpio(int pin, bool on) override;
+    int _gpio(int pin, bool* on) override;
+
+    uint8_t gpioState[3] = {};  // the state last set on each output
 };
 
 class VAo1KC1 : public CamBayer {
