@@ -405,6 +405,13 @@ class CamBayer : public CamBase {
     uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
                            bool carry = true);
 
+    // A total line count into a mode request: index the low 16 bits, the
+    // value's high byte bits 16..23.
+    static void carryLines(EZURB& urb, uint32_t lines);
+    // Builds the resolution request for the mode in force unless one was
+    // built already; false when the mode has no entry.
+    bool buildResolutionRequest();
+
     // Float to a line count without undefined conversions: NaN and
     // negatives give 0, anything too large the top of the range.
     static uint32_t toLines(double lines);

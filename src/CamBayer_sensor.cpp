@@ -202,13 +202,24 @@ uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool r
     longExposure.value = static_cast<uint16_t>(lines / newMax);
     buildRequest(exposure.urb, 0xb7, exposure.value, regExposure);
     buildRequest(longExposure.urb, 0xb7, longExposure.value, regLongExposure);
-    if (!carry) return lines;
-    for (SensorSetting* setting : {&resolution, &pixelClock}) {
-        setting->urb.index = static_cast<uint16_t>(lines & 0xffff);
-        setting->urb.value =
-            static_cast<uint16_t>((setting->urb.value & 0xff) | (((lines >> 16) & 0xff) << 8));
+    if (carry) {
+        carryLines(resolution.urb, lines);
+        carryLines(pixelClock.urb, lines);
     }
     return lines;
+}
+
+void CamBayer::carryLines(EZURB& urb, uint32_t lines) {
+    urb.index = static_cast<uint16_t>(lines & 0xffff);
+    urb.value = static_cast<uint16_t>((urb.value & 0xff) | (((lines >> 16) & 0xff) << 8));
+}
+
+bool CamBayer::buildResolutionRequest() {
+    if (resolution.urb.request != 0) return true;
+    const ResolutionEntry* entry = resolutionEntry(resolution.value);
+    if (!entry) return false;
+    buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
+    return true;
 }
 
 int CamBayer::_set_exposure(float milliseconds) {
@@ -264,16 +275,9 @@ int CamBayer::_restart_exposure() {
     sendRequest(stop);
     if (quirks.restartPauseMs) _delay(quirks.restartPauseMs);
     // The resolution request may not have been built yet (no resume so far).
-    if (resolution.urb.request == 0) {
-        const ResolutionEntry* entry = resolutionEntry(resolution.value);
-        if (!entry) return -4;
-        buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
-    }
-    const uint32_t total =
-        exposure.value + static_cast<uint32_t>(longExposure.value) * exposure.max;
-    resolution.urb.index = static_cast<uint16_t>(total & 0xffff);
-    resolution.urb.value =
-        static_cast<uint16_t>((resolution.urb.value & 0xff) | (((total >> 16) & 0xff) << 8));
+    if (!buildResolutionRequest()) return -4;
+    carryLines(resolution.urb,
+               exposure.value + static_cast<uint32_t>(longExposure.value) * exposure.max);
     sendRequest(resolution.urb);
     return 0;
 }

@@ -419,3 +419,53 @@ TEST_F(FrameLayouts, TheDefectStepRunsInTheReadersThatHaveIt) {
     CalcDefectCorrection(name.c_str());
     EXPECT_EQ(reader.grab().result, 0);
 }
+
+// VDh694M1's black field: a reference exposed for ten seconds, then
+// subtracted from later frames scaled by their exposure, never below zero.
+TEST_F(FrameLayouts, TheBlackFieldIsTakenOverTenSecondsAndSubtractedToScale) {
+    const std::string name = plug(0xe00c, 0xa001);
+    ASSERT_FALSE(name.empty());
+    Reader reader(name, lastId);
+    reader.sim().setFlatScene(true);
+    ASSERT_EQ(SetPixelclock(2, name.c_str()), 0);  // 16 bits in every mode
+    ASSERT_EQ(SetRawDepth(16, name.c_str()), 0);
+    const float exposure = GetExposure(name.c_str());
+    reader.grab();
+
+    reader.sim().clearTrace();
+    CalcBlackField(name.c_str());
+    EXPECT_NEAR(reader.sim().exposureMs(), 10000.0, 10.0);
+    const std::vector<std::string> sent = codes(lastId);
+    EXPECT_EQ(sent, (std::vector<std::string>{"bb", "b4"}));
+    const Grab dark = reader.grab();  // becomes the reference
+    ASSERT_EQ(dark.result, 0);
+    const double darkMean = meanOf(dark.image());
+    // The exposure in force before comes back.
+    EXPECT_NEAR(reader.sim().exposureMs(), exposure, 0.01 * exposure);
+    EXPECT_NEAR(GetExposure(name.c_str()), exposure, 0.01 * exposure);
+
+    const double off = meanOf(reader.grab().image());
+    ASSERT_EQ(SetBlackFieldState(true, name.c_str()), 0);
+    const Grab on = reader.grab();
+    ASSERT_EQ(on.result, 0);
+    const double expected = darkMean * exposure / 10000.0;
+    EXPECT_NEAR(off - meanOf(on.image()), expected, 0.1 * expected + 5);
+
+    // At the reference's own exposure nothing is left, and nothing wraps
+    // round below zero.
+    ASSERT_EQ(SetExposure(10000.0f, name.c_str()), 0);
+    reader.grab();
+    const Grab same = reader.grab();
+    ASSERT_EQ(same.result, 0);
+    const auto* samples = reinterpret_cast<const uint16_t*>(same.image()->data);
+    const size_t count = static_cast<size_t>(same.image()->width) * same.image()->height;
+    EXPECT_LT(*std::max_element(samples, samples + count), 4096);
+
+    // A frame of another size is left alone.
+    ASSERT_EQ(SetExposure(exposure, name.c_str()), 0);
+    ASSERT_EQ(SetResolution(1, name.c_str()), 0);
+    reader.grab();
+    const double binnedOn = meanOf(reader.grab().image());
+    ASSERT_EQ(SetBlackFieldState(false, name.c_str()), 0);
+    EXPECT_NEAR(meanOf(reader.grab().image()), binnedOn, 0.02 * binnedOn);
+}

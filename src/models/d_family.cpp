@@ -2,9 +2,11 @@
 // cooler and an edge-inhibition switch, the larger sensors a temperature
 // reading and a bit-shift operator.
 #include <algorithm>
+#include <cstring>
 
 #include "models/model_row.h"
 #include "models/models.h"
+#include "processing/calibration.h"
 
 int cntVDo205M1 = 0, cntVDh205M1 = 0, cntVDh205C1 = 0, cntVDo285M1 = 0, cntVDh285M1 = 0;
 int cntVDh285C1 = 0, cntVDh674C1 = 0, cntVDh674M1 = 0, cntVDh687M1 = 0, cntVDh694M1 = 0;
@@ -292,8 +294,100 @@ int VDh694M1::_shift_operator_range(int* min, int* max, int* step) {
     return 0;
 }
 
+// ---- Black field (VDh694M1) ------------------------------------------------------
+
+namespace {
+constexpr uint8_t kRequestDarkExposure = 0xbb;  // starts the black-field exposure
+constexpr int kDarkSettleMs = 400;
+constexpr float kDarkExposureMs = 10000.0f;
+constexpr size_t kReferenceLinesOffset = 44;  // reserved bytes of the reference's record
+
+float referenceLines(const _ezImage& reference) {
+    float lines = 0;
+    std::memcpy(&lines, reinterpret_cast<const unsigned char*>(&reference) + kReferenceLinesOffset,
+                sizeof lines);
+    return lines;
+}
+
+// sample := max(0, sample - reference x k), k in 16.16 fixed point; the
+// two records have the same size and depth.
+template <class Sample>
+void subtractScaled(_ezImage* image, const _ezImage* reference, uint64_t k) {
+    for (int y = 0; y < image->height; ++y) {
+        auto* row = reinterpret_cast<Sample*>(image->data + static_cast<size_t>(y) * image->stride);
+        const auto* dark =
+            reinterpret_cast<const Sample*>(reference->data + static_cast<size_t>(y) * reference->stride);
+        for (int x = 0; x < image->width; ++x) {
+            const uint64_t d = (dark[x] * k) >> 16;
+            row[x] = d >= row[x] ? 0 : static_cast<Sample>(row[x] - d);
+        }
+    }
+}
+}  // namespace
+
+uint32_t VDh694M1::totalLines() const {
+    return static_cast<uint32_t>(exposure.max) * longExposure.value + exposure.value;
+}
+
+void VDh694M1::_blackfield() {
+    EZURB dark{};
+    buildRequest(dark, kRequestDarkExposure, 0, 0);
+    sendRequest(dark);
+    _delay(kDarkSettleMs);
+    blackFieldExposure = _exposure();
+    // Ten seconds' worth of lines ride in the mode requests.
+    const PixelClockEntry* clock = clockEntry(pixelClock.value);
+    const uint32_t lines =
+        clock && lineLength > 0 ? toLines(clock->rate * kDarkExposureMs / lineLength) : 0;
+    if (!buildResolutionRequest()) return;
+    carryLines(resolution.urb, lines);
+    carryLines(pixelClock.urb, lines);
+    sendRequest(resolution.urb);
+    blackFieldLines = lines;
+    blackFieldCapture = 1;
+}
+
+int VDh694M1::frameFinish(_ezImage* image, int result) {
+    result = CamBayer::frameFinish(image, result);
+    if (blackFieldCapture) {
+        blackFieldCapture = 0;
+        ImagePtr reference = makeImage(image->width, image->height, image->depth, 1,
+                                       image->header_size, image->resolution);
+        if (reference) {
+            // The lines it was exposed for: the stored exposure never
+            // changed, only the request carried ten seconds.
+            const float lines = static_cast<float>(blackFieldLines);
+            std::memcpy(reinterpret_cast<unsigned char*>(reference.get()) + kReferenceLinesOffset,
+                        &lines, sizeof lines);
+            __smooth_middle(image, reference.get());
+            blackFieldImage = std::move(reference);
+        }
+        // Back to the exposure in force before: the stored count did not
+        // change, so it goes out in the mode request again.
+        _set_exposure(blackFieldExposure);
+        _retime();
+        if (buildResolutionRequest()) sendRequest(resolution.urb);
+    }
+    const _ezImage* reference = blackFieldImage.get();
+    if (blackFieldOn && reference && reference->width == image->width &&
+        reference->height == image->height && reference->depth == image->depth) {
+        const float taken = referenceLines(*reference);
+        const double k = taken > 0 ? totalLines() / static_cast<double>(taken) : 0.0;
+        const auto k16 = static_cast<uint64_t>(std::min(k, 65535.0) * 65536.0);
+        if (image->depth == 16)
+            subtractScaled<uint16_t>(image, reference, k16);
+        else
+            subtractScaled<uint8_t>(image, reference, k16);
+    }
+    return result;
+}
+
 VDh694C1::VDh694C1() {
     applyModel(kVDh694C1);
+}
+
+int VDh694C1::frameFinish(_ezImage* image, int result) {
+    return CamBayer::frameFinish(image, result);
 }
 
 int VDh694C1::_claim_device() {

@@ -241,17 +241,34 @@ class VDh687M1 : public VDh674M1 {
   public:
     int _claim_device() override;
 };
+// Takes a black-field (dark) reference over ten seconds and subtracts it,
+// scaled to the exposure, from later frames when the black field is on.
 class VDh694M1 : public VDh674M1 {
   public:
     int _claim_device() override;
     int _set_shift_operator(int value) override;
     int _shift_operator() override;
     int _shift_operator_range(int* min, int* max, int* step) override;
+    void _blackfield() override;
+
+    uint8_t blackFieldCapture = 0;  // the next frame becomes the reference
+    ImagePtr blackFieldImage;       // the reference; its offset-44 field: line count taken at
+    float blackFieldExposure = 0;   // exposure to restore after the reference
+    uint32_t blackFieldLines = 0;   // lines the reference is exposed for
+
+  protected:
+    int frameFinish(_ezImage* image, int result) override;
+    // Exposure lines in force, across periods.
+    uint32_t totalLines() const;
 };
+// Inherits _blackfield; its reader neither takes nor subtracts a reference.
 class VDh694C1 : public VDh694M1 {
   public:
     VDh694C1();
     int _claim_device() override;
+
+  protected:
+    int frameFinish(_ezImage* image, int result) override;
 };
 
 class VDo282C1 : public CamBayer {
