@@ -362,6 +362,10 @@ class CamBayer : public CamBase {
     // After automatic exposure: the defect search on request (the frame's
     // result becomes 5, or -5 when the search fails) and the correction when on.
     bool runsDefectStep = false;
+    // Then, with the fluorescence guide running or its end requested, one
+    // step of it every this many frames; its result (2 or 3) replaces the
+    // frame's. 0: the reader has no guide.
+    int fluorescenceInterval = 0;
     int aeInterval = 3;             // frames between automatic-exposure steps
 
     // ---- Helpers for models --------------------------------------------

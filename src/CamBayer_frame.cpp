@@ -247,7 +247,12 @@ void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {
 }
 
 int CamBayer::frameFinish(_ezImage* image, int result) {
-    return runsDefectStep ? defectStep(image, result) : result;
+    if (runsDefectStep) result = defectStep(image, result);
+    if (fluorescenceInterval > 0 && (fluoGuideOn || fluoGuideEnd)) {
+        const int guide = _fluorescence(image, fluorescenceInterval);
+        if (guide != 0) return guide;
+    }
+    return result;
 }
 
 int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {

@@ -469,3 +469,35 @@ TEST_F(FrameLayouts, TheBlackFieldIsTakenOverTenSecondsAndSubtractedToScale) {
     ASSERT_EQ(SetBlackFieldState(false, name.c_str()), 0);
     EXPECT_NEAR(meanOf(reader.grab().image()), binnedOn, 0.02 * binnedOn);
 }
+
+// The cooled cameras' readers run the fluorescence guide: the gain search
+// ends on a frame whose result is 2, the final measurement on one whose
+// result is 3, which sets the long exposure.
+TEST_F(FrameLayouts, TheCooledReadersRunTheFluorescenceGuide) {
+    const std::string name = plug(0xe80a);  // VDh674C1
+    ASSERT_FALSE(name.empty());
+    Reader reader(name, lastId);
+    ASSERT_EQ(reader.grab().result, 0);
+    ASSERT_EQ(FluorescenceGuide(1, 0, name.c_str()), 0);
+    int searched = 0;
+    for (int i = 0; i < 60 && !searched; ++i)
+        if (reader.grab().result == 2) searched = i + 1;
+    ASSERT_GT(searched, 0) << "the gain search never ended";
+    EXPECT_EQ(reader.grab().result, 0);  // idle again
+
+    ASSERT_EQ(SetAnaloggain(500, name.c_str()), 0);
+    ASSERT_EQ(FluorescenceGuide(2, 0, name.c_str()), 0);
+    EXPECT_EQ(reader.grab().result, 3);
+    EXPECT_EQ(GetAnaloggain(name.c_str()), 244);  // the measurement's fixed gain
+    bool automatic = true;
+    ASSERT_EQ(GetAutoExposure(&automatic, name.c_str()), 0);
+    EXPECT_FALSE(automatic);
+    EXPECT_EQ(reader.grab().result, 0);
+
+    // A reader without the guide leaves its frames alone.
+    const std::string other = plug(0xc00a);  // VSo035M1: long exposure, no guide
+    ASSERT_FALSE(other.empty());
+    Reader plain(other, lastId);
+    ASSERT_EQ(FluorescenceGuide(1, 0, other.c_str()), 0);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(plain.grab().result, 0);
+}

@@ -22,6 +22,10 @@ constexpr uint16_t kSwitchNewHardware = 2;
 constexpr uint16_t kSwitchShift = 3;
 constexpr int kShiftMax = 8;
 constexpr int kShiftReportedMax = 4;
+// Frames between steps of the fluorescence guide in the cooled cameras'
+// readers, and between automatic-exposure steps in the larger ones.
+constexpr int kGuideInterval = 3;
+constexpr int kFastAeInterval = 2;
 
 // Hardware with a temperature sensor.
 constexpr ReleaseList kTemperatureReleases{{0xa001, 0xa004, 0xa104}};
@@ -217,6 +221,7 @@ VDh285C1::VDh285C1() {
 VDh674C1::VDh674C1() {
     applyModel(kVDh674C1);
     frameLayouts = kExactTrailer;
+    fluorescenceInterval = kGuideInterval;
     edgeInhibition = kEdgeOn;
 }
 
@@ -239,6 +244,8 @@ int VDh674M1::_claim_device() {
     carriedRetime = kTemperatureReleases.contains(bcdDevice) ? &kRetimeVDh674M1 : &kRetimeClockOnly;
     claimWith(pickClaim(kVDh674M1Claim, bcdDevice));
     frameLayouts = kVDh674M1Layout;
+    fluorescenceInterval = kGuideInterval;
+    aeInterval = kFastAeInterval;
     return 0;
 }
 
@@ -266,6 +273,7 @@ int VDh687M1::_claim_device() {
     carriedRetime = &kRetimeVDh694M1;
     claimWith(pickClaim(kVDh687M1Claim, bcdDevice));
     frameLayouts = kExactTrailerFlag;
+    fluorescenceInterval = kGuideInterval;
     return 0;
 }
 
@@ -273,6 +281,8 @@ int VDh694M1::_claim_device() {
     carriedRetime = &kRetimeVDh694M1;
     claimWith(pickClaim(kVDh694M1Claim, bcdDevice));
     frameLayouts = kVDh694M1Layout;
+    fluorescenceInterval = kGuideInterval;
+    aeInterval = kFastAeInterval;
     return 0;
 }
 
@@ -348,7 +358,6 @@ void VDh694M1::_blackfield() {
 }
 
 int VDh694M1::frameFinish(_ezImage* image, int result) {
-    result = CamBayer::frameFinish(image, result);
     if (blackFieldCapture) {
         blackFieldCapture = 0;
         ImagePtr reference = makeImage(image->width, image->height, image->depth, 1,
@@ -379,7 +388,7 @@ int VDh694M1::frameFinish(_ezImage* image, int result) {
         else
             subtractScaled<uint8_t>(image, reference, k16);
     }
-    return result;
+    return CamBayer::frameFinish(image, result);
 }
 
 VDh694C1::VDh694C1() {
@@ -394,6 +403,8 @@ int VDh694C1::_claim_device() {
     carriedRetime = &kRetimeVDh694C1;
     claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
     frameLayouts = kExactTrailerFlag;
+    fluorescenceInterval = kFastAeInterval;
+    aeInterval = kFastAeInterval;
     return 0;
 }
 
@@ -409,6 +420,7 @@ VDh282C1::VDh282C1() {
     carriedRetime = &kRetimeVDh282C1;
     applyModel(kVDh282C1);
     frameLayouts = kExactTrailerFlag;
+    fluorescenceInterval = kGuideInterval;
 }
 int VDh282C1::_set_analog_gain(int gain) {
     return modelAnalogGain(gain);
