@@ -207,3 +207,30 @@ TEST_F(ModelsOnTheWire, VAh500C1DrivesItsThreeOutputs) {
     const std::string other = plug(0xc004);
     EXPECT_EQ(SetGpio(1, true, other.c_str()), -4);
 }
+
+// On firmware 0xa101 and 0xa102 edge inhibition follows the exposure:
+// a frame taken at 20 s turns it on, the next one at 1 s off again.
+TEST_F(ModelsOnTheWire, EdgeInhibitionFollowsTheExposureOnItsFirmware) {
+    const std::string name = plug(0xe00c, 0xa101);
+    ASSERT_FALSE(name.empty());
+    bool on = true;
+    ASSERT_EQ(GetEdgeInhibition(&on, name.c_str()), 0);
+    EXPECT_FALSE(on);  // switched off at claim
+    ASSERT_EQ(SetExposure(20000.0f, name.c_str()), 0);
+    camera(lastId).clearTrace();
+    ASSERT_EQ(grabOne(name), 0);
+    ASSERT_EQ(GetEdgeInhibition(&on, name.c_str()), 0);
+    EXPECT_TRUE(on);
+    EXPECT_EQ(switches(transfers(lastId)), (std::vector<std::string>{"17/0"}));
+    ASSERT_EQ(SetExposure(1000.0f, name.c_str()), 0);
+    ASSERT_EQ(grabOne(name), 0);
+    ASSERT_EQ(GetEdgeInhibition(&on, name.c_str()), 0);
+    EXPECT_FALSE(on);
+
+    // Other firmware leaves the switch to the user.
+    const std::string older = plug(0xe00c, 0xa001);
+    ASSERT_EQ(SetExposure(20000.0f, older.c_str()), 0);
+    ASSERT_EQ(grabOne(older), 0);
+    ASSERT_EQ(GetEdgeInhibition(&on, older.c_str()), 0);
+    EXPECT_FALSE(on);
+}

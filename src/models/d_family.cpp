@@ -3,6 +3,7 @@
 // reading and a bit-shift operator.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "models/model_row.h"
 #include "models/models.h"
@@ -244,9 +245,43 @@ int VDh674M1::_claim_device() {
     carriedRetime = kTemperatureReleases.contains(bcdDevice) ? &kRetimeVDh674M1 : &kRetimeClockOnly;
     claimWith(pickClaim(kVDh674M1Claim, bcdDevice));
     frameLayouts = kVDh674M1Layout;
+    autoEdgeInhibition = true;
     fluorescenceInterval = kGuideInterval;
     aeInterval = kFastAeInterval;
     return 0;
+}
+
+namespace {
+constexpr int32_t kEdgeFirmwareA = 0xa101;  // firmware that wants edge inhibition driven
+constexpr int32_t kEdgeFirmwareB = 0xa102;
+constexpr int32_t kEdgeLateMs = 7000;     // margin below the last exposure for switching off
+constexpr int32_t kEdgeLongMs = 15001;    // exposures from here on keep edge inhibition on
+
+int64_t monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+}  // namespace
+
+int VDh674M1::frameCheck(unsigned char* buffer, const FramePlan& plan) {
+    const bool automatic =
+        autoEdgeInhibition && (firmwareVersion == kEdgeFirmwareA || firmwareVersion == kEdgeFirmwareB);
+    const int64_t now = monotonicMs();
+    if (automatic) {
+        const int64_t elapsed =
+            now - (int64_t{lastFrameTime.tv_sec} * 1000 + lastFrameTime.tv_usec / 1000);
+        const int64_t late = int64_t{lastExposure} - kEdgeLateMs;
+        if (late >= 0 && late < elapsed && edgeInhibition == kEdgeOn) _set_edge_inhibition(false);
+    }
+    const int result = CamBayer::frameCheck(buffer, plan);
+    if (automatic && result >= 0) {
+        lastFrameTime.tv_sec = static_cast<time_t>(now / 1000);
+        lastFrameTime.tv_usec = static_cast<suseconds_t>(now % 1000 * 1000);
+        lastExposure = static_cast<int32_t>(_exposure());
+        _set_edge_inhibition(lastExposure >= kEdgeLongMs);
+    }
+    return result;
 }
 
 int VDh674M1::_temperature(float* celsius) {
@@ -281,6 +316,7 @@ int VDh694M1::_claim_device() {
     carriedRetime = &kRetimeVDh694M1;
     claimWith(pickClaim(kVDh694M1Claim, bcdDevice));
     frameLayouts = kVDh694M1Layout;
+    autoEdgeInhibition = true;
     fluorescenceInterval = kGuideInterval;
     aeInterval = kFastAeInterval;
     return 0;
@@ -403,6 +439,7 @@ int VDh694C1::_claim_device() {
     carriedRetime = &kRetimeVDh694C1;
     claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
     frameLayouts = kExactTrailerFlag;
+    autoEdgeInhibition = true;
     fluorescenceInterval = kFastAeInterval;
     aeInterval = kFastAeInterval;
     return 0;

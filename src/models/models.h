@@ -236,6 +236,12 @@ class VDh674M1 : public VDh285M1 {
   protected:
     // Applies the release's row, then sends the requests the row asks for.
     void claimWith(const ClaimRow& claim);
+    // On the firmware that needs it, edge inhibition follows the exposure:
+    // on after a frame exposed for more than 15 s, off after a shorter one,
+    // and switched off before the frame is checked once more time has passed
+    // since the last frame than its exposure less 7 s.
+    int frameCheck(unsigned char* buffer, const FramePlan& plan) override;
+    bool autoEdgeInhibition = false;  // this class drives it (not VDh687M1)
 };
 class VDh687M1 : public VDh674M1 {
   public:
