@@ -2,9 +2,11 @@
 // and simple statistics of the frames it sends.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "ezcam.h"
 #include "sim/sim_camera.h"
 
 namespace simtest {
@@ -65,6 +67,18 @@ inline double mean(const std::vector<int>& image, int width, int x0, int y0, int
             ++n;
         }
     return n ? sum / n : 0;
+}
+
+// Samples of an 8-bit raw frame far above both same-colour neighbours, as
+// the defect search sees them.
+inline int hotSamples(const _ezImage* frame) {
+    int count = 0;
+    for (int y = 2; y < frame->height - 2; ++y) {
+        const unsigned char* row = frame->data + size_t(y) * frame->width;
+        for (int x = 2; x < frame->width - 2; ++x)
+            if (row[x] > 32 && row[x] > 3 * std::max(row[x - 2], row[x + 2])) ++count;
+    }
+    return count;
 }
 
 }  // namespace simtest

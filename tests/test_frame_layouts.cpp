@@ -13,6 +13,7 @@
 #include "ezcam.h"
 #include "sim/sim_camera.h"
 #include "sim_session.h"
+#include "sim_test_util.h"
 
 using simsession::Session;
 
@@ -377,19 +378,6 @@ TEST_F(FrameLayouts, ModesCutOutOfWholeRowsStayCentred) {
     }
 }
 
-namespace {
-// Samples far above both same-colour neighbours, as the defect search sees them.
-int hotSamples(const _ezImage* frame) {
-    int count = 0;
-    for (int y = 2; y < frame->height - 2; ++y) {
-        const unsigned char* row = frame->data + size_t(y) * frame->width;
-        for (int x = 2; x < frame->width - 2; ++x)
-            if (row[x] > 32 && row[x] > 3 * std::max(row[x - 2], row[x + 2])) ++count;
-    }
-    return count;
-}
-}  // namespace
-
 // The A-family readers (and VSo035C1's) search the frame for defects when
 // asked: that frame's result is 5, later frames come corrected.
 TEST_F(FrameLayouts, TheDefectStepRunsInTheReadersThatHaveIt) {
@@ -402,14 +390,14 @@ TEST_F(FrameLayouts, TheDefectStepRunsInTheReadersThatHaveIt) {
         reader.grab();
         Grab g = reader.grab();
         ASSERT_EQ(g.result, 0);
-        const int hot = hotSamples(g.image());
+        const int hot = simtest::hotSamples(g.image());
         EXPECT_GE(hot, 3);
         CalcDefectCorrection(name.c_str());
         ASSERT_EQ(SetDefectCorrectionState(true, name.c_str()), 0);
         EXPECT_EQ(reader.grab().result, 5);
         g = reader.grab();
         ASSERT_EQ(g.result, 0);
-        EXPECT_EQ(hotSamples(g.image()), 0);
+        EXPECT_EQ(simtest::hotSamples(g.image()), 0);
         unplug(lastId);
     }
     // A reader without the step ignores the request.

@@ -9,6 +9,7 @@
 #include "CamBayer.h"
 #include "sim/sim_bus.h"
 #include "sim_session.h"
+#include "sim_test_util.h"
 
 using simsession::Session;
 
@@ -167,17 +168,6 @@ class DefectCamera : public CamBayer {
     int frameFinish(_ezImage* image, int result) override { return defectStep(image, result); }
 };
 
-// Samples far above both same-colour neighbours, as the defect search sees them.
-int hotSamples(const _ezImage* frame) {
-    int count = 0;
-    for (int y = 2; y < frame->height - 2; ++y) {
-        const unsigned char* row = frame->data + size_t(y) * frame->width;
-        for (int x = 2; x < frame->width - 2; ++x)
-            if (row[x] > 32 && row[x] > 3 * std::max(row[x - 2], row[x + 2])) ++count;
-    }
-    return count;
-}
-
 }  // namespace
 
 TEST(ClosedLoopDefects, DefectCorrectionRemovesTheHotPixels) {
@@ -199,7 +189,7 @@ TEST(ClosedLoopDefects, DefectCorrectionRemovesTheHotPixels) {
     const auto* record = reinterpret_cast<const _ezImage*>(frame.data());
     ASSERT_EQ(read(), 0);
     EXPECT_EQ(record->width, 1280);
-    const int hot = hotSamples(record);
+    const int hot = simtest::hotSamples(record);
     EXPECT_GE(hot, 3);
     camera._calc_defect_correction();
     camera._set_dc_state(true);
@@ -207,10 +197,10 @@ TEST(ClosedLoopDefects, DefectCorrectionRemovesTheHotPixels) {
     EXPECT_EQ(camera.defectCount, hot);
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(read(), 0);
-        EXPECT_EQ(hotSamples(record), 0);
+        EXPECT_EQ(simtest::hotSamples(record), 0);
     }
     camera._set_dc_state(false);
     ASSERT_EQ(read(), 0);
-    EXPECT_EQ(hotSamples(record), hot);
+    EXPECT_EQ(simtest::hotSamples(record), hot);
     bus.unplug(id);
 }
