@@ -27,6 +27,7 @@ constexpr int kShiftReportedMax = 4;
 // readers, and between automatic-exposure steps in the larger ones.
 constexpr int kGuideInterval = 3;
 constexpr int kFastAeInterval = 2;
+constexpr int kAeInterval = 3;  // the common reader's
 
 // Hardware with a temperature sensor.
 constexpr ReleaseList kTemperatureReleases{{0xa001, 0xa004, 0xa104}};
@@ -228,7 +229,37 @@ VDh674C1::VDh674C1() {
 
 // ---- Claimed by release: VDh674M1, VDh687M1, VDh694M1, VDh694C1 -------------
 
-void VDh674M1::claimWith(const ClaimRow& claim) {
+// What the reader of a camera claimed by release does beyond the common
+// steps, and how it re-times.
+struct CooledReader {
+    std::span<const FrameLayout> layouts;
+    const CarriedRetime* retime;
+    bool autoEdgeInhibition;
+    int fluorescenceInterval;
+    int aeInterval;
+};
+
+namespace {
+// layouts, re-timing, automatic edge inhibition, fluorescence and AE intervals
+constexpr CooledReader kReaderVDh674M1V1{kVDh674M1Layout, &kRetimeVDh674M1, true, kGuideInterval,
+                                         kFastAeInterval};
+// The older sensor boards keep VDo285M1's lines per period.
+constexpr CooledReader kReaderVDh674M1V0{kVDh674M1Layout, &kRetimeClockOnly, true, kGuideInterval,
+                                         kFastAeInterval};
+constexpr CooledReader kReaderVDh687M1{kExactTrailerFlag, &kRetimeVDh694M1, false, kGuideInterval,
+                                       kAeInterval};
+constexpr CooledReader kReaderVDh694M1{kVDh694M1Layout, &kRetimeVDh694M1, true, kGuideInterval,
+                                       kFastAeInterval};
+constexpr CooledReader kReaderVDh694C1{kExactTrailerFlag, &kRetimeVDh694C1, true, kFastAeInterval,
+                                       kFastAeInterval};
+}  // namespace
+
+void VDh674M1::claimWith(const ClaimRow& claim, const CooledReader& reader) {
+    carriedRetime = reader.retime;
+    frameLayouts = reader.layouts;
+    autoEdgeInhibition = reader.autoEdgeInhibition;
+    fluorescenceInterval = reader.fluorescenceInterval;
+    aeInterval = reader.aeInterval;
     applyModel(*claim.row);
     if (claim.edgeInhibition >= 0) edgeInhibition = claim.edgeInhibition;
     if (claim.newHardwareRequest) sendSwitch(1, kSwitchNewHardware);
@@ -241,13 +272,8 @@ void VDh674M1::claimWith(const ClaimRow& claim) {
 }
 
 int VDh674M1::_claim_device() {
-    // The newer sensor boards take their own lines per period.
-    carriedRetime = kTemperatureReleases.contains(bcdDevice) ? &kRetimeVDh674M1 : &kRetimeClockOnly;
-    claimWith(pickClaim(kVDh674M1Claim, bcdDevice));
-    frameLayouts = kVDh674M1Layout;
-    autoEdgeInhibition = true;
-    fluorescenceInterval = kGuideInterval;
-    aeInterval = kFastAeInterval;
+    claimWith(pickClaim(kVDh674M1Claim, bcdDevice),
+              kTemperatureReleases.contains(bcdDevice) ? kReaderVDh674M1V1 : kReaderVDh674M1V0);
     return 0;
 }
 
@@ -305,20 +331,12 @@ int VDh674M1::_temperature(float* celsius) {
 }
 
 int VDh687M1::_claim_device() {
-    carriedRetime = &kRetimeVDh694M1;
-    claimWith(pickClaim(kVDh687M1Claim, bcdDevice));
-    frameLayouts = kExactTrailerFlag;
-    fluorescenceInterval = kGuideInterval;
+    claimWith(pickClaim(kVDh687M1Claim, bcdDevice), kReaderVDh687M1);
     return 0;
 }
 
 int VDh694M1::_claim_device() {
-    carriedRetime = &kRetimeVDh694M1;
-    claimWith(pickClaim(kVDh694M1Claim, bcdDevice));
-    frameLayouts = kVDh694M1Layout;
-    autoEdgeInhibition = true;
-    fluorescenceInterval = kGuideInterval;
-    aeInterval = kFastAeInterval;
+    claimWith(pickClaim(kVDh694M1Claim, bcdDevice), kReaderVDh694M1);
     return 0;
 }
 
@@ -436,12 +454,7 @@ int VDh694C1::frameFinish(_ezImage* image, int result) {
 }
 
 int VDh694C1::_claim_device() {
-    carriedRetime = &kRetimeVDh694C1;
-    claimWith(pickClaim(kVDh694C1Claim, bcdDevice));
-    frameLayouts = kExactTrailerFlag;
-    autoEdgeInhibition = true;
-    fluorescenceInterval = kFastAeInterval;
-    aeInterval = kFastAeInterval;
+    claimWith(pickClaim(kVDh694C1Claim, bcdDevice), kReaderVDh694C1);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "CamBayer.h"
 
 struct ClaimRow;
+struct CooledReader;
 
 // Instance counters: process-wide, never reset; their digit ends the names.
 extern int cntVAo200C1, cntVAh200C1, cntVAo131C1, cntVE131, cntVE131_, cntVAo300C1, cntVE300;
@@ -234,8 +235,9 @@ class VDh674M1 : public VDh285M1 {
     int _temperature(float* celsius) override;
 
   protected:
-    // Applies the release's row, then sends the requests the row asks for.
-    void claimWith(const ClaimRow& claim);
+    // Applies the release's row with the reader's re-timing, sends the
+    // requests the row asks for, then sets up the reader.
+    void claimWith(const ClaimRow& claim, const CooledReader& reader);
     // On the firmware that needs it, edge inhibition follows the exposure:
     // on after a frame exposed for more than 15 s, off after a shorter one,
     // and switched off before the frame is checked once more time has passed
