@@ -44,29 +44,30 @@ unsigned card(int x, int y, int w, int h, int depth) {
 }
 
 uint64_t runOne(const Settings& s, int bayer, int depth, bool crop, int w, int h) {
-    PipelineCamera camera(bayer != 0);
-    camera.bayerPattern = bayer;
-    camera._set_color_enhancement(s.enhance);
-    camera._set_monochrome(s.monochrome);
-    camera._set_histogram(s.histogram);
-    for (int c = 0; c < 3; ++c) camera._set_gamma(s.gamma[c], c);
-    camera._set_contrast(s.contrast);
-    camera._set_saturation(s.saturation);
-    camera._set_digital_gain(s.gains[0], s.gains[1], s.gains[2]);
+    TestPipeline p(bayer != 0);
+    p.sensor.bayer = bayer;
+    const int channels = p.sensor.channels;
+    p.setColorEnhancement(s.enhance);
+    p.setMonochrome(s.monochrome);
+    p.setHistogram(s.histogram);
+    for (int c = 0; c < 3; ++c) p.setGamma(s.gamma[c], c, channels);
+    p.setContrast(s.contrast);
+    p.setSaturation(s.saturation);
+    p.setDigitalGain(s.gains[0], s.gains[1], s.gains[2]);
     if (s.stretchChannel < 0)
-        camera._set_stretch(s.stretchLow, s.stretchHigh, s.stretchAuto);
+        p.setStretch(s.stretchLow, s.stretchHigh, s.stretchAuto, channels);
     else
-        camera._set_stretch(s.stretchLow, s.stretchHigh, s.stretchAuto, s.stretchChannel);
-    camera._set_rotate(s.rotate);
-    camera._set_flip(s.flip);
+        p.setStretch(s.stretchLow, s.stretchHigh, s.stretchAuto, s.stretchChannel, channels);
+    p.setRotate(s.rotate);
+    p.setFlip(s.flip);
     if (s.flatField) {
         Frames reference(w + 6, h + 4, depth,
                          [&](int x, int y) { return card(x, y, w + 6, h + 4, depth); });
-        EXPECT_EQ(camera._calc_flat_field(reference.raw.data(), false), 0);
-        camera._set_ff_state(true);
+        EXPECT_EQ(p.captureFlatField(reference.rawRecord(), p.sensor), 0);
+        p.setFlatFieldOn(true);
     }
     Frames f(w, h, depth, [&](int x, int y) { return testPattern(x, y, depth); });
-    if (f.run(camera, crop) != 0) return 0;
+    if (f.run(p, crop) != 0) return 0;
     const _ezImage* r = f.imageRecord();
     uint64_t hash = 0xcbf29ce484222325ull;
     const uint16_t fields[] = {r->width, r->height, r->depth, r->channels, r->stride, r->decoded};

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "processing/decode_simd.h"
+#include "processing/pixels.h"
 
 // 16-bit samples are stored least significant byte first and read as host words.
 static_assert(std::endian::native == std::endian::little);
@@ -264,4 +265,19 @@ void __decode_rawdata(_ezImage* source, _ezImage* destination, int bayer) {
     // frame needs no table).
     const Corrected corrected{pCCM};
     decode(source, destination, bayer, pCCM ? &corrected : nullptr);
+}
+
+void fillDecodedBorder(_ezImage* image) {
+    const size_t w = image->width, h = image->height;
+    if (w < 3 || h < 4) return;
+    const size_t n = image->channels * (image->depth / 8);
+    for (size_t y = 1; y + 2 < h; ++y) {
+        unsigned char* row = pixels::row(image, y);
+        std::memcpy(row, row + n, n);
+        std::memcpy(row + (w - 1) * n, row + (w - 2) * n, n);
+    }
+    const size_t bytes = w * n;
+    std::memcpy(pixels::row(image, 0), pixels::row(image, 1), bytes);
+    std::memcpy(pixels::row(image, h - 2), pixels::row(image, h - 3), bytes);
+    std::memcpy(pixels::row(image, h - 1), pixels::row(image, h - 3), bytes);
 }

@@ -19,3 +19,7 @@ void __exit_algorithms();
 void __decode_rawdatafast(_ezImage* source, _ezImage* destination, int bayer);
 // The same, with the paired pixels passed through pCCM.
 void __decode_rawdata(_ezImage* source, _ezImage* destination, int bayer);
+
+// The decoders leave the outer rows and columns unwritten: repeats their
+// neighbours there, for images that are measured whole.
+void fillDecodedBorder(_ezImage* image);
