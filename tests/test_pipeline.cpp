@@ -29,11 +29,7 @@ std::vector<unsigned char> decodedOnly(Frames& f, int channels, bool crop, bool 
     return copy.pixels();
 }
 
-class Pipeline : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { __init_algorithms(); }
-    static void TearDownTestSuite() { __exit_algorithms(); }
-};
+using Pipeline = ::testing::Test;
 
 }  // namespace
 

@@ -154,7 +154,6 @@ const Case kCases[] = {
 }  // namespace
 
 TEST(PipelineGolden, EveryOutputMatchesItsRecordedHash) {
-    __init_algorithms();
     for (const Case& c : kCases) {
         const uint64_t hash = runGrid(c.settings, c.name);
         EXPECT_EQ(hash, c.expected) << c.name << " 0x" << std::hex << hash;
