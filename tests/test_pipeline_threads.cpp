@@ -42,6 +42,7 @@ TEST(PipelineThreads, EveryFrameUsesWholeTables) {
         }
 
     TestPipeline camera;
+    camera.setThreads(FramePipeline::kMaxThreads);  // stripes on the worker pool too
     camera.setGamma(kGammas[0], 3);
     Frames first(64, 48, 8, pattern);
     first.run(camera, true);  // takes the starting tables over

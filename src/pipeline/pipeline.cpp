@@ -6,10 +6,12 @@
 #include <climits>
 #include <cstring>
 #include <initializer_list>
+#include <thread>
 #include <type_traits>
 
 #include "processing/decode.h"
 #include "processing/geometry.h"
+#include "processing/kernel_set.h"
 #include "processing/pixels.h"
 #include "processing/tone.h"
 
@@ -186,6 +188,26 @@ void stretchSamples(unsigned char* __restrict p, size_t pixels,
     }
 }
 
+// Site pattern of even and odd rows per Bayer code: whether the row's
+// non-green sites are red, and whether column 1 is green.
+struct RowPattern {
+    bool red;
+    bool greenFirst;
+};
+constexpr RowPattern kRowPatterns[5][2] = {
+    {{false, false}, {false, false}},  // no mosaic
+    {{true, true}, {false, false}},    // R G / G B
+    {{true, false}, {false, true}},    // G R / B G
+    {{false, true}, {true, false}},    // B G / G R
+    {{false, false}, {true, true}},    // G B / R G
+};
+
+// row[j] = from[width - 1 - j], pixels of `bytes` bytes.
+void mirrorRow(unsigned char* row, const unsigned char* from, int width, size_t bytes) {
+    const unsigned char* p = from + (static_cast<size_t>(width) - 1) * bytes;
+    for (int j = 0; j < width; ++j, row += bytes, p -= bytes) std::memcpy(row, p, bytes);
+}
+
 int32_t histogramValue(const _ezImage* image, int block, int index) {
     int32_t v = 0;
     std::memcpy(&v, image->extra + (static_cast<size_t>(block) * kHistogramBlock + index) * 4, 4);
@@ -321,6 +343,39 @@ int FramePipeline::setStretch(int low, int high, bool automatic, int channel, in
     return 0;
 }
 
+// The tone pass a frame runs: one specialised loop over runs of units
+// (samples or pixels), chosen once, and the tables it reads.
+struct FramePipeline::TonePlan {
+    void (*loop)(unsigned char* p, size_t units, const TonePlan& plan) = nullptr;  // null: none
+    size_t unitBytes = 0;
+    const unsigned char* gamma = nullptr;
+    const unsigned char* contrast = nullptr;
+    ColourTables tables{};
+    unsigned char after[3][256], low[3][256];
+
+    // The first `units` units of the image in memory order.
+    void apply(_ezImage* image, size_t units) const {
+        if (!loop) return;
+        eachRun(image, image->width, unitBytes, units,
+                [&](unsigned char* p, size_t n) { loop(p, n, *this); });
+    }
+};
+
+namespace {
+template <bool Wide, bool Gamma, bool Contrast, bool View, typename Plan>
+void greyLoop(unsigned char* p, size_t units, const Plan& plan) {
+    const GreyTone<Gamma, Contrast> tone{plan.gamma, plan.contrast};
+    if constexpr (View)
+        greyView<Wide>(p, units, tone);
+    else
+        greySamples<Wide>(p, units, tone);
+}
+template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast, typename Plan>
+void colourLoop(unsigned char* p, size_t units, const Plan& plan) {
+    colourPixels<Wide, Gain, Saturation, Gamma, Contrast>(p, units, plan.tables);
+}
+}  // namespace
+
 // ---- The frame ---------------------------------------------------------------
 
 int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, bool crop,
@@ -345,15 +400,133 @@ int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, boo
                       raw->decoded);
     ezInitImageHeader(image, width, height, outChannels, depth, header, imageBuffer + header,
                       raw->resolution, raw->decoded);
+    const bool cut = modelSteps.border == ModelSteps::Border::Always ||
+                     (crop && modelSteps.border == ModelSteps::Border::AsAsked);
+    if (fusable(raw, image, cut, sensor)) {
+        runFused(raw, image, cut, sensor);
+        return 0;
+    }
     if (modelSteps.decode)
         modelSteps.decode(raw, image);
     else
         decode(raw, image, sensor.bayer);
-    const bool cut = modelSteps.border == ModelSteps::Border::Always ||
-                     (crop && modelSteps.border == ModelSteps::Border::AsAsked);
     if (cut) __roi(image, 4, 4, width - 8, height - 8);
     finish(image, sensor);
     return 0;
+}
+
+void FramePipeline::setThreads(int count) {
+    shared::store(threads, std::clamp(count, 1, kMaxThreads));
+}
+
+int FramePipeline::defaultThreads() {
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+}
+
+// ---- One pass over the rows ----------------------------------------------------
+//
+// Decoding, the border cut, flip, the tone pass, the histogram and a manual
+// stretch run row by row while the row is in the cache, in stripes of rows
+// over the worker threads; an automatic stretch, which needs the whole
+// frame's histogram, follows as a second pass. Rotation, flat field, model
+// decoders and the monochrome copy take the step-by-step path.
+
+bool FramePipeline::fusable(const _ezImage* raw, const _ezImage* image, bool cut,
+                            const Sensor& sensor) const {
+    const int r = shared::load(rotate);
+    const int f = modelSteps.flip ? shared::load(flip) : 0;
+    if (modelSteps.decode || sensor.bayer < 1 || sensor.bayer > 4 || image->channels != 3 ||
+        r == 1 || r == 2 || shared::load(flatFieldOn))
+        return false;
+    // Without the cut, the rows the decoder leaves unwritten keep their
+    // place in the buffer; turning the frame upside down would move them.
+    if (cut ? (raw->width < 10 || raw->height < 10)
+            : ((f & 2) || raw->height < 4 || raw->width < 3))
+        return false;
+    const auto address = reinterpret_cast<uintptr_t>(raw->data) |
+                         reinterpret_cast<uintptr_t>(image->data) | raw->stride | image->stride;
+    return raw->depth == 8 || (address & 1) == 0;
+}
+
+void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sensor& sensor) {
+    const int width = raw->width, height = raw->height, depth = raw->depth;
+    const int margin = cut ? 4 : 0;
+    const int outWidth = width - 2 * margin, outHeight = height - 2 * margin;
+    ezInitImageHeader(image, outWidth, outHeight, 3, depth, image->header_size, image->data,
+                      image->resolution, 1);
+    const int f = modelSteps.flip ? shared::load(flip) : 0;
+    const bool corrected = shared::load(colorEnhancement) != 0;
+
+    TonePlan tone;
+    planTone(tone, image, shared::load(monochrome) ? Tone::View : Tone::Colour);
+    bool automatic[3];
+    const bool measure = planStretch(automatic);
+    const bool anyAutomatic = automatic[0] || automatic[1] || automatic[2];
+    const bool manualStretch = !anyAutomatic && stretchChanges();
+
+    const int workers = shared::load(threads);
+    const int stripes = std::min(workers, outHeight);
+    const size_t pixelBytes = 3 * static_cast<size_t>(depth / 8);
+    const size_t rowBytes = static_cast<size_t>(outWidth) * pixelBytes;
+    if (scratch.size() < static_cast<size_t>(stripes) * rowBytes)
+        scratch.resize(static_cast<size_t>(stripes) * rowBytes);
+    if (bins.size() < static_cast<size_t>(stripes)) bins.resize(static_cast<size_t>(stripes));
+    const size_t toned = allButLastTwo(image);
+    const kernels::Set& set = kernels::active();
+
+    const auto stripe = [&](int index) {
+        const int from = outHeight * index / stripes, to = outHeight * (index + 1) / stripes;
+        unsigned char* mirror = scratch.data() + static_cast<size_t>(index) * rowBytes;
+        Counts* counts = bins[static_cast<size_t>(index)].channel;
+        if (measure) std::memset(counts, 0, 3 * sizeof(Counts));
+        for (int i = from; i < to; ++i) {
+            const int y = margin + ((f & 2) ? outHeight - 1 - i : i);  // the decoded row
+            unsigned char* row = pixels::row(image, static_cast<size_t>(i));
+            unsigned char* target = (f & 1) ? mirror : row;
+            // Without the cut, what the decoder leaves unwritten keeps the
+            // buffer's content, mirrored with the rest.
+            if ((f & 1) && !cut) std::memcpy(mirror, row, rowBytes);
+            if (y >= 1 && y <= height - 3) {
+                const int first = cut ? margin : 1, last = cut ? width - 1 - margin : width - 2;
+                const size_t before = cut ? 0 : 3;  // samples ahead of column `first`
+                const RowPattern& p = kRowPatterns[sensor.bayer][y & 1];
+                if (depth == 8) {
+                    const unsigned char* cur = raw->data + static_cast<size_t>(y) * raw->stride;
+                    set.decode8(cur - raw->stride, cur, cur + raw->stride, target + before, width,
+                                first, last, p.red, p.greenFirst, corrected);
+                } else {
+                    const auto* cur = reinterpret_cast<const uint16_t*>(
+                        raw->data + static_cast<size_t>(y) * raw->stride);
+                    const size_t step = raw->stride / 2;
+                    set.decode16(cur - step, cur, cur + step,
+                                 reinterpret_cast<uint16_t*>(target) + before, width, first, last,
+                                 p.red, p.greenFirst, corrected);
+                }
+            }
+            if (f & 1) mirrorRow(row, mirror, outWidth, pixelBytes);
+            const size_t done = static_cast<size_t>(i) * outWidth;
+            if (tone.loop && done < toned)
+                tone.loop(row, std::min<size_t>(outWidth, toned - done), tone);
+            if (measure) countHistogram(image, i, 1, counts);
+            if (manualStretch) stretchRows(image, i, 1);
+        }
+    };
+    pool.run(workers, stripes, stripe);
+
+    bool measured = false;
+    if (measure) {
+        Counts total[3] = {};
+        for (int k = 0; k < stripes; ++k)
+            for (int c = 0; c < 3; ++c)
+                for (int j = 0; j < 256; ++j)
+                    total[c][j] += bins[static_cast<size_t>(k)].channel[c][j];
+        measured = storeHistogram(image, total) == 0;
+    }
+    if (anyAutomatic && (automaticTables(image, automatic, measured) || stretchChanges()))
+        pool.run(workers, stripes, [&](int index) {
+            const int from = outHeight * index / stripes, to = outHeight * (index + 1) / stripes;
+            stretchRows(image, from, to - from);
+        });
 }
 
 void FramePipeline::decode(_ezImage* raw, _ezImage* image, int bayer) {
@@ -380,30 +553,36 @@ void FramePipeline::finish(_ezImage* image, const Sensor& sensor) {
     if (shared::load(flatFieldOn)) flatField(image);
     __rotate(image, shared::load(rotate));
     if (modelSteps.flip) __flip(image, shared::load(flip));
-    tonePass(image, sensor);
-    stretchStep(image);
-}
-
-void FramePipeline::tonePass(_ezImage* image, const Sensor& sensor) {
-    if (sensor.bayer == 0)
-        greyTone(image);
-    else if (shared::load(monochrome))
-        monoTone(image);
-    else
-        colourTone(image);
+    TonePlan tone;
+    planTone(tone, image,
+             sensor.bayer == 0          ? Tone::Grey
+             : shared::load(monochrome) ? Tone::View
+                                        : Tone::Colour);
+    tone.apply(image, allButLastTwo(image));
+    bool automatic[3];
+    const bool measure = planStretch(automatic);
+    const bool measured = measure && __calc_histogram(image) == 0;
+    if (automaticTables(image, automatic, measured) || stretchChanges()) stretchImage(image);
 }
 
 // Histogram and stretch. Automatic channels take their bounds from this
 // frame's histogram, which is measured whenever one of them is automatic.
-void FramePipeline::stretchStep(_ezImage* image) {
-    bool automatic[3];
+// Reads the automatic flags; true when the frame measures its histogram.
+bool FramePipeline::planStretch(bool (&automatic)[3]) {
     for (int c = 0; c < 3; ++c) {
         automatic[c] = shared::load(stretch[c].value) != 0;
         stretch[c].live.value = automatic[c] ? 1 : 0;
     }
+    return shared::load(histogramOn) || automatic[0] || automatic[1] || automatic[2];
+}
+
+// With a measured histogram, rebuilds the automatic channels' live tables
+// from its bounds: all three from the overall block when all are
+// automatic, else each from its own block. True when it did.
+bool FramePipeline::automaticTables(_ezImage* image, const bool (&automatic)[3], bool measured) {
     const bool all = automatic[0] && automatic[1] && automatic[2];
     const bool any = automatic[0] || automatic[1] || automatic[2];
-    const bool measured = (shared::load(histogramOn) || any) && __calc_histogram(image) == 0;
+    if (!any || !measured) return false;
     const auto rebuild = [&](int c, int block) {
         const int low = std::clamp(histogramValue(image, block, kHistogramLow), 0, 255);
         const int high = std::clamp(histogramValue(image, block, kHistogramHigh), 0, 255);
@@ -411,63 +590,50 @@ void FramePipeline::stretchStep(_ezImage* image) {
         stretch[c].live.low = static_cast<uint8_t>(low);
         stretch[c].live.high = static_cast<uint8_t>(high);
     };
-    if (any && measured) {
-        if (all) {
-            for (int c = 0; c < 3; ++c) rebuild(c, 0);
-        } else {
-            const int count = std::min<int>(image->channels, 3);
-            for (int c = 0; c < count; ++c)
-                if (automatic[c]) rebuild(c, count == 3 ? c + 1 : 0);
-        }
-        stretchImage(image);
-        return;
+    if (all) {
+        for (int c = 0; c < 3; ++c) rebuild(c, 0);
+    } else {
+        const int count = std::min<int>(image->channels, 3);
+        for (int c = 0; c < count; ++c)
+            if (automatic[c]) rebuild(c, count == 3 ? c + 1 : 0);
     }
+    return true;
+}
+
+// Whether the live stretch tables differ from the full range.
+bool FramePipeline::stretchChanges() const {
     for (const SoftWareValue& s : stretch)
-        if (s.live.low != 0 || s.live.high != 255) {
-            stretchImage(image);
-            return;
-        }
+        if (s.live.low != 0 || s.live.high != 255) return true;
+    return false;
 }
 
 // ---- Tone, colour and stretch passes ----------------------------------------
 
-int FramePipeline::greyTone(_ezImage* image) {
-    if (!pixels::usable(image) || image->channels != 1) return -2;
-    const bool useGamma = gamma[0].live.value != kNeutralGamma;
-    const bool useContrast = contrast.live.value != kNeutralContrast;
-    if (!useGamma && !useContrast) return 0;
+// Monochrome sensor (one channel), grey view or colour pass, per the
+// frame's live tables; no loop when every step is neutral.
+void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
+    plan.loop = nullptr;
     const bool wide = image->depth == 16;
-    withFlags(
-        [&](auto wideFlag, auto gammaFlag, auto contrastFlag) {
-            constexpr bool kWide = decltype(wideFlag)::value;
-            const GreyTone<decltype(gammaFlag)::value, decltype(contrastFlag)::value> tone{
-                gamma[0].lut, contrast.lut};
-            eachRun(image, image->width, image->depth / 8, allButLastTwo(image),
-                    [&](unsigned char* p, size_t n) { greySamples<kWide>(p, n, tone); });
-        },
-        wide, useGamma, useContrast);
-    return 0;
-}
-
-int FramePipeline::monoTone(_ezImage* image) {
-    if (!pixels::usable(image) || image->channels != 3) return -2;
-    const bool useGamma = gamma[0].live.value != kNeutralGamma;
-    const bool useContrast = contrast.live.value != kNeutralContrast;
-    const bool wide = image->depth == 16;
-    withFlags(
-        [&](auto wideFlag, auto gammaFlag, auto contrastFlag) {
-            constexpr bool kWide = decltype(wideFlag)::value;
-            const GreyTone<decltype(gammaFlag)::value, decltype(contrastFlag)::value> tone{
-                gamma[0].lut, contrast.lut};
-            eachRun(image, image->width, 3 * (image->depth / 8), allButLastTwo(image),
-                    [&](unsigned char* p, size_t n) { greyView<kWide>(p, n, tone); });
-        },
-        wide, useGamma, useContrast);
-    return 0;
-}
-
-int FramePipeline::colourTone(_ezImage* image) {
-    if (!pixels::usable(image) || image->channels != 3) return -2;
+    const size_t bps = image->depth / 8;
+    if (kind != Tone::Colour) {
+        const bool view = kind == Tone::View;
+        if (image->channels != (view ? 3 : 1)) return;
+        const bool useGamma = gamma[0].live.value != kNeutralGamma;
+        const bool useContrast = contrast.live.value != kNeutralContrast;
+        // The grey view copies green into the others even when neutral.
+        if (!view && !useGamma && !useContrast) return;
+        plan.gamma = gamma[0].lut;
+        plan.contrast = contrast.lut;
+        plan.unitBytes = (view ? 3 : 1) * bps;
+        withFlags(
+            [&](auto w, auto g, auto c, auto v) {
+                plan.loop = &greyLoop<decltype(w)::value, decltype(g)::value, decltype(c)::value,
+                                      decltype(v)::value, TonePlan>;
+            },
+            wide, useGamma, useContrast, view);
+        return;
+    }
+    if (image->channels != 3) return;
     const bool colour = this->colour() && digitalGain[0].supported;
     const bool useGain = colour && (digitalGain[0].live.value != kNeutralGain ||
                                     digitalGain[1].live.value != kNeutralGain ||
@@ -477,34 +643,63 @@ int FramePipeline::colourTone(_ezImage* image) {
                           gamma[1].live.value != kNeutralGamma ||
                           gamma[2].live.value != kNeutralGamma;
     const bool useContrast = contrast.live.value != kNeutralContrast;
-    if (!useGain && !useSaturation && !useGamma && !useContrast) return 0;
-    // Per frame: the composed tables (three channels x 256 entries each).
-    unsigned char after[3][256], low[3][256];
-    ColourTables tables{};
+    if (!useGain && !useSaturation && !useGamma && !useContrast) return;
+    // The composed tables (three channels x 256 entries each).
+    ColourTables& tables = plan.tables;
     tables.saturation = saturation.lut;
     for (int k = 0; k < 3; ++k) {
         const unsigned char* gain = useGain ? digitalGain[k].lut : nullptr;
         const unsigned char* con = useContrast ? contrast.lut : nullptr;
         tables.before[k] = gain;
-        compose(after[k], {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr, con});
-        compose(low[k], {gain, con});
-        tables.after[k] = after[k];
-        tables.low[k] = low[k];
+        compose(plan.after[k],
+                {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr, con});
+        compose(plan.low[k], {gain, con});
+        tables.after[k] = plan.after[k];
+        tables.low[k] = plan.low[k];
     }
+    plan.unitBytes = 3 * bps;
     withFlags(
-        [&](auto wide, auto gain, auto sat, auto gam, auto con) {
-            constexpr auto kLoop =
-                &colourPixels<decltype(wide)::value, decltype(gain)::value, decltype(sat)::value,
-                              decltype(gam)::value, decltype(con)::value>;
-            eachRun(image, image->width, 3 * (image->depth / 8), allButLastTwo(image),
-                    [&](unsigned char* p, size_t n) { kLoop(p, n, tables); });
+        [&](auto w, auto gain, auto sat, auto gam, auto con) {
+            plan.loop = &colourLoop<decltype(w)::value, decltype(gain)::value, decltype(sat)::value,
+                                    decltype(gam)::value, decltype(con)::value, TonePlan>;
         },
-        image->depth == 16, useGain, useSaturation, useGamma, useContrast);
+        wide, useGain, useSaturation, useGamma, useContrast);
+}
+
+int FramePipeline::greyTone(_ezImage* image) {
+    if (!pixels::usable(image) || image->channels != 1) return -2;
+    TonePlan plan;
+    planTone(plan, image, Tone::Grey);
+    plan.apply(image, allButLastTwo(image));
+    return 0;
+}
+
+int FramePipeline::monoTone(_ezImage* image) {
+    if (!pixels::usable(image) || image->channels != 3) return -2;
+    TonePlan plan;
+    planTone(plan, image, Tone::View);
+    plan.apply(image, allButLastTwo(image));
+    return 0;
+}
+
+int FramePipeline::colourTone(_ezImage* image) {
+    if (!pixels::usable(image) || image->channels != 3) return -2;
+    TonePlan plan;
+    planTone(plan, image, Tone::Colour);
+    plan.apply(image, allButLastTwo(image));
     return 0;
 }
 
 void FramePipeline::stretchImage(_ezImage* image) {
-    if (!pixels::usable(image)) return;
+    if (pixels::usable(image)) stretchRows(image, 0, image->height);
+}
+
+// The stretch of rows first .. first + rows - 1.
+void FramePipeline::stretchRows(_ezImage* image, int first, int rows) {
+    _ezImage part = *image;
+    part.data = pixels::row(image, static_cast<size_t>(first));
+    part.height = static_cast<uint16_t>(rows);
+    image = &part;
     const size_t pixels = static_cast<size_t>(image->width) * image->height;
     const size_t bps = image->depth / 8;
     if (image->channels == 3) {

@@ -13,10 +13,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "ezcam.h"
+#include "pipeline/workers.h"
 #include "processing/calibration.h"
 #include "processing/image_record.h"
+#include "processing/tone.h"
 #include "shared_state.h"
 
 // One 8-bit processing setting with its live table (read by the frame
@@ -140,6 +143,12 @@ class FramePipeline {
     void setColorEnhancement(bool on) { shared::store(colorEnhancement, on); }
     void setHistogram(bool on) { shared::store(histogramOn, on); }
     void setFlatFieldOn(bool on) { shared::store(flatFieldOn, on); }
+    // Threads that finish a frame together (1 .. kMaxThreads); the default
+    // is the machine's cores, up to kMaxThreads.
+    static constexpr int kMaxThreads = 4;
+    void setThreads(int count);
+    int threadCount() const { return threads; }
+    static int defaultThreads();
 
     // ---- Frames ------------------------------------------------------------
     // Finishes the raw frame in rawBuffer into imageBuffer (laid out as the
@@ -186,9 +195,24 @@ class FramePipeline {
     ModelSteps modelSteps;  // set by the model's constructor
 
   private:
+    struct TonePlan;
+    enum class Tone { Grey, View, Colour };
+    void planTone(TonePlan& plan, const _ezImage* image, Tone kind);
+    bool planStretch(bool (&automatic)[3]);
+    bool automaticTables(_ezImage* image, const bool (&automatic)[3], bool measured);
+    bool stretchChanges() const;
+    void stretchRows(_ezImage* image, int first, int rows);
     void finish(_ezImage* image, const Sensor& sensor);
-    void tonePass(_ezImage* image, const Sensor& sensor);
-    void stretchStep(_ezImage* image);
+    bool fusable(const _ezImage* raw, const _ezImage* image, bool cut, const Sensor& sensor) const;
+    void runFused(_ezImage* raw, _ezImage* image, bool cut, const Sensor& sensor);
 
     std::mutex frameMutex;
+    uint8_t threads = static_cast<uint8_t>(defaultThreads());
+    WorkerPool pool;
+    // Per stripe, kept between frames: a row for mirroring, histogram bins.
+    struct StripeBins {
+        Counts channel[3];
+    };
+    std::vector<unsigned char> scratch;
+    std::vector<StripeBins> bins;
 };

@@ -16,6 +16,12 @@ constexpr int kHistogramLow = 256;
 constexpr int kHistogramHigh = 257;
 // Fills the statistics area; 0, or -3 for a null image.
 int __calc_histogram(_ezImage* image);
+// The same in two halves, for images measured in stripes: counts the 8-bit
+// values of rows firstRow .. firstRow + rows - 1 into bins[channel] (adding
+// to what they hold), then stores the bins and their bounds.
+using Counts = long long[256];
+void countHistogram(const _ezImage* image, int firstRow, int rows, Counts* bins);
+int storeHistogram(_ezImage* image, const Counts* bins);
 
 // Mean of the first width * height samples (high bytes of 16-bit samples).
 float __calc_gray(_ezImage* image);
