@@ -477,8 +477,8 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
     const auto stripe = [&](int index) {
         const int from = outHeight * index / stripes, to = outHeight * (index + 1) / stripes;
         unsigned char* mirror = scratch.data() + static_cast<size_t>(index) * rowBytes;
-        Counts* counts = bins[static_cast<size_t>(index)].channel;
-        if (measure) std::memset(counts, 0, 3 * sizeof(Counts));
+        HistogramCounters& counts = bins[static_cast<size_t>(index)];
+        if (measure) std::memset(&counts, 0, sizeof counts);
         for (int i = from; i < to; ++i) {
             const int y = margin + ((f & 2) ? outHeight - 1 - i : i);  // the decoded row
             unsigned char* row = pixels::row(image, static_cast<size_t>(i));
@@ -507,7 +507,7 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
             const size_t done = static_cast<size_t>(i) * outWidth;
             if (tone.loop && done < toned)
                 tone.loop(row, std::min<size_t>(outWidth, toned - done), tone);
-            if (measure) countHistogram(image, i, 1, counts);
+            if (measure) countRows(image, i, 1, counts);
             if (manualStretch) stretchRows(image, i, 1);
         }
     };
@@ -516,10 +516,7 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
     bool measured = false;
     if (measure) {
         Counts total[3] = {};
-        for (int k = 0; k < stripes; ++k)
-            for (int c = 0; c < 3; ++c)
-                for (int j = 0; j < 256; ++j)
-                    total[c][j] += bins[static_cast<size_t>(k)].channel[c][j];
+        for (int k = 0; k < stripes; ++k) addCounters(image, bins[static_cast<size_t>(k)], total);
         measured = storeHistogram(image, total) == 0;
     }
     if (anyAutomatic && (automaticTables(image, automatic, measured) || stretchChanges()))

@@ -210,9 +210,6 @@ class FramePipeline {
     uint8_t threads = static_cast<uint8_t>(defaultThreads());
     WorkerPool pool;
     // Per stripe, kept between frames: a row for mirroring, histogram bins.
-    struct StripeBins {
-        Counts channel[3];
-    };
     std::vector<unsigned char> scratch;
-    std::vector<StripeBins> bins;
+    std::vector<HistogramCounters> bins;
 };

@@ -111,10 +111,10 @@ void storeBlock(unsigned char* area, int block, const Counts bins, int low, int 
 // values of a flat background do not queue on one counter; 32 bits hold any
 // per-set count.
 template <int Step, int Channels>
-void countSamples(const _ezImage* image, int firstRow, int rows, Counts* bins) {
+void countSamples(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
     constexpr int kSets = Channels == 1 ? 4 : 2;
     constexpr int kRound = kSets * Channels;  // samples per round
-    uint32_t sets[kRound][256] = {};
+    uint32_t(&sets)[6][256] = counters.sets;
     const size_t width = image->width;
     for (int y = firstRow; y < firstRow + rows; ++y) {
         const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (Step - 1);
@@ -134,12 +134,6 @@ void countSamples(const _ezImage* image, int firstRow, int rows, Counts* bins) {
         for (; x < width; ++x, p += Channels * Step)
             for (int c = 0; c < Channels; ++c) ++sets[c][p[c * Step]];
     }
-    for (int c = 0; c < Channels; ++c)
-        for (int j = 0; j < 256; ++j) {
-            long long total = 0;
-            for (int s = 0; s < kSets; ++s) total += sets[s * Channels + c][j];
-            bins[c][j] += total;
-        }
 }
 
 bool measurable(const _ezImage* image) {
@@ -149,15 +143,27 @@ bool measurable(const _ezImage* image) {
 
 }  // namespace
 
-void countHistogram(const _ezImage* image, int firstRow, int rows, Counts* bins) {
+void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
     if (!measurable(image)) return;
     const bool wide = image->depth == 16;
     if (image->channels == 1)
-        wide ? countSamples<2, 1>(image, firstRow, rows, bins)
-             : countSamples<1, 1>(image, firstRow, rows, bins);
+        wide ? countSamples<2, 1>(image, firstRow, rows, counters)
+             : countSamples<1, 1>(image, firstRow, rows, counters);
     else
-        wide ? countSamples<2, 3>(image, firstRow, rows, bins)
-             : countSamples<1, 3>(image, firstRow, rows, bins);
+        wide ? countSamples<2, 3>(image, firstRow, rows, counters)
+             : countSamples<1, 3>(image, firstRow, rows, counters);
+}
+
+void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins) {
+    if (!measurable(image)) return;
+    const int channels = image->channels;
+    const int sets = channels == 1 ? 4 : 2;
+    for (int c = 0; c < channels; ++c)
+        for (int j = 0; j < 256; ++j) {
+            long long total = 0;
+            for (int k = 0; k < sets; ++k) total += counters.sets[k * channels + c][j];
+            bins[c][j] += total;
+        }
 }
 
 int __calc_histogram(_ezImage* image) {
@@ -165,7 +171,9 @@ int __calc_histogram(_ezImage* image) {
     // or statistics area, or a layout other than 1 or 3 channels of 8 or 16 bits.
     if (!measurable(image)) return -3;
     Counts bins[3] = {};
-    countHistogram(image, 0, image->height, bins);
+    HistogramCounters counters = {};
+    countRows(image, 0, image->height, counters);
+    addCounters(image, counters, bins);
     return storeHistogram(image, bins);
 }
 
