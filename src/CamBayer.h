@@ -14,6 +14,7 @@
 
 #include "CamBase.h"
 #include "models/tables.h"
+#include "pipeline/pipeline.h"
 #include "processing/calibration.h"
 #include "processing/image_record.h"
 #include "shared_state.h"
@@ -29,56 +30,6 @@ struct SensorSetting {
     uint8_t supported = 0;
     EZURB urb{};                  // the control request last built for this parameter
     const void* table = nullptr;  // resolution: ResolutionEntry[]; pixel clock: PixelClockEntry[]
-};
-
-// One 8-bit processing setting with its live table (read by the frame
-// pipeline) and its staged table (written by the setter).
-struct SoftWareValue {
-    uint8_t value = 0;
-    uint8_t min = 0;
-    uint8_t max = 0;
-    uint8_t step = 0;
-    uint8_t supported = 0;
-    uint8_t changed = 0;  // hand-over state of lut2 (shared::HandOver); 1: not yet copied
-    unsigned char* lut = nullptr;
-    unsigned char* lut2 = nullptr;
-    std::unique_ptr<unsigned char[]> block;  // owns lut and lut2
-
-    // What a table was built for. The staged key travels with lut2 and
-    // becomes the live key when a frame takes the table over, so the frame
-    // decides which steps run from the tables it really holds. Stretch
-    // records: value is the automatic flag, low and high the bounds.
-    struct Key {
-        uint8_t value = 0;
-        uint8_t low = 0;
-        uint8_t high = 255;
-    };
-    Key staged;  // with lut2; written by setters inside the hand-over
-    Key live;    // with lut; frame side only
-    size_t entries = 0;
-
-    // One block holding both tables of `entries` bytes: lut, then lut2.
-    void allocate(size_t entries);
-    void define(uint8_t value_, uint8_t min_, uint8_t max_, uint8_t step_, bool supported_) {
-        value = value_;
-        min = min_;
-        max = max_;
-        step = step_;
-        supported = supported_ ? 1 : 0;
-        staged = live = Key{value_, min_, max_};
-    }
-    // Setter side: builds a new staged table with build(lut2) and hands it
-    // over. Waits only while a frame is copying the previous table.
-    template <typename Build>
-    void stage(Key key, Build&& build) {
-        shared::claimWrite(changed);
-        if (lut2) build(lut2);
-        staged = key;
-        shared::publish(changed);
-    }
-    // Frame side: copies a staged table (at most `bytes` of it) into lut;
-    // never waits. False when nothing was staged or a setter is busy.
-    bool takeOver(size_t bytes);
 };
 
 struct ModelRow;
@@ -425,15 +376,8 @@ class CamBayer : public CamBase {
     unsigned readTimeoutMs();
 
     // ---- Frame pipeline pieces, for model variants of _raw2image ----------
-    // Frames of one camera are processed one at a time (the live view and a
-    // direct save of a raw frame may both run _raw2image). Setters never
-    // take this lock, so a frame never waits for a setting.
-    std::unique_lock<std::mutex> lockFrame() { return std::unique_lock<std::mutex>(frameMutex); }
-    // Takes over every staged table the camera uses (start of a frame).
-    void takeOverTables();
-    // Flat field, rotation and flip, the tone and colour pass, histogram and
-    // stretch of a decoded image, in that order.
-    void finishImage(_ezImage* image);
+    // What the pipeline is told of this camera's sensor.
+    Sensor sensor() const { return Sensor{channels, bayerPattern}; }
     // Writes the armed still when this frame matches it, then disarms it and
     // returns to the resolution it was armed at. Call without lockFrame().
     void serveStill(_ezImage* raw, _ezImage* image);
@@ -507,43 +451,22 @@ class CamBayer : public CamBase {
     uint8_t resolutionPending = 0;
     uint8_t pixelClockPending = 0;
 
-    // Defects.
-    int32_t defectCount = 0;
-    int32_t defectCapacity = 8192;
-    std::unique_ptr<_ezPoint[]> defectPoints;
-
-    // Geometry and still capture. The frame pipeline reads flip, rotate, the
-    // switches it uses and snapRequest without the settings lock: write them
-    // with shared::store (snapRequest with setSnapRequest).
-    uint8_t flip = 0;
-    uint8_t rotate = 0;
+    // Still capture. The frame pipeline reads snapRequest without the
+    // settings lock: arm it with setSnapRequest.
     int16_t snapFormat = 8;
     uint16_t snapResolution = 0;
     uint16_t snapWidth = 0;
     uint16_t snapHeight = 0;
 
     // Switches.
-    uint8_t monochrome = 0;
     uint8_t autoExposure = 0;
-    uint8_t flatFieldOn = 0;
-    uint8_t flatFieldNew = 0;  // hand-over state of flatFieldReference (shared::HandOver)
-    uint8_t histogramOn = 0;
-    uint8_t colorEnhancement = 0;
     uint8_t snapRequest = 0;
-    uint8_t defectCalcRequest = 0;
-    uint8_t defectCorrectionOn = 0;
     uint8_t coolerOn = 0;
     std::string snapPath;
 
-    // Processing settings.
-    SoftWareValue contrast;
-    SoftWareValue saturation;
-    SoftWareValue digitalGain[3];
+    // Frame processing: its settings, flat field and defect list.
+    FramePipeline pipeline;
     SoftWareValue aeTarget;
-    SoftWareValue stretch[3];
-    SoftWareValue gamma[3];
-    ImagePtr flatFieldReference;  // replaced only inside the flatFieldNew hand-over
-    ImagePtr flatFieldScaled;     // frame side only
     uint32_t bulkPipe = 1;
 
     // Black field, fluorescence guide, cooled models.
@@ -567,12 +490,9 @@ class CamBayer : public CamBase {
 
   private:
     std::recursive_mutex settingsMutex;
-    std::mutex frameMutex;
     // Histogram of the automatic gain and the fluorescence measurement: kept
     // here, a raw frame's buffer need not have room behind its samples.
     alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
-    void stretchStep(_ezImage* image);
-    void tonePass(_ezImage* image);
     int regionOrProgram(_ezImage* image, int frameResolution);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);

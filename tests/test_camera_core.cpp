@@ -437,10 +437,10 @@ TEST(SensorControl, RegionIsClampedToTheFrame) {
     int rw = 0, rh = 0;
     c._raw_size(&rw, &rh);
     EXPECT_EQ(std::pair(rw, rh), std::pair(408, 308));
-    c.rotate = 1;
+    c._set_rotate(1);
     c._raw_size(&rw, &rh);
     EXPECT_EQ(std::pair(rw, rh), std::pair(308, 408));
-    c.rotate = 0;
+    c._set_rotate(0);
     // Any resolution change ends the region.
     c._set_resolution(0, false);
     c._roi_state(&on);

@@ -152,7 +152,6 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
     // their devices arrive again below.
     takeAll();
     ezInitGrfmt();
-    __init_algorithms();
     Registry& r = registry();
     {
         std::lock_guard lock(r.mutex);
@@ -176,7 +175,6 @@ void ExitDevice(void) {
     const std::string directory = ezcam::documentDirectory();
     for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
     exExitGrfmt();
-    __exit_algorithms();
 }
 
 int PollDevice(int timeout_ms) {

@@ -4,13 +4,8 @@
 
 #include "CamBayer.h"
 #include "models/model_row.h"
-#include "processing/tone.h"
 
 namespace {
-constexpr size_t kSaturationEntries = 256 * 256;
-constexpr size_t kChannelEntries = 256;
-constexpr uint8_t kNeutralDigitalGain = 64;
-
 void setLimits(SensorSetting& setting, const Limits& limits) {
     setting.value = limits.value;
     setting.min = limits.min;
@@ -56,17 +51,7 @@ void CamBayer::applyModel(const ModelRow& row) {
     if (row.bulkPipe) bulkPipe = row.bulkPipe;
 
     if (row.saturationValue) {
-        // One block for both halves; lut2 starts at byte 65536.
-        saturation.define(row.saturationValue, 0, 255, 1, true);
-        saturation.allocate(kSaturationEntries);
-        __matrix_saturation(row.saturationTable, saturation.lut, 256);
-        __matrix_saturation(row.saturationTable, saturation.lut2, 256);
-        for (SoftWareValue& gain : digitalGain) {
-            gain.define(kNeutralDigitalGain, 16, 240, 1, true);
-            gain.allocate(kChannelEntries);
-            __matrix_channel(kNeutralDigitalGain, gain.lut, 256);
-            __matrix_channel(kNeutralDigitalGain, gain.lut2, 256);
-        }
+        pipeline.enableColour(row.saturationValue, row.saturationTable);
     }
 
     const SensorRow* sensor = row.sensor;
