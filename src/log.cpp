@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
 
 namespace ezlog {
 namespace {
@@ -62,9 +61,9 @@ void deliver(int level, const char* format, va_list args) {
     if (s.handler) {
         s.handler(s.receiver, level, text);
     } else {
-        // One write per line, so lines of different threads never mix.
-        const std::string line = std::string("ezcam ") + kLevelNames[level] + ": " + text + '\n';
-        std::fwrite(line.data(), 1, line.size(), stderr);
+        // One call per line (stdio locks the stream for it), and no
+        // allocation: logging never fails its caller.
+        std::fprintf(stderr, "ezcam %s: %s\n", kLevelNames[level], text);
     }
 }
 

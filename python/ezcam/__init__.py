@@ -163,7 +163,7 @@ def cameras():
         return [name.decode() for name in names if name]
 
 
-def open(name=None):  # noqa: A001 - ezcam.open, as a scientist would say it
+def open(name=None):  # noqa: A001 - ezcam.open on purpose; this module never needs the builtin
     """The camera of that name (the first camera when None), streaming;
     use it in a with-block or close() it."""
     if name is None:
