@@ -3,9 +3,9 @@
     import ezcam
 
     print(ezcam.cameras())              # names of the connected cameras
-    with ezcam.open() as cam:           # the first camera, or ezcam.open("QC500C.0")
+    with ezcam.open() as cam:           # the first camera, or ezcam.open("QC500.0")
         cam.exposure = 20.0             # milliseconds
-        cam.resolution = (1296, 972)
+        cam.resolution = (1272, 952)
         raw = cam.grab()                # raw mosaic; raw.meta: its image record
         rgb = cam.image()               # finished image, rows x columns x 3
         cam.save("shot.png")
@@ -33,8 +33,8 @@ __all__ = ["Camera", "Error", "Frame", "cameras", "on_arrival", "on_removal", "o
 _lib = _library.load()
 
 EZ_OK, EZ_ENOCAM, EZ_ERANGE, EZ_EIO, EZ_CAPTURE = 0, -1, -2, -3, 1
-_ARRIVED, _REMOVED = 0, 3
-_STATISTICS_BYTES = 4 * 258 * 4  # behind the pixels of a finished image
+_ARRIVED = 0  # EZ_DEVICE_ARRIVED
+_STATISTICS_BYTES = 4 * 258 * 4  # behind a finished image's pixels (src/processing/image_record.h)
 _FRAME_ATTEMPTS = 20
 # Still formats by file extension (SaveFile's format bits).
 _FORMATS = {".raw": 1, ".tif": 2, ".png": 4, ".jpg": 8, ".bmp": 16}
