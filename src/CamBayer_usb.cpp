@@ -1,9 +1,9 @@
 // USB transport: opening the device, control requests, bulk reads, and
 // starting and stopping the sensor.
 #include <cmath>
-#include <cstdio>
 
 #include "CamBayer.h"
+#include "log.h"
 
 namespace {
 constexpr uint16_t kTriggerRelease = 0xb002;  // the only hardware with a trigger query
@@ -32,8 +32,7 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
 
     _claim_device();
     if (quirks.reportsIdsAtOpen) {
-        std::printf("%0x %0x\n", idProduct, idVendor);
-        std::fflush(stdout);
+        ezlog::info("%0x %0x", idProduct, idVendor);
     } else {
         int version = 0;
         _versions(&version);

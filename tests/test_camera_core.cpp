@@ -9,6 +9,7 @@
 
 #include "CamBayer.h"
 #include "fake_device.h"
+#include "log_recorder.h"
 
 namespace {
 const ResolutionEntry kRes[] = {
@@ -123,13 +124,15 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
     EXPECT_EQ(unclaimed->count("close"), 1);  // the open device is still closed at the end
 }
 
-TEST(CameraObject, ProductA005PrintsIdsInsteadOfReadingTheVersion) {
+TEST(CameraObject, ProductA005LogsIdsInsteadOfReadingTheVersion) {
     auto device = std::make_shared<FakeDevice>();
     device->deviceInfo = {0x0547, 0xa005, 0xa000, 0x0200};
     TestCamera camera;
+    LogRecorder log;
     testing::internal::CaptureStdout();
     EXPECT_EQ(camera.__open_driver(device), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "a005 547\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(log.messages, std::vector<std::string>{"2: a005 547"});
     EXPECT_EQ(camera.firmwareVersion, 0);
 }
 

@@ -14,7 +14,9 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <thread>
 
+#include "log.h"
 #include "viewer/radio_row.h"
 #include "viewer/settings_file.h"
 
@@ -503,4 +505,12 @@ TEST_F(ViewerTest, ControlsFitTheWindowAtLargeFonts) {
         }
     }
     QApplication::setFont(usual);
+}
+
+// The SDK's messages reach the status line from whichever thread logs them.
+TEST_F(ViewerTest, LibraryMessagesShowInTheStatusLine) {
+    launch();
+    std::thread([] { ezlog::warn("a warning from thread %d", 2); }).join();
+    EXPECT_TRUE(waitUntil(
+        [&] { return window->statusBar()->currentMessage() == "a warning from thread 2"; }));
 }

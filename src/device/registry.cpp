@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CamBayer.h"
+#include "device/bus.h"
 #include "ezImage/registry.h"
 #include "ezcam.h"
 #include "models/catalogue.h"
@@ -108,7 +109,7 @@ void insertDevice(const std::shared_ptr<usb::Device>& device) {
         r.mapCamList[name] = camera;
         directory = r.documentPaths_;
     }
-    usb::systemBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
+    ezcam::cameraBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
         if (CameraPtr gone = weak.lock()) removeDevice(gone);
     });
     {
@@ -159,7 +160,7 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
         r.devHotPlug = handler;
         r.app = receiver;
     }
-    usb::Bus& bus = usb::systemBus();
+    usb::Bus& bus = ezcam::cameraBus();
     // One set of watches at a time, or every camera would arrive twice.
     bus.clearWatches();
     for (const SupportedCamera& entry : tabCamSupport)
@@ -171,14 +172,14 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
 }
 
 void ExitDevice(void) {
-    usb::systemBus().clearWatches();
+    ezcam::cameraBus().clearWatches();
     const std::string directory = ezcam::documentDirectory();
     for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
     exExitGrfmt();
 }
 
 int PollDevice(int timeout_ms) {
-    return usb::systemBus().poll(timeout_ms);
+    return ezcam::cameraBus().poll(timeout_ms);
 }
 
 int DeviceCount(void) {

@@ -22,3 +22,10 @@ struct SupportedCamera {
     uint32_t product;
 };
 extern const SupportedCamera tabCamSupport[36];
+
+#include <span>
+
+namespace ezcam {
+// Every pair the SDK claims: the udev rules are generated from it.
+std::span<const SupportedCamera> claimedCameras();
+}  // namespace ezcam

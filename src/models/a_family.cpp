@@ -1,7 +1,7 @@
 // The A family: sensors programmed register by register, a gain mapping per
 // sensor, no long exposure and no black level.
-#include <cstdio>
 
+#include "log.h"
 #include "models/model_row.h"
 #include "models/models.h"
 
@@ -166,8 +166,7 @@ VAo500C1::VAo500C1() {
     applyModel(kVAo500C1);
 }
 int VAo500C1::_claim_device() {
-    std::printf("VAo500C1::_claim_device\n");
-    std::fflush(stdout);
+    ezlog::info("VAo500C1::_claim_device");
     applyModel(*pickClaim(kVAo500C1Claim, bcdDevice).row);
     return 0;
 }

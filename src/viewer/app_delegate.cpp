@@ -74,6 +74,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     setCameraControlsEnabled(false);  // until a camera is loaded
     launched = true;
+    SetLogHandler(&AppDelegate::logHandler, this);
     InitDevice(&AppDelegate::hotPlugHandler, this, documents.toUtf8().constData());
     hotPlugTimer.start();
     updateStatusLine();
@@ -92,6 +93,7 @@ void AppDelegate::applicationShouldTerminate() {
     }
     movie.stop();
     ExitDevice();
+    SetLogHandler(nullptr, nullptr);
     QDir().mkpath(documents);
     if (!writeStringArray(settingsFilePath(), {txtPath->text()}))
         viewerLog(QStringLiteral("cannot write ") + settingsFilePath());
@@ -102,6 +104,13 @@ void AppDelegate::applicationShouldTerminate() {
 
 void AppDelegate::hotPlugHandler(void* receiver, const char* name, int event) {
     static_cast<AppDelegate*>(receiver)->refreshDevices(QString::fromUtf8(name ? name : ""), event);
+}
+
+void AppDelegate::logHandler(void* receiver, int, const char* message) {
+    // Any thread may log; the status line changes on the window's thread.
+    auto* self = static_cast<AppDelegate*>(receiver);
+    QMetaObject::invokeMethod(
+        self, [self, text = QString::fromUtf8(message)] { self->note(text); }, Qt::QueuedConnection);
 }
 
 void AppDelegate::refreshDevices(const QString& name, int event) {

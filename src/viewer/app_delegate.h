@@ -50,6 +50,8 @@ class AppDelegate : public QObject, public Outlets {
     void applicationShouldTerminate();
     // Hot-plug handler given to InitDevice.
     static void hotPlugHandler(void* receiver, const char* name, int event);
+    // Log handler given to the SDK: its messages show in the status line.
+    static void logHandler(void* receiver, int level, const char* message);
     void refreshDevices(const QString& name, int event);
     void devChangeAction(QComboBox* sender);
     void refreshUI();
