@@ -133,6 +133,8 @@ typedef struct EzFrameInfo {
     int32_t height;
     int32_t roi_x;           /* its origin in the resolution's whole frame */
     int32_t roi_y;
+    int32_t x_binning;       /* sensor pixels per frame pixel along a row and a */
+    int32_t y_binning;       /* column: 1 unbinned; 0 a binned mode of unstated factor */
     int32_t depth;           /* bits per sample: 8 or 16 */
     int32_t bayer;           /* Bayer code of the frame's first sample; 0 monochrome */
 } EzFrameInfo;

@@ -1,5 +1,9 @@
 // What the frame reader keeps beside each frame: counters since the stream
 // started, when the transfer ended, and the settings in force.
+#include <cctype>
+#include <cstdlib>
+#include <string>
+
 #include "CamBayer.h"
 
 namespace {
@@ -7,6 +11,20 @@ constexpr int64_t kTemperatureEveryNs = 1'000'000'000;  // a status request at m
 
 int64_t nanoseconds(const timespec& t) {
     return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+// Binning a mode's label states ("672X504 2x2Bin", "1016X760 2x2 Bin"): the
+// N of "NxN" before "Bin"; 1 without "Bin"; 0 for "Bin" without a factor.
+int labelBinning(const char* label) {
+    const std::string text = label ? label : "";
+    const size_t bin = text.find("Bin");
+    if (bin == std::string::npos) return 1;
+    const size_t x = text.rfind('x', bin);
+    if (x == std::string::npos || x == 0 || !std::isdigit(static_cast<unsigned char>(text[x - 1])))
+        return 0;
+    size_t from = x;
+    while (from > 0 && std::isdigit(static_cast<unsigned char>(text[from - 1]))) --from;
+    return std::atoi(text.c_str() + from);
 }
 }  // namespace
 
@@ -70,6 +88,13 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
         image->height == urbRoiSize.index) {
         out.roi_x = urbRoiOrigin.value;
         out.roi_y = urbRoiOrigin.index;
+    }
+    if (plan.binX > 1 || plan.binY > 1) {
+        out.x_binning = plan.binX;
+        out.y_binning = plan.binY;
+    } else {
+        const ResolutionEntry* entry = resolutionEntry(plan.resolution);
+        out.x_binning = out.y_binning = labelBinning(entry ? entry->label : nullptr);
     }
     out.depth = image->depth;
     out.bayer = channels == 1 ? 0 : bayerPattern;
