@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "recording/writers.h"
@@ -72,9 +73,11 @@ class FitsWriter final : public SequenceWriter {
     }
 
     bool create(const std::string& name, long frames, std::string& error) {
-        // A leading '!' makes cfitsio replace an existing file.
-        const std::string target = "!" + name;
-        if (fits_create_file(&file_, target.c_str(), &status_)) return failed(error, "cannot create");
+        // Taken as a plain file name (no cfitsio filters or '!' in it); an
+        // earlier recording of that name is replaced.
+        std::error_code ignored;
+        std::filesystem::remove(name, ignored);
+        if (fits_create_diskfile(&file_, name.c_str(), &status_)) return failed(error, "cannot create");
         long axes[3] = {sequence_.width, sequence_.height, frames};
         const int type = sequence_.depth == 16 ? USHORT_IMG : BYTE_IMG;
         if (fits_create_img(file_, type, filePerFrame_ ? 2 : 3, axes, &status_))

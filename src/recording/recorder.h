@@ -26,7 +26,7 @@ struct RecorderSetup {
     std::string pixelClock;       // the pixel clock's label
     size_t frameBufferBytes = 0;  // a frame buffer as GetRawData fills it (RecvMemSize)
     uint64_t expectedFrames = 0;  // 0: not known in advance
-    size_t queueBytes = size_t{1} << 30;  // memory the queue may hold (at least 2 frames)
+    size_t queueBytes = size_t{256} << 20;  // memory the queue may hold (at least 2 frames)
     // Runs on the writing thread after every frame written (a test's slow disk).
     std::function<void()> afterWrite;
 };
