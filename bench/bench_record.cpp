@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ezcam.h"
@@ -126,6 +127,34 @@ void Record(benchmark::State& state) {
 // Arguments: rows of the format table (ome-tiff, fits, ser).
 BENCHMARK(Record)->Arg(0)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// A container's writer alone, on the recorder's thread's path: the same
+// frame from memory 1,000 times, no camera and no queue.
+void Writer(benchmark::State& state) {
+    Rig& r = rig();
+    const recording::FormatRow& row = recording::formats()[static_cast<size_t>(state.range(0))];
+    const std::string path = (r.dir / (std::string("ezcam-bench-writer") + row.extension)).string();
+    recording::Sequence sequence;
+    sequence.width = 2592;
+    sequence.height = 1944;
+    sequence.bayer = GetRawBayernPattern(r.name.c_str());
+    sequence.expectedFrames = kFrames;
+    EzFrameInfo info{};
+    for (auto _ : state) {
+        settle(state);
+        const auto writer = recording::makeWriter(row.format, path);
+        std::string error;
+        bool ok = writer->begin(sequence, error);
+        for (int i = 0; ok && i < kFrames; ++i) {
+            info.frame = static_cast<uint64_t>(i);
+            info.monotonic_ns = info.utc_ns = int64_t{i} * 1'000'000;
+            ok = writer->write(r.frame.data() + 512, info, error);
+        }
+        if (!ok || !writer->finish(error)) std::abort();
+    }
+    std::filesystem::remove(path);
+}
+BENCHMARK(Writer)->Arg(0)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 // As ezcap records: 1,000 frames taken from the unpaced camera, those that
 // find the queue full dropped and counted.
 void Feed(benchmark::State& state) {
@@ -162,9 +191,14 @@ class RatioReporter : public RunTimesReporter {
                             label, plain / time, time / sim);
         };
         line("read, then write(), one thread", Time("PlainWrite/1/iterations:1/real_time"));
-        for (int index : {0, 1, 3})
-            line(recording::formats()[static_cast<size_t>(index)].name,
-                 Time("Record/" + std::to_string(index) + "/iterations:1/real_time"));
+        static const std::pair<const char*, const char*> kKinds[] = {{"Record", "recording, "},
+                                                                     {"Writer", "writer alone, "}};
+        for (const auto& [kind, label] : kKinds)
+            for (int index : {0, 1, 3}) {
+                const std::string name = recording::formats()[static_cast<size_t>(index)].name;
+                line((label + name).c_str(), Time(std::string(kind) + "/" + std::to_string(index) +
+                                                  "/iterations:1/real_time"));
+            }
     }
 };
 

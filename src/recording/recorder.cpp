@@ -89,16 +89,22 @@ void Recorder::release(unsigned char* buffer) {
 }
 
 bool Recorder::push(const unsigned char* frame, const EzFrameInfo& info) {
+    // Only what the record describes is copied; a record claiming more than a
+    // frame buffer holds is left out without being read.
+    const auto& record = *reinterpret_cast<const _ezImage*>(frame);
+    const size_t bytes = record.header_size + sampleBytes(record);
+    if (bytes > setup_.frameBufferBytes) {
+        std::lock_guard guard(lock_);
+        offered(info);
+        ++counts_.rejected;
+        return false;
+    }
     unsigned char* buffer = claim();
     if (!buffer) {
         drop(info);
         return false;
     }
-    // Only what the record describes is copied; a record claiming more than a
-    // frame buffer holds is rejected by commit without being read.
-    const auto& record = *reinterpret_cast<const _ezImage*>(frame);
-    const size_t bytes = record.header_size + sampleBytes(record);
-    std::memcpy(buffer, frame, std::min(bytes, setup_.frameBufferBytes));
+    std::memcpy(buffer, frame, bytes);
     commit(buffer, info);
     return true;
 }

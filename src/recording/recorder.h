@@ -60,8 +60,9 @@ class Recorder {
     unsigned char* claim();
     void commit(unsigned char* buffer, const EzFrameInfo& info);
     void release(unsigned char* buffer);
-    // A frame in the caller's own buffer: copied into the queue, or dropped
-    // (false) when it is full.
+    // A frame in the caller's own buffer (its record and the samples it
+    // describes): copied into the queue; false when it was dropped (the
+    // queue is full) or left out.
     bool push(const unsigned char* frame, const EzFrameInfo& info);
     // A frame read while no buffer was free: counted as dropped.
     void drop(const EzFrameInfo& info);
