@@ -281,7 +281,7 @@ TEST_F(Recording, SlowDiskDropsAreCounted) {
     const std::string name = camera(0xc004, 8);
     recording::RecorderSetup s = setup(name, Format::Ser, "slow.ser");
     s.queueBytes = 2 * s.frameBufferBytes;
-    s.afterWrite = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+    s.afterWrite = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
     recording::Recorder recorder(s);
     std::vector<unsigned char> buffer(s.frameBufferBytes);
     std::vector<Delivered> read, accepted;
