@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -160,7 +161,7 @@ TEST_F(Recording, EveryFrameCarriesItsOwnInformation) {
             EXPECT_GT(f.monotonic_ns, frames[i - 1].info.monotonic_ns);
         }
         EXPECT_NEAR(static_cast<double>(f.utc_ns),
-                    static_cast<double>(std::chrono::nanoseconds(wall).count()), 5e9);
+                    static_cast<double>(std::chrono::nanoseconds(wall).count()), 60e9);
         EXPECT_FLOAT_EQ(f.exposure_ms, GetExposure(c));
         EXPECT_EQ(f.analog_gain, GetAnaloggain(c));
         EXPECT_EQ(f.black_level, GetBlacklevel(c));
@@ -275,13 +276,17 @@ TEST_F(Recording, ContainersReadBackByIndependentReaders) {
     }
 }
 
-// A disk slower than the camera: frames that find the queue full are
-// dropped and counted, and every frame read is recorded or counted.
+// A disk slower than the camera: a writer that sleeps until every frame
+// has been read. Two frames fit the queue; the others are dropped and
+// counted, and every frame read is recorded or counted.
 TEST_F(Recording, SlowDiskDropsAreCounted) {
     const std::string name = camera(0xc004, 8);
     recording::RecorderSetup s = setup(name, Format::Ser, "slow.ser");
     s.queueBytes = 2 * s.frameBufferBytes;
-    s.afterWrite = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+    std::atomic<bool> diskBack{false};
+    s.afterWrite = [&] {
+        while (!diskBack) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     recording::Recorder recorder(s);
     std::vector<unsigned char> buffer(s.frameBufferBytes);
     std::vector<Delivered> read, accepted;
@@ -289,12 +294,13 @@ TEST_F(Recording, SlowDiskDropsAreCounted) {
         ASSERT_TRUE(this->read(name, buffer.data(), read));
         if (recorder.push(buffer.data(), read.back().info)) accepted.push_back(read.back());
     }
+    diskBack = true;
     ASSERT_TRUE(recorder.finish()) << recorder.error();
     const recording::RecordingCounts counts = recorder.counts();
     EXPECT_EQ(counts.offered, 30u);
-    EXPECT_GT(counts.dropped, 0u);
-    EXPECT_EQ(counts.recorded, accepted.size());
-    EXPECT_EQ(counts.recorded + counts.dropped, counts.offered);
+    EXPECT_EQ(counts.recorded, 2u);
+    EXPECT_EQ(counts.dropped, 28u);
+    EXPECT_EQ(accepted.size(), 2u);
     EXPECT_FALSE(counts.complete());
 
     const SerFile ser = readSer(dir / "slow.ser");
