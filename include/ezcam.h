@@ -144,6 +144,36 @@ EZCAM_API int GetRawDepth(const char* name);
 EZCAM_API int SetRawDepth(int bits, const char* name);
 EZCAM_API int GetRawDepthState(int pixel_clock, const char* name);
 EZCAM_API int GetRawData(unsigned char* buffer, int size, const char* name);
+/* What the frame reader knew of one frame, kept beside it: the image record's
+ * layout stays as it is. Counters run from the start of the stream
+ * (ResumeDevice). */
+typedef struct EzFrameInfo {
+    uint64_t frame;          /* frames delivered since the stream started; 0 for the first */
+    uint64_t frames_lost;    /* reads since the stream started that lost their frame (-3) */
+    uint64_t mode_drops;     /* of those, reads begun with a resolution, clock or region
+                              * change pending: frames a mode change drops */
+    int64_t monotonic_ns;    /* CLOCK_MONOTONIC when the frame's transfer ended */
+    int64_t utc_ns;          /* the same moment in UTC, nanoseconds since 1970-01-01 */
+    float exposure_ms;       /* exposure in force */
+    float temperature;       /* sensor temperature in degrees Celsius, if has_temperature */
+    int32_t has_temperature; /* 1: the model reports one; read at most once a second */
+    int32_t analog_gain;
+    int32_t black_level;
+    int32_t pixel_clock;     /* pixel-clock index (GetPixclkItemName names it) */
+    int32_t resolution;      /* resolution index the frame was asked in */
+    int32_t width;           /* the frame as delivered */
+    int32_t height;
+    int32_t roi_x;           /* its origin in the resolution's whole frame */
+    int32_t roi_y;
+    int32_t x_binning;       /* sensor pixels per frame pixel along a row and a */
+    int32_t y_binning;       /* column: 1 unbinned; 0 a binned mode of unstated factor */
+    int32_t depth;           /* bits per sample: 8 or 16 */
+    int32_t bayer;           /* Bayer code of the frame's first sample; 0 monochrome */
+} EzFrameInfo;
+/* GetRawData that also fills `info` (when not null): completely for a frame
+ * (0 or 1); on -3 only frames_lost and mode_drops are brought up to date;
+ * on any other result it is left alone. */
+EZCAM_API int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name);
 EZCAM_API int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name);
 EZCAM_API int GetRawBayernPattern(const char* name);
 EZCAM_API int GetImageChannles(const char* name);

@@ -123,6 +123,10 @@ class CamBayer : public CamBase {
 
     // ---- Frames ----
     int _raw_data(unsigned char* buffer, int size) override;
+    // _raw_data that also describes the frame in info (null: counts only);
+    // see GetRawDataInfo. restartFrameCount: a stream starts, counts from 0.
+    int rawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info);
+    void restartFrameCount();
     int _raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, int size) override;
     int _raw2image(unsigned char* raw, unsigned char* image, bool crop) override;
 
@@ -276,7 +280,12 @@ class CamBayer : public CamBase {
         int cutWidth = 0;
         int cutHeight = 0;
         bool captureFlag = false;  // this model reports the capture flag
+        bool modeChange = false;   // a resolution, clock or region change was pending
+        timespec transferEnd{};    // monotonic clock when the transfer returned
+        timespec transferEndUtc{}; // the same moment in UTC
     };
+    // The reading procedure; rawDataInfo notes its outcome.
+    int readFrame(unsigned char* buffer, int size, FramePlan& plan);
     // Geometry and transfer length, from the layout in force and the mode's
     // readout. Header layout: header first, width x height at the current
     // depth plus the header, lowered to whole packets; the others: the
@@ -494,6 +503,18 @@ class CamBayer : public CamBase {
     // here, a raw frame's buffer need not have room behind its samples.
     alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
     int regionOrProgram(_ezImage* image, int frameResolution);
+    // Counts and readings the reader keeps beside the frames
+    // (CamBayer_frame_info.cpp); under the settings lock.
+    struct FrameTally {
+        uint64_t delivered = 0;
+        uint64_t lost = 0;
+        uint64_t modeDrops = 0;
+        int8_t temperatureState = 0;  // 0 no reading yet, 1 read, -1 the model has none
+        float temperature = 0.0f;
+        int64_t temperatureAskedNs = 0;  // monotonic; 0 never asked
+    } frameTally;
+    void noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
+                   EzFrameInfo* info);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);

@@ -202,6 +202,7 @@ int ResumeDevice(const char* name) {
     if (!camera) return -1;
     auto lock = camera->lockSettings();
     if (camera->_state() != 0) return 0;
+    camera->restartFrameCount();  // a new stream: its frames count from 0
     return camera->_sensor_resume();
 }
 
