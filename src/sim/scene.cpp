@@ -19,8 +19,8 @@ constexpr float kShotNoise = 6.5f;      // noise variance per unit of signal
 constexpr size_t kNoiseSpan = size_t{1} << 14;  // row starts in the noise tables
 constexpr int kRowMax = 65536;
 constexpr int kObjectsMax = 8;
-constexpr float kGrainPeriod = 8.0f;   // pixels per period of the objects' texture
-constexpr float kGrainContrast = 0.35f;  // its modulation when in focus
+constexpr float kGrainPeriod = 6.0f;    // pixels per period of the objects' texture
+constexpr float kGrainContrast = 0.5f;  // its modulation when in focus
 
 // Unit noise, standard deviation 32, shared by every camera. A row takes a
 // slice at a pseudo-random start, so frames do not repeat a pattern.
@@ -163,8 +163,8 @@ void Scene::buildField() {
 
     // Objects sit on even pixels, so their column profiles, which carry the
     // channel response, hold wherever they drift. A block of zeros on either
-    // side lets whole blocks be read across an object's edge. The texture's
-    // peak is kept within the profile's range.
+    // side lets whole blocks be read across an object's edge. The texture
+    // keeps the column profiles within their range.
     const float contrast = grainContrast(defocus_);
     for (Object& o : objects_) {
         o.rx = static_cast<int>(std::ceil(o.path.radiusX * fw));
@@ -229,7 +229,7 @@ void Scene::buildLevels() {
         o.rowWeight.resize(2 * o.ry + 1);
         for (int j = 0; j <= 2 * o.ry; ++j)
             o.rowWeight[j] = rounded(2.0f * std::min(peak * profile(static_cast<float>(j - o.ry) * inv) *
-                                                         grain(j, contrast) * (1.0f + kGrainContrast),
+                                                         grain(j, contrast),
                                                      static_cast<float>(cap)),
                                      2 * cap);
     }

@@ -10,29 +10,27 @@ namespace viewer {
 
 namespace {
 
+constexpr int kMaxBox = 4;
+
 struct Tables {
-    const int32_t* columns;
-    const int32_t* nextColumns;
-    const int32_t* rawColumns;
+    const int32_t* columns;     // picture byte offset of each view pixel's box
+    const int32_t* rawColumns;  // raw sample offset of its centre, from the row's
     int count;
 };
 
-// One view row. Ch samples per picture pixel; Mean takes the 2 x 2 mean;
-// RawBytes 0 draws no overlay, else the raw samples' size.
-template <int Ch, bool Mean, int RawBytes>
-void renderRow(uint32_t* __restrict out, const uchar* row, const uchar* next, const uchar* raw,
+// One view row. Ch samples per picture pixel; each view pixel is the mean of
+// an N x N box of picture pixels (N = 1: the pixel itself); RawBytes 0 draws
+// no overlay, else the raw samples' size.
+template <int Ch, int N, int RawBytes>
+void renderRow(uint32_t* __restrict out, const uchar* const* rows, const uchar* raw,
                int clipLevel, const Tables& t) {
     for (int u = 0; u < t.count; ++u) {
         const int x = t.columns[u];
-        uint32_t c[Ch];
-        for (int k = 0; k < Ch; ++k) {
-            if constexpr (Mean) {
-                const int x2 = t.nextColumns[u];
-                c[k] = (row[x + k] + row[x2 + k] + next[x + k] + next[x2 + k] + 2) >> 2;
-            } else {
-                c[k] = row[x + k];
-            }
-        }
+        uint32_t c[Ch] = {};
+        for (int j = 0; j < N; ++j)
+            for (int i = 0; i < N; ++i)
+                for (int k = 0; k < Ch; ++k) c[k] += rows[j][x + i * Ch + k];
+        for (int k = 0; k < Ch; ++k) c[k] = (c[k] + N * N / 2) / (N * N);
         uint32_t pixel = Ch == 3 ? 0xff000000u | c[0] << 16 | c[1] << 8 | c[2]
                                  : 0xff000000u | c[0] * 0x010101u;
         if constexpr (RawBytes > 0) {
@@ -51,19 +49,23 @@ void renderRow(uint32_t* __restrict out, const uchar* row, const uchar* next, co
     }
 }
 
-using RowKernel = void (*)(uint32_t*, const uchar*, const uchar*, const uchar*, int,
-                           const Tables&);
+using RowKernel = void (*)(uint32_t*, const uchar* const*, const uchar*, int, const Tables&);
 
-template <int Ch, bool Mean>
+template <int Ch, int N>
 RowKernel kernelFor(int rawBytes) {
-    if (rawBytes == 1) return renderRow<Ch, Mean, 1>;
-    if (rawBytes == 2) return renderRow<Ch, Mean, 2>;
-    return renderRow<Ch, Mean, 0>;
+    if (rawBytes == 1) return renderRow<Ch, N, 1>;
+    if (rawBytes == 2) return renderRow<Ch, N, 2>;
+    return renderRow<Ch, N, 0>;
 }
 
-RowKernel kernelFor(int channels, bool mean, int rawBytes) {
-    if (channels == 3) return mean ? kernelFor<3, true>(rawBytes) : kernelFor<3, false>(rawBytes);
-    return mean ? kernelFor<1, true>(rawBytes) : kernelFor<1, false>(rawBytes);
+template <int Ch>
+RowKernel kernelFor(int box, int rawBytes) {
+    switch (box) {
+        case 2: return kernelFor<Ch, 2>(rawBytes);
+        case 3: return kernelFor<Ch, 3>(rawBytes);
+        case 4: return kernelFor<Ch, 4>(rawBytes);
+        default: return kernelFor<Ch, 1>(rawBytes);
+    }
 }
 
 // The image pixel under view pixel `at` along one axis, inside [0, length).
@@ -82,39 +84,45 @@ RenderedView ViewRenderer::render(const ShownFrame& frame, const ViewTransform& 
     const bool overlay = clipping && frame.raw && frame.map;
     const int rawBytes = overlay ? frame.raw->depth / 8 : 0;
 
+    // Below 1:1 a view pixel is the mean of the box of picture pixels it
+    // covers (up to 4 x 4), which keeps fine texture from beating with the
+    // sampling.
+    const int box = std::clamp(int(std::lround(1 / t.scale)), 1,
+                               std::min({kMaxBox, size.width(), size.height()}));
+    const auto boxStart = [box](int centre, int length) {
+        return std::clamp(centre - box / 2, 0, length - box);
+    };
     // The tables: the kernel's only arithmetic is adding their entries.
     const auto rawOffset = [&](QPoint p) {
         const QPoint r = frame.map->rawOf(p);
         return int32_t(r.y() * frame.raw->width + r.x());
     };
     columns.resize(placed.width());
-    nextColumns.resize(placed.width());
     rawColumns.assign(placed.width(), 0);
     for (int u = 0; u < placed.width(); ++u) {
         const int x = pixelOf(t.originX, t.scale, placed.left() + u, size.width());
-        columns[u] = x * channels;
-        nextColumns[u] = std::min(x + 1, size.width() - 1) * channels;
+        columns[u] = boxStart(x, size.width()) * channels;
         if (overlay) rawColumns[u] = rawOffset({x, 0}) - rawOffset({0, 0});
     }
     rows.resize(placed.height());
-    nextRows.resize(placed.height());
     rawRows.assign(placed.height(), 0);
     for (int v = 0; v < placed.height(); ++v) {
         const int y = pixelOf(t.originY, t.scale, placed.top() + v, size.height());
-        rows[v] = y;
-        nextRows[v] = std::min(y + 1, size.height() - 1);
+        rows[v] = boxStart(y, size.height());
         if (overlay) rawRows[v] = rawOffset({0, y});
     }
 
-    const RowKernel kernel = kernelFor(channels, t.scale < 1, rawBytes);
-    const Tables tables{columns.data(), nextColumns.data(), rawColumns.data(), placed.width()};
+    const RowKernel kernel = channels == 3 ? kernelFor<3>(box, rawBytes) : kernelFor<1>(box, rawBytes);
+    const Tables tables{columns.data(), rawColumns.data(), placed.width()};
     const int level = rawClipLevel(overlay ? frame.raw->depth : 8);
     const uchar* raw = overlay ? frame.raw->bytes.data() : nullptr;
     QImage image = images.make(placed.size(), QImage::Format_RGB32, [&](QImage& out) {
-        for (int v = 0; v < placed.height(); ++v)
-            kernel(reinterpret_cast<uint32_t*>(out.scanLine(v)),
-                   frame.picture.constScanLine(rows[v]), frame.picture.constScanLine(nextRows[v]),
+        const uchar* boxRows[kMaxBox];
+        for (int v = 0; v < placed.height(); ++v) {
+            for (int j = 0; j < box; ++j) boxRows[j] = frame.picture.constScanLine(rows[v] + j);
+            kernel(reinterpret_cast<uint32_t*>(out.scanLine(v)), boxRows,
                    raw ? raw + size_t(rawRows[v]) * rawBytes : nullptr, level, tables);
+        }
     });
     return {image, placed};
 }

@@ -27,18 +27,19 @@ struct RenderedView {
 class ViewRenderer {
   public:
     // Pixels are taken at the image pixel under each view pixel's centre;
-    // below 1:1 each is the mean of that pixel and its right, lower and
-    // lower right neighbours. With `clipping`, pixels whose raw sample is at
-    // the raw maximum take kClippedColour.
+    // below 1:1 each is the mean of the box of n x n pixels around it, n the
+    // nearest whole number to 1 / scale (at most 4). With `clipping`, pixels
+    // whose raw sample (at the centre) is at the raw maximum take
+    // kClippedColour.
     RenderedView render(const ShownFrame& frame, const ViewTransform& transform, QSize view,
                         bool clipping);
 
   private:
     ImagePool images;
-    // Per view column and row: picture byte offsets, the right and lower
-    // neighbours', and raw sample offsets.
-    std::vector<int32_t> columns, nextColumns, rawColumns;
-    std::vector<int32_t> rows, nextRows, rawRows;
+    // Per view column and row: where its box starts in the picture (byte
+    // offset, row), and the raw sample offsets of its centre.
+    std::vector<int32_t> columns, rawColumns;
+    std::vector<int32_t> rows, rawRows;
 };
 
 }  // namespace viewer

@@ -57,7 +57,10 @@ ViewTransform Zoom::transform(QSize view, QSize image) const {
 }
 
 void Zoom::zoomTo(double newScale, QSize view, QSize image, const QPointF* about) {
-    if (!(newScale > 0) || newScale <= fittedScale(view, image)) {
+    // Smaller than fitted is fitted, except that a picture smaller than the
+    // view may still be shown 1:1.
+    const double fitted = fittedScale(view, image);
+    if (!(newScale > 0) || newScale == fitted || newScale < std::min(fitted, 1.0)) {
         fit = true;
         return;
     }

@@ -42,7 +42,8 @@ class Zoom {
 
     void fitToView() { fit = true; }
     // A fixed scale with `about` (a view point) keeping its image point; the
-    // view's centre when none. Scales below the fitted one fit.
+    // view's centre when none. Scales below the fitted one (and below 1:1)
+    // fit.
     void zoomTo(double scale, QSize view, QSize image, const QPointF* about = nullptr);
     // Moves the picture by `delta` view pixels (as a drag does).
     void panBy(QPointF delta, QSize view, QSize image);
