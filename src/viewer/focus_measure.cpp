@@ -8,7 +8,7 @@
 namespace viewer {
 
 double FocusMeter::measure(const QImage& picture) {
-    const int w = std::min(picture.width() / 2, 1024), h = std::min(picture.height() / 2, 1024);
+    const int w = std::min(picture.width() / 2, 512), h = std::min(picture.height() / 2, 512);
     if (w < 3 || h < 3) return 0;
     const int left = (picture.width() - w) / 2, top = (picture.height() - h) / 2;
     grey.resize(size_t(w) * h);

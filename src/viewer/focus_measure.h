@@ -9,7 +9,7 @@
 namespace viewer {
 
 // The variance of the Laplacian of the grey picture over its centre region
-// (the middle half each way, at most 1024 x 1024 pixels), divided by the
+// (the middle half each way, at most 512 x 512 pixels), divided by the
 // square of the region's mean and scaled by 1000: it rises as the picture
 // comes into focus and does not follow the exposure.
 class FocusMeter {

@@ -40,6 +40,7 @@ class ViewRenderer {
     // offset, row), and the raw sample offsets of its centre.
     std::vector<int32_t> columns, rawColumns;
     std::vector<int32_t> rows, rawRows;
+    std::vector<uint16_t> sums;  // a view row's box sums, by box start
 };
 
 }  // namespace viewer
