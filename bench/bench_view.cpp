@@ -93,7 +93,8 @@ void Render(benchmark::State& state) {
     if (state.range(0) > 0) zoom.zoomTo(state.range(0) / 100.0, kView, shown->size());
     const viewer::ViewTransform t = zoom.transform(kView, shown->size());
     viewer::ViewRenderer renderer;
-    for (auto _ : state) benchmark::DoNotOptimize(renderer.render(*shown, t, kView, state.range(1)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(renderer.render(*shown, t, kView, state.range(1)));
 }
 
 // The old way: the whole picture drawn smoothly scaled into the view.
@@ -113,8 +114,13 @@ void PainterScaled(benchmark::State& state) {
 BENCHMARK(Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(DecodeFast)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Keep)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Render)->Args({0, 0})->Args({0, 1})->Args({100, 1})->Args({400, 1})
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Render)
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({100, 1})
+    ->Args({400, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(PainterScaled)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 class RatioReporter : public RunTimesReporter {

@@ -331,7 +331,7 @@ TEST_F(ViewerTest, ResolutionChangeReloadsTheExposureRange) {
         float min, max, step;
         GetExposureRange(&min, &max, &step, cam());
         return d->fmax == max && d->sldTime->value() == viewer::exposureSliderPosition(
-                                                          {min, max, step}, GetExposure(cam()));
+                                                            {min, max, step}, GetExposure(cam()));
     }));
     EXPECT_EQ(d->sldTime->minimum(), 0);  // the shortest exposure stays reachable
     EXPECT_TRUE(d->txtStatus->text().contains(

@@ -5,6 +5,8 @@
 #include "viewer_fixture.h"  // first: see there
 // (the order above matters)
 #include <QImage>
+#include <QLabel>
+#include <QTableWidget>
 #include <cmath>
 #include <tuple>
 
@@ -13,6 +15,7 @@
 #include "viewer/exposure_scale.h"
 #include "viewer/focus_measure.h"
 #include "viewer/live_view.h"
+#include "viewer/objectives_dialog.h"
 #include "viewer/pixel_readout.h"
 #include "viewer/scale_bar.h"
 #include "viewer/shown_frame.h"
@@ -73,8 +76,8 @@ TEST(Zoom, ViewCornersAndCentreMapToTheImageAtEveryZoom) {
         const ViewTransform t = zoom.transform(view, image);
         const double s = scale > 0 ? scale : 0.4;
         EXPECT_DOUBLE_EQ(t.scale, s);
-        for (const QPointF p : {QPointF(0, 0), QPointF(400, 0), QPointF(0, 300), QPointF(400, 300),
-                                viewCentre}) {
+        for (const QPointF p :
+             {QPointF(0, 0), QPointF(400, 0), QPointF(0, 300), QPointF(400, 300), viewCentre}) {
             const QPointF expected = imageCentre + (p - viewCentre) / s;
             EXPECT_NEAR(t.toImage(p).x(), expected.x(), 1e-9) << s;
             EXPECT_NEAR(t.toImage(p).y(), expected.y(), 1e-9) << s;
@@ -120,14 +123,15 @@ TEST(LivePicture, DrawsThePixelUnderEachViewPixelAtEveryZoom) {
         const ViewTransform t = view.transform();
         const RenderedView& drawn = view.rendered();
         EXPECT_EQ(drawn.placed, scale > 0 ? QRect(0, 0, 400, 300) : QRect(0, 10, 400, 280));
-        for (const QPoint p : {drawn.placed.topLeft(), drawn.placed.topRight(),
-                               drawn.placed.bottomLeft(), drawn.placed.bottomRight(),
-                               drawn.placed.center()}) {
+        for (const QPoint p :
+             {drawn.placed.topLeft(), drawn.placed.topRight(), drawn.placed.bottomLeft(),
+              drawn.placed.bottomRight(), drawn.placed.center()}) {
             const QPoint at = t.pixelAt(p);
             QRgb expected = rgb(picture, at);
             if (scale == 0) {  // at 0.4: the mean of the 3 x 3 pixels around `at`
                 int sum[3] = {};
-                const int left = std::clamp(at.x() - 1, 0, 997), top = std::clamp(at.y() - 1, 0, 697);
+                const int left = std::clamp(at.x() - 1, 0, 997),
+                          top = std::clamp(at.y() - 1, 0, 697);
                 for (int y = top; y < top + 3; ++y)
                     for (int x = left; x < left + 3; ++x) {
                         const QRgb c = rgb(picture, {x, y});
@@ -150,7 +154,8 @@ TEST(ClippingOverlay, MarksExactlyTheClippedRawSamplesWhateverTheGeometry) {
     // Raw samples: their own position as an id, and a clipped copy of them.
     const auto ids = record(W, H, 1, 16, [](int x, int y, int) { return x + y * W; });
     const auto clippedAt = [](int x, int y) {
-        return (x >= 10 && x < 19 && y >= 6 && y < 13) || (x == 30 && y == 20) || (x == 4 && y == 4);
+        return (x >= 10 && x < 19 && y >= 6 && y < 13) || (x == 30 && y == 20) ||
+               (x == 4 && y == 4);
     };
     for (const int depth : {8, 16}) {
         const int top = rawClipLevel(depth);
@@ -186,8 +191,8 @@ TEST(ClippingOverlay, MarksExactlyTheClippedRawSamplesWhateverTheGeometry) {
                         ASSERT_EQ(shown->map->rawOf({x, y}), rawAt) << rotate << flip;
                         const bool isMarked = drawn.image.pixel(x, y) == kClippedColour;
                         EXPECT_EQ(isMarked, clippedAt(rawAt.x(), rawAt.y()))
-                            << depth << "-bit, rotate " << rotate << ", flip " << flip << " at " << x
-                            << "," << y;
+                            << depth << "-bit, rotate " << rotate << ", flip " << flip << " at "
+                            << x << "," << y;
                         marked += isMarked;
                     }
                 EXPECT_EQ(marked, 9 * 7 + 2);  // the region and the pixel inside the cut
@@ -232,8 +237,8 @@ TEST(Exposure, TypedTimesAndTheLogarithmicSlider) {
         const char* text;
         std::optional<double> ms;
     } typed[] = {
-        {"250", 250},    {"250 ms", 250},   {"1.5 s", 1500}, {"1,5s", 1500}, {" 0.2ms ", 0.2},
-        {"800 us", 0.8}, {"2 min", 120000}, {".5", 0.5},     {"", {}},       {"abc", {}},
+        {"250", 250},    {"250 ms", 250},   {"1.5 s", 1500}, {"1,5s", 1500},  {" 0.2ms ", 0.2},
+        {"800 us", 0.8}, {"2 min", 120000}, {".5", 0.5},     {"", {}},        {"abc", {}},
         {"-3", {}},      {"5 h", {}},       {"1e3", {}},     {"1.5 s s", {}},
     };
     for (const auto& [text, ms] : typed) {
@@ -272,12 +277,13 @@ TEST(ScaleBar, LengthFollowsCalibrationAndBinning) {
         QString label;
         int width, full, binning;
     } modes[] = {
-        {"2584X1936", 2584, 2584, 1},       {"1272X952 Bin", 1272, 2584, 2},
-        {"632X472", 632, 2584, 4},          {"1016X760 2x2 Bin", 1016, 2040, 2},
+        {"2584X1936", 2584, 2584, 1},        {"1272X952 Bin", 1272, 2584, 2},
+        {"632X472", 632, 2584, 4},           {"1016X760 2x2 Bin", 1016, 2040, 2},
         {"676*540   Bin 4X4", 676, 2728, 4}, {"1272X792 ROI", 1272, 1272, 1},
         {"1620*1072", 1620, 2728, 1},        {"660X504 Bin", 660, 1272, 2},
     };
-    for (const auto& m : modes) EXPECT_EQ(binningOf(m.label, m.width, m.full), m.binning) << m.label.toStdString();
+    for (const auto& m : modes)
+        EXPECT_EQ(binningOf(m.label, m.width, m.full), m.binning) << m.label.toStdString();
 
     const struct {
         double micronsPerPixel, longest, micrometres, pixels;
@@ -316,6 +322,22 @@ TEST(ScaleBar, LengthFollowsCalibrationAndBinning) {
         EXPECT_EQ(at(r.right() + 1, y), 0);
         EXPECT_EQ(at(10, 10), depth == 8 ? 0x40 : 0x4040);  // the rest untouched
     }
+}
+
+TEST(ScaleBar, TheObjectivesDialogTakesOnlyNamedPositiveCalibrations) {
+    viewertest::application();
+    ObjectivesDialog dialog({{"10x", 0.65}, {"40x", 0.1625}});
+    QTableWidget& rows = *dialog.table();
+    ASSERT_EQ(rows.rowCount(), 2);
+    rows.item(1, 1)->setText("fast");
+    dialog.accept();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.message()->text().startsWith("Row 2 needs"))
+        << dialog.message()->text().toStdString();
+    rows.item(1, 1)->setText("0,1625");  // a decimal comma is read too
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.objectives(), (QList<Objective>{{"10x", 0.65}, {"40x", 0.1625}}));
 }
 
 TEST(Focus, FigureRisesWithSharpnessAndIgnoresTheExposure) {

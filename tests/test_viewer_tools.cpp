@@ -118,7 +118,8 @@ TEST_F(ToolsTest, ARegionDraggedOnThePictureReachesTheCameraSnapped) {
     bool on = false;
     GetRoiState(&on, cam());
     EXPECT_TRUE(on);
-    EXPECT_TRUE(message().startsWith(QString("Region %1 × %2 at %3, %4").arg(rw).arg(rh).arg(x).arg(y)));
+    EXPECT_TRUE(
+        message().startsWith(QString("Region %1 × %2 at %3, %4").arg(rw).arg(rh).arg(x).arg(y)));
     EXPECT_TRUE(waitUntil([&] { return d->pView->image().size() == QSize(rw, rh); }));
     EXPECT_TRUE(d->pView->fitting());  // the new frame size is shown whole
 
@@ -171,7 +172,8 @@ TEST_F(ToolsTest, TypedExposuresAreTakenOrRefusedAndLongOnesShowTheirProgress) {
     EXPECT_TRUE(waitUntil([&] {
         return d->prgExposure->isVisibleTo(window.get()) && d->prgExposure->value() > 100;
     }));
-    EXPECT_TRUE(d->prgExposure->text().endsWith("of 600 ms")) << d->prgExposure->text().toStdString();
+    EXPECT_TRUE(d->prgExposure->text().endsWith("of 600 ms"))
+        << d->prgExposure->text().toStdString();
     d->btnLive->click();
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
     EXPECT_FALSE(d->prgExposure->isVisibleTo(window.get()));
@@ -196,7 +198,8 @@ TEST_F(ToolsTest, TheReadoutShowsTheShownFramesValues) {
     EXPECT_TRUE(text.endsWith(
         QString("RGB %1 %2 %3").arg(shown.red()).arg(shown.green()).arg(shown.blue())));
     const QPoint raw = pixel + QPoint(4, 4);
-    const char site = viewer::bayerSites(GetRawBayernPattern(cam()))[(raw.y() & 1) * 2 + (raw.x() & 1)];
+    const char site =
+        viewer::bayerSites(GetRawBayernPattern(cam()))[(raw.y() & 1) * 2 + (raw.x() & 1)];
     EXPECT_TRUE(text.contains(QString("[%1 %2]").arg(QChar(site)).arg(frame->raw->at(raw))))
         << text.toStdString();
     QTest::mouseMove(window.get(), QPoint(1, 1));  // off the picture
@@ -243,7 +246,8 @@ TEST_F(ToolsTest, StillsTakeTheScaleBarButRawDoesNot) {
     QObject::connect(d.get(), &viewer::AppDelegate::stillRequested,
                      [&](const QString& b) { base = b; });
     d->btnSnap->click();
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(base + ".png") && QFile::exists(base + ".raw"); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return QFile::exists(base + ".png") && QFile::exists(base + ".raw"); }));
     EXPECT_TRUE(message().startsWith("Still with scale bar")) << message().toStdString();
 
     const QImage still(base + ".png");

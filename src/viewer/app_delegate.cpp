@@ -126,7 +126,8 @@ void AppDelegate::refreshDevices(const QString& name, int event) {
             pouDev->removeItem(index);
         txtDev->setText(QStringLiteral("%1 %2!").arg(name, L("disconnect")));
         // The SDK saved the camera's parameter set as it left.
-        if (const auto loaded = loadedModels.find(name.toStdString()); loaded != loadedModels.end()) {
+        if (const auto loaded = loadedModels.find(name.toStdString());
+            loaded != loadedModels.end()) {
             memory.markKnown(loaded->second);
             loadedModels.erase(loaded);
         }

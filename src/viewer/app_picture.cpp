@@ -94,8 +94,8 @@ void AppDelegate::updateExposureProgress() {
                            std::chrono::steady_clock::duration(frameArrived.load()));
     const double elapsed = std::chrono::duration<double, std::milli>(since).count();
     prgExposure->setValue(int(std::min(1.0, elapsed / ms) * prgExposure->maximum()));
-    prgExposure->setFormat(L("%1 of %2").arg(durationText(std::min<double>(elapsed, ms)),
-                                             durationText(ms)));
+    prgExposure->setFormat(
+        L("%1 of %2").arg(durationText(std::min<double>(elapsed, ms)), durationText(ms)));
 }
 
 // ---- Region of interest -------------------------------------------------------------

@@ -60,7 +60,8 @@ void histogramOf(const DisplayFrame& frame, Histogram& out) {
 
 }  // namespace
 
-const unsigned char* eightBitPixels(const DisplayFrame& frame, std::vector<unsigned char>& scratch) {
+const unsigned char* eightBitPixels(const DisplayFrame& frame,
+                                    std::vector<unsigned char>& scratch) {
     if (frame.depth != 16) return frame.pixels;
     const size_t n = size_t(frame.width) * frame.height * frame.channels;
     scratch.resize(n);

@@ -18,7 +18,8 @@ double lowEnd(const ExposureRange& r) {
 
 float snapExposure(const ExposureRange& r, double ms) {
     if (!r.usable()) return r.min;
-    const double steps = std::round((std::clamp(ms, double(r.min), double(r.max)) - r.min) / r.step);
+    const double steps =
+        std::round((std::clamp(ms, double(r.min), double(r.max)) - r.min) / r.step);
     return float(std::min(double(r.max), r.min + steps * r.step));
 }
 

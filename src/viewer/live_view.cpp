@@ -51,8 +51,7 @@ void LiveView::present(const DisplayFrame& frame, const FrameSettings& settings)
     RenderedView rendered =
         frameRenderer.render(*shown, z.transform(size, shown->size()), size, overlay);
     QMetaObject::invokeMethod(
-        this, [this, shown, rendered, made] { show(shown, rendered, made); },
-        Qt::QueuedConnection);
+        this, [this, shown, rendered, made] { show(shown, rendered, made); }, Qt::QueuedConnection);
 }
 
 // ---- Window thread ----------------------------------------------------------
@@ -84,11 +83,6 @@ void LiveView::show(std::shared_ptr<const ShownFrame> shown, const RenderedView&
     updateReadout();
     if (resized) emit zoomChanged();
     emit frameShown();
-}
-
-const QImage& LiveView::image() const {
-    static const QImage none;
-    return current ? current->picture : none;
 }
 
 void LiveView::clearPicture() {
@@ -218,8 +212,8 @@ void LiveView::mousePressEvent(QMouseEvent* event) {
         drag = Drag::Region;
         const QRect inside(QPoint(), current->size());
         const QPoint at = imagePixelAt(dragFrom);
-        regionFrom = regionTo = QPoint(std::clamp(at.x(), 0, inside.right()),
-                                       std::clamp(at.y(), 0, inside.bottom()));
+        regionFrom = regionTo =
+            QPoint(std::clamp(at.x(), 0, inside.right()), std::clamp(at.y(), 0, inside.bottom()));
     } else {
         drag = Drag::Pan;
         setCursor(Qt::ClosedHandCursor);

@@ -36,8 +36,9 @@ class LiveView : public QWidget {
     void present(const DisplayFrame& frame, const FrameSettings& settings = {});
 
     // ---- Window thread ------------------------------------------------------
-    // The shown frame's picture at full size.
-    const QImage& image() const;
+    // The shown frame's picture at full size (a shared copy: it stays valid
+    // while newer frames arrive).
+    QImage image() const { return current ? current->picture : QImage(); }
     std::shared_ptr<const ShownFrame> frame() const { return current; }
     // Forgets the frame (no camera).
     void clearPicture();

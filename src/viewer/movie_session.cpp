@@ -73,8 +73,7 @@ void MovieSession::frameShown(const DisplayFrame& frame, MovieClock::Clock::time
     if (copies <= 0) return;
     const unsigned char* pixels = eightBitPixels(frame, eightBits);
     for (int n = copies; n > 0; --n)
-        if (!recorder->AppendSampleBuffer(pixels, frame.width, frame.height, frame.channels))
-            break;
+        if (!recorder->AppendSampleBuffer(pixels, frame.width, frame.height, frame.channels)) break;
 }
 
 }  // namespace viewer

@@ -93,7 +93,8 @@ QList<Objective> savedObjectives() {
         settings.setArrayIndex(i);
         const Objective objective{settings.value(QStringLiteral("name")).toString(),
                                   settings.value(QStringLiteral("micronsPerPixel")).toDouble()};
-        if (!objective.name.isEmpty() && objective.micronsPerPixel > 0) objectives.append(objective);
+        if (!objective.name.isEmpty() && objective.micronsPerPixel > 0)
+            objectives.append(objective);
     }
     settings.endArray();
     return objectives;

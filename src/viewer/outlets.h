@@ -38,7 +38,7 @@ struct Outlets {
     RadioRow* radBit = nullptr;   // column 0: 8 bits, column 1: 16 bits
     QSlider* sldGain = nullptr;
     QLabel* txtGain = nullptr;
-    QSlider* sldTime = nullptr;  // logarithmic over the camera's range
+    QSlider* sldTime = nullptr;    // logarithmic over the camera's range
     QLineEdit* txtTime = nullptr;  // milliseconds, or typed with a unit
     QCheckBox* chkAE = nullptr;
     QSlider* sldBlvl = nullptr;
@@ -85,8 +85,8 @@ struct Outlets {
     QAction* actTwoToOne = nullptr;
     QAction* actFourToOne = nullptr;
     QLabel* txtZoom = nullptr;
-    QAction* actClipping = nullptr;     // clipped pixels in the warning colour
-    QAction* actRegion = nullptr;       // the next drag draws a region of interest
+    QAction* actClipping = nullptr;  // clipped pixels in the warning colour
+    QAction* actRegion = nullptr;    // the next drag draws a region of interest
     QAction* actClearRegion = nullptr;
     QComboBox* pouObjective = nullptr;  // objectives, and "No objective"
     QAction* actObjectives = nullptr;   // edits them

@@ -35,10 +35,10 @@ void buildPictureTools(Outlets& ui, QMainWindow* window) {
     bar->setObjectName(QStringLiteral("picture"));
     bar->setMovable(false);
     ui.actFit = action(bar, L("Fit"), L("Fit the picture to the window (F)"), Qt::Key_F, true);
-    ui.actOneToOne = action(bar, QStringLiteral("1:1"),
-                            L("One camera pixel per screen pixel (1)"), Qt::Key_1, true);
-    ui.actTwoToOne = action(bar, QStringLiteral("2:1"),
-                            L("Two screen pixels per camera pixel (2)"), Qt::Key_2, true);
+    ui.actOneToOne = action(bar, QStringLiteral("1:1"), L("One camera pixel per screen pixel (1)"),
+                            Qt::Key_1, true);
+    ui.actTwoToOne = action(bar, QStringLiteral("2:1"), L("Two screen pixels per camera pixel (2)"),
+                            Qt::Key_2, true);
     ui.actFourToOne = action(bar, QStringLiteral("4:1"),
                              L("Four screen pixels per camera pixel (4)"), Qt::Key_4, true);
     // One of them is checked at most: none while the wheel sets another zoom.
@@ -48,17 +48,19 @@ void buildPictureTools(Outlets& ui, QMainWindow* window) {
         zooms->addAction(a);
     ui.actFit->setChecked(true);
     ui.txtZoom = new QLabel(bar);
-    ui.txtZoom->setMinimumWidth(ui.txtZoom->fontMetrics().horizontalAdvance(QStringLiteral("0000 %")));
-    ui.txtZoom->setToolTip(L("Wheel: zoom about the cursor; drag: move the picture; "
-                             "double-click: 1:1 or fit"));
+    ui.txtZoom->setMinimumWidth(
+        ui.txtZoom->fontMetrics().horizontalAdvance(QStringLiteral("0000 %")));
+    ui.txtZoom->setToolTip(
+        L("Wheel: zoom about the cursor; drag: move the picture; "
+          "double-click: 1:1 or fit"));
     bar->addWidget(ui.txtZoom);
     bar->addSeparator();
-    ui.actClipping = action(bar, L("Clipping"),
-                            L("Pixels at the raw maximum in magenta"), {}, true);
+    ui.actClipping =
+        action(bar, L("Clipping"), L("Pixels at the raw maximum in magenta"), {}, true);
     bar->addSeparator();
-    ui.actRegion = action(bar, L("Region"),
-                          L("Drag a region of interest on the picture (or drag with Shift)"), {},
-                          true);
+    ui.actRegion =
+        action(bar, L("Region"), L("Drag a region of interest on the picture (or drag with Shift)"),
+               {}, true);
     ui.actClearRegion = action(bar, L("Whole frame"), L("Clear the region of interest"));
     bar->addSeparator();
     ui.pouObjective = new QComboBox(bar);
@@ -100,8 +102,8 @@ QWidget* histogramRow(Outlets& ui, QWidget* parent) {
     ui.chkLogHist->setToolTip(L("Histogram heights by the logarithm of the counts"));
     ui.txtFocus = new QLabel(row);
     ui.txtFocus->setToolTip(L("Sharpness of the picture's centre: higher is sharper"));
-    ui.txtFocus->setMinimumWidth(
-        ui.txtFocus->fontMetrics().horizontalAdvance(L("Focus %1 · best %2").arg("0000.0", "0000.0")));
+    ui.txtFocus->setMinimumWidth(ui.txtFocus->fontMetrics().horizontalAdvance(
+        L("Focus %1 · best %2").arg("0000.0", "0000.0")));
     ui.btnFocusReset = new QPushButton(L("Reset best"), row);
     side->addWidget(ui.chkLogHist);
     side->addWidget(ui.txtFocus);

@@ -56,7 +56,8 @@ PictureTools::PictureTools(Outlets& outlets, QWidget* parentWindow)
 
     connect(ui.actRegion, &QAction::toggled, view, &LiveView::setRegionTool);
     // One region per press of the tool.
-    connect(view, &LiveView::regionDrawn, ui.actRegion, [this] { ui.actRegion->setChecked(false); });
+    connect(view, &LiveView::regionDrawn, ui.actRegion,
+            [this] { ui.actRegion->setChecked(false); });
 
     connect(view, &LiveView::frameShown, this, [this] {
         if (const auto frame = ui.pView->frame()) focusRecord.add(frame->focus);

@@ -12,16 +12,16 @@
 namespace viewer {
 
 struct PixelReadout {
-    QPoint at;                  // the finished pixel
+    QPoint at;  // the finished pixel
     int channels = 1;
-    int finished[3] = {};       // at the finished image's depth
+    int finished[3] = {};  // at the finished image's depth
     int finishedDepth = 8;
     bool hasRaw = false;
-    QPoint rawAt;               // the raw sample the pixel was made at
-    int bayer = 0;              // 0: a monochrome sensor, one raw sample
-    int tile[4] = {};           // the 2 x 2 tile holding rawAt: row by row
-    int tileSite = 0;           // rawAt's place in the tile
-    bool tileInside[4] = {};    // the tile's samples that lie inside the frame
+    QPoint rawAt;             // the raw sample the pixel was made at
+    int bayer = 0;            // 0: a monochrome sensor, one raw sample
+    int tile[4] = {};         // the 2 x 2 tile holding rawAt: row by row
+    int tileSite = 0;         // rawAt's place in the tile
+    bool tileInside[4] = {};  // the tile's samples that lie inside the frame
 };
 
 // The readout of finished pixel `at`; nothing outside the picture.

@@ -96,7 +96,8 @@ void blend(unsigned char* pixels, int width, int channels, const QImage& mask, Q
            int full) {
     for (int y = 0; y < mask.height(); ++y) {
         const QRgb* m = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
-        unsigned char* row = pixels + (size_t(at.y() + y) * width + at.x()) * channels * sizeof(Sample);
+        unsigned char* row =
+            pixels + (size_t(at.y() + y) * width + at.x()) * channels * sizeof(Sample);
         for (int x = 0; x < mask.width(); ++x) {
             const int a = qAlpha(m[x]);
             if (a == 0) continue;
@@ -120,8 +121,9 @@ bool burnScaleBar(unsigned char* image, size_t capacity, const ScaleBar& bar) {
     std::memcpy(&record, image, sizeof record);
     const size_t bytes = record.depth / 8;
     if (std::memcmp(record.signature, "KVEZ", 4) != 0 || !record.decoded ||
-        (record.channels != 1 && record.channels != 3) || (record.depth != 8 && record.depth != 16) ||
-        record.header_size < sizeof record || record.header_size > capacity ||
+        (record.channels != 1 && record.channels != 3) ||
+        (record.depth != 8 && record.depth != 16) || record.header_size < sizeof record ||
+        record.header_size > capacity ||
         size_t(record.width) * record.height * record.channels * bytes >
             capacity - record.header_size)
         return false;

@@ -28,16 +28,18 @@ struct SampleGrid {
     int bayer = 0;  // the raw frame's Bayer code, 0 for a monochrome sensor
     std::vector<unsigned char> bytes;
 
-    bool contains(QPoint p) const { return p.x() >= 0 && p.y() >= 0 && p.x() < width && p.y() < height; }
+    bool contains(QPoint p) const {
+        return p.x() >= 0 && p.y() >= 0 && p.x() < width && p.y() < height;
+    }
     int at(QPoint p, int channel = 0) const;
 };
 
 struct ShownFrame {
-    QImage picture;                           // Grayscale8 or RGB888
-    int depth = 8;                            // bits per sample of the finished image
-    std::shared_ptr<const SampleGrid> raw;    // null when the raw frame did not fit
-    std::shared_ptr<const SampleGrid> deep;   // the 16-bit finished samples; null at 8 bits
-    std::optional<FrameMap> map;              // set whenever raw is
+    QImage picture;                          // Grayscale8 or RGB888
+    int depth = 8;                           // bits per sample of the finished image
+    std::shared_ptr<const SampleGrid> raw;   // null when the raw frame did not fit
+    std::shared_ptr<const SampleGrid> deep;  // the 16-bit finished samples; null at 8 bits
+    std::optional<FrameMap> map;             // set whenever raw is
     Histogram histogram;
     double focus = 0;
 

@@ -32,8 +32,8 @@ void renderRow(uint32_t* __restrict out, const Sample* __restrict row, const uch
         const Sample* p = row + t.columns[u];
         uint32_t c[Ch];
         for (int k = 0; k < Ch; ++k) c[k] = (uint32_t(p[k]) + Count / 2) / Count;
-        uint32_t pixel = Ch == 3 ? 0xff000000u | c[0] << 16 | c[1] << 8 | c[2]
-                                 : 0xff000000u | c[0] * 0x010101u;
+        uint32_t pixel =
+            Ch == 3 ? 0xff000000u | c[0] << 16 | c[1] << 8 | c[2] : 0xff000000u | c[0] * 0x010101u;
         if constexpr (RawBytes > 0) {
             int sample;
             if constexpr (RawBytes == 1) {
@@ -82,7 +82,8 @@ void boxSums(uint16_t* __restrict sums, const uchar* const* rows, int from, int 
     for (; x + 8 <= end; x += 8) {
         __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + x));
         for (int i = 1; i < N; ++i)
-            s = _mm_add_epi16(s, _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + x + i * Ch)));
+            s = _mm_add_epi16(s,
+                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + x + i * Ch)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x), s);
     }
 #endif
@@ -122,10 +123,14 @@ Kernels kernelsFor(int rawBytes) {
 template <int Ch>
 Kernels kernelsFor(int box, int rawBytes) {
     switch (box) {
-        case 2: return kernelsFor<Ch, 2>(rawBytes);
-        case 3: return kernelsFor<Ch, 3>(rawBytes);
-        case 4: return kernelsFor<Ch, 4>(rawBytes);
-        default: return kernelsFor<Ch, 1>(rawBytes);
+        case 2:
+            return kernelsFor<Ch, 2>(rawBytes);
+        case 3:
+            return kernelsFor<Ch, 3>(rawBytes);
+        case 4:
+            return kernelsFor<Ch, 4>(rawBytes);
+        default:
+            return kernelsFor<Ch, 1>(rawBytes);
     }
 }
 

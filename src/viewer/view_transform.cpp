@@ -70,9 +70,9 @@ void Zoom::zoomTo(double newScale, QSize view, QSize image, const QPointF* about
     scale = std::min(newScale, kMaxScale);
     fit = false;
     // The anchor keeps its image point: centre = point - (anchor - view centre) / scale.
-    centre = clampedCentre(
-        kept - (anchor - QPointF(view.width() / 2.0, view.height() / 2.0)) / scale, scale, view,
-        image);
+    centre =
+        clampedCentre(kept - (anchor - QPointF(view.width() / 2.0, view.height() / 2.0)) / scale,
+                      scale, view, image);
 }
 
 void Zoom::panBy(QPointF delta, QSize view, QSize image) {
