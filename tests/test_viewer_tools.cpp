@@ -122,6 +122,7 @@ TEST_F(ToolsTest, ARegionDraggedOnThePictureReachesTheCameraSnapped) {
         message().startsWith(QString("Region %1 × %2 at %3, %4").arg(rw).arg(rh).arg(x).arg(y)));
     EXPECT_TRUE(waitUntil([&] { return d->pView->image().size() == QSize(rw, rh); }));
     EXPECT_TRUE(d->pView->fitting());  // the new frame size is shown whole
+    EXPECT_TRUE(d->txtStatus->text().contains(QString("region %1 × %2").arg(rw).arg(rh)));
 
     // The region tool: a plain drag draws a region inside the region.
     d->actRegion->trigger();

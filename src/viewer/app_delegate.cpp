@@ -352,10 +352,18 @@ void AppDelegate::updateStatusLine() {
         return;
     }
     const int r = GetResolution(cam());
-    txtStatus->setText(QStringLiteral("%1 · %2 × %3 · %4-bit · %5 ms")
+    QString region;
+    bool regionOn = false;
+    if (GetRoiState(&regionOn, cam()) == 0 && regionOn) {
+        int x = 0, y = 0, w = 0, h = 0;
+        GetRoi(&x, &y, &w, &h, cam());
+        region = L(" · region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y);
+    }
+    txtStatus->setText(QStringLiteral("%1 · %2 × %3%4 · %5-bit · %6 ms")
                            .arg(QString::fromStdString(camName))
                            .arg(GetResWidth(r, cam()))
                            .arg(GetResHeight(r, cam()))
+                           .arg(region)
                            .arg(GetRawDepth(cam()))
                            .arg(QString::asprintf("%.3f", GetExposure(cam()))));
 }
