@@ -155,6 +155,7 @@ void AppDelegate::devChangeAction(QComboBox* sender) {
     }
     camName = title;
     pView->clearPicture();
+    stillWithBar.clear();  // it was the other camera's
     refreshUI();
 }
 
