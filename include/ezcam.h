@@ -333,6 +333,10 @@ EZCAM_API int SimUnplugCamera(int id);
 /* Presses the camera's capture button: its next frame carries the capture
  * flag. 0, or -1 for an id that is not plugged in. */
 EZCAM_API int SimPressCapture(int id);
+/* Focuses the camera's scene: `defocus` is the blur radius in pixels, 0 sharp
+ * (the default). 0, -1 for an id that is not plugged in, -2 for a radius
+ * outside 0..1000. */
+EZCAM_API int SimSetFocus(int id, float defocus);
 
 #ifdef __cplusplus
 }
