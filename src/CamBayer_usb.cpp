@@ -1,7 +1,6 @@
 // USB transport: opening the device, control requests, bulk reads, and
 // starting and stopping the sensor.
 #include <cmath>
-#include <cstdio>
 
 #include "CamBayer.h"
 
@@ -31,18 +30,11 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
     usbInterface = usbDevice;
 
     _claim_device();
-    if (quirks.reportsIdsAtOpen) {
-        std::printf("%0x %0x\n", idProduct, idVendor);
-        std::fflush(stdout);
-    } else {
+    if (!quirks.skipsVersionAtOpen) {
         int version = 0;
         _versions(&version);
         firmwareVersion = version;
     }
-    return 0;
-}
-
-int CamBayer::_claim_device() {
     return 0;
 }
 
@@ -97,20 +89,6 @@ int CamBayer::_sensor_suspend() {
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
     shared::store(state, 0);
-    return 0;
-}
-
-int CamBayer::_sensor_resume() {
-    EZURB start{};
-    buildRequest(start, 0xba, 0, 0);
-    sendRequest(start);
-    shared::store(state, 1);
-    _delay(300);
-    _set_raw_depth(rawDepth.value);
-    _set_pixsclock(pixelClock.value);
-    _set_analog_gain(analogGain.value);
-    _set_blacklevel(blackLevel.value);
-    _set_resolution(resolution.value, true);
     return 0;
 }
 

@@ -48,7 +48,6 @@ class TestCamera : public CamBayer {
     }
     using CamBayer::ExposureLimits;
     using CamBayer::retimeCarried;
-    using CamBayer::roiRule;
 };
 
 struct Rig {
@@ -123,14 +122,17 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
     EXPECT_EQ(unclaimed->count("close"), 1);  // the open device is still closed at the end
 }
 
-TEST(CameraObject, ProductA005PrintsIdsInsteadOfReadingTheVersion) {
+// The library writes nothing to standard output, not even for the product
+// that skips the version request.
+TEST(CameraObject, ProductA005SkipsTheVersionAndPrintsNothing) {
     auto device = std::make_shared<FakeDevice>();
     device->deviceInfo = {0x0547, 0xa005, 0xa000, 0x0200};
     TestCamera camera;
     testing::internal::CaptureStdout();
     EXPECT_EQ(camera.__open_driver(device), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "a005 547\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(camera.firmwareVersion, 0);
+    EXPECT_TRUE(device->sent(0xb6).empty());
 }
 
 TEST(Transport, ControlAttemptsStallsAndBadRecords) {

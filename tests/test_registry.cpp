@@ -70,10 +70,10 @@ TEST_F(Names, UnsupportedDevicesArriveSilently) {
 }
 
 TEST_F(Names, SupportTableAndVersionTexts) {
-    EXPECT_EQ(std::size(tabCamSupport), 36u);
-    EXPECT_EQ(tabCamSupport[0].product, 0xc003u);
-    EXPECT_EQ(tabCamSupport[35].product, 0xa811u);
-    for (const SupportedCamera& entry : tabCamSupport) EXPECT_EQ(entry.vendor, 0x0547u);
+    EXPECT_EQ(tabCamSupport().size(), 36u);
+    EXPECT_EQ(tabCamSupport()[0].product, 0xc003u);
+    EXPECT_EQ(tabCamSupport()[35].product, 0xa811u);
+    for (const SupportedCamera& entry : tabCamSupport()) EXPECT_EQ(entry.vendor, 0x0547u);
 
     const std::string before = VersionInf(0);
     EXPECT_EQ(std::string(VersionInf(0)), before);  // other kinds change nothing
@@ -189,7 +189,7 @@ using Wire = Session;
 TEST_F(Wire, ModelConstantsAfterOpening) {
     testing::internal::CaptureStdout();
     const std::string colour = plug(0xc004, 0xa100);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "VAo500C1::_claim_device\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library never prints
     const char* c = colour.c_str();
     EXPECT_EQ(DeviceProduct(c), 0xc004);
     EXPECT_EQ(DeviceVendor(c), 0x0547);

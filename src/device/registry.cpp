@@ -12,19 +12,20 @@
 #include "ezImage/registry.h"
 #include "ezcam.h"
 #include "models/catalogue.h"
+#include "models/products.h"
 #include "processing/decode.h"
 #include "usb/usb.h"
 
-const SupportedCamera tabCamSupport[36] = {
-    {0x0547, 0xc003}, {0x0547, 0xc004}, {0x0547, 0xc005}, {0x0547, 0xc006}, {0x0547, 0xc007},
-    {0x0547, 0xc008}, {0x0547, 0xc009}, {0x0547, 0xc00a}, {0x0547, 0xc00c}, {0x0547, 0xd001},
-    {0x0547, 0xd002}, {0x0547, 0xd004}, {0x0547, 0xd006}, {0x0547, 0xd007}, {0x0547, 0xf007},
-    {0x0547, 0xf008}, {0x0547, 0xf00b}, {0x0547, 0xe001}, {0x0547, 0xe004}, {0x0547, 0xe006},
-    {0x0547, 0xe80a}, {0x0547, 0xe008}, {0x0547, 0xe009}, {0x0547, 0xe00a}, {0x0547, 0xe00b},
-    {0x0547, 0xe00c}, {0x0547, 0xe80c}, {0x0547, 0xa008}, {0x0547, 0xa007}, {0x0547, 0xa004},
-    {0x0547, 0xa003}, {0x0547, 0xa005}, {0x0547, 0xa00a}, {0x0547, 0xa009}, {0x0547, 0xa00d},
-    {0x0547, 0xa811},
-};
+std::span<const SupportedCamera> tabCamSupport() {
+    static const std::vector<SupportedCamera> pairs = [] {
+        constexpr uint16_t kWatchedVendor = 0x0547;
+        std::vector<SupportedCamera> out;
+        for (const ProductRow& row : productTable())
+            if (row.watched) out.push_back({kWatchedVendor, row.product});
+        return out;
+    }();
+    return pairs;
+}
 
 namespace {
 using CameraPtr = std::shared_ptr<CamBayer>;
@@ -163,7 +164,7 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
     usb::Bus& bus = usb::systemBus();
     // One set of watches at a time, or every camera would arrive twice.
     bus.clearWatches();
-    for (const SupportedCamera& entry : tabCamSupport)
+    for (const SupportedCamera& entry : tabCamSupport())
         bus.watchArrivals(static_cast<uint16_t>(entry.vendor), static_cast<uint16_t>(entry.product),
                           insertDevice);
     // Cameras already plugged in arrive now.

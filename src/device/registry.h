@@ -15,10 +15,13 @@ std::string documentDirectory();
 }  // namespace ezcam
 
 #include <cstdint>
+#include <span>
 
-// The vendor and product pairs watched on the bus.
+// A vendor and product pair watched on the bus.
 struct SupportedCamera {
     uint32_t vendor;
     uint32_t product;
 };
-extern const SupportedCamera tabCamSupport[36];
+// The pairs watched by default: the watched rows of the product table, in
+// its order, under vendor 0x0547.
+std::span<const SupportedCamera> tabCamSupport();
