@@ -111,7 +111,9 @@ void CamBayer::framePlan(FramePlan& plan) {
     plan.hostOrder = layout->hostOrder;
     plan.offset = headLen;
     uint64_t pixelBytes = 0;
-    if (layout->kind == FrameLayout::Signature)
+    // A region programmed into the sensor arrives in whole packets, except
+    // where the device sends it whole.
+    if (layout->kind == FrameLayout::Signature || (roiActive && layout->kind == FrameLayout::Tail4))
         pixelBytes = samples;
     else if (roiActive)
         pixelBytes = samples - samples % packet;

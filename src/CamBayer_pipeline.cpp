@@ -15,6 +15,7 @@
 #include "CamBayer.h"
 #include "processing/decode.h"
 #include "processing/geometry.h"
+#include "processing/pattern_filter.h"
 #include "processing/pixels.h"
 #include "processing/tone.h"
 
@@ -412,11 +413,17 @@ int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, b
                           raw->decoded);
         ezInitImageHeader(image, width, height, outChannels, depth, header, imageBuffer + header,
                           raw->resolution, raw->decoded);
-        if (shared::load(colorEnhancement))
+        if (finishRule.decode == FinishRule::PatternMedian) {
+            __pattern_filter(raw, image);
+            __smooth(image, 1);
+        } else if (shared::load(colorEnhancement)) {
             __decode_rawdata(raw, image, bayerPattern);
-        else
+        } else {
             __decode_rawdatafast(raw, image, bayerPattern);
-        if (crop) __roi(image, 4, 4, width - 8, height - 8);
+        }
+        const bool cut = finishRule.border == FinishRule::Always ||
+                         (finishRule.border == FinishRule::AsAsked && crop);
+        if (cut) __roi(image, 4, 4, width - 8, height - 8);
         finishImage(image);
     }
     serveStill(raw, image);
@@ -439,7 +446,7 @@ void CamBayer::takeOverTables() {
 void CamBayer::finishImage(_ezImage* image) {
     if (shared::load(flatFieldOn)) _image_fladfield(image);
     __rotate(image, shared::load(rotate));
-    __flip(image, shared::load(flip));
+    if (finishRule.softwareFlip) __flip(image, shared::load(flip));
     tonePass(image);
     stretchStep(image);
 }
@@ -492,8 +499,10 @@ void CamBayer::stretchStep(_ezImage* image) {
 void CamBayer::serveStill(_ezImage* raw, _ezImage* image) {
     if (!shared::load(snapRequest, std::memory_order_acquire)) return;
     auto settings = lockSettings();
-    if (!snapRequest || raw->resolution != resolution.value || image->width != snapWidth - 8 ||
-        image->height != snapHeight - 8)
+    // The snap size counts the border the frame carries, where it has one.
+    const int margin = finishRule.border == FinishRule::None ? 0 : 8;
+    if (!snapRequest || raw->resolution != resolution.value || image->width != snapWidth - margin ||
+        image->height != snapHeight - margin)
         return;
     writeStillFiles(raw, image, snapFormat, snapPath);
     setSnapRequest(false);

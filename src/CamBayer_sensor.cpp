@@ -235,7 +235,7 @@ int CamBayer::_set_exposure(float milliseconds) {
                                                 static_cast<float>(lineLength)
                                           : 0.0;
     uint32_t lines = std::max<uint32_t>(toLines(perLine), exposure.min);
-    if (longExposure.supported && exposure.max > 0) {
+    if ((longExposure.supported || quirks.exposureInTwoRegisters) && exposure.max > 0) {
         const uint32_t total = std::min(lines, (longExposure.max + 1u) * exposure.max - 1);
         const auto periods = static_cast<uint16_t>(total / exposure.max);
         const auto rest = static_cast<uint16_t>(total % exposure.max);

@@ -1,6 +1,8 @@
 // USB transport: opening the device, control requests, bulk reads, and
 // starting and stopping the sensor.
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "CamBayer.h"
 
@@ -79,8 +81,12 @@ int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) 
     return 0;
 }
 
-// The pauses callers ask for are not needed by the cameras: returns at once.
-int CamBayer::_delay(int) {
+// A real sensor needs the pauses the protocol asks for (after a start, a
+// stop, a mode change); a simulated one does not, so it is not slowed down.
+int CamBayer::_delay(int milliseconds) {
+    const std::shared_ptr<usb::Device> device = usbInterface;
+    if (milliseconds > 0 && device && device->needsPauses())
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     return 0;
 }
 

@@ -46,6 +46,60 @@ int VDh674M1::frameCheck(unsigned char* buffer, const FramePlan& plan) {
     return result;
 }
 
+// ---- Mode changes (VDh694M1, VDh694C1) ------------------------------------------
+
+namespace {
+constexpr int kModeSettleMs = 100;        // between the mode and the clock request
+constexpr int32_t kFastClockRate = 24000;  // from here on full resolution has no 16-bit mode
+}  // namespace
+
+// Full resolution at 16 bits is refused on the fast clocks: the current
+// mode stays, is programmed again, and the result says -3.
+int VDh694M1::_set_resolution(int index, bool sendNow) {
+    if (!resolutionEntry(index)) return -2;
+    int result = 0;
+    if (index == 0 && rawDepth.value == 16 && pixelRate >= kFastClockRate) {
+        index = resolution.value;
+        result = -3;
+    }
+    const ResolutionEntry* entry = resolutionEntry(index);
+    if (!entry) return -2;
+    buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
+    resolution.value = static_cast<uint16_t>(index);
+    _retime();
+    roiRequested = 0;
+    roiActive = 0;
+    if (sendNow) {
+        resolutionPending = 0;
+        sendModeAndClock();
+    } else {
+        resolutionPending = 1;
+    }
+    return result;
+}
+
+void VDh694M1::sendPending() {
+    if (resolutionPending) {
+        resolutionPending = 0;
+        sendModeAndClock();
+    }
+    CamBayer::sendPending();
+}
+
+void VDh694M1::sendModeAndClock() {
+    sendRequest(resolution.urb);
+    _delay(kModeSettleMs);
+    // The clock request carries the same line count; built here when no
+    // clock was chosen since the camera was opened.
+    if (!pixelClock.urb.request) {
+        if (const PixelClockEntry* clock = clockEntry(pixelClock.value)) {
+            buildRequest(pixelClock.urb, static_cast<uint8_t>(reqPixelClock), clock->mode, 0);
+            _retime();
+        }
+    }
+    if (pixelClock.urb.request) sendRequest(pixelClock.urb);
+}
+
 // ---- Black field (VDh694M1) ------------------------------------------------------
 
 namespace {

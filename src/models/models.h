@@ -21,7 +21,11 @@ extern int cntVDo282C1, cntVDh282C1, cntVSi400M1;
 // ---- A family: register-driven sensors, a gain mapping per class ----------
 
 class VAo200C1 : public CamBayer {};
-class VAh200C1 : public VAo200C1 {};
+// Sets its exposure again once a deferred mode change has gone out.
+class VAh200C1 : public VAo200C1 {
+  protected:
+    void sendPending() override;
+};
 class VAo131C1 : public CamBayer {};
 class VAg131C1 : public VAo131C1 {};
 class VAh131C1 : public VAo131C1 {};
@@ -42,7 +46,13 @@ class VAh500M1 : public VAo500M1 {};
 
 class V3h5MC1 : public CamBayer {};
 
-class VSi400M1 : public CamBayer {};
+// The 2048 x 2048 camera flips its frames itself and restarts its exposure
+// with the start request.
+class VSi400M1 : public CamBayer {
+  public:
+    int _restart_exposure() override;
+    void _set_flip(int code) override;
+};
 
 // ---- S family: gain written unchanged ---------------------------------------
 
@@ -93,10 +103,12 @@ class VDh674M1 : public VDh285M1 {
 };
 class VDh687M1 : public VDh674M1 {};
 
-// Takes a black-field (dark) reference over ten seconds and subtracts it,
-// scaled to the exposure, from later frames when the black field is on.
+// Refuses full resolution at 16 bits on the fast clocks and sends its clock
+// after every mode change; takes a black-field (dark) reference over ten
+// seconds that it subtracts, scaled to the exposure, when the black field is on.
 class VDh694M1 : public VDh674M1 {
   public:
+    int _set_resolution(int index, bool sendNow) override;
     void _blackfield() override;
 
     uint8_t blackFieldCapture = 0;  // the next frame becomes the reference
@@ -105,9 +117,12 @@ class VDh694M1 : public VDh674M1 {
     uint32_t blackFieldLines = 0;   // lines the reference is exposed for
 
   protected:
+    void sendPending() override;
     int frameFinish(_ezImage* image, int result) override;
     // Exposure lines in force, across periods.
     uint32_t totalLines() const;
+    // The mode request, the pause the sensor needs, then the clock request.
+    void sendModeAndClock();
 };
 // Inherits _blackfield; its reader neither takes nor subtracts a reference.
 class VDh694C1 : public VDh694M1 {
