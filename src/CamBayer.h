@@ -82,8 +82,6 @@ struct SoftWareValue {
     bool takeOver(size_t bytes);
 };
 
-struct ModelRow;
-struct SensorRow;
 
 class CamBayer : public CamBase {
   public:

@@ -329,8 +329,10 @@ constexpr FrameLayout kVAh131C1Layout[] = {
 constexpr FrameLayout kVAh300C1Layout[] = {
     {{{0xb002}}, FrameLayout::PaddedTrailer, true, false, kRoiAtResolution0},
     {{}, FrameLayout::Trailer, true, false, {RoiRule::FullWidth, 2048, false}}};
+// VAh500C1's full mode carries a header area more at 16 bits; only its
+// normal board sends 16-bit samples most significant byte first.
 constexpr FrameLayout kVAh500C1Layout[] = {
-    {{{0xb002}}, FrameLayout::PaddedTrailer, true, false, kRoiAtResolution0},
+    {{{0xb002}}, FrameLayout::PaddedTrailer, true, false, kRoiAtResolution0, true, true},
     {{}, FrameLayout::Trailer, true, false, {RoiRule::FullWidth, 2592, false}, false, true}};
 // The g cameras: one byte after the samples; only VAg300C1 carries the flag.
 // A region is programmed at the full width, dropping that frame.
