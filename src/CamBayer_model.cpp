@@ -57,12 +57,11 @@ int CamBayer::_claim_device() {
 }
 
 int CamBayer::_sensor_resume() {
-    static constexpr ResumeStep kBase[] = {{ResumeStep::Start},      {ResumeStep::Pause, 300},
-                                           {ResumeStep::Depth},      {ResumeStep::Clock},
-                                           {ResumeStep::Gain},       {ResumeStep::BlackLevel},
-                                           {ResumeStep::Resolution}};
-    const std::span<const ResumeStep> steps =
-        productRow && !productRow->resume.empty() ? productRow->resume
+    static constexpr ResumeStep kBase[] = {
+        {ResumeStep::Start}, {ResumeStep::Pause, 300}, {ResumeStep::Depth},     {ResumeStep::Clock},
+        {ResumeStep::Gain},  {ResumeStep::BlackLevel}, {ResumeStep::Resolution}};
+    const std::span<const ResumeStep> steps = productRow && !productRow->resume.empty()
+                                                  ? productRow->resume
                                                   : std::span<const ResumeStep>(kBase);
     bool streaming = false;
     for (const ResumeStep& step : steps) {

@@ -116,8 +116,8 @@ TEST_F(Models, EachModelPlacesItsRegionOfInterestByItsRule) {
         {0x0547, 0xc004, 0xa000, 1, Memory},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release << " mode "
-                                        << c.resolution);
+        SCOPED_TRACE(testing::Message()
+                     << std::hex << c.product << "@" << c.release << " mode " << c.resolution);
         const std::string name = plug(c.product, c.release, c.vendor);
         ASSERT_FALSE(name.empty());
         ASSERT_EQ(SetResolution(c.resolution, name.c_str()), 0);
@@ -199,8 +199,8 @@ TEST_F(Models, VSi400M1SettingsRestartAndFrames) {
     const auto* image = reinterpret_cast<const _ezImage*>(upright.data());
     EXPECT_EQ(image->width, 1024);
     EXPECT_EQ(image->height, 1024);
-    EXPECT_EQ(0, std::memcmp(flipped.data() + image->header_size, upright.data() + image->header_size,
-                             size_t{1024} * 1024 * 2));
+    EXPECT_EQ(0, std::memcmp(flipped.data() + image->header_size,
+                             upright.data() + image->header_size, size_t{1024} * 1024 * 2));
 
     // A still at this mode is its full 1024 x 1024: written from the next frame.
     const std::string still = testing::TempDir() + "vsi400m1_still";
@@ -242,7 +242,8 @@ TEST_F(Models, V3h5MC1ReadsItsFourByteTrailer) {
     // Automatic exposure: one step, then three frames without.
     const auto exposureWrites = [&] {
         int writes = 0;
-        for (const std::string& w : wire(lastId)) writes += w.rfind("b7 ", 0) == 0 && w.back() == '9';
+        for (const std::string& w : wire(lastId))
+            writes += w.rfind("b7 ", 0) == 0 && w.back() == '9';
         return writes;
     };
     SetAutoExposure(true, n);
@@ -283,7 +284,9 @@ TEST_F(Models, TheMonochrome131FamilyFiltersItsCheckerboard) {
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x)
                 record->data[y * kWidth + x] =
-                    static_cast<unsigned char>(x == kLine && y < kEdge ? 250 : y < kEdge ? 40 : 200);
+                    static_cast<unsigned char>(x == kLine && y < kEdge ? 250
+                                               : y < kEdge             ? 40
+                                                                       : 200);
         ASSERT_EQ(DecodeRaw2Image(raw.data(), image.data(), name.c_str()), 0);
         const auto* out = reinterpret_cast<const _ezImage*>(image.data());
         ASSERT_EQ(out->width, kWidth - 8);

@@ -125,7 +125,8 @@ TEST_P(Agreement, EveryReleaseModeAndDepthDeliversTheFramesBothDescribe) {
             ASSERT_EQ(ResumeDevice(n), 0);
             raw.assign(static_cast<size_t>(RecvMemSize(n)), 0);
             const int modes = whole ? GetResolutionCount(n) : 1;
-            ASSERT_EQ(static_cast<size_t>(GetResolutionCount(n)), device.profile()->resolutions.size());
+            ASSERT_EQ(static_cast<size_t>(GetResolutionCount(n)),
+                      device.profile()->resolutions.size());
             for (int mode = 0; mode < modes; ++mode) {
                 for (const int depth : {8, 16}) {
                     SCOPED_TRACE(testing::Message() << "mode " << mode << ", " << depth << " bits");
@@ -157,7 +158,8 @@ TEST_P(Agreement, EveryReleaseModeAndDepthDeliversTheFramesBothDescribe) {
                     EXPECT_EQ(record()->height, height);
                     EXPECT_EQ(record()->depth, depth);
                     const int channels = GetImageChannles(n);
-                    image.assign(512 + static_cast<size_t>(width) * height * channels * depth / 8, 0);
+                    image.assign(512 + static_cast<size_t>(width) * height * channels * depth / 8,
+                                 0);
                     ASSERT_EQ(DecodeRaw2Image(raw.data(), image.data(), n), 0);
                     const auto* decoded = reinterpret_cast<const _ezImage*>(image.data());
                     const int border = row.vendors == Vendors::Miravel ? 0 : 8;
@@ -174,15 +176,14 @@ TEST_P(Agreement, EveryReleaseModeAndDepthDeliversTheFramesBothDescribe) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Products, Agreement, testing::ValuesIn([] {
-        std::vector<const ProductRow*> rows;
-        for (const ProductRow& row : productTable())
-            if (row.create) rows.push_back(&row);
-        return rows;
-    }()),
-    [](const testing::TestParamInfo<const ProductRow*>& info) {
-        char id[8];
-        std::snprintf(id, sizeof id, "%04x", info.param->product);
-        return std::string(info.param->model) + "_" + id;
-    });
+INSTANTIATE_TEST_SUITE_P(Products, Agreement, testing::ValuesIn([] {
+                             std::vector<const ProductRow*> rows;
+                             for (const ProductRow& row : productTable())
+                                 if (row.create) rows.push_back(&row);
+                             return rows;
+                         }()),
+                         [](const testing::TestParamInfo<const ProductRow*>& info) {
+                             char id[8];
+                             std::snprintf(id, sizeof id, "%04x", info.param->product);
+                             return std::string(info.param->model) + "_" + id;
+                         });

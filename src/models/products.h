@@ -17,15 +17,15 @@ class CamBayer;
 
 // Behaviour tied to the USB product rather than to the model class.
 struct ProductQuirks {
-    bool retimeSendsExposure = false;    // base re-timing writes the exposure register at once
-    bool deferPixelClock = false;        // pixel-clock request waits for the next frame read
-    bool regainAfterResolution = false;  // gain written again after an immediate resolution change
-    bool noLongExposureRestart = false;  // long-exposure restart refused
-    uint16_t restartPauseMs = 0;         // pause between stop and restart of a long exposure
-    bool skipsVersionAtOpen = false;     // its firmware version is not asked for at open
-    bool refusesEdgeInhibition = false;  // the call surface answers -4 without asking the camera
-    bool exposureInTwoRegisters = false; // exposure written as rest and periods even without
-                                         // long exposure
+    bool retimeSendsExposure = false;     // base re-timing writes the exposure register at once
+    bool deferPixelClock = false;         // pixel-clock request waits for the next frame read
+    bool regainAfterResolution = false;   // gain written again after an immediate resolution change
+    bool noLongExposureRestart = false;   // long-exposure restart refused
+    uint16_t restartPauseMs = 0;          // pause between stop and restart of a long exposure
+    bool skipsVersionAtOpen = false;      // its firmware version is not asked for at open
+    bool refusesEdgeInhibition = false;   // the call surface answers -4 without asking the camera
+    bool exposureInTwoRegisters = false;  // exposure written as rest and periods even without
+                                          // long exposure
 };
 
 // A camera setting that is one sensor register (request 0xb7), range 0..max.
@@ -79,8 +79,8 @@ struct ResumeStep {
 // The frame reader's steps beyond the common procedure.
 struct ReaderSteps {
     std::span<const FrameLayout> layouts{};  // by release; none: the marked header
-    bool defectStep = false;  // a requested defect search (5 or -5), then the correction
-    uint8_t aeInterval = 3;   // frames between automatic-exposure steps
+    bool defectStep = false;           // a requested defect search (5 or -5), then the correction
+    uint8_t aeInterval = 3;            // frames between automatic-exposure steps
     uint8_t fluorescenceInterval = 0;  // frames between fluorescence-guide steps; 0: none
 };
 
@@ -96,8 +96,8 @@ struct ProductRow {
     uint16_t product = 0;
     const char* model = nullptr;  // the class; null: watched, but no model drives it
     Factory create = nullptr;
-    bool watched = false;   // claimed by default, under vendor 0x0547
-    uint32_t bulkPipe = 1;  // the bulk pipe frames arrive on
+    bool watched = false;                      // claimed by default, under vendor 0x0547
+    uint32_t bulkPipe = 1;                     // the bulk pipe frames arrive on
     std::span<const ModelRow* const> build{};  // applied in order when created
     std::span<const ClaimRow> claim{};         // the first that holds the release, at claim
     ReaderSteps reader{};
