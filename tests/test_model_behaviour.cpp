@@ -383,6 +383,7 @@ TEST_F(Models, ModeChangesAndExposureWritesOfSingleModels) {
     camera(lastId).clearTrace();
     EXPECT_EQ(SetResolution(0, n), -3);
     EXPECT_EQ(GetResolution(n), 2);
+    EXPECT_EQ(SetResolution(1, n), 4);  // no 16-bit depth there on this clock either
     EXPECT_TRUE(requests(lastId).empty());  // deferred to the next read
     frame(name);
     words = wire(lastId);

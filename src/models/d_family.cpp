@@ -62,6 +62,10 @@ int VDh694M1::_set_resolution(int index, bool sendNow) {
         index = resolution.value;
         result = -3;
     }
+    // As everywhere, a mode the clock allows no 16-bit depth in is refused
+    // rather than entered.
+    const PixelClockEntry* clock = clockEntry(pixelClock.value);
+    if (rawDepth.value == 16 && clock && index < clock->minRes16) return 4;
     const ResolutionEntry* entry = resolutionEntry(index);
     if (!entry) return -2;
     buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
