@@ -5,22 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "processing/tone.h"
-
-void SoftWareValue::allocate(size_t count) {
-    block = std::make_unique<unsigned char[]>(2 * count);
-    lut = block.get();
-    lut2 = block.get() + count;
-    entries = count;
-}
-
-bool SoftWareValue::takeOver(size_t bytes) {
-    if (!shared::claimCopy(changed)) return false;
-    if (lut && lut2) std::memcpy(lut, lut2, std::min(bytes, entries));
-    live = staged;
-    shared::finishCopy(changed);
-    return true;
-}
 
 CamBayer::CamBayer() {
     rawDepth.value = 8;
@@ -33,24 +17,7 @@ CamBayer::CamBayer() {
     buildRequest(urbFrameRequest, 0xb3, 0, 0);
     buildRequest(urbRoiOrigin, 0xbd, 0, 0);
     buildRequest(urbRoiSize, 0xbe, 0, 0);
-
-    defectPoints = std::make_unique<_ezPoint[]>(static_cast<size_t>(defectCapacity));
-
-    contrast.define(128, 0, 255, 1, true);
-    contrast.allocate(256);
-    __matrix_contrast(128, contrast.lut, 256);
-    __matrix_contrast(128, contrast.lut2, 256);
     aeTarget.define(110, 60, 180, 1, true);
-    for (int c = 0; c < 3; ++c) {
-        stretch[c].define(0, 0, 255, 1, true);
-        stretch[c].allocate(256);
-        __matrix_stretch(0, 255, stretch[c].lut, 256);
-        __matrix_stretch(0, 255, stretch[c].lut2, 256);
-        gamma[c].define(100, 20, 150, 1, true);
-        gamma[c].allocate(256);
-        __matrix_gamma(100, gamma[c].lut, 256);
-        __matrix_gamma(100, gamma[c].lut2, 256);
-    }
 }
 
 CamBayer::~CamBayer() {
@@ -60,8 +27,6 @@ CamBayer::~CamBayer() {
         sendRequest(stop);
         shared::store(state, 0);
     }
-    flatFieldReference.reset();
-    flatFieldScaled.reset();
     usbInterface.reset();
     if (usbDevice) usbDevice->close();
     usbDevice.reset();
@@ -120,15 +85,6 @@ int CamBayer::_update_firmware(std::string) {
 }
 // Only the models with a black-field reference take one.
 void CamBayer::_blackfield() {}
-
-// ---- Table hand-over -----------------------------------------------------
-
-// Runs on the frame thread: copies a complete staged table or nothing, and
-// never waits for the setter (shared_state.h).
-void CamBayer::_swap_software(SoftWareValue* setting, int length) {
-    if (!setting || length <= 0) return;
-    setting->takeOver(static_cast<size_t>(length));
-}
 
 // ---- Helpers for models ----------------------------------------------------
 

@@ -15,6 +15,7 @@
 #include "CamBase.h"
 #include "models/products.h"
 #include "models/tables.h"
+#include "pipeline/pipeline.h"
 #include "processing/calibration.h"
 #include "processing/image_record.h"
 #include "shared_state.h"
@@ -30,56 +31,6 @@ struct SensorSetting {
     uint8_t supported = 0;
     EZURB urb{};                  // the control request last built for this parameter
     const void* table = nullptr;  // resolution: ResolutionEntry[]; pixel clock: PixelClockEntry[]
-};
-
-// One 8-bit processing setting with its live table (read by the frame
-// pipeline) and its staged table (written by the setter).
-struct SoftWareValue {
-    uint8_t value = 0;
-    uint8_t min = 0;
-    uint8_t max = 0;
-    uint8_t step = 0;
-    uint8_t supported = 0;
-    uint8_t changed = 0;  // hand-over state of lut2 (shared::HandOver); 1: not yet copied
-    unsigned char* lut = nullptr;
-    unsigned char* lut2 = nullptr;
-    std::unique_ptr<unsigned char[]> block;  // owns lut and lut2
-
-    // What a table was built for. The staged key travels with lut2 and
-    // becomes the live key when a frame takes the table over, so the frame
-    // decides which steps run from the tables it really holds. Stretch
-    // records: value is the automatic flag, low and high the bounds.
-    struct Key {
-        uint8_t value = 0;
-        uint8_t low = 0;
-        uint8_t high = 255;
-    };
-    Key staged;  // with lut2; written by setters inside the hand-over
-    Key live;    // with lut; frame side only
-    size_t entries = 0;
-
-    // One block holding both tables of `entries` bytes: lut, then lut2.
-    void allocate(size_t entries);
-    void define(uint8_t value_, uint8_t min_, uint8_t max_, uint8_t step_, bool supported_) {
-        value = value_;
-        min = min_;
-        max = max_;
-        step = step_;
-        supported = supported_ ? 1 : 0;
-        staged = live = Key{value_, min_, max_};
-    }
-    // Setter side: builds a new staged table with build(lut2) and hands it
-    // over. Waits only while a frame is copying the previous table.
-    template <typename Build>
-    void stage(Key key, Build&& build) {
-        shared::claimWrite(changed);
-        if (lut2) build(lut2);
-        staged = key;
-        shared::publish(changed);
-    }
-    // Frame side: copies a staged table (at most `bytes` of it) into lut;
-    // never waits. False when nothing was staged or a setter is busy.
-    bool takeOver(size_t bytes);
 };
 
 
@@ -162,6 +113,10 @@ class CamBayer : public CamBase {
 
     // ---- Frames ----
     int _raw_data(unsigned char* buffer, int size) override;
+    // _raw_data that also describes the frame in info (null: counts only);
+    // see GetRawDataInfo. restartFrameCount: a stream starts, counts from 0.
+    int rawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info);
+    void restartFrameCount();
     int _raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, int size) override;
     int _raw2image(unsigned char* raw, unsigned char* image, bool crop) override;
 
@@ -316,7 +271,12 @@ class CamBayer : public CamBase {
         int cutHeight = 0;
         bool captureFlag = false;  // this model reports the capture flag
         bool hostOrder = false;    // 16-bit samples arrive least significant byte first
+        bool modeChange = false;   // a resolution, clock or region change was pending
+        timespec transferEnd{};    // monotonic clock when the transfer returned
+        timespec transferEndUtc{}; // the same moment in UTC
     };
+    // The reading procedure; rawDataInfo notes its outcome.
+    int readFrame(unsigned char* buffer, int size, FramePlan& plan);
     // Geometry and transfer length, from the layout in force and the mode's
     // readout. Header layout: header first, width x height at the current
     // depth plus the header, lowered to whole packets; the others: the
@@ -416,17 +376,8 @@ class CamBayer : public CamBase {
     unsigned readTimeoutMs();
 
     // ---- Frame pipeline pieces, for model variants of _raw2image ----------
-    // Where this model's finishing differs from the Bayer decoding.
-    FinishRule finishRule;
-    // Frames of one camera are processed one at a time (the live view and a
-    // direct save of a raw frame may both run _raw2image). Setters never
-    // take this lock, so a frame never waits for a setting.
-    std::unique_lock<std::mutex> lockFrame() { return std::unique_lock<std::mutex>(frameMutex); }
-    // Takes over every staged table the camera uses (start of a frame).
-    void takeOverTables();
-    // Flat field, rotation and flip, the tone and colour pass, histogram and
-    // stretch of a decoded image, in that order.
-    void finishImage(_ezImage* image);
+    // What the pipeline is told of this camera's sensor.
+    Sensor sensor() const { return Sensor{channels, bayerPattern}; }
     // Writes the armed still when this frame matches it, then disarms it and
     // returns to the resolution it was armed at. Call without lockFrame().
     void serveStill(_ezImage* raw, _ezImage* image);
@@ -500,45 +451,24 @@ class CamBayer : public CamBase {
     uint8_t resolutionPending = 0;
     uint8_t pixelClockPending = 0;
 
-    // Defects.
-    int32_t defectCount = 0;
-    int32_t defectCapacity = 8192;
-    std::unique_ptr<_ezPoint[]> defectPoints;
-
-    // Geometry and still capture. The frame pipeline reads flip, rotate, the
-    // switches it uses and snapRequest without the settings lock: write them
-    // with shared::store (snapRequest with setSnapRequest).
-    uint8_t flip = 0;
-    uint8_t rotate = 0;
+    // Still capture. The frame pipeline reads snapRequest without the
+    // settings lock: arm it with setSnapRequest.
     int16_t snapFormat = 8;
     uint16_t snapResolution = 0;
     uint16_t snapWidth = 0;
     uint16_t snapHeight = 0;
 
     // Switches.
-    uint8_t monochrome = 0;
     uint8_t autoExposure = 0;
-    uint8_t flatFieldOn = 0;
-    uint8_t flatFieldNew = 0;  // hand-over state of flatFieldReference (shared::HandOver)
-    uint8_t histogramOn = 0;
-    uint8_t colorEnhancement = 0;
     uint8_t snapRequest = 0;
-    uint8_t defectCalcRequest = 0;
-    uint8_t defectCorrectionOn = 0;
     uint8_t coolerOn = 0;
     int32_t edgeInhibition = 0;  // 17 on, 0 off
     uint8_t gpioState[3] = {};   // the state last set on general-purpose outputs 1 to 3
     std::string snapPath;
 
-    // Processing settings.
-    SoftWareValue contrast;
-    SoftWareValue saturation;
-    SoftWareValue digitalGain[3];
+    // Frame processing: its settings, flat field and defect list.
+    FramePipeline pipeline;
     SoftWareValue aeTarget;
-    SoftWareValue stretch[3];
-    SoftWareValue gamma[3];
-    ImagePtr flatFieldReference;  // replaced only inside the flatFieldNew hand-over
-    ImagePtr flatFieldScaled;     // frame side only
     uint32_t bulkPipe = 1;
 
     // Black field, fluorescence guide, cooled models.
@@ -565,13 +495,22 @@ class CamBayer : public CamBase {
 
   private:
     std::recursive_mutex settingsMutex;
-    std::mutex frameMutex;
     // Histogram of the automatic gain and the fluorescence measurement: kept
     // here, a raw frame's buffer need not have room behind its samples.
     alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
-    void stretchStep(_ezImage* image);
-    void tonePass(_ezImage* image);
     int regionOrProgram(_ezImage* image, int frameResolution);
+    // Counts and readings the reader keeps beside the frames
+    // (CamBayer_frame_info.cpp); under the settings lock.
+    struct FrameTally {
+        uint64_t delivered = 0;
+        uint64_t lost = 0;
+        uint64_t modeDrops = 0;
+        int8_t temperatureState = 0;  // 0 no reading yet, 1 read, -1 the model has none
+        float temperature = 0.0f;
+        int64_t temperatureAskedNs = 0;  // monotonic; 0 never asked
+    } frameTally;
+    void noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
+                   EzFrameInfo* info);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);

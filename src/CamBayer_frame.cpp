@@ -23,7 +23,17 @@ bool isMarker(const unsigned char* bytes, unsigned char value = kMarker) {
 }  // namespace
 
 int CamBayer::_raw_data(unsigned char* buffer, int size) {
+    return rawDataInfo(buffer, size, nullptr);
+}
+
+int CamBayer::rawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info) {
     FramePlan plan;
+    const int result = readFrame(buffer, size, plan);
+    noteFrame(result, buffer, plan, info);
+    return result;
+}
+
+int CamBayer::readFrame(unsigned char* buffer, int size, FramePlan& plan) {
     {
         auto lock = lockSettings();
         if (!buffer || size <= 0) return -2;
@@ -37,12 +47,15 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
                                           static_cast<uint64_t>(sizeof(_ezImage))});
         if (needed > static_cast<uint64_t>(size) || headLen < static_cast<int>(sizeof(_ezImage)))
             return -2;
+        plan.modeChange = resolutionPending || pixelClockPending || roiRequested;
         sendPending();
     }
 
     // No lock while the transfer waits: setters go on meanwhile.
     int received = 0;
     _read_bulk_data(buffer + plan.offset, static_cast<int>(plan.length), &received);
+    clock_gettime(CLOCK_MONOTONIC, &plan.transferEnd);
+    clock_gettime(CLOCK_REALTIME, &plan.transferEndUtc);
     plan.received = std::clamp(received, 0, static_cast<int>(plan.length));
 
     auto lock = lockSettings();

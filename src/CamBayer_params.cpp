@@ -112,18 +112,18 @@ int CamBayer::_save_params(int index, std::string directory) {
     if (index < 0 || index > kLastSet) return -2;
     if (directory.empty()) return -3;
     SetBytes bytes{};
-    bytes[0] = monochrome;
+    bytes[0] = pipeline.monochrome;
     bytes[1] = autoExposure;
-    bytes[2] = colorEnhancement;
+    bytes[2] = pipeline.colorEnhancement;
     bytes[3] = roiRequested || roiActive ? 1 : 0;
-    bytes[4] = gamma[0].value;
-    bytes[5] = contrast.value;
+    bytes[4] = pipeline.gamma[0].value;
+    bytes[5] = pipeline.contrast.value;
     bytes[6] = aeTarget.value;
-    bytes[7] = saturation.value;
-    bytes[8] = digitalGain[0].value;
-    bytes[9] = digitalGain[1].value;
-    bytes[10] = digitalGain[2].value;
-    bytes[11] = flip;
+    bytes[7] = pipeline.saturation.value;
+    bytes[8] = pipeline.digitalGain[0].value;
+    bytes[9] = pipeline.digitalGain[1].value;
+    bytes[10] = pipeline.digitalGain[2].value;
+    bytes[11] = pipeline.flip;
     put16(bytes, 12, resolution.value);
     put16(bytes, 14, pixelClock.value);
     put16(bytes, 16, rawDepth.value);
@@ -136,8 +136,8 @@ int CamBayer::_save_params(int index, std::string directory) {
     put16(bytes, 30, urbRoiSize.index);
     put16(bytes, 32, static_cast<uint16_t>(snapFormat));
     put16(bytes, 34, analogGain.value);
-    bytes[36] = gamma[1].value;
-    bytes[37] = gamma[2].value;
+    bytes[36] = pipeline.gamma[1].value;
+    bytes[37] = pipeline.gamma[2].value;
     if (!replaceFile(setPath(directory, modelName, index), bytes.data(), bytes.size())) return -3;
     return writeIndex(currentPath(directory, modelName), index) ? 0 : -3;
 }
@@ -153,18 +153,18 @@ int CamBayer::_load_params(int index, std::string directory) {
         readFile(setPath(directory, modelName, index), bytes.data(), kSetBytes) == kSetBytes;
     if (whole) {
         // The frame pipeline reads these switches without the settings lock.
-        shared::store(monochrome, bytes[0]);
+        shared::store(pipeline.monochrome, bytes[0]);
         autoExposure = bytes[1];
-        shared::store(colorEnhancement, bytes[2]);
+        shared::store(pipeline.colorEnhancement, bytes[2]);
         roiRequested = bytes[3];
-        gamma[0].value = bytes[4];
-        contrast.value = bytes[5];
+        pipeline.gamma[0].value = bytes[4];
+        pipeline.contrast.value = bytes[5];
         aeTarget.value = bytes[6];
-        saturation.value = bytes[7];
-        digitalGain[0].value = bytes[8];
-        digitalGain[1].value = bytes[9];
-        digitalGain[2].value = bytes[10];
-        shared::store(flip, bytes[11]);
+        pipeline.saturation.value = bytes[7];
+        pipeline.digitalGain[0].value = bytes[8];
+        pipeline.digitalGain[1].value = bytes[9];
+        pipeline.digitalGain[2].value = bytes[10];
+        shared::store(pipeline.flip, bytes[11]);
         const int resolutionIndex = get16(bytes, 12);
         const int clock = get16(bytes, 14);
         const int depth = get16(bytes, 16);
@@ -177,14 +177,14 @@ int CamBayer::_load_params(int index, std::string directory) {
         urbRoiSize.index = get16(bytes, 30);
         snapFormat = static_cast<int16_t>(get16(bytes, 32));
         const int gain = static_cast<int16_t>(get16(bytes, 34));
-        gamma[1].value = bytes[36];
-        gamma[2].value = bytes[37];
+        pipeline.gamma[1].value = bytes[36];
+        pipeline.gamma[2].value = bytes[37];
 
-        for (SoftWareValue& channel : gamma) stage(channel, __matrix_gamma);
-        stage(contrast, __matrix_contrast);
-        if (saturation.supported) {
-            stage(saturation, __matrix_saturation);
-            for (SoftWareValue& channel : digitalGain) stage(channel, __matrix_channel);
+        for (SoftWareValue& channel : pipeline.gamma) stage(channel, __matrix_gamma);
+        stage(pipeline.contrast, __matrix_contrast);
+        if (pipeline.saturation.supported) {
+            stage(pipeline.saturation, __matrix_saturation);
+            for (SoftWareValue& channel : pipeline.digitalGain) stage(channel, __matrix_channel);
         }
 
         if (gain != analogGain.value) _set_analog_gain(gain);

@@ -380,7 +380,7 @@ int CamBayer::_raw_size(int* width, int* height) {
         w = entry->width;
         h = entry->height;
     }
-    if (rotate == 1 || rotate == 2) std::swap(w, h);
+    if (pipeline.rotate == 1 || pipeline.rotate == 2) std::swap(w, h);
     if (width) *width = w;
     if (height) *height = h;
     return 0;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "CamBayer.h"
+#include "log.h"
 
 namespace {
 constexpr uint16_t kTriggerRelease = 0xb002;  // the only hardware with a trigger query
@@ -32,7 +33,9 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
     usbInterface = usbDevice;
 
     _claim_device();
-    if (!quirks.skipsVersionAtOpen) {
+    if (quirks.skipsVersionAtOpen) {
+        ezlog::info("%0x %0x", idProduct, idVendor);
+    } else {
         int version = 0;
         _versions(&version);
         firmwareVersion = version;

@@ -10,6 +10,7 @@
 
 #include "CamBayer.h"
 #include "fake_device.h"
+#include "log_recorder.h"
 
 namespace {
 const ResolutionEntry kRes[] = {
@@ -123,15 +124,15 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
     EXPECT_EQ(unclaimed->count("close"), 1);  // the open device is still closed at the end
 }
 
-// The library writes nothing to standard output, not even for the product
-// that skips the version request.
-TEST(CameraObject, ProductA005SkipsTheVersionAndPrintsNothing) {
+TEST(CameraObject, ProductA005LogsIdsInsteadOfReadingTheVersion) {
     auto device = std::make_shared<FakeDevice>();
     device->deviceInfo = {0x0547, 0xa005, 0xa000, 0x0200};
     TestCamera camera;
+    LogRecorder log;
     testing::internal::CaptureStdout();
     EXPECT_EQ(camera.__open_driver(device), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(log.messages, std::vector<std::string>{"2: a005 547"});
     EXPECT_EQ(camera.firmwareVersion, 0);
     EXPECT_TRUE(device->sent(0xb6).empty());
 }
@@ -450,10 +451,10 @@ TEST(SensorControl, RegionIsClampedToTheFrame) {
     int rw = 0, rh = 0;
     c._raw_size(&rw, &rh);
     EXPECT_EQ(std::pair(rw, rh), std::pair(408, 308));
-    c.rotate = 1;
+    c._set_rotate(1);
     c._raw_size(&rw, &rh);
     EXPECT_EQ(std::pair(rw, rh), std::pair(308, 408));
-    c.rotate = 0;
+    c._set_rotate(0);
     // Any resolution change ends the region.
     c._set_resolution(0, false);
     c._roi_state(&on);

@@ -86,10 +86,10 @@ TEST(Creation, EveryClassIsConsistentWithItsTables) {
     for (const Expected& row : creationTable()) {
         SCOPED_TRACE(testing::Message() << std::hex << row.product);
         std::unique_ptr<CamBayer> camera = _create_device(row.product, 0x0547);
-        EXPECT_NE(camera->defectPoints, nullptr);
-        EXPECT_EQ(camera->defectCapacity, 8192);
-        EXPECT_EQ(camera->saturation.supported != 0, row.colour);
-        EXPECT_EQ(camera->digitalGain[2].supported != 0, row.colour);
+        EXPECT_NE(camera->pipeline.defects.points, nullptr);
+        EXPECT_EQ(camera->pipeline.defects.capacity, 8192);
+        EXPECT_EQ(camera->pipeline.colour(), row.colour);
+        EXPECT_EQ(camera->pipeline.digitalGain[2].supported != 0, row.colour);
         // The sensors of the VDh674 generation stream on the second pipe.
         EXPECT_EQ(camera->bulkPipe, row.product >= 0xe00a && row.product <= 0xe80c ? 2u : 1u);
         // Two models only get their sensor when the device is claimed.
@@ -269,26 +269,26 @@ TEST(Constants, SampleOfClasses) {
 TEST(Constants, ColourTablesFollowTheirParameters) {
     const auto vAo200C1 = made(0xc811);
     CamBayer& built128 = *vAo200C1;  // records 100, builds for 128
-    ASSERT_NE(built128.saturation.lut, nullptr);
-    EXPECT_EQ(built128.saturation.lut2, built128.saturation.lut + 65536);
+    ASSERT_NE(built128.pipeline.saturation.lut, nullptr);
+    EXPECT_EQ(built128.pipeline.saturation.lut2, built128.pipeline.saturation.lut + 65536);
     EXPECT_EQ(built128._saturation(), 100);
-    EXPECT_EQ(built128.saturation.lut[100], 128);  // row 0: 100 pushed out by 1.28
-    EXPECT_EQ(built128.saturation.lut2[100], 128);
-    EXPECT_EQ(built128.saturation.lut[200 * 256 + 200], 200);  // grey stays grey
+    EXPECT_EQ(built128.pipeline.saturation.lut[100], 128);  // row 0: 100 pushed out by 1.28
+    EXPECT_EQ(built128.pipeline.saturation.lut2[100], 128);
+    EXPECT_EQ(built128.pipeline.saturation.lut[200 * 256 + 200], 200);  // grey stays grey
     const auto vAo300C1 = made(0xc007);
     CamBayer& neutral = *vAo300C1;                                          // built for 100: the identity
     for (int r : {0, 77, 255})
-        for (int v : {0, 31, 255}) EXPECT_EQ(neutral.saturation.lut[r * 256 + v], v);
+        for (int v : {0, 31, 255}) EXPECT_EQ(neutral.pipeline.saturation.lut[r * 256 + v], v);
     const auto another1KC1 = made(0xc003);
     CamBayer& reduced = *another1KC1;  // 85 recorded and built
     EXPECT_EQ(reduced._saturation(), 85);
-    EXPECT_EQ(reduced.saturation.lut[100], 85);
+    EXPECT_EQ(reduced.pipeline.saturation.lut[100], 85);
 
     int g[3] = {}, range[3] = {};
     EXPECT_EQ(built128._digital_gain(&g[0], &g[1], &g[2]), 0);
     EXPECT_EQ(built128._digital_gain_range(&range[0], &range[1], &range[2]), 0);
     EXPECT_EQ((std::vector<int>{g[0], g[1], g[2], range[0], range[1], range[2]}),
               (std::vector<int>{64, 64, 64, 16, 240, 1}));
-    for (const SoftWareValue& gain : built128.digitalGain)
+    for (const SoftWareValue& gain : built128.pipeline.digitalGain)
         for (int i : {0, 1, 128, 255}) EXPECT_EQ(gain.lut[i] + gain.lut2[i], 2 * i);
 }

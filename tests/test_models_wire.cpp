@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_device.h"
+#include "log_recorder.h"
 #include "models/catalogue.h"
 #include "models/models.h"
 
@@ -16,6 +17,7 @@ struct Opened {
     std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
     std::unique_ptr<CamBayer> camera;
     std::string out;  // what opening wrote to standard output
+    LogRecorder log;  // and what it logged
 
     Opened(uint16_t product, uint16_t release, uint16_t vendor = 0x0547) {
         device->deviceInfo = {vendor, product, release, 0x0200};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CamBayer.h"
+#include "device/bus.h"
 #include "ezImage/registry.h"
 #include "ezcam.h"
 #include "models/catalogue.h"
@@ -168,7 +169,7 @@ void insertDevice(const std::shared_ptr<usb::Device>& device) {
         r.mapCamList[name] = camera;
         directory = r.documentPaths_;
     }
-    usb::systemBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
+    ezcam::cameraBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
         if (CameraPtr gone = weak.lock()) removeDevice(gone);
     });
     {
@@ -212,7 +213,6 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
     // their devices arrive again below.
     takeAll();
     ezInitGrfmt();
-    __init_algorithms();
     Registry& r = registry();
     {
         std::lock_guard lock(r.mutex);
@@ -220,7 +220,7 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
         r.devHotPlug = handler;
         r.app = receiver;
     }
-    usb::Bus& bus = usb::systemBus();
+    usb::Bus& bus = ezcam::cameraBus();
     // One set of watches at a time, or every camera would arrive twice.
     bus.clearWatches();
     for (const SupportedCamera& entry : tabCamSupport())
@@ -236,15 +236,14 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
 }
 
 void ExitDevice(void) {
-    usb::systemBus().clearWatches();
+    ezcam::cameraBus().clearWatches();
     const std::string directory = ezcam::documentDirectory();
     for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
     exExitGrfmt();
-    __exit_algorithms();
 }
 
 int PollDevice(int timeout_ms) {
-    return usb::systemBus().poll(timeout_ms);
+    return ezcam::cameraBus().poll(timeout_ms);
 }
 
 int DeviceCount(void) {
@@ -267,6 +266,7 @@ int ResumeDevice(const char* name) {
     if (!camera) return -1;
     auto lock = camera->lockSettings();
     if (camera->_state() != 0) return 0;
+    camera->restartFrameCount();  // a new stream: its frames count from 0
     return camera->_sensor_resume();
 }
 

@@ -25,3 +25,10 @@ struct SupportedCamera {
 // The pairs watched by default: the watched rows of the product table, in
 // its order, under vendor 0x0547.
 std::span<const SupportedCamera> tabCamSupport();
+
+namespace ezcam {
+// Every pair the SDK may claim: the watched pairs and every pair a model
+// drives (EZCAM_EXTRA_IDS can add those). The udev rules are generated
+// from it.
+std::span<const SupportedCamera> claimedCameras();
+}  // namespace ezcam

@@ -121,6 +121,10 @@ int GetRawData(unsigned char* buffer, int size, const char* name) {
     std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
     return camera ? camera->_raw_data(buffer, size) : -1;
 }
+int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name) {
+    std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+    return camera ? camera->rawDataInfo(buffer, size, info) : -1;
+}
 int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._raw_data_asyn(callback, buffer, size); });
 }

@@ -5,6 +5,7 @@
 
 #include "CamBayer.h"
 #include "models/models.h"
+#include "processing/pattern_filter.h"
 
 namespace {
 template <class Camera>
@@ -397,8 +398,8 @@ constexpr Features kInCamera{.temperature = true,
 constexpr ProductQuirks kSendsExposure{.retimeSendsExposure = true};
 constexpr ProductQuirks kRestartPause{.restartPauseMs = 400};
 
-constexpr FinishRule kPatternMedian{FinishRule::PatternMedian, FinishRule::Always, true};
-constexpr FinishRule kNoBorderCameraFlips{FinishRule::Mosaic, FinishRule::None, false};
+constexpr ModelSteps kPatternMedian{__pattern_median, ModelSteps::Border::Always, true};
+constexpr ModelSteps kNoBorderCameraFlips{nullptr, ModelSteps::Border::Never, false};
 
 constexpr Vendors kMiravel = Vendors::Miravel;
 

@@ -12,6 +12,7 @@
 
 #include "models/model_row.h"
 #include "models/tables.h"
+#include "pipeline/pipeline.h"
 
 class CamBayer;
 
@@ -101,7 +102,7 @@ struct ProductRow {
     std::span<const ModelRow* const> build{};  // applied in order when created
     std::span<const ClaimRow> claim{};         // the first that holds the release, at claim
     ReaderSteps reader{};
-    FinishRule finish{};
+    ModelSteps finish{};  // where its frames are finished differently
     std::span<const ResumeStep> resume{};
     Features features{};
     ProductQuirks quirks{};

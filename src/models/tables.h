@@ -114,21 +114,6 @@ constexpr Retime carried(const ExposureLimits (&limits)[N], bool rereadLineLengt
     return {Retime::Carried, limits, static_cast<uint8_t>(N), rereadLineLength};
 }
 
-// Where a model's frame finishing differs from the Bayer decoding with the
-// border cut the caller asks for.
-struct FinishRule {
-    enum Decode : uint8_t {
-        Mosaic,         // Bayer or monochrome decoding
-        PatternMedian,  // the pattern filter, then a 3 x 3 median (monochrome)
-    } decode = Mosaic;
-    enum Border : uint8_t {
-        AsAsked,  // the 4-pixel border when the caller asks
-        Always,   // the 4-pixel border whatever the caller asks
-        None,     // the frame has no border: nothing cut, stills at the stored size
-    } border = AsAsked;
-    bool softwareFlip = true;  // false: the camera flips its own frames
-};
-
 // The models' tables, named after the model class that owns them. The array
 // bounds are the entry counts (std::size gives them).
 extern const ResolutionEntry VAh200C1Res[3];

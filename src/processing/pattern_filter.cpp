@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "processing/calibration.h"
 #include "processing/pixels.h"
 
 namespace {
@@ -43,4 +44,9 @@ void __pattern_filter(const _ezImage* in, _ezImage* out) {
         filter<uint8_t>(in, out);
     else
         filter<uint16_t>(in, out);
+}
+
+void __pattern_median(_ezImage* raw, _ezImage* image) {
+    __pattern_filter(raw, image);
+    __smooth(image, 1);
 }

@@ -11,3 +11,7 @@
 // one row higher than the input; the last three rows and the columns the
 // pairs do not reach keep the input's samples.
 void __pattern_filter(const _ezImage* in, _ezImage* out);
+
+// The decoding of those sensors' frames: the pattern filter, then a 3 x 3
+// median of the result.
+void __pattern_median(_ezImage* raw, _ezImage* image);

@@ -26,6 +26,14 @@ inline bool usable(const _ezImage* image) {
            image->channels > 0 && image->stride >= rowBytes(image);
 }
 
+// A caller's frame buffer that starts with a usable record: signature,
+// depth 8 or 16, a size, pixels behind the record.
+inline bool rawRecord(const _ezImage* frame) {
+    return frame && std::memcmp(frame->signature, "KVEZ", 4) == 0 &&
+           (frame->depth == 8 || frame->depth == 16) && frame->width > 0 && frame->height > 0 &&
+           frame->header_size >= sizeof(_ezImage);
+}
+
 inline unsigned char* row(const _ezImage* image, size_t y) {
     return image->data + y * image->stride;
 }

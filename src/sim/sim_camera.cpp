@@ -422,6 +422,7 @@ void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
     const DeviceProfile& p = *profile_;
     if (!scene_) scene_ = std::make_unique<Scene>(p.bayer, static_cast<uint32_t>(id_));
     scene_->setFlat(flatScene_.load());
+    scene_->setDefocus(defocus_.load());
     scene_->prepare(shape.geometry, exposure, number);
     const size_t total = shape.total();
     const size_t pixelsAt = shape.prefix, suffixAt = shape.prefix + shape.pixels;
@@ -647,6 +648,10 @@ void SimCamera::pressCapture() {
 
 void SimCamera::setFlatScene(bool flat) {
     flatScene_ = flat;
+}
+
+void SimCamera::setDefocus(float pixels) {
+    defocus_ = pixels;
 }
 
 void SimCamera::setPaced(bool paced) {

@@ -1,6 +1,6 @@
 // USB access layer: the few operations a camera needs from a USB device, and
-// a bus that reports arrivals and removals. Two implementations: libusb for
-// real hardware and the in-process simulated bus.
+// a bus that reports arrivals and removals. libusb_bus implements it for real
+// hardware; other implementations live outside this folder.
 #pragma once
 
 #include <cstdint>
@@ -89,9 +89,5 @@ public:
     // the first one; returns how many were handled.
     virtual int poll(int timeoutMs) = 0;
 };
-
-// The process's bus: the simulated bus when EZCAM_SIM is set (even empty),
-// otherwise libusb.
-Bus& systemBus();
 
 }  // namespace usb
