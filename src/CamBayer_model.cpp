@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "CamBayer.h"
+#include "log.h"
 
 namespace {
 int registerRange(const RegisterSetting& setting, int* min, int* max, int* step) {
@@ -45,6 +46,7 @@ int CamBayer::sendRegister(uint16_t reg, uint16_t value) {
 int CamBayer::_claim_device() {
     if (!productRow || productRow->claim.empty()) return 0;
     const ClaimRow& claim = pickClaim(productRow->claim, bcdDevice);
+    if (claim.message) ezlog::info("%s", claim.message);
     applyModel(*claim.row);
     if (claim.newHardwareRequest) sendSwitch(1, kSwitchNewHardware);
     if (claim.coolerOnEdgeOff) _set_cooled(true);

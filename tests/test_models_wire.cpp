@@ -143,6 +143,7 @@ TEST(Claim, ReleaseNamedModelsAndTheirCounters) {
 TEST(Claim, VAo500C1ChoosesItsClockAtClaim) {
     Opened v1(0xc004, 0xa100);
     EXPECT_EQ(v1.out, "");  // the library never prints
+    EXPECT_EQ(v1.log.messages, std::vector<std::string>{"2: VAo500C1::_claim_device"});
     EXPECT_EQ((std::vector<int>{v1.camera->pixelRate, v1.camera->lineLength, v1.camera->_body(),
                                 v1.camera->blackLevel.value}),
               (std::vector<int>{48000, 3492, 2 * 512 + 10245226, 48}));
@@ -160,6 +161,7 @@ TEST(Claim, VAo500C1ChoosesItsClockAtClaim) {
     // exposure at claim.
     Opened h(0xa00d, 0xa000);
     EXPECT_EQ(h.out, "");
+    EXPECT_EQ(h.log.messages, std::vector<std::string>{"2: VAo500C1::_claim_device"});
     EXPECT_EQ(h.camera->modelName, "QCH500.");
     EXPECT_EQ(h.camera->_resolution_count(), 5);
     EXPECT_TRUE(h.device->sent(0xb7).empty());

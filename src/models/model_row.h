@@ -108,6 +108,7 @@ struct ClaimRow {
     bool newHardwareRequest;  // request 0xb8, value 1, index 2
     bool coolerOnEdgeOff;     // cooler on, then edge inhibition off
     bool readTemperature;     // once, between the two
+    const char* message = nullptr;  // the model's own line, logged at info level
 };
 
 // The first row whose releases hold this release (the last row should

@@ -287,8 +287,8 @@ constexpr ClaimRow kClaimVAh131C1[] = {
     {{}, &kVAh131C1Old, false, false, false},
 };
 constexpr ClaimRow kClaimVAo500C1[] = {
-    {{{0xa100}}, &kVAo500C1V1, false, false, false},
-    {{}, &kVAo500C1V0, false, false, false},
+    {{{0xa100}}, &kVAo500C1V1, false, false, false, "VAo500C1::_claim_device"},
+    {{}, &kVAo500C1V0, false, false, false, "VAo500C1::_claim_device"},
 };
 constexpr ClaimRow kClaimV3h5MC1[] = {{{}, &kV3h5MC1Claim, false, false, false}};
 constexpr ClaimRow kClaimVDh674M1[] = {
