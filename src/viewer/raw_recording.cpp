@@ -100,9 +100,10 @@ void RawRecording::refresh() {
     const bool timeUp = length.seconds > 0 && first != 0 &&
                         Clock::now() - Clock::time_point(Clock::duration(first)) >=
                             std::chrono::duration<double>(length.seconds);
-    // The grab thread has taken the last frame, or the time is up while no
-    // frame came to tell it.
-    if (lengthReached || timeUp) stop();
+    // The grab thread has taken the last frame, the time is up while no
+    // frame came to tell it, or writing failed (later frames would only be
+    // counted as dropped).
+    if (lengthReached || timeUp || !current->ok()) stop();
 }
 
 void RawRecording::finished(unsigned id) {
