@@ -119,7 +119,7 @@ int CamBayer::_calc_auto_gain(_ezImage* image, int interval) {
     // The histogram goes to the camera's own statistics area.
     _ezImage view = *image;
     view.extra = measureStatistics;
-    if (__calc_histogram(&view) != 0) return -3;
+    if (__calc_histogram(&view) != EZ_OK) return -3;
     int32_t block[kHistogramBlock];
     std::memcpy(block, measureStatistics, sizeof block);
     const int low = std::clamp(block[kHistogramLow], 0, 255);
