@@ -16,7 +16,10 @@ extern "C" {
 #define EZCAM_API
 #endif
 
-/* Status results of the calls. */
+/* Status results of the calls. A call that fails inside the library (memory
+ * running out, an internal fault) logs why and answers EZ_EIO, or where it
+ * answers a value, the value it gives for no camera; no C++ exception leaves
+ * the library. */
 enum {
     EZ_OK = 0,
     EZ_ENOCAM = -1,           /* no registered camera of that name */
@@ -84,7 +87,8 @@ typedef void (*EzLogHandler)(void* receiver, int level, const char* message);
 
 /* Starts watching the bus for supported cameras; cameras already plugged in
  * arrive before it returns. `directory` holds the parameter sets and should
- * end with '/'; an empty one keeps no parameter sets. Always 0. */
+ * end with '/'; an empty one keeps no parameter sets. 0, or EZ_EIO when it
+ * fails inside. */
 EZCAM_API int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory);
 /* Saves every camera's parameters, releases every camera and stops watching. */
 EZCAM_API void ExitDevice(void);

@@ -71,17 +71,17 @@ int CamBayer::_bayer() {
 // ---- Not offered by the base camera --------------------------------------
 
 int CamBayer::_set_filter(bool) {
-    return -4;
+    return EZ_ENOTSUP;
 }
 int CamBayer::_get_filter(bool* on) {
     if (on) *on = false;
-    return -4;
+    return EZ_ENOTSUP;
 }
 int CamBayer::_white_balance(bool*) {
-    return -4;
+    return EZ_ENOTSUP;
 }
 int CamBayer::_update_firmware(std::string) {
-    return -4;
+    return EZ_ENOTSUP;
 }
 // Only the models with a black-field reference take one.
 void CamBayer::_blackfield() {}
@@ -122,7 +122,7 @@ int CamBayer::applyAnalogGain(int gain, uint16_t (*toRegister)(int gain)) {
                       std::max(static_cast<int>(analogGain.min), static_cast<int>(analogGain.max)));
     writeRegister(analogGain, regAnalogGain, toRegister(gain));
     analogGain.value = static_cast<uint16_t>(gain);
-    return 0;
+    return EZ_OK;
 }
 
 void CamBayer::setDisplayName(const std::string& display, int& counter) {

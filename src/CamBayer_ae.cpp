@@ -61,7 +61,7 @@ void CamBayer::_set_autoexposure(bool on) {
 }
 int CamBayer::_autoexposure(bool* on) {
     if (on) *on = autoExposure != 0;
-    return 0;
+    return EZ_OK;
 }
 void CamBayer::_set_aetarget(int target) {
     if (target >= aeTarget.min && target <= aeTarget.max)
@@ -71,11 +71,11 @@ int CamBayer::_aetarget() {
     return aeTarget.value;
 }
 int CamBayer::_aetarget_range(int* min, int* max, int* step) {
-    if (!aeTarget.supported) return -4;
+    if (!aeTarget.supported) return EZ_ENOTSUP;
     if (min) *min = aeTarget.min;
     if (max) *max = aeTarget.max;
     if (step) *step = aeTarget.step;
-    return 0;
+    return EZ_OK;
 }
 
 float CamBayer::exposureInForce() const {
@@ -91,21 +91,21 @@ int CamBayer::_calc_auto_exposure(_ezImage* frame, int interval) {
     if (interval > 0) {
         if (aeState % interval != 0) {
             ++aeState;
-            return 0;
+            return EZ_OK;
         }
         aeState = 1;
     }
-    if (!pixels::usable(frame) || frame->channels != 1) return 0;
+    if (!pixels::usable(frame) || frame->channels != 1) return EZ_OK;
     const uint64_t count = static_cast<uint64_t>(frame->width) * frame->height;
-    if (count == 0) return 0;
+    if (count == 0) return EZ_OK;
     const int mean = std::max(static_cast<int>(sampleSum(frame) / count), kDarkestMean);
     const int target = aeTarget.value;
-    if (mean - target >= -kDeadBand && mean - target <= kDeadBand) return 0;
+    if (mean - target >= -kDeadBand && mean - target <= kDeadBand) return EZ_OK;
     const float inForce = exposureInForce();
-    if (inForce <= 0) return 0;
+    if (inForce <= 0) return EZ_OK;
     _set_exposure(std::min(static_cast<float>(target) * inForce / static_cast<float>(mean),
                            kLongestExposure));
-    return 0;
+    return EZ_OK;
 }
 
 // Raises the analog gain a step at a time until the brightest part of the
@@ -119,7 +119,7 @@ int CamBayer::_calc_auto_gain(_ezImage* image, int interval) {
     // The histogram goes to the camera's own statistics area.
     _ezImage view = *image;
     view.extra = measureStatistics;
-    if (__calc_histogram(&view) != 0) return -3;
+    if (__calc_histogram(&view) != EZ_OK) return -3;
     int32_t block[kHistogramBlock];
     std::memcpy(block, measureStatistics, sizeof block);
     const int low = std::clamp(block[kHistogramLow], 0, 255);
@@ -164,9 +164,9 @@ int CamBayer::_calc_auto_gain(_ezImage* image, int interval) {
 // from the next frame. The rectangle is in the coordinates of the image as
 // displayed (after rotation and flip).
 int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
-    if (!pipeline.colour()) return -4;
+    if (!pipeline.colour()) return EZ_ENOTSUP;
     auto* raw = reinterpret_cast<_ezImage*>(buffer);
-    if (!rawRecord(raw)) return -2;
+    if (!rawRecord(raw)) return EZ_ERANGE;
     const int width = raw->width, height = raw->height;
     const int header = headLen >= static_cast<int>(sizeof(_ezImage)) ? headLen : 512;
 
@@ -174,7 +174,7 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
     FrameBuffer copy, decoded;
     if (!copy.make(width, height, 1, 8, header, raw->resolution) ||
         !decoded.make(width, height, 3, 8, header, raw->resolution))
-        return -3;
+        return EZ_EIO;
     const size_t bps = raw->depth / 8;
     const size_t rawStride = static_cast<size_t>(width) * bps;
     const unsigned char* from = buffer + raw->header_size;
@@ -189,7 +189,7 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
 
     int gains[3];
     if (!rect) {
-        if (__white_balance(image, gains) != 0) return -3;
+        if (__white_balance(image, gains) != EZ_OK) return EZ_EIO;
         for (int c = 0; c < 3; ++c) {
             const int g = gains[c];
             SoftWareValue& gain = pipeline.digitalGain[c];
@@ -197,7 +197,7 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
                        [g](unsigned char* t) { __matrix_channel(g, t, 256); });
             gain.value = static_cast<uint8_t>(g);
         }
-        return 0;
+        return EZ_OK;
     }
 
     // Turn the image first: a quarter turn swaps the sides the rectangle is
@@ -208,7 +208,7 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
     const int top = std::max(rect->top, 0);
     const int right = std::min<int>(rect->right, image->width);
     const int bottom = std::min<int>(rect->bottom, image->height);
-    if (right - left < 1 || bottom - top < 1) return -2;
+    if (right - left < 1 || bottom - top < 1) return EZ_ERANGE;
     uint64_t sums[3] = {0, 0, 0};
     for (int y = top; y < bottom; ++y) {
         const unsigned char* p = pixels::row(image, y) + 3 * left;
@@ -234,5 +234,5 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
                       [g](unsigned char* t) { __matrix_channel(g, t, 256); });
         setting.value = static_cast<uint8_t>(g);
     }
-    return 0;
+    return EZ_OK;
 }

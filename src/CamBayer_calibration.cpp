@@ -4,7 +4,7 @@
 
 int CamBayer::_ff_state(bool* on) {
     if (on) *on = pipeline.flatFieldOn != 0;
-    return 0;
+    return EZ_OK;
 }
 void CamBayer::_set_ff_state(bool on) {
     pipeline.setFlatFieldOn(on);
@@ -14,25 +14,25 @@ void CamBayer::_calc_defect_correction() {
 }
 int CamBayer::_set_dc_state(bool on) {
     pipeline.defects.correctionOn = on;
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_dc_state(bool* on) {
     if (on) *on = pipeline.defects.correctionOn != 0;
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_set_blackfield_state(bool on) {
     blackFieldOn = on;
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_blackfield_state(bool* on) {
     if (on) *on = blackFieldOn != 0;
-    return 0;
+    return EZ_OK;
 }
 
 // The pipeline takes the new reference over at its next frame; until then
 // the old one stays.
 int CamBayer::_calc_flat_field(unsigned char* buffer, bool flag) {
-    if (flag) return -4;
+    if (flag) return EZ_ENOTSUP;
     return pipeline.captureFlatField(reinterpret_cast<const _ezImage*>(buffer), sensor());
 }
 

@@ -15,12 +15,12 @@ constexpr int kGuideGain = 244;
 }
 
 int CamBayer::_pt_gray(int x, int y, _ezImage* image) {
-    if (!image) return -2;
+    if (!image) return EZ_ERANGE;
     return __pt_gray(x, y, image);
 }
 
 int CamBayer::_fluorescence_guide(int type, int value) {
-    if (!longExposure.supported) return -4;
+    if (!longExposure.supported) return EZ_ENOTSUP;
     switch (type) {
         case 0:
             fluoParam = value;
@@ -46,7 +46,7 @@ int CamBayer::_fluorescence_guide(int type, int value) {
         default:
             break;
     }
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_fluorescence(_ezImage* image, int interval) {

@@ -36,7 +36,7 @@ int CamBayer::rawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info) {
 int CamBayer::readFrame(unsigned char* buffer, int size, FramePlan& plan) {
     {
         auto lock = lockSettings();
-        if (!buffer || size <= 0) return -2;
+        if (!buffer || size <= 0) return EZ_ERANGE;
         plan.resolution = resolution.value;
         framePlan(plan);
         // Every later step stays inside what is checked here: the transfer,
@@ -46,7 +46,7 @@ int CamBayer::readFrame(unsigned char* buffer, int size, FramePlan& plan) {
                                           static_cast<uint64_t>(headLen) + pixels, plan.needed,
                                           static_cast<uint64_t>(sizeof(_ezImage))});
         if (needed > static_cast<uint64_t>(size) || headLen < static_cast<int>(sizeof(_ezImage)))
-            return -2;
+            return EZ_ERANGE;
         plan.modeChange = resolutionPending || pixelClockPending || roiRequested;
         sendPending();
     }
@@ -69,7 +69,7 @@ int CamBayer::readFrame(unsigned char* buffer, int size, FramePlan& plan) {
     ezInitImageHeader(image, plan.width, plan.height, 1, plan.depth, headLen, buffer + headLen,
                       plan.resolution, 0);
     frameShape(image, plan);
-    if (regionOrProgram(image, plan.resolution) < 0) return -3;
+    if (regionOrProgram(image, plan.resolution) < 0) return EZ_EIO;
     if (autoExposure) _calc_auto_exposure(image, aeInterval);
     return frameFinish(image, framing);
 }
@@ -196,39 +196,39 @@ void CamBayer::sendPending() {
 int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
     // A header area nobody examines: only a whole transfer is a frame.
     if (plan.layout == FrameLayout::Unmarked)
-        return static_cast<uint32_t>(plan.received) == plan.length ? 0 : -3;
+        return static_cast<uint32_t>(plan.received) == plan.length ? EZ_OK : EZ_EIO;
     if (plan.layout == FrameLayout::Header) {
         // A transfer that cannot even hold the marker is no frame, marked or not.
-        if (plan.received < kMarkerBytes) return -3;
-        if (bcdDevice != kUnmarkedRelease && !isMarker(buffer)) return -3;
+        if (plan.received < kMarkerBytes) return EZ_EIO;
+        if (bcdDevice != kUnmarkedRelease && !isMarker(buffer)) return EZ_EIO;
         // A marker at the start of a later packet: the transfer ran into the
         // next frame.
         if (packetLen >= kMarkerBytes) {
             const int packets = plan.received / packetLen;
             for (int k = 1; k < packets; ++k)
-                if (isMarker(buffer + static_cast<size_t>(k) * packetLen)) return -3;
+                if (isMarker(buffer + static_cast<size_t>(k) * packetLen)) return EZ_EIO;
         }
-        return 0;
+        return EZ_OK;
     }
 
     // Every count below was checked against the caller's buffer by the plan.
     const uint32_t received = static_cast<uint32_t>(plan.received);
     unsigned char* data = buffer + plan.offset;
     if (plan.layout == FrameLayout::Signature) return signatureCheck(data, plan);
-    if (received != plan.expected || received < 2) return -3;
+    if (received != plan.expected || received < 2) return EZ_EIO;
     switch (plan.layout) {
         case FrameLayout::Trailer:
-            if (data[plan.pixelBytes] != kMarker) return -3;
+            if (data[plan.pixelBytes] != kMarker) return EZ_EIO;
             data[plan.pixelBytes] = 0;  // the marker is no sample
             break;
         case FrameLayout::PaddedTrailer:
-            if (received < 3 || data[received - 3] != kMarker) return -3;
+            if (received < 3 || data[received - 3] != kMarker) return EZ_EIO;
             break;
         case FrameLayout::Bare:
             if (received >= 3) data[received - 3] = 0;
             break;
         case FrameLayout::Trailer4:
-            if (data[plan.pixelBytes] != kMarker) return -3;
+            if (data[plan.pixelBytes] != kMarker) return EZ_EIO;
             data[plan.pixelBytes + 1] = 0;
             break;
         case FrameLayout::ExtraByte:
@@ -247,26 +247,26 @@ int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
         static_cast<uint64_t>(plan.width) * static_cast<uint64_t>(plan.height) * (plan.depth / 8);
     if (plan.pixelBytes < sampleBytes)
         std::memset(data + plan.pixelBytes, 0, sampleBytes - plan.pixelBytes);
-    return capture ? 1 : 0;
+    return capture ? EZ_CAPTURE : EZ_OK;
 }
 
 int CamBayer::signatureCheck(const unsigned char* data, const FramePlan& plan) const {
     // Every sample must have arrived: a short frame would leave old samples
     // in the picture.
-    if (static_cast<uint32_t>(plan.received) < plan.pixelBytes || plan.pixelBytes < 22) return -3;
-    if (std::memcmp(data, "XTDT", 4) != 0) return -3;
+    if (static_cast<uint32_t>(plan.received) < plan.pixelBytes || plan.pixelBytes < 22) return EZ_EIO;
+    if (std::memcmp(data, "XTDT", 4) != 0) return EZ_EIO;
     // A frame whose first samples are all zero is a blank transfer.
     bool blank = true;
     for (int i = 12; i < 22 && blank; ++i) blank = data[i] == 0;
-    if (blank) return -3;
+    if (blank) return EZ_EIO;
     // A packet opening with ten 0xbb: the transfer ran into the next frame.
     if (packetLen >= kMarkerBytes) {
         const uint32_t packet = static_cast<uint32_t>(packetLen);
         for (uint32_t at = packet; at + kMarkerBytes <= static_cast<uint32_t>(plan.received);
              at += packet)
-            if (isMarker(data + at, kNextFrame)) return -3;
+            if (isMarker(data + at, kNextFrame)) return EZ_EIO;
     }
-    return 0;
+    return EZ_OK;
 }
 
 void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {
@@ -295,11 +295,11 @@ int CamBayer::frameFinish(_ezImage* image, int result) {
 }
 
 int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
-    if (!roiRequested) return 0;
+    if (!roiRequested) return EZ_OK;
     // The mode changed while the transfer waited: this frame is of the old
     // one and the region was fitted to the new one, whose request has to
     // reach the camera first. The region waits for the next frame.
-    if (resolutionPending || resolution.value != frameResolution) return 0;
+    if (resolutionPending || resolution.value != frameResolution) return EZ_OK;
     const FrameLayout* layout = layoutInForce();
     const RoiRule rule = layout ? layout->roi : RoiRule{};
     bool program = false;
@@ -323,7 +323,7 @@ int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
         sendRequest(urbRoiSize);
         roiRequested = 0;
         roiActive = 1;
-        return rule.dropFrame ? -3 : 0;
+        return rule.dropFrame ? EZ_EIO : EZ_OK;
     }
     const int x = urbRoiOrigin.value;
     const int y = urbRoiOrigin.index;
@@ -333,7 +333,7 @@ int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
     // another size is left whole rather than cut outside its samples.
     if (width > 0 && height > 0 && x + width <= image->width && y + height <= image->height)
         __roi(image, x, y, width, height);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, int size) {
@@ -341,5 +341,5 @@ int CamBayer::_raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, in
     asyncBuffer = buffer;
     asyncSize = size;
     asyncPending = 1;
-    return size >= bodyLen ? 0 : -2;
+    return size >= bodyLen ? EZ_OK : EZ_ERANGE;
 }

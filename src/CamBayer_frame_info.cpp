@@ -38,10 +38,10 @@ void CamBayer::restartFrameCount() {
 
 void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
                          EzFrameInfo* info) {
-    if (result != 0 && result != 1 && result != -3) return;
+    if (result != EZ_OK && result != EZ_CAPTURE && result != EZ_EIO) return;
     auto lock = lockSettings();
     FrameTally& tally = frameTally;
-    if (result == -3) {
+    if (result == EZ_EIO) {
         ++tally.lost;
         if (plan.modeChange) ++tally.modeDrops;
         if (info) {
@@ -62,10 +62,10 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
         tally.temperatureAskedNs = now;
         float celsius = 0.0f;
         const int status = _temperature(&celsius);
-        if (status == 0) {
+        if (status == EZ_OK) {
             tally.temperature = celsius;
             tally.temperatureState = 1;
-        } else if (status == -4) {
+        } else if (status == EZ_ENOTSUP) {
             tally.temperatureState = -1;
         }
     }

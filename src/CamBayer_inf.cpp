@@ -32,7 +32,7 @@ int received(const EZURB& urb, int status) {
 // Full chunks cover 64 addresses; the last one covers at most 63, so a
 // length that is a multiple of 64 sends its last byte without an address.
 int CamBayer::_wmem_inf(char* data, int length) {
-    if (!data || length < 0) return -2;
+    if (!data || length < 0) return EZ_ERANGE;
     const int n = std::min(length, kMemoryLimit);
     int offset = 0;
     unsigned char stage[kChunk];
@@ -52,7 +52,7 @@ int CamBayer::_wmem_inf(char* data, int length) {
         EZURB urb = vendorRequest(0x40, 0xb0, first, first + std::min(rest, 63) - 1, stage);
         sendRequest(urb);
     }
-    return 0;
+    return EZ_OK;
 }
 
 // `length` is the size of `data`: at most length - 1 bytes of memory are
@@ -60,7 +60,7 @@ int CamBayer::_wmem_inf(char* data, int length) {
 // bytes still gets the terminator, as every non-null text pointer has room
 // for one. Bytes a chunk did not deliver read as zeros.
 int CamBayer::_rmem_inf(char* data, int length) {
-    if (!data || length < 0) return -2;
+    if (!data || length < 0) return EZ_ERANGE;
     const int n = std::min(length, kMemoryLimit);
     data[0] = '\0';
     int offset = 0;
@@ -86,7 +86,7 @@ int CamBayer::_rmem_inf(char* data, int length) {
         std::memcpy(data + offset, stage, static_cast<size_t>(filled));
         std::memset(data + offset + filled, 0, static_cast<size_t>(copied - filled + 1));
     }
-    return 0;
+    return EZ_OK;
 }
 
 // A request that fails or delivers fewer than two bytes reports version 0
@@ -97,5 +97,5 @@ int CamBayer::_versions(int* version) {
     const int got = received(urb, sendRequest(urb));
     const int value = got >= 2 ? reply[0] | reply[1] << 8 : 0;
     if (version) *version = value;
-    return got >= 2 ? 0 : -3;
+    return got >= 2 ? EZ_OK : EZ_EIO;
 }

@@ -9,11 +9,11 @@
 
 namespace {
 int registerRange(const RegisterSetting& setting, int* min, int* max, int* step) {
-    if (!setting.reg) return -4;
+    if (!setting.reg) return EZ_ENOTSUP;
     if (min) *min = 0;
     if (max) *max = setting.max;
     if (step) *step = 1;
-    return 0;
+    return EZ_OK;
 }
 
 constexpr uint8_t kRequestSwitch = 0xb8;  // switches of the cooled cameras, by index
@@ -44,7 +44,7 @@ int CamBayer::sendRegister(uint16_t reg, uint16_t value) {
 // ---- Claim and resume ----------------------------------------------------------
 
 int CamBayer::_claim_device() {
-    if (!productRow || productRow->claim.empty()) return 0;
+    if (!productRow || productRow->claim.empty()) return EZ_OK;
     const ClaimRow& claim = pickClaim(productRow->claim, bcdDevice);
     if (claim.message) ezlog::info("%s", claim.message);
     applyModel(*claim.row);
@@ -55,7 +55,7 @@ int CamBayer::_claim_device() {
         _temperature(&celsius);
     }
     if (claim.coolerOnEdgeOff) _set_edge_inhibition(false);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_sensor_resume() {
@@ -107,64 +107,64 @@ int CamBayer::_sensor_resume() {
         }
     }
     if (!streaming) shared::store(state, 1);
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Cooler and edge inhibition ----------------------------------------------------
 
 int CamBayer::_set_edge_inhibition(bool on) {
-    if (!features().edgeInhibition) return -4;
+    if (!features().edgeInhibition) return EZ_ENOTSUP;
     edgeInhibition = on ? kEdgeInhibitionOn : 0;
     sendSwitch(static_cast<uint16_t>(edgeInhibition), kSwitchEdge);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_edge_inhibition(bool* on) {
-    if (!features().edgeInhibition) return -4;
+    if (!features().edgeInhibition) return EZ_ENOTSUP;
     if (on) *on = edgeInhibition == kEdgeInhibitionOn;
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_set_cooled(bool on) {
-    if (!features().cooler) return -4;
+    if (!features().cooler) return EZ_ENOTSUP;
     coolerOn = on ? 1 : 0;
     sendSwitch(coolerOn, kSwitchCooler);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_cooled(bool* on) {
-    if (!features().cooler) return -4;
+    if (!features().cooler) return EZ_ENOTSUP;
     if (on) *on = coolerOn != 0;
-    return 0;
+    return EZ_OK;
 }
 
 // ---- General-purpose outputs ------------------------------------------------------
 
 int CamBayer::_set_gpio(int pin, bool on) {
-    if (!features().gpio) return -4;
-    if (pin < 1 || pin > kOutputs) return -2;
+    if (!features().gpio) return EZ_ENOTSUP;
+    if (pin < 1 || pin > kOutputs) return EZ_ERANGE;
     gpioState[pin - 1] = on ? 1 : 0;
     // Index 0: the output's code in the low byte, its state in the high one.
     sendSwitch(static_cast<uint16_t>((kOutputCode + pin) | (on ? 0x100 : 0)), 0);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_gpio(int pin, bool* on) {
-    if (!features().gpio) return -4;
-    if (pin < 1 || pin > kOutputs) return -2;
+    if (!features().gpio) return EZ_ENOTSUP;
+    if (pin < 1 || pin > kOutputs) return EZ_ERANGE;
     if (on) *on = gpioState[pin - 1] == 1;
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Temperature -------------------------------------------------------------------
 
 int CamBayer::_temperature(float* celsius) {
     const Features& f = features();
-    if (!f.temperature || !f.temperatureReleases.contains(bcdDevice)) return -4;
+    if (!f.temperature || !f.temperatureReleases.contains(bcdDevice)) return EZ_ENOTSUP;
     unsigned char reply[64] = {};
     uint32_t received = 0;
     // A failed or short answer carries no reading: the value stays as it was.
-    if (readStatus(reply, &received) != 0 || received < 2) return -3;
+    if (readStatus(reply, &received) != 0 || received < 2) return EZ_EIO;
     const auto n = static_cast<int16_t>(reply[0] | (reply[1] << 8));
     if (celsius) {
         if (n >= 0) {
@@ -176,46 +176,46 @@ int CamBayer::_temperature(float* celsius) {
             *celsius = static_cast<float>(m * -0.5 * 5 * 0.25);
         }
     }
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Shift operator and the in-camera settings ----------------------------------------
 
 int CamBayer::_set_shift_operator(int value) {
     const ShiftOperator& shift = features().shift;
-    if (shift.via == ShiftOperator::None) return -4;
+    if (shift.via == ShiftOperator::None) return EZ_ENOTSUP;
     if (shift.clampMax >= 0) value = std::clamp(value, 0, static_cast<int>(shift.clampMax));
     shiftOperator = value;
     if (shift.via == ShiftOperator::Switch)
         sendSwitch(static_cast<uint16_t>(value), shift.address);
     else
         sendRegister(shift.address, static_cast<uint16_t>(value));
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_shift_operator() {
-    return features().shift.via == ShiftOperator::None ? -4 : shiftOperator;
+    return features().shift.via == ShiftOperator::None ? EZ_ENOTSUP : shiftOperator;
 }
 
 int CamBayer::_shift_operator_range(int* min, int* max, int* step) {
     const ShiftOperator& shift = features().shift;
-    if (shift.via == ShiftOperator::None) return -4;
+    if (shift.via == ShiftOperator::None) return EZ_ENOTSUP;
     if (min) *min = 0;
     if (max) *max = shift.reportedMax;
     if (step) *step = 1;
-    return 0;
+    return EZ_OK;
 }
 
 // The in-camera settings take what they are given: their ranges are advice.
 int CamBayer::_set_sharpness(int value) {
     const RegisterSetting& setting = features().sharpness;
-    if (!setting.reg) return -4;
+    if (!setting.reg) return EZ_ENOTSUP;
     sharpnessValue = value;
     sendRegister(setting.reg, static_cast<uint16_t>(value));
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_sharpness() {
-    return features().sharpness.reg ? sharpnessValue : -4;
+    return features().sharpness.reg ? sharpnessValue : EZ_ENOTSUP;
 }
 int CamBayer::_sharpness_range(int* min, int* max, int* step) {
     return registerRange(features().sharpness, min, max, step);
@@ -223,13 +223,13 @@ int CamBayer::_sharpness_range(int* min, int* max, int* step) {
 
 int CamBayer::_set_denoise(int value) {
     const RegisterSetting& setting = features().denoise;
-    if (!setting.reg) return -4;
+    if (!setting.reg) return EZ_ENOTSUP;
     denoiseValue = value;
     sendRegister(setting.reg, static_cast<uint16_t>(value));
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_denoise() {
-    return features().denoise.reg ? denoiseValue : -4;
+    return features().denoise.reg ? denoiseValue : EZ_ENOTSUP;
 }
 int CamBayer::_denoise_range(int* min, int* max, int* step) {
     return registerRange(features().denoise, min, max, step);
@@ -237,14 +237,14 @@ int CamBayer::_denoise_range(int* min, int* max, int* step) {
 
 int CamBayer::_set_hdr(bool on) {
     const uint16_t reg = features().hdrRegister;
-    if (!reg) return -4;
+    if (!reg) return EZ_ENOTSUP;
     hdrOn = on ? 1 : 0;
     sendRegister(reg, hdrOn);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_hdr(bool* on) {
-    if (!features().hdrRegister) return -4;
+    if (!features().hdrRegister) return EZ_ENOTSUP;
     if (on) *on = hdrOn != 0;
-    return 0;
+    return EZ_OK;
 }

@@ -109,8 +109,8 @@ int CamBayer::_current_params(std::string directory) {
 // The set file first, then the index, so the index never names a set that a
 // failed save did not write.
 int CamBayer::_save_params(int index, std::string directory) {
-    if (index < 0 || index > kLastSet) return -2;
-    if (directory.empty()) return -3;
+    if (index < 0 || index > kLastSet) return EZ_ERANGE;
+    if (directory.empty()) return EZ_EIO;
     SetBytes bytes{};
     bytes[0] = pipeline.monochrome;
     bytes[1] = autoExposure;
@@ -138,16 +138,16 @@ int CamBayer::_save_params(int index, std::string directory) {
     put16(bytes, 34, analogGain.value);
     bytes[36] = pipeline.gamma[1].value;
     bytes[37] = pipeline.gamma[2].value;
-    if (!replaceFile(setPath(directory, modelName, index), bytes.data(), bytes.size())) return -3;
-    return writeIndex(currentPath(directory, modelName), index) ? 0 : -3;
+    if (!replaceFile(setPath(directory, modelName, index), bytes.data(), bytes.size())) return EZ_EIO;
+    return writeIndex(currentPath(directory, modelName), index) ? EZ_OK : EZ_EIO;
 }
 
 // A set file that is missing or shorter than a set leaves the camera as it
 // is: applying the absent fields as zeros would drop the gain and exposure
 // to their minimum. The index is recorded as current either way.
 int CamBayer::_load_params(int index, std::string directory) {
-    if (index < 0 || index > kLastSet) return -2;
-    if (directory.empty()) return -3;
+    if (index < 0 || index > kLastSet) return EZ_ERANGE;
+    if (directory.empty()) return EZ_EIO;
     SetBytes bytes{};
     const bool whole =
         readFile(setPath(directory, modelName, index), bytes.data(), kSetBytes) == kSetBytes;
@@ -211,5 +211,5 @@ int CamBayer::_load_params(int index, std::string directory) {
         }
     }
     const bool recorded = writeIndex(currentPath(directory, modelName), index);
-    return whole && recorded ? 0 : -3;
+    return whole && recorded ? EZ_OK : EZ_EIO;
 }

@@ -35,7 +35,7 @@ int reportRange(const SoftWareValue& setting, int* min, int* max, int* step) {
     if (min) *min = setting.min;
     if (max) *max = setting.max;
     if (step) *step = setting.step;
-    return 0;
+    return EZ_OK;
 }
 }  // namespace
 
@@ -46,11 +46,11 @@ int CamBayer::_gamma_range(int* min, int* max, int* step) {
     return reportRange(pipeline.gamma[0], min, max, step);
 }
 int CamBayer::_gamma(int channel) {
-    if (channel < 0 || channel > 2) return -2;
+    if (channel < 0 || channel > 2) return EZ_ERANGE;
     return pipeline.gammaOf(channel, channels).value;
 }
 int CamBayer::_gamma_range(int* min, int* max, int* step, int channel) {
-    if (channel < 0 || channel > 2) return -2;
+    if (channel < 0 || channel > 2) return EZ_ERANGE;
     return reportRange(pipeline.gammaOf(channel, channels), min, max, step);
 }
 int CamBayer::_contrast() {
@@ -60,43 +60,44 @@ int CamBayer::_contrast_range(int* min, int* max, int* step) {
     return reportRange(pipeline.contrast, min, max, step);
 }
 int CamBayer::_saturation() {
-    return pipeline.colour() ? pipeline.saturation.value : -4;
+    if (!pipeline.colour()) return EZ_ENOTSUP;
+    return pipeline.saturation.value;
 }
 int CamBayer::_saturation_range(int* min, int* max, int* step) {
-    return pipeline.colour() ? reportRange(pipeline.saturation, min, max, step) : -4;
+    return pipeline.colour() ? reportRange(pipeline.saturation, min, max, step) : EZ_ENOTSUP;
 }
 int CamBayer::_digital_gain(int* gain0, int* gain1, int* gain2) {
     const SoftWareValue* gains = pipeline.digitalGain;
-    if (!gains[0].supported) return -4;
+    if (!gains[0].supported) return EZ_ENOTSUP;
     if (gain0) *gain0 = gains[0].value;
     if (gain1) *gain1 = gains[1].value;
     if (gain2) *gain2 = gains[2].value;
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_digital_gain_range(int* min, int* max, int* step) {
     const SoftWareValue& gain = pipeline.digitalGain[0];
-    return gain.supported ? reportRange(gain, min, max, step) : -4;
+    return gain.supported ? reportRange(gain, min, max, step) : EZ_ENOTSUP;
 }
 int CamBayer::_stretch(int* low, int* high, bool* automatic) {
     return _stretch(low, high, automatic, 0);
 }
 int CamBayer::_stretch(int* low, int* high, bool* automatic, int channel) {
-    if (channel < 0 || channel > 2) return -2;
+    if (channel < 0 || channel > 2) return EZ_ERANGE;
     const SoftWareValue& setting = pipeline.stretchOf(channel, channels);
     if (low) *low = setting.min;
     if (high) *high = setting.max;
     if (automatic) *automatic = setting.value != 0;
-    return 0;
+    return EZ_OK;
 }
 int CamBayer::_stretch_range(int* min, int* max, int* step) {
     return _stretch_range(min, max, step, 0);
 }
 int CamBayer::_stretch_range(int* min, int* max, int* step, int channel) {
-    if (channel < 0 || channel > 2) return -2;
+    if (channel < 0 || channel > 2) return EZ_ERANGE;
     if (min) *min = 0;
     if (max) *max = 255;
     if (step) *step = 1;
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Plain switches, read once per frame -----------------------------------------
@@ -118,34 +119,34 @@ void CamBayer::_set_monochrome(bool on) {
     if (pipeline.colour()) pipeline.setMonochrome(on);
 }
 int CamBayer::_monochrome(bool* on) {
-    if (!pipeline.colour()) return -4;
+    if (!pipeline.colour()) return EZ_ENOTSUP;
     if (on) *on = pipeline.monochrome != 0;
-    return 0;
+    return EZ_OK;
 }
 void CamBayer::_set_color_enhancement(bool on) {
     if (pipeline.colour()) pipeline.setColorEnhancement(on);
 }
 int CamBayer::_color_enhancement(bool* on) {
-    if (!pipeline.colour()) return -4;
+    if (!pipeline.colour()) return EZ_ENOTSUP;
     if (on) *on = pipeline.colorEnhancement != 0;
-    return 0;
+    return EZ_OK;
 }
 void CamBayer::_set_histogram(bool on) {
     pipeline.setHistogram(on);
 }
 int CamBayer::_histogram(bool* on) {
     if (on) *on = pipeline.histogramOn != 0;
-    return 0;
+    return EZ_OK;
 }
 
 // ---- The pipeline -----------------------------------------------------------------
 
 int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, bool crop) {
-    if (shared::load(state) == 3) return -1;
+    if (shared::load(state) == 3) return EZ_ENOCAM;
     const int result = pipeline.run(rawBuffer, imageBuffer, crop, sensor());
-    if (result != 0) return result;
+    if (result != EZ_OK) return result;
     serveStill(reinterpret_cast<_ezImage*>(rawBuffer), reinterpret_cast<_ezImage*>(imageBuffer));
-    return 0;
+    return EZ_OK;
 }
 
 void CamBayer::serveStill(_ezImage* raw, _ezImage* image) {

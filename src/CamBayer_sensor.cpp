@@ -17,18 +17,18 @@ int CamBayer::_default() {
     _set_analog_gain(analogGain.def);
     _set_pixsclock(pixelClock.def);
     _set_blacklevel(blackLevel.def);
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Resolution and pixel clock ------------------------------------------
 
 int CamBayer::_set_resolution(int index, bool sendNow) {
     const ResolutionEntry* entry = resolutionEntry(index);
-    if (!entry) return -2;
+    if (!entry) return EZ_ERANGE;
     // Judge the resolution asked for: at 16 bits a mode the clock does not
     // allow is refused, so the camera never lands in (and is never stuck in)
     // a forbidden combination.
-    if (rawDepth.value == 16 && depthState(pixelClock.value, index) == 4) return 4;
+    if (rawDepth.value == 16 && depthState(pixelClock.value, index) == EZ_EDEPTH16) return EZ_EDEPTH16;
     buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
     resolution.value = static_cast<uint16_t>(index);
     _retime();
@@ -41,7 +41,7 @@ int CamBayer::_set_resolution(int index, bool sendNow) {
     } else {
         resolutionPending = 1;
     }
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_resolution() {
@@ -58,18 +58,18 @@ const char* CamBayer::_resolution_string_at_index(int index) {
 
 int CamBayer::_resolution_width_at_index(int index) {
     const ResolutionEntry* entry = resolutionEntry(index);
-    return entry ? entry->width - 8 : -2;
+    return entry ? entry->width - 8 : EZ_ERANGE;
 }
 
 int CamBayer::_resolution_height_at_index(int index) {
     const ResolutionEntry* entry = resolutionEntry(index);
-    return entry ? entry->height - 8 : -2;
+    return entry ? entry->height - 8 : EZ_ERANGE;
 }
 
 int CamBayer::_set_pixsclock(int index) {
     const PixelClockEntry* entry = clockEntry(index);
-    if (!entry) return -2;
-    if (rawDepth.value == 16 && entry->minRes16 > resolution.value) return 4;
+    if (!entry) return EZ_ERANGE;
+    if (rawDepth.value == 16 && entry->minRes16 > resolution.value) return EZ_EDEPTH16;
     buildRequest(pixelClock.urb, static_cast<uint8_t>(reqPixelClock), entry->mode, 0);
     pixelClock.value = static_cast<uint16_t>(index);
     _retime();
@@ -77,7 +77,7 @@ int CamBayer::_set_pixsclock(int index) {
         pixelClockPending = 1;
     else
         sendRequest(pixelClock.urb);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_pixsclock() {
@@ -96,11 +96,11 @@ const char* CamBayer::_pixsclock_string_at_index(int index) {
 
 int CamBayer::depthState(int clock, int resolutionIndex) {
     const PixelClockEntry* entry = clockEntry(clock);
-    if (!entry) return -2;
+    if (!entry) return EZ_ERANGE;
     const PixelClockEntry* last = clockEntry(pixelClock.max - 1);
-    if (!last->depth16 || !entry->depth16) return -4;
-    if (resolutionIndex < entry->minRes16) return 4;
-    return 0;
+    if (!last->depth16 || !entry->depth16) return EZ_ENOTSUP;
+    if (resolutionIndex < entry->minRes16) return EZ_EDEPTH16;
+    return EZ_OK;
 }
 
 int CamBayer::_raw_depth_state(int clock) {
@@ -112,20 +112,20 @@ int CamBayer::_raw_depth() {
 }
 
 int CamBayer::_set_raw_depth(int bits) {
-    if (!rawDepth.supported) return -4;
+    if (!rawDepth.supported) return EZ_ENOTSUP;
     uint16_t code = 0;
     if (bits == 8) {
         code = 10;
     } else if (bits == 16) {
-        if (_raw_depth_state(pixelClock.value) == 4) return 4;
+        if (_raw_depth_state(pixelClock.value) == EZ_EDEPTH16) return EZ_EDEPTH16;
         code = 5;
     } else {
-        return -2;
+        return EZ_ERANGE;
     }
     buildRequest(rawDepth.urb, static_cast<uint8_t>(reqRawDepth), code, 0);
     sendRequest(rawDepth.urb);
     rawDepth.value = static_cast<uint16_t>(bits);
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Analog gain ------------------------------------------------------------
@@ -138,7 +138,7 @@ int CamBayer::_analog_gain_range(int* min, int* max, int* step) {
     if (min) *min = analogGain.min;
     if (max) *max = analogGain.max;
     if (step) *step = analogGain.step;
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_analog_gain() {
@@ -252,7 +252,7 @@ int CamBayer::_set_exposure(float milliseconds) {
     }
     // A resolution request still waiting must carry the new line count.
     if (resolutionPending) _retime();
-    return 0;
+    return EZ_OK;
 }
 
 float CamBayer::_exposure() {
@@ -269,35 +269,35 @@ int CamBayer::_exposure_range(float* min, float* max, float* step) {
     if (min) *min = static_cast<float>(exposure.min) * line;
     if (max) *max = static_cast<float>(longest) * line;
     if (step) *step = static_cast<float>(exposure.step) * line;
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_restart_state() {
-    return quirks.noLongExposureRestart || !longExposure.supported ? -4 : 0;
+    return quirks.noLongExposureRestart || !longExposure.supported ? EZ_ENOTSUP : EZ_OK;
 }
 
 int CamBayer::_restart_exposure() {
-    if (_restart_state() != 0) return -4;
+    if (_restart_state() != EZ_OK) return EZ_ENOTSUP;
     EZURB stop{};
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
     if (quirks.restartPauseMs) _delay(quirks.restartPauseMs);
     // The resolution request may not have been built yet (no resume so far).
-    if (!buildResolutionRequest()) return -4;
+    if (!buildResolutionRequest()) return EZ_ENOTSUP;
     carryLines(resolution.urb,
                exposure.value + static_cast<uint32_t>(longExposure.value) * exposure.max);
     sendRequest(resolution.urb);
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Black level -------------------------------------------------------------
 
 int CamBayer::_set_blacklevel(int level) {
-    if (!blackLevel.supported) return -4;
-    if (level < blackLevel.min || level > blackLevel.max) return -2;
+    if (!blackLevel.supported) return EZ_ENOTSUP;
+    if (level < blackLevel.min || level > blackLevel.max) return EZ_ERANGE;
     writeRegister(blackLevel, regBlackLevel, static_cast<uint16_t>(level));
     blackLevel.value = static_cast<uint16_t>(level);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_blacklevel() {
@@ -305,11 +305,11 @@ int CamBayer::_blacklevel() {
 }
 
 int CamBayer::_blacklevel_range(int* min, int* max, int* step) {
-    if (!blackLevel.supported) return -4;
+    if (!blackLevel.supported) return EZ_ENOTSUP;
     if (min) *min = blackLevel.min;
     if (max) *max = blackLevel.max;
     if (step) *step = blackLevel.step;
-    return 0;
+    return EZ_OK;
 }
 
 // ---- Region of interest and frame size -------------------------------------------
@@ -334,7 +334,7 @@ void CamBayer::clampRegion(int xArg, int yArg, int widthArg, int heightArg) {
 int CamBayer::_set_roi(int x, int y, int width, int height) {
     clampRegion(x, y, width, height);
     roiRequested = 1;
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_roi(int* x, int* y, int* width, int* height) {
@@ -342,7 +342,7 @@ int CamBayer::_roi(int* x, int* y, int* width, int* height) {
     if (y) *y = urbRoiOrigin.index;
     if (width) *width = urbRoiSize.value - 8;
     if (height) *height = urbRoiSize.index - 8;
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_set_roi_state(bool on) {
@@ -355,19 +355,19 @@ int CamBayer::_set_roi_state(bool on) {
             clampRegion(urbRoiOrigin.value, urbRoiOrigin.index, urbRoiSize.value - 8,
                         urbRoiSize.index - 8);
         roiRequested = 1;
-        return 0;
+        return EZ_OK;
     }
     roiRequested = 0;
     if (roiActive) {
         roiActive = 0;
         _set_resolution(0, false);
     }
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_roi_state(bool* on) {
     if (on) *on = roiActive || roiRequested;
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_raw_size(int* width, int* height) {
@@ -383,5 +383,5 @@ int CamBayer::_raw_size(int* width, int* height) {
     if (pipeline.rotate == 1 || pipeline.rotate == 2) std::swap(w, h);
     if (width) *width = w;
     if (height) *height = h;
-    return 0;
+    return EZ_OK;
 }

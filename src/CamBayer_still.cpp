@@ -11,7 +11,7 @@ void CamBayer::_set_snap_format(int format) {
 }
 int CamBayer::_snap_format(int* format) {
     if (format) *format = snapFormat;
-    return 0;
+    return EZ_OK;
 }
 
 // Arms the capture that the frame pipeline serves on the first finished
@@ -19,13 +19,13 @@ int CamBayer::_snap_format(int* format) {
 // rather than armed, since no frame would ever match.
 int CamBayer::_saveimage(std::string path, int resolutionIndex) {
     const ResolutionEntry* entry = resolutionEntry(resolutionIndex);
-    if (!entry) return -2;
+    if (!entry) return EZ_ERANGE;
     // Armed again before it was served: the stream still returns to the
     // resolution it had before the first request.
     const int former = snapRequest ? snapResolution : resolution.value;
     if (resolutionIndex != resolution.value) {
         const int result = _set_resolution(resolutionIndex, false);
-        if (result != 0) return result;
+        if (result != EZ_OK) return result;
     }
     snapPath = std::move(path);
     snapResolution = static_cast<uint16_t>(former);
@@ -39,7 +39,7 @@ int CamBayer::_saveimage(std::string path, int resolutionIndex) {
     snapWidth = static_cast<uint16_t>(quarterTurn ? height : width);
     snapHeight = static_cast<uint16_t>(quarterTurn ? width : height);
     setSnapRequest(true);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_callback_save_iamge(std::string path, int resolutionIndex, EzSnapCallback callback) {
@@ -53,15 +53,15 @@ int CamBayer::_callback_save_iamge(std::string path, int resolutionIndex, EzSnap
 // read; a record that cannot be one of ours is refused with -2. Returns -3
 // when a file could not be written (the other formats are still written).
 int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
-    if (!buffer) return -2;
-    if (std::memcmp(buffer, "KVEZ", 4) != 0) return -4;
+    if (!buffer) return EZ_ERANGE;
+    if (std::memcmp(buffer, "KVEZ", 4) != 0) return EZ_ENOTSUP;
     auto* record = reinterpret_cast<_ezImage*>(buffer);
     const int bytes = record->depth / 8;
     const int samples = record->decoded ? record->channels : 1;
     if ((record->depth != 8 && record->depth != 16) || (samples != 1 && samples != 3) ||
         record->decoded > 1 || record->width == 0 || record->height == 0 ||
         record->header_size < sizeof(_ezImage) || record->stride != record->width * samples * bytes)
-        return -2;
+        return EZ_ERANGE;
     record->data = buffer + record->header_size;
     record->extra = record->data + size_t{record->stride} * record->height;
 
@@ -75,12 +75,12 @@ int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
             kStatisticsBytes;
         // Zeroed, so a border the pipeline leaves unwritten never reaches a file.
         decoded.reset(new (std::nothrow) unsigned char[size]());
-        if (!decoded) return -3;
+        if (!decoded) return EZ_EIO;
         const int result = _raw2image(buffer, decoded.get(), true);
-        if (result != 0) return result;
+        if (result != EZ_OK) return result;
         image = reinterpret_cast<const _ezImage*>(decoded.get());
     }
-    return writeStillFiles(record, image, format, path) == 0 ? 0 : -3;
+    return writeStillFiles(record, image, format, path) == 0 ? EZ_OK : EZ_EIO;
 }
 
 int CamBayer::writeStillFiles(_ezImage* raw, const _ezImage* image, int formats,

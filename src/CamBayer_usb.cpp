@@ -13,7 +13,7 @@ constexpr uint16_t kTriggerRelease = 0xb002;  // the only hardware with a trigge
 
 int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
     auto lock = lockSettings();
-    if (!device) return -3;
+    if (!device) return EZ_EIO;
     usbDevice = std::move(device);
     const usb::DeviceInfo info = usbDevice->info();
     idProduct = info.product;
@@ -24,12 +24,12 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
 
     if (usbDevice->open() != usb::kSuccess) {
         usbDevice.reset();
-        return -3;
+        return EZ_EIO;
     }
     usbDevice->reset();
     usbDevice->setFirstConfiguration();
     // Without an interface nothing can be sent; the object stays unusable.
-    if (usbDevice->claimFirstInterface() != usb::kSuccess) return -3;
+    if (usbDevice->claimFirstInterface() != usb::kSuccess) return EZ_EIO;
     usbInterface = usbDevice;
 
     _claim_device();
@@ -40,7 +40,7 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
         _versions(&version);
         firmwareVersion = version;
     }
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_sumbit_ctl_urb(uint32_t timeout, uint32_t attempts, EZURB* urb) {
@@ -81,7 +81,7 @@ int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) 
         got = std::clamp(got, 0, length);
     }
     if (received) *received = got;
-    return 0;
+    return EZ_OK;
 }
 
 // A real sensor needs the pauses the protocol asks for (after a start, a
@@ -90,7 +90,7 @@ int CamBayer::_delay(int milliseconds) {
     const std::shared_ptr<usb::Device> device = usbInterface;
     if (milliseconds > 0 && device && device->needsPauses())
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_sensor_suspend() {
@@ -98,7 +98,7 @@ int CamBayer::_sensor_suspend() {
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
     shared::store(state, 0);
-    return 0;
+    return EZ_OK;
 }
 
 int CamBayer::_extern_snap() {

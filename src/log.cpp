@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "guarded.h"
+
 namespace ezlog {
 namespace {
 
@@ -95,8 +97,10 @@ void debug(const char* format, ...) { EZLOG_DELIVER(EZ_LOG_DEBUG); }
 }  // namespace ezlog
 
 extern "C" void SetLogHandler(EzLogHandler handler, void* receiver) {
-    ezlog::Sink& s = ezlog::sink();
-    std::lock_guard lock(s.mutex);
-    s.handler = handler;
-    s.receiver = receiver;
+    ezcam::guarded([&] {
+        ezlog::Sink& s = ezlog::sink();
+        std::lock_guard lock(s.mutex);
+        s.handler = handler;
+        s.receiver = receiver;
+    });
 }

@@ -15,6 +15,7 @@
 #include "device/bus.h"
 #include "ezImage/registry.h"
 #include "ezcam.h"
+#include "guarded.h"
 #include "models/catalogue.h"
 #include "models/products.h"
 #include "processing/decode.h"
@@ -144,7 +145,8 @@ void removeDevice(const CameraPtr& camera) {
         if (it != r.mapCamList.end() && it->second == camera) r.mapCamList.erase(it);
         directory = r.documentPaths_;
     }
-    saveParameters(*camera, directory);
+    // A set that cannot be saved does not keep the removal from the application.
+    ezcam::guarded([&] { saveParameters(*camera, directory); });
     // The registry's reference is gone: the camera is destroyed as soon as
     // no call is running on it, streaming or not.
     announce(announced, EZ_DEVICE_REMOVED);
@@ -162,6 +164,12 @@ void insertDevice(const std::shared_ptr<usb::Device>& device) {
         camera->__open_driver(device);
         name = camera->_name();
     }
+    // Watched before it is registered, so that a failure here leaves no
+    // camera behind that its removal would not take away. Removals are
+    // delivered on this thread, never in between.
+    ezcam::cameraBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
+        if (CameraPtr gone = weak.lock()) ezcam::guarded([&] { removeDevice(gone); });
+    });
     Registry& r = registry();
     std::string directory;
     {
@@ -169,14 +177,18 @@ void insertDevice(const std::shared_ptr<usb::Device>& device) {
         r.mapCamList[name] = camera;
         directory = r.documentPaths_;
     }
-    ezcam::cameraBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
-        if (CameraPtr gone = weak.lock()) removeDevice(gone);
-    });
-    {
+    // A parameter set that cannot be read leaves the camera at its defaults.
+    ezcam::guarded([&] {
         auto lock = camera->lockSettings();
         camera->_load_params(camera->_current_params(directory), directory);
-    }
+    });
     announce(camera->_name(), EZ_DEVICE_ARRIVED);
+}
+
+// The bus's arrival handler: a camera that fails to arrive is logged and
+// left out; the other arrivals of the same poll go on.
+void arrived(const std::shared_ptr<usb::Device>& device) {
+    ezcam::guarded([&] { insertDevice(device); });
 }
 
 // Takes every camera out of the registry, in registry order.
@@ -209,81 +221,97 @@ std::string documentDirectory() {
 extern "C" {
 
 int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) {
-    // Cameras of an earlier start are released (once no call runs on them);
-    // their devices arrive again below.
-    takeAll();
-    ezInitGrfmt();
-    Registry& r = registry();
-    {
-        std::lock_guard lock(r.mutex);
-        r.documentPaths_ = directory ? directory : "";
-        r.devHotPlug = handler;
-        r.app = receiver;
-    }
-    usb::Bus& bus = ezcam::cameraBus();
-    // One set of watches at a time, or every camera would arrive twice.
-    bus.clearWatches();
-    for (const SupportedCamera& entry : tabCamSupport())
-        bus.watchArrivals(static_cast<uint16_t>(entry.vendor), static_cast<uint16_t>(entry.product),
-                          insertDevice);
-    // Cameras of the catalogue outside the default list, claimed on request.
-    for (const SupportedCamera& entry : extraIds())
-        bus.watchArrivals(static_cast<uint16_t>(entry.vendor), static_cast<uint16_t>(entry.product),
-                          insertDevice);
-    // Cameras already plugged in arrive now.
-    bus.poll(0);
-    return 0;
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        // Cameras of an earlier start are released (once no call runs on
+        // them); their devices arrive again below.
+        takeAll();
+        ezInitGrfmt();
+        Registry& r = registry();
+        {
+            std::lock_guard lock(r.mutex);
+            r.documentPaths_ = directory ? directory : "";
+            r.devHotPlug = handler;
+            r.app = receiver;
+        }
+        usb::Bus& bus = ezcam::cameraBus();
+        // One set of watches at a time, or every camera would arrive twice.
+        bus.clearWatches();
+        for (const SupportedCamera& entry : tabCamSupport())
+            bus.watchArrivals(static_cast<uint16_t>(entry.vendor),
+                              static_cast<uint16_t>(entry.product), arrived);
+        // Cameras of the catalogue outside the default list, claimed on request.
+        for (const SupportedCamera& entry : extraIds())
+            bus.watchArrivals(static_cast<uint16_t>(entry.vendor),
+                              static_cast<uint16_t>(entry.product), arrived);
+        // Cameras already plugged in arrive now.
+        bus.poll(0);
+        return EZ_OK;
+    });
 }
 
 void ExitDevice(void) {
-    ezcam::cameraBus().clearWatches();
-    const std::string directory = ezcam::documentDirectory();
-    for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
-    exExitGrfmt();
+    ezcam::guarded([] {
+        ezcam::cameraBus().clearWatches();
+        const std::string directory = ezcam::documentDirectory();
+        // One camera's set that cannot be saved keeps no other from its own.
+        for (const CameraPtr& camera : takeAll())
+            ezcam::guarded([&] { saveParameters(*camera, directory); });
+        exExitGrfmt();
+    });
 }
 
 int PollDevice(int timeout_ms) {
-    return ezcam::cameraBus().poll(timeout_ms);
+    return ezcam::guarded(EZ_EIO, [&] { return ezcam::cameraBus().poll(timeout_ms); });
 }
 
 int DeviceCount(void) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return static_cast<int>(r.mapCamList.size());
+    return ezcam::guarded(0, [] {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        return static_cast<int>(r.mapCamList.size());
+    });
 }
 
 const char* DeviceName(int index) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    if (index < 0 || index >= static_cast<int>(r.mapCamList.size())) return "";
-    auto it = r.mapCamList.begin();
-    std::advance(it, index);
-    return it->first.c_str();
+    return ezcam::guarded("", [&]() -> const char* {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        if (index < 0 || index >= static_cast<int>(r.mapCamList.size())) return "";
+        auto it = r.mapCamList.begin();
+        std::advance(it, index);
+        return it->first.c_str();
+    });
 }
 
 int ResumeDevice(const char* name) {
-    CameraPtr camera = ezcam::findCamera(name);
-    if (!camera) return -1;
-    auto lock = camera->lockSettings();
-    if (camera->_state() != 0) return 0;
-    camera->restartFrameCount();  // a new stream: its frames count from 0
-    return camera->_sensor_resume();
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        CameraPtr camera = ezcam::findCamera(name);
+        if (!camera) return EZ_ENOCAM;
+        auto lock = camera->lockSettings();
+        if (camera->_state() != 0) return EZ_OK;
+        camera->restartFrameCount();  // a new stream: its frames count from 0
+        return camera->_sensor_resume();
+    });
 }
 
 int SuspendDevice(const char* name) {
-    CameraPtr camera = ezcam::findCamera(name);
-    if (!camera) return -1;
-    auto lock = camera->lockSettings();
-    if (camera->_state() != 1) return 0;
-    return camera->_sensor_suspend();
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        CameraPtr camera = ezcam::findCamera(name);
+        if (!camera) return EZ_ENOCAM;
+        auto lock = camera->lockSettings();
+        if (camera->_state() != 1) return EZ_OK;
+        return camera->_sensor_suspend();
+    });
 }
 
 const char* VersionInf(int kind) {
     static const char* const kTexts[] = {"2014/07/24", "4.0.0.0", "(CHINA_kelvan)"};
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    if (kind >= 1 && kind <= 3) std::strcpy(r.versions, kTexts[kind - 1]);
-    return r.versions;
+    return ezcam::guarded("", [&]() -> const char* {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        if (kind >= 1 && kind <= 3) std::strcpy(r.versions, kTexts[kind - 1]);
+        return r.versions;
+    });
 }
 
 }  // extern "C"

@@ -1,27 +1,45 @@
 // The named-camera call surface: each function finds its camera by name and
 // runs one camera operation, or returns its not-found result.
+#include <source_location>
 #include <string>
+#include <type_traits>
 
 #include "CamBayer.h"
 #include "device/registry.h"
 #include "ezcam.h"
+#include "guarded.h"
 
 namespace {
-// Runs op on the named camera with its settings locked; notFound otherwise.
-template <typename R, typename Op>
-R call(const char* name, R notFound, Op&& op) {
-    std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    if (!camera) return notFound;
-    auto lock = camera->lockSettings();
-    return op(*camera);
+// Runs op on the named camera with its settings locked; notFound without one.
+// When op throws: EZ_EIO where notFound is a status, otherwise notFound again
+// (a size, a name, the exposure: the caller sees no value).
+template <typename Op, typename R = std::invoke_result_t<Op&, CamBayer&>>
+R call(const char* name, std::type_identity_t<R> notFound, Op&& op,
+       std::source_location where = std::source_location::current()) {
+    R failure = notFound;
+    if constexpr (std::is_same_v<R, int>)
+        if (notFound < 0) failure = EZ_EIO;
+    return ezcam::guarded(
+        failure,
+        [&]() -> R {
+            std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+            if (!camera) return notFound;
+            auto lock = camera->lockSettings();
+            return op(*camera);
+        },
+        where);
 }
 
 template <typename Op>
-void run(const char* name, Op&& op) {
-    std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    if (!camera) return;
-    auto lock = camera->lockSettings();
-    op(*camera);
+void run(const char* name, Op&& op, std::source_location where = std::source_location::current()) {
+    ezcam::guarded(
+        [&] {
+            std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+            if (!camera) return;
+            auto lock = camera->lockSettings();
+            op(*camera);
+        },
+        where);
 }
 
 bool validChannel(int channel) {
@@ -68,32 +86,32 @@ int DeviceVersion(const char* name) {
 // ---- Resolution and pixel clock ------------------------------------------------
 
 int SetResolution(int index, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_resolution(index, false); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_resolution(index, false); });
 }
 int GetResolution(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._resolution(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._resolution(); });
 }
 int GetResolutionCount(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._resolution_count(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._resolution_count(); });
 }
 const char* GetResItemName(int index, const char* name) {
     return call(name, static_cast<const char*>(nullptr),
                 [&](CamBayer& c) { return c._resolution_string_at_index(index); });
 }
 int GetResWidth(int index, const char* name) {
-    return call(name, -2, [&](CamBayer& c) { return c._resolution_width_at_index(index); });
+    return call(name, EZ_ERANGE, [&](CamBayer& c) { return c._resolution_width_at_index(index); });
 }
 int GetResHeight(int index, const char* name) {
-    return call(name, -2, [&](CamBayer& c) { return c._resolution_height_at_index(index); });
+    return call(name, EZ_ERANGE, [&](CamBayer& c) { return c._resolution_height_at_index(index); });
 }
 int SetPixelclock(int index, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_pixsclock(index); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_pixsclock(index); });
 }
 int GetPixelclock(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._pixsclock(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._pixsclock(); });
 }
 int GetPixelclockCount(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._pixsclock_count(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._pixsclock_count(); });
 }
 const char* GetPixclkItemName(int index, const char* name) {
     return call(name, static_cast<const char*>(nullptr),
@@ -103,166 +121,174 @@ const char* GetPixclkItemName(int index, const char* name) {
 // ---- Raw format and frames ---------------------------------------------------------
 
 int GetRawSize(int* width, int* height, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._raw_size(width, height); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._raw_size(width, height); });
 }
 int GetRawDepth(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._raw_depth(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._raw_depth(); });
 }
 int SetRawDepth(int bits, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_raw_depth(bits); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_raw_depth(bits); });
 }
 int GetRawDepthState(int pixel_clock, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._raw_depth_state(pixel_clock); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._raw_depth_state(pixel_clock); });
 }
 // Frame reads lock the settings themselves, around everything but the bulk
 // transfer; frame processing takes no settings lock (staged tables and
 // switch bytes carry the settings to it).
 int GetRawData(unsigned char* buffer, int size, const char* name) {
-    std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    return camera ? camera->_raw_data(buffer, size) : -1;
+    return ezcam::guarded(EZ_EIO, [&] {
+        std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+        return camera ? camera->_raw_data(buffer, size) : EZ_ENOCAM;
+    });
 }
 int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name) {
-    std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    return camera ? camera->rawDataInfo(buffer, size, info) : -1;
+    return ezcam::guarded(EZ_EIO, [&] {
+        std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+        return camera ? camera->rawDataInfo(buffer, size, info) : EZ_ENOCAM;
+    });
 }
 int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._raw_data_asyn(callback, buffer, size); });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._raw_data_asyn(callback, buffer, size); });
 }
 int GetRawBayernPattern(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._bayer(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._bayer(); });
 }
 int GetImageChannles(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._channles(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._channles(); });
 }
 int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name) {
-    std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    return camera ? camera->_raw2image(raw, image, true) : -1;
+    return ezcam::guarded(EZ_EIO, [&] {
+        std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+        return camera ? camera->_raw2image(raw, image, true) : EZ_ENOCAM;
+    });
 }
 
 // ---- Exposure, gain, black level ------------------------------------------------------
 
 int GetAnaloggainRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._analog_gain_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._analog_gain_range(min, max, step); });
 }
 int GetAnaloggain(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._analog_gain(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._analog_gain(); });
 }
 int SetAnaloggain(int gain, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_analog_gain(gain); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_analog_gain(gain); });
 }
 int GetExposureRange(float* min, float* max, float* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._exposure_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._exposure_range(min, max, step); });
 }
 float GetExposure(const char* name) {
     return call(name, -1.0f, [](CamBayer& c) { return c._exposure(); });
 }
 int SetExposure(float milliseconds, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_exposure(milliseconds); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_exposure(milliseconds); });
 }
 int ResetSupport(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._restart_state(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._restart_state(); });
 }
 int ResetDevice(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._restart_exposure(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._restart_exposure(); });
 }
 int SetBlacklevel(int level, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_blacklevel(level); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_blacklevel(level); });
 }
 int GetBlacklevel(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._blacklevel(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._blacklevel(); });
 }
 int GetBlacklevelRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._blacklevel_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._blacklevel_range(min, max, step); });
 }
 
 // ---- Region of interest -----------------------------------------------------------------
 
 int SetRoi(int x, int y, int width, int height, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_roi(x, y, width, height); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_roi(x, y, width, height); });
 }
 int GetRoi(int* x, int* y, int* width, int* height, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._roi(x, y, width, height); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._roi(x, y, width, height); });
 }
 int SetRoiState(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_roi_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_roi_state(on); });
 }
 int GetRoiState(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._roi_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._roi_state(on); });
 }
 
 // ---- Information memory -----------------------------------------------------------------------
 
 int WriteInf(char* buffer, int length, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._wmem_inf(buffer, length); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._wmem_inf(buffer, length); });
 }
 int ReadInf(char* buffer, int length, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._rmem_inf(buffer, length); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._rmem_inf(buffer, length); });
 }
 
 // ---- Model features -----------------------------------------------------------------------------
 
 int SetEdgeInhibition(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) {
-        if (productQuirks(c.idVendor, c.idProduct).refusesEdgeInhibition) return -4;
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) -> int {
+        if (productQuirks(c.idVendor, c.idProduct).refusesEdgeInhibition) return EZ_ENOTSUP;
         return c._set_edge_inhibition(on);
     });
 }
 int GetEdgeInhibition(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._edge_inhibition(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._edge_inhibition(on); });
 }
 int SetGpio(int line, bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_gpio(line, on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_gpio(line, on); });
 }
 int Gpio(int line, bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._gpio(line, on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._gpio(line, on); });
 }
 int SetCooled(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_cooled(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_cooled(on); });
 }
 int GetCooled(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._cooled(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._cooled(on); });
 }
 int GetTemperature(float* celsius, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._temperature(celsius); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._temperature(celsius); });
 }
 int SetSharpness(int value, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_sharpness(value); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_sharpness(value); });
 }
 int GetSharpness(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._sharpness(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._sharpness(); });
 }
 int GetSharpnessRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._sharpness_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._sharpness_range(min, max, step); });
 }
 int SetDenoise(int value, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_denoise(value); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_denoise(value); });
 }
 int GetDenoise(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._denoise(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._denoise(); });
 }
 int GetDenoiseRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._denoise_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._denoise_range(min, max, step); });
 }
 int SetHDR(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_hdr(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_hdr(on); });
 }
 int GetHDR(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._hdr(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._hdr(on); });
 }
 int SetShiftOperator(int value, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_shift_operator(value); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_shift_operator(value); });
 }
 int GetShiftOperator(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._shift_operator(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._shift_operator(); });
 }
 int GetShiftOperatorRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._shift_operator_range(min, max, step); });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._shift_operator_range(min, max, step); });
 }
 int SetFilter(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_filter(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_filter(on); });
 }
 int GetFilter(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._get_filter(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._get_filter(on); });
 }
 
 // ---- Tone and colour ---------------------------------------------------------------------------
@@ -271,89 +297,93 @@ void SetGamma(int value, const char* name) {
     run(name, [&](CamBayer& c) { c._set_gamma(value); });
 }
 int GetGamma(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._gamma(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._gamma(); });
 }
 int GetGammaRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._gamma_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._gamma_range(min, max, step); });
 }
 void SetGammaEx(int value, int channel, const char* name) {
     if (!validChannel(channel)) return;
     run(name, [&](CamBayer& c) { c._set_gamma(value, channel); });
 }
 int GetGammaEx(int channel, const char* name) {
-    if (!validChannel(channel)) return -2;
-    return call(name, -1, [&](CamBayer& c) { return c._gamma(channel); });
+    if (!validChannel(channel)) return EZ_ERANGE;
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._gamma(channel); });
 }
 int GetGammaRangeEx(int* min, int* max, int* step, int channel, const char* name) {
-    if (!validChannel(channel)) return -2;
-    return call(name, -1, [&](CamBayer& c) { return c._gamma_range(min, max, step, channel); });
+    if (!validChannel(channel)) return EZ_ERANGE;
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._gamma_range(min, max, step, channel); });
 }
 void SetContrast(int value, const char* name) {
     run(name, [&](CamBayer& c) { c._set_contrast(value); });
 }
 int GetContrast(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._contrast(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._contrast(); });
 }
 int GetContrastRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._contrast_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._contrast_range(min, max, step); });
 }
 int SetStretch(int low, int high, bool automatic, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_stretch(low, high, automatic); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_stretch(low, high, automatic); });
 }
 int GetStretch(int* low, int* high, bool* automatic, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._stretch(low, high, automatic); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._stretch(low, high, automatic); });
 }
 int GetStretchRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._stretch_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._stretch_range(min, max, step); });
 }
 int SetStretchEx(int low, int high, bool automatic, int channel, const char* name) {
-    if (!validChannel(channel)) return -2;
-    return call(name, -1,
+    if (!validChannel(channel)) return EZ_ERANGE;
+    return call(name, EZ_ENOCAM,
                 [&](CamBayer& c) { return c._set_stretch(low, high, automatic, channel); });
 }
 int GetStretchEx(int* low, int* high, bool* automatic, int channel, const char* name) {
-    if (!validChannel(channel)) return -2;
-    return call(name, -1, [&](CamBayer& c) { return c._stretch(low, high, automatic, channel); });
+    if (!validChannel(channel)) return EZ_ERANGE;
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._stretch(low, high, automatic, channel); });
 }
 int GetStretchRangeEx(int* min, int* max, int* step, int channel, const char* name) {
-    if (!validChannel(channel)) return -2;
-    return call(name, -1, [&](CamBayer& c) { return c._stretch_range(min, max, step, channel); });
+    if (!validChannel(channel)) return EZ_ERANGE;
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._stretch_range(min, max, step, channel); });
 }
 void SetSaturation(int value, const char* name) {
     run(name, [&](CamBayer& c) { c._set_saturation(value); });
 }
 int GetSaturation(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._saturation(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._saturation(); });
 }
 int GetSaturationRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._saturation_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._saturation_range(min, max, step); });
 }
 void SetChannelGain(int gain0, int gain1, int gain2, const char* name) {
     run(name, [&](CamBayer& c) { c._set_digital_gain(gain0, gain1, gain2); });
 }
 int GetChannelGain(int* gain0, int* gain1, int* gain2, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._digital_gain(gain0, gain1, gain2); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._digital_gain(gain0, gain1, gain2); });
 }
 int GetChannelGainRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._digital_gain_range(min, max, step); });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._digital_gain_range(min, max, step); });
 }
 void SetMonochrome(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_monochrome(on); });
 }
 int GetMonochrome(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._monochrome(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._monochrome(on); });
 }
 void SetColorEnhancement(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_color_enhancement(on); });
 }
 int GetColorEnhancement(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._color_enhancement(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._color_enhancement(on); });
 }
 void SetHistogramState(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_histogram(on); });
 }
 int GetHistogramState(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._histogram(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._histogram(on); });
 }
 
 // ---- Geometry
@@ -363,77 +393,77 @@ void SetFlip(int code, const char* name) {
     run(name, [&](CamBayer& c) { c._set_flip(code); });
 }
 int GetFlip(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._flip(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._flip(); });
 }
 void SetRotate(int code, const char* name) {
     run(name, [&](CamBayer& c) { c._set_rotate(code); });
 }
 int GetRotate(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._rotate(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._rotate(); });
 }
 
 // ---- Calibration
 // -----------------------------------------------------------------------------------------
 
 int GetFlatfieldState(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._ff_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._ff_state(on); });
 }
 void SetFlatfieldState(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_ff_state(on); });
 }
 int CalcFlatfield(unsigned char* raw, bool flag, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._calc_flat_field(raw, flag); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._calc_flat_field(raw, flag); });
 }
 void CalcDefectCorrection(const char* name) {
     run(name, [](CamBayer& c) { c._calc_defect_correction(); });
 }
 int SetDefectCorrectionState(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_dc_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_dc_state(on); });
 }
 int GetDefectCorrectionState(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._dc_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._dc_state(on); });
 }
 void CalcBlackField(const char* name) {
     run(name, [](CamBayer& c) { c._blackfield(); });
 }
 int SetBlackFieldState(bool on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_blackfield_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_blackfield_state(on); });
 }
 int GetBlackFieldState(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._blackfield_state(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._blackfield_state(on); });
 }
 
 // ---- Automatic exposure and white balance
 // ------------------------------------------------------------------
 
 int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._calc_white_balance(frame, rect); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._calc_white_balance(frame, rect); });
 }
 int GetWhiteBalanceState(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._white_balance(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._white_balance(on); });
 }
 void SetAutoExposure(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_autoexposure(on); });
 }
 int GetAutoExposure(bool* on, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._autoexposure(on); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._autoexposure(on); });
 }
 void SetAETarget(int target, const char* name) {
     run(name, [&](CamBayer& c) { c._set_aetarget(target); });
 }
 int GetAETarget(const char* name) {
-    return call(name, -1, [](CamBayer& c) { return c._aetarget(); });
+    return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._aetarget(); });
 }
 int GetAETargetRange(int* min, int* max, int* step, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._aetarget_range(min, max, step); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._aetarget_range(min, max, step); });
 }
 
 // ---- Fluorescence guide
 // ------------------------------------------------------------------------------------------
 
 int FluorescenceGuide(int type, int value, const char* name) {
-    if (type < 0 || type > 2) return -2;
-    return call(name, -1, [&](CamBayer& c) { return c._fluorescence_guide(type, value); });
+    if (type < 0 || type > 2) return EZ_ERANGE;
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._fluorescence_guide(type, value); });
 }
 
 // ---- Still capture, files, firmware
@@ -443,44 +473,45 @@ void SetImageFormat(int format, const char* name) {
     run(name, [&](CamBayer& c) { c._set_snap_format(format); });
 }
 int GetImageFormat(int* format, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._snap_format(format); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._snap_format(format); });
 }
 int SaveImage(const char* path, int resolution, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._saveimage(text(path), resolution); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._saveimage(text(path), resolution); });
 }
 int SaveFile(unsigned char* buffer, const char* path, int format, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._savefile(buffer, text(path), format); });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._savefile(buffer, text(path), format); });
 }
 int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const char* name) {
-    return call(name, -1, [&](CamBayer& c) {
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
         return c._callback_save_iamge(text(path), resolution, callback);
     });
 }
 int UpdateFirmware(const char* file, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._update_firmware(text(file)); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._update_firmware(text(file)); });
 }
 
 // ---- Parameter sets
 // ------------------------------------------------------------------------------------------------------
 
 int GetCurrentConfiguration(const char* name) {
-    return call(name, -1,
+    return call(name, EZ_ENOCAM,
                 [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
 }
 int SaveConfiguration(int index, const char* name) {
-    return call(name, -1, [&](CamBayer& c) {
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
         c._save_params(index, ezcam::documentDirectory());
-        return 0;
+        return EZ_OK;
     });
 }
 int LoadConfiguration(int index, const char* name) {
-    return call(name, -1, [&](CamBayer& c) {
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
         c._load_params(index, ezcam::documentDirectory());
-        return 0;
+        return EZ_OK;
     });
 }
 int SetDefaultConfiguration(const char* name) {
-    return call(name, -1, [](CamBayer& c) {
+    return call(name, EZ_ENOCAM, [](CamBayer& c) {
         c._set_autoexposure(false);
         c._set_raw_depth(8);
         c._set_contrast(128);

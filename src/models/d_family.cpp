@@ -56,7 +56,7 @@ constexpr int32_t kFastClockRate = 24000;  // from here on full resolution has n
 // Full resolution at 16 bits is refused on the fast clocks: the current
 // mode stays, is programmed again, and the result says -3.
 int VDh694M1::_set_resolution(int index, bool sendNow) {
-    if (!resolutionEntry(index)) return -2;
+    if (!resolutionEntry(index)) return EZ_ERANGE;
     int result = 0;
     if (index == 0 && rawDepth.value == 16 && pixelRate >= kFastClockRate) {
         index = resolution.value;
@@ -65,9 +65,9 @@ int VDh694M1::_set_resolution(int index, bool sendNow) {
     // As everywhere, a mode the clock allows no 16-bit depth in is refused
     // rather than entered.
     const PixelClockEntry* clock = clockEntry(pixelClock.value);
-    if (rawDepth.value == 16 && clock && index < clock->minRes16) return 4;
+    if (rawDepth.value == 16 && clock && index < clock->minRes16) return EZ_EDEPTH16;
     const ResolutionEntry* entry = resolutionEntry(index);
-    if (!entry) return -2;
+    if (!entry) return EZ_ERANGE;
     buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
     resolution.value = static_cast<uint16_t>(index);
     _retime();

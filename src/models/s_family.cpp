@@ -35,15 +35,15 @@ int VS200C1::_set_exposure(float milliseconds) {
     exposure.value = static_cast<uint16_t>(lines % std::max<uint32_t>(exposure.max, 1));
     longExposure.value = static_cast<uint16_t>(lines / std::max<uint32_t>(exposure.max, 1));
     sendLines(lines);
-    return 0;
+    return EZ_OK;
 }
 
 int VS200C1::_set_blacklevel(int level) {
-    if (!blackLevel.supported) return -4;
-    if (level < blackLevel.min || level > blackLevel.max) return -2;
+    if (!blackLevel.supported) return EZ_ENOTSUP;
+    if (level < blackLevel.min || level > blackLevel.max) return EZ_ERANGE;
     writeRegister(blackLevel, regBlackLevel, static_cast<uint16_t>(level + kBlackOffset));
     blackLevel.value = static_cast<uint16_t>(level);
-    return 0;
+    return EZ_OK;
 }
 
 void VSo036C1::_retime() {

@@ -13,7 +13,7 @@ int VSi400M1::_restart_exposure() {
     EZURB start{};
     buildRequest(start, 0xba, 0, 0);
     sendRequest(start);
-    return 0;
+    return EZ_OK;
 }
 
 // The camera flips its frames; the pipeline leaves them as they come.

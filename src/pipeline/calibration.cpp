@@ -11,10 +11,10 @@
 #include "processing/tone.h"
 
 int FramePipeline::captureFlatField(const _ezImage* raw, const Sensor& sensor) {
-    if (!pixels::rawRecord(raw)) return -2;
+    if (!pixels::rawRecord(raw)) return EZ_ERANGE;
     const int width = raw->width, height = raw->height;
     ImagePtr copy = makeImage(width, height, 8, 1, 56, raw->resolution);
-    if (!copy) return -3;
+    if (!copy) return EZ_EIO;
     const size_t bps = raw->depth / 8;
     const size_t rawStride = static_cast<size_t>(width) * bps;
     const unsigned char* from = reinterpret_cast<const unsigned char*>(raw) + raw->header_size;
@@ -25,7 +25,7 @@ int FramePipeline::captureFlatField(const _ezImage* raw, const Sensor& sensor) {
     }
     const int outChannels = sensor.channels == 1 ? 1 : 3;
     ImagePtr reference = makeImage(width, height, 8, outChannels, 56, raw->resolution);
-    if (!reference) return -3;
+    if (!reference) return EZ_EIO;
     decode(copy.get(), reference.get(), sensor.bayer);
     if (sensor.bayer != 0) fillDecodedBorder(reference.get());
     __calc_avg(reference.get(), 0);
@@ -34,7 +34,7 @@ int FramePipeline::captureFlatField(const _ezImage* raw, const Sensor& sensor) {
     shared::claimWrite(flatFieldNew);
     flatFieldReference = std::move(reference);
     shared::publish(flatFieldNew);
-    return 0;
+    return EZ_OK;
 }
 
 // Frame side: a new reference is copied once; a copy of another size is
@@ -73,8 +73,8 @@ DefectList::DefectList() : points(std::make_unique<_ezPoint[]>(static_cast<size_
 int DefectList::step(_ezImage* frame, int result) {
     if (searchRequest) {
         searchRequest = 0;
-        count = points ? __calc_defects(frame, points.get(), capacity) : -3;
-        result = count < 0 ? -5 : 5;
+        count = points ? __calc_defects(frame, points.get(), capacity) : EZ_EIO;
+        result = count < 0 ? EZ_EDEFECT_SEARCH : EZ_DEFECT_SEARCH;
     }
     if (count > 0 && correctionOn && points) __defects_correction(frame, points.get(), count);
     return result;

@@ -278,13 +278,13 @@ void FramePipeline::setGamma(int value, int channels) {
 }
 
 int FramePipeline::setGamma(int value, int channel, int channels) {
-    if (channel < 0 || channel > 2) return -2;
+    if (channel < 0 || channel > 2) return EZ_ERANGE;
     SoftWareValue& setting = gammaOf(channel, channels);
-    if (value < setting.min || value > setting.max || value == setting.value) return 0;
+    if (value < setting.min || value > setting.max || value == setting.value) return EZ_OK;
     setting.stage({static_cast<uint8_t>(value)},
                   [value](unsigned char* t) { __matrix_gamma(value, t, 256); });
     setting.value = static_cast<uint8_t>(value);
-    return 0;
+    return EZ_OK;
 }
 
 void FramePipeline::setContrast(int value) {
@@ -323,11 +323,11 @@ int FramePipeline::setStretch(int low, int high, bool automatic, int channels) {
 }
 
 int FramePipeline::setStretch(int low, int high, bool automatic, int channel, int channels) {
-    if (channel < 0 || channel > 2) return -2;
+    if (channel < 0 || channel > 2) return EZ_ERANGE;
     SoftWareValue& s = stretchOf(channel, channels);
     if (automatic) {
         shared::store(s.value, 1);
-        return 0;
+        return EZ_OK;
     }
     shared::store(s.value, 0);
     // Refused bounds re-issue the stored ones, so the automatic table the
@@ -337,10 +337,10 @@ int FramePipeline::setStretch(int low, int high, bool automatic, int channel, in
     const int hi = refused ? s.max : high;
     s.stage({0, static_cast<uint8_t>(lo), static_cast<uint8_t>(hi)},
             [lo, hi](unsigned char* t) { __matrix_stretch(lo, hi, t, 256); });
-    if (refused) return -2;
+    if (refused) return EZ_ERANGE;
     s.min = static_cast<uint8_t>(lo);
     s.max = static_cast<uint8_t>(hi);
-    return 0;
+    return EZ_OK;
 }
 
 // The tone pass a frame runs: one specialised loop over runs of units
@@ -380,13 +380,13 @@ void colourLoop(unsigned char* p, size_t units, const Plan& plan) {
 
 int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, bool crop,
                        const Sensor& sensor) {
-    if (!rawBuffer || !imageBuffer || rawBuffer == imageBuffer) return -2;
+    if (!rawBuffer || !imageBuffer || rawBuffer == imageBuffer) return EZ_ERANGE;
     auto* raw = reinterpret_cast<_ezImage*>(rawBuffer);
     auto* image = reinterpret_cast<_ezImage*>(imageBuffer);
     std::lock_guard<std::mutex> frame(frameMutex);
     takeOverTables();
     const int depth = raw->depth;
-    if (depth != 8 && depth != 16) return -2;
+    if (depth != 8 && depth != 16) return EZ_ERANGE;
     const int width = raw->width;
     const int height = raw->height;
     const int header = raw->header_size;
@@ -395,7 +395,7 @@ int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, boo
     // record. Its rows must be describable by the 16-bit stride.
     if (header < static_cast<int>(sizeof(_ezImage)) ||
         width * outChannels * (depth / 8) > UINT16_MAX)
-        return -2;
+        return EZ_ERANGE;
     ezInitImageHeader(raw, width, height, 1, depth, header, rawBuffer + header, raw->resolution,
                       raw->decoded);
     ezInitImageHeader(image, width, height, outChannels, depth, header, imageBuffer + header,
@@ -404,7 +404,7 @@ int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, boo
                      (crop && modelSteps.border == ModelSteps::Border::AsAsked);
     if (fusable(raw, image, cut, sensor)) {
         runFused(raw, image, cut, sensor);
-        return 0;
+        return EZ_OK;
     }
     if (modelSteps.decode)
         modelSteps.decode(raw, image);
@@ -412,7 +412,7 @@ int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, boo
         decode(raw, image, sensor.bayer);
     if (cut) __roi(image, 4, 4, width - 8, height - 8);
     finish(image, sensor);
-    return 0;
+    return EZ_OK;
 }
 
 void FramePipeline::setThreads(int count) {
@@ -664,27 +664,27 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
 }
 
 int FramePipeline::greyTone(_ezImage* image) {
-    if (!pixels::usable(image) || image->channels != 1) return -2;
+    if (!pixels::usable(image) || image->channels != 1) return EZ_ERANGE;
     TonePlan plan;
     planTone(plan, image, Tone::Grey);
     plan.apply(image, allButLastTwo(image));
-    return 0;
+    return EZ_OK;
 }
 
 int FramePipeline::monoTone(_ezImage* image) {
-    if (!pixels::usable(image) || image->channels != 3) return -2;
+    if (!pixels::usable(image) || image->channels != 3) return EZ_ERANGE;
     TonePlan plan;
     planTone(plan, image, Tone::View);
     plan.apply(image, allButLastTwo(image));
-    return 0;
+    return EZ_OK;
 }
 
 int FramePipeline::colourTone(_ezImage* image) {
-    if (!pixels::usable(image) || image->channels != 3) return -2;
+    if (!pixels::usable(image) || image->channels != 3) return EZ_ERANGE;
     TonePlan plan;
     planTone(plan, image, Tone::Colour);
     plan.apply(image, allButLastTwo(image));
-    return 0;
+    return EZ_OK;
 }
 
 void FramePipeline::stretchImage(_ezImage* image) {

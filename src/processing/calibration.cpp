@@ -71,7 +71,7 @@ int findDefects(const _ezImage* frame, _ezPoint* points, int capacity) {
             const uint32_t limit = std::min(3 * std::max<uint32_t>(load<T>(p, c - 2), load<T>(p, c + 2)), top);
             if (v <= limit) continue;
             points[count] = {static_cast<uint16_t>(y), static_cast<uint16_t>(c)};
-            if (count == capacity - 3) return -3;  // the list is full
+            if (count == capacity - 3) return EZ_EIO;  // the list is full
             ++count;
         }
     }
@@ -155,9 +155,9 @@ void __flat_field(_ezImage* image, _ezImage* reference) {
 }
 
 int __calc_defects(_ezImage* frame, _ezPoint* points, int capacity) {
-    if (!frame || !points || capacity < 3) return -3;
-    if (static_cast<int64_t>(frame->width) * frame->height < 320000) return -3;
-    if (!frame->data) return -3;
+    if (!frame || !points || capacity < 3) return EZ_EIO;
+    if (static_cast<int64_t>(frame->width) * frame->height < 320000) return EZ_EIO;
+    if (!frame->data) return EZ_EIO;
     // Other depths, and anything but a one-channel mosaic, hold no hot pixels to find.
     if (!usable(frame) || frame->channels != 1) return 0;
     return frame->depth == 8 ? findDefects<uint8_t>(frame, points, capacity)
@@ -210,11 +210,11 @@ void __smooth_middle(_ezImage* source, _ezImage* destination) {
 }
 
 int __shift_operation(_ezImage* image, int shift) {
-    if (shift < -8 || shift > 8 || !usable(image)) return -2;
-    if (shift == 0) return 0;
+    if (shift < -8 || shift > 8 || !usable(image)) return EZ_ERANGE;
+    if (shift == 0) return EZ_OK;
     if (image->depth == 8)
         shiftSamples<uint8_t>(image, shift);
     else
         shiftSamples<uint16_t>(image, shift);
-    return 0;
+    return EZ_OK;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ezcam.h"
+#include "guarded.h"
 #include "processing/calibration.h"
 #include "processing/geometry.h"
 #include "processing/image_record.h"
@@ -34,79 +35,91 @@ bool pixelsInBuffer(const _ezImage& record, const unsigned char* buffer) {
 extern "C" {
 
 int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height) {
-    _ezImage src;
-    if (!destination || !readRecord(source, &src) || src.header_size < sizeof(_ezImage)) return -4;
-    if (width <= 0 || height <= 0 || width > 0xffff || height > 0xffff) return -2;
-    if ((src.depth != 8 && src.depth != 16) || src.channels == 0) return -2;
-    const size_t pixelBytes = static_cast<size_t>(src.channels) * (src.depth / 8);
-    // Rows wider than a 16-bit stride can describe would be misread.
-    if (pixels::rowBytes(&src) > 0xffff || width * pixelBytes > 0xffff) return -2;
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        _ezImage src;
+        if (!destination || !readRecord(source, &src) || src.header_size < sizeof(_ezImage))
+            return EZ_ENOTSUP;
+        if (width <= 0 || height <= 0 || width > 0xffff || height > 0xffff) return EZ_ERANGE;
+        if ((src.depth != 8 && src.depth != 16) || src.channels == 0) return EZ_ERANGE;
+        const size_t pixelBytes = static_cast<size_t>(src.channels) * (src.depth / 8);
+        // Rows wider than a 16-bit stride can describe would be misread.
+        if (pixels::rowBytes(&src) > 0xffff || width * pixelBytes > 0xffff) return EZ_ERANGE;
 
-    src.data = source + src.header_size;
-    std::memcpy(source + offsetof(_ezImage, data), &src.data, sizeof src.data);
-    src.stride = static_cast<uint16_t>(pixels::rowBytes(&src));
+        src.data = source + src.header_size;
+        std::memcpy(source + offsetof(_ezImage, data), &src.data, sizeof src.data);
+        src.stride = static_cast<uint16_t>(pixels::rowBytes(&src));
 
-    _ezImage dst;
-    std::memcpy(&dst, destination, sizeof dst);  // keeps its camera fields and means
-    ezInitImageHeader(&dst, width, height, src.channels, src.depth, src.header_size,
-                      destination + src.header_size, src.resolution, src.decoded);
-    __resize(&src, &dst);
-    std::memcpy(destination, &dst, sizeof dst);
-    return 0;
+        _ezImage dst;
+        std::memcpy(&dst, destination, sizeof dst);  // keeps its camera fields and means
+        ezInitImageHeader(&dst, width, height, src.channels, src.depth, src.header_size,
+                          destination + src.header_size, src.resolution, src.decoded);
+        __resize(&src, &dst);
+        std::memcpy(destination, &dst, sizeof dst);
+        return EZ_OK;
+    });
 }
 
 int CalcAverage(unsigned char* image) {
-    _ezImage record;
-    if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return -4;
-    __calc_avg(&record, 0);
-    std::memcpy(image + offsetof(_ezImage, channel_mean), record.channel_mean, sizeof record.channel_mean);
-    return 0;
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        _ezImage record;
+        if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return EZ_ENOTSUP;
+        __calc_avg(&record, 0);
+        std::memcpy(image + offsetof(_ezImage, channel_mean), record.channel_mean,
+                    sizeof record.channel_mean);
+        return EZ_OK;
+    });
 }
 
 int GetPointIntensity(int x, int y, unsigned char* image) {
-    if (!image || image[0] != 'K') return -1;
-    _ezImage record;
-    std::memcpy(&record, image, sizeof record);
-    if (x < 0 || y < 0 || x >= record.width || y >= record.height) return -1;
-    if (record.depth != 8 && record.depth != 16) return -1;
-    if (record.channels == 0) return -1;  // no sample to read
-    // Pixels follow the header, rows packed.
-    record.data = image + record.header_size;
-    if (pixels::rowBytes(&record) > 0xffff) return -1;
-    record.stride = static_cast<uint16_t>(pixels::rowBytes(&record));
-    return __pt_gray(x, y, &record);
+    return ezcam::guarded(-1, [&]() -> int {
+        if (!image || image[0] != 'K') return -1;
+        _ezImage record;
+        std::memcpy(&record, image, sizeof record);
+        if (x < 0 || y < 0 || x >= record.width || y >= record.height) return -1;
+        if (record.depth != 8 && record.depth != 16) return -1;
+        if (record.channels == 0) return -1;  // no sample to read
+        // Pixels follow the header, rows packed.
+        record.data = image + record.header_size;
+        if (pixels::rowBytes(&record) > 0xffff) return -1;
+        record.stride = static_cast<uint16_t>(pixels::rowBytes(&record));
+        return __pt_gray(x, y, &record);
+    });
 }
 
 int GetImageIntensity(unsigned char* image, int x, int y, int width, int height, float* mean,
                       float* m0, float* m1, float* m2, float* m3) {
-    _ezImage record;
-    if (!readRecord(image, &record) || record.decoded != 0) return -4;
-    if (x < 0 || y < 0) return -2;
-    x &= ~1;  // keep the Bayer phase of the region
-    y &= ~1;
-    if (x > record.width || y > record.height || width <= 3 || height <= 3) return -2;
-    if (record.depth != 8 && record.depth != 16) return -2;
-    if (record.channels == 0) return -4;
-    const size_t pitch = pixels::rowBytes(&record);
-    if (pitch > 0xffff) return -2;
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        _ezImage record;
+        if (!readRecord(image, &record) || record.decoded != 0) return EZ_ENOTSUP;
+        if (x < 0 || y < 0) return EZ_ERANGE;
+        x &= ~1;  // keep the Bayer phase of the region
+        y &= ~1;
+        if (x > record.width || y > record.height || width <= 3 || height <= 3) return EZ_ERANGE;
+        if (record.depth != 8 && record.depth != 16) return EZ_ERANGE;
+        if (record.channels == 0) return EZ_ENOTSUP;
+        const size_t pitch = pixels::rowBytes(&record);
+        if (pitch > 0xffff) return EZ_ERANGE;
 
-    // The region, w and h cut to multiples of 4 and to the frame, measured in
-    // place: it is only read.
-    const int w = std::min(4 * (width / 4), record.width - x);
-    const int h = std::min(4 * (height / 4), record.height - y);
-    _ezImage region = record;
-    region.data = image + record.header_size + static_cast<size_t>(y) * pitch +
-                  static_cast<size_t>(x) * record.channels * (record.depth / 8);
-    region.width = static_cast<uint16_t>(w);
-    region.height = static_cast<uint16_t>(h);
-    region.stride = static_cast<uint16_t>(pitch);
-    return __image_intensity(&region, mean, m0, m1, m2, m3);
+        // The region, w and h cut to multiples of 4 and to the frame, measured in
+        // place: it is only read.
+        const int w = std::min(4 * (width / 4), record.width - x);
+        const int h = std::min(4 * (height / 4), record.height - y);
+        _ezImage region = record;
+        region.data = image + record.header_size + static_cast<size_t>(y) * pitch +
+                      static_cast<size_t>(x) * record.channels * (record.depth / 8);
+        region.width = static_cast<uint16_t>(w);
+        region.height = static_cast<uint16_t>(h);
+        region.stride = static_cast<uint16_t>(pitch);
+        return __image_intensity(&region, mean, m0, m1, m2, m3);
+    });
 }
 
 int ShiftOperation(unsigned char* image, int shift) {
-    _ezImage record;
-    if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return -4;
-    return __shift_operation(&record, shift);
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        _ezImage record;
+        if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return EZ_ENOTSUP;
+        return __shift_operation(&record, shift);
+    });
 }
 
 }  // extern "C"

@@ -31,7 +31,7 @@ void sumTiles(const _ezImage* image, uint64_t (&sums)[4]) {
 }  // namespace
 
 int __pt_gray(int x, int y, const _ezImage* image) {
-    if (!usable(image) || x < 0 || y < 0 || x >= image->width || y >= image->height) return -2;
+    if (!usable(image) || x < 0 || y < 0 || x >= image->width || y >= image->height) return EZ_ERANGE;
     const size_t bps = image->depth / 8;
     const unsigned char* p = row(image, y) + static_cast<size_t>(x) * image->channels * bps;
     auto sample = [&](int k) -> int { return bps == 1 ? p[k] : pixels::load16(p + 2 * k); };
@@ -40,12 +40,12 @@ int __pt_gray(int x, int y, const _ezImage* image) {
 }
 
 int __image_intensity(_ezImage* image, float* mean, float* m0, float* m1, float* m2, float* m3) {
-    if (!image) return -2;
-    if (image->decoded) return -4;
-    if (!usable(image)) return -2;
+    if (!image) return EZ_ERANGE;
+    if (image->decoded) return EZ_ENOTSUP;
+    if (!usable(image)) return EZ_ERANGE;
     const size_t tiles = static_cast<size_t>(image->width / 2) * (image->height / 2);
     // Without one whole 2 x 2 tile there is no mean to report.
-    if (tiles == 0) return -2;
+    if (tiles == 0) return EZ_ERANGE;
     uint64_t sums[4] = {0, 0, 0, 0};
     if (image->depth == 8)
         sumTiles<uint8_t>(image, sums);
@@ -82,5 +82,5 @@ int __image_intensity(_ezImage* image, float* mean, float* m0, float* m1, float*
     if (m2) *m2 = m[2];
     if (m3) *m3 = m[3];
     if (mean) *mean = (m[0] + m[1] + m[2] + m[3]) * 0.25f;
-    return 0;
+    return EZ_OK;
 }

@@ -33,11 +33,11 @@ float __calc_gray(_ezImage* image) {
 }
 
 int __calc_avg(_ezImage* image, int mode) {
-    if (!usable(image)) return -3;
+    if (!usable(image)) return EZ_EIO;
     image->channel_mean[0] = image->channel_mean[1] = image->channel_mean[2] = 0;
-    if (mode != 0 && mode != 1) return 0;
+    if (mode != 0 && mode != 1) return EZ_OK;
     const size_t count = static_cast<size_t>(image->width) * image->height;
-    if (count == 0) return 0;
+    if (count == 0) return EZ_OK;
     const size_t bps = image->depth / 8, channels = image->channels;
     const size_t used = std::min<size_t>(channels, 3);
     uint64_t sums[3] = {0, 0, 0};
@@ -59,7 +59,7 @@ int __calc_avg(_ezImage* image, int mode) {
     } else {
         for (size_t k = 0; k < used; ++k) image->channel_mean[k] = static_cast<uint16_t>(sums[k] / count);
     }
-    return 0;
+    return EZ_OK;
 }
 
 int _color_temperature(_ezImage* image, _ezImage* mask, int* gains) {

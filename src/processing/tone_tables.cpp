@@ -169,7 +169,7 @@ void addCounters(const _ezImage* image, const HistogramCounters& counters, Count
 int __calc_histogram(_ezImage* image) {
     // Beyond a null record, refuse what cannot be measured safely: no pixels
     // or statistics area, or a layout other than 1 or 3 channels of 8 or 16 bits.
-    if (!measurable(image)) return -3;
+    if (!measurable(image)) return EZ_EIO;
     Counts bins[3] = {};
     HistogramCounters counters = {};
     countRows(image, 0, image->height, counters);
@@ -178,7 +178,7 @@ int __calc_histogram(_ezImage* image) {
 }
 
 int storeHistogram(_ezImage* image, const Counts* bins) {
-    if (!measurable(image)) return -3;
+    if (!measurable(image)) return EZ_EIO;
     const long long pixels = static_cast<long long>(image->width) * image->height;
     const long long threshold = pixels / 1000;
 
@@ -191,7 +191,7 @@ int storeHistogram(_ezImage* image, const Counts* bins) {
             }
         const int high = clipHigh(bins[0], low, lastNonZero(bins[0]), threshold);
         storeBlock(image->extra, 0, bins[0], low, high);
-        return 0;
+        return EZ_OK;
     }
 
     const Counts* channel = bins;
@@ -219,5 +219,5 @@ int storeHistogram(_ezImage* image, const Counts* bins) {
     }
     const int high = clipHigh(mixture, mixtureLow, lastNonZero(mixture), threshold);
     storeBlock(image->extra, 0, mixture, mixtureLow, high);
-    return 0;
+    return EZ_OK;
 }

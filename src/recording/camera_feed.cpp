@@ -38,7 +38,7 @@ bool feedFromCamera(const std::string& camera, Recorder& recorder, const FeedLim
         unsigned char* buffer = recorder.claim();
         EzFrameInfo info{};
         const int result = GetRawDataInfo(buffer ? buffer : spare.data(), size, &info, name);
-        if (result == 0 || result == 1) {
+        if (result == EZ_OK || result == EZ_CAPTURE) {
             if (buffer)
                 recorder.commit(buffer, info);
             else
@@ -48,14 +48,14 @@ bool feedFromCamera(const std::string& camera, Recorder& recorder, const FeedLim
             continue;
         }
         if (buffer) recorder.release(buffer);
-        if (result == -3) {
+        if (result == EZ_EIO) {
             recorder.readerLoss(info);
             if (++misses >= kMaxMisses) {
                 message = "no frame in " + std::to_string(kMaxMisses) + " reads from " + camera;
                 return false;
             }
-        } else if (result == -1 || result == -2) {
-            message = result == -1 ? "camera " + camera + " is gone"
+        } else if (result == EZ_ENOCAM || result == EZ_ERANGE) {
+            message = result == EZ_ENOCAM ? "camera " + camera + " is gone"
                                    : "frame buffer too small for " + camera;
             return false;
         }

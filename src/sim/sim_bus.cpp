@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ezcam.h"
+#include "guarded.h"
 #include "log.h"
 
 namespace sim {
@@ -140,12 +141,7 @@ int SimBus::plug(uint16_t vendor, uint16_t product, uint16_t bcdDevice) {
         std::lock_guard lock(mu_);
         id = nextCamera_++;
         camera = std::make_shared<SimCamera>(id, vendor, product, bcdDevice);
-        Entry e{camera, makeSimDevice(camera)};
-        Event ev{true, e.device, {}};
-        for (const ArrivalWatch& w : arrivals_)
-            if (w.vendor == vendor && w.product == product) ev.watches.push_back(w.id);
-        cameras_[id] = std::move(e);
-        events_.push_back(std::move(ev));
+        add(id, Entry{camera, makeSimDevice(camera)});
     }
     wake_.notify_all();
     // However the camera goes (scripted, or a fault), the bus hears of it.
@@ -153,6 +149,26 @@ int SimBus::plug(uint16_t vendor, uint16_t product, uint16_t bcdDevice) {
         if (alive.lock()) removed(id);
     });
     return id;
+}
+
+int SimBus::plugDevice(std::shared_ptr<usb::Device> device) {
+    int id;
+    {
+        std::lock_guard lock(mu_);
+        id = nextCamera_++;
+        add(id, Entry{nullptr, std::move(device)});
+    }
+    wake_.notify_all();
+    return id;
+}
+
+void SimBus::add(int id, Entry entry) {
+    const usb::DeviceInfo info = entry.device->info();
+    Event ev{true, entry.device, {}};
+    for (const ArrivalWatch& w : arrivals_)
+        if (w.vendor == info.vendor && w.product == info.product) ev.watches.push_back(w.id);
+    cameras_[id] = std::move(entry);
+    events_.push_back(std::move(ev));
 }
 
 bool SimBus::unplug(int id) {
@@ -163,7 +179,10 @@ bool SimBus::unplug(int id) {
         if (it == cameras_.end() || !it->second.present) return false;
         camera = it->second.camera;
     }
-    camera->unplug();
+    if (camera)
+        camera->unplug();  // the camera's unplug listener reports the removal
+    else
+        removed(id);
     return true;
 }
 
@@ -197,7 +216,7 @@ void SimBus::watchArrivals(uint16_t vendor, uint16_t product, ArrivalHandler onA
         arrivals_.push_back({id, vendor, product, std::move(onArrival)});
         // Cameras already present arrive too, through poll like any other.
         for (const auto& [cameraId, e] : cameras_) {
-            const usb::DeviceInfo info = e.camera->info();
+            const usb::DeviceInfo info = e.device->info();
             if (e.present && info.vendor == vendor && info.product == product)
                 events_.push_back({true, e.device, {id}});
         }
@@ -278,27 +297,36 @@ SimBus& simBus() {
 extern "C" {
 
 int SimPlugCamera(int vendor, int product, int bcdDevice) {
-    auto in16 = [](int v) { return v >= 0 && v <= 0xffff; };
-    if (!in16(vendor) || !in16(product) || !in16(bcdDevice)) return -2;
-    return sim::simBus().plug(static_cast<uint16_t>(vendor), static_cast<uint16_t>(product),
-                              static_cast<uint16_t>(bcdDevice));
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        auto in16 = [](int v) { return v >= 0 && v <= 0xffff; };
+        if (!in16(vendor) || !in16(product) || !in16(bcdDevice)) return EZ_ERANGE;
+        return sim::simBus().plug(static_cast<uint16_t>(vendor), static_cast<uint16_t>(product),
+                                  static_cast<uint16_t>(bcdDevice));
+    });
 }
 
-int SimUnplugCamera(int id) { return sim::simBus().unplug(id) ? 0 : -1; }
+int SimUnplugCamera(int id) {
+    return ezcam::guarded(EZ_EIO,
+                          [&]() -> int { return sim::simBus().unplug(id) ? EZ_OK : EZ_ENOCAM; });
+}
 
 int SimPressCapture(int id) {
-    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
-    if (!camera || camera->unplugged()) return -1;
-    camera->pressCapture();
-    return 0;
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+        if (!camera || camera->unplugged()) return EZ_ENOCAM;
+        camera->pressCapture();
+        return EZ_OK;
+    });
 }
 
 int SimSetFocus(int id, float defocus) {
-    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
-    if (!camera || camera->unplugged()) return -1;
-    if (!(defocus >= 0 && defocus <= 1000)) return -2;
-    camera->setDefocus(defocus);
-    return 0;
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
+        std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+        if (!camera || camera->unplugged()) return EZ_ENOCAM;
+        if (!(defocus >= 0 && defocus <= 1000)) return EZ_ERANGE;
+        camera->setDefocus(defocus);
+        return EZ_OK;
+    });
 }
 
 }  // extern "C"

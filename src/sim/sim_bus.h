@@ -23,6 +23,9 @@ public:
 
     // Plugs a camera; returns its id (1, 2, ... in plug order).
     int plug(uint16_t vendor, uint16_t product, uint16_t bcdDevice);
+    // Plugs a device object of the caller's (a scripted test device) the way
+    // a camera is plugged; returns its id, which unplug() takes.
+    int plugDevice(std::shared_ptr<usb::Device> device);
     // Unplugs a present camera; false for an unknown id.
     bool unplug(int id);
     // A camera plugged on this bus (present or not), or null.
@@ -52,10 +55,12 @@ private:
         std::vector<int> watches;  // arrival watches to tell
     };
     struct Entry {
-        std::shared_ptr<SimCamera> camera;
+        std::shared_ptr<SimCamera> camera;  // null for a device plugged by plugDevice
         std::shared_ptr<usb::Device> device;
         bool present = true;
     };
+    // Registers an entry and queues its arrival; called with mu_ held.
+    void add(int id, Entry entry);
     void removed(int id);
 
     mutable std::mutex mu_;

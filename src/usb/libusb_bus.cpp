@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "guarded.h"
 #include "usb/libusb_internal.h"
 
 namespace usb {
@@ -282,7 +283,8 @@ void Hub::run() {
             std::unique_lock lock(mutex_);
             wake_.wait_for(lock, std::chrono::milliseconds(scanInterval_), [this] { return stop_.load(); });
             lock.unlock();
-            if (!stop_) scan();
+            // A failed scan is tried again at the next interval.
+            if (!stop_) ezcam::guarded([this] { scan(); });
         }
     }
 }
@@ -305,11 +307,14 @@ void Hub::scan() {
 }
 
 int LIBUSB_CALL Hub::onHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* hub) {
-    // Runs in whichever thread handles libusb events: only queue here.
-    if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED)
-        static_cast<Hub*>(hub)->arrived(device);
-    else if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT)
-        static_cast<Hub*>(hub)->left(device);
+    // Runs in whichever thread handles libusb events: only queue here. Called
+    // from C, so nothing may be thrown back.
+    ezcam::guarded([&] {
+        if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED)
+            static_cast<Hub*>(hub)->arrived(device);
+        else if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT)
+            static_cast<Hub*>(hub)->left(device);
+    });
     return 0;
 }
 

@@ -159,7 +159,7 @@ void AppDelegate::savChangeAction(QComboBox*) {}
 
 void AppDelegate::clkChangeAction(QComboBox* sender) {
     if (camName.empty()) return;
-    if (SetPixelclock(sender->currentIndex(), cam()) == 4)
+    if (SetPixelclock(sender->currentIndex(), cam()) == EZ_EDEPTH16)
         viewerLog(QStringLiteral("now nonsupport"));
     // A refused clock leaves the one in force: show that one.
     pouClk->setCurrentIndex(GetPixelclock(cam()));
@@ -244,7 +244,7 @@ void AppDelegate::btnResetAction(QAbstractButton*) {
         chkAE->setChecked(on);
     }
     int min, max, step;
-    if (GetBlacklevelRange(&min, &max, &step, cam()) != -4) {
+    if (GetBlacklevelRange(&min, &max, &step, cam()) != EZ_ENOTSUP) {
         const int level = GetBlacklevel(cam());
         const QSignalBlocker quiet(sldBlvl);
         sldBlvl->setValue(level);
@@ -267,7 +267,7 @@ void AppDelegate::btnResetAction(QAbstractButton*) {
         chkVF->setChecked(flipType & 2);
     }
     bool mono = false;
-    if (GetMonochrome(&mono, cam()) != -4) {
+    if (GetMonochrome(&mono, cam()) != EZ_ENOTSUP) {
         const int saturation = GetSaturation(cam());
         const QSignalBlocker quietMono(chkMono), quietSaturation(sldSaturation);
         chkMono->setChecked(mono);
@@ -350,8 +350,8 @@ void AppDelegate::btnWBAction(QAbstractButton* sender) {
     sender->setEnabled(false);
     // A copy of the newest frame: the live threads keep moving their buffers.
     std::vector<unsigned char> frame = ctxGrab.newestFrame();
-    const int r = frame.empty() ? -3 : CalcWhiteBalance(frame.data(), nullptr, cam());
-    if (r == 0) {
+    const int r = frame.empty() ? EZ_EIO : CalcWhiteBalance(frame.data(), nullptr, cam());
+    if (r == EZ_OK) {
         txtWB->setText(L("WB Succeed"));
         loadChannelGains();
     } else {
@@ -373,7 +373,7 @@ void AppDelegate::btnFFAction(QAbstractButton*) {
         return;
     }
     const int r = CalcFlatfield(frame.data(), false, cam());
-    note(r == 0 ? L("Flat field taken") : L("Flat field failed"));
+    note(r == EZ_OK ? L("Flat field taken") : L("Flat field failed"));
 }
 
 // ---- Capture and files ---------------------------------------------------------------
@@ -412,7 +412,7 @@ void AppDelegate::btnCaptureAction(QAbstractButton*) {
         return;
     }
     const int r = SaveImage(base.toUtf8().constData(), pouRes->currentIndex(), cam());
-    if (r != 0)
+    if (r != EZ_OK)
         note(L("Still refused (%1)").arg(r));
     else if (liveRunning())
         note(L("Still: %1").arg(base));

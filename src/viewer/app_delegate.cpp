@@ -185,7 +185,7 @@ void AppDelegate::exitGrabContext() {
 // ---- Loading the controls -----------------------------------------------------------
 
 void AppDelegate::loadBitDepth() {
-    if (GetRawDepthState(GetPixelclock(cam()), cam()) != 0) {
+    if (GetRawDepthState(GetPixelclock(cam()), cam()) != EZ_OK) {
         radBit->setEnabled(false);
         radBit->selectColumn(0);
         SetRawDepth(8, cam());
@@ -278,7 +278,7 @@ void AppDelegate::refreshUI() {
     sldTime->setEnabled(true);
     txtTime->setEnabled(true);
     loadExposure();
-    btnRestart->setEnabled(ResetSupport(cam()) != -4);
+    btnRestart->setEnabled(ResetSupport(cam()) != EZ_ENOTSUP);
 
     if (firstLoad) SetAutoExposure(true, cam());
     bool on = false;
@@ -287,7 +287,7 @@ void AppDelegate::refreshUI() {
     txtTime->setEnabled(!on);
     setChecked(chkAE, on);
 
-    const bool blackLevel = GetBlacklevelRange(&min, &max, &step, cam()) != -4;
+    const bool blackLevel = GetBlacklevelRange(&min, &max, &step, cam()) != EZ_ENOTSUP;
     for (QWidget* control : {static_cast<QWidget*>(sldBlvl), static_cast<QWidget*>(txtBlvl),
                              static_cast<QWidget*>(tilBlvl)})
         control->setVisible(blackLevel);
@@ -326,7 +326,7 @@ void AppDelegate::refreshUI() {
     setChecked(chkFF, flat);
 
     bool mono = false;
-    if (GetMonochrome(&mono, cam()) != -4) {
+    if (GetMonochrome(&mono, cam()) != EZ_ENOTSUP) {
         if (tabView->indexOf(tabItemColr) < 0) tabView->insertTab(1, tabItemColr, L("Colour"));
         setChecked(chkMono, mono);
         bool enhanced = false;
@@ -386,7 +386,7 @@ void AppDelegate::updateStatusLine() {
     const int r = GetResolution(cam());
     QString region;
     bool regionOn = false;
-    if (GetRoiState(&regionOn, cam()) == 0 && regionOn) {
+    if (GetRoiState(&regionOn, cam()) == EZ_OK && regionOn) {
         int x = 0, y = 0, w = 0, h = 0;
         GetRoi(&x, &y, &w, &h, cam());
         region = L(" · region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y);
@@ -429,7 +429,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
         const bool recording = raw.wantsFrames();
         EzFrameInfo info{};
         const int r = GetRawDataInfo(buffer, size, recording ? &info : nullptr, name.c_str());
-        if (r == 0 || r == 1)
+        if (r == EZ_OK || r == EZ_CAPTURE)
             frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
         if (recording) raw.frameRead(r, buffer, info);
         return r;

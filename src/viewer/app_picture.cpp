@@ -164,16 +164,16 @@ void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base
 
     const QByteArray path = base.toUtf8();
     int failed = 0;
-    if (snapType & 1) failed += SaveFile(raw.data(), path.constData(), 1, cam()) != 0;
+    if (snapType & 1) failed += SaveFile(raw.data(), path.constData(), 1, cam()) != EZ_OK;
     if (snapType & ~1) {
         _ezImage finished;
-        bool made = DecodeRaw2Image(raw.data(), image.data(), cam()) == 0;
+        bool made = DecodeRaw2Image(raw.data(), image.data(), cam()) == EZ_OK;
         if (made) {
             std::memcpy(&finished, image.data(), sizeof finished);
             const auto bar = tools->stillBar(QSize(finished.width, finished.height));
             made = bar && burnScaleBar(image.data(), image.size(), *bar);
         }
-        failed += !made || SaveFile(image.data(), path.constData(), snapType & ~1, cam()) != 0;
+        failed += !made || SaveFile(image.data(), path.constData(), snapType & ~1, cam()) != EZ_OK;
     }
     note(failed ? L("Still failed: %1").arg(base) : L("Still with scale bar: %1").arg(base));
 }

@@ -1,6 +1,8 @@
 // The live view's frame-rate readout and the capture button's trigger.
 #include "viewer/frame_rate.h"
 
+#include "ezcam.h"
+
 namespace viewer {
 
 void FrameRateMeter::start(Clock::time_point now) {
@@ -22,12 +24,12 @@ QString FrameRateMeter::text(int dustm) {
 }
 
 bool CaptureTrigger::frameRead(int result) {
-    if (result == 1) {
+    if (result == EZ_CAPTURE) {
         const bool take = armed;
         armed = false;
         return take;
     }
-    if (result == 0) armed = true;
+    if (result == EZ_OK) armed = true;
     return false;
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "ezcam.h"
 #include "viewer/captions.h"
 
 namespace viewer {
@@ -37,7 +38,7 @@ void LiveThreads::grabThread() {
     while (ctx->lkRun) {
         const int r = hooks.readFrame(ctx->recvBuf.get(), ctx->recvSize);
         if (trigger.frameRead(r) && hooks.captureRequested) hooks.captureRequested();
-        if (r == 0 || r == 1)
+        if (r == EZ_OK || r == EZ_CAPTURE)
             ctx->handOver();
         else  // a camera that fails at once (gone, refusing) must not spin a core
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -57,7 +58,7 @@ void LiveThreads::showThread() {
         ctx->releaseFull();
         // A frame that was not converted is not shown: its record would
         // describe whatever the buffer held before.
-        if (r != 0) continue;
+        if (r != EZ_OK) continue;
         std::optional<DisplayFrame> frame = displayPixels(ctx->showBuf.get(), ctx->showCapacity());
         if (!frame) continue;
         // The raw frame stays this thread's until the next one is taken.

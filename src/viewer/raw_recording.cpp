@@ -139,11 +139,11 @@ void RawRecording::frameRead(int result, const unsigned char* frame, const EzFra
     if (!feeding) return;
     std::lock_guard guard(feedLock);
     if (!target || lengthReached) return;
-    if (result == -3) {
+    if (result == EZ_EIO) {
         target->readerLoss(info);
         return;
     }
-    if (result != 0 && result != 1) return;  // no frame of the stream
+    if (result != EZ_OK && result != EZ_CAPTURE) return;  // no frame of the stream
     const Clock::time_point now = Clock::now();
     if (taken == 0) {
         firstFrame = now.time_since_epoch().count();

@@ -90,7 +90,7 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
     int min = 0, max = 0, step = 0;
     GetAnaloggainRange(&min, &max, &step, c);
     std::printf("gain        %d (%s)\n", GetAnaloggain(c), rangeText(min, max).c_str());
-    if (GetBlacklevelRange(&min, &max, &step, c) == 0)
+    if (GetBlacklevelRange(&min, &max, &step, c) == EZ_OK)
         std::printf("black level %d (%s)\n", GetBlacklevel(c), rangeText(min, max).c_str());
     else
         std::printf("black level not supported\n");
@@ -105,7 +105,7 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
         std::printf("region      off\n");
     GetRawSize(&width, &height, c);
     std::printf("frames      %dx%d\n", width, height);
-    std::printf("long exposure restart %s\n", ResetSupport(c) == 0 ? "offered" : "not offered");
+    std::printf("long exposure restart %s\n", ResetSupport(c) == EZ_OK ? "offered" : "not offered");
     return Status::Ok;
 }
 
@@ -115,7 +115,7 @@ Status resolution(const std::string& camera, const std::vector<std::string>& arg
     const auto index = parseInt("resolution", args[0]);
     if (!index) return Status::BadInput;
     const int result = SetResolution(*index, camera.c_str());
-    if (result != 0)
+    if (result != EZ_OK)
         return refused(result, "resolution " + args[0],
                        rangeText(0, GetResolutionCount(camera.c_str()) - 1));
     std::printf("resolution %d (%dx%d)\n", *index, GetResWidth(*index, camera.c_str()),
@@ -127,7 +127,7 @@ Status clock(const std::string& camera, const std::vector<std::string>& args) {
     const auto index = parseInt("clock", args[0]);
     if (!index) return Status::BadInput;
     const int result = SetPixelclock(*index, camera.c_str());
-    if (result != 0)
+    if (result != EZ_OK)
         return refused(result, "clock " + args[0],
                        rangeText(0, GetPixelclockCount(camera.c_str()) - 1));
     const char* label = GetPixclkItemName(*index, camera.c_str());
@@ -139,7 +139,7 @@ Status depth(const std::string& camera, const std::vector<std::string>& args) {
     const auto bits = parseInt("depth", args[0]);
     if (!bits) return Status::BadInput;
     const int result = SetRawDepth(*bits, camera.c_str());
-    if (result != 0) return refused(result, "depth " + args[0], "8 or 16");
+    if (result != EZ_OK) return refused(result, "depth " + args[0], "8 or 16");
     std::printf("depth %d bits\n", *bits);
     return Status::Ok;
 }
@@ -156,7 +156,7 @@ Status exposure(const std::string& camera, const std::vector<std::string>& args)
         return refused(-2, "exposure " + args[0], allowed);
     }
     const int result = SetExposure(*milliseconds, camera.c_str());
-    if (result != 0) return refused(result, "exposure " + args[0], "");
+    if (result != EZ_OK) return refused(result, "exposure " + args[0], "");
     std::printf("exposure %.3f ms\n", GetExposure(camera.c_str()));
     return Status::Ok;
 }
@@ -168,7 +168,7 @@ Status gain(const std::string& camera, const std::vector<std::string>& args) {
     GetAnaloggainRange(&min, &max, &step, camera.c_str());
     if (*value < min || *value > max) return refused(-2, "gain " + args[0], rangeText(min, max));
     const int result = SetAnaloggain(*value, camera.c_str());
-    if (result != 0) return refused(result, "gain " + args[0], rangeText(min, max));
+    if (result != EZ_OK) return refused(result, "gain " + args[0], rangeText(min, max));
     std::printf("gain %d\n", GetAnaloggain(camera.c_str()));
     return Status::Ok;
 }
@@ -179,7 +179,7 @@ Status black(const std::string& camera, const std::vector<std::string>& args) {
     int min = 0, max = 0, step = 0;
     GetBlacklevelRange(&min, &max, &step, camera.c_str());
     const int result = SetBlacklevel(*value, camera.c_str());
-    if (result != 0) return refused(result, "black level " + args[0], rangeText(min, max));
+    if (result != EZ_OK) return refused(result, "black level " + args[0], rangeText(min, max));
     std::printf("black level %d\n", *value);
     return Status::Ok;
 }
@@ -197,7 +197,7 @@ Status roi(const std::string& camera, const std::vector<std::string>& args) {
         return Status::BadInput;
     }
     const int result = SetRoi(value[0], value[1], value[2], value[3], camera.c_str());
-    if (result != 0) return refused(result, "region", "");
+    if (result != EZ_OK) return refused(result, "region", "");
     int x = 0, y = 0, width = 0, height = 0;
     GetRoi(&x, &y, &width, &height, camera.c_str());
     std::printf("region %d,%d %dx%d\n", x, y, width, height);
@@ -245,14 +245,15 @@ Status grab(const std::string& camera, const std::vector<std::string>& args) {
     while (good < *frames && attempts < maxAttempts) {
         ++attempts;
         const int result = GetRawData(buffer.data(), static_cast<int>(buffer.size()), c);
-        if (result == 0 || result == 1) {
+        if (result == EZ_OK || result == EZ_CAPTURE) {
             ++good;
             captures += result;
             const auto* image = reinterpret_cast<const _ezImage*>(buffer.data());
             std::printf("frame %d: %dx%d %d-bit mean %.1f%s\n", good, image->width, image->height,
-                        image->depth, meanLevel(*image), result == 1 ? " capture requested" : "");
-        } else if (result == -1 || result == -2) {
-            complain(result == -1 ? "the camera is gone" : "frame buffer too small");
+                        image->depth, meanLevel(*image),
+                        result == EZ_CAPTURE ? " capture requested" : "");
+        } else if (result == EZ_ENOCAM || result == EZ_ERANGE) {
+            complain(result == EZ_ENOCAM ? "the camera is gone" : "frame buffer too small");
             status = Status::Failed;
             break;
         } else {

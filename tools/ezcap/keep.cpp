@@ -116,17 +116,17 @@ size_t imageBytes(const _ezImage& raw, int channels) {
 // Reads frames until one arrives; its result (0 or 1), or the failure.
 int readFrame(const char* camera, std::vector<unsigned char>& raw) {
     int result = -3;
-    for (int attempt = 0; attempt < 20 && result != 0 && result != 1; ++attempt) {
+    for (int attempt = 0; attempt < 20 && result != EZ_OK && result != EZ_CAPTURE; ++attempt) {
         result = GetRawData(raw.data(), static_cast<int>(raw.size()), camera);
-        if (result == -1 || result == -2) break;
+        if (result == EZ_ENOCAM || result == EZ_ERANGE) break;
     }
     return result;
 }
 
 Status frameFailure(int result) {
-    if (result == -1) {
+    if (result == EZ_ENOCAM) {
         complain("the camera is gone");
-    } else if (result == -2) {
+    } else if (result == EZ_ERANGE) {
         complain("frame buffer too small");
     } else {
         complain("no frame arrived (" + std::to_string(result) + ")");
@@ -207,11 +207,11 @@ Status still(const std::string& camera, const std::vector<std::string>& args) {
     std::optional<Status> outcome;
     while (!outcome && std::chrono::steady_clock::now() < deadline) {
         const int result = GetRawData(raw.data(), static_cast<int>(raw.size()), c);
-        if (result == -1 || result == -2) {
+        if (result == EZ_ENOCAM || result == EZ_ERANGE) {
             outcome = frameFailure(result);
             break;
         }
-        if (result != 0 && result != 1) continue;
+        if (result != EZ_OK && result != EZ_CAPTURE) continue;
         ++frames;
         const auto* record = reinterpret_cast<const _ezImage*>(raw.data());
         image.resize(std::max(image.size(), imageBytes(*record, channels)));
@@ -248,9 +248,9 @@ Status save(const std::string& camera, const std::vector<std::string>& args) {
     if (!targetsFree(base, *bits)) return Status::BadInput;
     std::vector<unsigned char> raw(static_cast<size_t>(RecvMemSize(c)));
     const int result = readFrame(c, raw);
-    if (result != 0 && result != 1) return frameFailure(result);
+    if (result != EZ_OK && result != EZ_CAPTURE) return frameFailure(result);
     const int saved = SaveFile(raw.data(), base.c_str(), *bits, c);
-    if (saved != 0 && saved != -3) return refused(saved, "saving the frame", "");
+    if (saved != EZ_OK && saved != EZ_EIO) return refused(saved, "saving the frame", "");
     return reportFiles(base, *bits);
 }
 
@@ -312,7 +312,7 @@ Status listSets(const std::string& camera, const std::vector<std::string>&) {
 
 Status defaults(const std::string& camera, const std::vector<std::string>&) {
     const int result = SetDefaultConfiguration(camera.c_str());
-    if (result != 0) return refused(result, "defaults", "");
+    if (result != EZ_OK) return refused(result, "defaults", "");
     std::printf("defaults restored\n");
     return Status::Ok;
 }
@@ -332,7 +332,7 @@ Status writeMemory(const std::string& camera, const std::vector<std::string>& ar
     std::vector<char> buffer(length, '\0');
     std::memcpy(buffer.data(), text.data(), text.size());
     const int result = WriteInf(buffer.data(), static_cast<int>(length), camera.c_str());
-    if (result != 0) return refused(result, "writing the information memory", "");
+    if (result != EZ_OK) return refused(result, "writing the information memory", "");
     std::printf("stored %zu bytes\n", text.size());
     return Status::Ok;
 }
@@ -340,7 +340,7 @@ Status writeMemory(const std::string& camera, const std::vector<std::string>& ar
 Status readMemory(const std::string& camera, const std::vector<std::string>&) {
     char buffer[512];
     const int result = ReadInf(buffer, sizeof buffer, camera.c_str());
-    if (result != 0) return refused(result, "reading the information memory", "");
+    if (result != EZ_OK) return refused(result, "reading the information memory", "");
     std::string shown;
     for (const char* p = buffer; *p; ++p) {
         const auto byte = static_cast<unsigned char>(*p);

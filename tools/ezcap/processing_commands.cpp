@@ -26,7 +26,7 @@ Status setRanged(const std::string& camera, const std::string& what, const std::
     const auto value = parseInt(what, text);
     if (!value) return Status::BadInput;
     int min = 0, max = 0, step = 0;
-    if (getRange(&min, &max, &step, camera.c_str()) == -4) {
+    if (getRange(&min, &max, &step, camera.c_str()) == EZ_ENOTSUP) {
         complain(what + ": not supported by this camera");
         return Status::BadInput;
     }
@@ -69,8 +69,8 @@ class Frames {
         for (int i = 0; i < kAttempts; ++i) {
             const int result =
                 GetRawData(raw_.data(), static_cast<int>(raw_.size()), name_.c_str());
-            if (result == 0 || result == 1) return true;
-            if (result == -1 || result == -2) break;
+            if (result == EZ_OK || result == EZ_CAPTURE) return true;
+            if (result == EZ_ENOCAM || result == EZ_ERANGE) break;
         }
         complain("no frame arrived");
         return false;
@@ -78,9 +78,9 @@ class Frames {
     bool finish() {
         if (!grab()) return false;
         const int result = DecodeRaw2Image(raw_.data(), image_.data(), name_.c_str());
-        if (result != 0)
+        if (result != EZ_OK)
             complain("the frame could not be processed (" + std::to_string(result) + ")");
-        return result == 0;
+        return result == EZ_OK;
     }
     unsigned char* raw() { return raw_.data(); }
     const _ezImage& rawRecord() const { return *reinterpret_cast<const _ezImage*>(raw_.data()); }
@@ -163,7 +163,7 @@ Status saturation(const std::string& camera, const std::vector<std::string>& arg
 Status gains(const std::string& camera, const std::vector<std::string>& args) {
     const char* c = camera.c_str();
     int min = 0, max = 0, step = 0;
-    if (GetChannelGainRange(&min, &max, &step, c) == -4) {
+    if (GetChannelGainRange(&min, &max, &step, c) == EZ_ENOTSUP) {
         complain("channel gains: not supported by this camera");
         return Status::BadInput;
     }
@@ -192,7 +192,7 @@ static Status colourSwitch(const std::string& camera, const std::string& text,
     const auto on = parseSwitch(what, text);
     if (!on) return Status::BadInput;
     bool state = false;
-    if (get(&state, camera.c_str()) == -4) {
+    if (get(&state, camera.c_str()) == EZ_ENOTSUP) {
         complain(what + ": only on colour cameras");
         return Status::BadInput;
     }
@@ -238,7 +238,7 @@ Status stretch(const std::string& camera, const std::vector<std::string>& args) 
                  " refused (allowed: 0 <= low < high <= 255)");
         return Status::BadInput;
     }
-    if (SetStretch(*low, *high, false, camera.c_str()) != 0) {
+    if (SetStretch(*low, *high, false, camera.c_str()) != EZ_OK) {
         complain("stretch refused by the camera");
         return Status::Failed;
     }
@@ -314,7 +314,7 @@ Status autoExposure(const std::string& camera, const std::vector<std::string>& a
 Status whiteBalance(const std::string& camera, const std::vector<std::string>&) {
     const char* c = camera.c_str();
     bool grey = false;
-    if (GetMonochrome(&grey, c) == -4) {
+    if (GetMonochrome(&grey, c) == EZ_ENOTSUP) {
         complain("white balance: only on colour cameras");
         return Status::BadInput;
     }
@@ -324,7 +324,7 @@ Status whiteBalance(const std::string& camera, const std::vector<std::string>&) 
     printChannels(
         frames, [&](int k) { return frames.wholeMean(k); }, " %.1f");
     if (!frames.grab()) return Status::Failed;
-    if (CalcWhiteBalance(frames.raw(), nullptr, c) != 0) {
+    if (CalcWhiteBalance(frames.raw(), nullptr, c) != EZ_OK) {
         complain("white balance failed: too few usable pixels (scene too dark or saturated)");
         return Status::Failed;
     }
@@ -348,7 +348,7 @@ Status flatField(const std::string& camera, const std::vector<std::string>&) {
         frames, [&](int k) { return frames.cornerToCentre(k); }, " %.3f");
     if (!frames.grab()) return Status::Failed;
     const int result = CalcFlatfield(frames.raw(), false, c);
-    if (result != 0) {
+    if (result != EZ_OK) {
         complain("flat field failed (" + std::to_string(result) + ")");
         return Status::Failed;
     }
