@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 
 namespace recording {
@@ -155,6 +156,22 @@ bool Recorder::usable(const unsigned char* frame, std::string& why) const {
     return true;
 }
 
+namespace {
+// A writer that throws (memory, a file library) fails the recording as a
+// failed write does instead of ending the program from this thread.
+template <typename Write>
+bool attempt(std::string& why, Write&& write) {
+    try {
+        return write();
+    } catch (const std::exception& e) {
+        why = e.what();
+    } catch (...) {
+        why = "the writer failed";
+    }
+    return false;
+}
+}  // namespace
+
 void Recorder::run() {
     bool begun = false;
     int64_t utcAnchor = 0;
@@ -173,7 +190,7 @@ void Recorder::run() {
         bool wrote = false;
         if (writing) {
             if (!begun) {
-                begun = writer_->begin(sequence, why);
+                begun = attempt(why, [&] { return writer_->begin(sequence, why); });
                 utcAnchor = entry.info.utc_ns;
                 monotonicAnchor = entry.info.monotonic_ns;
             }
@@ -183,7 +200,9 @@ void Recorder::run() {
             EzFrameInfo info = entry.info;
             info.utc_ns = utcAnchor + (info.monotonic_ns - monotonicAnchor);
             const auto& record = *reinterpret_cast<const _ezImage*>(entry.buffer);
-            wrote = begun && writer_->write(entry.buffer + record.header_size, info, why);
+            wrote = begun && attempt(why, [&] {
+                        return writer_->write(entry.buffer + record.header_size, info, why);
+                    });
             if (setup_.afterWrite) setup_.afterWrite();
         }
 
@@ -204,7 +223,7 @@ void Recorder::run() {
     }
     guard.unlock();
     std::string why;
-    const bool closed = writer_->finish(why);
+    const bool closed = attempt(why, [&] { return writer_->finish(why); });
     guard.lock();
     if (!closed && error_.empty()) error_ = why;
     finishOk_ = closed;
