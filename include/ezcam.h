@@ -333,6 +333,17 @@ EZCAM_API int SimUnplugCamera(int id);
 /* Presses the camera's capture button: its next frame carries the capture
  * flag. 0, or -1 for an id that is not plugged in. */
 EZCAM_API int SimPressCapture(int id);
+/* Makes the camera's sensor physical (slower than the default noise), with
+ * known properties: "on", or "key=value,..." merged into the settings in
+ * force (k: DN per electron of the 12-bit converter at unity gain; read:
+ * read noise, electrons; dark: dark current, electrons/s at tref degrees,
+ * doubling every `doubling` degrees; dsnu: pixel offsets, electrons rms;
+ * prnu: pixel responses, relative rms; well: full well, electrons; hot,
+ * hotfactor: share of hot pixels and their dark-current factor; light:
+ * illumination, 0 for a capped lens). "off" or null: the default noise.
+ * Also set by EZCAM_SIM_SENSOR. 0, -1 for an id that is not plugged in,
+ * -2 for a setting it cannot read. */
+EZCAM_API int SimSetSensor(int id, const char* spec);
 
 #ifdef __cplusplus
 }

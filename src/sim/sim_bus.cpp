@@ -293,4 +293,15 @@ int SimPressCapture(int id) {
     return 0;
 }
 
+int SimSetSensor(int id, const char* spec) {
+    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+    if (!camera || camera->unplugged()) return EZ_ENOCAM;
+    std::string error;
+    if (!camera->setSensor(spec ? spec : "off", error)) {
+        ezlog::error("SimSetSensor: %s", error.c_str());
+        return EZ_ERANGE;
+    }
+    return EZ_OK;
+}
+
 }  // extern "C"
