@@ -6,62 +6,6 @@
 #include <cstring>
 
 
-namespace {
-struct QuirkRow {
-    uint16_t product;
-    ProductQuirks quirks;
-};
-
-// Products whose behaviour differs from their model class's: the base
-// re-timing writes the exposure register at once for the first group only.
-constexpr ProductQuirks kSendsExposure{.retimeSendsExposure = true};
-constexpr ProductQuirks kRestartPause{.restartPauseMs = 400};
-constexpr ProductQuirks kNoRestart{.regainAfterResolution = true, .noLongExposureRestart = true};
-
-constexpr QuirkRow kQuirks[] = {
-    {0xc003, kSendsExposure},
-    {0xc004, kSendsExposure},
-    {0xc005, kSendsExposure},
-    {0xc006, kSendsExposure},
-    {0xc007, kSendsExposure},
-    {0xc008, kSendsExposure},
-    {0xc009, kSendsExposure},
-    {0xc00a, kSendsExposure},
-    {0xc00b, kSendsExposure},
-    {0xc00c, kSendsExposure},
-    {0xd001, kSendsExposure},
-    {0xd004, kSendsExposure},
-    {0xd006, kSendsExposure},
-    {0xf007, kSendsExposure},
-    {0xf008, kSendsExposure},
-    {0xf00b, kSendsExposure},
-    {0xa003, ProductQuirks{.deferPixelClock = true}},
-    {0xa005,
-     ProductQuirks{
-         .regainAfterResolution = true, .noLongExposureRestart = true, .reportsIdsAtOpen = true}},
-    {0xa009, kNoRestart},
-    {0xa00a, kNoRestart},
-    {0xe006, kRestartPause},
-    {0xe009, kRestartPause},
-    {0xe00a, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
-    {0xe00b, kRestartPause},
-    {0xe00c, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
-    {0xe80a, kRestartPause},
-};
-}  // namespace
-
-ProductQuirks productQuirks(uint16_t vendor, uint16_t product) {
-    if (vendor != 0x0547 && vendor != 0x8020 && vendor != 0x8021) return {};
-    for (const QuirkRow& row : kQuirks) {
-        if (row.product != product) continue;
-        ProductQuirks quirks = row.quirks;
-        // Only the original vendor's device announces itself at open.
-        if (vendor != 0x0547) quirks.reportsIdsAtOpen = false;
-        return quirks;
-    }
-    return {};
-}
-
 CamBayer::CamBayer() {
     rawDepth.value = 8;
     rawDepth.min = 8;
@@ -126,60 +70,6 @@ int CamBayer::_bayer() {
 
 // ---- Not offered by the base camera --------------------------------------
 
-int CamBayer::_set_edge_inhibition(bool) {
-    return -4;
-}
-int CamBayer::_edge_inhibition(bool*) {
-    return -4;
-}
-int CamBayer::_set_gpio(int, bool) {
-    return -4;
-}
-int CamBayer::_gpio(int, bool*) {
-    return -4;
-}
-int CamBayer::_set_cooled(bool) {
-    return -4;
-}
-int CamBayer::_cooled(bool*) {
-    return -4;
-}
-int CamBayer::_temperature(float*) {
-    return -4;
-}
-int CamBayer::_set_sharpness(int) {
-    return -4;
-}
-int CamBayer::_sharpness() {
-    return -4;
-}
-int CamBayer::_sharpness_range(int*, int*, int*) {
-    return -4;
-}
-int CamBayer::_set_denoise(int) {
-    return -4;
-}
-int CamBayer::_denoise() {
-    return -4;
-}
-int CamBayer::_denoise_range(int*, int*, int*) {
-    return -4;
-}
-int CamBayer::_set_hdr(bool) {
-    return -4;
-}
-int CamBayer::_hdr(bool*) {
-    return -4;
-}
-int CamBayer::_set_shift_operator(int) {
-    return -4;
-}
-int CamBayer::_shift_operator() {
-    return -4;
-}
-int CamBayer::_shift_operator_range(int*, int*, int*) {
-    return -4;
-}
 int CamBayer::_set_filter(bool) {
     return -4;
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "CamBase.h"
+#include "models/products.h"
 #include "models/tables.h"
 #include "pipeline/pipeline.h"
 #include "processing/calibration.h"
@@ -32,21 +33,6 @@ struct SensorSetting {
     const void* table = nullptr;  // resolution: ResolutionEntry[]; pixel clock: PixelClockEntry[]
 };
 
-struct ModelRow;
-struct SensorRow;
-
-// Behaviour tied to the USB product rather than to the model class; looked
-// up in one table when the device is opened.
-struct ProductQuirks {
-    bool retimeSendsExposure = false;    // base re-timing writes the exposure register at once
-    bool deferPixelClock = false;        // pixel-clock request waits for the next frame read
-    bool regainAfterResolution = false;  // gain written again after an immediate resolution change
-    bool noLongExposureRestart = false;  // long-exposure restart refused
-    uint16_t restartPauseMs = 0;         // pause between stop and restart of a long exposure
-    bool reportsIdsAtOpen = false;       // prints its ids at open instead of reading the version
-    bool refusesEdgeInhibition = false;  // the call surface answers -4 without asking the camera
-};
-ProductQuirks productQuirks(uint16_t vendor, uint16_t product);
 
 class CamBayer : public CamBase {
   public:
@@ -71,6 +57,10 @@ class CamBayer : public CamBase {
     void setSnapRequest(bool armed) {
         shared::store(snapRequest, armed ? 1 : 0, std::memory_order_release);
     }
+
+    // Product table (src/models/products.h): takes over a created camera's
+    // row (reader, finishing, features) and applies the rows that build it.
+    void adoptProduct(const ProductRow& row);
 
     // ---- USB transport ----
     int __open_driver(std::shared_ptr<usb::Device> device) override;
@@ -107,7 +97,7 @@ class CamBayer : public CamBase {
     int _pixsclock() override;
     int _pixsclock_count() override;
     const char* _pixsclock_string_at_index(int index) override;
-    int _set_analog_gain(int gain) override = 0;  // every model maps its own register
+    int _set_analog_gain(int gain) override;  // through the gain mapping of the sensor row
     int _analog_gain_range(int* min, int* max, int* step) override;
     int _analog_gain() override;
     void _retime() override;
@@ -280,6 +270,7 @@ class CamBayer : public CamBase {
         int cutWidth = 0;
         int cutHeight = 0;
         bool captureFlag = false;  // this model reports the capture flag
+        bool hostOrder = false;    // 16-bit samples arrive least significant byte first
         bool modeChange = false;   // a resolution, clock or region change was pending
         timespec transferEnd{};    // monotonic clock when the transfer returned
         timespec transferEndUtc{}; // the same moment in UTC
@@ -306,18 +297,10 @@ class CamBayer : public CamBase {
     // returns the result.
     virtual int frameFinish(_ezImage* image, int result);
 
-    // When a requested region is programmed into the sensor instead of cut
-    // out in memory, and whether the frame that programs it is dropped.
-    struct RoiRule {
-        enum When : uint8_t { FirstResolution, FullWidth, Always } when = FirstResolution;
-        uint16_t fullWidth = 0;  // stored width that counts as full (FullWidth)
-        bool dropFrame = true;   // the programming frame reports -3
-    };
-    RoiRule roiRule;
-
     // How the device frames a transfer: the first layout holding the
-    // camera's release; none, the marked header.
+    // camera's release; none, the marked header with the base region rule.
     std::span<const FrameLayout> frameLayouts;
+    const FrameLayout* layoutInForce() const;
     bool acknowledgeFrames = true;  // send urbFrameRequest after every bulk read
     // After automatic exposure: the defect search on request (the frame's
     // result becomes 5, or -5 when the search fails) and the correction when on.
@@ -349,6 +332,15 @@ class CamBayer : public CamBase {
     // Computes lineLength and pixelRate from the tables in force.
     void loadTiming();
 
+    const ProductRow* productRow = nullptr;  // null: a camera made outside the table
+    // The single-request operations the product offers; none without a row.
+    const Features& features() const;
+    // Request 0xb8: the switches of the cooled cameras, chosen by index.
+    void sendSwitch(uint16_t value, uint16_t index);
+    // A register write (request 0xb7) kept in no sensor setting.
+    int sendRegister(uint16_t reg, uint16_t value);
+    static constexpr int32_t kEdgeInhibitionOn = 17;
+
     // Model catalogue (src/models): applies one row of a model's constants
     // (name, sensor fields, colour settings, transfer sizes), then timing,
     // bodyLen and _retime; the analog gain through the row's mapping.
@@ -361,9 +353,8 @@ class CamBayer : public CamBase {
     // periods is scaled to the new timing, clamped, split into remainder
     // lines and periods (register writes built, not sent) and carried in
     // both requests (index: low 16 bits, value high byte: bits 16..23).
-    // _retime does this for a model that sets carriedRetime.
+    // _retime does this for a sensor row whose re-timing says so.
     using ExposureLimits = ::ExposureLimits;
-    const CarriedRetime* carriedRetime = nullptr;
     // carry false: the requests are left alone (a model that sends the
     // exposure registers itself).
     uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
@@ -471,6 +462,8 @@ class CamBayer : public CamBase {
     uint8_t autoExposure = 0;
     uint8_t snapRequest = 0;
     uint8_t coolerOn = 0;
+    int32_t edgeInhibition = 0;  // 17 on, 0 off
+    uint8_t gpioState[3] = {};   // the state last set on general-purpose outputs 1 to 3
     std::string snapPath;
 
     // Frame processing: its settings, flat field and defect list.
@@ -486,6 +479,9 @@ class CamBayer : public CamBase {
     int32_t fluoParam = 1;
     uint8_t fluoParamSet = 0;
     int32_t shiftOperator = 0;
+    int32_t sharpnessValue = 0;  // in-camera settings: the values last written
+    int32_t denoiseValue = 0;
+    uint8_t hdrOn = 0;
     EzSnapCallback snapCallback = nullptr;
     int32_t lastExposure = 0;
     timeval lastFrameTime{};

@@ -106,14 +106,9 @@ void CamBayer::framePlan(FramePlan& plan) {
     const uint64_t samples = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const uint64_t packet = packetLen > 0 ? static_cast<uint64_t>(packetLen) : 1;
 
-    const FrameLayout* layout = nullptr;
-    for (const FrameLayout& l : frameLayouts)
-        if (l.releases.contains(bcdDevice)) {
-            layout = &l;
-            break;
-        }
-    if (!layout || layout->kind == FrameLayout::Header) {
-        plan.layout = FrameLayout::Header;
+    const FrameLayout* layout = layoutInForce();
+    if (!layout || layout->kind == FrameLayout::Header || layout->kind == FrameLayout::Unmarked) {
+        plan.layout = layout ? layout->kind : FrameLayout::Header;
         plan.offset = 0;
         uint64_t length = ((samples * plan.depth) >> 3) + static_cast<uint32_t>(headLen);
         length -= length % packet;
@@ -126,15 +121,21 @@ void CamBayer::framePlan(FramePlan& plan) {
     // whole packets.
     plan.layout = layout->kind;
     plan.captureFlag = layout->captureFlag;
+    plan.hostOrder = layout->hostOrder;
     plan.offset = headLen;
     uint64_t pixelBytes = 0;
-    if (layout->kind == FrameLayout::Signature)
+    // A region programmed into the sensor arrives in whole packets, except
+    // where the device sends it whole.
+    if (layout->kind == FrameLayout::Signature || (roiActive && layout->kind == FrameLayout::Tail4))
         pixelBytes = samples;
     else if (roiActive)
         pixelBytes = samples - samples % packet;
     else if (entry)
         pixelBytes = static_cast<uint64_t>(std::max(entry->frameBytes, 0));
     pixelBytes *= bytesPerSample;
+    // A device that sends one header area more in its full 16-bit mode.
+    if (layout->headAt16Full && plan.depth == 16 && !roiActive && resolution.value == 0)
+        pixelBytes += static_cast<uint32_t>(headLen);
     uint64_t expected = pixelBytes;
     uint64_t asked = 0;
     switch (layout->kind) {
@@ -153,7 +154,15 @@ void CamBayer::framePlan(FramePlan& plan) {
             asked = pixelBytes + static_cast<uint32_t>(headLen);
             if (headLen > 0) asked -= asked % static_cast<uint32_t>(headLen);
             break;
+        case FrameLayout::Trailer4:
+            expected += 4;
+            asked = pixelBytes + 2 * static_cast<uint32_t>(headLen);
+            break;
+        case FrameLayout::Tail4:
+            expected += 4;
+            break;
         case FrameLayout::Header:
+        case FrameLayout::Unmarked:
         case FrameLayout::Bare:
             break;
     }
@@ -165,6 +174,12 @@ void CamBayer::framePlan(FramePlan& plan) {
     plan.pixelBytes = static_cast<uint32_t>(std::min(pixelBytes, kLimit));
     plan.expected = static_cast<uint32_t>(std::min(expected, kLimit));
     plan.length = static_cast<uint32_t>(std::min(asked, kLimit));
+}
+
+const FrameLayout* CamBayer::layoutInForce() const {
+    for (const FrameLayout& layout : frameLayouts)
+        if (layout.releases.contains(bcdDevice)) return &layout;
+    return nullptr;
 }
 
 void CamBayer::sendPending() {
@@ -179,6 +194,9 @@ void CamBayer::sendPending() {
 }
 
 int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
+    // A header area nobody examines: only a whole transfer is a frame.
+    if (plan.layout == FrameLayout::Unmarked)
+        return static_cast<uint32_t>(plan.received) == plan.length ? 0 : -3;
     if (plan.layout == FrameLayout::Header) {
         // A transfer that cannot even hold the marker is no frame, marked or not.
         if (plan.received < kMarkerBytes) return -3;
@@ -209,8 +227,14 @@ int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
         case FrameLayout::Bare:
             if (received >= 3) data[received - 3] = 0;
             break;
+        case FrameLayout::Trailer4:
+            if (data[plan.pixelBytes] != kMarker) return -3;
+            data[plan.pixelBytes + 1] = 0;
+            break;
         case FrameLayout::ExtraByte:
+        case FrameLayout::Tail4:
         case FrameLayout::Header:
+        case FrameLayout::Unmarked:
         case FrameLayout::Signature:
             break;
     }
@@ -247,8 +271,10 @@ int CamBayer::signatureCheck(const unsigned char* data, const FramePlan& plan) c
 
 void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {
     // The device sends 16-bit samples most significant byte first, or as
-    // 12-bit packs where its frames carry a signature.
-    if (image->depth == 16) __rmac(image, plan.layout == FrameLayout::Signature ? 1 : 0);
+    // 12-bit packs where its frames carry a signature, unless its layout
+    // says they arrive in host order.
+    if (image->depth == 16 && !plan.hostOrder)
+        __rmac(image, plan.layout == FrameLayout::Signature ? 1 : 0);
     if (plan.binX > 1 || plan.binY > 1) {
         // A colour sensor's mosaic is binned colour by colour.
         if (channels == 3)
@@ -274,18 +300,22 @@ int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
     // one and the region was fitted to the new one, whose request has to
     // reach the camera first. The region waits for the next frame.
     if (resolutionPending || resolution.value != frameResolution) return 0;
+    const FrameLayout* layout = layoutInForce();
+    const RoiRule rule = layout ? layout->roi : RoiRule{};
     bool program = false;
-    switch (roiRule.when) {
+    switch (rule.when) {
         case RoiRule::FirstResolution:
             program = resolution.value == 0;
             break;
         case RoiRule::FullWidth: {
             const ResolutionEntry* entry = resolutionEntry(resolution.value);
-            program = entry && entry->width == roiRule.fullWidth;
+            program = entry && entry->width == rule.fullWidth;
             break;
         }
         case RoiRule::Always:
             program = true;
+            break;
+        case RoiRule::Never:
             break;
     }
     if (program) {
@@ -293,7 +323,7 @@ int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
         sendRequest(urbRoiSize);
         roiRequested = 0;
         roiActive = 1;
-        return roiRule.dropFrame ? -3 : 0;
+        return rule.dropFrame ? -3 : 0;
     }
     const int x = urbRoiOrigin.value;
     const int y = urbRoiOrigin.index;

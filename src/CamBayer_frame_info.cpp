@@ -51,6 +51,11 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
         return;
     }
 
+    const uint64_t number = tally.delivered++;
+    if (!info) return;
+
+    // The temperature is asked only for callers that want the frame
+    // described, so plain reads send nothing more than the frame request.
     const int64_t now = nanoseconds(plan.transferEnd);
     if (tally.temperatureState >= 0 &&
         (tally.temperatureAskedNs == 0 || now - tally.temperatureAskedNs >= kTemperatureEveryNs)) {
@@ -64,8 +69,6 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
             tally.temperatureState = -1;
         }
     }
-    const uint64_t number = tally.delivered++;
-    if (!info) return;
 
     const auto* image = reinterpret_cast<const _ezImage*>(buffer);
     EzFrameInfo out{};

@@ -151,8 +151,10 @@ int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, b
 void CamBayer::serveStill(_ezImage* raw, _ezImage* image) {
     if (!shared::load(snapRequest, std::memory_order_acquire)) return;
     auto settings = lockSettings();
-    if (!snapRequest || raw->resolution != resolution.value || image->width != snapWidth - 8 ||
-        image->height != snapHeight - 8)
+    // The snap size counts the border the frame carries, where it has one.
+    const int margin = pipeline.modelSteps.border == ModelSteps::Border::Never ? 0 : 8;
+    if (!snapRequest || raw->resolution != resolution.value || image->width != snapWidth - margin ||
+        image->height != snapHeight - margin)
         return;
     writeStillFiles(raw, image, snapFormat, snapPath);
     setSnapRequest(false);

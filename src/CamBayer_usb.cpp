@@ -1,6 +1,8 @@
 // USB transport: opening the device, control requests, bulk reads, and
 // starting and stopping the sensor.
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "CamBayer.h"
 #include "log.h"
@@ -31,17 +33,13 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
     usbInterface = usbDevice;
 
     _claim_device();
-    if (quirks.reportsIdsAtOpen) {
+    if (quirks.skipsVersionAtOpen) {
         ezlog::info("%0x %0x", idProduct, idVendor);
     } else {
         int version = 0;
         _versions(&version);
         firmwareVersion = version;
     }
-    return 0;
-}
-
-int CamBayer::_claim_device() {
     return 0;
 }
 
@@ -86,8 +84,12 @@ int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) 
     return 0;
 }
 
-// The pauses callers ask for are not needed by the cameras: returns at once.
-int CamBayer::_delay(int) {
+// A real sensor needs the pauses the protocol asks for (after a start, a
+// stop, a mode change); a simulated one does not, so it is not slowed down.
+int CamBayer::_delay(int milliseconds) {
+    const std::shared_ptr<usb::Device> device = usbInterface;
+    if (milliseconds > 0 && device && device->needsPauses())
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     return 0;
 }
 
@@ -96,20 +98,6 @@ int CamBayer::_sensor_suspend() {
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
     shared::store(state, 0);
-    return 0;
-}
-
-int CamBayer::_sensor_resume() {
-    EZURB start{};
-    buildRequest(start, 0xba, 0, 0);
-    sendRequest(start);
-    shared::store(state, 1);
-    _delay(300);
-    _set_raw_depth(rawDepth.value);
-    _set_pixsclock(pixelClock.value);
-    _set_analog_gain(analogGain.value);
-    _set_blacklevel(blackLevel.value);
-    _set_resolution(resolution.value, true);
     return 0;
 }
 

@@ -28,6 +28,7 @@ struct FakeDevice : usb::Device {
     // Fills a bulk read; returns the byte count the device claims it sent.
     std::function<int(unsigned char* buffer, int length)> frame;
     uint32_t bulkStatus = usb::kSuccess;
+    bool pauses = false;  // plays a real sensor that needs the protocol's pauses
 
     mutable std::mutex mutex;
     std::vector<std::string>
@@ -36,6 +37,7 @@ struct FakeDevice : usb::Device {
     std::vector<unsigned> bulkTimeouts;
 
     usb::DeviceInfo info() const override { return deviceInfo; }
+    bool needsPauses() const override { return pauses; }
     uint32_t open() override { return note("open", openStatus); }
     uint32_t reset() override { return note("reset", usb::kSuccess); }
     uint32_t setFirstConfiguration() override { return note("configure", usb::kSuccess); }

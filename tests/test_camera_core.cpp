@@ -2,6 +2,7 @@
 // control and the frame reader, without any bus.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -49,7 +50,6 @@ class TestCamera : public CamBayer {
     }
     using CamBayer::ExposureLimits;
     using CamBayer::retimeCarried;
-    using CamBayer::roiRule;
 };
 
 struct Rig {
@@ -134,6 +134,17 @@ TEST(CameraObject, ProductA005LogsIdsInsteadOfReadingTheVersion) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(log.messages, std::vector<std::string>{"2: a005 547"});
     EXPECT_EQ(camera.firmwareVersion, 0);
+    EXPECT_TRUE(device->sent(0xb6).empty());
+}
+
+// A real sensor gets the pauses the protocol asks for; a simulated one is
+// not slowed down by them.
+TEST(Transport, PausesOnlyWhereTheDeviceNeedsThem) {
+    Rig rig;
+    rig.device->pauses = true;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig.camera->_delay(30), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
 TEST(Transport, ControlAttemptsStallsAndBadRecords) {

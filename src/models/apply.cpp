@@ -1,5 +1,5 @@
-// Applying a catalogue row to a camera, and the analog-gain mappings the
-// rows refer to.
+// Applying a product's row and its catalogue rows to a camera, and the
+// analog-gain mappings the rows refer to.
 #include <iterator>
 
 #include "CamBayer.h"
@@ -45,10 +45,23 @@ int32_t bodyLength(BodyLen formula, int32_t frameBytes, int32_t head, int32_t cu
 }
 }  // namespace
 
+void CamBayer::adoptProduct(const ProductRow& row) {
+    productRow = &row;
+    bulkPipe = row.bulkPipe;
+    frameLayouts = row.reader.layouts;
+    runsDefectStep = row.reader.defectStep;
+    aeInterval = row.reader.aeInterval;
+    fluorescenceInterval = row.reader.fluorescenceInterval;
+    pipeline.modelSteps = row.finish;
+    sharpnessValue = row.features.sharpness.initial;
+    denoiseValue = row.features.denoise.initial;
+    for (const ModelRow* build : row.build) applyModel(*build);
+}
+
 void CamBayer::applyModel(const ModelRow& row) {
     if (row.displayName && row.counter) setDisplayName(row.displayName, *row.counter);
     if (row.packetLen) packetLen = row.packetLen;
-    if (row.bulkPipe) bulkPipe = row.bulkPipe;
+    if (row.edgeInhibition >= 0) edgeInhibition = row.edgeInhibition;
 
     if (row.saturationValue) {
         pipeline.enableColour(row.saturationValue, row.saturationTable);

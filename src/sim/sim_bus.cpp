@@ -304,4 +304,12 @@ int SimSetSensor(int id, const char* spec) {
     return EZ_OK;
 }
 
+int SimSetFocus(int id, float defocus) {
+    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+    if (!camera || camera->unplugged()) return -1;
+    if (!(defocus >= 0 && defocus <= 1000)) return -2;
+    camera->setDefocus(defocus);
+    return 0;
+}
+
 }  // extern "C"

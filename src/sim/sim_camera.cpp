@@ -428,6 +428,7 @@ void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
     const DeviceProfile& p = *profile_;
     if (!scene_) scene_ = std::make_unique<Scene>(p.bayer, static_cast<uint32_t>(id_));
     scene_->setFlat(flatScene_.load());
+    scene_->setDefocus(defocus_.load());
     if (physical) {
         if (!sensor_) sensor_ = std::make_unique<PhysicalSensor>(static_cast<uint32_t>(id_));
         sensor_->prepare(*scene_, shape.geometry, exposure, *physical, number);
@@ -686,6 +687,10 @@ std::optional<SensorSpec> SimCamera::sensor() const {
 
 void SimCamera::setFlatScene(bool flat) {
     flatScene_ = flat;
+}
+
+void SimCamera::setDefocus(float pixels) {
+    defocus_ = pixels;
 }
 
 void SimCamera::setPaced(bool paced) {

@@ -121,6 +121,8 @@ public:
     // spec it cannot read. Default: EZCAM_SIM_SENSOR.
     bool setSensor(std::string_view spec, std::string& error);
     std::optional<SensorSpec> sensor() const;  // nothing: the fast noise
+    // The scene's distance from focus, as a blur radius in pixels (0 sharp).
+    void setDefocus(float pixels);
     void setFirmwareVersion(uint16_t version);  // default: the device release
     // Temperatures in degrees; the reading approaches its target with this
     // time constant. Defaults: 25, -10, 20 s.
@@ -218,6 +220,7 @@ private:
     mutable std::mutex mu_;  // everything below except the bulk-side state
     std::atomic<bool> unplugged_{false};
     std::atomic<bool> flatScene_{false};
+    std::atomic<float> defocus_{0.0f};
     std::vector<std::function<void()>> unplugListeners_;
     std::map<uint16_t, uint16_t> regs_;
     std::map<uint16_t, uint16_t> options_;

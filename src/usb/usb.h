@@ -63,6 +63,10 @@ public:
                               unsigned timeoutMs) = 0;
     // Clears a halted pipe (0 = the control pipe).
     virtual uint32_t clearHalt(int pipe) = 0;
+    // Whether the device needs the pauses the camera protocol asks for
+    // between some requests (a real sensor does; a simulated one answers
+    // at once).
+    virtual bool needsPauses() const { return false; }
 };
 
 // A bus with hot-plug. Arrivals and removals are queued by the backend and
