@@ -142,6 +142,12 @@ int CamBayer::_histogram(bool* on) {
 
 int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, bool crop) {
     if (shared::load(state) == 3) return -1;
+    if (calibration.on()) {
+        const std::optional<calib::Conditions> now = latestConditions();
+        pipeline.setRawCalibration(now ? calibration.tablesFor(*now) : nullptr);
+    } else {
+        pipeline.setRawCalibration(nullptr);
+    }
     const int result = pipeline.run(rawBuffer, imageBuffer, crop, sensor());
     if (result != 0) return result;
     serveStill(reinterpret_cast<_ezImage*>(rawBuffer), reinterpret_cast<_ezImage*>(imageBuffer));

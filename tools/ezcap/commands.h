@@ -51,6 +51,11 @@ Status firmware(const std::string& camera, const std::vector<std::string>& argum
 // Every raw frame into an OME-TIFF, FITS or SER file (record_command.cpp).
 Status record(const std::string& camera, const std::vector<std::string>& arguments);
 
+// Calibration masters and the library; the photon-transfer measurement
+// (calibrate_command.cpp).
+Status calibrate(const std::string& camera, const std::vector<std::string>& arguments);
+Status measureSensor(const std::string& camera, const std::vector<std::string>& arguments);
+
 // Prints "ezcap: ..." to standard error.
 void complain(const std::string& message);
 // Whole-word numbers; nothing (and a complaint) for anything else.
