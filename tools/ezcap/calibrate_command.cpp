@@ -71,7 +71,9 @@ class Reader {
     std::vector<unsigned char> buffer_;
 };
 
+// On a terminal every frame, elsewhere the end only.
 void progress(const char* what, int done, int total) {
+    if (done != total && !isatty(STDERR_FILENO)) return;
     std::fprintf(stderr, "\r%s: frame %d of %d", what, done, total);
     if (done == total) std::fprintf(stderr, "\n");
     std::fflush(stderr);
@@ -117,7 +119,7 @@ Status takeMaster(const std::string& camera, int kind, const char* kindName, int
     for (int i = 0; ok && result == EZ_OK && i < frames; ++i) {
         ok = reader.next(info);
         if (ok) result = AddMasterFrame(reader.frame(), &info, c);
-        if (isatty(STDERR_FILENO) || i + 1 == frames) progress(kindName, i + 1, frames);
+        progress(kindName, i + 1, frames);
     }
     if (kind == EZ_MASTER_BIAS) SetExposure(exposure, c);
     if (!ok) return Status::Failed;
@@ -292,12 +294,19 @@ Status measureSensor(const std::string& camera, const std::vector<std::string>& 
 
     // Saturation: doubling the exposure until the level stops rising.
     std::fprintf(stderr, "measure-sensor: finding saturation\n");
-    double t = std::max(static_cast<double>(low), 0.01), end = 0, last = -1;
+    double t = low, end = 0, last = -1, previous = -1, base = -1;
     std::vector<float> frame;
     for (; t <= high; t *= 2) {
         if (!m.at(t) || !m.grab(frame)) return Status::Failed;
+        // Exposures below the camera's step come out the same.
+        const double actual = GetExposure(c);
+        if (actual <= previous) continue;
+        previous = actual;
         const double level = meanOf(frame);
-        if (level >= 0.98 * maxSample || (last > 0 && level < last * 1.03)) {
+        // Doubling the exposure doubles the signal above the first level
+        // until the pixels fill up.
+        if (base < 0) base = level;
+        if (level >= 0.98 * maxSample || (last > base && level - last < 0.05 * (last - base))) {
             end = t;
             break;
         }
