@@ -79,4 +79,14 @@ with tempfile.TemporaryDirectory() as work:
     out = run("calibrate", "list", "--label", "40x")
     check("flat: - " in out, "a flat for another objective chosen: " + out)
 
+    # A raw recording names the masters in force and keeps its samples raw.
+    movie = os.path.join(work, "run.fits")
+    run("exposure", "20", "calibrate", "on", "--label", "10x", "record", movie, "--frames", "2",
+        "--format", "fits")
+    with fits.open(movie) as hdus:
+        header = hdus[0].header
+        check(header.get("CALDARK", "").startswith("dark_") and
+              header.get("CALFLAT", "").startswith("flat_"), f"masters not named: {header!r}")
+        check(hdus[0].data.dtype.kind in "iu" or "BZERO" in header, "samples not raw")
+
 sys.exit(1 if failures else 0)

@@ -456,6 +456,9 @@ int GetCalibrationMaster(int kind, char* path, int length, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
         const std::optional<calib::Kind> k = calib::kindOf(kind);
         if (!k) return EZ_ERANGE;
+        // Chosen for the latest frame, also when no frame was processed since.
+        if (const std::optional<calib::Conditions> now = c.latestConditions())
+            c.calibration.tablesFor(*now);
         return copyText(c.calibration.inUse(*k), path, length);
     });
 }

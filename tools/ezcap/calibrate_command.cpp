@@ -247,6 +247,27 @@ class Measurement {
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> mastersInForce(const std::string& camera) {
+    std::vector<std::pair<std::string, std::string>> masters;
+    const char* c = camera.c_str();
+    bool on = false;
+    if (GetCalibrationState(&on, c) != EZ_OK || !on) return masters;
+    Reader reader(camera);
+    EzFrameInfo info{};
+    if (!reader.next(info)) return masters;  // the masters follow the latest frame's settings
+    const std::pair<int, const char*> kinds[] = {
+        {EZ_MASTER_DARK, "dark"}, {EZ_MASTER_FLAT, "flat"}, {EZ_MASTER_BIAS, "bias"}};
+    for (const auto& [kind, name] : kinds) {
+        std::vector<char> path(4096);
+        if (GetCalibrationMaster(kind, path.data(), static_cast<int>(path.size()), c) != EZ_OK ||
+            !path[0])
+            continue;
+        const std::string file = path.data();
+        masters.emplace_back(name, file.substr(file.rfind('/') + 1));
+    }
+    return masters;
+}
+
 Status calibrate(const std::string& camera, const std::vector<std::string>& args) {
     const std::string& what = args[0];
     const char* c = camera.c_str();
@@ -254,9 +275,14 @@ Status calibrate(const std::string& camera, const std::vector<std::string>& args
     const std::string label = option(args, 1, "--label").value_or("");
     if (!label.empty()) SetCalibrationMatch(label.c_str(), 2.0f, c);
     if (what == "list") return listLibrary(camera);
+    if (what == "on" || what == "off") {
+        SetCalibrationState(what == "on", c);
+        std::printf("calibration %s\n", what.c_str());
+        return Status::Ok;
+    }
     const int kind = what == "dark" ? EZ_MASTER_DARK : what == "flat" ? EZ_MASTER_FLAT : what == "bias" ? EZ_MASTER_BIAS : -1;
     if (kind < 0) {
-        complain("calibrate takes dark, flat, bias or list, not '" + what + "'");
+        complain("calibrate takes dark, flat, bias, list, on or off, not '" + what + "'");
         return Status::BadInput;
     }
     const auto frames = countOption(args, 1, "--frames", 16, 2, 100000);

@@ -288,8 +288,9 @@ const std::vector<Command> kCommands = {
     {"record", 1, "record OUT --frames N | --seconds S [--format F]",
      "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser", true, record,
      {"--frames", "--seconds", "--format"}},
-    {"calibrate", 1, "calibrate dark|flat|bias|list [--frames N] [--label L] [--library DIR]",
-     "take a master of N raw frames into the calibration library, or list it", true, calibrate,
+    {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR]",
+     "take a master of N raw frames into the calibration library, list it, or switch calibration "
+     "on (recordings then name the masters)", true, calibrate,
      {"--frames", "--label", "--library"}},
     {"measure-sensor", 0, "measure-sensor [--points N] [--average N] [--dark-ms MS] [--report PREFIX]",
      "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU", true,

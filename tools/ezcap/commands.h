@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ezcap {
@@ -55,6 +56,8 @@ Status record(const std::string& camera, const std::vector<std::string>& argumen
 // (calibrate_command.cpp).
 Status calibrate(const std::string& camera, const std::vector<std::string>& arguments);
 Status measureSensor(const std::string& camera, const std::vector<std::string>& arguments);
+// The masters calibration applies now, by kind, as file names (none when off).
+std::vector<std::pair<std::string, std::string>> mastersInForce(const std::string& camera);
 
 // Prints "ezcap: ..." to standard error.
 void complain(const std::string& message);
