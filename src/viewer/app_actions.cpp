@@ -13,6 +13,7 @@
 
 #include "ezcam.h"
 #include "viewer/app_delegate.h"
+#include "viewer/calibration_dialog.h"
 #include "viewer/captions.h"
 #include "viewer/folder_dialog.h"
 #include "viewer/picture_tools.h"
@@ -93,7 +94,7 @@ void AppDelegate::setWindow(ViewerWindow* window) {
     } buttons[] = {
         {btnWB, &AppDelegate::btnWBAction},        {btnFF, &AppDelegate::btnFFAction},
         {btnSnap, &AppDelegate::btnCaptureAction}, {btnBrowse, &AppDelegate::btnBrowseAction},
-        {btnMovie, &AppDelegate::btnAcquieMovie},
+        {btnMovie, &AppDelegate::btnAcquieMovie}, {btnCalib, &AppDelegate::btnCalibAction},
     };
     for (const auto& [button, action] : buttons)
         connect(button, &QPushButton::clicked, this,
@@ -346,6 +347,14 @@ void AppDelegate::btnWBAction(QAbstractButton* sender) {
 void AppDelegate::chkFFAction(QCheckBox* sender) {
     if (camName.empty()) return;
     SetFlatfieldState(sender->isChecked(), cam());
+}
+
+void AppDelegate::btnCalibAction(QAbstractButton*) {
+    if (camName.empty()) return;
+    auto* dialog = new CalibrationDialog(camName, [this] { return liveRunning(); }, mainWindow);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &CalibrationDialog::changed, this, &AppDelegate::updateStatusLine);
+    dialog->open();
 }
 
 void AppDelegate::btnFFAction(QAbstractButton*) {
