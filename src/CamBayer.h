@@ -512,7 +512,7 @@ class CamBayer : public CamBase {
         int8_t temperatureState = 0;  // 0 no reading yet, 1 read, -1 the model has none
         float temperature = 0.0f;
         int64_t temperatureAskedNs = 0;  // monotonic; 0 never asked
-        std::optional<EzFrameInfo> latest;  // kept while calibration is on
+        std::optional<EzFrameInfo> latest;  // the latest frame described (always while calibration is on)
     } frameTally;
     void noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
                    EzFrameInfo* info);

@@ -103,5 +103,5 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
     out.depth = image->depth;
     out.bayer = channels == 1 ? 0 : bayerPattern;
     if (info) *info = out;
-    if (keep) tally.latest = out;
+    tally.latest = out;  // the settings calibration matches its masters to
 }
