@@ -82,21 +82,12 @@ void progress(const char* what, int done, int total) {
 // ---- calibrate ---------------------------------------------------------------------
 
 Status listLibrary(const std::string& camera) {
-    const char* c = camera.c_str();
+    // The report matches the library against the latest frame's settings.
     Reader reader(camera);
     EzFrameInfo info{};
-    // The report matches the library against the latest frame's settings.
-    const bool on = [&] {
-        bool state = false;
-        GetCalibrationState(&state, c);
-        return state;
-    }();
-    SetCalibrationState(true, c);
-    const bool read = reader.next(info);
+    if (!reader.next(info)) return Status::Failed;
     std::vector<char> text(1 << 20);
-    const int result = GetCalibrationReport(text.data(), static_cast<int>(text.size()), c);
-    SetCalibrationState(on, c);
-    if (!read) return Status::Failed;
+    const int result = GetCalibrationReport(text.data(), static_cast<int>(text.size()), camera.c_str());
     std::fputs(text.data(), stdout);
     if (result != EZ_OK) complain("the library's listing was cut short");
     return Status::Ok;
