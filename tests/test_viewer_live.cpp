@@ -1,14 +1,19 @@
 // Live view on simulated cameras: the threads, the picture, hot-plug while
-// live, the camera's capture button, white balance, movies and quitting.
+// live, the camera's capture button, white balance, movies, raw recordings
+// and quitting.
 #include "viewer_fixture.h"  // first: see there
 // (the order above matters)
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "viewer/histogram_view.h"
 #include "viewer/live_view.h"
@@ -52,7 +57,38 @@ class LiveTest : public ViewerTest {
         return waitUntil([&] { return d->pView->framesDrawn() >= start + count; });
     }
     bool decoding = false;  // the SDK turns the camera's frames into images
+
+    // Starts a raw recording through the controls; the summary and whether
+    // it was complete arrive in `ended`.
+    void recordRaw(const char* format, int length, int unit) {
+        d->txtPath->setText(home.filePath("raw") + "/");
+        d->pouRawFormat->setCurrentIndex(d->pouRawFormat->findData(QString(format)));
+        d->spnRawLength->setValue(length);
+        d->pouRawUnit->setCurrentIndex(unit);
+        if (!rawStarted++)  // connected once
+            QObject::connect(
+                &d->raw, &viewer::RawRecording::ended,
+                [this](const QString& s, bool c) { summary = s, complete = c, ++rawEnded; });
+        d->btnRaw->click();
+    }
+    QString summary;
+    bool complete = false;
+    int rawStarted = 0;  // recordings started
+    int rawEnded = 0;    // and ended
 };
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A little-endian integer of a SER file (178-byte header, frames, then one
+// 8-byte UTC time per frame).
+int64_t serField(const std::string& bytes, size_t at, size_t size) {
+    int64_t value = 0;
+    for (size_t i = size; i-- > 0;) value = value << 8 | uint8_t(bytes.at(at + i));
+    return value;
+}
 
 }  // namespace
 
@@ -285,4 +321,70 @@ TEST_F(LiveTest, StartAndStopRepeatedly) {
     d->btnLive->click();  // pressed again while stopping: still stopping
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
     EXPECT_EQ(d->btnLive->text(), "Live");
+}
+
+TEST_F(LiveTest, RawRecordingsTakeTheAskedFramesOrSeconds) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    const struct {
+        int length, unit;  // unit 0: frames, 1: seconds
+    } cases[] = {{12, 0}, {1, 1}};
+    for (const auto& c : cases) {
+        recordRaw("ser", c.length, c.unit);
+        EXPECT_EQ(d->btnRaw->text(), "Stop Raw");
+        EXPECT_FALSE(d->pouRawFormat->isEnabled());
+        ASSERT_TRUE(waitUntil([&] { return rawEnded == rawStarted; })) << c.unit;
+        const recording::RecordingCounts counts = d->raw.counts();
+        if (c.unit == 0) {
+            EXPECT_EQ(counts.offered, 12u);
+        }
+        EXPECT_GT(counts.recorded, 0u);
+        EXPECT_EQ(counts.recorded + counts.dropped, counts.offered);
+        EXPECT_EQ(d->txtRaw->text().toStdString(), std::to_string(counts.recorded) +
+                                                       " recorded · " +
+                                                       std::to_string(counts.dropped) + " dropped");
+        EXPECT_EQ(complete, counts.dropped == 0) << summary.toStdString();
+        EXPECT_EQ(d->btnRaw->text(), "Record Raw");
+        EXPECT_TRUE(d->liveRunning());
+
+        const std::string path = d->raw.written().toStdString();
+        EXPECT_TRUE(window->statusBar()->currentMessage().contains(d->raw.written()));
+        const std::string ser = fileBytes(path);
+        ASSERT_GE(ser.size(), 178u) << path;
+        EXPECT_EQ(ser.substr(0, 14), "LUCAM-RECORDER");
+        // The raw frame: the sensor's, a little larger than the finished picture.
+        const int64_t width = serField(ser, 26, 4), height = serField(ser, 30, 4);
+        EXPECT_GE(width, GetResWidth(2, cam()));
+        EXPECT_GE(height, GetResHeight(2, cam()));
+        const int64_t frames = serField(ser, 38, 4);
+        EXPECT_EQ(uint64_t(frames), counts.recorded);
+        ASSERT_EQ(ser.size(), 178 + size_t(frames * (width * height + 8)));
+        // Frames within the asked second (UTC in 100 ns ticks).
+        const size_t trailer = ser.size() - size_t(frames) * 8;
+        const int64_t span =
+            serField(ser, trailer + 8 * (frames - 1), 8) - serField(ser, trailer, 8);
+        if (c.unit == 1) {
+            EXPECT_LT(span, 10'000'000);
+        }
+    }
+}
+
+TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
+    launch();
+    ASSERT_FALSE(goLive(kMono).empty());
+    recordRaw("fits", 1'000'000, 0);
+    ASSERT_TRUE(waitUntil([&] { return d->raw.counts().recorded >= 3; }));
+    SimUnplugCamera(lastId);
+    ASSERT_TRUE(waitUntil([&] { return rawEnded == 1; }));
+    EXPECT_FALSE(complete);
+    EXPECT_TRUE(summary.contains("ended early: the camera was unplugged")) << summary.toStdString();
+    EXPECT_TRUE(d->camName.empty());
+    EXPECT_FALSE(d->btnRaw->isEnabled());
+
+    // A complete FITS file: its cube holds the frames recorded.
+    const std::string fits = fileBytes(d->raw.written().toStdString());
+    ASSERT_EQ(fits.size() % 2880, 0u);
+    const size_t card = fits.find("NAXIS3  =");
+    ASSERT_NE(card, std::string::npos);
+    EXPECT_EQ(std::stoull(fits.substr(card + 10, 20)), d->raw.counts().recorded);
 }

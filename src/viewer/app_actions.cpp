@@ -4,14 +4,18 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 
 #include "ezcam.h"
+#include "recording/writers.h"
 #include "viewer/app_delegate.h"
 #include "viewer/calibration_dialog.h"
 #include "viewer/captions.h"
@@ -23,6 +27,19 @@
 namespace viewer {
 
 namespace {
+
+// `base` with `extension`, or with "_2", "_3"... before it while files of
+// that name exist (a recording of one file per frame adds its frame numbers).
+QString freshRecordingPath(const QString& base, const QString& extension) {
+    const QFileInfo place(base);
+    for (int n = 1;; ++n) {
+        const QString name = place.fileName() + (n > 1 ? QStringLiteral("_%1").arg(n) : QString());
+        if (place.dir()
+                .entryList({name + extension, name + QStringLiteral("_*") + extension}, QDir::Files)
+                .isEmpty())
+            return place.dir().filePath(name + extension);
+    }
+}
 
 QString gainText(int gain) {
     return QString::asprintf("%.3f", gain * 0.0351f + 6);
@@ -94,7 +111,8 @@ void AppDelegate::setWindow(ViewerWindow* window) {
     } buttons[] = {
         {btnWB, &AppDelegate::btnWBAction},        {btnFF, &AppDelegate::btnFFAction},
         {btnSnap, &AppDelegate::btnCaptureAction}, {btnBrowse, &AppDelegate::btnBrowseAction},
-        {btnMovie, &AppDelegate::btnAcquieMovie}, {btnCalib, &AppDelegate::btnCalibAction},
+        {btnMovie, &AppDelegate::btnAcquieMovie},  {btnRaw, &AppDelegate::btnRawAction},
+        {btnCalib, &AppDelegate::btnCalibAction},
     };
     for (const auto& [button, action] : buttons)
         connect(button, &QPushButton::clicked, this,
@@ -440,6 +458,49 @@ void AppDelegate::btnAcquieMovie(QAbstractButton* sender) {
     }
     sender->setText(L("Stop Video"));
     note(L("Recording %1 at %2 frames a second").arg(path).arg(fps));
+}
+
+void AppDelegate::btnRawAction(QAbstractButton*) {
+    if (raw.recording()) {
+        raw.stop();  // ended() reports the file
+        updateRawControls();
+        return;
+    }
+    if (camName.empty() || raw.finishing()) return;
+    const recording::FormatRow* format =
+        recording::findFormat(pouRawFormat->currentData().toString().toStdString());
+    if (!format) return;
+    // The frames come from live view's grab thread.
+    if (!liveRunning()) btnLiveAction(btnLive);
+    if (!liveRunning()) {
+        note(L("Raw recording not started: no live view"));
+        return;
+    }
+    const QString path =
+        freshRecordingPath(captureBaseName(captureFolder(), QDateTime::currentDateTime()),
+                           QString::fromUtf8(format->extension));
+    recording::RecorderSetup setup;
+    setup.path = path.toStdString();
+    setup.format = format->format;
+    setup.instrument = camName;
+    const char* clock = GetPixclkItemName(GetPixelclock(cam()), cam());
+    setup.pixelClock = clock ? clock : "";
+    setup.frameBufferBytes = size_t(std::max(RecvMemSize(cam()), 0));
+    setup.calibration = mastersByKind(cam());
+    RawLength length;
+    if (pouRawUnit->currentIndex() == 0)
+        length.frames = uint64_t(spnRawLength->value());
+    else
+        length.seconds = spnRawLength->value();
+    setup.expectedFrames = length.frames;
+    QString error;
+    if (!raw.start(setup, length, error)) {
+        note(L("Raw recording not started: %1").arg(error));
+        return;
+    }
+    txtRaw->setText(rawCountsText({}));
+    updateRawControls();
+    note(L("Recording raw frames to %1").arg(path));
 }
 
 }  // namespace viewer

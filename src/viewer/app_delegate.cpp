@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -49,6 +50,9 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     connect(&hotPlugTimer, &QTimer::timeout, this, [] { PollDevice(0); });
     exposureTimer.setInterval(100);
     connect(&exposureTimer, &QTimer::timeout, this, &AppDelegate::updateExposureProgress);
+    connect(&raw, &RawRecording::progressed, this,
+            [this] { txtRaw->setText(rawCountsText(raw.counts())); });
+    connect(&raw, &RawRecording::ended, this, &AppDelegate::rawRecordingEnded);
 }
 
 AppDelegate::~AppDelegate() {
@@ -95,6 +99,7 @@ void AppDelegate::applicationShouldTerminate() {
         live.join();
         finishLive();
     }
+    raw.stopAndWait(L("the viewer quit"));
     movie.stop();
     ExitDevice();
     // ExitDevice saved every camera's parameter set.
@@ -159,6 +164,7 @@ void AppDelegate::refreshDevices(const QString& name, int event) {
 void AppDelegate::devChangeAction(QComboBox* sender) {
     const std::string title = sender->currentText().toStdString();
     if (title == camName) return;
+    raw.stop(L("another camera was chosen"));
     if (!camName.empty()) {
         SuspendDevice(cam());
         exitGrabContext();
@@ -355,6 +361,22 @@ void AppDelegate::setCameraControlsEnabled(bool on) {
         control->setEnabled(on);
     actRegion->setEnabled(on);
     actClearRegion->setEnabled(on);
+    updateRawControls();
+}
+
+void AppDelegate::updateRawControls() {
+    const bool recording = raw.recording();
+    btnRaw->setText(recording ? L("Stop Raw") : L("Record Raw"));
+    // A recording can always be stopped; a new one waits for the last file.
+    btnRaw->setEnabled(recording || (!camName.empty() && !raw.finishing()));
+    for (QWidget* choice : std::initializer_list<QWidget*>{pouRawFormat, spnRawLength, pouRawUnit})
+        choice->setEnabled(!recording);
+}
+
+void AppDelegate::rawRecordingEnded(const QString& summary) {
+    txtRaw->setText(rawCountsText(raw.counts()));
+    updateRawControls();
+    note(summary, 0);  // it names the file: it stays until the next message
 }
 
 void AppDelegate::updateStatusLine() {
@@ -381,9 +403,9 @@ void AppDelegate::updateStatusLine() {
         txtStatus->setText(txtStatus->text() + QStringLiteral(" · ") + masters);
 }
 
-void AppDelegate::note(const QString& message) {
+void AppDelegate::note(const QString& message, int timeoutMs) {
     viewerLog(message);
-    if (mainWindow) mainWindow->statusBar()->showMessage(message, 5000);
+    if (mainWindow) mainWindow->statusBar()->showMessage(message, timeoutMs);
 }
 
 // ---- Live view ---------------------------------------------------------------------
@@ -406,9 +428,13 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
     const std::string name = camName;  // fixed while live: the camera list is locked
     LiveHooks hooks;
     hooks.readFrame = [this, name](unsigned char* buffer, int size) {
-        const int r = GetRawData(buffer, size, name.c_str());
+        // A raw recording needs each frame's metadata; live view alone does not.
+        const bool recording = raw.wantsFrames();
+        EzFrameInfo info{};
+        const int r = GetRawDataInfo(buffer, size, recording ? &info : nullptr, name.c_str());
         if (r == 0 || r == 1)
             frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
+        if (recording) raw.frameRead(r, buffer, info);
         return r;
     };
     hooks.decode = [name](unsigned char* raw, unsigned char* image) {
@@ -457,6 +483,8 @@ void AppDelegate::liveThreadsEnded() {
     if (!live.started()) return;  // shut-down has handled it
     live.join();
     finishLive();
+    // No more frames: the recording ends with them and its file is completed.
+    raw.stop(cntRunDevLeft > 0 ? L("the camera was unplugged") : L("live view stopped"));
     if (cntRunDevLeft > 0) {
         // The live camera was unplugged: move to another one now.
         --cntRunDevLeft;

@@ -21,6 +21,7 @@
 #include "viewer/model_memory.h"
 #include "viewer/movie_session.h"
 #include "viewer/outlets.h"
+#include "viewer/raw_recording.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -106,6 +107,8 @@ class AppDelegate : public QObject, public Outlets {
     void btnCaptureAction(QAbstractButton* sender);
     void btnBrowseAction(QAbstractButton* sender);
     void btnAcquieMovie(QAbstractButton* sender);
+    // Starts a raw recording (and live view if it is off), or stops it.
+    void btnRawAction(QAbstractButton* sender);
     // The picture's camera actions (app_picture.cpp).
     void txtTimeAction(QLineEdit* sender);
     void regionDrawn(const QRect& pixels);
@@ -123,6 +126,7 @@ class AppDelegate : public QObject, public Outlets {
     int dustm = 0;                        // milliseconds of the last ten displayed frames
     GenericGrabContext ctxGrab;
     MovieSession movie;
+    RawRecording raw;
     // Pause before the exposure is read back after a resolution or clock
     // change, while the camera settles.
     int settleDelayMs = 1000;
@@ -156,7 +160,11 @@ class AppDelegate : public QObject, public Outlets {
     void updateStatusLine();
     // The controls that only act on a camera.
     void setCameraControlsEnabled(bool on);
-    void note(const QString& message);
+    // The raw recording's button and choices for the recording's state.
+    void updateRawControls();
+    void rawRecordingEnded(const QString& summary);
+    // A message in the status line, for `timeoutMs` (0: until the next one).
+    void note(const QString& message, int timeoutMs = 5000);
     // Facts of the camera and resolution in force for the picture's tools.
     void pictureToolsFollowCamera();
     int binningInForce() const;

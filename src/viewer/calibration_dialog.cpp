@@ -149,15 +149,25 @@ bool CalibrationDialog::takeMaster(int kind) {
     return true;
 }
 
+std::vector<std::pair<std::string, std::string>> mastersByKind(const char* camera) {
+    std::vector<std::pair<std::string, std::string>> masters;
+    bool on = false;
+    if (GetCalibrationState(&on, camera) != EZ_OK || !on) return masters;
+    const std::pair<int, const char*> kinds[] = {
+        {EZ_MASTER_DARK, "dark"}, {EZ_MASTER_FLAT, "flat"}, {EZ_MASTER_BIAS, "bias"}};
+    for (const auto& [kind, name] : kinds) {
+        char path[4096] = "";
+        if (GetCalibrationMaster(kind, path, sizeof path, camera) == EZ_OK && path[0])
+            masters.emplace_back(name, QFileInfo(QString::fromUtf8(path)).fileName().toStdString());
+    }
+    return masters;
+}
+
 QString mastersInUse(const char* camera) {
     bool on = false;
     if (GetCalibrationState(&on, camera) != EZ_OK || !on) return {};
     QStringList names;
-    for (int kind : {EZ_MASTER_DARK, EZ_MASTER_FLAT, EZ_MASTER_BIAS}) {
-        char path[4096] = "";
-        if (GetCalibrationMaster(kind, path, sizeof path, camera) == EZ_OK && path[0])
-            names << QFileInfo(QString::fromUtf8(path)).fileName();
-    }
+    for (const auto& [kind, file] : mastersByKind(camera)) names << QString::fromStdString(file);
     return names.isEmpty() ? L("no calibration master applies") : L("calibrated: %1").arg(names.join(QStringLiteral(", ")));
 }
 

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QLineEdit;
@@ -42,7 +44,10 @@ class CalibrationDialog : public QDialog {
     QPlainTextEdit* txtReport;
 };
 
-// The masters in use, for the status line ("" when calibration is off).
+// The masters in use by kind ("dark", "flat", "bias") as file names, for a
+// raw recording's metadata; none when calibration is off.
+std::vector<std::pair<std::string, std::string>> mastersByKind(const char* camera);
+// The same for the status line ("" when calibration is off).
 QString mastersInUse(const char* camera);
 
 }  // namespace viewer

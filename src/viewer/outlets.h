@@ -10,6 +10,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QTabWidget;
 class QWidget;
 
@@ -56,6 +57,13 @@ struct Outlets {
     QCheckBox* chkBmp = nullptr;
     QPushButton* btnSnap = nullptr;
     QPushButton* btnMovie = nullptr;  // "Start Video" / "Stop Video"
+    // Raw recording: container, length in frames or seconds, the button and
+    // the running count.
+    QComboBox* pouRawFormat = nullptr;  // the recorder's format names
+    QSpinBox* spnRawLength = nullptr;
+    QComboBox* pouRawUnit = nullptr;  // index 0: frames, 1: seconds
+    QPushButton* btnRaw = nullptr;    // "Record Raw" / "Stop Raw"
+    QLabel* txtRaw = nullptr;
 
     QCheckBox* chkFF = nullptr;
     QPushButton* btnFF = nullptr;

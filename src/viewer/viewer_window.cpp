@@ -14,11 +14,13 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "recording/writers.h"
 #include "viewer/captions.h"
 #include "viewer/histogram_view.h"
 #include "viewer/live_view.h"
@@ -166,9 +168,33 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
     ui.btnSnap->setToolTip(L("Take a still in the chosen formats (C)"));
     ui.btnMovie = new QPushButton(L("Start Video"), box);
     ui.btnMovie->setToolTip(L("Start or stop recording a movie (V)"));
+    ui.btnRaw = new QPushButton(L("Record Raw"), box);
+    ui.btnRaw->setToolTip(
+        L("Start or stop recording the raw frames, losslessly, with each "
+          "frame's time and settings"));
     buttons->addWidget(ui.btnSnap);
     buttons->addWidget(ui.btnMovie);
+    buttons->addWidget(ui.btnRaw);
     form->addRow(buttons);
+
+    auto* raw = new QHBoxLayout;
+    ui.pouRawFormat = new QComboBox(box);
+    for (const recording::FormatRow& row : recording::formats()) {
+        ui.pouRawFormat->addItem(QString::fromUtf8(row.name), QString::fromUtf8(row.name));
+        ui.pouRawFormat->setItemData(ui.pouRawFormat->count() - 1, QString::fromUtf8(row.help),
+                                     Qt::ToolTipRole);
+    }
+    ui.spnRawLength = new QSpinBox(box);
+    ui.spnRawLength->setRange(1, 10'000'000);
+    ui.spnRawLength->setValue(100);
+    ui.pouRawUnit = new QComboBox(box);
+    ui.pouRawUnit->addItems({L("frames"), L("seconds")});
+    raw->addWidget(ui.pouRawFormat, 1);
+    raw->addWidget(ui.spnRawLength, 1);
+    raw->addWidget(ui.pouRawUnit);
+    form->addRow(L("Raw"), raw);
+    ui.txtRaw = new QLabel(box);
+    form->addRow(QString(), ui.txtRaw);
     return box;
 }
 
