@@ -279,6 +279,56 @@ EZCAM_API void CalcBlackField(const char* name);
 EZCAM_API int SetBlackFieldState(bool on, const char* name);
 EZCAM_API int GetBlackFieldState(bool* on, const char* name);
 
+/* Calibration masters: averaged raw frames stored as FITS files in a library
+ * (a directory with an index). With calibration on, every frame the camera
+ * processes is corrected on its raw samples, before demosaicing, as
+ * (raw - dark) / flat x mean(flat), hot pixels of the dark replaced from
+ * their same-colour neighbours, with the masters that match the settings of
+ * the latest frame read (the same geometry, depth, gain and black level; the
+ * nearest exposure, a dark scaled by exposure time over a bias where the
+ * library has one; the temperature within a tolerance). Raw frames
+ * (GetRawData) are never changed. Off by default. */
+enum { EZ_MASTER_DARK = 0, EZ_MASTER_FLAT = 1, EZ_MASTER_BIAS = 2 };
+EZCAM_API int SetCalibrationState(bool on, const char* name);
+EZCAM_API int GetCalibrationState(bool* on, const char* name);
+/* The library's directory; null or "" the default, $XDG_DATA_HOME/ezcam/
+ * calibration (~/.local/share/ezcam/calibration), or EZCAM_CALIBRATION_DIR
+ * when set. */
+EZCAM_API int SetCalibrationLibrary(const char* directory, const char* name);
+/* flat_label: the objective and filter in use; flats must carry the same
+ * label (null or "": flats without one). temperature_tolerance: degrees a
+ * dark or bias may lie from the sensor's temperature (2 by default). -2 for
+ * a negative tolerance. */
+EZCAM_API int SetCalibrationMatch(const char* flat_label, float temperature_tolerance,
+                                  const char* name);
+/* The text calls write at most length - 1 bytes and a terminator, and return
+ * -2 (after writing what fits) when the text is longer; -2 for a null buffer
+ * or a length below 1.
+ * GetCalibrationLibrary: the library's directory.
+ * GetCalibrationMaster: the file of the master of `kind` (EZ_MASTER_*) in use
+ * for the latest frame's settings; "" when none applies or calibration is
+ * off (a scaled dark uses both a dark and a bias).
+ * GetCalibrationReport: the library's masters for this camera, one line
+ * each, and which of them apply to the latest frame's settings and why. */
+EZCAM_API int GetCalibrationLibrary(char* directory, int length, const char* name);
+EZCAM_API int GetCalibrationMaster(int kind, char* path, int length, const char* name);
+EZCAM_API int GetCalibrationReport(char* text, int length, const char* name);
+/* Taking a master: BeginMaster, then AddMasterFrame for each raw frame
+ * (GetRawDataInfo's buffer and information, all at the same settings),
+ * then FinishMaster, which combines them (per-pixel mean with sigma
+ * clipping, 32-bit floating point), stores the master in the library and
+ * writes its path. A flat has the library's dark or bias for its settings
+ * taken off and is normalised per Bayer channel; `label` names its
+ * objective and filter (ignored for darks and biases). BeginMaster: -2 for
+ * an unknown kind. AddMasterFrame: -2 for a buffer that is not a raw frame
+ * or a frame of other settings than the first; -3 when it cannot be kept.
+ * FinishMaster: -2 with fewer than 2 frames or nothing begun, -3 when the
+ * master cannot be made or stored (a flat: no dark or bias for it); the
+ * reason goes to the log. */
+EZCAM_API int BeginMaster(int kind, const char* label, const char* name);
+EZCAM_API int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name);
+EZCAM_API int FinishMaster(char* path, int length, const char* name);
+
 /* Automatic exposure and white balance. */
 EZCAM_API int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name);
 EZCAM_API int GetWhiteBalanceState(bool* on, const char* name);
@@ -337,6 +387,17 @@ EZCAM_API int SimUnplugCamera(int id);
 /* Presses the camera's capture button: its next frame carries the capture
  * flag. 0, or -1 for an id that is not plugged in. */
 EZCAM_API int SimPressCapture(int id);
+/* Makes the camera's sensor physical (slower than the default noise), with
+ * known properties: "on", or "key=value,..." merged into the settings in
+ * force (k: DN per electron of the 12-bit converter at unity gain; read:
+ * read noise, electrons; dark: dark current, electrons/s at tref degrees,
+ * doubling every `doubling` degrees; dsnu: pixel offsets, electrons rms;
+ * prnu: pixel responses, relative rms; well: full well, electrons; hot,
+ * hotfactor: share of hot pixels and their dark-current factor; light:
+ * illumination, 0 for a capped lens). "off" or null: the default noise.
+ * Also set by EZCAM_SIM_SENSOR. 0, -1 for an id that is not plugged in,
+ * -2 for a setting it cannot read. */
+EZCAM_API int SimSetSensor(int id, const char* spec);
 /* Focuses the camera's scene: `defocus` is the blur radius in pixels, 0 sharp
  * (the default). 0, -1 for an id that is not plugged in, -2 for a radius
  * outside 0..1000. */

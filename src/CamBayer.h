@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "CamBase.h"
+#include "calibration/camera_calibration.h"
 #include "models/products.h"
 #include "models/tables.h"
 #include "pipeline/pipeline.h"
@@ -468,6 +470,8 @@ class CamBayer : public CamBase {
 
     // Frame processing: its settings, flat field and defect list.
     FramePipeline pipeline;
+    // Calibration masters: the library, the switch, the master being taken.
+    calib::CameraCalibration calibration;
     SoftWareValue aeTarget;
     uint32_t bulkPipe = 1;
 
@@ -508,10 +512,17 @@ class CamBayer : public CamBase {
         int8_t temperatureState = 0;  // 0 no reading yet, 1 read, -1 the model has none
         float temperature = 0.0f;
         int64_t temperatureAskedNs = 0;  // monotonic; 0 never asked
+        std::optional<EzFrameInfo> latest;  // the latest frame described (always while calibration is on)
     } frameTally;
     void noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
                    EzFrameInfo* info);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);
+
+  public:
+    // Calibration (CamBayer_calibration.cpp): the conditions of a described
+    // frame, and of the latest frame read while calibration is on.
+    calib::Conditions conditionsOf(const EzFrameInfo& info);
+    std::optional<calib::Conditions> latestConditions();
 };

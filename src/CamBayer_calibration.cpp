@@ -39,3 +39,21 @@ int CamBayer::_calc_flat_field(unsigned char* buffer, bool flag) {
 int CamBayer::defectStep(_ezImage* frame, int result) {
     return pipeline.defects.step(frame, result);
 }
+
+// ---- Calibration masters (calibration/camera_calibration.h) ----------------------
+
+calib::Conditions CamBayer::conditionsOf(const EzFrameInfo& info) {
+    auto lock = lockSettings();
+    const char* clock = _pixsclock_string_at_index(info.pixel_clock);
+    return calib::conditionsOf(info, modelName, bcdDevice, clock ? clock : "");
+}
+
+std::optional<calib::Conditions> CamBayer::latestConditions() {
+    std::optional<EzFrameInfo> latest;
+    {
+        auto lock = lockSettings();
+        latest = frameTally.latest;
+    }
+    if (!latest) return std::nullopt;
+    return conditionsOf(*latest);
+}

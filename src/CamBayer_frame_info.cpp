@@ -52,7 +52,8 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
     }
 
     const uint64_t number = tally.delivered++;
-    if (!info) return;
+    const bool keep = calibration.on();
+    if (!info && !keep) return;
 
     // The temperature is asked only for callers that want the frame
     // described, so plain reads send nothing more than the frame request.
@@ -101,5 +102,6 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
     }
     out.depth = image->depth;
     out.bayer = channels == 1 ? 0 : bayerPattern;
-    *info = out;
+    if (info) *info = out;
+    tally.latest = out;  // the settings calibration matches its masters to
 }

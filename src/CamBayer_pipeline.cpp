@@ -143,6 +143,12 @@ int CamBayer::_histogram(bool* on) {
 
 int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, bool crop) {
     if (shared::load(state) == 3) return EZ_ENOCAM;
+    if (calibration.on()) {
+        const std::optional<calib::Conditions> now = latestConditions();
+        pipeline.setRawCalibration(now ? calibration.tablesFor(*now) : nullptr);
+    } else {
+        pipeline.setRawCalibration(nullptr);
+    }
     const int result = pipeline.run(rawBuffer, imageBuffer, crop, sensor());
     if (result != EZ_OK) return result;
     serveStill(reinterpret_cast<_ezImage*>(rawBuffer), reinterpret_cast<_ezImage*>(imageBuffer));

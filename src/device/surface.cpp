@@ -1,5 +1,6 @@
 // The named-camera call surface: each function finds its camera by name and
 // runs one camera operation, or returns its not-found result.
+#include <algorithm>
 #include <source_location>
 #include <string>
 #include <type_traits>
@@ -40,6 +41,29 @@ void run(const char* name, Op&& op, std::source_location where = std::source_loc
             op(*camera);
         },
         where);
+}
+
+// Runs op on the named camera without its settings lock: for calls that
+// keep their own state (calibration) and may take long.
+template <typename Op>
+int unlocked(const char* name, Op&& op, std::source_location where = std::source_location::current()) {
+    return ezcam::guarded(
+        EZ_EIO,
+        [&]() -> int {
+            std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+            return camera ? op(*camera) : EZ_ENOCAM;
+        },
+        where);
+}
+
+// A text into a caller's buffer of `length` bytes: at most length - 1 bytes
+// and a terminator; EZ_ERANGE when it did not fit or there is no buffer.
+int copyText(const std::string& value, char* out, int length) {
+    if (!out || length < 1) return EZ_ERANGE;
+    const size_t n = std::min(value.size(), static_cast<size_t>(length - 1));
+    value.copy(out, n);
+    out[n] = '\0';
+    return n == value.size() ? EZ_OK : EZ_ERANGE;
 }
 
 bool validChannel(int channel) {
@@ -431,6 +455,72 @@ int SetBlackFieldState(bool on, const char* name) {
 }
 int GetBlackFieldState(bool* on, const char* name) {
     return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._blackfield_state(on); });
+}
+
+// ---- Calibration masters -----------------------------------------------------------
+
+int SetCalibrationState(bool on, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        c.calibration.setOn(on);
+        return EZ_OK;
+    });
+}
+int GetCalibrationState(bool* on, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        if (on) *on = c.calibration.on();
+        return EZ_OK;
+    });
+}
+int SetCalibrationLibrary(const char* directory, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        c.calibration.setDirectory(directory);
+        return EZ_OK;
+    });
+}
+int SetCalibrationMatch(const char* flat_label, float temperature_tolerance, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        if (!(temperature_tolerance >= 0)) return EZ_ERANGE;
+        c.calibration.setMatch(text(flat_label), temperature_tolerance);
+        return EZ_OK;
+    });
+}
+int GetCalibrationLibrary(char* directory, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int { return copyText(c.calibration.directory(), directory, length); });
+}
+int GetCalibrationMaster(int kind, char* path, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        const std::optional<calib::Kind> k = calib::kindOf(kind);
+        if (!k) return EZ_ERANGE;
+        // Chosen for the latest frame, also when no frame was processed since.
+        if (const std::optional<calib::Conditions> now = c.latestConditions())
+            c.calibration.tablesFor(*now);
+        return copyText(c.calibration.inUse(*k), path, length);
+    });
+}
+int GetCalibrationReport(char* report, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        return copyText(c.calibration.report(c.latestConditions()), report, length);
+    });
+}
+int BeginMaster(int kind, const char* label, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        const std::optional<calib::Kind> k = calib::kindOf(kind);
+        return k ? c.calibration.begin(*k, text(label)) : EZ_ERANGE;
+    });
+}
+int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        if (!raw || !info) return EZ_ERANGE;
+        return c.calibration.add(reinterpret_cast<const _ezImage*>(raw), c.conditionsOf(*info));
+    });
+}
+int FinishMaster(char* path, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        std::string file;
+        const int result = c.calibration.finish(file);
+        if (result != EZ_OK) return result;
+        return path ? copyText(file, path, length) : EZ_OK;
+    });
 }
 
 // ---- Automatic exposure and white balance

@@ -400,6 +400,17 @@ int FramePipeline::run(unsigned char* rawBuffer, unsigned char* imageBuffer, boo
                       raw->decoded);
     ezInitImageHeader(image, width, height, outChannels, depth, header, imageBuffer + header,
                       raw->resolution, raw->decoded);
+    _ezImage calibrated;
+    if (const auto tables = rawCalibration.load(); tables && tables->fits(raw)) {
+        const size_t stride = static_cast<size_t>(width) * (depth / 8);
+        calibratedRaw.resize(stride * static_cast<size_t>(height));
+        tables->rows(raw, calibratedRaw.data(), 0, height);
+        tables->repair(calibratedRaw.data());
+        calibrated = *raw;
+        calibrated.data = calibratedRaw.data();
+        calibrated.stride = static_cast<uint16_t>(stride);
+        raw = &calibrated;
+    }
     const bool cut = modelSteps.border == ModelSteps::Border::Always ||
                      (crop && modelSteps.border == ModelSteps::Border::AsAsked);
     if (fusable(raw, image, cut, sensor)) {

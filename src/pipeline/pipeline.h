@@ -9,6 +9,7 @@
 // frame wait.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "ezcam.h"
+#include "pipeline/raw_calibration.h"
 #include "pipeline/workers.h"
 #include "processing/calibration.h"
 #include "processing/image_record.h"
@@ -143,6 +145,11 @@ class FramePipeline {
     void setColorEnhancement(bool on) { shared::store(colorEnhancement, on); }
     void setHistogram(bool on) { shared::store(histogramOn, on); }
     void setFlatFieldOn(bool on) { shared::store(flatFieldOn, on); }
+    // Tables that calibrate raw samples before decoding (null: none); a
+    // frame of another size or depth than theirs passes uncalibrated.
+    void setRawCalibration(std::shared_ptr<const RawCalibration> tables) {
+        rawCalibration.store(std::move(tables));
+    }
     // Threads that finish a frame together (1 .. kMaxThreads); the default
     // is the machine's cores, up to kMaxThreads.
     static constexpr int kMaxThreads = 4;
@@ -212,4 +219,6 @@ class FramePipeline {
     // Per stripe, kept between frames: a row for mirroring, histogram bins.
     std::vector<unsigned char> scratch;
     std::vector<HistogramCounters> bins;
+    std::atomic<std::shared_ptr<const RawCalibration>> rawCalibration;
+    std::vector<unsigned char> calibratedRaw;  // the frame's calibrated samples; raw stays as read
 };

@@ -3,6 +3,7 @@
 // header. Rows are stored top row first (ROWORDER = 'TOP-DOWN').
 #include <fitsio.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -112,6 +113,13 @@ class FitsWriter final : public SequenceWriter {
         whole("YORGSUBF", info.roi_y, "[px] region origin in the whole frame");
         text("INSTRUME", sequence_.instrument, "camera");
         text("PIXCLOCK", sequence_.pixelClock, "pixel clock");
+        // The masters' names may pass a card's 68 characters: long strings.
+        for (const auto& [kind, file] : sequence_.calibration) {
+            std::string key = "CAL";
+            for (char ch : kind) key += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            fits_update_key_longstr(file_, key.c_str(), file.c_str(), "calibration master in force",
+                                    &status_);
+        }
         whole("FRAMENUM", static_cast<long long>(info.frame), "frame number since the stream started");
         text("ROWORDER", "TOP-DOWN", "first row stored is the sensor's top row");
         if (sequence_.bayer) {

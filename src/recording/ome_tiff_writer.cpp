@@ -132,6 +132,8 @@ class OmeTiffWriter final : public SequenceWriter {
         pair("AnalogGain", std::to_string(first_.analog_gain));
         pair("BlackLevel", std::to_string(first_.black_level));
         pair("PixelClock", sequence_.pixelClock);
+        for (const auto& [kind, file] : sequence_.calibration)
+            pair(("CalibrationMaster." + kind).c_str(), file);
         pair("Resolution", std::to_string(first_.resolution));
         pair("RegionOrigin", std::to_string(first_.roi_x) + "," + std::to_string(first_.roi_y));
         pair("FirstFrame", std::to_string(first_.frame));

@@ -76,6 +76,7 @@ void Recorder::commit(unsigned char* buffer, const EzFrameInfo& info) {
         sequence_.bayer = info.bayer;
         sequence_.instrument = setup_.instrument;
         sequence_.pixelClock = setup_.pixelClock;
+        sequence_.calibration = setup_.calibration;
         sequence_.expectedFrames = setup_.expectedFrames;
         haveSequence_ = true;
     }

@@ -24,6 +24,9 @@ struct RecorderSetup {
     Format format = Format::OmeTiff;
     std::string instrument;       // the camera's name
     std::string pixelClock;       // the pixel clock's label
+    // Calibration masters in force for the live picture, by kind ("dark",
+    // "flat", "bias"): named in the metadata, never applied to the samples.
+    std::vector<std::pair<std::string, std::string>> calibration;
     size_t frameBufferBytes = 0;  // a frame buffer as GetRawData fills it (RecvMemSize)
     uint64_t expectedFrames = 0;  // 0: not known in advance
     size_t queueBytes = size_t{256} << 20;  // memory the queue may hold (at least 2 frames)

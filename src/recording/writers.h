@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 #include <string_view>
 
 #include "ezcam.h"
@@ -31,6 +33,7 @@ struct Sequence {
     int bayer = 0;   // Bayer code of the first sample, 0 monochrome
     std::string instrument;     // the camera's name
     std::string pixelClock;     // the pixel clock's label
+    std::vector<std::pair<std::string, std::string>> calibration;  // kind, master's file name
     uint64_t expectedFrames = 0;  // 0: not known in advance
     size_t frameBytes() const {
         return static_cast<size_t>(width) * static_cast<size_t>(height) * (depth / 8);

@@ -337,6 +337,12 @@ int Scene::level(int x, int y) const {
     return exposure_.depth == 16 ? l * 16 : l * 256;
 }
 
+void Scene::rowLevels(int y, int x0, int x1, int32_t* out) const {
+    Span spans[kObjectsMax];
+    const int n = spansOf(y, spans);
+    for (int x = x0; x < x1; ++x) *out++ = levelAt(y, x, spans, n);
+}
+
 // Samples [x0, x1) of row y: whole blocks together, a piece of one at the
 // start on its own.
 void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels& kernels) const {

@@ -75,6 +75,10 @@ public:
     // Noise-free level (16-bit units, at most full scale) of a sample of the
     // prepared frame.
     int level(int x, int y) const;
+    // Noise-free levels (sample units, black included, no hot pixels) of
+    // samples [x0, x1) of row y of the prepared frame: the mean signal a
+    // sensor model adds its own noise to.
+    void rowLevels(int y, int x0, int x1, int32_t* out) const;
     const Geometry& geometry() const { return geometry_; }
 
 private:

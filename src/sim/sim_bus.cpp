@@ -319,6 +319,17 @@ int SimPressCapture(int id) {
     });
 }
 
+int SimSetSensor(int id, const char* spec) {
+    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+    if (!camera || camera->unplugged()) return EZ_ENOCAM;
+    std::string error;
+    if (!camera->setSensor(spec ? spec : "off", error)) {
+        ezlog::error("SimSetSensor: %s", error.c_str());
+        return EZ_ERANGE;
+    }
+    return EZ_OK;
+}
+
 int SimSetFocus(int id, float defocus) {
     return ezcam::guarded(EZ_EIO, [&]() -> int {
         std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);

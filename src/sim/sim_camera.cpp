@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log.h"
+
 namespace sim {
 namespace {
 
@@ -51,6 +53,10 @@ SimCamera::SimCamera(int id, uint16_t vendor, uint16_t product, uint16_t bcdDevi
     paced_ = !(pace && std::strcmp(pace, "0") == 0);
     const char* scene = std::getenv("EZCAM_SIM_SCENE");
     flatScene_ = scene && std::strcmp(scene, "flat") == 0;
+    if (const char* sensor = std::getenv("EZCAM_SIM_SENSOR"); sensor && *sensor) {
+        std::string error;
+        if (!setSensor(sensor, error)) ezlog::warn("EZCAM_SIM_SENSOR: %s", error.c_str());
+    }
     const Clock::time_point now = Clock::now();
     temperatureAt_ = now;
     if (profile_) {
@@ -417,13 +423,24 @@ SimCamera::FrameShape SimCamera::nextFrameShape() const {
 }
 
 void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
-                            const Exposure& exposure, const Faults& faults, bool capture,
-                            uint64_t number) {
+                            const Exposure& exposure, const SensorFrame* physical,
+                            const Faults& faults, bool capture, uint64_t number) {
     const DeviceProfile& p = *profile_;
     if (!scene_) scene_ = std::make_unique<Scene>(p.bayer, static_cast<uint32_t>(id_));
     scene_->setFlat(flatScene_.load());
     scene_->setDefocus(defocus_.load());
-    scene_->prepare(shape.geometry, exposure, number);
+    if (physical) {
+        if (!sensor_) sensor_ = std::make_unique<PhysicalSensor>(static_cast<uint32_t>(id_));
+        sensor_->prepare(*scene_, shape.geometry, exposure, *physical, number);
+    } else {
+        scene_->prepare(shape.geometry, exposure, number);
+    }
+    auto put = [&](unsigned char* to, size_t from, size_t n, uint64_t seed) {
+        if (physical)
+            sensor_->emit(to, from, n, p.order, seed);
+        else
+            scene_->emit(to, from, n, p.order, seed);
+    };
     const size_t total = shape.total();
     const size_t pixelsAt = shape.prefix, suffixAt = shape.prefix + shape.pixels;
     if (shape.prefix) {
@@ -443,16 +460,16 @@ void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
     auto emit = [&](size_t from, size_t to) {
         if (from < headSamples) {
             const size_t n = std::min(to, headSamples) - from;
-            scene_->emit(out.head + pixelsAt + from * bps, from, n, p.order, seed);
+            put(out.head + pixelsAt + from * bps, from, n, seed);
             from += n;
         }
         if (from < to && from == headSamples && headBytes % bps) {
             unsigned char pair[2];
-            scene_->emit(pair, from, 1, p.order, seed);
+            put(pair, from, 1, seed);
             for (size_t i = 0; i < bps; ++i) out.at(pixelsAt + from * bps + i) = pair[i];
             ++from;
         }
-        if (from < to) scene_->emit(out.tail + pixelsAt + from * bps, from, to - from, p.order, seed);
+        if (from < to) put(out.tail + pixelsAt + from * bps, from, to - from, seed);
     };
 
     // Pixel data never imitates a frame start at a packet boundary: the
@@ -536,6 +553,7 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
         std::lock_guard bulk(bulkMu_);
         FrameShape shape;
         Exposure exposure;
+        std::optional<SensorFrame> physical;
         Faults faults;
         bool capture = false;
         uint64_t number = 0;
@@ -550,6 +568,9 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
                 }
                 shape = shapeLocked();
                 exposure = exposureLocked();
+                if (sensorSpec_)
+                    physical = SensorFrame{*sensorSpec_, lines_ * lineMs() / 1000.0,
+                                           temperatureLocked(Clock::now())};
                 faults = faults_;
                 faults_.corruptMarker = false;
                 faults_.resize = 0;
@@ -585,7 +606,7 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
                 frame_.bytes.resize(total);
                 sink.tail = frame_.bytes.data();
             }
-            renderFrame(sink, shape, exposure, faults, capture, number);
+            renderFrame(sink, shape, exposure, physical ? &*physical : nullptr, faults, capture, number);
             frame_.size = total;
             frame_.offset = 0;
             frame_.active = true;
@@ -626,6 +647,7 @@ void SimCamera::unplug() {
     // A gone camera keeps its state for inspection, not its pictures.
     std::lock_guard bulk(bulkMu_);
     scene_.reset();
+    sensor_.reset();
     frame_ = Frame{};
     frameActive_ = false;
 }
@@ -644,6 +666,23 @@ void SimCamera::onUnplug(std::function<void()> listener) {
 void SimCamera::pressCapture() {
     std::lock_guard lock(mu_);
     capture_ = true;
+}
+
+bool SimCamera::setSensor(std::string_view spec, std::string& error) {
+    std::lock_guard lock(mu_);
+    if (spec == "off") {
+        sensorSpec_.reset();
+        return true;
+    }
+    SensorSpec next = sensorSpec_.value_or(SensorSpec{});
+    if (!next.merge(spec, error)) return false;
+    sensorSpec_ = next;
+    return true;
+}
+
+std::optional<SensorSpec> SimCamera::sensor() const {
+    std::lock_guard lock(mu_);
+    return sensorSpec_;
 }
 
 void SimCamera::setFlatScene(bool flat) {

@@ -60,6 +60,7 @@
 
 #include "sim/device_profile.h"
 #include "sim/scene.h"
+#include "sim/sensor_model.h"
 #include "usb/usb.h"
 
 namespace sim {
@@ -114,6 +115,12 @@ public:
     // An even scene without objects (for flat-field references); default:
     // EZCAM_SIM_SCENE, flat when "flat".
     void setFlatScene(bool flat);
+    // The physical sensor (sensor_model.h) instead of the fast noise: "on",
+    // or "key=value,..." merged into the spec in force (the defaults when
+    // off); "off" returns to the fast noise. False, with the reason, for a
+    // spec it cannot read. Default: EZCAM_SIM_SENSOR.
+    bool setSensor(std::string_view spec, std::string& error);
+    std::optional<SensorSpec> sensor() const;  // nothing: the fast noise
     // The scene's distance from focus, as a blur radius in pixels (0 sharp).
     void setDefocus(float pixels);
     void setFirmwareVersion(uint16_t version);  // default: the device release
@@ -201,7 +208,8 @@ private:
         }
     };
     void renderFrame(const FrameSink& out, const FrameShape& shape, const Exposure& exposure,
-                     const Faults& faults, bool capture, uint64_t number);
+                     const SensorFrame* physical, const Faults& faults, bool capture,
+                     uint64_t number);
     void record(std::string line);
     void fireUnplug();
 
@@ -236,6 +244,7 @@ private:
     double temperature_ = 25.0;
     Clock::time_point temperatureAt_;
     Faults faults_;
+    std::optional<SensorSpec> sensorSpec_;
 
     mutable std::mutex traceMu_;
     std::deque<std::string> trace_;
@@ -246,6 +255,7 @@ private:
     std::atomic<uint64_t> activeGeneration_{0};  // generation of the frame in progress
     uint64_t frameNumber_ = 0;
     std::unique_ptr<Scene> scene_;
+    std::unique_ptr<PhysicalSensor> sensor_;
 };
 
 }  // namespace sim

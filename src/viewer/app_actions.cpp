@@ -17,6 +17,7 @@
 #include "ezcam.h"
 #include "recording/writers.h"
 #include "viewer/app_delegate.h"
+#include "viewer/calibration_dialog.h"
 #include "viewer/captions.h"
 #include "viewer/folder_dialog.h"
 #include "viewer/picture_tools.h"
@@ -111,6 +112,7 @@ void AppDelegate::setWindow(ViewerWindow* window) {
         {btnWB, &AppDelegate::btnWBAction},        {btnFF, &AppDelegate::btnFFAction},
         {btnSnap, &AppDelegate::btnCaptureAction}, {btnBrowse, &AppDelegate::btnBrowseAction},
         {btnMovie, &AppDelegate::btnAcquieMovie},  {btnRaw, &AppDelegate::btnRawAction},
+        {btnCalib, &AppDelegate::btnCalibAction},
     };
     for (const auto& [button, action] : buttons)
         connect(button, &QPushButton::clicked, this,
@@ -365,6 +367,14 @@ void AppDelegate::chkFFAction(QCheckBox* sender) {
     SetFlatfieldState(sender->isChecked(), cam());
 }
 
+void AppDelegate::btnCalibAction(QAbstractButton*) {
+    if (camName.empty()) return;
+    auto* dialog = new CalibrationDialog(camName, [this] { return liveRunning(); }, mainWindow);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &CalibrationDialog::changed, this, &AppDelegate::updateStatusLine);
+    dialog->open();
+}
+
 void AppDelegate::btnFFAction(QAbstractButton*) {
     if (camName.empty()) return;
     std::vector<unsigned char> frame = ctxGrab.newestFrame();
@@ -476,6 +486,7 @@ void AppDelegate::btnRawAction(QAbstractButton*) {
     const char* clock = GetPixclkItemName(GetPixelclock(cam()), cam());
     setup.pixelClock = clock ? clock : "";
     setup.frameBufferBytes = size_t(std::max(RecvMemSize(cam()), 0));
+    setup.calibration = mastersByKind(cam());
     RawLength length;
     if (pouRawUnit->currentIndex() == 0)
         length.frames = uint64_t(spnRawLength->value());

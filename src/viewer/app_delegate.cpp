@@ -18,6 +18,7 @@
 #include <initializer_list>
 
 #include "ezcam.h"
+#include "viewer/calibration_dialog.h"
 #include "viewer/captions.h"
 #include "viewer/live_view.h"
 #include "viewer/picture_tools.h"
@@ -398,6 +399,8 @@ void AppDelegate::updateStatusLine() {
                            .arg(region)
                            .arg(GetRawDepth(cam()))
                            .arg(QString::asprintf("%.3f", GetExposure(cam()))));
+    if (const QString masters = mastersInUse(cam()); !masters.isEmpty())
+        txtStatus->setText(txtStatus->text() + QStringLiteral(" · ") + masters);
 }
 
 void AppDelegate::note(const QString& message, int timeoutMs) {

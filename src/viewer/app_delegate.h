@@ -98,6 +98,7 @@ class AppDelegate : public QObject, public Outlets {
     void btnWBAction(QAbstractButton* sender);
     void chkFFAction(QCheckBox* sender);
     void btnFFAction(QAbstractButton* sender);
+    void btnCalibAction(QAbstractButton* sender);
     void chkRawAction(QCheckBox* sender);
     void chkTifAction(QCheckBox* sender);
     void chkPngAction(QCheckBox* sender);

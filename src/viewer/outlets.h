@@ -67,6 +67,7 @@ struct Outlets {
 
     QCheckBox* chkFF = nullptr;
     QPushButton* btnFF = nullptr;
+    QPushButton* btnCalib = nullptr;  // the calibration dialog
     QCheckBox* chkHF = nullptr;
     QCheckBox* chkVF = nullptr;
     QSlider* sldGamma = nullptr;

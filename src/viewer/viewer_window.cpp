@@ -134,6 +134,8 @@ QWidget* imageTab(Outlets& ui) {
     flat->addWidget(ui.chkFF);
     flat->addWidget(ui.btnFF);
     form->addRow(flat);
+    ui.btnCalib = new QPushButton(L("Calibration…"), page);
+    form->addRow(L("Masters"), ui.btnCalib);
     return page;
 }
 

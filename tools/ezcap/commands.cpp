@@ -289,6 +289,13 @@ const std::vector<Command> kCommands = {
     {"record", 1, "record OUT --frames N | --seconds S [--format F]",
      "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser", true, record,
      {"--frames", "--seconds", "--format"}},
+    {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR]",
+     "take a master of N raw frames into the calibration library, list it, or switch calibration "
+     "on (recordings then name the masters)", true, calibrate,
+     {"--frames", "--label", "--library"}},
+    {"measure-sensor", 0, "measure-sensor [--points N] [--average N] [--dark-ms MS] [--report PREFIX]",
+     "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU", true,
+     measureSensor, {"--points", "--average", "--dark-ms", "--report"}},
     {"gamma", 1, "gamma VALUE", "gamma of every channel (100 = none)", true, processing::gamma},
     {"contrast", 1, "contrast VALUE", "contrast (128 = none)", true, processing::contrast},
     {"saturation", 1, "saturation VALUE", "colour saturation (100 = none)", true,

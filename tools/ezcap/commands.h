@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ezcap {
@@ -50,6 +51,13 @@ Status firmware(const std::string& camera, const std::vector<std::string>& argum
 
 // Every raw frame into an OME-TIFF, FITS or SER file (record_command.cpp).
 Status record(const std::string& camera, const std::vector<std::string>& arguments);
+
+// Calibration masters and the library; the photon-transfer measurement
+// (calibrate_command.cpp).
+Status calibrate(const std::string& camera, const std::vector<std::string>& arguments);
+Status measureSensor(const std::string& camera, const std::vector<std::string>& arguments);
+// The masters calibration applies now, by kind, as file names (none when off).
+std::vector<std::pair<std::string, std::string>> mastersInForce(const std::string& camera);
 
 // Prints "ezcap: ..." to standard error.
 void complain(const std::string& message);

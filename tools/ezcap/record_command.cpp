@@ -102,6 +102,7 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
     setup.instrument = camera;
     const char* clock = GetPixclkItemName(GetPixelclock(c), c);
     setup.pixelClock = clock ? clock : "";
+    setup.calibration = mastersInForce(camera);
     setup.frameBufferBytes = static_cast<size_t>(std::max(RecvMemSize(c), 0));
     setup.expectedFrames = request->limits.frames;
     recording::Recorder recorder(setup);

@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""ezcap calibrate and measure-sensor on a simulated physical sensor: the
+measured gain, read noise and dark current against the simulator's truth,
+the masters read back by astropy with their header keys, the library's
+listing, and the report's JSON and PNG files.
+
+Usage: calibrate_ezcap.py PATH-TO-EZCAP
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+from astropy.io import fits
+
+ezcap = sys.argv[1]
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAILED:", what, file=sys.stderr)
+
+
+def run(*args, sensor="on", code=0):
+    env = dict(os.environ, EZCAM_SIM="0547:c00a", EZCAM_SIM_PACE="0", EZCAM_SIM_SCENE="flat",
+               EZCAM_SIM_SENSOR=sensor, EZCAM_CALIBRATION_DIR=library)
+    done = subprocess.run([ezcap, "resolution", "2", "depth", "16", *args], env=env,
+                          capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    check(done.returncode == code, f"ezcap {' '.join(args)} exited {done.returncode}: {done.stderr}")
+    return done.stdout + done.stderr
+
+
+with tempfile.TemporaryDirectory() as work:
+    library = os.path.join(work, "library")
+
+    # Truth: k 0.5 DN/e at 12 bits and unity gain is 8 DN/e at 16 bits;
+    # read noise 4 e-, dark current 20 e-/s at 25 C (an uncooled model).
+    prefix = os.path.join(work, "sensor")
+    out = run("measure-sensor", "--report", prefix)
+    with open(prefix + ".json") as f:
+        report = json.load(f)
+    for key, truth in (("k_dn_per_e", 8.0), ("read_noise_e", 4.0), ("dark_current_e_per_s", 20.0)):
+        check(abs(report[key] / truth - 1) < 0.05, f"{key} {report[key]} is not within 5 % of {truth}")
+    for plot in ("ptc", "linearity", "dark"):
+        with open(f"{prefix}-{plot}.png", "rb") as f:
+            check(f.read(8) == b"\x89PNG\r\n\x1a\n", f"{plot} plot is not a PNG")
+    check("system gain K" in out, "no text report")
+
+    # Masters: a flat needs an offset first; then bias, dark, flat.
+    out = run("calibrate", "flat", "--frames", "4", code=1)
+    check("take one before the flat" in out, "a flat without an offset was not refused: " + out)
+    run("exposure", "20", "calibrate", "dark", "--frames", "6", sensor="light=0")
+    run("calibrate", "bias", "--frames", "6", sensor="light=0")
+    run("exposure", "20", "calibrate", "flat", "--frames", "6", "--label", "10x")
+    masters = sorted(n for n in os.listdir(library) if n.endswith(".fits"))
+    check(len(masters) == 3, f"masters in the library: {masters}")
+    for name in masters:
+        with fits.open(os.path.join(library, name)) as hdus:
+            header, data = hdus[0].header, hdus[0].data
+            check(data.dtype.kind == "f" and data.dtype.itemsize == 4, f"{name}: {data.dtype}")
+            check(data.shape == (800, 1280), f"{name}: shape {data.shape}")
+            for key in ("IMAGETYP", "INSTRUME", "DEVREL", "DEPTH", "GAIN", "BLKLEVEL", "EXPTIME",
+                        "NCOMBINE", "DATE", "PIXCLOCK", "XBINNING"):
+                check(key in header, f"{name}: no {key}")
+            check(header["NCOMBINE"] == 6 and header["DEPTH"] == 16, f"{name}: {header!r}")
+            if name.startswith("flat"):
+                check(abs(float(data.mean()) - 1) < 1e-3, f"flat mean {data.mean()}")
+                check(header["FLATLABL"] == "10x", "flat label")
+            if name.startswith("dark"):
+                check(abs(header["EXPTIME"] - 0.02) < 1e-3, f"dark EXPTIME {header['EXPTIME']}")
+
+    # Which master applies at 50 ms, and why.
+    out = run("exposure", "50", "calibrate", "list", "--label", "10x")
+    check("scaled to" in out and "over the bias" in out, "no scaled dark in: " + out)
+    check("flat: flat_" in out, "no flat chosen in: " + out)
+    out = run("calibrate", "list", "--label", "40x")
+    check("flat: - " in out, "a flat for another objective chosen: " + out)
+
+    # A raw recording names the masters in force and keeps its samples raw.
+    movie = os.path.join(work, "run.fits")
+    run("exposure", "20", "calibrate", "on", "--label", "10x", "record", movie, "--frames", "2",
+        "--format", "fits")
+    with fits.open(movie) as hdus:
+        header = hdus[0].header
+        check(header.get("CALDARK", "").startswith("dark_") and
+              header.get("CALFLAT", "").startswith("flat_"), f"masters not named: {header!r}")
+        check(hdus[0].data.dtype.kind in "iu" or "BZERO" in header, "samples not raw")
+
+sys.exit(1 if failures else 0)
