@@ -247,6 +247,9 @@ class CamBayer : public CamBase {
     int _current_params(std::string directory) override;
     int _save_params(int index, std::string directory) override;
     int _load_params(int index, std::string directory) override;
+    // The bytes of one set file applied to the camera (what _load_params
+    // does after reading the file): -3 unless exactly one set.
+    int applyParameterSet(const unsigned char* bytes, size_t size);
 
     // ---- Calibration ----
     int _ff_state(bool* on) override;
@@ -476,6 +479,7 @@ class CamBayer : public CamBase {
     int32_t packetLen = 512;
     int32_t bodyLen = 0;
     int32_t state = 0;  // 0 idle, 1 streaming, 3 removed; shared::store/load
+    uint8_t suspended = 0;  // SuspendDevice until ResumeDevice: no frame reads; shared::
     int32_t aeState = 0;
     int32_t lineLength = 0;
     int32_t pixelRate = 0;

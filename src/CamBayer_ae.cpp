@@ -64,9 +64,9 @@ void CamBayer::fillDecodedBorder(_ezImage* image) {
 }
 
 bool CamBayer::rawRecord(const _ezImage* frame) {
-    return frame && std::memcmp(frame->signature, "KVEZ", 4) == 0 &&
-           (frame->depth == 8 || frame->depth == 16) && frame->width > 0 && frame->height > 0 &&
-           frame->header_size >= sizeof(_ezImage);
+    _ezImage head;
+    return ezReadRecord(reinterpret_cast<const unsigned char*>(frame), &head) &&
+           (head.depth == 8 || head.depth == 16) && head.width > 0 && head.height > 0;
 }
 
 void CamBayer::_set_autoexposure(bool on) {

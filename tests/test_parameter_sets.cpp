@@ -175,9 +175,9 @@ TEST_F(Sets, SavedBytesFollowTheLayout) {
     EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 2);
 
     // Indices without a letter are refused: nothing is written.
-    EXPECT_EQ(SaveConfiguration(26, name.c_str()), 0);
-    EXPECT_EQ(SaveConfiguration(-1, name.c_str()), 0);
-    EXPECT_EQ(LoadConfiguration(-3, name.c_str()), 0);
+    EXPECT_EQ(SaveConfiguration(26, name.c_str()), -2);
+    EXPECT_EQ(SaveConfiguration(-1, name.c_str()), -2);
+    EXPECT_EQ(LoadConfiguration(-3, name.c_str()), -2);
     EXPECT_EQ(files().size(), 2u);
     EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 2);
     EXPECT_EQ(SaveConfiguration(0, "nobody"), -1);
@@ -305,8 +305,8 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     const float exposure = GetExposure(c);
     camera(lastId).clearTrace();
 
-    // Missing: nothing sent, nothing changed; the index is recorded.
-    EXPECT_EQ(LoadConfiguration(5, c), 0);
+    // Missing: reported, nothing sent, nothing changed; the index is recorded.
+    EXPECT_EQ(LoadConfiguration(5, c), -3);
     EXPECT_TRUE(transfers(lastId).empty());
     EXPECT_EQ(GetResolution(c), 1);
     EXPECT_EQ(GetPixelclock(c), 0);
@@ -316,9 +316,11 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     EXPECT_EQ(GetCurrentConfiguration(c), 5);
     EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{{"QC500.", 4}}));
 
-    // Shorter than a set: treated as missing.
+    // Shorter or longer than a set: refused as missing.
     writeBytes(dir + "QC500.d.txt", Bytes(20, 0));
-    EXPECT_EQ(LoadConfiguration(3, c), 0);
+    EXPECT_EQ(LoadConfiguration(3, c), -3);
+    writeBytes(dir + "QC500.d.txt", Bytes(39, 0));
+    EXPECT_EQ(LoadConfiguration(3, c), -3);
     EXPECT_TRUE(transfers(lastId).empty());
     EXPECT_EQ(GetAnaloggain(c), 60);
     EXPECT_EQ(GetFlip(c), 1);

@@ -202,6 +202,7 @@ int ResumeDevice(const char* name) {
     CameraPtr camera = ezcam::findCamera(name);
     if (!camera) return -1;
     auto lock = camera->lockSettings();
+    shared::store(camera->suspended, 0);
     if (camera->_state() != 0) return 0;
     return camera->_sensor_resume();
 }
@@ -210,6 +211,8 @@ int SuspendDevice(const char* name) {
     CameraPtr camera = ezcam::findCamera(name);
     if (!camera) return -1;
     auto lock = camera->lockSettings();
+    // Frame reads are refused from now on, whether or not it was streaming.
+    shared::store(camera->suspended, 1);
     if (camera->_state() != 1) return 0;
     return camera->_sensor_suspend();
 }

@@ -1,5 +1,6 @@
 // The named-camera call surface: each function finds its camera by name and
 // runs one camera operation, or returns its not-found result.
+#include <cmath>
 #include <string>
 
 #include "CamBayer.h"
@@ -29,6 +30,9 @@ bool validChannel(int channel) {
 }
 std::string text(const char* value) {
     return value ? value : "";
+}
+bool hasText(const char* value) {
+    return value && *value;
 }
 }  // namespace
 
@@ -116,13 +120,18 @@ int GetRawDepthState(int pixel_clock, const char* name) {
 }
 // Frame reads lock the settings themselves, around everything but the bulk
 // transfer; frame processing takes no settings lock (staged tables and
-// switch bytes carry the settings to it).
+// switch bytes carry the settings to it). A suspended camera gives no frame
+// and is not asked for one.
 int GetRawData(unsigned char* buffer, int size, const char* name) {
     std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    return camera ? camera->_raw_data(buffer, size) : -1;
+    if (!camera) return -1;
+    if (shared::load(camera->suspended)) return -3;
+    return camera->_raw_data(buffer, size);
 }
 int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._raw_data_asyn(callback, buffer, size); });
+    return call(name, -1, [&](CamBayer& c) {
+        return buffer ? c._raw_data_asyn(callback, buffer, size) : -2;
+    });
 }
 int GetRawBayernPattern(const char* name) {
     return call(name, -1, [](CamBayer& c) { return c._bayer(); });
@@ -130,9 +139,14 @@ int GetRawBayernPattern(const char* name) {
 int GetImageChannles(const char* name) {
     return call(name, -1, [](CamBayer& c) { return c._channles(); });
 }
+// A raw buffer that is not an image record is -2: its fields would say how
+// far to read.
 int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name) {
     std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    return camera ? camera->_raw2image(raw, image, true) : -1;
+    if (!camera) return -1;
+    _ezImage record;
+    if (!ezReadRecord(raw, &record)) return -2;
+    return camera->_raw2image(raw, image, true);
 }
 
 // ---- Exposure, gain, black level ------------------------------------------------------
@@ -152,8 +166,12 @@ int GetExposureRange(float* min, float* max, float* step, const char* name) {
 float GetExposure(const char* name) {
     return call(name, -1.0f, [](CamBayer& c) { return c._exposure(); });
 }
+// NaN, infinities and negative times are no exposure: -2, nothing sent.
 int SetExposure(float milliseconds, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._set_exposure(milliseconds); });
+    return call(name, -1, [&](CamBayer& c) {
+        if (!std::isfinite(milliseconds) || milliseconds < 0.0f) return -2;
+        return c._set_exposure(milliseconds);
+    });
 }
 int ResetSupport(const char* name) {
     return call(name, -1, [](CamBayer& c) { return c._restart_state(); });
@@ -377,6 +395,8 @@ int GetFlatfieldState(bool* on, const char* name) {
 void SetFlatfieldState(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_ff_state(on); });
 }
+// The camera's frame operations refuse a buffer that is not a usable raw
+// record with -2 (the same record check as every buffer call).
 int CalcFlatfield(unsigned char* raw, bool flag, const char* name) {
     return call(name, -1, [&](CamBayer& c) { return c._calc_flat_field(raw, flag); });
 }
@@ -453,7 +473,8 @@ int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const
     });
 }
 int UpdateFirmware(const char* file, const char* name) {
-    return call(name, -1, [&](CamBayer& c) { return c._update_firmware(text(file)); });
+    return call(name, -1,
+                [&](CamBayer& c) { return hasText(file) ? c._update_firmware(file) : -2; });
 }
 
 // ---- Parameter sets
@@ -463,17 +484,16 @@ int GetCurrentConfiguration(const char* name) {
     return call(name, -1,
                 [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
 }
+// Both report what the set operation met: -2 an index outside 0..25 (or,
+// loading, a set with values this camera cannot take), -3 no directory, or a
+// set that could not be written or read whole.
 int SaveConfiguration(int index, const char* name) {
-    return call(name, -1, [&](CamBayer& c) {
-        c._save_params(index, ezcam::documentDirectory());
-        return 0;
-    });
+    return call(name, -1,
+                [&](CamBayer& c) { return c._save_params(index, ezcam::documentDirectory()); });
 }
 int LoadConfiguration(int index, const char* name) {
-    return call(name, -1, [&](CamBayer& c) {
-        c._load_params(index, ezcam::documentDirectory());
-        return 0;
-    });
+    return call(name, -1,
+                [&](CamBayer& c) { return c._load_params(index, ezcam::documentDirectory()); });
 }
 int SetDefaultConfiguration(const char* name) {
     return call(name, -1, [](CamBayer& c) {

@@ -1,6 +1,6 @@
 // Buffer utilities of the C call surface that need no camera. Their buffers
-// begin with an image record; the record is copied out and back with memcpy
-// because a caller's buffer need not be aligned for it.
+// begin with an image record (ezReadRecord checks and copies it out; it is
+// copied back with memcpy because a caller's buffer need not be aligned).
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -15,18 +15,11 @@
 
 namespace {
 
-bool readRecord(const unsigned char* buffer, _ezImage* record) {
-    if (!buffer || std::memcmp(buffer, "KVEZ", 4) != 0) return false;
-    std::memcpy(record, buffer, sizeof *record);
-    return true;
-}
-
 // Calls that follow the record's stored pixel pointer accept it only where
 // the buffer's own layout puts the pixels: a record copied into another buffer,
 // or read back from a file, carries a pointer into memory that is not its own.
 bool pixelsInBuffer(const _ezImage& record, const unsigned char* buffer) {
-    return record.header_size >= sizeof(_ezImage) && record.data == buffer + record.header_size &&
-           pixels::usable(&record);
+    return record.data == buffer + record.header_size && pixels::usable(&record);
 }
 
 }  // namespace
@@ -35,7 +28,7 @@ extern "C" {
 
 int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height) {
     _ezImage src;
-    if (!destination || !readRecord(source, &src) || src.header_size < sizeof(_ezImage)) return -4;
+    if (!destination || !ezReadRecord(source, &src)) return -4;
     if (width <= 0 || height <= 0 || width > 0xffff || height > 0xffff) return -2;
     if ((src.depth != 8 && src.depth != 16) || src.channels == 0) return -2;
     const size_t pixelBytes = static_cast<size_t>(src.channels) * (src.depth / 8);
@@ -57,16 +50,15 @@ int ResizeImage(unsigned char* source, unsigned char* destination, int width, in
 
 int CalcAverage(unsigned char* image) {
     _ezImage record;
-    if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return -4;
+    if (!ezReadRecord(image, &record) || !pixelsInBuffer(record, image)) return -4;
     __calc_avg(&record, 0);
     std::memcpy(image + offsetof(_ezImage, channel_mean), record.channel_mean, sizeof record.channel_mean);
     return 0;
 }
 
 int GetPointIntensity(int x, int y, unsigned char* image) {
-    if (!image || image[0] != 'K') return -1;
     _ezImage record;
-    std::memcpy(&record, image, sizeof record);
+    if (!ezReadRecord(image, &record)) return -1;
     if (x < 0 || y < 0 || x >= record.width || y >= record.height) return -1;
     if (record.depth != 8 && record.depth != 16) return -1;
     if (record.channels == 0) return -1;  // no sample to read
@@ -80,7 +72,7 @@ int GetPointIntensity(int x, int y, unsigned char* image) {
 int GetImageIntensity(unsigned char* image, int x, int y, int width, int height, float* mean,
                       float* m0, float* m1, float* m2, float* m3) {
     _ezImage record;
-    if (!readRecord(image, &record) || record.decoded != 0) return -4;
+    if (!ezReadRecord(image, &record) || record.decoded != 0) return -4;
     if (x < 0 || y < 0) return -2;
     x &= ~1;  // keep the Bayer phase of the region
     y &= ~1;
@@ -105,7 +97,7 @@ int GetImageIntensity(unsigned char* image, int x, int y, int width, int height,
 
 int ShiftOperation(unsigned char* image, int shift) {
     _ezImage record;
-    if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return -4;
+    if (!ezReadRecord(image, &record) || !pixelsInBuffer(record, image)) return -4;
     return __shift_operation(&record, shift);
 }
 
