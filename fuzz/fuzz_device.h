@@ -1,0 +1,108 @@
+// What the harnesses share: a reader of the fuzzer's bytes, a USB device
+// that answers from them, and camera objects of every model the catalogue
+// holds, opened on such a device.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "CamBayer.h"
+#include "models/catalogue.h"
+#include "usb/usb.h"
+
+namespace fuzzing {
+
+// A camera the catalogue drives.
+struct Product {
+    uint16_t vendor;
+    uint16_t product;
+};
+
+// The fuzzer's bytes, taken from the front; zeros once they run out.
+class Input {
+  public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+    uint16_t word() { return static_cast<uint16_t>(byte() | byte() << 8); }
+    size_t left() const { return size_ - at_; }
+    // Up to n bytes, as a view into the input.
+    std::pair<const uint8_t*, size_t> take(size_t n) {
+        n = std::min(n, left());
+        const uint8_t* p = data_ + at_;
+        at_ += n;
+        return {p, n};
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+// The transfer statuses a device or the host stack can report.
+inline uint32_t status(uint8_t choice) {
+    static constexpr uint32_t kStatuses[] = {usb::kSuccess, usb::kStall,   usb::kError,
+                                             usb::kNoDevice, usb::kTimeout, usb::kOverrun};
+    return kStatuses[choice % std::size(kStatuses)];
+}
+
+// A device that accepts every request (device-to-host ones receive zeros)
+// unless the harness answers them itself, and whose bulk reads the harness
+// fills.
+struct Device : usb::Device {
+    usb::DeviceInfo identity;
+    std::function<uint32_t(EZURB&)> answer;  // control requests, when set
+    std::function<uint32_t(unsigned char*, int, int*)> bulk;
+
+    Device(Product id, uint16_t release) : identity{id.vendor, id.product, release, 0x0200} {}
+    usb::DeviceInfo info() const override { return identity; }
+    uint32_t open() override { return usb::kSuccess; }
+    uint32_t reset() override { return usb::kSuccess; }
+    uint32_t setFirstConfiguration() override { return usb::kSuccess; }
+    uint32_t claimFirstInterface() override { return usb::kSuccess; }
+    void close() override {}
+    uint32_t control(EZURB& urb, unsigned) override {
+        if (answer) return answer(urb);
+        if ((urb.requestType & 0x80) && urb.data) std::memset(urb.data, 0, urb.length);
+        urb.lengthDone = urb.length;
+        return usb::kSuccess;
+    }
+    uint32_t bulkRead(int, unsigned char* buffer, int length, int* received, unsigned) override {
+        if (bulk) return bulk(buffer, length, received);
+        *received = 0;
+        return usb::kTimeout;
+    }
+    uint32_t clearHalt(int) override { return usb::kSuccess; }
+};
+
+// Every product the catalogue makes a camera for, of the vendors whose
+// products are not the same classes again, in ascending order.
+inline const std::vector<Product>& products() {
+    static const std::vector<Product> list = [] {
+        std::vector<Product> out;
+        for (const uint16_t vendor : {0x0547, 0x4b56})
+            for (uint32_t product = 0; product <= 0xffff; ++product)
+                if (_create_device(static_cast<uint16_t>(product), vendor))
+                    out.push_back({vendor, static_cast<uint16_t>(product)});
+        return out;
+    }();
+    return list;
+}
+
+// A camera of that product opened on a fuzzing device of that release.
+struct Camera {
+    std::shared_ptr<Device> device;
+    std::unique_ptr<CamBayer> object;
+    Camera(Product id, uint16_t release)
+        : device(std::make_shared<Device>(id, release)),
+          object(_create_device(id.product, id.vendor)) {
+        if (object) object->__open_driver(device);
+    }
+};
+
+}  // namespace fuzzing
