@@ -326,8 +326,10 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     EXPECT_EQ(GetAnaloggain(c), 60);
     EXPECT_EQ(GetFlip(c), 1);
 
-    // A current-set file that is short or names no set counts as set 0.
+    // A current-set file that is short, long or names no set counts as set 0.
     writeBytes(dir + "QC500.", Bytes{3, 0});
+    EXPECT_EQ(GetCurrentConfiguration(c), 0);
+    writeBytes(dir + "QC500.", Bytes{3, 0, 0, 0, 0});
     EXPECT_EQ(GetCurrentConfiguration(c), 0);
     writeBytes(dir + "QC500.", Bytes{26, 0, 0, 0});
     EXPECT_EQ(GetCurrentConfiguration(c), 0);
