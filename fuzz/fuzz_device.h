@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "CamBayer.h"
@@ -104,5 +106,31 @@ struct Camera {
         if (object) object->__open_driver(device);
     }
 };
+
+// Cameras are made once per product and release (making one builds its
+// lookup tables, which costs more than most runs) and put back into a known
+// state before every run: defaults for what a run can change. At most a few
+// dozen are kept, since any 16-bit release may come.
+inline Camera& camera(size_t product, uint16_t release) {
+    static std::map<std::pair<size_t, uint16_t>, Camera> cameras;
+    if (cameras.size() >= 64) cameras.clear();
+    Camera& made =
+        cameras.try_emplace({product, release}, products()[product], release).first->second;
+    CamBayer& c = *made.object;
+    made.device->answer = nullptr;
+    made.device->bulk = nullptr;
+    c._set_autoexposure(false);
+    c.aeState = 0;
+    c.roiRequested = c.roiActive = 0;
+    c.resolutionPending = c.pixelClockPending = 0;
+    c.defectCalcRequest = c.defectCorrectionOn = 0;
+    c.defectCount = 0;
+    c.blackFieldOn = c.fluoGuideOn = c.fluoGuideEnd = 0;
+    c._set_raw_depth(8);
+    c._set_resolution(c.resolution.def, true);
+    c._default();
+    c._set_exposure(10.0f);
+    return made;
+}
 
 }  // namespace fuzzing

@@ -15,8 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <memory>
+
+#include <sanitizer/asan_interface.h>
 
 #include "fuzz_device.h"
 #include "processing/image_record.h"
@@ -49,7 +50,8 @@ struct Transfer {
 
     // What the device does with a read of `length` bytes into the caller's
     // zeroed buffer: writes its bytes within `length + change`, claims that.
-    uint32_t deliver(unsigned char* buffer, int length, int* received) const {
+    // Returns how far it wrote.
+    size_t deliver(unsigned char* buffer, int length, int* received) const {
         const long claimed = static_cast<long>(length) + change;
         const size_t written = static_cast<size_t>(std::clamp<long>(claimed, 0, length));
         std::memcpy(buffer, first.first, std::min(first.second, written));
@@ -60,47 +62,44 @@ struct Transfer {
             if (at < written) std::memset(buffer + at, stamps.first[i + 2], std::min<size_t>(10, written - at));
         }
         *received = static_cast<int>(std::clamp<long>(claimed, INT32_MIN, INT32_MAX));
-        return status;
+        return written;
     }
 };
 
-// The caller's buffer: exactly the size asked for, so that any access past
-// it is caught, and all zeros at the start of every run, so that no run sees
-// what an earlier one left. Kept from run to run while the size stays:
-// fresh pages for every run of a large frame cost more than clearing them.
-unsigned char* zeroedBuffer(size_t size) {
-    static std::unique_ptr<unsigned char[]> block;
-    static size_t held = 0;
-    if (size != held) {
-        block.reset(new unsigned char[size]);
-        held = size;
+// The caller's buffer: exactly the size asked for, bounded by poisoned
+// bytes on both sides so that any access outside it is caught, and all zeros
+// at the start of every run so that no run sees what an earlier one left.
+// One block serves every size (a fresh one would cost page faults and
+// clearing megabytes for every run); only the bytes a run may have changed
+// are cleared for the next one: the buffer is RecvMemSize long, often far
+// more than the frame.
+class CallerBuffer {
+  public:
+    unsigned char* take(size_t size) {
+        if (size > capacity_) {
+            ASAN_UNPOISON_MEMORY_REGION(block_.get(), capacity_);
+            capacity_ = size + 8;
+            block_.reset(new unsigned char[capacity_]());
+            low_ = high_ = 0;
+        } else {
+            ASAN_UNPOISON_MEMORY_REGION(block_.get(), capacity_);
+            std::memset(block_.get() + low_, 0, high_ - low_);
+        }
+        // At the end of the block, at an 8-byte boundary as malloc gives.
+        start_ = (capacity_ - size) & ~size_t{7};
+        ASAN_POISON_MEMORY_REGION(block_.get(), start_);
+        ASAN_POISON_MEMORY_REGION(block_.get() + start_ + size, capacity_ - start_ - size);
+        low_ = high_ = start_;
+        return block_.get() + start_;
     }
-    std::memset(block.get(), 0, size);
-    return block.get();
-}
+    // Bytes from the buffer's start up to `end` may hold something else than zeros.
+    void touched(size_t end) { high_ = std::max(high_, start_ + end); }
 
-// Cameras are made once per product and release (making one builds its
-// lookup tables, which costs more than reading a small frame) and put back
-// into a known state before every run: the settings a run can change.
-CamBayer& camera(size_t product, uint16_t release, std::shared_ptr<fuzzing::Device>& device) {
-    static std::map<std::pair<size_t, uint16_t>, fuzzing::Camera> cameras;
-    fuzzing::Camera& made =
-        cameras.try_emplace({product, release}, fuzzing::products()[product], release)
-            .first->second;
-    CamBayer& c = *made.object;
-    device = made.device;
-    c._set_autoexposure(false);
-    c.aeState = 0;
-    c.roiRequested = c.roiActive = 0;
-    c.resolutionPending = c.pixelClockPending = 0;
-    c.defectCalcRequest = c.defectCorrectionOn = 0;
-    c.defectCount = 0;
-    c.blackFieldOn = c.fluoGuideOn = c.fluoGuideEnd = 0;
-    c._set_raw_depth(8);
-    c._default();
-    c._set_exposure(10.0f);
-    return c;
-}
+  private:
+    std::unique_ptr<unsigned char[]> block_;
+    size_t capacity_ = 0, start_ = 0;
+    size_t low_ = 0, high_ = 0;  // what the last run may have changed
+};
 
 }  // namespace
 
@@ -108,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::Input in(data, size);
     const size_t product = in.byte() % fuzzing::products().size();
     const uint16_t release = in.word();
-    std::shared_ptr<fuzzing::Device> device;
-    CamBayer& c = camera(product, release, device);
+    fuzzing::Camera& camera = fuzzing::camera(product, release);
+    CamBayer& c = *camera.object;
 
     const int resolution = in.byte();
     const uint8_t options = in.byte();
@@ -126,20 +125,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (options & kDefectSearch) c._calc_defect_correction();
     if (bufferSize == 0) return 0;
 
+    static CallerBuffer callerBuffer;
     for (int read = 0; read < 3 && in.left() > 0; ++read) {
         const Transfer transfer(in);
-        device->bulk = [&](unsigned char* b, int length, int* received) {
-            return transfer.deliver(b, length, received);
+        unsigned char* buffer = callerBuffer.take(bufferSize);
+        camera.device->bulk = [&](unsigned char* b, int length, int* received) {
+            const size_t written = transfer.deliver(b, length, received);
+            callerBuffer.touched(static_cast<size_t>(b - buffer) + written);
+            return transfer.status;
         };
-        unsigned char* buffer = zeroedBuffer(bufferSize);
         const int result = c._raw_data(buffer, static_cast<int>(bufferSize));
+        // Besides what the device sent, the reader writes the record over the
+        // header and, for a frame, samples within what its record describes.
+        callerBuffer.touched(std::min<size_t>(static_cast<size_t>(std::max(c._head(), 0)), bufferSize));
         // A frame handed out is described by a record inside the buffer.
         // (Second pass: a frame also needs exactly the expected byte count
         // and a successful transfer status.)
         _ezImage record;
-        if ((result == 0 || result == 1) && !ezReadRecord(buffer, &record, bufferSize))
-            __builtin_trap();
+        const bool described = ezReadRecord(buffer, &record, bufferSize);
+        if ((result == 0 || result == 1) && !described) __builtin_trap();
+        if (described) callerBuffer.touched(record.header_size + size_t{record.stride} * record.height);
     }
-    device->bulk = nullptr;
     return 0;
 }

@@ -34,10 +34,9 @@ bool insideRanges(CamBayer& c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::Input in(data, size);
-    const auto& products = fuzzing::products();
-    const fuzzing::Product product = products[in.byte() % products.size()];
+    const size_t product = in.byte() % fuzzing::products().size();
     const uint16_t release = in.word();
-    fuzzing::Camera camera(product, release);
+    fuzzing::Camera& camera = fuzzing::camera(product, release);
     const auto [bytes, count] = in.take(in.left());
     const int result = camera.object->applyParameterSet(bytes, count);
     if ((result == 0) != (count == 38)) __builtin_trap();
