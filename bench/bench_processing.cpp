@@ -122,28 +122,6 @@ void BM_ThreeTables(benchmark::State& state) {
     finish(state, f);
 }
 
-// The colour-correction table rebuilt in place, beside a memcpy of its 48 MiB.
-constexpr size_t kTableBytes = size_t{256} * 256 * 256 * 3;
-
-void BM_MemcpyTable(benchmark::State& state) {
-    std::vector<unsigned char> copy(kTableBytes);
-    for (auto _ : state) {
-        std::memcpy(copy.data(), pCCM, kTableBytes);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kTableBytes));
-}
-
-void BM_BuildColourTable(benchmark::State& state) {
-    for (auto _ : state) {
-        __init_algorithms();
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kTableBytes));
-}
-
-BENCHMARK(BM_MemcpyTable)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BuildColourTable)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memcpy)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeFast)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeCorrected)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
@@ -153,11 +131,9 @@ BENCHMARK(BM_ThreeTables)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    __init_algorithms();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    __exit_algorithms();
     return 0;
 }

@@ -152,12 +152,10 @@ class RatioReporter : public RunTimesReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    __init_algorithms();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    __exit_algorithms();
     return 0;
 }

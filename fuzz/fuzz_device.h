@@ -1,6 +1,6 @@
 // What the harnesses share: a reader of the fuzzer's bytes, a USB device
-// that answers from them, and camera objects of every model the catalogue
-// holds, opened on such a device.
+// that answers from them, and camera objects of every model the product
+// table holds, opened on such a device.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 
 #include "CamBayer.h"
 #include "models/catalogue.h"
+#include "models/products.h"
 #include "usb/usb.h"
 
 namespace fuzzing {
@@ -82,18 +83,35 @@ struct Device : usb::Device {
     uint32_t clearHalt(int) override { return usb::kSuccess; }
 };
 
-// Every product the catalogue makes a camera for, of the vendors whose
-// products are not the same classes again, in ascending order.
+// Every product a model drives, under the first of its vendors (the others
+// make the same classes again), in the product table's order.
 inline const std::vector<Product>& products() {
     static const std::vector<Product> list = [] {
         std::vector<Product> out;
-        for (const uint16_t vendor : {0x0547, 0x4b56})
-            for (uint32_t product = 0; product <= 0xffff; ++product)
-                if (_create_device(static_cast<uint16_t>(product), vendor))
-                    out.push_back({vendor, static_cast<uint16_t>(product)});
+        for (const ProductRow& row : productTable())
+            if (row.create) out.push_back({vendorIds(row.vendors).front(), row.product});
         return out;
     }();
     return list;
+}
+
+// A device release for the product: one of those its frame layouts and
+// claim rows name (so that every layout is reached), or any other.
+inline uint16_t release(const Product& id, Input& in) {
+    const uint8_t pick = in.byte();
+    const uint16_t any = in.word();
+    const ProductRow* row = findProduct(id.vendor, id.product);
+    uint16_t known[16] = {0xa000};
+    size_t count = 1;
+    const auto note = [&](const ReleaseList& list) {
+        for (const uint16_t r : list.releases)
+            if (r && count < std::size(known)) known[count++] = r;
+    };
+    if (row) {
+        for (const FrameLayout& layout : row->reader.layouts) note(layout.releases);
+        for (const ClaimRow& claim : row->claim) note(claim.releases);
+    }
+    return pick < count ? known[pick] : any;
 }
 
 // A camera of that product opened on a fuzzing device of that release.
@@ -123,8 +141,8 @@ inline Camera& camera(size_t product, uint16_t release) {
     c.aeState = 0;
     c.roiRequested = c.roiActive = 0;
     c.resolutionPending = c.pixelClockPending = 0;
-    c.defectCalcRequest = c.defectCorrectionOn = 0;
-    c.defectCount = 0;
+    c.pipeline.defects.searchRequest = c.pipeline.defects.correctionOn = 0;
+    c.pipeline.defects.count = 0;
     c.blackFieldOn = c.fluoGuideOn = c.fluoGuideEnd = 0;
     c._set_raw_depth(8);
     c._set_resolution(c.resolution.def, true);

@@ -1,6 +1,7 @@
 // libFuzzer entry: the frame reader every model runs, fed arbitrary
 // transfers through a fake transport. The input picks the camera (any
-// product of the catalogue at any device release, so every frame layout),
+// product of the product table at the releases its layouts and claim rows
+// name or any other, so every frame layout),
 // its mode, and up to three transfers: each one's length against what the
 // reader asked, its status, its first and last bytes (markers, headers,
 // signatures, trailers) and ten-byte stamps at chosen packet starts (a run
@@ -8,7 +9,7 @@
 // outside the caller's buffer, and a frame it hands out must be described
 // by a record that lies inside that buffer.
 //
-// Input: product, release (2), resolution, options, [buffer shortfall (2)],
+// Input: product, release (pick, 2), resolution, options, [buffer shortfall (2)],
 // [region x, y, width, height (2 each)], then per transfer: length change
 // (2, signed), status, n, n first bytes, m, m last bytes, k, k stamps of
 // packet index (2) and byte value.
@@ -106,7 +107,7 @@ class CallerBuffer {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::Input in(data, size);
     const size_t product = in.byte() % fuzzing::products().size();
-    const uint16_t release = in.word();
+    const uint16_t release = fuzzing::release(fuzzing::products()[product], in);
     fuzzing::Camera& camera = fuzzing::camera(product, release);
     CamBayer& c = *camera.object;
 
@@ -138,12 +139,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Besides what the device sent, the reader writes the record over the
         // header and, for a frame, samples within what its record describes.
         callerBuffer.touched(std::min<size_t>(static_cast<size_t>(std::max(c._head(), 0)), bufferSize));
-        // A frame handed out is described by a record inside the buffer.
-        // (Second pass: a frame also needs exactly the expected byte count
-        // and a successful transfer status.)
+        // A frame handed out came from a successful transfer that claimed
+        // no more than it was asked for, and is described by a record inside
+        // the buffer; a lost frame leaves no record behind.
         _ezImage record;
         const bool described = ezReadRecord(buffer, &record, bufferSize);
-        if ((result == 0 || result == 1) && !described) __builtin_trap();
+        const bool frame = result == 0 || result == 1;
+        if (frame && (!described || transfer.status != usb::kSuccess || transfer.change > 0))
+            __builtin_trap();
+        if (result == -3 && described) __builtin_trap();
         if (described) callerBuffer.touched(record.header_size + size_t{record.stride} * record.height);
     }
     return 0;

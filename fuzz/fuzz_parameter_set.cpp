@@ -4,7 +4,7 @@
 // length holds, the camera must come out with every value inside its
 // ranges.
 //
-// Input: product, release (2), then the file's bytes.
+// Input: product, release (pick, 2), then the file's bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -26,8 +26,8 @@ bool insideRanges(CamBayer& c) {
         !region || (x + width <= c._resolution_width_at_index(c._resolution()) &&
                     y + height <= c._resolution_height_at_index(c._resolution()));
     return c._exposure() <= high * 1.0001f + 1e-3f && gain >= gainMin && gain <= gainMax &&
-           c._flip() >= 0 && c._flip() <= 3 && c.monochrome <= 1 && c.autoExposure <= 1 &&
-           c.colorEnhancement <= 1 && c.snapFormat >= 0 && c.snapFormat <= 31 && regionFits &&
+           c._flip() >= 0 && c._flip() <= 3 && c.pipeline.monochrome <= 1 && c.autoExposure <= 1 &&
+           c.pipeline.colorEnhancement <= 1 && c.snapFormat >= 0 && c.snapFormat <= 31 && regionFits &&
            c._resolution() < c._resolution_count() && c._pixsclock() < c._pixsclock_count();
 }
 }  // namespace
@@ -35,7 +35,7 @@ bool insideRanges(CamBayer& c) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::Input in(data, size);
     const size_t product = in.byte() % fuzzing::products().size();
-    const uint16_t release = in.word();
+    const uint16_t release = fuzzing::release(fuzzing::products()[product], in);
     fuzzing::Camera& camera = fuzzing::camera(product, release);
     const auto [bytes, count] = in.take(in.left());
     const int result = camera.object->applyParameterSet(bytes, count);

@@ -117,6 +117,7 @@ void frameSeeds(size_t productIndex, fuzzing::Product product, uint16_t release,
             if (buffer.empty() || c._raw_data(buffer.data(), static_cast<int>(buffer.size())) != 0)
                 continue;
             Bytes seed{static_cast<uint8_t>(productIndex)};
+            seed.push_back(0xff);  // the release as it stands, not one of the picks
             put16(seed, release);
             seed.push_back(static_cast<uint8_t>(index));
             seed.push_back(deep ? 1 : 0);
@@ -142,6 +143,7 @@ void regionSeed(size_t productIndex, fuzzing::Product product, uint16_t release)
     pair.transfers.clear();
     if (!c.roiActive || c._raw_data(buffer.data(), size) != 0) return;
     Bytes seed{static_cast<uint8_t>(productIndex)};
+    seed.push_back(0xff);  // the release as it stands, not one of the picks
     put16(seed, release);
     seed.push_back(0);
     seed.push_back(4);  // region active
@@ -157,6 +159,7 @@ void setSeed(size_t productIndex, fuzzing::Product product, uint16_t release) {
     const std::string model = camera.object->modelName;
     std::ifstream in(directory + model + "a.txt", std::ios::binary);
     Bytes seed{static_cast<uint8_t>(productIndex)};
+    seed.push_back(0xff);  // the release as it stands, not one of the picks
     put16(seed, release);
     seed.insert(seed.end(), std::istreambuf_iterator<char>(in), {});
     save("parameter_set", seed);

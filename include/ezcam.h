@@ -9,6 +9,26 @@
 extern "C" {
 #endif
 
+/* Marks the calls libezcam exports; everything else in it stays internal. */
+#if defined(__GNUC__)
+#define EZCAM_API __attribute__((visibility("default")))
+#else
+#define EZCAM_API
+#endif
+
+/* Status results of the calls. */
+enum {
+    EZ_OK = 0,
+    EZ_ENOCAM = -1,           /* no registered camera of that name */
+    EZ_ERANGE = -2,           /* argument out of range, or buffer too small */
+    EZ_EIO = -3,              /* transfer failure, or no frame */
+    EZ_ENOTSUP = -4,          /* not supported by this camera */
+    EZ_EDEPTH16 = 4,          /* conflicts with the 16-bit depth */
+    EZ_CAPTURE = 1,           /* frame read: the frame carries the camera's capture request */
+    EZ_DEFECT_SEARCH = 5,     /* frame read: a requested defect search ran on this frame */
+    EZ_EDEFECT_SEARCH = -5    /* frame read: the defect search on this frame failed */
+};
+
 /* Image record heading every frame buffer and every image. Its byte layout is
  * also the header of a RAW file, so fields, widths and offsets are fixed
  * (56 bytes, little-endian). */
@@ -54,55 +74,67 @@ typedef void* (*EzFrameCallback)(unsigned char* frame);
 /* Still delivered to a callback. */
 typedef void (*EzSnapCallback)(unsigned char* image);
 
+/* Log levels; the library logs at or above the level EZCAM_LOG names
+ * (error, warn, info or debug; warn when unset). */
+enum { EZ_LOG_ERROR = 0, EZ_LOG_WARN = 1, EZ_LOG_INFO = 2, EZ_LOG_DEBUG = 3 };
+/* Receives one log message (no trailing newline), on the thread that logs. */
+typedef void (*EzLogHandler)(void* receiver, int level, const char* message);
+
 /* ---- Registry ------------------------------------------------------------ */
 
 /* Starts watching the bus for supported cameras; cameras already plugged in
  * arrive before it returns. `directory` holds the parameter sets and should
  * end with '/'; an empty one keeps no parameter sets. Always 0. */
-int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory);
+EZCAM_API int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory);
 /* Saves every camera's parameters, releases every camera and stops watching. */
-void ExitDevice(void);
+EZCAM_API void ExitDevice(void);
 /* Handles pending arrivals and removals, waiting at most timeout_ms for the
  * first; the hot-plug handler runs on this thread. Returns how many. */
-int PollDevice(int timeout_ms);
-int DeviceCount(void);
+EZCAM_API int PollDevice(int timeout_ms);
+EZCAM_API int DeviceCount(void);
 /* The index-th camera name in ascending byte order; "" when out of range.
  * Valid while that camera stays registered. */
-const char* DeviceName(int index);
+EZCAM_API const char* DeviceName(int index);
 /* A suspended camera gives no frames (GetRawData: -3) until it is resumed. */
-int ResumeDevice(const char* name);
-int SuspendDevice(const char* name);
+EZCAM_API int ResumeDevice(const char* name);
+EZCAM_API int SuspendDevice(const char* name);
 /* 1 date, 2 version, 3 tag; other kinds return the previous text. */
-const char* VersionInf(int kind);
+EZCAM_API const char* VersionInf(int kind);
+
+/* The status's name, such as "EZ_ERANGE"; null for a value not named above. */
+EZCAM_API const char* StatusName(int status);
+/* Hands every log message to `handler` instead of standard error; a null
+ * handler restores standard error. Once it returns, the previous handler is
+ * no longer called. */
+EZCAM_API void SetLogHandler(EzLogHandler handler, void* receiver);
 
 /* ---- Named-camera call surface --------------------------------------------
- * The camera name comes last. An unregistered name gives -1 unless noted and
- * leaves out-parameters untouched. Status: 0 success, -2 out of range or
- * buffer too small, -3 transfer failure or no frame, -4 not supported,
- * 4 conflicts with the 16-bit depth. */
+ * The camera name comes last. An unregistered name gives EZ_ENOCAM (-1)
+ * unless noted and leaves out-parameters untouched. The other results are the
+ * status values above. */
 
 /* Identity and buffer sizes; unregistered name: 0. */
-int DataHeadLen(const char* name);
-int RecvMemSize(const char* name);
-int DeviceState(const char* name);
-int DeviceProduct(const char* name);
-int DeviceVendor(const char* name);
-int DeviceBcd(const char* name);
-int USBBcd(const char* name);
-int DeviceVersion(const char* name);
+EZCAM_API int DataHeadLen(const char* name);
+EZCAM_API int RecvMemSize(const char* name);
+EZCAM_API int DeviceState(const char* name);
+EZCAM_API int DeviceProduct(const char* name);
+EZCAM_API int DeviceVendor(const char* name);
+EZCAM_API int DeviceBcd(const char* name);
+EZCAM_API int USBBcd(const char* name);
+EZCAM_API int DeviceVersion(const char* name);
 
 /* Resolution and pixel clock. GetResItemName/GetPixclkItemName: null when
  * unregistered or out of range; GetResWidth/GetResHeight: -2. */
-int SetResolution(int index, const char* name);
-int GetResolution(const char* name);
-int GetResolutionCount(const char* name);
-const char* GetResItemName(int index, const char* name);
-int GetResWidth(int index, const char* name);
-int GetResHeight(int index, const char* name);
-int SetPixelclock(int index, const char* name);
-int GetPixelclock(const char* name);
-int GetPixelclockCount(const char* name);
-const char* GetPixclkItemName(int index, const char* name);
+EZCAM_API int SetResolution(int index, const char* name);
+EZCAM_API int GetResolution(const char* name);
+EZCAM_API int GetResolutionCount(const char* name);
+EZCAM_API const char* GetResItemName(int index, const char* name);
+EZCAM_API int GetResWidth(int index, const char* name);
+EZCAM_API int GetResHeight(int index, const char* name);
+EZCAM_API int SetPixelclock(int index, const char* name);
+EZCAM_API int GetPixelclock(const char* name);
+EZCAM_API int GetPixelclockCount(const char* name);
+EZCAM_API const char* GetPixclkItemName(int index, const char* name);
 
 /* Raw format and frames. GetRawData: 0 frame, 1 frame with the camera's
  * capture request, 5 (-5 when it failed) the frame a requested defect search
@@ -110,158 +142,188 @@ const char* GetPixclkItemName(int index, const char* name);
  * RecvMemSize's need, -3 no frame (also while suspended). Calls that take a
  * frame or image buffer refuse one that does not start with an image record
  * (the signature "KVEZ" and a header_size of at least the record's size). */
-int GetRawSize(int* width, int* height, const char* name);
-int GetRawDepth(const char* name);
-int SetRawDepth(int bits, const char* name);
-int GetRawDepthState(int pixel_clock, const char* name);
-int GetRawData(unsigned char* buffer, int size, const char* name);
-int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name);
-int GetRawBayernPattern(const char* name);
-int GetImageChannles(const char* name);
-int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name);
+EZCAM_API int GetRawSize(int* width, int* height, const char* name);
+EZCAM_API int GetRawDepth(const char* name);
+EZCAM_API int SetRawDepth(int bits, const char* name);
+EZCAM_API int GetRawDepthState(int pixel_clock, const char* name);
+EZCAM_API int GetRawData(unsigned char* buffer, int size, const char* name);
+/* What the frame reader knew of one frame, kept beside it: the image record's
+ * layout stays as it is. Counters run from the start of the stream
+ * (ResumeDevice). */
+typedef struct EzFrameInfo {
+    uint64_t frame;          /* frames delivered since the stream started; 0 for the first */
+    uint64_t frames_lost;    /* reads since the stream started that lost their frame (-3) */
+    uint64_t mode_drops;     /* of those, reads begun with a resolution, clock or region
+                              * change pending: frames a mode change drops */
+    int64_t monotonic_ns;    /* CLOCK_MONOTONIC when the frame's transfer ended */
+    int64_t utc_ns;          /* the same moment in UTC, nanoseconds since 1970-01-01 */
+    float exposure_ms;       /* exposure in force */
+    float temperature;       /* sensor temperature in degrees Celsius, if has_temperature */
+    int32_t has_temperature; /* 1: the model reports one; read at most once a second */
+    int32_t analog_gain;
+    int32_t black_level;
+    int32_t pixel_clock;     /* pixel-clock index (GetPixclkItemName names it) */
+    int32_t resolution;      /* resolution index the frame was asked in */
+    int32_t width;           /* the frame as delivered */
+    int32_t height;
+    int32_t roi_x;           /* its origin in the resolution's whole frame */
+    int32_t roi_y;
+    int32_t x_binning;       /* sensor pixels per frame pixel along a row and a */
+    int32_t y_binning;       /* column: 1 unbinned; 0 a binned mode of unstated factor */
+    int32_t depth;           /* bits per sample: 8 or 16 */
+    int32_t bayer;           /* Bayer code of the frame's first sample; 0 monochrome */
+} EzFrameInfo;
+/* GetRawData that also fills `info` (when not null): completely for a frame
+ * (0 or 1); on -3 only frames_lost and mode_drops are brought up to date;
+ * on any other result it is left alone. */
+EZCAM_API int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name);
+EZCAM_API int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name);
+EZCAM_API int GetRawBayernPattern(const char* name);
+EZCAM_API int GetImageChannles(const char* name);
+EZCAM_API int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name);
 
 /* Exposure (milliseconds), gain and black level. GetExposure: -1.0 when
  * unregistered; SetExposure: -2 for NaN, an infinity or a negative time. */
-int GetAnaloggainRange(int* min, int* max, int* step, const char* name);
-int GetAnaloggain(const char* name);
-int SetAnaloggain(int gain, const char* name);
-int GetExposureRange(float* min, float* max, float* step, const char* name);
-float GetExposure(const char* name);
-int SetExposure(float milliseconds, const char* name);
-int ResetSupport(const char* name);
-int ResetDevice(const char* name);
-int SetBlacklevel(int level, const char* name);
-int GetBlacklevel(const char* name);
-int GetBlacklevelRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int GetAnaloggainRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int GetAnaloggain(const char* name);
+EZCAM_API int SetAnaloggain(int gain, const char* name);
+EZCAM_API int GetExposureRange(float* min, float* max, float* step, const char* name);
+EZCAM_API float GetExposure(const char* name);
+EZCAM_API int SetExposure(float milliseconds, const char* name);
+EZCAM_API int ResetSupport(const char* name);
+EZCAM_API int ResetDevice(const char* name);
+EZCAM_API int SetBlacklevel(int level, const char* name);
+EZCAM_API int GetBlacklevel(const char* name);
+EZCAM_API int GetBlacklevelRange(int* min, int* max, int* step, const char* name);
 
 /* Region of interest. */
-int SetRoi(int x, int y, int width, int height, const char* name);
-int GetRoi(int* x, int* y, int* width, int* height, const char* name);
-int SetRoiState(bool on, const char* name);
-int GetRoiState(bool* on, const char* name);
+EZCAM_API int SetRoi(int x, int y, int width, int height, const char* name);
+EZCAM_API int GetRoi(int* x, int* y, int* width, int* height, const char* name);
+EZCAM_API int SetRoiState(bool on, const char* name);
+EZCAM_API int GetRoiState(bool* on, const char* name);
 
 /* Information memory: up to 512 bytes from address 65 on. ReadInf treats
  * `length` as the size of `buffer`: at most length - 1 bytes are read and a
  * terminator follows them (a length of 0 writes only the terminator). -2 for
  * a null buffer or a negative length. */
-int WriteInf(char* buffer, int length, const char* name);
-int ReadInf(char* buffer, int length, const char* name);
+EZCAM_API int WriteInf(char* buffer, int length, const char* name);
+EZCAM_API int ReadInf(char* buffer, int length, const char* name);
 
 /* Model features; -4 where the model does not offer them. */
-int SetEdgeInhibition(bool on, const char* name);
-int GetEdgeInhibition(bool* on, const char* name);
-int SetGpio(int line, bool on, const char* name);
-int Gpio(int line, bool* on, const char* name);
-int SetCooled(bool on, const char* name);
-int GetCooled(bool* on, const char* name);
-int GetTemperature(float* celsius, const char* name);
-int SetSharpness(int value, const char* name);
-int GetSharpness(const char* name);
-int GetSharpnessRange(int* min, int* max, int* step, const char* name);
-int SetDenoise(int value, const char* name);
-int GetDenoise(const char* name);
-int GetDenoiseRange(int* min, int* max, int* step, const char* name);
-int SetHDR(bool on, const char* name);
-int GetHDR(bool* on, const char* name);
-int SetShiftOperator(int value, const char* name);
-int GetShiftOperator(const char* name);
-int GetShiftOperatorRange(int* min, int* max, int* step, const char* name);
-int SetFilter(bool on, const char* name);
-int GetFilter(bool* on, const char* name);
+EZCAM_API int SetEdgeInhibition(bool on, const char* name);
+EZCAM_API int GetEdgeInhibition(bool* on, const char* name);
+EZCAM_API int SetGpio(int line, bool on, const char* name);
+EZCAM_API int Gpio(int line, bool* on, const char* name);
+EZCAM_API int SetCooled(bool on, const char* name);
+EZCAM_API int GetCooled(bool* on, const char* name);
+EZCAM_API int GetTemperature(float* celsius, const char* name);
+EZCAM_API int SetSharpness(int value, const char* name);
+EZCAM_API int GetSharpness(const char* name);
+EZCAM_API int GetSharpnessRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int SetDenoise(int value, const char* name);
+EZCAM_API int GetDenoise(const char* name);
+EZCAM_API int GetDenoiseRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int SetHDR(bool on, const char* name);
+EZCAM_API int GetHDR(bool* on, const char* name);
+EZCAM_API int SetShiftOperator(int value, const char* name);
+EZCAM_API int GetShiftOperator(const char* name);
+EZCAM_API int GetShiftOperatorRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int SetFilter(bool on, const char* name);
+EZCAM_API int GetFilter(bool* on, const char* name);
 
 /* Tone and colour. The Ex forms check the channel (0..2) first: -2, and
  * SetGammaEx does nothing, for another channel. */
-void SetGamma(int value, const char* name);
-int GetGamma(const char* name);
-int GetGammaRange(int* min, int* max, int* step, const char* name);
-void SetGammaEx(int value, int channel, const char* name);
-int GetGammaEx(int channel, const char* name);
-int GetGammaRangeEx(int* min, int* max, int* step, int channel, const char* name);
-void SetContrast(int value, const char* name);
-int GetContrast(const char* name);
-int GetContrastRange(int* min, int* max, int* step, const char* name);
-int SetStretch(int low, int high, bool automatic, const char* name);
-int GetStretch(int* low, int* high, bool* automatic, const char* name);
-int GetStretchRange(int* min, int* max, int* step, const char* name);
-int SetStretchEx(int low, int high, bool automatic, int channel, const char* name);
-int GetStretchEx(int* low, int* high, bool* automatic, int channel, const char* name);
-int GetStretchRangeEx(int* min, int* max, int* step, int channel, const char* name);
-void SetSaturation(int value, const char* name);
-int GetSaturation(const char* name);
-int GetSaturationRange(int* min, int* max, int* step, const char* name);
-void SetChannelGain(int gain0, int gain1, int gain2, const char* name);
-int GetChannelGain(int* gain0, int* gain1, int* gain2, const char* name);
-int GetChannelGainRange(int* min, int* max, int* step, const char* name);
-void SetMonochrome(bool on, const char* name);
-int GetMonochrome(bool* on, const char* name);
-void SetColorEnhancement(bool on, const char* name);
-int GetColorEnhancement(bool* on, const char* name);
-void SetHistogramState(bool on, const char* name);
-int GetHistogramState(bool* on, const char* name);
+EZCAM_API void SetGamma(int value, const char* name);
+EZCAM_API int GetGamma(const char* name);
+EZCAM_API int GetGammaRange(int* min, int* max, int* step, const char* name);
+EZCAM_API void SetGammaEx(int value, int channel, const char* name);
+EZCAM_API int GetGammaEx(int channel, const char* name);
+EZCAM_API int GetGammaRangeEx(int* min, int* max, int* step, int channel, const char* name);
+EZCAM_API void SetContrast(int value, const char* name);
+EZCAM_API int GetContrast(const char* name);
+EZCAM_API int GetContrastRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int SetStretch(int low, int high, bool automatic, const char* name);
+EZCAM_API int GetStretch(int* low, int* high, bool* automatic, const char* name);
+EZCAM_API int GetStretchRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int SetStretchEx(int low, int high, bool automatic, int channel, const char* name);
+EZCAM_API int GetStretchEx(int* low, int* high, bool* automatic, int channel, const char* name);
+EZCAM_API int GetStretchRangeEx(int* min, int* max, int* step, int channel, const char* name);
+EZCAM_API void SetSaturation(int value, const char* name);
+EZCAM_API int GetSaturation(const char* name);
+EZCAM_API int GetSaturationRange(int* min, int* max, int* step, const char* name);
+EZCAM_API void SetChannelGain(int gain0, int gain1, int gain2, const char* name);
+EZCAM_API int GetChannelGain(int* gain0, int* gain1, int* gain2, const char* name);
+EZCAM_API int GetChannelGainRange(int* min, int* max, int* step, const char* name);
+EZCAM_API void SetMonochrome(bool on, const char* name);
+EZCAM_API int GetMonochrome(bool* on, const char* name);
+EZCAM_API void SetColorEnhancement(bool on, const char* name);
+EZCAM_API int GetColorEnhancement(bool* on, const char* name);
+EZCAM_API void SetHistogramState(bool on, const char* name);
+EZCAM_API int GetHistogramState(bool* on, const char* name);
 
 /* Geometry. */
-void SetFlip(int code, const char* name);
-int GetFlip(const char* name);
-void SetRotate(int code, const char* name);
-int GetRotate(const char* name);
+EZCAM_API void SetFlip(int code, const char* name);
+EZCAM_API int GetFlip(const char* name);
+EZCAM_API void SetRotate(int code, const char* name);
+EZCAM_API int GetRotate(const char* name);
 
 /* Calibration. */
-int GetFlatfieldState(bool* on, const char* name);
-void SetFlatfieldState(bool on, const char* name);
-int CalcFlatfield(unsigned char* raw, bool flag, const char* name);
-void CalcDefectCorrection(const char* name);
-int SetDefectCorrectionState(bool on, const char* name);
-int GetDefectCorrectionState(bool* on, const char* name);
-void CalcBlackField(const char* name);
-int SetBlackFieldState(bool on, const char* name);
-int GetBlackFieldState(bool* on, const char* name);
+EZCAM_API int GetFlatfieldState(bool* on, const char* name);
+EZCAM_API void SetFlatfieldState(bool on, const char* name);
+EZCAM_API int CalcFlatfield(unsigned char* raw, bool flag, const char* name);
+EZCAM_API void CalcDefectCorrection(const char* name);
+EZCAM_API int SetDefectCorrectionState(bool on, const char* name);
+EZCAM_API int GetDefectCorrectionState(bool* on, const char* name);
+EZCAM_API void CalcBlackField(const char* name);
+EZCAM_API int SetBlackFieldState(bool on, const char* name);
+EZCAM_API int GetBlackFieldState(bool* on, const char* name);
 
 /* Automatic exposure and white balance. */
-int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name);
-int GetWhiteBalanceState(bool* on, const char* name);
-void SetAutoExposure(bool on, const char* name);
-int GetAutoExposure(bool* on, const char* name);
-void SetAETarget(int target, const char* name);
-int GetAETarget(const char* name);
-int GetAETargetRange(int* min, int* max, int* step, const char* name);
+EZCAM_API int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name);
+EZCAM_API int GetWhiteBalanceState(bool* on, const char* name);
+EZCAM_API void SetAutoExposure(bool on, const char* name);
+EZCAM_API int GetAutoExposure(bool* on, const char* name);
+EZCAM_API void SetAETarget(int target, const char* name);
+EZCAM_API int GetAETarget(const char* name);
+EZCAM_API int GetAETargetRange(int* min, int* max, int* step, const char* name);
 
 /* Fluorescence guide; -2 for a type outside 0..2. */
-int FluorescenceGuide(int type, int value, const char* name);
+EZCAM_API int FluorescenceGuide(int type, int value, const char* name);
 
 /* Still capture, files and firmware. A null or empty path is refused (-2). */
-void SetImageFormat(int format, const char* name);
-int GetImageFormat(int* format, const char* name);
-int SaveImage(const char* path, int resolution, const char* name);
-int SaveFile(unsigned char* buffer, const char* path, int format, const char* name);
-int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const char* name);
-int UpdateFirmware(const char* file, const char* name);
+EZCAM_API void SetImageFormat(int format, const char* name);
+EZCAM_API int GetImageFormat(int* format, const char* name);
+EZCAM_API int SaveImage(const char* path, int resolution, const char* name);
+EZCAM_API int SaveFile(unsigned char* buffer, const char* path, int format, const char* name);
+EZCAM_API int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const char* name);
+EZCAM_API int UpdateFirmware(const char* file, const char* name);
 
 /* Parameter sets in the directory given to InitDevice. Save and Load: -2 for
  * an index outside 0..25, -3 without a usable directory or when the set could
  * not be written or read whole (a set file of another size than a set). */
-int GetCurrentConfiguration(const char* name);
-int SaveConfiguration(int index, const char* name);
-int LoadConfiguration(int index, const char* name);
-int SetDefaultConfiguration(const char* name);
+EZCAM_API int GetCurrentConfiguration(const char* name);
+EZCAM_API int SaveConfiguration(int index, const char* name);
+EZCAM_API int LoadConfiguration(int index, const char* name);
+EZCAM_API int SetDefaultConfiguration(const char* name);
 
 /* ---- Image operations that need no camera ------------------------------ */
 
 /* Resamples the frame in `source` into a width x height frame written to
  * `destination` (record followed by pixels at header_size). Returns 0. */
-int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height);
+EZCAM_API int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height);
 /* Stores the three channel means in the record's channel_mean. 0, or -4 when
  * the buffer does not start with an image record. */
-int CalcAverage(unsigned char* image);
+EZCAM_API int CalcAverage(unsigned char* image);
 /* Grey value of the pixel at column x, row y; -1 for a bad buffer or position. */
-int GetPointIntensity(int x, int y, unsigned char* image);
+EZCAM_API int GetPointIntensity(int x, int y, unsigned char* image);
 /* Means of the four Bayer positions (red, green on red row, green on blue row,
  * blue) of a raw region, and their mean. 0, -2 bad region or depth, -4 not a
  * raw record or out of memory. */
-int GetImageIntensity(unsigned char* image, int x, int y, int width, int height,
+EZCAM_API int GetImageIntensity(unsigned char* image, int x, int y, int width, int height,
                       float* mean, float* m0, float* m1, float* m2, float* m3);
 /* Shifts every sample left (shift > 0, saturating) or right (shift < 0).
  * 0, -2 for a shift outside -8..8, -4 when not an image record. */
-int ShiftOperation(unsigned char* image, int shift);
+EZCAM_API int ShiftOperation(unsigned char* image, int shift);
 
 /* ---- Simulated cameras ---------------------------------------------------- */
 
@@ -269,13 +331,17 @@ int ShiftOperation(unsigned char* image, int shift);
  * Pairs that a camera model drives behave as that model; any other pair is a
  * device that stalls every request. Returns the camera's id (1, 2, ... in plug
  * order), or -2 when an id is outside 0..0xffff. */
-int SimPlugCamera(int vendor, int product, int bcdDevice);
+EZCAM_API int SimPlugCamera(int vendor, int product, int bcdDevice);
 /* Unplugs a simulated camera and raises its removal. 0, or -1 for an id that
  * is not plugged in. */
-int SimUnplugCamera(int id);
+EZCAM_API int SimUnplugCamera(int id);
 /* Presses the camera's capture button: its next frame carries the capture
  * flag. 0, or -1 for an id that is not plugged in. */
-int SimPressCapture(int id);
+EZCAM_API int SimPressCapture(int id);
+/* Focuses the camera's scene: `defocus` is the blur radius in pixels, 0 sharp
+ * (the default). 0, -1 for an id that is not plugged in, -2 for a radius
+ * outside 0..1000. */
+EZCAM_API int SimSetFocus(int id, float defocus);
 
 #ifdef __cplusplus
 }

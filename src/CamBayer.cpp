@@ -5,78 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "processing/tone.h"
-
-void SoftWareValue::allocate(size_t count) {
-    block = std::make_unique<unsigned char[]>(2 * count);
-    lut = block.get();
-    lut2 = block.get() + count;
-    entries = count;
-}
-
-bool SoftWareValue::takeOver(size_t bytes) {
-    if (!shared::claimCopy(changed)) return false;
-    if (lut && lut2) std::memcpy(lut, lut2, std::min(bytes, entries));
-    live = staged;
-    shared::finishCopy(changed);
-    return true;
-}
-
-namespace {
-struct QuirkRow {
-    uint16_t product;
-    ProductQuirks quirks;
-};
-
-// Products whose behaviour differs from their model class's: the base
-// re-timing writes the exposure register at once for the first group only.
-constexpr ProductQuirks kSendsExposure{.retimeSendsExposure = true};
-constexpr ProductQuirks kRestartPause{.restartPauseMs = 400};
-constexpr ProductQuirks kNoRestart{.regainAfterResolution = true, .noLongExposureRestart = true};
-
-constexpr QuirkRow kQuirks[] = {
-    {0xc003, kSendsExposure},
-    {0xc004, kSendsExposure},
-    {0xc005, kSendsExposure},
-    {0xc006, kSendsExposure},
-    {0xc007, kSendsExposure},
-    {0xc008, kSendsExposure},
-    {0xc009, kSendsExposure},
-    {0xc00a, kSendsExposure},
-    {0xc00b, kSendsExposure},
-    {0xc00c, kSendsExposure},
-    {0xd001, kSendsExposure},
-    {0xd004, kSendsExposure},
-    {0xd006, kSendsExposure},
-    {0xf007, kSendsExposure},
-    {0xf008, kSendsExposure},
-    {0xf00b, kSendsExposure},
-    {0xa003, ProductQuirks{.deferPixelClock = true}},
-    {0xa005,
-     ProductQuirks{
-         .regainAfterResolution = true, .noLongExposureRestart = true, .reportsIdsAtOpen = true}},
-    {0xa009, kNoRestart},
-    {0xa00a, kNoRestart},
-    {0xe006, kRestartPause},
-    {0xe009, kRestartPause},
-    {0xe00a, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
-    {0xe00b, kRestartPause},
-    {0xe00c, ProductQuirks{.restartPauseMs = 400, .refusesEdgeInhibition = true}},
-    {0xe80a, kRestartPause},
-};
-}  // namespace
-
-ProductQuirks productQuirks(uint16_t vendor, uint16_t product) {
-    if (vendor != 0x0547 && vendor != 0x8020 && vendor != 0x8021) return {};
-    for (const QuirkRow& row : kQuirks) {
-        if (row.product != product) continue;
-        ProductQuirks quirks = row.quirks;
-        // Only the original vendor's device announces itself at open.
-        if (vendor != 0x0547) quirks.reportsIdsAtOpen = false;
-        return quirks;
-    }
-    return {};
-}
 
 CamBayer::CamBayer() {
     rawDepth.value = 8;
@@ -89,24 +17,7 @@ CamBayer::CamBayer() {
     buildRequest(urbFrameRequest, 0xb3, 0, 0);
     buildRequest(urbRoiOrigin, 0xbd, 0, 0);
     buildRequest(urbRoiSize, 0xbe, 0, 0);
-
-    defectPoints = std::make_unique<_ezPoint[]>(static_cast<size_t>(defectCapacity));
-
-    contrast.define(128, 0, 255, 1, true);
-    contrast.allocate(256);
-    __matrix_contrast(128, contrast.lut, 256);
-    __matrix_contrast(128, contrast.lut2, 256);
     aeTarget.define(110, 60, 180, 1, true);
-    for (int c = 0; c < 3; ++c) {
-        stretch[c].define(0, 0, 255, 1, true);
-        stretch[c].allocate(256);
-        __matrix_stretch(0, 255, stretch[c].lut, 256);
-        __matrix_stretch(0, 255, stretch[c].lut2, 256);
-        gamma[c].define(100, 20, 150, 1, true);
-        gamma[c].allocate(256);
-        __matrix_gamma(100, gamma[c].lut, 256);
-        __matrix_gamma(100, gamma[c].lut2, 256);
-    }
 }
 
 CamBayer::~CamBayer() {
@@ -116,8 +27,6 @@ CamBayer::~CamBayer() {
         sendRequest(stop);
         shared::store(state, 0);
     }
-    flatFieldReference.reset();
-    flatFieldScaled.reset();
     usbInterface.reset();
     if (usbDevice) usbDevice->close();
     usbDevice.reset();
@@ -161,60 +70,6 @@ int CamBayer::_bayer() {
 
 // ---- Not offered by the base camera --------------------------------------
 
-int CamBayer::_set_edge_inhibition(bool) {
-    return -4;
-}
-int CamBayer::_edge_inhibition(bool*) {
-    return -4;
-}
-int CamBayer::_set_gpio(int, bool) {
-    return -4;
-}
-int CamBayer::_gpio(int, bool*) {
-    return -4;
-}
-int CamBayer::_set_cooled(bool) {
-    return -4;
-}
-int CamBayer::_cooled(bool*) {
-    return -4;
-}
-int CamBayer::_temperature(float*) {
-    return -4;
-}
-int CamBayer::_set_sharpness(int) {
-    return -4;
-}
-int CamBayer::_sharpness() {
-    return -4;
-}
-int CamBayer::_sharpness_range(int*, int*, int*) {
-    return -4;
-}
-int CamBayer::_set_denoise(int) {
-    return -4;
-}
-int CamBayer::_denoise() {
-    return -4;
-}
-int CamBayer::_denoise_range(int*, int*, int*) {
-    return -4;
-}
-int CamBayer::_set_hdr(bool) {
-    return -4;
-}
-int CamBayer::_hdr(bool*) {
-    return -4;
-}
-int CamBayer::_set_shift_operator(int) {
-    return -4;
-}
-int CamBayer::_shift_operator() {
-    return -4;
-}
-int CamBayer::_shift_operator_range(int*, int*, int*) {
-    return -4;
-}
 int CamBayer::_set_filter(bool) {
     return -4;
 }
@@ -230,15 +85,6 @@ int CamBayer::_update_firmware(std::string) {
 }
 // Only the models with a black-field reference take one.
 void CamBayer::_blackfield() {}
-
-// ---- Table hand-over -----------------------------------------------------
-
-// Runs on the frame thread: copies a complete staged table or nothing, and
-// never waits for the setter (shared_state.h).
-void CamBayer::_swap_software(SoftWareValue* setting, int length) {
-    if (!setting || length <= 0) return;
-    setting->takeOver(static_cast<size_t>(length));
-}
 
 // ---- Helpers for models ----------------------------------------------------
 

@@ -13,7 +13,9 @@
 #include <string>
 
 #include "CamBase.h"
+#include "models/products.h"
 #include "models/tables.h"
+#include "pipeline/pipeline.h"
 #include "processing/calibration.h"
 #include "processing/image_record.h"
 #include "shared_state.h"
@@ -31,71 +33,6 @@ struct SensorSetting {
     const void* table = nullptr;  // resolution: ResolutionEntry[]; pixel clock: PixelClockEntry[]
 };
 
-// One 8-bit processing setting with its live table (read by the frame
-// pipeline) and its staged table (written by the setter).
-struct SoftWareValue {
-    uint8_t value = 0;
-    uint8_t min = 0;
-    uint8_t max = 0;
-    uint8_t step = 0;
-    uint8_t supported = 0;
-    uint8_t changed = 0;  // hand-over state of lut2 (shared::HandOver); 1: not yet copied
-    unsigned char* lut = nullptr;
-    unsigned char* lut2 = nullptr;
-    std::unique_ptr<unsigned char[]> block;  // owns lut and lut2
-
-    // What a table was built for. The staged key travels with lut2 and
-    // becomes the live key when a frame takes the table over, so the frame
-    // decides which steps run from the tables it really holds. Stretch
-    // records: value is the automatic flag, low and high the bounds.
-    struct Key {
-        uint8_t value = 0;
-        uint8_t low = 0;
-        uint8_t high = 255;
-    };
-    Key staged;  // with lut2; written by setters inside the hand-over
-    Key live;    // with lut; frame side only
-    size_t entries = 0;
-
-    // One block holding both tables of `entries` bytes: lut, then lut2.
-    void allocate(size_t entries);
-    void define(uint8_t value_, uint8_t min_, uint8_t max_, uint8_t step_, bool supported_) {
-        value = value_;
-        min = min_;
-        max = max_;
-        step = step_;
-        supported = supported_ ? 1 : 0;
-        staged = live = Key{value_, min_, max_};
-    }
-    // Setter side: builds a new staged table with build(lut2) and hands it
-    // over. Waits only while a frame is copying the previous table.
-    template <typename Build>
-    void stage(Key key, Build&& build) {
-        shared::claimWrite(changed);
-        if (lut2) build(lut2);
-        staged = key;
-        shared::publish(changed);
-    }
-    // Frame side: copies a staged table (at most `bytes` of it) into lut;
-    // never waits. False when nothing was staged or a setter is busy.
-    bool takeOver(size_t bytes);
-};
-
-struct ModelRow;
-struct SensorRow;
-
-// Behaviour tied to the USB product rather than to the model class; looked
-// up in one table when the device is opened.
-struct ProductQuirks {
-    bool retimeSendsExposure = false;    // base re-timing writes the exposure register at once
-    bool deferPixelClock = false;        // pixel-clock request waits for the next frame read
-    bool regainAfterResolution = false;  // gain written again after an immediate resolution change
-    bool noLongExposureRestart = false;  // long-exposure restart refused
-    uint16_t restartPauseMs = 0;         // pause between stop and restart of a long exposure
-    bool reportsIdsAtOpen = false;       // prints its ids at open instead of reading the version
-    bool refusesEdgeInhibition = false;  // the call surface answers -4 without asking the camera
-};
-ProductQuirks productQuirks(uint16_t vendor, uint16_t product);
 
 class CamBayer : public CamBase {
   public:
@@ -120,6 +57,10 @@ class CamBayer : public CamBase {
     void setSnapRequest(bool armed) {
         shared::store(snapRequest, armed ? 1 : 0, std::memory_order_release);
     }
+
+    // Product table (src/models/products.h): takes over a created camera's
+    // row (reader, finishing, features) and applies the rows that build it.
+    void adoptProduct(const ProductRow& row);
 
     // ---- USB transport ----
     int __open_driver(std::shared_ptr<usb::Device> device) override;
@@ -156,7 +97,7 @@ class CamBayer : public CamBase {
     int _pixsclock() override;
     int _pixsclock_count() override;
     const char* _pixsclock_string_at_index(int index) override;
-    int _set_analog_gain(int gain) override = 0;  // every model maps its own register
+    int _set_analog_gain(int gain) override;  // through the gain mapping of the sensor row
     int _analog_gain_range(int* min, int* max, int* step) override;
     int _analog_gain() override;
     void _retime() override;
@@ -172,6 +113,10 @@ class CamBayer : public CamBase {
 
     // ---- Frames ----
     int _raw_data(unsigned char* buffer, int size) override;
+    // _raw_data that also describes the frame in info (null: counts only);
+    // see GetRawDataInfo. restartFrameCount: a stream starts, counts from 0.
+    int rawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info);
+    void restartFrameCount();
     int _raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, int size) override;
     int _raw2image(unsigned char* raw, unsigned char* image, bool crop) override;
 
@@ -316,11 +261,11 @@ class CamBayer : public CamBase {
         uint64_t needed = 0;  // extra buffer bytes the family's steps touch (0: none)
         int received = 0;     // bytes the transfer delivered (at most length)
         int resolution = 0;   // resolution index in force when the frame was asked for
-        // Framings with the samples after the header area: the sample bytes
-        // the device sends before its trailer, and the exact count a good
-        // transfer holds.
+        // The sample bytes the device sends (before its trailer), and the
+        // exact count a good transfer holds.
         uint32_t pixelBytes = 0;
         uint32_t expected = 0;
+        bool transferOk = false;  // the bulk read reported success
         FrameLayout::Kind layout = FrameLayout::Header;
         int binX = 1;  // software binning of a mode read out larger
         int binY = 1;
@@ -328,20 +273,28 @@ class CamBayer : public CamBase {
         int cutWidth = 0;
         int cutHeight = 0;
         bool captureFlag = false;  // this model reports the capture flag
+        bool hostOrder = false;    // 16-bit samples arrive least significant byte first
+        bool modeChange = false;   // a resolution, clock or region change was pending
+        timespec transferEnd{};    // monotonic clock when the transfer returned
+        timespec transferEndUtc{}; // the same moment in UTC
     };
+    // The reading procedure; rawDataInfo notes its outcome.
+    int readFrame(unsigned char* buffer, int size, FramePlan& plan);
     // Geometry and transfer length, from the layout in force and the mode's
-    // readout. Header layout: header first, width x height at the current
-    // depth plus the header, lowered to whole packets; the others: the
-    // samples after the header area, then what closes the frame.
+    // readout. Header layouts: header first, then width x height at the
+    // current depth; the others: the samples after the header area, then
+    // what closes the frame.
     virtual void framePlan(FramePlan& plan);
     // Requests due before the read: a pending resolution, a deferred clock.
     virtual void sendPending();
-    // Framing of the received transfer: 0 good, 1 good and the camera asks
-    // for a capture, -3 no frame. Base: the layout's marker and exact count,
-    // no run into the next frame; samples the device did not send are zeroed.
+    // Judges the received transfer: 0 good, 1 good and the camera asks for
+    // a capture, -3 no frame. Every layout: a successful transfer of exactly
+    // the frame's count, then the layout's marks; samples the device did not
+    // send are zeroed.
     virtual int frameCheck(unsigned char* buffer, const FramePlan& plan);
-    // The signed layout's checks on the samples at data.
-    int signatureCheck(const unsigned char* data, const FramePlan& plan) const;
+    // What a layout checks beyond the count (markers, signature, no run into
+    // the next frame) and the marker bytes it clears; false: no frame.
+    bool framingMarks(unsigned char* transfer, unsigned char* samples, const FramePlan& plan) const;
     // Samples to their final form in place (byte order, binning). Base:
     // 16-bit samples to host order, then the plan's software binning.
     virtual void frameShape(_ezImage* image, const FramePlan& plan);
@@ -349,18 +302,10 @@ class CamBayer : public CamBase {
     // returns the result.
     virtual int frameFinish(_ezImage* image, int result);
 
-    // When a requested region is programmed into the sensor instead of cut
-    // out in memory, and whether the frame that programs it is dropped.
-    struct RoiRule {
-        enum When : uint8_t { FirstResolution, FullWidth, Always } when = FirstResolution;
-        uint16_t fullWidth = 0;  // stored width that counts as full (FullWidth)
-        bool dropFrame = true;   // the programming frame reports -3
-    };
-    RoiRule roiRule;
-
     // How the device frames a transfer: the first layout holding the
-    // camera's release; none, the marked header.
+    // camera's release; none, the marked header with the base region rule.
     std::span<const FrameLayout> frameLayouts;
+    const FrameLayout* layoutInForce() const;
     bool acknowledgeFrames = true;  // send urbFrameRequest after every bulk read
     // After automatic exposure: the defect search on request (the frame's
     // result becomes 5, or -5 when the search fails) and the correction when on.
@@ -392,6 +337,15 @@ class CamBayer : public CamBase {
     // Computes lineLength and pixelRate from the tables in force.
     void loadTiming();
 
+    const ProductRow* productRow = nullptr;  // null: a camera made outside the table
+    // The single-request operations the product offers; none without a row.
+    const Features& features() const;
+    // Request 0xb8: the switches of the cooled cameras, chosen by index.
+    void sendSwitch(uint16_t value, uint16_t index);
+    // A register write (request 0xb7) kept in no sensor setting.
+    int sendRegister(uint16_t reg, uint16_t value);
+    static constexpr int32_t kEdgeInhibitionOn = 17;
+
     // Model catalogue (src/models): applies one row of a model's constants
     // (name, sensor fields, colour settings, transfer sizes), then timing,
     // bodyLen and _retime; the analog gain through the row's mapping.
@@ -404,9 +358,8 @@ class CamBayer : public CamBase {
     // periods is scaled to the new timing, clamped, split into remainder
     // lines and periods (register writes built, not sent) and carried in
     // both requests (index: low 16 bits, value high byte: bits 16..23).
-    // _retime does this for a model that sets carriedRetime.
+    // _retime does this for a sensor row whose re-timing says so.
     using ExposureLimits = ::ExposureLimits;
-    const CarriedRetime* carriedRetime = nullptr;
     // carry false: the requests are left alone (a model that sends the
     // exposure registers itself).
     uint32_t retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
@@ -428,15 +381,8 @@ class CamBayer : public CamBase {
     unsigned readTimeoutMs();
 
     // ---- Frame pipeline pieces, for model variants of _raw2image ----------
-    // Frames of one camera are processed one at a time (the live view and a
-    // direct save of a raw frame may both run _raw2image). Setters never
-    // take this lock, so a frame never waits for a setting.
-    std::unique_lock<std::mutex> lockFrame() { return std::unique_lock<std::mutex>(frameMutex); }
-    // Takes over every staged table the camera uses (start of a frame).
-    void takeOverTables();
-    // Flat field, rotation and flip, the tone and colour pass, histogram and
-    // stretch of a decoded image, in that order.
-    void finishImage(_ezImage* image);
+    // What the pipeline is told of this camera's sensor.
+    Sensor sensor() const { return Sensor{channels, bayerPattern}; }
     // Writes the armed still when this frame matches it, then disarms it and
     // returns to the resolution it was armed at. Call without lockFrame().
     void serveStill(_ezImage* raw, _ezImage* image);
@@ -511,43 +457,24 @@ class CamBayer : public CamBase {
     uint8_t resolutionPending = 0;
     uint8_t pixelClockPending = 0;
 
-    // Defects.
-    int32_t defectCount = 0;
-    int32_t defectCapacity = 8192;
-    std::unique_ptr<_ezPoint[]> defectPoints;
-
-    // Geometry and still capture. The frame pipeline reads flip, rotate, the
-    // switches it uses and snapRequest without the settings lock: write them
-    // with shared::store (snapRequest with setSnapRequest).
-    uint8_t flip = 0;
-    uint8_t rotate = 0;
+    // Still capture. The frame pipeline reads snapRequest without the
+    // settings lock: arm it with setSnapRequest.
     int16_t snapFormat = 8;
     uint16_t snapResolution = 0;
     uint16_t snapWidth = 0;
     uint16_t snapHeight = 0;
 
     // Switches.
-    uint8_t monochrome = 0;
     uint8_t autoExposure = 0;
-    uint8_t flatFieldOn = 0;
-    uint8_t flatFieldNew = 0;  // hand-over state of flatFieldReference (shared::HandOver)
-    uint8_t histogramOn = 0;
-    uint8_t colorEnhancement = 0;
     uint8_t snapRequest = 0;
-    uint8_t defectCalcRequest = 0;
-    uint8_t defectCorrectionOn = 0;
     uint8_t coolerOn = 0;
+    int32_t edgeInhibition = 0;  // 17 on, 0 off
+    uint8_t gpioState[3] = {};   // the state last set on general-purpose outputs 1 to 3
     std::string snapPath;
 
-    // Processing settings.
-    SoftWareValue contrast;
-    SoftWareValue saturation;
-    SoftWareValue digitalGain[3];
+    // Frame processing: its settings, flat field and defect list.
+    FramePipeline pipeline;
     SoftWareValue aeTarget;
-    SoftWareValue stretch[3];
-    SoftWareValue gamma[3];
-    ImagePtr flatFieldReference;  // replaced only inside the flatFieldNew hand-over
-    ImagePtr flatFieldScaled;     // frame side only
     uint32_t bulkPipe = 1;
 
     // Black field, fluorescence guide, cooled models.
@@ -558,6 +485,9 @@ class CamBayer : public CamBase {
     int32_t fluoParam = 1;
     uint8_t fluoParamSet = 0;
     int32_t shiftOperator = 0;
+    int32_t sharpnessValue = 0;  // in-camera settings: the values last written
+    int32_t denoiseValue = 0;
+    uint8_t hdrOn = 0;
     EzSnapCallback snapCallback = nullptr;
     int32_t lastExposure = 0;
     timeval lastFrameTime{};
@@ -571,13 +501,22 @@ class CamBayer : public CamBase {
 
   private:
     std::recursive_mutex settingsMutex;
-    std::mutex frameMutex;
     // Histogram of the automatic gain and the fluorescence measurement: kept
     // here, a raw frame's buffer need not have room behind its samples.
     alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
-    void stretchStep(_ezImage* image);
-    void tonePass(_ezImage* image);
     int regionOrProgram(_ezImage* image, int frameResolution);
+    // Counts and readings the reader keeps beside the frames
+    // (CamBayer_frame_info.cpp); under the settings lock.
+    struct FrameTally {
+        uint64_t delivered = 0;
+        uint64_t lost = 0;
+        uint64_t modeDrops = 0;
+        int8_t temperatureState = 0;  // 0 no reading yet, 1 read, -1 the model has none
+        float temperature = 0.0f;
+        int64_t temperatureAskedNs = 0;  // monotonic; 0 never asked
+    } frameTally;
+    void noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
+                   EzFrameInfo* info);
     // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
     int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);

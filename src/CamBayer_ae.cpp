@@ -49,24 +49,11 @@ struct FrameBuffer {
 // The decoder leaves the outer rows and columns unwritten: repeat their
 // neighbours there, so that whole-image measurements see only real pixels.
 void CamBayer::fillDecodedBorder(_ezImage* image) {
-    const size_t w = image->width, h = image->height;
-    if (w < 3 || h < 4) return;
-    const size_t n = image->channels * (image->depth / 8);
-    for (size_t y = 1; y + 2 < h; ++y) {
-        unsigned char* row = pixels::row(image, y);
-        std::memcpy(row, row + n, n);
-        std::memcpy(row + (w - 1) * n, row + (w - 2) * n, n);
-    }
-    const size_t bytes = w * n;
-    std::memcpy(pixels::row(image, 0), pixels::row(image, 1), bytes);
-    std::memcpy(pixels::row(image, h - 2), pixels::row(image, h - 3), bytes);
-    std::memcpy(pixels::row(image, h - 1), pixels::row(image, h - 3), bytes);
+    ::fillDecodedBorder(image);
 }
 
 bool CamBayer::rawRecord(const _ezImage* frame) {
-    _ezImage head;
-    return ezReadRecord(reinterpret_cast<const unsigned char*>(frame), &head) &&
-           (head.depth == 8 || head.depth == 16) && head.width > 0 && head.height > 0;
+    return pixels::rawRecord(frame);
 }
 
 void CamBayer::_set_autoexposure(bool on) {
@@ -177,7 +164,7 @@ int CamBayer::_calc_auto_gain(_ezImage* image, int interval) {
 // from the next frame. The rectangle is in the coordinates of the image as
 // displayed (after rotation and flip).
 int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
-    if (!saturation.supported) return -4;
+    if (!pipeline.colour()) return -4;
     auto* raw = reinterpret_cast<_ezImage*>(buffer);
     if (!rawRecord(raw)) return -2;
     const int width = raw->width, height = raw->height;
@@ -196,10 +183,7 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
         unsigned char* dst = pixels::row(copy.record, y);
         for (int x = 0; x < width; ++x) dst[x] = src[x * bps];
     }
-    if (shared::load(colorEnhancement))
-        __decode_rawdata(copy.record, decoded.record, bayerPattern);
-    else
-        __decode_rawdatafast(copy.record, decoded.record, bayerPattern);
+    pipeline.decode(copy.record, decoded.record, bayerPattern);
     _ezImage* image = decoded.record;
     fillDecodedBorder(image);
 
@@ -208,17 +192,18 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
         if (__white_balance(image, gains) != 0) return -3;
         for (int c = 0; c < 3; ++c) {
             const int g = gains[c];
-            digitalGain[c].stage({static_cast<uint8_t>(g)},
-                                 [g](unsigned char* t) { __matrix_channel(g, t, 256); });
-            digitalGain[c].value = static_cast<uint8_t>(g);
+            SoftWareValue& gain = pipeline.digitalGain[c];
+            gain.stage({static_cast<uint8_t>(g)},
+                       [g](unsigned char* t) { __matrix_channel(g, t, 256); });
+            gain.value = static_cast<uint8_t>(g);
         }
         return 0;
     }
 
     // Turn the image first: a quarter turn swaps the sides the rectangle is
     // clipped to.
-    __rotate(image, rotate);
-    __flip(image, flip);
+    __rotate(image, pipeline.rotate);
+    __flip(image, pipeline.flip);
     const int left = std::max(rect->left, 0);
     const int top = std::max(rect->top, 0);
     const int right = std::min<int>(rect->right, image->width);
@@ -243,7 +228,7 @@ int CamBayer::_calc_white_balance(unsigned char* buffer, __IMG_RECT* rect) {
     const double e = hi * 64 / lo > 240 ? hi * (lo * 240.0 / hi) : hi * 64.0;
     for (int c = 0; c < 3; ++c) {
         const int g = static_cast<int>(e / means[c]);
-        SoftWareValue& setting = digitalGain[c];
+        SoftWareValue& setting = pipeline.digitalGain[c];
         if (g == setting.value || g < setting.min || g > setting.max) continue;
         setting.stage({static_cast<uint8_t>(g)},
                       [g](unsigned char* t) { __matrix_channel(g, t, 256); });

@@ -91,9 +91,9 @@ int CamBayer::_fluorescence(_ezImage* image, int interval) {
     }
     _set_autoexposure(false);
     // Nothing counted, or no gain history: the exposure is left as it is.
-    if (q > 0 && stretch[0].max > 0 && agHistory[0] > 0 && pixelRate > 0) {
+    if (q > 0 && pipeline.stretch[0].max > 0 && agHistory[0] > 0 && pixelRate > 0) {
         const auto lines = static_cast<float>(static_cast<double>(exposure.value) * s / q * 255 /
-                                              stretch[0].max / agHistory[0]);
+                                              pipeline.stretch[0].max / agHistory[0]);
         _set_exposure(static_cast<float>(static_cast<float>(lineLength) * lines /
                                          static_cast<double>(pixelRate)));
     }

@@ -172,18 +172,18 @@ int CamBayer::_save_params(int index, std::string directory) {
     if (directory.empty()) return -3;
     sweepTemporaries(directory, modelName);
     SetBytes bytes{};
-    bytes[0] = monochrome;
+    bytes[0] = pipeline.monochrome;
     bytes[1] = autoExposure;
-    bytes[2] = colorEnhancement;
+    bytes[2] = pipeline.colorEnhancement;
     bytes[3] = roiRequested || roiActive ? 1 : 0;
-    bytes[4] = gamma[0].value;
-    bytes[5] = contrast.value;
+    bytes[4] = pipeline.gamma[0].value;
+    bytes[5] = pipeline.contrast.value;
     bytes[6] = aeTarget.value;
-    bytes[7] = saturation.value;
-    bytes[8] = digitalGain[0].value;
-    bytes[9] = digitalGain[1].value;
-    bytes[10] = digitalGain[2].value;
-    bytes[11] = flip;
+    bytes[7] = pipeline.saturation.value;
+    bytes[8] = pipeline.digitalGain[0].value;
+    bytes[9] = pipeline.digitalGain[1].value;
+    bytes[10] = pipeline.digitalGain[2].value;
+    bytes[11] = pipeline.flip;
     put16(bytes, 12, resolution.value);
     put16(bytes, 14, pixelClock.value);
     put16(bytes, 16, rawDepth.value);
@@ -196,8 +196,8 @@ int CamBayer::_save_params(int index, std::string directory) {
     put16(bytes, 30, urbRoiSize.index);
     put16(bytes, 32, static_cast<uint16_t>(snapFormat));
     put16(bytes, 34, analogGain.value);
-    bytes[36] = gamma[1].value;
-    bytes[37] = gamma[2].value;
+    bytes[36] = pipeline.gamma[1].value;
+    bytes[37] = pipeline.gamma[2].value;
     if (!replaceFile(setPath(directory, modelName, index), bytes.data(), bytes.size())) return -3;
     return writeIndex(currentPath(directory, modelName), index) ? 0 : -3;
 }
@@ -235,22 +235,22 @@ int CamBayer::applyParameterSet(const unsigned char* bytes, size_t size) {
         return static_cast<uint8_t>(std::clamp<int>(value, setting.min, setting.max));
     };
     // The frame pipeline reads these switches without the settings lock.
-    shared::store(monochrome, flag(bytes[0]));
+    shared::store(pipeline.monochrome, flag(bytes[0]));
     autoExposure = flag(bytes[1]);
-    shared::store(colorEnhancement, flag(bytes[2]));
+    shared::store(pipeline.colorEnhancement, flag(bytes[2]));
     roiRequested = flag(bytes[3]);
     // The all-channel gamma setter takes any non-zero byte.
-    gamma[0].value = std::max<uint8_t>(bytes[4], 1);
-    gamma[1].value = std::max<uint8_t>(bytes[36], 1);
-    gamma[2].value = std::max<uint8_t>(bytes[37], 1);
-    contrast.value = bytes[5];
+    pipeline.gamma[0].value = std::max<uint8_t>(bytes[4], 1);
+    pipeline.gamma[1].value = std::max<uint8_t>(bytes[36], 1);
+    pipeline.gamma[2].value = std::max<uint8_t>(bytes[37], 1);
+    pipeline.contrast.value = bytes[5];
     aeTarget.value = within(aeTarget, bytes[6]);
     // Colour settings of a camera without colour are stored, never applied.
-    const bool colour = saturation.supported;
-    saturation.value = colour ? within(saturation, bytes[7]) : bytes[7];
+    const bool colour = pipeline.saturation.supported;
+    pipeline.saturation.value = colour ? within(pipeline.saturation, bytes[7]) : bytes[7];
     for (int c = 0; c < 3; ++c)
-        digitalGain[c].value = colour ? within(digitalGain[c], bytes[8 + c]) : bytes[8 + c];
-    shared::store(flip, bytes[11] & 3);
+        pipeline.digitalGain[c].value = colour ? within(pipeline.digitalGain[c], bytes[8 + c]) : bytes[8 + c];
+    shared::store(pipeline.flip, bytes[11] & 3);
     const int resolutionIndex = word(12);
     const int clock = word(14);
     const int depth = word(16);
@@ -264,11 +264,11 @@ int CamBayer::applyParameterSet(const unsigned char* bytes, size_t size) {
     snapFormat = static_cast<int16_t>(word(32) & 31);
     const int gain = static_cast<int16_t>(word(34));
 
-    for (SoftWareValue& channel : gamma) stage(channel, __matrix_gamma);
-    stage(contrast, __matrix_contrast);
+    for (SoftWareValue& channel : pipeline.gamma) stage(channel, __matrix_gamma);
+    stage(pipeline.contrast, __matrix_contrast);
     if (colour) {
-        stage(saturation, __matrix_saturation);
-        for (SoftWareValue& channel : digitalGain) stage(channel, __matrix_channel);
+        stage(pipeline.saturation, __matrix_saturation);
+        for (SoftWareValue& channel : pipeline.digitalGain) stage(channel, __matrix_channel);
     }
 
     if (gain != analogGain.value) _set_analog_gain(gain);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "CamBayer.h"
+#include "models/model_row.h"
 
 uint32_t CamBayer::toLines(double lines) {
     if (!(lines > 0.0)) return 0;
@@ -129,6 +130,10 @@ int CamBayer::_set_raw_depth(int bits) {
 
 // ---- Analog gain ------------------------------------------------------------
 
+int CamBayer::_set_analog_gain(int gain) {
+    return modelAnalogGain(gain);
+}
+
 int CamBayer::_analog_gain_range(int* min, int* max, int* step) {
     if (min) *min = analogGain.min;
     if (max) *max = analogGain.max;
@@ -143,9 +148,12 @@ int CamBayer::_analog_gain() {
 // ---- Exposure -------------------------------------------------------------
 
 void CamBayer::_retime() {
-    if (carriedRetime) {
-        retimeCarried(carriedRetime->limits, carriedRetime->count, carriedRetime->rereadLineLength);
-        return;
+    if (const Retime* retime = sensorRow ? sensorRow->retime : nullptr) {
+        if (retime->kind == Retime::Fixed) return;
+        if (retime->kind == Retime::Carried) {
+            retimeCarried(retime->limits, retime->count, retime->rereadLineLength);
+            return;
+        }
     }
     const double clocks = static_cast<double>(exposure.value) * lineLength;
     const double oldRate = pixelRate;
@@ -227,7 +235,7 @@ int CamBayer::_set_exposure(float milliseconds) {
                                                 static_cast<float>(lineLength)
                                           : 0.0;
     uint32_t lines = std::max<uint32_t>(toLines(perLine), exposure.min);
-    if (longExposure.supported && exposure.max > 0) {
+    if ((longExposure.supported || quirks.exposureInTwoRegisters) && exposure.max > 0) {
         const uint32_t total = std::min(lines, (longExposure.max + 1u) * exposure.max - 1);
         const auto periods = static_cast<uint16_t>(total / exposure.max);
         const auto rest = static_cast<uint16_t>(total % exposure.max);
@@ -372,7 +380,7 @@ int CamBayer::_raw_size(int* width, int* height) {
         w = entry->width;
         h = entry->height;
     }
-    if (rotate == 1 || rotate == 2) std::swap(w, h);
+    if (pipeline.rotate == 1 || pipeline.rotate == 2) std::swap(w, h);
     if (width) *width = w;
     if (height) *height = h;
     return 0;

@@ -35,7 +35,7 @@ int CamBayer::_saveimage(std::string path, int resolutionIndex) {
         width = urbRoiSize.value;
         height = urbRoiSize.index;
     }
-    const bool quarterTurn = rotate == 1 || rotate == 2;
+    const bool quarterTurn = pipeline.rotate == 1 || pipeline.rotate == 2;
     snapWidth = static_cast<uint16_t>(quarterTurn ? height : width);
     snapHeight = static_cast<uint16_t>(quarterTurn ? width : height);
     setSnapRequest(true);

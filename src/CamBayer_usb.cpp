@@ -1,9 +1,11 @@
 // USB transport: opening the device, control requests, bulk reads, and
 // starting and stopping the sensor.
+#include <chrono>
 #include <cmath>
-#include <cstdio>
+#include <thread>
 
 #include "CamBayer.h"
+#include "log.h"
 
 namespace {
 constexpr uint16_t kTriggerRelease = 0xb002;  // the only hardware with a trigger query
@@ -31,18 +33,13 @@ int CamBayer::__open_driver(std::shared_ptr<usb::Device> device) {
     usbInterface = usbDevice;
 
     _claim_device();
-    if (quirks.reportsIdsAtOpen) {
-        std::printf("%0x %0x\n", idProduct, idVendor);
-        std::fflush(stdout);
+    if (quirks.skipsVersionAtOpen) {
+        ezlog::info("%0x %0x", idProduct, idVendor);
     } else {
         int version = 0;
         _versions(&version);
         firmwareVersion = version;
     }
-    return 0;
-}
-
-int CamBayer::_claim_device() {
     return 0;
 }
 
@@ -78,17 +75,26 @@ int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) 
         timeout = readTimeoutMs();
     }
     int got = 0;
+    uint32_t status = usb::kNotOpen;
     if (device && buffer && length > 0) {
-        const uint32_t status = device->bulkRead(pipe, buffer, length, &got, timeout);
+        status = device->bulkRead(pipe, buffer, length, &got, timeout);
         if (status == usb::kStall) device->clearHalt(pipe);
+        // A count outside the request is no transfer the bus could make.
+        if (got < 0 || got > length) status = usb::kError;
         got = std::clamp(got, 0, length);
     }
     if (received) *received = got;
-    return 0;
+    // The bytes of a failed transfer may be a frame cut short: the status
+    // goes to the caller with them.
+    return status == usb::kSuccess ? 0 : -3;
 }
 
-// The pauses callers ask for are not needed by the cameras: returns at once.
-int CamBayer::_delay(int) {
+// A real sensor needs the pauses the protocol asks for (after a start, a
+// stop, a mode change); a simulated one does not, so it is not slowed down.
+int CamBayer::_delay(int milliseconds) {
+    const std::shared_ptr<usb::Device> device = usbInterface;
+    if (milliseconds > 0 && device && device->needsPauses())
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     return 0;
 }
 
@@ -97,20 +103,6 @@ int CamBayer::_sensor_suspend() {
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
     shared::store(state, 0);
-    return 0;
-}
-
-int CamBayer::_sensor_resume() {
-    EZURB start{};
-    buildRequest(start, 0xba, 0, 0);
-    sendRequest(start);
-    shared::store(state, 1);
-    _delay(300);
-    _set_raw_depth(rawDepth.value);
-    _set_pixsclock(pixelClock.value);
-    _set_analog_gain(analogGain.value);
-    _set_blacklevel(blackLevel.value);
-    _set_resolution(resolution.value, true);
     return 0;
 }
 

@@ -1,5 +1,5 @@
-// Camera objects and frame buffers for the frame-processing tests: no bus,
-// buffers of exactly the size the pipeline may touch.
+// Frame pipelines and frame buffers for the frame-processing tests: no
+// camera, buffers of exactly the size the pipeline may touch.
 #pragma once
 
 #include <algorithm>
@@ -7,44 +7,17 @@
 #include <functional>
 #include <vector>
 
-#include "CamBayer.h"
+#include "pipeline/pipeline.h"
 #include "processing/decode.h"
 #include "processing/tone.h"
 
-// A colour camera (Bayer code 1, saturation and digital-gain records as the
-// colour models build them) or a monochrome one. One line lasts 0.01 ms.
-class PipelineCamera : public CamBayer {
-  public:
-    explicit PipelineCamera(bool colour = true) {
-        channels = colour ? 3 : 1;
-        bayerPattern = colour ? 1 : 0;
-        if (colour) {
-            saturation.define(100, 0, 255, 1, true);
-            saturation.allocate(65536);
-            __matrix_saturation(100, saturation.lut, 256);
-            __matrix_saturation(100, saturation.lut2, 256);
-            for (SoftWareValue& gain : digitalGain) {
-                gain.define(64, 16, 240, 1, true);
-                gain.allocate(256);
-                __matrix_channel(64, gain.lut, 256);
-                __matrix_channel(64, gain.lut2, 256);
-            }
-        }
-        lineLength = 480;
-        pixelRate = 48000;
-        exposure.value = 2000;
-        exposure.min = 1;
-        exposure.max = 65535;
-        analogGain.min = 1;
-        analogGain.max = 400;
-        analogGain.value = 30;
+// A frame pipeline as a colour camera (Bayer code 1, saturation and
+// digital-gain records) or a monochrome camera sets it up.
+struct TestPipeline : FramePipeline {
+    Sensor sensor;
+    explicit TestPipeline(bool colour = true) : sensor{colour ? 3 : 1, colour ? 1 : 0} {
+        if (colour) enableColour(100, 100);
     }
-    int _set_analog_gain(int gain) override {
-        analogGain.value =
-            static_cast<uint16_t>(std::clamp<int>(gain, analogGain.min, analogGain.max));
-        return 0;
-    }
-    using CamBayer::defectStep;
 };
 
 // A raw frame (record, 512-byte header, samples) and an image buffer with
@@ -72,8 +45,8 @@ struct Frames {
     }
     _ezImage* rawRecord() { return reinterpret_cast<_ezImage*>(raw.data()); }
     _ezImage* imageRecord() { return reinterpret_cast<_ezImage*>(image.data()); }
-    int run(CamBayer& camera, bool crop = false) {
-        return camera._raw2image(raw.data(), image.data(), crop);
+    int run(TestPipeline& pipeline, bool crop = false) {
+        return pipeline.run(raw.data(), image.data(), crop, pipeline.sensor);
     }
     // Sample k of pixel (x, y) of the finished image.
     unsigned at(int x, int y, int k = 0) {

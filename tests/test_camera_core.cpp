@@ -2,6 +2,7 @@
 // control and the frame reader, without any bus.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "CamBayer.h"
 #include "fake_device.h"
+#include "log_recorder.h"
 
 namespace {
 const ResolutionEntry kRes[] = {
@@ -48,7 +50,12 @@ class TestCamera : public CamBayer {
     }
     using CamBayer::ExposureLimits;
     using CamBayer::retimeCarried;
-    using CamBayer::roiRule;
+    // The device sends the frame the reader plans for, however much it asks.
+    void framePlan(FramePlan& plan) override {
+        CamBayer::framePlan(plan);
+        if (device) device->frameBytes = static_cast<int>(plan.expected);
+    }
+    FakeDevice* device = nullptr;
 };
 
 struct Rig {
@@ -58,6 +65,7 @@ struct Rig {
         device->deviceInfo.product = product;
         device->deviceInfo.bcdDevice = release;
         device->frame = markedFrame;
+        camera->device = device.get();
         EXPECT_EQ(camera->__open_driver(device), 0);
         device->forget();
     }
@@ -123,14 +131,27 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
     EXPECT_EQ(unclaimed->count("close"), 1);  // the open device is still closed at the end
 }
 
-TEST(CameraObject, ProductA005PrintsIdsInsteadOfReadingTheVersion) {
+TEST(CameraObject, ProductA005LogsIdsInsteadOfReadingTheVersion) {
     auto device = std::make_shared<FakeDevice>();
     device->deviceInfo = {0x0547, 0xa005, 0xa000, 0x0200};
     TestCamera camera;
+    LogRecorder log;
     testing::internal::CaptureStdout();
     EXPECT_EQ(camera.__open_driver(device), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "a005 547\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(log.messages, std::vector<std::string>{"2: a005 547"});
     EXPECT_EQ(camera.firmwareVersion, 0);
+    EXPECT_TRUE(device->sent(0xb6).empty());
+}
+
+// A real sensor gets the pauses the protocol asks for; a simulated one is
+// not slowed down by them.
+TEST(Transport, PausesOnlyWhereTheDeviceNeedsThem) {
+    Rig rig;
+    rig.device->pauses = true;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig.camera->_delay(30), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
 TEST(Transport, ControlAttemptsStallsAndBadRecords) {
@@ -437,10 +458,10 @@ TEST(SensorControl, RegionIsClampedToTheFrame) {
     int rw = 0, rh = 0;
     c._raw_size(&rw, &rh);
     EXPECT_EQ(std::pair(rw, rh), std::pair(408, 308));
-    c.rotate = 1;
+    c._set_rotate(1);
     c._raw_size(&rw, &rh);
     EXPECT_EQ(std::pair(rw, rh), std::pair(308, 408));
-    c.rotate = 0;
+    c._set_rotate(0);
     // Any resolution change ends the region.
     c._set_resolution(0, false);
     c._roi_state(&on);
@@ -577,13 +598,12 @@ TEST(FrameReader, FramingFaultsGiveNoFrame) {
     };
     EXPECT_EQ(rig.camera->_raw_data(buffer.data(), kFrame8), -3);
 
-    // The marker of a packet that did not arrive does not count.
+    // A marked transfer cut short is no frame either.
     rig.device->frame = [](unsigned char* b, int length) {
         markedFrame(b, length);
-        std::memset(b + 3 * 512, 0x88, 10);
         return 3 * 512;
     };
-    EXPECT_EQ(rig.camera->_raw_data(buffer.data(), kFrame8), 0);
+    EXPECT_EQ(rig.camera->_raw_data(buffer.data(), kFrame8), -3);
 
     // Nothing received: no frame, even if the buffer still holds a marker.
     rig.device->frame = [](unsigned char*, int) { return 0; };

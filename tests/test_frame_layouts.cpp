@@ -71,7 +71,8 @@ TEST_F(FrameLayouts, EveryTrailerAndExtraByteCameraDeliversItsModes) {
         int product;
         int release;
         int suffix;  // bytes after the samples
-        int asked;   // bytes asked beyond the samples
+        int asked;   // bytes asked beyond the samples (the exact askers: of a
+                     // frame of whole packets; one header area more otherwise)
     };
     const Case cases[] = {
         {0xa811, 0xa000, 3, 3 + 512},    // VAh200C1
@@ -112,7 +113,9 @@ TEST_F(FrameLayouts, EveryTrailerAndExtraByteCameraDeliversItsModes) {
             const sim::SimCamera::FrameShape shape = reader.sim().nextFrameShape();
             const Bulk bulk = reader.lastBulk();
             EXPECT_EQ(bulk.received, static_cast<int>(shape.pixels) + c.suffix);
-            EXPECT_EQ(bulk.requested, static_cast<int>(shape.pixels) + c.asked);
+            const int frameBytes = static_cast<int>(shape.pixels) + c.suffix;
+            const int surplus = c.asked == c.suffix && frameBytes % 512 != 0 ? 512 : 0;
+            EXPECT_EQ(bulk.requested, static_cast<int>(shape.pixels) + c.asked + surplus);
             // A lit scene, not the buffer's fill.
             const unsigned char* data = image->data;
             size_t lit = 0;
@@ -201,17 +204,19 @@ TEST_F(FrameLayouts, SamplesTheTransferDoesNotCarryReadAsBlack) {
     for (size_t i = 479744; i < 480000; ++i) ASSERT_EQ(g.image()->data[i], 0) << i;
 
     // A region programmed into the sensor arrives in whole packets.
-    ASSERT_EQ(SetResolution(0, name.c_str()), 0);
-    reader.grab();
-    ASSERT_EQ(SetRoi(0, 0, 333, 200, name.c_str()), 0);
+    const std::string programs = plug(0xa00a);  // VSh035M1
+    ASSERT_FALSE(programs.empty());
+    Reader regionReader(programs, lastId);
+    regionReader.grab();
+    ASSERT_EQ(SetRoi(0, 0, 333, 200, programs.c_str()), 0);
     Grab region;
-    for (int i = 0; i < 4 && region.result != 0; ++i) region = reader.grab(0x55);
+    for (int i = 0; i < 4 && region.result != 0; ++i) region = regionReader.grab(0x55);
     ASSERT_EQ(region.result, 0);
     const _ezImage* image = region.image();
     const size_t bytes = sampleBytes(image);
     ASSERT_GT(bytes, 512u);
     const size_t sent = bytes - bytes % 512;
-    EXPECT_EQ(reader.lastBulk().received, static_cast<int>(sent) + 3);
+    EXPECT_EQ(regionReader.lastBulk().received, static_cast<int>(sent) + 3);
     for (size_t i = sent; i < bytes; ++i) ASSERT_EQ(image->data[i], 0) << i;
 }
 

@@ -45,6 +45,13 @@ const std::vector<Expected>& creationTable() {
     return rows;
 }
 
+// A camera as the catalogue creates it for a product of vendor 0x0547.
+std::unique_ptr<CamBayer> made(uint16_t product, uint16_t vendor = 0x0547) {
+    std::unique_ptr<CamBayer> camera = _create_device(product, vendor);
+    EXPECT_NE(camera, nullptr) << std::hex << product;
+    return camera;
+}
+
 std::string named(const char* display, int counter) {
     return std::string(display) + static_cast<char>('0' + counter);
 }
@@ -79,10 +86,10 @@ TEST(Creation, EveryClassIsConsistentWithItsTables) {
     for (const Expected& row : creationTable()) {
         SCOPED_TRACE(testing::Message() << std::hex << row.product);
         std::unique_ptr<CamBayer> camera = _create_device(row.product, 0x0547);
-        EXPECT_NE(camera->defectPoints, nullptr);
-        EXPECT_EQ(camera->defectCapacity, 8192);
-        EXPECT_EQ(camera->saturation.supported != 0, row.colour);
-        EXPECT_EQ(camera->digitalGain[2].supported != 0, row.colour);
+        EXPECT_NE(camera->pipeline.defects.points, nullptr);
+        EXPECT_EQ(camera->pipeline.defects.capacity, 8192);
+        EXPECT_EQ(camera->pipeline.colour(), row.colour);
+        EXPECT_EQ(camera->pipeline.digitalGain[2].supported != 0, row.colour);
         // The sensors of the VDh674 generation stream on the second pipe.
         EXPECT_EQ(camera->bulkPipe, row.product >= 0xe00a && row.product <= 0xe80c ? 2u : 1u);
         // Two models only get their sensor when the device is claimed.
@@ -119,11 +126,11 @@ TEST(Names, DerivedClassesAdvanceTheirBaseCounters) {
     // The VAh200C1 constructor runs VAo200C1's first.
     const int ownBefore = cntVAh200C1;
     const int baseBefore = cntVAo200C1;
-    VAh200C1 first;
-    EXPECT_EQ(first.name, named("QCH200.", ownBefore));
-    EXPECT_EQ(first.modelName, "QCH200.");
-    VAo200C1 second;
-    EXPECT_EQ(second.name, named("QC200.", baseBefore + 1));
+    auto first = made(0xa811);
+    EXPECT_EQ(first->name, named("QCH200.", ownBefore));
+    EXPECT_EQ(first->modelName, "QCH200.");
+    auto second = made(0xc811);
+    EXPECT_EQ(second->name, named("QC200.", baseBefore + 1));
     EXPECT_EQ(cntVAh200C1, ownBefore + 1);
     EXPECT_EQ(cntVAo200C1, baseBefore + 2);
 
@@ -134,47 +141,48 @@ TEST(Names, DerivedClassesAdvanceTheirBaseCounters) {
     EXPECT_EQ(cntVAo300C1, before300 + 1);
     // VAh300C1 counts on cntVE300, after advancing cntVAo300C1.
     const int beforeVE300 = cntVE300;
-    VAh300C1 h;
-    EXPECT_EQ(h.name, named("QCH300.", beforeVE300));
+    auto h300 = made(0xa007);
+    EXPECT_EQ(h300->name, named("QCH300.", beforeVE300));
     EXPECT_EQ(cntVAo300C1, before300 + 2);
 
     // Three constructors run for a VDh285C1.
     const int counts[] = {cntVDo285M1, cntVDh285M1, cntVDh285C1};
-    VDh285C1 colour;
-    EXPECT_EQ(colour.name, named("RCH-1.4C.", counts[2]));
+    auto colour = made(0xe009);
+    EXPECT_EQ(colour->name, named("RCH-1.4C.", counts[2]));
     EXPECT_EQ(cntVDo285M1, counts[0] + 1);
     EXPECT_EQ(cntVDh285M1, counts[1] + 1);
 
     // A VAh131M1 runs VAg131M1's constructor, which is VAo131M1's.
     const int before131M = cntVAo131M1;
-    VAh131M1 mono;
-    EXPECT_EQ(mono.modelName, "QCH130M.");
+    auto mono = made(0xa00b);
+    EXPECT_EQ(mono->modelName, "QCH130M.");
     EXPECT_EQ(cntVAo131M1, before131M + 1);
 }
 
 TEST(Names, TheEleventhCameraOfAClassGetsAColon) {
     ASSERT_LE(cntVSh036C1, 10);
-    std::vector<std::unique_ptr<VSh036C1>> cameras;
-    while (cntVSh036C1 < 10) cameras.push_back(std::make_unique<VSh036C1>());
-    VSh036C1 eleventh;
-    EXPECT_EQ(eleventh.name, "Norvan CH30.:");
+    std::vector<std::unique_ptr<CamBayer>> cameras;
+    while (cntVSh036C1 < 10) cameras.push_back(made(0xa009));
+    auto eleventh = made(0xa009);
+    EXPECT_EQ(eleventh->name, "Norvan CH30.:");
     // Its base class was counted once per camera as well.
     EXPECT_GE(cntVSo036C1, 11);
 }
 
 TEST(Names, CountsPastPrintableAsciiStayUniqueAndPrintable) {
-    std::vector<std::unique_ptr<VSi400M1>> cameras;
-    while (cntVSi400M1 < 79) cameras.push_back(std::make_unique<VSi400M1>());
+    std::vector<std::unique_ptr<CamBayer>> cameras;
+    while (cntVSi400M1 < 79) cameras.push_back(made(0x6401, 0x4b56));
     const int first = cntVSi400M1;
-    VSi400M1 next;
-    VSi400M1 after;
-    EXPECT_EQ(next.name, "Miravel.~" + std::to_string(first));
-    EXPECT_EQ(after.name, "Miravel.~" + std::to_string(first + 1));
-    EXPECT_EQ(next.name.find('\0'), std::string::npos);
+    auto next = made(0x6401, 0x4b56);
+    auto after = made(0x6401, 0x4b56);
+    EXPECT_EQ(next->name, "Miravel.~" + std::to_string(first));
+    EXPECT_EQ(after->name, "Miravel.~" + std::to_string(first + 1));
+    EXPECT_EQ(next->name.find('\0'), std::string::npos);
 }
 
 TEST(Names, ClaimTimeModelsStayUnnamedUntilClaimed) {
-    V3h5MC1 camera;
+    auto created = made(0xac11);
+    CamBayer& camera = *created;
     EXPECT_EQ(camera.name, "kvdt");
     EXPECT_TRUE(camera.modelName.empty());
     EXPECT_EQ(camera.resolution.table, nullptr);
@@ -183,11 +191,12 @@ TEST(Names, ClaimTimeModelsStayUnnamedUntilClaimed) {
     EXPECT_EQ(camera._saturation(), 100);  // colour settings come with the object
 }
 
-// A sample of classes against the catalogue.
+// A sample of classes against the catalogue, as created for their products.
 TEST(Constants, SampleOfClasses) {
     using V = std::vector<int>;
     int min = 0, max = 0, step = 0;
-    VAo1KC1 k;
+    const auto vAo1KC1 = made(0xc003);
+    CamBayer& k = *vAo1KC1;
     EXPECT_EQ((V{k.regAnalogGain, k.regExposure, k._bayer(), k._resolution_count(),
                  k._pixsclock_count()}),
               (V{0x305e, 0x3012, 4, 5, 5}));
@@ -202,17 +211,20 @@ TEST(Constants, SampleOfClasses) {
     EXPECT_EQ(k._blacklevel_range(&min, &max, &step), -4);
 
     // Its h variant has its own modes but keeps VAo1KC1's buffer size.
-    VAh1KC1 h;
+    const auto vAh1KC1 = made(0xa003);
+    CamBayer& h = *vAh1KC1;
     EXPECT_STREQ(h._resolution_string_at_index(0), "3656X2740");
     EXPECT_EQ((V{h._resolution_count(), h.lineLength, h._body(), h._saturation()}),
               (V{3, 3711, k._body(), 85}));
 
-    VAo131M1 mono;
+    const auto vAo131M1 = made(0xc00b);
+    CamBayer& mono = *vAo131M1;
     EXPECT_EQ((V{mono._body(), mono.pixelRate, mono.exposure.max}),
               (V{2 * (1351680 + 512) + 2048, 40000, 10000}));
     EXPECT_EQ(mono._digital_gain_range(&min, &max, &step), -4);
 
-    VS200C1 s;
+    const auto vS200C1 = made(0xc00c);
+    CamBayer& s = *vS200C1;
     EXPECT_EQ((V{s.packetLen, s._pixsclock(), s.pixelRate, s.regBlackLevel, s.longExposure.max,
                  s._restart_state()}),
               (V{61440, 2, 40000, 0xa1, 30, 0}));
@@ -220,7 +232,8 @@ TEST(Constants, SampleOfClasses) {
     EXPECT_EQ(s._blacklevel_range(&min, &max, &step), 0);
     EXPECT_EQ(s._body(), 512 + 2 * 2266112 + 2048);
 
-    VSi400M1 si;
+    const auto vSi400M1 = made(0x6401, 0x4b56);
+    CamBayer& si = *vSi400M1;
     EXPECT_EQ((V{si.regAnalogGain, si.regExposure, si.regLongExposure, si.regBlackLevel}),
               (V{0x41, 0x42, 0x43, 0x44}));
     EXPECT_EQ((V{si.analogGain.max, si._analog_gain(), si.analogGain.def, si.exposure.value,
@@ -231,18 +244,21 @@ TEST(Constants, SampleOfClasses) {
 
     // Colour on a monochrome base keeps the base's buffer size; a colour
     // class below it computes its own, and starts with edge inhibition on.
-    VDh285C1 c;
+    const auto vDh285C1 = made(0xe009);
+    CamBayer& c = *vDh285C1;
     EXPECT_EQ(
         (V{c._bayer(), c._resolution_count(), c.resolution.def, c.regExposure, c.regLongExposure}),
         (V{4, 2, 1, 0x63, 0x62}));
     EXPECT_EQ(c._body(), 512 + 2 * 1422336 + 2048);
-    VDh674C1 c674;
+    const auto vDh674C1 = made(0xe80a);
+    CamBayer& c674 = *vDh674C1;
     bool on = false;
     EXPECT_EQ(c674._edge_inhibition(&on), 0);
     EXPECT_TRUE(on);
     EXPECT_EQ((V{c674._bayer(), c674._body(), c674.exposure.max}),
               (V{3, 512 + 2 * 2903040 + 2048, 1521}));
-    VDh282C1 d282;
+    const auto vDh282C1 = made(0xe001);
+    CamBayer& d282 = *vDh282C1;
     EXPECT_EQ(
         (V{d282.edgeInhibition, d282.exposure.def, d282.longExposure.max, d282.analogGain.def}),
         (V{0, 300, 4000, 200}));
@@ -251,25 +267,28 @@ TEST(Constants, SampleOfClasses) {
 // Saturation: one 131072-byte block, staged half second; digital gains
 // neutral. Each table holds what its parameter asks for.
 TEST(Constants, ColourTablesFollowTheirParameters) {
-    VAo200C1 built128;  // records 100, builds for 128
-    ASSERT_NE(built128.saturation.lut, nullptr);
-    EXPECT_EQ(built128.saturation.lut2, built128.saturation.lut + 65536);
+    const auto vAo200C1 = made(0xc811);
+    CamBayer& built128 = *vAo200C1;  // records 100, builds for 128
+    ASSERT_NE(built128.pipeline.saturation.lut, nullptr);
+    EXPECT_EQ(built128.pipeline.saturation.lut2, built128.pipeline.saturation.lut + 65536);
     EXPECT_EQ(built128._saturation(), 100);
-    EXPECT_EQ(built128.saturation.lut[100], 128);  // row 0: 100 pushed out by 1.28
-    EXPECT_EQ(built128.saturation.lut2[100], 128);
-    EXPECT_EQ(built128.saturation.lut[200 * 256 + 200], 200);  // grey stays grey
-    VAo300C1 neutral;                                          // built for 100: the identity
+    EXPECT_EQ(built128.pipeline.saturation.lut[100], 128);  // row 0: 100 pushed out by 1.28
+    EXPECT_EQ(built128.pipeline.saturation.lut2[100], 128);
+    EXPECT_EQ(built128.pipeline.saturation.lut[200 * 256 + 200], 200);  // grey stays grey
+    const auto vAo300C1 = made(0xc007);
+    CamBayer& neutral = *vAo300C1;                                          // built for 100: the identity
     for (int r : {0, 77, 255})
-        for (int v : {0, 31, 255}) EXPECT_EQ(neutral.saturation.lut[r * 256 + v], v);
-    VAo1KC1 reduced;  // 85 recorded and built
+        for (int v : {0, 31, 255}) EXPECT_EQ(neutral.pipeline.saturation.lut[r * 256 + v], v);
+    const auto another1KC1 = made(0xc003);
+    CamBayer& reduced = *another1KC1;  // 85 recorded and built
     EXPECT_EQ(reduced._saturation(), 85);
-    EXPECT_EQ(reduced.saturation.lut[100], 85);
+    EXPECT_EQ(reduced.pipeline.saturation.lut[100], 85);
 
     int g[3] = {}, range[3] = {};
     EXPECT_EQ(built128._digital_gain(&g[0], &g[1], &g[2]), 0);
     EXPECT_EQ(built128._digital_gain_range(&range[0], &range[1], &range[2]), 0);
     EXPECT_EQ((std::vector<int>{g[0], g[1], g[2], range[0], range[1], range[2]}),
               (std::vector<int>{64, 64, 64, 16, 240, 1}));
-    for (const SoftWareValue& gain : built128.digitalGain)
+    for (const SoftWareValue& gain : built128.pipeline.digitalGain)
         for (int i : {0, 1, 128, 255}) EXPECT_EQ(gain.lut[i] + gain.lut2[i], 2 * i);
 }

@@ -112,20 +112,20 @@ class Sets : public Session {
         sim::SimCamera& sensor = camera(id);
         bool roi = false;
         cam->_roi_state(&roi);
-        return {cam->monochrome,
+        return {cam->pipeline.monochrome,
                 cam->autoExposure,
-                cam->colorEnhancement,
+                cam->pipeline.colorEnhancement,
                 roi,
-                cam->gamma[0].value,
-                cam->gamma[1].value,
-                cam->gamma[2].value,
-                cam->contrast.value,
+                cam->pipeline.gamma[0].value,
+                cam->pipeline.gamma[1].value,
+                cam->pipeline.gamma[2].value,
+                cam->pipeline.contrast.value,
                 cam->aeTarget.value,
-                cam->saturation.value,
-                cam->digitalGain[0].value,
-                cam->digitalGain[1].value,
-                cam->digitalGain[2].value,
-                cam->flip,
+                cam->pipeline.saturation.value,
+                cam->pipeline.digitalGain[0].value,
+                cam->pipeline.digitalGain[1].value,
+                cam->pipeline.digitalGain[2].value,
+                cam->pipeline.flip,
                 cam->resolution.value,
                 cam->pixelClock.value,
                 cam->rawDepth.value,
@@ -285,12 +285,12 @@ TEST_F(Sets, MonochromeModelsStoreButDoNotBuildColourTables) {
     set[36] = set[37] = 100;
     writeBytes(dir + "QC500M.b.txt", set);
     ASSERT_EQ(LoadConfiguration(1, name.c_str()), 0);
-    EXPECT_EQ(cam->saturation.value, 140);
-    EXPECT_EQ(cam->digitalGain[0].value, 80);
-    EXPECT_EQ(cam->saturation.changed, 0);
-    EXPECT_EQ(cam->digitalGain[0].changed, 0);
-    EXPECT_EQ(cam->gamma[0].changed, 1);
-    EXPECT_EQ(staged(cam->gamma[0]), table(__matrix_gamma, 110));
+    EXPECT_EQ(cam->pipeline.saturation.value, 140);
+    EXPECT_EQ(cam->pipeline.digitalGain[0].value, 80);
+    EXPECT_EQ(cam->pipeline.saturation.changed, 0);
+    EXPECT_EQ(cam->pipeline.digitalGain[0].changed, 0);
+    EXPECT_EQ(cam->pipeline.gamma[0].changed, 1);
+    EXPECT_EQ(staged(cam->pipeline.gamma[0]), table(__matrix_gamma, 110));
     EXPECT_EQ(cam->exposure.value, 300);
     EXPECT_EQ(readBytes(dir + "QC500M."), (Bytes{1, 0, 0, 0}));
 }
@@ -355,8 +355,8 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     GetImageFormat(&format, c);
     EXPECT_LE(x + width, GetResWidth(1, c));
     EXPECT_LE(y + height, GetResHeight(1, c));
-    EXPECT_EQ((std::vector<int>{cam->monochrome, cam->autoExposure, cam->colorEnhancement,
-                                GetFlip(c), format, GetAETarget(c), cam->digitalGain[0].value}),
+    EXPECT_EQ((std::vector<int>{cam->pipeline.monochrome, cam->autoExposure, cam->pipeline.colorEnhancement,
+                                GetFlip(c), format, GetAETarget(c), cam->pipeline.digitalGain[0].value}),
               (std::vector<int>{1, 1, 1, 3, 31, 180, 240}));
 }
 

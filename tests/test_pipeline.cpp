@@ -1,6 +1,6 @@
-// The frame pipeline on camera objects without a bus: decoding, the tone and
-// colour passes against per-pixel references, stretch, the setters' ranges
-// and the hand-over of their tables.
+// The frame pipeline built on its own: decoding, the tone and colour passes
+// against per-pixel references, stretch, and the hand-over of the setters'
+// tables.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -29,11 +29,7 @@ std::vector<unsigned char> decodedOnly(Frames& f, int channels, bool crop, bool 
     return copy.pixels();
 }
 
-class Pipeline : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { __init_algorithms(); }
-    static void TearDownTestSuite() { __exit_algorithms(); }
-};
+using Pipeline = ::testing::Test;
 
 }  // namespace
 
@@ -41,15 +37,15 @@ TEST_F(Pipeline, DefaultSettingsLeaveTheDecodedImageUnchanged) {
     for (bool colour : {true, false})
         for (int depth : {8, 16})
             for (bool crop : {false, true}) {
-                PipelineCamera camera(colour);
+                TestPipeline camera(colour);
                 Frames f(40, 24, depth, [&](int x, int y) { return testPattern(x, y, depth); });
                 const auto expected = decodedOnly(f, colour ? 3 : 1, crop);
                 ASSERT_EQ(f.run(camera, crop), 0);
                 EXPECT_EQ(f.pixels(), expected) << colour << depth << crop;
                 EXPECT_EQ(f.imageRecord()->width, crop ? 32 : 40);
             }
-    PipelineCamera camera;
-    camera._set_color_enhancement(true);
+    TestPipeline camera;
+    camera.setColorEnhancement(true);
     Frames f(40, 24, 8, [](int x, int y) { return testPattern(x, y, 8); });
     const auto expected = decodedOnly(f, 3, true, true);
     ASSERT_EQ(f.run(camera, true), 0);
@@ -57,19 +53,16 @@ TEST_F(Pipeline, DefaultSettingsLeaveTheDecodedImageUnchanged) {
 }
 
 TEST_F(Pipeline, RefusedFramesLeaveTheImageAlone) {
-    PipelineCamera camera;
+    TestPipeline pipeline;
     Frames f(16, 8, 8, [](int x, int y) { return testPattern(x, y, 8); });
     const std::vector<unsigned char> untouched = f.image;
-    camera._set_state(3);
-    EXPECT_EQ(f.run(camera), -1);
-    camera._set_state(1);
     f.rawRecord()->depth = 12;
-    EXPECT_EQ(f.run(camera), -2);
+    EXPECT_EQ(f.run(pipeline), -2);
     f.rawRecord()->depth = 8;
     f.rawRecord()->header_size = 8;  // pixels would overlap the image's record
-    EXPECT_EQ(f.run(camera), -2);
+    EXPECT_EQ(f.run(pipeline), -2);
     EXPECT_EQ(f.image, untouched);
-    EXPECT_EQ(camera._raw2image(f.raw.data(), f.raw.data(), true), -2);
+    EXPECT_EQ(pipeline.run(f.raw.data(), f.raw.data(), true, pipeline.sensor), -2);
 }
 
 // Every combination of the four colour switches against the per-pixel
@@ -84,14 +77,14 @@ TEST_F(Pipeline, ColourPassFollowsTheDefinitionForEverySwitchCombination) {
     __matrix_saturation(160, sat.data(), 256);
     for (int depth : {8, 16})
         for (int mask = 0; mask < 16; ++mask) {
-            PipelineCamera camera;
-            if (mask & 1) camera._set_digital_gain(90, 64, 40);
-            if (mask & 2) camera._set_saturation(160);
+            TestPipeline camera;
+            if (mask & 1) camera.setDigitalGain(90, 64, 40);
+            if (mask & 2) camera.setSaturation(160);
             if (mask & 4) {
-                camera._set_gamma(60, 0);
-                camera._set_gamma(140, 2);
+                camera.setGamma(60, 0, 3);
+                camera.setGamma(140, 2, 3);
             }
-            if (mask & 8) camera._set_contrast(170);
+            if (mask & 8) camera.setContrast(170);
             Frames f(24, 12, depth, [&](int x, int y) { return testPattern(x, y, depth); });
             const auto decoded = decodedOnly(f, 3, false);
             ASSERT_EQ(f.run(camera), 0);
@@ -133,9 +126,9 @@ TEST_F(Pipeline, GreyPassesToneEachStepOnlyWhenItIsNotNeutral) {
     const auto gamma = table(__matrix_gamma, 60), con = table(__matrix_contrast, 170);
     for (int depth : {8, 16})
         for (bool withContrast : {false, true}) {
-            PipelineCamera mono(false);
-            mono._set_gamma(60);
-            if (withContrast) mono._set_contrast(170);
+            TestPipeline mono(false);
+            mono.setGamma(60, 1);
+            if (withContrast) mono.setContrast(170);
             Frames f(20, 10, depth, [&](int x, int y) { return testPattern(x, y, depth); });
             ASSERT_EQ(f.run(mono), 0);
             for (int i = 0; i < 200; ++i) {
@@ -153,34 +146,31 @@ TEST_F(Pipeline, GreyPassesToneEachStepOnlyWhenItIsNotNeutral) {
             }
         }
     // The grey view of a colour camera: green, toned, in every channel.
-    PipelineCamera colour;
-    colour._set_monochrome(true);
+    TestPipeline colour;
+    colour.setMonochrome(true);
     Frames f(20, 10, 8, [](int x, int y) { return testPattern(x, y, 8); });
     const auto decoded = decodedOnly(f, 3, false);
     ASSERT_EQ(f.run(colour), 0);
     for (int i = 0; i < 200; ++i)
         for (int k = 0; k < 3; ++k)
             ASSERT_EQ(f.image[512 + 3 * i + k], i < 198 ? decoded[3 * i + 1] : decoded[3 * i + k]);
-    colour._set_gamma(60);
+    colour.setGamma(60, 3);
     ASSERT_EQ(f.run(colour), 0);
     EXPECT_EQ(f.at(5, 5, 0), gamma[decoded[3 * 105 + 1]]);
     EXPECT_EQ(f.at(5, 5, 2), gamma[decoded[3 * 105 + 1]]);
 }
 
 TEST_F(Pipeline, StretchRefusesEmptyRangesAndSkipsTheFullRange) {
-    PipelineCamera camera;
+    TestPipeline camera;
     Frames f(24, 12, 8, [](int x, int y) { return testPattern(x, y, 8); });
     const auto decoded = decodedOnly(f, 3, false);
-    EXPECT_EQ(camera._set_stretch(20, 200, false, 1), 0);
-    EXPECT_EQ(camera._set_stretch(10, 10, false, 1), -2);
-    EXPECT_EQ(camera._set_stretch(-1, 100, false, 1), -2);
-    EXPECT_EQ(camera._set_stretch(0, 256, false, 1), -2);
-    int low = 0, high = 0;
-    bool automatic = true;
-    EXPECT_EQ(camera._stretch(&low, &high, &automatic, 1), 0);
-    EXPECT_EQ(low, 20);
-    EXPECT_EQ(high, 200);
-    EXPECT_FALSE(automatic);
+    EXPECT_EQ(camera.setStretch(20, 200, false, 1, 3), 0);
+    EXPECT_EQ(camera.setStretch(10, 10, false, 1, 3), -2);
+    EXPECT_EQ(camera.setStretch(-1, 100, false, 1, 3), -2);
+    EXPECT_EQ(camera.setStretch(0, 256, false, 1, 3), -2);
+    EXPECT_EQ(camera.stretch[1].min, 20);
+    EXPECT_EQ(camera.stretch[1].max, 200);
+    EXPECT_EQ(camera.stretch[1].value, 0);
     ASSERT_EQ(f.run(camera), 0);
     std::array<unsigned char, 256> ramp{};
     __matrix_stretch(20, 200, ramp.data(), 256);
@@ -188,25 +178,25 @@ TEST_F(Pipeline, StretchRefusesEmptyRangesAndSkipsTheFullRange) {
         ASSERT_EQ(f.image[512 + 3 * i + 1], ramp[decoded[3 * i + 1]]);
         ASSERT_EQ(f.image[512 + 3 * i], decoded[3 * i]);
     }
-    EXPECT_EQ(camera._set_stretch(0, 255, false), 0);
+    EXPECT_EQ(camera.setStretch(0, 255, false, 3), 0);
     Frames again(24, 12, 8, [](int x, int y) { return testPattern(x, y, 8); });
     ASSERT_EQ(again.run(camera), 0);
     EXPECT_EQ(again.pixels(), decoded);
-    EXPECT_EQ(camera._set_stretch(0, 255, false, 3), -2);
+    EXPECT_EQ(camera.setStretch(0, 255, false, 3, 3), -2);
 }
 
 TEST_F(Pipeline, AutomaticStretchTakesThisFramesHistogramBounds) {
     for (bool all : {true, false}) {
-        PipelineCamera camera;
+        TestPipeline camera;
         Frames f(40, 24, 8, [](int x, int y) { return 30 + testPattern(x, y, 8) / 2; });
         Frames reference = f;
         ASSERT_EQ(reference.run(camera), 0);
         __calc_histogram(reference.imageRecord());
         const auto* stats = reinterpret_cast<const int32_t*>(reference.imageRecord()->extra);
         if (all)
-            camera._set_stretch(0, 0, true);
+            camera.setStretch(0, 0, true, 3);
         else
-            camera._set_stretch(0, 0, true, 2);
+            camera.setStretch(0, 0, true, 2, 3);
         ASSERT_EQ(f.run(camera), 0);
         for (int k = 0; k < 3; ++k) {
             const int block = all ? 0 : k + 1;
@@ -222,8 +212,8 @@ TEST_F(Pipeline, AutomaticStretchTakesThisFramesHistogramBounds) {
 }
 
 TEST_F(Pipeline, SixteenBitManualStretchKeepsTwelveBits) {
-    PipelineCamera mono(false);
-    EXPECT_EQ(mono._set_stretch(0, 254, false), 0);
+    TestPipeline mono(false);
+    EXPECT_EQ(mono.setStretch(0, 254, false, 1), 0);
     const unsigned samples[] = {65535, 32768, 0, 4096};
     Frames f(4, 1, 16, [&](int x, int) { return samples[x]; });
     ASSERT_EQ(f.run(mono), 0);
@@ -233,43 +223,10 @@ TEST_F(Pipeline, SixteenBitManualStretchKeepsTwelveBits) {
     EXPECT_EQ(f.at(3, 0), 16u * (4095 * 256 / 4064));
 }
 
-TEST_F(Pipeline, SettersKeepTheirRangesAndSupport) {
-    PipelineCamera mono(false), colour;
-    mono._set_saturation(120);
-    EXPECT_EQ(mono._saturation(), -4);
-    EXPECT_EQ(mono._digital_gain(nullptr, nullptr, nullptr), -4);
-    bool on = true;
-    EXPECT_EQ(mono._monochrome(&on), -4);
-    EXPECT_EQ(mono._color_enhancement(&on), -4);
-
-    colour._set_saturation(256);
-    colour._set_digital_gain(15, 241, 200);  // only the third is in range
-    colour._set_gamma(151, 0);
-    colour._set_gamma(19, 1);
-    colour._set_aetarget(181);
-    int g0 = 0, g1 = 0, g2 = 0;
-    colour._digital_gain(&g0, &g1, &g2);
-    EXPECT_EQ(colour._saturation(), 100);
-    EXPECT_EQ(g0, 64);
-    EXPECT_EQ(g1, 64);
-    EXPECT_EQ(g2, 200);
-    EXPECT_EQ(colour._gamma(0), 100);
-    EXPECT_EQ(colour._gamma(1), 100);
-    EXPECT_EQ(colour._aetarget(), 110);
-    EXPECT_EQ(colour.gamma[0].changed, 0);
-    EXPECT_EQ(colour._gamma(3), -2);
-    // All-channel gamma and contrast take any value the record can hold.
-    colour._set_gamma(0);
-    colour._set_contrast(300);
-    EXPECT_EQ(colour._gamma(), 1);
-    EXPECT_EQ(colour._contrast(), 255);
-    EXPECT_EQ(colour.contrast.staged.value, 255);
-}
-
 TEST_F(Pipeline, AFrameTakesAStagedTableOverOnlyWhenItStarts) {
-    PipelineCamera camera;
+    TestPipeline camera;
     const auto before = table(__matrix_contrast, 128), after = table(__matrix_contrast, 200);
-    camera._set_contrast(200);
+    camera.setContrast(200);
     EXPECT_EQ(camera.contrast.changed, 1);
     EXPECT_TRUE(std::equal(after.begin(), after.end(), camera.contrast.lut2));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), camera.contrast.lut));
@@ -278,17 +235,4 @@ TEST_F(Pipeline, AFrameTakesAStagedTableOverOnlyWhenItStarts) {
     EXPECT_EQ(camera.contrast.changed, 0);
     EXPECT_TRUE(std::equal(after.begin(), after.end(), camera.contrast.lut));
     EXPECT_EQ(camera.contrast.live.value, 200);
-}
-
-TEST_F(Pipeline, StillIsServedOnlyByAMatchingCroppedFrame) {
-    PipelineCamera camera;
-    Frames f(24, 16, 8, [](int x, int y) { return testPattern(x, y, 8); });
-    camera.snapFormat = 0;
-    camera.snapWidth = 24;
-    camera.snapHeight = 16;
-    camera.setSnapRequest(true);
-    ASSERT_EQ(f.run(camera, false), 0);
-    EXPECT_EQ(camera.snapRequest, 1);
-    ASSERT_EQ(f.run(camera, true), 0);
-    EXPECT_EQ(camera.snapRequest, 0);
 }

@@ -5,9 +5,36 @@
 
 #include <cmath>
 
+#include "CamBayer.h"
 #include "pipeline_fixture.h"
 
 namespace {
+
+// A colour camera (Bayer code 1) or a monochrome one, without a bus. One
+// line lasts 0.01 ms.
+class MeasureCamera : public CamBayer {
+  public:
+    explicit MeasureCamera(bool colour = true) {
+        channels = colour ? 3 : 1;
+        bayerPattern = colour ? 1 : 0;
+        if (colour) pipeline.enableColour(100, 100);
+        lineLength = 480;
+        pixelRate = 48000;
+        exposure.value = 2000;
+        exposure.min = 1;
+        exposure.max = 65535;
+        analogGain.min = 1;
+        analogGain.max = 400;
+        analogGain.value = 30;
+    }
+    int _set_analog_gain(int gain) override {
+        analogGain.value =
+            static_cast<uint16_t>(std::clamp<int>(gain, analogGain.min, analogGain.max));
+        return 0;
+    }
+    int finish(Frames& f, bool crop) { return _raw2image(f.raw.data(), f.image.data(), crop); }
+    using CamBayer::defectStep;
+};
 
 Frames uniform(int w, int h, unsigned value, int depth = 8) {
     return Frames(w, h, depth, [=](int, int) { return value; });
@@ -38,21 +65,21 @@ TEST(AutoExposure, DeadBandBlackFrameAndLongestExposure) {
         {250, 2000, 880},    // bright: shortened
     };
     for (const Case& c : cases) {
-        PipelineCamera camera;
+        MeasureCamera camera;
         camera.exposure.value = static_cast<uint16_t>(c.linesBefore);
         Frames f = uniform(16, 8, c.mean);
         camera._calc_auto_exposure(f.rawRecord(), 0);
         EXPECT_EQ(camera.exposure.value, c.linesAfter) << c.mean;
     }
     // 16-bit frames are measured by their high bytes.
-    PipelineCamera camera;
+    MeasureCamera camera;
     Frames deep = uniform(16, 8, 127 << 8 | 0xff, 16);
     camera._calc_auto_exposure(deep.rawRecord(), 0);
     EXPECT_EQ(camera.exposure.value, 1732);
 }
 
 TEST(AutoExposure, MeasuresTheFirstFrameThenEveryIntervalth) {
-    PipelineCamera camera;
+    MeasureCamera camera;
     Frames f = uniform(16, 8, 200);
     std::vector<int> measured;
     for (int frame = 1; frame <= 10; ++frame) {
@@ -64,7 +91,7 @@ TEST(AutoExposure, MeasuresTheFirstFrameThenEveryIntervalth) {
 }
 
 TEST(WhiteBalance, RectangleGainsAndRefusals) {
-    PipelineCamera camera;
+    MeasureCamera camera;
     __IMG_RECT inside{4, 4, 28, 20};
     Frames cast = mosaic(32, 24, 40, 100, 200);  // channel means 200, 100, 40
     EXPECT_EQ(camera._calc_white_balance(cast.raw.data(), &inside), 0);
@@ -73,20 +100,20 @@ TEST(WhiteBalance, RectangleGainsAndRefusals) {
     EXPECT_EQ(g[0], 48);
     EXPECT_EQ(g[1], 96);
     EXPECT_EQ(g[2], 240);
-    EXPECT_EQ(camera.digitalGain[2].changed, 1);
+    EXPECT_EQ(camera.pipeline.digitalGain[2].changed, 1);
 
-    PipelineCamera grey;
+    MeasureCamera grey;
     Frames card = mosaic(32, 24, 90, 90, 90);
     EXPECT_EQ(grey._calc_white_balance(card.raw.data(), &inside), 0);
     grey._digital_gain(&g[0], &g[1], &g[2]);
     EXPECT_EQ(g[0] + g[1] + g[2], 3 * 64);
-    EXPECT_EQ(grey.digitalGain[0].changed, 0);  // unchanged gains are not staged again
+    EXPECT_EQ(grey.pipeline.digitalGain[0].changed, 0);  // unchanged gains are not staged again
 
     __IMG_RECT left{-20, 0, 0, 24};
     EXPECT_EQ(camera._calc_white_balance(card.raw.data(), &left), -2);
     camera._digital_gain(&g[0], &g[1], &g[2]);
     EXPECT_EQ(g[2], 240);
-    PipelineCamera mono(false);
+    MeasureCamera mono(false);
     EXPECT_EQ(mono._calc_white_balance(card.raw.data(), nullptr), -4);
     Frames white = uniform(32, 24, 252);
     EXPECT_EQ(camera._calc_white_balance(white.raw.data(), nullptr), -3);
@@ -98,7 +125,7 @@ TEST(WhiteBalance, RectangleGainsAndRefusals) {
 // The rectangle is given in the image as displayed: after a quarter turn it
 // may reach below the unturned frame's height.
 TEST(WhiteBalance, RectangleOfATurnedImage) {
-    PipelineCamera camera;
+    MeasureCamera camera;
     camera._set_rotate(1);
     Frames cast = mosaic(48, 16, 40, 100, 200);
     __IMG_RECT lower{2, 30, 14, 46};  // the turned image is 16 wide, 48 high
@@ -110,7 +137,7 @@ TEST(WhiteBalance, RectangleOfATurnedImage) {
 }
 
 TEST(WhiteBalance, AutomaticMeasurementEvensACast) {
-    PipelineCamera camera;
+    MeasureCamera camera;
     Frames cast = Frames(64, 48, 8, [](int x, int y) {
         const unsigned level = 60 + x + 2 * y;  // a ramp: enough spread for a threshold
         const unsigned r = level * 8 / 10, g = level, b = level * 62 / 100;
@@ -125,10 +152,10 @@ TEST(WhiteBalance, AutomaticMeasurementEvensACast) {
 }
 
 TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
-    PipelineCamera plain;
+    MeasureCamera plain;
     EXPECT_EQ(plain._fluorescence_guide(1, 0), -4);
 
-    PipelineCamera camera(false);
+    MeasureCamera camera(false);
     camera.longExposure.supported = 1;
     camera.longExposure.max = 100;
     camera.exposure.max = 1000;
@@ -165,7 +192,7 @@ TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
 // A final measurement asked for on a record without pixels counts none:
 // the exposure stays, the gain and stretch return as after any measurement.
 TEST(FluorescenceGuide, FinalMeasurementOfAnEmptyRecord) {
-    PipelineCamera camera(false);
+    MeasureCamera camera(false);
     camera.longExposure.supported = 1;
     camera.longExposure.max = 100;
     camera.exposure.max = 1000;
@@ -181,7 +208,7 @@ TEST(FluorescenceGuide, FinalMeasurementOfAnEmptyRecord) {
 }
 
 TEST(AutoGain, BrightEnoughStopsAtOnce) {
-    PipelineCamera camera(false);
+    MeasureCamera camera(false);
     Frames bright = uniform(80, 50, 200);
     EXPECT_EQ(camera._calc_auto_gain(bright.rawRecord(), 2), -3);  // not this frame
     EXPECT_EQ(camera._calc_auto_gain(bright.rawRecord(), 2), 0);
@@ -190,32 +217,34 @@ TEST(AutoGain, BrightEnoughStopsAtOnce) {
 }
 
 TEST(FlatField, AReferenceEqualToTheFrameFlattensIt) {
-    PipelineCamera camera;
+    MeasureCamera camera;
     Frames f(40, 24, 8, [](int x, int y) { return 1 + testPattern(x, y, 8) % 250; });
     EXPECT_EQ(camera._calc_flat_field(f.raw.data(), true), -4);
     ASSERT_EQ(camera._calc_flat_field(f.raw.data(), false), 0);
-    EXPECT_EQ(camera.flatFieldNew, 1);
+    FramePipeline& pipeline = camera.pipeline;
+    EXPECT_EQ(pipeline.flatFieldNew, 1);
     camera._set_ff_state(true);
-    ASSERT_EQ(f.run(camera), 0);
-    EXPECT_EQ(camera.flatFieldNew, 0);
+    ASSERT_EQ(camera.finish(f, false), 0);
+    EXPECT_EQ(pipeline.flatFieldNew, 0);
     for (int k = 0; k < 3; ++k) {
-        const unsigned mean = camera.flatFieldReference->channel_mean[k];
+        const unsigned mean = pipeline.flatFieldReference->channel_mean[k];
         for (int y = 1; y < 24 - 2; ++y)  // what the decoder writes
             for (int x = 1; x < 40 - 1; ++x) ASSERT_EQ(f.at(x, y, k), mean) << x << y << k;
     }
     // A reference with zeros holds ones instead.
     Frames dark = uniform(40, 24, 0);
     ASSERT_EQ(camera._calc_flat_field(dark.raw.data(), false), 0);
-    EXPECT_EQ(camera.flatFieldReference->data[100], 1);
+    EXPECT_EQ(pipeline.flatFieldReference->data[100], 1);
 }
 
 TEST(Defects, SearchOnRequestThenCorrectionWhileOn) {
-    PipelineCamera camera(false);
+    MeasureCamera camera(false);
+    const DefectList& defects = camera.pipeline.defects;
     Frames f(800, 400, 8,
              [](int x, int y) { return x == 300 && y == 200 ? 200 : 40 + (x % 2) * 10; });
     camera._calc_defect_correction();
     EXPECT_EQ(camera.defectStep(f.rawRecord(), 0), 5);
-    EXPECT_EQ(camera.defectCount, 1);
+    EXPECT_EQ(defects.count, 1);
     EXPECT_EQ(f.raw[512 + 200 * 800 + 300], 200);  // correction is off
     camera._set_dc_state(true);
     EXPECT_EQ(camera.defectStep(f.rawRecord(), 1), 1);
@@ -223,5 +252,65 @@ TEST(Defects, SearchOnRequestThenCorrectionWhileOn) {
     Frames small = uniform(640, 480, 40);
     camera._calc_defect_correction();
     EXPECT_EQ(camera.defectStep(small.rawRecord(), 0), -5);
-    EXPECT_EQ(camera.defectCount, -3);
+    EXPECT_EQ(defects.count, -3);
+}
+
+// The camera's operations around its pipeline: refusals when removed, the
+// setters' ranges and support, the still served by a matching frame.
+TEST(CameraProcessing, SettersKeepTheirRangesAndSupport) {
+    MeasureCamera mono(false), colour;
+    mono._set_saturation(120);
+    EXPECT_EQ(mono._saturation(), -4);
+    EXPECT_EQ(mono._digital_gain(nullptr, nullptr, nullptr), -4);
+    bool on = true;
+    EXPECT_EQ(mono._monochrome(&on), -4);
+    EXPECT_EQ(mono._color_enhancement(&on), -4);
+
+    colour._set_saturation(256);
+    colour._set_digital_gain(15, 241, 200);  // only the third is in range
+    colour._set_gamma(151, 0);
+    colour._set_gamma(19, 1);
+    colour._set_aetarget(181);
+    int g0 = 0, g1 = 0, g2 = 0;
+    colour._digital_gain(&g0, &g1, &g2);
+    EXPECT_EQ(colour._saturation(), 100);
+    EXPECT_EQ(g0, 64);
+    EXPECT_EQ(g1, 64);
+    EXPECT_EQ(g2, 200);
+    EXPECT_EQ(colour._gamma(0), 100);
+    EXPECT_EQ(colour._gamma(1), 100);
+    EXPECT_EQ(colour._aetarget(), 110);
+    EXPECT_EQ(colour.pipeline.gamma[0].changed, 0);
+    EXPECT_EQ(colour._gamma(3), -2);
+    // All-channel gamma and contrast take any value the record can hold.
+    colour._set_gamma(0);
+    colour._set_contrast(300);
+    EXPECT_EQ(colour._gamma(), 1);
+    EXPECT_EQ(colour._contrast(), 255);
+    EXPECT_EQ(colour.pipeline.contrast.staged.value, 255);
+    int low = 0, high = 0;
+    bool automatic = true;
+    EXPECT_EQ(colour._set_stretch(20, 200, false, 1), 0);
+    EXPECT_EQ(colour._stretch(&low, &high, &automatic, 1), 0);
+    EXPECT_EQ(low, 20);
+    EXPECT_EQ(high, 200);
+    EXPECT_FALSE(automatic);
+}
+
+TEST(CameraProcessing, RemovedCameraRefusesAndStillNeedsAMatchingCroppedFrame) {
+    MeasureCamera camera;
+    Frames f(24, 16, 8, [](int x, int y) { return testPattern(x, y, 8); });
+    const std::vector<unsigned char> untouched = f.image;
+    camera._set_state(3);
+    EXPECT_EQ(camera.finish(f, true), -1);
+    EXPECT_EQ(f.image, untouched);
+    camera._set_state(1);
+    camera.snapFormat = 0;
+    camera.snapWidth = 24;
+    camera.snapHeight = 16;
+    camera.setSnapRequest(true);
+    ASSERT_EQ(camera.finish(f, false), 0);
+    EXPECT_EQ(camera.snapRequest, 1);
+    ASSERT_EQ(camera.finish(f, true), 0);
+    EXPECT_EQ(camera.snapRequest, 0);
 }

@@ -194,7 +194,7 @@ TEST(ClosedLoopDefects, DefectCorrectionRemovesTheHotPixels) {
     camera._calc_defect_correction();
     camera._set_dc_state(true);
     EXPECT_EQ(read(), 5);
-    EXPECT_EQ(camera.defectCount, hot);
+    EXPECT_EQ(camera.pipeline.defects.count, hot);
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(read(), 0);
         EXPECT_EQ(simtest::hotSamples(record), 0);

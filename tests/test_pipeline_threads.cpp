@@ -33,16 +33,17 @@ TEST(PipelineThreads, EveryFrameUsesWholeTables) {
     const auto pattern = [](int x, int y) { return testPattern(x, y, 8); };
     for (int g = 0; g < 2; ++g)
         for (int y = 0; y < 2; ++y) {
-            PipelineCamera reference;
-            reference._set_digital_gain(kGains[g], kGains[g], kGains[g]);
-            reference._set_gamma(kGammas[y]);
+            TestPipeline reference;
+            reference.setDigitalGain(kGains[g], kGains[g], kGains[g]);
+            reference.setGamma(kGammas[y], 3);
             Frames f(64, 48, 8, pattern);
             f.run(reference, true);
             for (int k = 0; k < 3; ++k) allowed[k].push_back(plane(f, k));
         }
 
-    PipelineCamera camera;
-    camera._set_gamma(kGammas[0]);
+    TestPipeline camera;
+    camera.setThreads(FramePipeline::kMaxThreads);  // stripes on the worker pool too
+    camera.setGamma(kGammas[0], 3);
     Frames first(64, 48, 8, pattern);
     first.run(camera, true);  // takes the starting tables over
     std::atomic<bool> done{false};
@@ -63,8 +64,8 @@ TEST(PipelineThreads, EveryFrameUsesWholeTables) {
         int gains[3] = {camera.digitalGain[0].value, camera.digitalGain[1].value,
                         camera.digitalGain[2].value};
         gains[k] = kGains[i / 3 % 2];
-        camera._set_digital_gain(gains[0], gains[1], gains[2]);
-        camera._set_gamma(kGammas[i / 7 % 2], k);
+        camera.setDigitalGain(gains[0], gains[1], gains[2]);
+        camera.setGamma(kGammas[i / 7 % 2], k, 3);
     }
     done = true;
     show.join();
@@ -74,12 +75,12 @@ TEST(PipelineThreads, EveryFrameUsesWholeTables) {
 
 // A setter that finds a frame copying its staged table waits for the copy.
 TEST(PipelineThreads, SetterWaitsWhileAFrameCopies) {
-    PipelineCamera camera;
-    camera._set_contrast(200);
+    TestPipeline camera;
+    camera.setContrast(200);
     ASSERT_TRUE(shared::claimCopy(camera.contrast.changed));  // a frame is copying
     std::atomic<bool> staged{false};
     std::thread setter([&] {
-        camera._set_contrast(60);
+        camera.setContrast(60);
         staged = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

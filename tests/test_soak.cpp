@@ -99,7 +99,7 @@ const std::vector<Model> kLayouts = {{0xc004, 0xa100}, {0xc004, 0xa001}, {0xa004
 // Every watched product that a model drives.
 std::vector<Model> everyModel() {
     std::vector<Model> out;
-    for (const SupportedCamera& camera : tabCamSupport)
+    for (const SupportedCamera& camera : tabCamSupport())
         if (_create_device(static_cast<uint16_t>(camera.product), static_cast<uint16_t>(camera.vendor)))
             out.push_back({static_cast<int>(camera.product), 0xa100});
     return out;

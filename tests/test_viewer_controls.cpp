@@ -14,7 +14,9 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <thread>
 
+#include "log.h"
 #include "viewer/radio_row.h"
 #include "viewer/settings_file.h"
 
@@ -54,7 +56,10 @@ TEST_F(ViewerTest, StartUpListsCamerasAndLoadsTheFirst) {
     EXPECT_EQ(d->sldGain->minimum(), min);
     EXPECT_EQ(d->sldGain->maximum(), max);
     EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", GetExposure(cam())));
-    EXPECT_EQ(d->sldTime->maximum(), static_cast<int>((d->fmax - d->fmin) / d->fstp));
+    // The exposure slider is logarithmic over the camera's range.
+    EXPECT_EQ(d->sldTime->maximum(), viewer::kExposureSliderSteps);
+    EXPECT_EQ(d->sldTime->value(),
+              viewer::exposureSliderPosition(d->exposureRange(), GetExposure(cam())));
     EXPECT_EQ(d->txtGamma->text(), "1.0");
     EXPECT_EQ(d->txtContrast->text(), "128");
     EXPECT_EQ(d->btnRestart->isEnabled(), ResetSupport(cam()) != -4);
@@ -146,8 +151,8 @@ TEST_F(ViewerTest, SlidersSendTheirValueAndShowItsText) {
     GetAutoExposure(&ae, cam());
     EXPECT_FALSE(ae);
     EXPECT_TRUE(d->sldTime->isEnabled());
-    d->sldTime->setValue(10);
-    const float expected = 10 * d->fstp + d->fmin;
+    d->sldTime->setValue(500);
+    const float expected = viewer::exposureAtSlider(d->exposureRange(), 500);
     EXPECT_NEAR(GetExposure(cam()), expected, d->fstp / 2);
     EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", expected));
     d->chkAE->click();
@@ -327,7 +332,8 @@ TEST_F(ViewerTest, ResolutionChangeReloadsTheExposureRange) {
     ASSERT_TRUE(waitUntil([&] {
         float min, max, step;
         GetExposureRange(&min, &max, &step, cam());
-        return d->fmax == max && d->sldTime->maximum() == static_cast<int>((max - min) / step);
+        return d->fmax == max && d->sldTime->value() == viewer::exposureSliderPosition(
+                                                            {min, max, step}, GetExposure(cam()));
     }));
     EXPECT_EQ(d->sldTime->minimum(), 0);  // the shortest exposure stays reachable
     EXPECT_TRUE(d->txtStatus->text().contains(
@@ -503,4 +509,12 @@ TEST_F(ViewerTest, ControlsFitTheWindowAtLargeFonts) {
         }
     }
     QApplication::setFont(usual);
+}
+
+// The SDK's messages reach the status line from whichever thread logs them.
+TEST_F(ViewerTest, LibraryMessagesShowInTheStatusLine) {
+    launch();
+    std::thread([] { ezlog::warn("a warning from thread %d", 2); }).join();
+    EXPECT_TRUE(waitUntil(
+        [&] { return window->statusBar()->currentMessage() == "a warning from thread 2"; }));
 }

@@ -104,7 +104,17 @@ TEST(DisplayFrame, SixteenBitSamplesAreShownByTheirHighBytes) {
     EXPECT_EQ(frame->width, 3);
     EXPECT_EQ(frame->height, 2);
     EXPECT_EQ(frame->channels, 3);
-    for (int i = 0; i < 18; ++i) EXPECT_EQ(frame->pixels[i], 10 * i);
+    EXPECT_EQ(frame->depth, 16);  // the finished samples stay as they are
+    ImagePool pool;
+    const QImage shown = pool.copyOf(*frame);
+    for (int i = 0; i < 18; ++i) EXPECT_EQ(shown.constScanLine(i / 9)[i % 9], 10 * i);
+    Histogram h;
+    histogramOf(*frame, h);
+    EXPECT_EQ(h.bins[0][0] + h.bins[0][30] + h.bins[0][60], 3u);
+    EXPECT_EQ(h.bins[2][50] + h.bins[2][80] + h.bins[2][170], 3u);
+    std::vector<unsigned char> scratch;
+    const unsigned char* eight = eightBitPixels(*frame, scratch);
+    for (int i = 0; i < 18; ++i) EXPECT_EQ(eight[i], 10 * i);
 
     auto grey = record(4, 3, 1, 8);
     for (int i = 0; i < 12; ++i) grey[512 + i] = static_cast<unsigned char>(7 * i);

@@ -3,30 +3,91 @@
 // hears of both through its hot-plug handler, on the thread that polls.
 #include "device/registry.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
 
 #include "CamBayer.h"
+#include "device/bus.h"
 #include "ezImage/registry.h"
 #include "ezcam.h"
 #include "models/catalogue.h"
+#include "models/products.h"
 #include "processing/decode.h"
 #include "usb/usb.h"
 
-const SupportedCamera tabCamSupport[36] = {
-    {0x0547, 0xc003}, {0x0547, 0xc004}, {0x0547, 0xc005}, {0x0547, 0xc006}, {0x0547, 0xc007},
-    {0x0547, 0xc008}, {0x0547, 0xc009}, {0x0547, 0xc00a}, {0x0547, 0xc00c}, {0x0547, 0xd001},
-    {0x0547, 0xd002}, {0x0547, 0xd004}, {0x0547, 0xd006}, {0x0547, 0xd007}, {0x0547, 0xf007},
-    {0x0547, 0xf008}, {0x0547, 0xf00b}, {0x0547, 0xe001}, {0x0547, 0xe004}, {0x0547, 0xe006},
-    {0x0547, 0xe80a}, {0x0547, 0xe008}, {0x0547, 0xe009}, {0x0547, 0xe00a}, {0x0547, 0xe00b},
-    {0x0547, 0xe00c}, {0x0547, 0xe80c}, {0x0547, 0xa008}, {0x0547, 0xa007}, {0x0547, 0xa004},
-    {0x0547, 0xa003}, {0x0547, 0xa005}, {0x0547, 0xa00a}, {0x0547, 0xa009}, {0x0547, 0xa00d},
-    {0x0547, 0xa811},
-};
+std::span<const SupportedCamera> tabCamSupport() {
+    static const std::vector<SupportedCamera> pairs = [] {
+        constexpr uint16_t kWatchedVendor = 0x0547;
+        std::vector<SupportedCamera> out;
+        for (const ProductRow& row : productTable())
+            if (row.watched) out.push_back({kWatchedVendor, row.product});
+        return out;
+    }();
+    return pairs;
+}
 
 namespace {
+// "vvvv" or "pppp" in hexadecimal, at most four digits.
+bool parseId(const std::string& text, uint16_t& id) {
+    if (text.empty() || text.size() > 4) return false;
+    unsigned value = 0;
+    for (char c : text) {
+        const int digit = std::isdigit(static_cast<unsigned char>(c))   ? c - '0'
+                          : std::isxdigit(static_cast<unsigned char>(c)) ? std::tolower(c) - 'a' + 10
+                                                                         : -1;
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<unsigned>(digit);
+    }
+    id = static_cast<uint16_t>(value);
+    return true;
+}
+
+// The pairs of EZCAM_EXTRA_IDS ("vvvv:pppp,...", hexadecimal) that the
+// catalogue can create and the default watches miss. Anything else is
+// reported on standard error and left out.
+std::vector<SupportedCamera> extraIds() {
+    std::vector<SupportedCamera> pairs;
+    const char* list = std::getenv("EZCAM_EXTRA_IDS");
+    if (!list) return pairs;
+    const std::string text = list;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        std::string item = text.substr(start, end - start);
+        start = end + 1;
+        item.erase(0, item.find_first_not_of(" \t"));
+        item.erase(item.find_last_not_of(" \t") + 1);
+        if (item.empty()) continue;
+        const size_t colon = item.find(':');
+        uint16_t vendor = 0, product = 0;
+        if (colon == std::string::npos || !parseId(item.substr(0, colon), vendor) ||
+            !parseId(item.substr(colon + 1), product)) {
+            std::fprintf(stderr, "EZCAM_EXTRA_IDS: ignoring \"%s\": not vendor:product in hexadecimal\n",
+                         item.c_str());
+            continue;
+        }
+        const ProductRow* row = findProduct(vendor, product);
+        if (!row || !row->create) {
+            std::fprintf(stderr, "EZCAM_EXTRA_IDS: ignoring %04x:%04x: no camera model drives it\n",
+                         vendor, product);
+            continue;
+        }
+        bool known = false;
+        for (const SupportedCamera& pair : tabCamSupport())
+            known = known || (pair.vendor == vendor && pair.product == product);
+        for (const SupportedCamera& pair : pairs)
+            known = known || (pair.vendor == vendor && pair.product == product);
+        if (!known) pairs.push_back({vendor, product});
+    }
+    return pairs;
+}
+
 using CameraPtr = std::shared_ptr<CamBayer>;
 
 struct Registry {
@@ -108,7 +169,7 @@ void insertDevice(const std::shared_ptr<usb::Device>& device) {
         r.mapCamList[name] = camera;
         directory = r.documentPaths_;
     }
-    usb::systemBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
+    ezcam::cameraBus().watchRemoval(device, [weak = std::weak_ptr<CamBayer>(camera)] {
         if (CameraPtr gone = weak.lock()) removeDevice(gone);
     });
     {
@@ -152,7 +213,6 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
     // their devices arrive again below.
     takeAll();
     ezInitGrfmt();
-    __init_algorithms();
     Registry& r = registry();
     {
         std::lock_guard lock(r.mutex);
@@ -160,10 +220,14 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
         r.devHotPlug = handler;
         r.app = receiver;
     }
-    usb::Bus& bus = usb::systemBus();
+    usb::Bus& bus = ezcam::cameraBus();
     // One set of watches at a time, or every camera would arrive twice.
     bus.clearWatches();
-    for (const SupportedCamera& entry : tabCamSupport)
+    for (const SupportedCamera& entry : tabCamSupport())
+        bus.watchArrivals(static_cast<uint16_t>(entry.vendor), static_cast<uint16_t>(entry.product),
+                          insertDevice);
+    // Cameras of the catalogue outside the default list, claimed on request.
+    for (const SupportedCamera& entry : extraIds())
         bus.watchArrivals(static_cast<uint16_t>(entry.vendor), static_cast<uint16_t>(entry.product),
                           insertDevice);
     // Cameras already plugged in arrive now.
@@ -172,15 +236,14 @@ int InitDevice(EzHotPlugHandler handler, void* receiver, const char* directory) 
 }
 
 void ExitDevice(void) {
-    usb::systemBus().clearWatches();
+    ezcam::cameraBus().clearWatches();
     const std::string directory = ezcam::documentDirectory();
     for (const CameraPtr& camera : takeAll()) saveParameters(*camera, directory);
     exExitGrfmt();
-    __exit_algorithms();
 }
 
 int PollDevice(int timeout_ms) {
-    return usb::systemBus().poll(timeout_ms);
+    return ezcam::cameraBus().poll(timeout_ms);
 }
 
 int DeviceCount(void) {
@@ -204,6 +267,7 @@ int ResumeDevice(const char* name) {
     auto lock = camera->lockSettings();
     shared::store(camera->suspended, 0);
     if (camera->_state() != 0) return 0;
+    camera->restartFrameCount();  // a new stream: its frames count from 0
     return camera->_sensor_resume();
 }
 

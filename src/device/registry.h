@@ -15,10 +15,20 @@ std::string documentDirectory();
 }  // namespace ezcam
 
 #include <cstdint>
+#include <span>
 
-// The vendor and product pairs watched on the bus.
+// A vendor and product pair watched on the bus.
 struct SupportedCamera {
     uint32_t vendor;
     uint32_t product;
 };
-extern const SupportedCamera tabCamSupport[36];
+// The pairs watched by default: the watched rows of the product table, in
+// its order, under vendor 0x0547.
+std::span<const SupportedCamera> tabCamSupport();
+
+namespace ezcam {
+// Every pair the SDK may claim: the watched pairs and every pair a model
+// drives (EZCAM_EXTRA_IDS can add those). The udev rules are generated
+// from it.
+std::span<const SupportedCamera> claimedCameras();
+}  // namespace ezcam

@@ -123,10 +123,13 @@ int GetRawDepthState(int pixel_clock, const char* name) {
 // switch bytes carry the settings to it). A suspended camera gives no frame
 // and is not asked for one.
 int GetRawData(unsigned char* buffer, int size, const char* name) {
+    return GetRawDataInfo(buffer, size, nullptr, name);
+}
+int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name) {
     std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-    if (!camera) return -1;
-    if (shared::load(camera->suspended)) return -3;
-    return camera->_raw_data(buffer, size);
+    if (!camera) return EZ_ENOCAM;
+    if (shared::load(camera->suspended)) return EZ_EIO;
+    return camera->rawDataInfo(buffer, size, info);
 }
 int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name) {
     return call(name, -1, [&](CamBayer& c) {

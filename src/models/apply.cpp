@@ -1,16 +1,11 @@
-// Applying a catalogue row to a camera, and the analog-gain mappings the
-// rows refer to.
+// Applying a product's row and its catalogue rows to a camera, and the
+// analog-gain mappings the rows refer to.
 #include <iterator>
 
 #include "CamBayer.h"
 #include "models/model_row.h"
-#include "processing/tone.h"
 
 namespace {
-constexpr size_t kSaturationEntries = 256 * 256;
-constexpr size_t kChannelEntries = 256;
-constexpr uint8_t kNeutralDigitalGain = 64;
-
 void setLimits(SensorSetting& setting, const Limits& limits) {
     setting.value = limits.value;
     setting.min = limits.min;
@@ -50,23 +45,26 @@ int32_t bodyLength(BodyLen formula, int32_t frameBytes, int32_t head, int32_t cu
 }
 }  // namespace
 
+void CamBayer::adoptProduct(const ProductRow& row) {
+    productRow = &row;
+    bulkPipe = row.bulkPipe;
+    frameLayouts = row.reader.layouts;
+    runsDefectStep = row.reader.defectStep;
+    aeInterval = row.reader.aeInterval;
+    fluorescenceInterval = row.reader.fluorescenceInterval;
+    pipeline.modelSteps = row.finish;
+    sharpnessValue = row.features.sharpness.initial;
+    denoiseValue = row.features.denoise.initial;
+    for (const ModelRow* build : row.build) applyModel(*build);
+}
+
 void CamBayer::applyModel(const ModelRow& row) {
     if (row.displayName && row.counter) setDisplayName(row.displayName, *row.counter);
     if (row.packetLen) packetLen = row.packetLen;
-    if (row.bulkPipe) bulkPipe = row.bulkPipe;
+    if (row.edgeInhibition >= 0) edgeInhibition = row.edgeInhibition;
 
     if (row.saturationValue) {
-        // One block for both halves; lut2 starts at byte 65536.
-        saturation.define(row.saturationValue, 0, 255, 1, true);
-        saturation.allocate(kSaturationEntries);
-        __matrix_saturation(row.saturationTable, saturation.lut, 256);
-        __matrix_saturation(row.saturationTable, saturation.lut2, 256);
-        for (SoftWareValue& gain : digitalGain) {
-            gain.define(kNeutralDigitalGain, 16, 240, 1, true);
-            gain.allocate(kChannelEntries);
-            __matrix_channel(kNeutralDigitalGain, gain.lut, 256);
-            __matrix_channel(kNeutralDigitalGain, gain.lut2, 256);
-        }
+        pipeline.enableColour(row.saturationValue, row.saturationTable);
     }
 
     const SensorRow* sensor = row.sensor;

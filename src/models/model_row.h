@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "models/tables.h"
 
@@ -75,6 +76,7 @@ struct SensorRow {
     DepthLimits rawDepth;
     BodyLen bodyLen;
     GainMap gain;
+    const Retime* retime = nullptr;  // null: the base re-timing
 };
 
 // One step of a model's construction or claim. Null or zero members leave
@@ -86,7 +88,7 @@ struct ModelRow {
     uint8_t saturationValue;  // 0: no colour settings built in this step
     uint8_t saturationTable;  // parameter the saturation table is built for
     int32_t packetLen;
-    uint32_t bulkPipe;
+    int32_t edgeInhibition = -1;  // edge-inhibition state, or -1 to keep
 };
 
 // Gain mappings, one per family of sensors.
@@ -106,14 +108,13 @@ struct ClaimRow {
     bool newHardwareRequest;  // request 0xb8, value 1, index 2
     bool coolerOnEdgeOff;     // cooler on, then edge inhibition off
     bool readTemperature;     // once, between the two
-    int32_t edgeInhibition;   // state after the claim, or -1 to keep
+    const char* message = nullptr;  // the model's own line, logged at info level
 };
 
 // The first row whose releases hold this release (the last row should
-// hold every release).
-template <size_t N>
-const ClaimRow& pickClaim(const ClaimRow (&rows)[N], uint16_t release) {
+// hold every release); rows must not be empty.
+inline const ClaimRow& pickClaim(std::span<const ClaimRow> rows, uint16_t release) {
     for (const ClaimRow& row : rows)
         if (row.releases.contains(release)) return row;
-    return rows[N - 1];
+    return rows.back();
 }

@@ -1,15 +1,13 @@
-// The model classes. Each one applies its catalogue row (after its base
-// class's, where it has one) and replaces an operation only where its
-// hardware differs. Classes without a constructor of their own keep every
-// value of the class they are built as, its name and counter included.
+// The model classes. What a product is lives in its row of the product
+// table (products.cpp), which also names the rows that build each class;
+// a class overrides an operation only where its hardware really behaves
+// differently. Classes without behaviour of their own exist so that each
+// product creates the class it is known by.
 #pragma once
 
 #include <cstdint>
 
 #include "CamBayer.h"
-
-struct ClaimRow;
-struct CooledReader;
 
 // Instance counters: process-wide, never reset; their digit ends the names.
 extern int cntVAo200C1, cntVAh200C1, cntVAo131C1, cntVE131, cntVE131_, cntVAo300C1, cntVE300;
@@ -22,144 +20,51 @@ extern int cntVDo282C1, cntVDh282C1, cntVSi400M1;
 
 // ---- A family: register-driven sensors, a gain mapping per class ----------
 
-class VAo200C1 : public CamBayer {
-  public:
-    VAo200C1();
-    int _set_analog_gain(int gain) override;
-};
+class VAo200C1 : public CamBayer {};
+// Sets its exposure again once a deferred mode change has gone out.
 class VAh200C1 : public VAo200C1 {
-  public:
-    VAh200C1();
+  protected:
+    void sendPending() override;
 };
-
-class VAo131C1 : public CamBayer {
-  public:
-    VAo131C1();
-    int _set_analog_gain(int gain) override;  // through the row in force
-};
-class VAg131C1 : public VAo131C1 {
-  public:
-    VAg131C1();
-};
-// Two sensor generations behind one product: the release picks tables,
-// gain mapping and name.
-class VAh131C1 : public VAo131C1 {
-  public:
-    VAh131C1();
-    int _claim_device() override;
-};
-
-class VAo300C1 : public CamBayer {
-  public:
-    VAo300C1();
-    int _set_analog_gain(int gain) override;
-};
-class VAg300C1 : public VAo300C1 {
-  public:
-    VAg300C1();
-};
-class VAh300C1 : public VAo300C1 {
-  public:
-    VAh300C1();
-};
-
-class VAo131M1 : public CamBayer {
-  public:
-    VAo131M1();
-    int _set_analog_gain(int gain) override;
-};
-class VAg131M1 : public VAo131M1 {
-  public:
-    VAg131M1();
-};
-class VAh131M1 : public VAg131M1 {
-  public:
-    VAh131M1();
-};
-
-// Names itself and builds its colour settings when constructed; everything
-// else waits for the device, whose release picks the clock table.
-class VAo500C1 : public CamBayer {
-  public:
-    VAo500C1();
-    int _claim_device() override;
-    int _set_analog_gain(int gain) override;
-};
-// Three general-purpose outputs, pins 1 to 3.
-class VAh500C1 : public VAo500C1 {
-  public:
-    VAh500C1();
-    int _set_gpio(int pin, bool on) override;
-    int _gpio(int pin, bool* on) override;
-
-    uint8_t gpioState[3] = {};  // the state last set on each output
-};
-
-class VAo1KC1 : public CamBayer {
-  public:
-    VAo1KC1();
-    int _set_analog_gain(int gain) override;
-};
-class VAh1KC1 : public VAo1KC1 {
-  public:
-    VAh1KC1();
-};
-
-class VAo500M1 : public CamBayer {
-  public:
-    VAo500M1();
-    int _set_analog_gain(int gain) override;
-};
-class VAh500M1 : public VAo500M1 {
-  public:
-    VAh500M1();
-};
+class VAo131C1 : public CamBayer {};
+class VAg131C1 : public VAo131C1 {};
+class VAh131C1 : public VAo131C1 {};
+class VAo300C1 : public CamBayer {};
+class VAg300C1 : public VAo300C1 {};
+class VAh300C1 : public VAo300C1 {};
+class VAo131M1 : public CamBayer {};
+class VAg131M1 : public VAo131M1 {};
+class VAh131M1 : public VAg131M1 {};
+class VAo500C1 : public CamBayer {};
+class VAh500C1 : public VAo500C1 {};
+class VAo1KC1 : public CamBayer {};
+class VAh1KC1 : public VAo1KC1 {};
+class VAo500M1 : public CamBayer {};
+class VAh500M1 : public VAo500M1 {};
 
 // ---- Models of their own ----------------------------------------------------
 
-// Named and configured only once the device is claimed.
-class V3h5MC1 : public CamBayer {
-  public:
-    V3h5MC1();
-    int _claim_device() override;
-    int _set_analog_gain(int gain) override;
-};
+class V3h5MC1 : public CamBayer {};
 
+// The 2048 x 2048 camera flips its frames itself and restarts its exposure
+// with the start request.
 class VSi400M1 : public CamBayer {
   public:
-    VSi400M1();
-    int _set_analog_gain(int gain) override;
+    int _restart_exposure() override;
+    void _set_flip(int code) override;
 };
 
 // ---- S family: gain written unchanged ---------------------------------------
 
-class VSo035M1 : public CamBayer {
-  public:
-    VSo035M1();
-    int _set_analog_gain(int gain) override;
-};
-class VSh035M1 : public VSo035M1 {
-  public:
-    VSh035M1();
-};
+class VSo035M1 : public CamBayer {};
+class VSh035M1 : public VSo035M1 {};
+class VSo035C1 : public CamBayer {};
+class VSh035C1 : public VSo035C1 {};
 
-class VSo035C1 : public CamBayer {
-  public:
-    VSo035C1();
-    int _set_analog_gain(int gain) override;
-};
-class VSh035C1 : public VSo035C1 {
-  public:
-    VSh035C1();
-};
-
-// Its exposure is one 32-bit line count split over two registers, its
-// black level offset by 60, and its frames open with a signature.
+// Its exposure is one 32-bit line count split over two registers, and its
+// black level is offset by 60.
 class VS200C1 : public CamBayer {
   public:
-    VS200C1();
-    int _set_analog_gain(int gain) override;
-    int _sensor_resume() override;
     void _retime() override;
     int _set_exposure(float milliseconds) override;
     int _set_blacklevel(int level) override;
@@ -171,92 +76,39 @@ class VS200C1 : public CamBayer {
     void sendLines(uint32_t lines);
 };
 
+// The slowest clock raises the lowest gain.
 class VSo036C1 : public CamBayer {
   public:
-    VSo036C1();
-    int _set_analog_gain(int gain) override;
-    void _retime() override;  // and the gain floor of the clock
+    void _retime() override;
 };
-class VSh036C1 : public VSo036C1 {
-  public:
-    VSh036C1();
-};
+class VSh036C1 : public VSo036C1 {};
 
 // ---- D family: gain written unchanged, long exposure --------------------------
 
-class VDo205M1 : public CamBayer {
-  public:
-    VDo205M1();
-    int _set_analog_gain(int gain) override;
-};
-class VDh205M1 : public VDo205M1 {
-  public:
-    VDh205M1();
-};
-class VDh205C1 : public VDo205M1 {
-  public:
-    VDh205C1();
-};
+class VDo205M1 : public CamBayer {};
+class VDh205M1 : public VDo205M1 {};
+class VDh205C1 : public VDo205M1 {};
+class VDo285M1 : public CamBayer {};
+class VDh285M1 : public VDo285M1 {};
+class VDh285C1 : public VDh285M1 {};
+class VDh674C1 : public VDh285C1 {};
 
-// The cooled sensors: cooler and edge-inhibition switches.
-class VDo285M1 : public CamBayer {
-  public:
-    VDo285M1();
-    int _set_analog_gain(int gain) override;
-    int _set_edge_inhibition(bool on) override;
-    int _edge_inhibition(bool* on) override;
-    int _set_cooled(bool on) override;
-    int _cooled(bool* on) override;
-
-    int32_t edgeInhibition = 0;  // 17 on, 0 off
-
-  protected:
-    // Request 0xb8: the switches of the cooled cameras, chosen by index.
-    void sendSwitch(uint16_t value, uint16_t index);
-};
-class VDh285M1 : public VDo285M1 {
-  public:
-    VDh285M1();
-};
-class VDh285C1 : public VDh285M1 {
-  public:
-    VDh285C1();
-};
-class VDh674C1 : public VDh285C1 {
-  public:
-    VDh674C1();
-};
-
-// Built as VDh285M1; the device release picks the sensor tables at claim.
-// The larger sensors read their temperature.
+// On the firmware that needs it, edge inhibition follows the exposure: on
+// after a frame exposed for more than 15 s, off after a shorter one, and
+// switched off before the frame is checked once more time has passed since
+// the last frame than its exposure less 7 s.
 class VDh674M1 : public VDh285M1 {
-  public:
-    int _claim_device() override;
-    int _temperature(float* celsius) override;
-
   protected:
-    // Applies the release's row with the reader's re-timing, sends the
-    // requests the row asks for, then sets up the reader.
-    void claimWith(const ClaimRow& claim, const CooledReader& reader);
-    // On the firmware that needs it, edge inhibition follows the exposure:
-    // on after a frame exposed for more than 15 s, off after a shorter one,
-    // and switched off before the frame is checked once more time has passed
-    // since the last frame than its exposure less 7 s.
     int frameCheck(unsigned char* buffer, const FramePlan& plan) override;
-    bool autoEdgeInhibition = false;  // this class drives it (not VDh687M1)
 };
-class VDh687M1 : public VDh674M1 {
-  public:
-    int _claim_device() override;
-};
-// Takes a black-field (dark) reference over ten seconds and subtracts it,
-// scaled to the exposure, from later frames when the black field is on.
+class VDh687M1 : public VDh674M1 {};
+
+// Refuses full resolution at 16 bits on the fast clocks and sends its clock
+// after every mode change; takes a black-field (dark) reference over ten
+// seconds that it subtracts, scaled to the exposure, when the black field is on.
 class VDh694M1 : public VDh674M1 {
   public:
-    int _claim_device() override;
-    int _set_shift_operator(int value) override;
-    int _shift_operator() override;
-    int _shift_operator_range(int* min, int* max, int* step) override;
+    int _set_resolution(int index, bool sendNow) override;
     void _blackfield() override;
 
     uint8_t blackFieldCapture = 0;  // the next frame becomes the reference
@@ -265,29 +117,18 @@ class VDh694M1 : public VDh674M1 {
     uint32_t blackFieldLines = 0;   // lines the reference is exposed for
 
   protected:
+    void sendPending() override;
     int frameFinish(_ezImage* image, int result) override;
     // Exposure lines in force, across periods.
     uint32_t totalLines() const;
+    // The mode request, the pause the sensor needs, then the clock request.
+    void sendModeAndClock();
 };
 // Inherits _blackfield; its reader neither takes nor subtracts a reference.
 class VDh694C1 : public VDh694M1 {
-  public:
-    VDh694C1();
-    int _claim_device() override;
-
   protected:
     int frameFinish(_ezImage* image, int result) override;
 };
 
-class VDo282C1 : public CamBayer {
-  public:
-    VDo282C1();
-    int _set_analog_gain(int gain) override;
-};
-class VDh282C1 : public CamBayer {
-  public:
-    VDh282C1();
-    int _set_analog_gain(int gain) override;
-
-    int32_t edgeInhibition = 0;
-};
+class VDo282C1 : public CamBayer {};
+class VDh282C1 : public CamBayer {};

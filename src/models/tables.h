@@ -37,22 +37,42 @@ struct ReleaseList {
     }
 };
 
+// When a requested region of interest is programmed into the sensor
+// (requests 0xbd, 0xbe) instead of being cut out of each frame in memory,
+// and whether the frame that programs it is dropped.
+struct RoiRule {
+    enum When : uint8_t {
+        FirstResolution,  // at resolution index 0
+        FullWidth,        // in a mode of the full sensor width
+        Always,
+        Never,  // always cut in memory
+    } when = FirstResolution;
+    uint16_t fullWidth = 0;  // stored width that counts as full (FullWidth)
+    bool dropFrame = true;   // the programming frame reports -3
+};
+
 // How a device frames one transfer on the bulk pipe. A model lists its
 // layouts with the device releases they are for.
 struct FrameLayout {
     enum Kind : uint8_t {
         Header,         // ten 0x88 open the header, then the samples
+        Unmarked,       // a header area the reader does not examine, then the samples
         Trailer,        // samples after the header area, then 0x88, flag, one byte
         PaddedTrailer,  // samples, then one packet whose last three bytes are 0x88, flag, one
         ExtraByte,      // samples, then one byte; no marker
         Bare,           // samples only; no marker, the third byte from the end is cleared
         Signature,      // samples opening with "XTDT", no packet opening with ten 0xbb;
                         // 16-bit samples packed as 12 bits
+        Trailer4,       // samples, then 0x88, one byte, flag, one byte
+        Tail4,          // samples, then four bytes not examined
     };
     ReleaseList releases;
     Kind kind;
     bool captureFlag;   // 0xcc two bytes before the end makes the frame's result 1
     bool exactRequest;  // ask for the expected count only, not a header area more
+    RoiRule roi{};
+    bool hostOrder = false;      // 16-bit samples arrive least significant byte first
+    bool headAt16Full = false;   // at 16 bits, mode 0 carries one header area more
 };
 
 // A mode the device reads out at another size than the one its table
@@ -77,17 +97,21 @@ struct ExposureLimits {
     int32_t longExposureMax;  // periods allowed, or -1 to keep
 };
 
-// How such a model re-times: its limits by mode, and whether the line
-// length is taken again from the new mode (else only the clock scales).
-struct CarriedRetime {
+// How a sensor re-times after a mode or clock change: the base computation
+// (the exposure register keeps the line count), the families whose exposure
+// travels as a total line count in the mode requests (their limits by mode,
+// and whether the line length is taken again from the new mode, else only
+// the clock scales), or not at all (every mode and clock has one timing).
+struct Retime {
+    enum Kind : uint8_t { Base, Carried, Fixed } kind;
     const ExposureLimits* limits;
     uint8_t count;
     bool rereadLineLength;
 };
 
 template <size_t N>
-constexpr CarriedRetime carried(const ExposureLimits (&limits)[N], bool rereadLineLength) {
-    return {limits, static_cast<uint8_t>(N), rereadLineLength};
+constexpr Retime carried(const ExposureLimits (&limits)[N], bool rereadLineLength) {
+    return {Retime::Carried, limits, static_cast<uint8_t>(N), rereadLineLength};
 }
 
 // The models' tables, named after the model class that owns them. The array

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ezcam.h"
+#include "processing/image_record.h"
 
 static_assert(std::endian::native == std::endian::little,
               "16-bit samples are stored least significant byte first");
@@ -24,6 +25,15 @@ inline size_t rowBytes(const _ezImage* image) {
 inline bool usable(const _ezImage* image) {
     return image && image->data && (image->depth == 8 || image->depth == 16) &&
            image->channels > 0 && image->stride >= rowBytes(image);
+}
+
+// A caller's frame buffer that starts with a usable record (the one record
+// check: whole signature, header no shorter than the record), depth 8 or 16,
+// a size.
+inline bool rawRecord(const _ezImage* frame) {
+    _ezImage head;
+    return ezReadRecord(reinterpret_cast<const unsigned char*>(frame), &head) &&
+           (head.depth == 8 || head.depth == 16) && head.width > 0 && head.height > 0;
 }
 
 inline unsigned char* row(const _ezImage* image, size_t y) {

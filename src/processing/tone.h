@@ -1,6 +1,8 @@
 // Tone and colour tables, histogram, means and the automatic white-balance measurement.
 #pragma once
 
+#include <cstdint>
+
 #include "ezcam.h"
 
 // Table builders; n is 256 (the saturation table gets n * n entries).
@@ -16,6 +18,18 @@ constexpr int kHistogramLow = 256;
 constexpr int kHistogramHigh = 257;
 // Fills the statistics area; 0, or -3 for a null image.
 int __calc_histogram(_ezImage* image);
+// The same in parts, for images measured in stripes: countRows counts the
+// 8-bit values of rows firstRow .. firstRow + rows - 1 into a stripe's
+// counters (neighbouring samples into separate sets, so that flat areas do
+// not queue on one counter), addCounters adds them to bins[channel], and
+// storeHistogram stores the bins and their bounds.
+using Counts = long long[256];
+struct HistogramCounters {
+    uint32_t sets[6][256];
+};
+void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters);
+void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins);
+int storeHistogram(_ezImage* image, const Counts* bins);
 
 // Mean of the first width * height samples (high bytes of 16-bit samples).
 float __calc_gray(_ezImage* image);

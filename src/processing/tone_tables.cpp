@@ -75,8 +75,6 @@ void __matrix_channel(int value, unsigned char* table, int n) {
 
 namespace {
 
-using Counts = long long[256];
-
 // Lowers `high` from the top until the counted samples exceed the threshold:
 // the brightest 0.1 % no longer set the bound.
 int clipHigh(const Counts bins, int low, int high, long long threshold) {
@@ -113,12 +111,12 @@ void storeBlock(unsigned char* area, int block, const Counts bins, int low, int 
 // values of a flat background do not queue on one counter; 32 bits hold any
 // per-set count.
 template <int Step, int Channels>
-void countSamples(const _ezImage* image, Counts* bins) {
+void countSamples(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
     constexpr int kSets = Channels == 1 ? 4 : 2;
     constexpr int kRound = kSets * Channels;  // samples per round
-    uint32_t sets[kRound][256] = {};
+    uint32_t(&sets)[6][256] = counters.sets;
     const size_t width = image->width;
-    for (int y = 0; y < image->height; ++y) {
+    for (int y = firstRow; y < firstRow + rows; ++y) {
         const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (Step - 1);
         size_t x = 0;
         // Spelled out: all loads first (the counter stores could alias them),
@@ -136,36 +134,55 @@ void countSamples(const _ezImage* image, Counts* bins) {
         for (; x < width; ++x, p += Channels * Step)
             for (int c = 0; c < Channels; ++c) ++sets[c][p[c * Step]];
     }
-    for (int c = 0; c < Channels; ++c)
-        for (int j = 0; j < 256; ++j) {
-            long long total = 0;
-            for (int s = 0; s < kSets; ++s) total += sets[s * Channels + c][j];
-            bins[c][j] = total;
-        }
 }
 
-void countChannels(const _ezImage* image, Counts* bins) {
-    const bool wide = image->depth == 16;
-    if (image->channels == 1)
-        wide ? countSamples<2, 1>(image, bins) : countSamples<1, 1>(image, bins);
-    else
-        wide ? countSamples<2, 3>(image, bins) : countSamples<1, 3>(image, bins);
+bool measurable(const _ezImage* image) {
+    return image && image->data && image->extra && (image->channels == 1 || image->channels == 3) &&
+           (image->depth == 8 || image->depth == 16);
 }
 
 }  // namespace
 
+void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
+    if (!measurable(image)) return;
+    const bool wide = image->depth == 16;
+    if (image->channels == 1)
+        wide ? countSamples<2, 1>(image, firstRow, rows, counters)
+             : countSamples<1, 1>(image, firstRow, rows, counters);
+    else
+        wide ? countSamples<2, 3>(image, firstRow, rows, counters)
+             : countSamples<1, 3>(image, firstRow, rows, counters);
+}
+
+void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins) {
+    if (!measurable(image)) return;
+    const int channels = image->channels;
+    const int sets = channels == 1 ? 4 : 2;
+    for (int c = 0; c < channels; ++c)
+        for (int j = 0; j < 256; ++j) {
+            long long total = 0;
+            for (int k = 0; k < sets; ++k) total += counters.sets[k * channels + c][j];
+            bins[c][j] += total;
+        }
+}
+
 int __calc_histogram(_ezImage* image) {
     // Beyond a null record, refuse what cannot be measured safely: no pixels
     // or statistics area, or a layout other than 1 or 3 channels of 8 or 16 bits.
-    if (!image || !image->data || !image->extra) return -3;
-    if ((image->channels != 1 && image->channels != 3) || (image->depth != 8 && image->depth != 16))
-        return -3;
+    if (!measurable(image)) return -3;
+    Counts bins[3] = {};
+    HistogramCounters counters = {};
+    countRows(image, 0, image->height, counters);
+    addCounters(image, counters, bins);
+    return storeHistogram(image, bins);
+}
+
+int storeHistogram(_ezImage* image, const Counts* bins) {
+    if (!measurable(image)) return -3;
     const long long pixels = static_cast<long long>(image->width) * image->height;
     const long long threshold = pixels / 1000;
 
     if (image->channels == 1) {
-        Counts bins[1] = {};
-        countChannels(image, bins);
         int low = 255;
         for (int j = 0; j < 256; ++j)
             if (bins[0][j]) {
@@ -177,8 +194,7 @@ int __calc_histogram(_ezImage* image) {
         return 0;
     }
 
-    Counts channel[3] = {};
-    countChannels(image, channel);
+    const Counts* channel = bins;
     Counts mixture = {};
     long long weighted[256];
     int mixtureLow = 0;

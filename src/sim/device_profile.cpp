@@ -1,8 +1,7 @@
-// The device profiles of every supported camera, as data.
+// The simulated devices, one row per product and release: what each sends
+// and expects on the wire, stated for the device itself.
 #include "sim/device_profile.h"
 
-#include <algorithm>
-#include <initializer_list>
 
 namespace sim {
 namespace {
@@ -19,291 +18,118 @@ constexpr PeriodLines kPeriods036[] = {{0xc0, 60000}, {0xc1, 1608}, {0xc2, 1608}
 // The 640-wide mode of this sensor reads out two half-width frames side by side.
 constexpr ModeGeometry kGeometry035C[] = {{0xc1, 1280, 512}};
 
-bool oneOf(uint16_t value, std::initializer_list<uint16_t> set) {
-    return std::find(set.begin(), set.end(), value) != set.end();
-}
+// One device: the vendor (0: any of 0x0547, 0x8020, 0x8021), the product,
+// the device releases the row is for (none: every release no earlier row of
+// the product names) and what the device sends and expects.
+struct DeviceRow {
+    uint16_t vendor;
+    uint16_t product;
+    ReleaseList releases;
+    DeviceProfile profile;
+};
 
-// A-family sensors: gain, exposure, (no long exposure), black-level registers.
-DeviceProfile aFamily(const char* model, std::span<const ResolutionEntry> res,
-                      std::span<const PixelClockEntry> clk, int bayer, uint16_t regGain,
-                      GainCode code, Framing framing) {
-    DeviceProfile p;
-    p.model = model;
-    p.resolutions = res;
-    p.clocks = clk;
-    p.bayer = bayer;
-    p.regGain = regGain;
-    p.regExposure = 9;
-    p.regBlackLevel = 2;
-    p.gainCode = code;
-    p.framing = framing;
-    return p;
-}
+constexpr ReleaseList kAll{};
+constexpr GainCode A200 = GainCode::A200, A131 = GainCode::A131, A500 = GainCode::A500,
+                   A300 = GainCode::A300, A131M = GainCode::A131M, A1K = GainCode::A1K;
+constexpr Framing Header = Framing::Header, Trailer3 = Framing::Trailer3,
+                  Padded = Framing::PaddedTrailer, Extra1 = Framing::Extra1;
 
-DeviceProfile sFamily(const char* model, std::span<const ResolutionEntry> res,
-                      std::span<const PixelClockEntry> clk, int bayer, Framing framing) {
-    DeviceProfile p;
-    p.model = model;
-    p.resolutions = res;
-    p.clocks = clk;
-    p.bayer = bayer;
-    p.regGain = 1;
-    p.regExposure = 3;
-    p.regLongExposure = 4;
-    p.regBlackLevel = 2;
-    p.framing = framing;
-    return p;
-}
+// clang-format off
+constexpr DeviceRow kDevices[] = {
+    // ---- A family: registers gain, exposure 9 (no long exposure), black level 2 ----
+    {0, 0xc811, kAll, {.model = "VAo200C1", .resolutions = VAh200C1Res, .clocks = VAh200C1Clk, .bayer = 3, .regGain = 0x2f, .regExposure = 9, .regBlackLevel = 2, .gainCode = A200, .framing = Header}},
+    {0, 0xa811, kAll, {.model = "VAh200C1", .resolutions = VAh200C1Res, .clocks = VAh200C1Clk, .bayer = 3, .regGain = 0x2f, .regExposure = 9, .regBlackLevel = 2, .gainCode = A200, .framing = Trailer3}},
+    {0, 0xc008, kAll, {.model = "VAo131C1", .resolutions = VAo131C1Res, .clocks = VAo131C1Clk, .bayer = 3, .regGain = 0x2f, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131, .framing = Header}},
+    {0, 0xf008, kAll, {.model = "VAg131C1", .resolutions = VAo131C1Res, .clocks = VAo131C1Clk, .bayer = 3, .regGain = 0x2f, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131, .framing = Extra1}},
+    // Two sensor generations; the boards 0xb002 and 0xb003 pad the trailer to a packet.
+    {0, 0xa008, {{0xa001}}, {.model = "VAh131C1", .resolutions = VAc500C1Res, .clocks = VAc500C1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Trailer3}},
+    {0, 0xa008, {{0xb003}}, {.model = "VAh131C1", .resolutions = VAc500C1Res, .clocks = VAc500C1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Padded}},
+    {0, 0xa008, {{0xb002}}, {.model = "VAh131C1", .resolutions = VAo131C1Res, .clocks = VAo131C1Clk, .bayer = 3, .regGain = 0x2f, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131, .framing = Padded}},
+    {0, 0xa008, kAll, {.model = "VAh131C1", .resolutions = VAo131C1Res, .clocks = VAo131C1Clk, .bayer = 3, .regGain = 0x2f, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131, .framing = Trailer3}},
+    {0, 0xc007, kAll, {.model = "VAo300C1", .resolutions = VAo300C1Res, .clocks = VAo300C1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A300, .framing = Header}},
+    {0, 0xf007, kAll, {.model = "VAg300C1", .resolutions = VAo300C1Res, .clocks = VAo300C1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A300, .framing = Extra1}},
+    {0, 0xa007, {{0xb002}}, {.model = "VAh300C1", .resolutions = VAo300C1Res, .clocks = VAo300C1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A300, .framing = Padded}},
+    {0, 0xa007, kAll, {.model = "VAh300C1", .resolutions = VAo300C1Res, .clocks = VAo300C1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A300, .framing = Trailer3}},
+    {0, 0xc00b, kAll, {.model = "VAo131M1", .resolutions = VAo131M1Res, .clocks = VAo131M1Clk, .bayer = 0, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131M, .framing = Header}},
+    {0, 0xf00b, kAll, {.model = "VAg131M1", .resolutions = VAo131M1Res, .clocks = VAo131M1Clk, .bayer = 0, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131M, .framing = Extra1}},
+    {0, 0xa00b, kAll, {.model = "VAh131M1", .resolutions = VAo131M1Res, .clocks = VAo131M1Clk, .bayer = 0, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A131M, .framing = Trailer3}},
+    // The 0xa100 boards run faster clocks.
+    {0, 0xc004, {{0xa100}}, {.model = "VAo500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Header}},
+    {0, 0xc004, kAll, {.model = "VAo500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V0Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Header}},
+    // At 16 bits its full mode carries one packet more; the 0xb002 board pads
+    // the trailer and sends 16-bit samples least significant byte first.
+    {0, 0xa004, {{0xa100}}, {.model = "VAh500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Trailer3, .extraPacketAt16Full = true}},
+    {0, 0xa004, {{0xb002}}, {.model = "VAh500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V0Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Padded, .order = SampleOrder::Host, .extraPacketAt16Full = true}},
+    {0, 0xa004, kAll, {.model = "VAh500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V0Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Trailer3, .extraPacketAt16Full = true}},
+    {0, 0xa00d, {{0xa100}}, {.model = "VAh500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V1Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Trailer3, .extraPacketAt16Full = true}},
+    {0, 0xa00d, {{0xb002}}, {.model = "VAh500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V0Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Padded, .order = SampleOrder::Host, .extraPacketAt16Full = true}},
+    {0, 0xa00d, kAll, {.model = "VAh500C1", .resolutions = VAo500C1Res, .clocks = VAo500C1V0Clk, .bayer = 3, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Trailer3, .extraPacketAt16Full = true}},
+    {0, 0xc003, kAll, {.model = "VAo1KC1", .resolutions = VAo1KC1Res, .clocks = VAo1KC1Clk, .bayer = 4, .regGain = 0x305e, .regExposure = 0x3012, .regBlackLevel = 2, .gainCode = A1K, .gainUnity = 110, .framing = Header}},
+    {0, 0xa003, kAll, {.model = "VAh1KC1", .resolutions = VAh1KC1Res, .clocks = VAo1KC1Clk, .bayer = 4, .regGain = 0x305e, .regExposure = 0x3012, .regBlackLevel = 2, .gainCode = A1K, .gainUnity = 110, .framing = Trailer3}},
+    {0, 0xc006, kAll, {.model = "VAo500M1", .resolutions = VAo500M1Res, .clocks = VAo500M1Clk, .bayer = 0, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Header}},
+    {0, 0xa006, kAll, {.model = "VAh500M1", .resolutions = VAo500M1Res, .clocks = VAo500M1Clk, .bayer = 0, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .framing = Trailer3}},
 
-DeviceProfile dFamily(const char* model, std::span<const ResolutionEntry> res,
-                      std::span<const PixelClockEntry> clk, int bayer, int gainUnity,
-                      uint32_t periodLines, Framing framing) {
-    DeviceProfile p;
-    p.model = model;
-    p.resolutions = res;
-    p.clocks = clk;
-    p.bayer = bayer;
-    p.regGain = 1;
-    p.regExposure = 0x63;
-    p.regLongExposure = 0x62;
-    p.regBlackLevel = 2;
-    p.gainUnity = gainUnity;
-    p.blackMax = 1023;
-    p.periodLines = periodLines;
-    p.framing = framing;
-    return p;
-}
+    // ---- The 5-megapixel colour camera: four-byte trailer, samples in host order ----
+    {0, 0xac11, kAll, {.model = "V3h5MC1", .resolutions = V3h5MC1Res, .clocks = V3h5MC1Clk, .bayer = 4, .regGain = 0x35, .regExposure = 9, .regBlackLevel = 2, .gainCode = A500, .gainUnity = 1, .framing = Framing::Trailer4, .order = SampleOrder::Host}},
 
-std::optional<DeviceProfile> aProduct(uint16_t product, uint16_t release) {
-    const Framing h = oneOf(release, {0xb002}) ? Framing::PaddedTrailer : Framing::Trailer3;
-    switch (product) {
-    case 0xc811:
-        return aFamily("VAo200C1", VAh200C1Res, VAh200C1Clk, 3, 0x2f, GainCode::A200,
-                       Framing::Header);
-    case 0xa811:
-        return aFamily("VAh200C1", VAh200C1Res, VAh200C1Clk, 3, 0x2f, GainCode::A200,
-                       Framing::Trailer3);
-    case 0xc008:
-        return aFamily("VAo131C1", VAo131C1Res, VAo131C1Clk, 3, 0x2f, GainCode::A131,
-                       Framing::Header);
-    case 0xf008:
-        return aFamily("VAg131C1", VAo131C1Res, VAo131C1Clk, 3, 0x2f, GainCode::A131,
-                       Framing::Extra1);
-    case 0xa008: {
-        const Framing f =
-            oneOf(release, {0xb002, 0xb003}) ? Framing::PaddedTrailer : Framing::Trailer3;
-        if (oneOf(release, {0xa001, 0xb003}))
-            return aFamily("VAh131C1", VAc500C1Res, VAc500C1Clk, 3, 0x35, GainCode::A500, f);
-        return aFamily("VAh131C1", VAo131C1Res, VAo131C1Clk, 3, 0x2f, GainCode::A131, f);
-    }
-    case 0xc007:
-        return aFamily("VAo300C1", VAo300C1Res, VAo300C1Clk, 3, 0x35, GainCode::A300,
-                       Framing::Header);
-    case 0xf007:
-        return aFamily("VAg300C1", VAo300C1Res, VAo300C1Clk, 3, 0x35, GainCode::A300,
-                       Framing::Extra1);
-    case 0xa007:
-        return aFamily("VAh300C1", VAo300C1Res, VAo300C1Clk, 3, 0x35, GainCode::A300, h);
-    case 0xc00b:
-        return aFamily("VAo131M1", VAo131M1Res, VAo131M1Clk, 0, 0x35, GainCode::A131M,
-                       Framing::Header);
-    case 0xf00b:
-        return aFamily("VAg131M1", VAo131M1Res, VAo131M1Clk, 0, 0x35, GainCode::A131M,
-                       Framing::Extra1);
-    case 0xa00b:
-        return aFamily("VAh131M1", VAo131M1Res, VAo131M1Clk, 0, 0x35, GainCode::A131M,
-                       Framing::Trailer3);
-    case 0xc004:
-    case 0xa004:
-    case 0xa00d: {
-        std::span<const PixelClockEntry> clk = VAo500C1V0Clk;
-        if (release == 0xa100) clk = VAo500C1V1Clk;
-        if (product == 0xc004)
-            return aFamily("VAo500C1", VAo500C1Res, clk, 3, 0x35, GainCode::A500,
-                           Framing::Header);
-        DeviceProfile p = aFamily("VAh500C1", VAo500C1Res, clk, 3, 0x35, GainCode::A500, h);
-        p.extraPacketAt16Full = h == Framing::Trailer3;
-        return p;
-    }
-    case 0xc003:
-    case 0xa003: {
-        DeviceProfile p = product == 0xc003
-                              ? aFamily("VAo1KC1", VAo1KC1Res, VAo1KC1Clk, 4, 0x305e,
-                                        GainCode::A1K, Framing::Header)
-                              : aFamily("VAh1KC1", VAh1KC1Res, VAo1KC1Clk, 4, 0x305e,
-                                        GainCode::A1K, Framing::Trailer3);
-        p.regExposure = 0x3012;
-        p.gainUnity = 110;
-        return p;
-    }
-    case 0xc006:
-        return aFamily("VAo500M1", VAo500M1Res, VAo500M1Clk, 0, 0x35, GainCode::A500,
-                       Framing::Header);
-    case 0xa006:
-        return aFamily("VAh500M1", VAo500M1Res, VAo500M1Clk, 0, 0x35, GainCode::A500,
-                       Framing::Trailer3);
-    case 0xac11: {
-        DeviceProfile p = aFamily("V3h5MC1", V3h5MC1Res, V3h5MC1Clk, 4, 0x35, GainCode::A500,
-                                  Framing::Trailer4);
-        p.gainUnity = 1;
-        p.order = SampleOrder::Host;
-        return p;
-    }
-    default:
-        return std::nullopt;
-    }
-}
+    // ---- S family: registers gain 1, exposure 3, long exposure 4, black level 2 ----
+    {0, 0xc00a, kAll, {.model = "VSo035M1", .resolutions = VSo035M1Res, .clocks = VSo035M1Clk, .bayer = 0, .regGain = 1, .regExposure = 3, .regLongExposure = 4, .regBlackLevel = 2, .periodLines = 1080, .periodByMode = kPeriods035M, .framing = Header}},
+    {0, 0xa00a, kAll, {.model = "VSh035M1", .resolutions = VSo035M1Res, .clocks = VSo035M1Clk, .bayer = 0, .regGain = 1, .regExposure = 3, .regLongExposure = 4, .regBlackLevel = 2, .periodLines = 1080, .periodByMode = kPeriods035M, .framing = Trailer3}},
+    {0, 0xc005, kAll, {.model = "VSo035C1", .resolutions = VSo035C1Res, .clocks = VSo035C1Clk, .bayer = 2, .regGain = 1, .regExposure = 3, .regLongExposure = 4, .regBlackLevel = 2, .exposureLines = 30, .periodLines = 1080, .periodByMode = kPeriods035C, .framing = Header, .geometry = kGeometry035C}},
+    {0, 0xa005, kAll, {.model = "VSh035C1", .resolutions = VSo035C1Res, .clocks = VSo035C1Clk, .bayer = 2, .regGain = 1, .regExposure = 3, .regLongExposure = 4, .regBlackLevel = 2, .exposureLines = 30, .periodLines = 1080, .periodByMode = kPeriods035C, .framing = Trailer3, .geometry = kGeometry035C}},
+    {0, 0xc009, kAll, {.model = "VSo036C1", .resolutions = VSo036C1Res, .clocks = VSo036C1Clk, .bayer = 2, .regGain = 1, .regExposure = 3, .regLongExposure = 4, .regBlackLevel = 2, .periodLines = 5000, .periodByMode = kPeriods036, .framing = Header}},
+    {0, 0xa009, kAll, {.model = "VSh036C1", .resolutions = VSo036C1Res, .clocks = VSo036C1Clk, .bayer = 2, .regGain = 1, .regExposure = 3, .regLongExposure = 4, .regBlackLevel = 2, .periodLines = 5000, .periodByMode = kPeriods036, .framing = Trailer3}},
+    // The exposure is one 32-bit line count, high half in 0xa2, low half in
+    // 0xa3; samples packed as 12 bits; 61440-byte packets.
+    {0, 0xc00c, kAll, {.model = "VS200C1", .resolutions = VS200C1Res, .clocks = VS200C1Clk, .bayer = 2, .regGain = 0xa0, .regExposure = 0xa2, .regLongExposure = 0xa3, .regBlackLevel = 0xa1, .gainUnity = 40, .exposureLines = 100, .periodLines = 1250, .exposureInModeRequests = false, .exposureSplit32 = true, .framing = Framing::Signature, .order = SampleOrder::Packed12, .packet = 61440}},
 
-std::optional<DeviceProfile> sProduct(uint16_t product) {
-    switch (product) {
-    case 0xc00a:
-    case 0xa00a: {
-        DeviceProfile p = sFamily(product == 0xc00a ? "VSo035M1" : "VSh035M1", VSo035M1Res,
-                                  VSo035M1Clk, 0,
-                                  product == 0xc00a ? Framing::Header : Framing::Trailer3);
-        p.periodLines = 1080;
-        p.periodByMode = kPeriods035M;
-        return p;
-    }
-    case 0xc005:
-    case 0xa005: {
-        DeviceProfile p = sFamily(product == 0xc005 ? "VSo035C1" : "VSh035C1", VSo035C1Res,
-                                  VSo035C1Clk, 2,
-                                  product == 0xc005 ? Framing::Header : Framing::Trailer3);
-        p.exposureLines = 30;
-        p.periodLines = 1080;
-        p.periodByMode = kPeriods035C;
-        p.geometry = kGeometry035C;
-        return p;
-    }
-    case 0xc009:
-    case 0xa009: {
-        DeviceProfile p = sFamily(product == 0xc009 ? "VSo036C1" : "VSh036C1", VSo036C1Res,
-                                  VSo036C1Clk, 2,
-                                  product == 0xc009 ? Framing::Header : Framing::Trailer3);
-        p.periodLines = 5000;
-        p.periodByMode = kPeriods036;
-        return p;
-    }
-    case 0xc00c: {
-        DeviceProfile p = sFamily("VS200C1", VS200C1Res, VS200C1Clk, 2, Framing::Signature);
-        p.regGain = 0xa0;
-        p.regExposure = 0xa2;
-        p.regLongExposure = 0xa3;
-        p.regBlackLevel = 0xa1;
-        p.gainUnity = 40;
-        p.exposureLines = 100;
-        p.periodLines = 1250;
-        p.exposureInModeRequests = false;
-        p.exposureSplit32 = true;
-        p.order = SampleOrder::Packed12;
-        p.packet = 61440;
-        return p;
-    }
-    default:
-        return std::nullopt;
-    }
-}
+    // ---- D family: registers gain 1, exposure 0x63, long exposure 0x62, black level 2 ----
+    {0, 0xd004, kAll, {.model = "VDo205M1", .resolutions = VDo205M1Res, .clocks = VDo205M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 297, .blackMax = 1023, .periodLines = 1068, .periodByMode = kPeriods205, .framing = Header, .sensorWidth = 1360}},
+    {0, 0xe004, kAll, {.model = "VDh205M1", .resolutions = VDo205M1Res, .clocks = VDo205M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 297, .blackMax = 1023, .periodLines = 1068, .periodByMode = kPeriods205, .framing = Trailer3, .sensorWidth = 1360}},
+    {0, 0xe008, kAll, {.model = "VDh205C1", .resolutions = VDh205C1Res, .clocks = VDh205C1Clk, .bayer = 4, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 297, .blackMax = 1023, .periodLines = 1068, .periodByMode = kPeriods205, .framing = Trailer3, .sensorWidth = 1360}},
+    {0, 0xd006, kAll, {.model = "VDo285M1", .resolutions = VDo285M1Res, .clocks = VDo285M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1068, .framing = Header}},
+    {0, 0xe006, kAll, {.model = "VDh285M1", .resolutions = VDo285M1Res, .clocks = VDo285M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1068, .framing = Trailer3}},
+    {0, 0xe009, kAll, {.model = "VDh285C1", .resolutions = VDh285C1Res, .clocks = VDh285C1Clk, .bayer = 4, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1068, .framing = Trailer3}},
+    {0, 0xe80a, kAll, {.model = "VDh674C1", .resolutions = VDh674C1Res, .clocks = VDh674C1Clk, .bayer = 3, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1521, .framing = Trailer3, .bulkPipe = 2}},
+    // Newer boards have the binned modes and the fast clock; 0xb001 pads the trailer.
+    {0, 0xe00a, {{0xa001, 0xa004, 0xa104}}, {.model = "VDh674M1", .resolutions = VDh674M1V1Res, .clocks = VDh674M1Clk2, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1521, .periodByMode = kPeriods674V1, .framing = Trailer3, .bulkPipe = 2}},
+    {0, 0xe00a, {{0xb001}}, {.model = "VDh674M1", .resolutions = VDh674M1V0Res, .clocks = VDh674M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1521, .framing = Padded, .bulkPipe = 2}},
+    {0, 0xe00a, kAll, {.model = "VDh674M1", .resolutions = VDh674M1V0Res, .clocks = VDh674M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 83, .blackMax = 1023, .periodLines = 1521, .framing = Trailer3, .bulkPipe = 2}},
+    {0, 0xe00b, {{0xa001}}, {.model = "VDh687M1", .resolutions = VDh687M1V1Res, .clocks = VDh687M1Clk2, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 256, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694M, .framing = Trailer3, .bulkPipe = 2}},
+    {0, 0xe00b, kAll, {.model = "VDh687M1", .resolutions = VDh687M1Res, .clocks = VDh687M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 256, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694M, .framing = Trailer3, .bulkPipe = 2}},
+    // 0xa106 sends the samples bare.
+    {0, 0xe00c, {{0xa106}}, {.model = "VDh694M1", .resolutions = VDh694M1V1Res, .clocks = VDh694M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 143, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694M, .framing = Framing::Bare, .bulkPipe = 2}},
+    {0, 0xe00c, {{0xa001, 0xa004, 0xa104}}, {.model = "VDh694M1", .resolutions = VDh694M1V1Res, .clocks = VDh694M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 143, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694M, .framing = Trailer3, .bulkPipe = 2}},
+    {0, 0xe00c, kAll, {.model = "VDh694M1", .resolutions = VDo285M1Res, .clocks = VDo285M1Clk, .bayer = 0, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 143, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694M, .framing = Trailer3, .bulkPipe = 2}},
+    // The newer colour board reads its narrower modes as whole 2736-sample rows.
+    {0, 0xe80c, {{0xa001}}, {.model = "VDh694C1", .resolutions = VDh694C1V1Res, .clocks = VDh94C1Clk, .bayer = 4, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 256, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694C, .framing = Trailer3, .bulkPipe = 2, .sensorWidth = 2736}},
+    {0, 0xe80c, kAll, {.model = "VDh694C1", .resolutions = VDo285M1Res, .clocks = VDo285M1Clk, .bayer = 4, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 256, .blackMax = 1023, .periodLines = 2261, .periodByMode = kPeriods694C, .framing = Trailer3, .bulkPipe = 2}},
+    {0, 0xd001, kAll, {.model = "VDo282C1", .resolutions = VDo282C1Res, .clocks = VDo282C1Clk, .bayer = 4, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 297, .blackMax = 1023, .periodLines = 1060, .framing = Header}},
+    {0, 0xe001, kAll, {.model = "VDh282C1", .resolutions = VDo282C1Res, .clocks = VDo282C1Clk, .bayer = 4, .regGain = 1, .regExposure = 0x63, .regLongExposure = 0x62, .regBlackLevel = 2, .gainUnity = 297, .blackMax = 1023, .periodLines = 1060, .framing = Trailer3}},
 
-std::optional<DeviceProfile> dProduct(uint16_t product, uint16_t release) {
-    const Framing h = Framing::Trailer3;
-    switch (product) {
-    case 0xd004:
-    case 0xe004:
-    case 0xe008: {
-        DeviceProfile p =
-            product == 0xe008
-                ? dFamily("VDh205C1", VDh205C1Res, VDh205C1Clk, 4, 297, 1068, h)
-                : dFamily(product == 0xd004 ? "VDo205M1" : "VDh205M1", VDo205M1Res, VDo205M1Clk,
-                          0, 297, 1068, product == 0xd004 ? Framing::Header : h);
-        p.periodByMode = kPeriods205;
-        p.sensorWidth = 1360;
-        return p;
-    }
-    case 0xd006:
-        return dFamily("VDo285M1", VDo285M1Res, VDo285M1Clk, 0, 83, 1068, Framing::Header);
-    case 0xe006:
-        return dFamily("VDh285M1", VDo285M1Res, VDo285M1Clk, 0, 83, 1068, h);
-    case 0xe009:
-        return dFamily("VDh285C1", VDh285C1Res, VDh285C1Clk, 4, 83, 1068, h);
-    case 0xe80a: {
-        DeviceProfile p = dFamily("VDh674C1", VDh674C1Res, VDh674C1Clk, 3, 83, 1521, h);
-        p.bulkPipe = 2;
-        return p;
-    }
-    case 0xe00a: {
-        const bool v1 = oneOf(release, {0xa001, 0xa004, 0xa104});
-        DeviceProfile p =
-            v1 ? dFamily("VDh674M1", VDh674M1V1Res, VDh674M1Clk2, 0, 83, 1521, h)
-               : dFamily("VDh674M1", VDh674M1V0Res, VDh674M1Clk, 0, 83, 1521, h);
-        if (v1) p.periodByMode = kPeriods674V1;
-        if (release == 0xb001) p.framing = Framing::PaddedTrailer;
-        p.bulkPipe = 2;
-        return p;
-    }
-    case 0xe00b: {
-        DeviceProfile p =
-            release == 0xa001
-                ? dFamily("VDh687M1", VDh687M1V1Res, VDh687M1Clk2, 0, 256, 2261, h)
-                : dFamily("VDh687M1", VDh687M1Res, VDh687M1Clk, 0, 256, 2261, h);
-        p.periodByMode = kPeriods694M;
-        p.bulkPipe = 2;
-        return p;
-    }
-    case 0xe00c: {
-        DeviceProfile p = oneOf(release, {0xa001, 0xa004, 0xa104, 0xa106})
-                              ? dFamily("VDh694M1", VDh694M1V1Res, VDh694M1Clk, 0, 143, 2261, h)
-                              : dFamily("VDh694M1", VDo285M1Res, VDo285M1Clk, 0, 143, 2261, h);
-        p.periodByMode = kPeriods694M;
-        if (release == 0xa106) p.framing = Framing::Bare;
-        p.bulkPipe = 2;
-        return p;
-    }
-    case 0xe80c: {
-        DeviceProfile p = release == 0xa001
-                              ? dFamily("VDh694C1", VDh694C1V1Res, VDh94C1Clk, 4, 256, 2261, h)
-                              : dFamily("VDh694C1", VDo285M1Res, VDo285M1Clk, 4, 256, 2261, h);
-        if (release == 0xa001) p.sensorWidth = 2736;
-        p.periodByMode = kPeriods694C;
-        p.bulkPipe = 2;
-        return p;
-    }
-    case 0xd001:
-        return dFamily("VDo282C1", VDo282C1Res, VDo282C1Clk, 4, 297, 1060, Framing::Header);
-    case 0xe001:
-        return dFamily("VDh282C1", VDo282C1Res, VDo282C1Clk, 4, 297, 1060, h);
-    default:
-        return std::nullopt;
-    }
+    // ---- The 2048 x 2048 camera: exposure in lines of 0x42 and periods of 0x43,
+    // samples in host order, four counter bytes after them ----
+    {0x4b56, 0x6401, kAll, {.model = "VSi400M1", .resolutions = VSi400M1Res, .clocks = VSi400M1Clk, .bayer = 0, .regGain = 0x41, .regExposure = 0x42, .regLongExposure = 0x43, .regBlackLevel = 0x44, .gainUnity = 0, .gainBias = 1, .blackMax = 8191, .exposureLines = 5000, .periodLines = 65535, .exposureInModeRequests = false, .framing = Framing::Tail4, .order = SampleOrder::Host}},
+};
+// clang-format on
+
+constexpr uint16_t kSharedVendors[] = {0x0547, 0x8020, 0x8021};
+
+bool vendorMatches(uint16_t rowVendor, uint16_t vendor) {
+    if (rowVendor != 0) return rowVendor == vendor;
+    for (uint16_t v : kSharedVendors)
+        if (v == vendor) return true;
+    return false;
 }
 
 }  // namespace
 
 std::optional<DeviceProfile> findProfile(uint16_t vendor, uint16_t product, uint16_t release) {
-    if (vendor == 0x4b56) {
-        if (product != 0x6401) return std::nullopt;
-        DeviceProfile p;
-        p.model = "VSi400M1";
-        p.resolutions = VSi400M1Res;
-        p.clocks = VSi400M1Clk;
-        p.regGain = 0x41;
-        p.regExposure = 0x42;
-        p.regLongExposure = 0x43;
-        p.regBlackLevel = 0x44;
-        p.gainUnity = 0;
-        p.gainBias = 1;
-        p.blackMax = 8191;
-        p.exposureLines = 5000;
-        p.periodLines = 65535;
-        p.exposureInModeRequests = false;
-        p.framing = Framing::Tail4;
-        p.order = SampleOrder::Host;
-        return p;
-    }
-    if (vendor != 0x0547 && vendor != 0x8020 && vendor != 0x8021) return std::nullopt;
-    if (auto p = aProduct(product, release)) return p;
-    if (auto p = sProduct(product)) return p;
-    return dProduct(product, release);
+    for (const DeviceRow& row : kDevices)
+        if (row.product == product && vendorMatches(row.vendor, vendor) &&
+            row.releases.contains(release))
+            return row.profile;
+    return std::nullopt;
 }
 
 int decodeGain(GainCode code, uint16_t reg) {

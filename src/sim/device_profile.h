@@ -1,6 +1,6 @@
 // What a simulated camera needs to know about the device it plays: its
 // tables, sensor registers, the way it frames and orders its bulk data, and
-// the physical constants of its scene. One profile per (product, release).
+// the physical constants of its scene. One row per (product, release).
 #pragma once
 
 #include <cstdint>
@@ -49,8 +49,8 @@ struct ModeGeometry {
 
 struct DeviceProfile {
     const char* model = "";  // model class, for messages
-    std::span<const ResolutionEntry> resolutions;
-    std::span<const PixelClockEntry> clocks;
+    std::span<const ResolutionEntry> resolutions{};
+    std::span<const PixelClockEntry> clocks{};
     int bayer = 0;  // 0 monochrome, else the Bayer code of the sensor's first tile
     uint16_t regGain = 0;
     uint16_t regExposure = 0;
@@ -63,7 +63,7 @@ struct DeviceProfile {
     uint32_t exposureLines = 300;  // initial exposure in lines
     // Lines per long-exposure period; 0 when the sensor has no long exposure.
     uint32_t periodLines = 0;
-    std::span<const PeriodLines> periodByMode;
+    std::span<const PeriodLines> periodByMode{};
     // 0xb4/0xb5 carry the exposure line count (index, and bits 16..23 in the
     // high byte of the value).
     bool exposureInModeRequests = true;
@@ -75,7 +75,7 @@ struct DeviceProfile {
     int packet = 512;  // packet length the host checks for a stray frame start
     // The sensor always reads out this many columns (0: the mode's width).
     uint16_t sensorWidth = 0;
-    std::span<const ModeGeometry> geometry;
+    std::span<const ModeGeometry> geometry{};
     // A 16-bit frame of mode table entry 0 carries one more packet of pixels.
     bool extraPacketAt16Full = false;
 };

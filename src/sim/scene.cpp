@@ -19,6 +19,8 @@ constexpr float kShotNoise = 6.5f;      // noise variance per unit of signal
 constexpr size_t kNoiseSpan = size_t{1} << 14;  // row starts in the noise tables
 constexpr int kRowMax = 65536;
 constexpr int kObjectsMax = 8;
+constexpr float kGrainPeriod = 6.0f;    // pixels per period of the objects' texture
+constexpr float kGrainContrast = 0.5f;  // its modulation when in focus
 
 // Unit noise, standard deviation 32, shared by every camera. A row takes a
 // slice at a pseudo-random start, so frames do not repeat a pattern.
@@ -76,6 +78,18 @@ float rowTerm(float v, bool flat) {
     return 0.125f * (1.0f - 2.0f * kVignette * d * d) + (flat ? 0.0f : texture);
 }
 
+// The texture's modulation at a blur radius: a Gaussian blur of radius s
+// scales a cosine of period P by exp(-2 pi^2 s^2 / P^2).
+float grainContrast(float defocus) {
+    const float k = std::numbers::pi_v<float> * defocus / kGrainPeriod;
+    return kGrainContrast * std::exp(-2.0f * k * k);
+}
+
+// The texture at pixel i of an object's profile, mean 1.
+float grain(int i, float contrast) {
+    return 1.0f + contrast * std::cos(2.0f * std::numbers::pi_v<float> * static_cast<float>(i) / kGrainPeriod);
+}
+
 int16_t rounded(float v, int cap) {
     return static_cast<int16_t>(std::lround(std::clamp(v, 0.0f, static_cast<float>(cap))));
 }
@@ -130,6 +144,13 @@ void Scene::setFlat(bool flat) {
     fieldReady_ = false;
 }
 
+void Scene::setDefocus(float pixels) {
+    pixels = std::clamp(pixels, 0.0f, 1000.0f);
+    if (pixels == defocus_) return;
+    defocus_ = pixels;
+    fieldReady_ = false;
+}
+
 void Scene::buildField() {
     const Geometry& g = geometry_;
     const float fw = static_cast<float>(g.fieldWidth), fh = static_cast<float>(g.fieldHeight);
@@ -142,7 +163,9 @@ void Scene::buildField() {
 
     // Objects sit on even pixels, so their column profiles, which carry the
     // channel response, hold wherever they drift. A block of zeros on either
-    // side lets whole blocks be read across an object's edge.
+    // side lets whole blocks be read across an object's edge. The texture
+    // keeps the column profiles within their range.
+    const float contrast = grainContrast(defocus_);
     for (Object& o : objects_) {
         o.rx = static_cast<int>(std::ceil(o.path.radiusX * fw));
         o.ry = static_cast<int>(std::ceil(o.path.radiusY * fw));
@@ -151,7 +174,8 @@ void Scene::buildField() {
             o.columns[p].assign(2 * o.rx + 1 + 2 * kBlock, 0);
             for (int i = 0; i <= 2 * o.rx; ++i)
                 o.columns[p][kBlock + i] = static_cast<int16_t>(std::lround(
-                    32767.0f * profile(static_cast<float>(i - o.rx) * inv) * response_[p][(i - o.rx) & 1]));
+                    32767.0f * profile(static_cast<float>(i - o.rx) * inv) * response_[p][(i - o.rx) & 1] *
+                    grain(i, contrast) / (1.0f + kGrainContrast)));
         }
     }
 
@@ -196,6 +220,7 @@ void Scene::buildLevels() {
     }
 
     const float fw = static_cast<float>(g.fieldWidth);
+    const float contrast = grainContrast(defocus_);
     for (Object& o : objects_) {
         const Path& path = o.path;
         const float du = 2.0f * path.u - 1.0f, dv = 2.0f * path.v - 1.0f;
@@ -203,7 +228,8 @@ void Scene::buildLevels() {
         const float inv = 1.0f / (path.radiusY * fw);
         o.rowWeight.resize(2 * o.ry + 1);
         for (int j = 0; j <= 2 * o.ry; ++j)
-            o.rowWeight[j] = rounded(2.0f * std::min(peak * profile(static_cast<float>(j - o.ry) * inv),
+            o.rowWeight[j] = rounded(2.0f * std::min(peak * profile(static_cast<float>(j - o.ry) * inv) *
+                                                         grain(j, contrast),
                                                      static_cast<float>(cap)),
                                      2 * cap);
     }

@@ -57,6 +57,10 @@ public:
     // colour response, without objects or texture (hot pixels stay), as for
     // taking a flat-field reference.
     void setFlat(bool flat);
+    // How far the scene lies from focus: the blur radius in pixels (0 sharp).
+    // The objects carry a fine granular texture whose contrast the blur
+    // takes away, as a microscope's focus would.
+    void setDefocus(float pixels);
 
     // Brings the tables up to date for frame number `frame`.
     void prepare(const Geometry& geometry, const Exposure& exposure, uint64_t frame);
@@ -124,6 +128,7 @@ private:
     Geometry geometry_;
     Exposure exposure_;
     bool flat_ = false;
+    float defocus_ = 0;
     bool fieldReady_ = false;
     bool levelsReady_ = false;
     std::vector<Object> objects_;

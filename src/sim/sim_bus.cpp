@@ -2,11 +2,11 @@
 #include "sim/sim_bus.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "ezcam.h"
+#include "log.h"
 
 namespace sim {
 namespace {
@@ -121,7 +121,7 @@ void plugListed(SimBus& bus, const std::string& list) {
         if (ok)
             bus.plug(vendor, product, release);
         else
-            std::fprintf(stderr, "EZCAM_SIM: ignoring \"%s\"\n", item.c_str());
+            ezlog::warn("EZCAM_SIM: ignoring \"%s\"", item.c_str());
     }
 }
 
@@ -290,6 +290,14 @@ int SimPressCapture(int id) {
     std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
     if (!camera || camera->unplugged()) return -1;
     camera->pressCapture();
+    return 0;
+}
+
+int SimSetFocus(int id, float defocus) {
+    std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
+    if (!camera || camera->unplugged()) return -1;
+    if (!(defocus >= 0 && defocus <= 1000)) return -2;
+    camera->setDefocus(defocus);
     return 0;
 }
 

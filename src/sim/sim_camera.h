@@ -114,6 +114,8 @@ public:
     // An even scene without objects (for flat-field references); default:
     // EZCAM_SIM_SCENE, flat when "flat".
     void setFlatScene(bool flat);
+    // The scene's distance from focus, as a blur radius in pixels (0 sharp).
+    void setDefocus(float pixels);
     void setFirmwareVersion(uint16_t version);  // default: the device release
     // Temperatures in degrees; the reading approaches its target with this
     // time constant. Defaults: 25, -10, 20 s.
@@ -125,6 +127,10 @@ public:
     void resizeNextFrame(int deltaBytes);  // short (< 0) or over-long (> 0) pixel data
     void stopFrames(bool stopped);      // while set, no frame is delivered
     void unplugDuringNextRead(int afterBytes);  // deliver that much, then vanish
+    // Deliver that much of the next frame (at most what the read asks), then
+    // end the transfer with `status` (a stall, a time-out, an overrun); the
+    // rest of that frame is lost.
+    void interruptNextRead(int afterBytes, uint32_t status);
 
     // State, for tests and fronts.
     uint16_t reg(uint16_t address) const;
@@ -162,6 +168,8 @@ private:
         int resize = 0;
         bool stopped = false;
         int unplugAfter = -1;
+        int interruptAfter = -1;
+        uint32_t interruptStatus = 0;
     };
     struct Frame {
         std::vector<unsigned char> bytes;  // staging when read in pieces
@@ -210,6 +218,7 @@ private:
     mutable std::mutex mu_;  // everything below except the bulk-side state
     std::atomic<bool> unplugged_{false};
     std::atomic<bool> flatScene_{false};
+    std::atomic<float> defocus_{0.0f};
     std::vector<std::function<void()>> unplugListeners_;
     std::map<uint16_t, uint16_t> regs_;
     std::map<uint16_t, uint16_t> options_;

@@ -173,6 +173,7 @@ public:
     uint32_t control(EZURB& urb, unsigned timeoutMs) override;
     uint32_t bulkRead(int pipe, unsigned char* buffer, int length, int* received, unsigned timeoutMs) override;
     uint32_t clearHalt(int pipe) override;
+    bool needsPauses() const override { return true; }
 
 private:
     struct Endpoint {

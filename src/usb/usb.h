@@ -1,6 +1,6 @@
 // USB access layer: the few operations a camera needs from a USB device, and
-// a bus that reports arrivals and removals. Two implementations: libusb for
-// real hardware and the in-process simulated bus.
+// a bus that reports arrivals and removals. libusb_bus implements it for real
+// hardware; other implementations live outside this folder.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +63,10 @@ public:
                               unsigned timeoutMs) = 0;
     // Clears a halted pipe (0 = the control pipe).
     virtual uint32_t clearHalt(int pipe) = 0;
+    // Whether the device needs the pauses the camera protocol asks for
+    // between some requests (a real sensor does; a simulated one answers
+    // at once).
+    virtual bool needsPauses() const { return false; }
 };
 
 // A bus with hot-plug. Arrivals and removals are queued by the backend and
@@ -85,9 +89,5 @@ public:
     // the first one; returns how many were handled.
     virtual int poll(int timeoutMs) = 0;
 };
-
-// The process's bus: the simulated bus when EZCAM_SIM is set (even empty),
-// otherwise libusb.
-Bus& systemBus();
 
 }  // namespace usb

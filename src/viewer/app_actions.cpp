@@ -15,6 +15,7 @@
 #include "viewer/app_delegate.h"
 #include "viewer/captions.h"
 #include "viewer/folder_dialog.h"
+#include "viewer/picture_tools.h"
 #include "viewer/radio_row.h"
 #include "viewer/viewer_window.h"
 
@@ -97,6 +98,7 @@ void AppDelegate::setWindow(ViewerWindow* window) {
     for (const auto& [button, action] : buttons)
         connect(button, &QPushButton::clicked, this,
                 [this, button = button, action = action] { (this->*action)(button); });
+    connectPictureActions();
 }
 
 // ---- Resolution, clock, depth -----------------------------------------------------
@@ -105,7 +107,7 @@ void AppDelegate::exposureReloadLater() {
     // The exposure range follows the new line timing once the camera settled.
     QTimer::singleShot(settleDelayMs, this, [this, name = camName] {
         if (name == camName && !camName.empty()) {
-            loadExposure(0);
+            loadExposure();
             updateStatusLine();
         }
     });
@@ -123,6 +125,7 @@ void AppDelegate::resChangeAction(QComboBox* sender) {
     pouSav->setCurrentIndex(resolution);
     updateMovieButton(resolution);
     if (!change) return;
+    pictureToolsFollowCamera();
     // What depth a clock allows depends on the resolution as well.
     loadBitDepth();
     updateStatusLine();
@@ -172,8 +175,12 @@ void AppDelegate::sldGainAction(QSlider* sender) {
 
 void AppDelegate::sldTimeAction(QSlider* sender) {
     if (camName.empty()) return;
-    const float t = sender->value() * fstp + fmin;
-    if (t == GetExposure(cam())) return;
+    // Positions lie on a logarithmic scale; one that shows the camera's
+    // exposure already changes nothing.
+    const float now = GetExposure(cam());
+    if (sender->value() == exposureSliderPosition(exposureRange(), now)) return;
+    const float t = exposureAtSlider(exposureRange(), sender->value());
+    if (t == now) return;
     SetExposure(t, cam());
     txtTime->setText(QString::asprintf("%.3f", t));
     updateStatusLine();
@@ -185,7 +192,7 @@ void AppDelegate::chkAEAction(QCheckBox* sender) {
     SetAutoExposure(on, cam());
     sldTime->setEnabled(!on);
     txtTime->setEnabled(!on);
-    if (!on) loadExposure(0);
+    if (!on) loadExposure();
 }
 
 void AppDelegate::sldBklvlAction(QSlider* sender) {
@@ -379,6 +386,14 @@ void AppDelegate::chkBmpAction(QCheckBox* sender) {
 void AppDelegate::btnCaptureAction(QAbstractButton*) {
     if (camName.empty()) return;
     const QString base = captureBaseName(captureFolder(), QDateTime::currentDateTime());
+    if (tools->barOnStills()) {
+        // Written here from the next frame shown, with the bar burned in.
+        stillWithBar = base;
+        note(liveRunning() ? L("Still: %1").arg(base)
+                           : L("Still waits for the live view: %1").arg(base));
+        emit stillRequested(base, 0);
+        return;
+    }
     const int r = SaveImage(base.toUtf8().constData(), pouRes->currentIndex(), cam());
     if (r != 0)
         note(L("Still refused (%1)").arg(r));

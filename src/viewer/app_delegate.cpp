@@ -19,6 +19,7 @@
 #include "ezcam.h"
 #include "viewer/captions.h"
 #include "viewer/live_view.h"
+#include "viewer/picture_tools.h"
 #include "viewer/radio_row.h"
 #include "viewer/settings_file.h"
 #include "viewer/viewer_window.h"
@@ -45,6 +46,8 @@ void setChecked(QCheckBox* box, bool on) {
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     hotPlugTimer.setInterval(kHotPlugPollMs);
     connect(&hotPlugTimer, &QTimer::timeout, this, [] { PollDevice(0); });
+    exposureTimer.setInterval(100);
+    connect(&exposureTimer, &QTimer::timeout, this, &AppDelegate::updateExposureProgress);
 }
 
 AppDelegate::~AppDelegate() {
@@ -74,6 +77,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     setCameraControlsEnabled(false);  // until a camera is loaded
     launched = true;
+    SetLogHandler(&AppDelegate::logHandler, this);
     InitDevice(&AppDelegate::hotPlugHandler, this, documents.toUtf8().constData());
     hotPlugTimer.start();
     updateStatusLine();
@@ -92,6 +96,9 @@ void AppDelegate::applicationShouldTerminate() {
     }
     movie.stop();
     ExitDevice();
+    // ExitDevice saved every camera's parameter set.
+    for (const auto& [name, model] : loadedModels) memory.markKnown(model);
+    SetLogHandler(nullptr, nullptr);
     QDir().mkpath(documents);
     if (!writeStringArray(settingsFilePath(), {txtPath->text()}))
         viewerLog(QStringLiteral("cannot write ") + settingsFilePath());
@@ -102,6 +109,13 @@ void AppDelegate::applicationShouldTerminate() {
 
 void AppDelegate::hotPlugHandler(void* receiver, const char* name, int event) {
     static_cast<AppDelegate*>(receiver)->refreshDevices(QString::fromUtf8(name ? name : ""), event);
+}
+
+void AppDelegate::logHandler(void* receiver, int, const char* message) {
+    // Any thread may log; the status line changes on the window's thread.
+    auto* self = static_cast<AppDelegate*>(receiver);
+    QMetaObject::invokeMethod(
+        self, [self, text = QString::fromUtf8(message)] { self->note(text); }, Qt::QueuedConnection);
 }
 
 void AppDelegate::refreshDevices(const QString& name, int event) {
@@ -120,6 +134,12 @@ void AppDelegate::refreshDevices(const QString& name, int event) {
         if (const int index = pouDev->findText(name, Qt::MatchExactly); index >= 0)
             pouDev->removeItem(index);
         txtDev->setText(QStringLiteral("%1 %2!").arg(name, L("disconnect")));
+        // The SDK saved the camera's parameter set as it left.
+        if (const auto loaded = loadedModels.find(name.toStdString());
+            loaded != loadedModels.end()) {
+            memory.markKnown(loaded->second);
+            loadedModels.erase(loaded);
+        }
         if (name.toStdString() != camName) return;
         if (liveRunning()) {
             // The grab thread finishes the change once it has stopped.
@@ -143,6 +163,8 @@ void AppDelegate::devChangeAction(QComboBox* sender) {
         exitGrabContext();
     }
     camName = title;
+    pView->clearPicture();
+    stillWithBar.clear();  // it was the other camera's
     refreshUI();
 }
 
@@ -167,16 +189,15 @@ void AppDelegate::loadBitDepth() {
     }
 }
 
-void AppDelegate::loadExposure(int sliderMinimum) {
+void AppDelegate::loadExposure() {
     GetExposureRange(&fmin, &fmax, &fstp, cam());
     const float exposure = GetExposure(cam());
     // A camera reporting no usable step gets a slider that cannot move.
-    const bool usable = fstp > 0 && fmax >= fmin;
-    const auto steps = [&](float value) {
-        return usable ? static_cast<int>(std::clamp((value - fmin) / fstp, 0.0f, 1e9f)) : 0;
-    };
-    setSlider(sldTime, sliderMinimum, std::max(sliderMinimum, steps(fmax)), steps(exposure));
+    const ExposureRange range = exposureRange();
+    setSlider(sldTime, 0, range.usable() ? kExposureSliderSteps : 0,
+              exposureSliderPosition(range, exposure));
     txtTime->setText(QString::asprintf("%.3f", exposure));
+    txtTime->setModified(false);
 }
 
 void AppDelegate::loadChannelGains() {
@@ -199,6 +220,7 @@ void AppDelegate::refreshUI() {
         btnLive->setEnabled(false);
         setCameraControlsEnabled(false);
         exitGrabContext();
+        pView->clearPicture();
         updateStatusLine();
         return;
     }
@@ -222,14 +244,20 @@ void AppDelegate::refreshUI() {
     pouSav->setCurrentIndex(resolution);
     updateMovieButton(resolution);
 
-    // Pixel clock: every camera starts at clock 1.
+    // A model the user set up before keeps the clock and exposure its
+    // parameter set brought back; otherwise the camera starts at clock 1
+    // under automatic exposure.
+    const QString model = ModelMemory::keyOf(DeviceVendor(cam()), DeviceProduct(cam()));
+    const bool firstLoad = !memory.known(model) && !loadedModels.count(camName);
+    loadedModels[camName] = model;
+
     pouClk->setEnabled(true);
     pouClk->clear();
     for (int i = 0, n = GetPixelclockCount(cam()); i < n; ++i) {
         const char* label = GetPixclkItemName(i, cam());
         pouClk->addItem(QString::fromUtf8(label ? label : ""));
     }
-    SetPixelclock(1, cam());
+    if (firstLoad) SetPixelclock(1, cam());
     pouClk->setCurrentIndex(GetPixelclock(cam()));
     loadBitDepth();
 
@@ -243,10 +271,10 @@ void AppDelegate::refreshUI() {
 
     sldTime->setEnabled(true);
     txtTime->setEnabled(true);
-    loadExposure(0);
+    loadExposure();
     btnRestart->setEnabled(ResetSupport(cam()) != -4);
 
-    SetAutoExposure(true, cam());
+    if (firstLoad) SetAutoExposure(true, cam());
     bool on = false;
     GetAutoExposure(&on, cam());
     sldTime->setEnabled(!on);
@@ -314,6 +342,8 @@ void AppDelegate::refreshUI() {
 
     setCameraControlsEnabled(true);
     btnLive->setEnabled(true);
+    tools->chooseObjective(memory.objective(model));
+    pictureToolsFollowCamera();
     updateStatusLine();
 }
 
@@ -322,6 +352,8 @@ void AppDelegate::setCameraControlsEnabled(bool on) {
     for (QWidget* control : std::initializer_list<QWidget*>{tabView, chkRaw, chkTif, chkPng,
                                                             chkJpg, chkBmp, btnSnap})
         control->setEnabled(on);
+    actRegion->setEnabled(on);
+    actClearRegion->setEnabled(on);
 }
 
 void AppDelegate::updateStatusLine() {
@@ -330,10 +362,18 @@ void AppDelegate::updateStatusLine() {
         return;
     }
     const int r = GetResolution(cam());
-    txtStatus->setText(QStringLiteral("%1 · %2 × %3 · %4-bit · %5 ms")
+    QString region;
+    bool regionOn = false;
+    if (GetRoiState(&regionOn, cam()) == 0 && regionOn) {
+        int x = 0, y = 0, w = 0, h = 0;
+        GetRoi(&x, &y, &w, &h, cam());
+        region = L(" · region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y);
+    }
+    txtStatus->setText(QStringLiteral("%1 · %2 × %3%4 · %5-bit · %6 ms")
                            .arg(QString::fromStdString(camName))
                            .arg(GetResWidth(r, cam()))
                            .arg(GetResHeight(r, cam()))
+                           .arg(region)
                            .arg(GetRawDepth(cam()))
                            .arg(QString::asprintf("%.3f", GetExposure(cam()))));
 }
@@ -362,8 +402,11 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
     pouDev->setEnabled(false);
     const std::string name = camName;  // fixed while live: the camera list is locked
     LiveHooks hooks;
-    hooks.readFrame = [name](unsigned char* buffer, int size) {
-        return GetRawData(buffer, size, name.c_str());
+    hooks.readFrame = [this, name](unsigned char* buffer, int size) {
+        const int r = GetRawData(buffer, size, name.c_str());
+        if (r == 0 || r == 1)
+            frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
+        return r;
     };
     hooks.decode = [name](unsigned char* raw, unsigned char* image) {
         return DecodeRaw2Image(raw, image, name.c_str());
@@ -373,8 +416,10 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
         QMetaObject::invokeMethod(
             this, [this] { btnCaptureAction(btnSnap); }, Qt::QueuedConnection);
     };
-    hooks.frameShown = [this](const DisplayFrame& frame) {
-        pView->present(frame);
+    const int bayer = std::max(0, GetRawBayernPattern(name.c_str()));
+    hooks.frameShown = [this, name, bayer](const DisplayFrame& frame) {
+        // The turn and flip the frame was finished with, for the raw readout.
+        pView->present(frame, {GetRotate(name.c_str()), GetFlip(name.c_str()), bayer});
         movie.frameShown(frame, MovieClock::Clock::now());
     };
     hooks.rateMeasured = [this](int ms) {
@@ -384,7 +429,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
                 dustm = ms;
                 txtFPS->setText(FrameRateMeter::text(ms));
                 // Automatic exposure moves the exposure: show where it is.
-                if (chkAE->isChecked() && !camName.empty()) loadExposure(0);
+                if (chkAE->isChecked() && !camName.empty()) loadExposure();
                 updateStatusLine();
             },
             Qt::QueuedConnection);
@@ -393,12 +438,16 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
         QMetaObject::invokeMethod(
             this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
     };
+    frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
     live.start(ctxGrab, std::move(hooks));
+    exposureTimer.start();
 }
 
 void AppDelegate::finishLive() {
     btnLive->setText(L("Live"));
     pouDev->setEnabled(true);
+    exposureTimer.stop();
+    updateExposureProgress();
 }
 
 void AppDelegate::liveThreadsEnded() {

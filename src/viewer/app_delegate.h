@@ -7,23 +7,35 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <map>
 #include <string>
 
+#include "viewer/exposure_scale.h"
 #include "viewer/grab_context.h"
 #include "viewer/live_threads.h"
+#include "viewer/model_memory.h"
 #include "viewer/movie_session.h"
 #include "viewer/outlets.h"
 
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
 class QSlider;
 
 namespace viewer {
 
+class PictureTools;
+struct ShownFrame;
 class ViewerWindow;
+
+// Exposures from this long on show their progress in the status line.
+inline constexpr float kLongExposureMs = 500;
 
 // The product that records no movie at its first (largest) resolution.
 inline constexpr int kNoMovieAtFirstResolution = 0xA003;
@@ -50,6 +62,8 @@ class AppDelegate : public QObject, public Outlets {
     void applicationShouldTerminate();
     // Hot-plug handler given to InitDevice.
     static void hotPlugHandler(void* receiver, const char* name, int event);
+    // Log handler given to the SDK: its messages show in the status line.
+    static void logHandler(void* receiver, int level, const char* message);
     void refreshDevices(const QString& name, int event);
     void devChangeAction(QComboBox* sender);
     void refreshUI();
@@ -91,6 +105,11 @@ class AppDelegate : public QObject, public Outlets {
     void btnCaptureAction(QAbstractButton* sender);
     void btnBrowseAction(QAbstractButton* sender);
     void btnAcquieMovie(QAbstractButton* sender);
+    // The picture's camera actions (app_picture.cpp).
+    void txtTimeAction(QLineEdit* sender);
+    void regionDrawn(const QRect& pixels);
+    void btnClearRegionAction();
+    void updateExposureProgress();
 
     // ---- State ------------------------------------------------------------------
     std::string camName;                  // selected camera; empty for none
@@ -111,6 +130,8 @@ class AppDelegate : public QObject, public Outlets {
     bool bSaveVideo() const { return movie.recording(); }
     QString documentsDirectory() const { return documents; }
     QString settingsFilePath() const;
+    PictureTools* pictureTools() const { return tools; }
+    ExposureRange exposureRange() const { return {fmin, fmax, fstp}; }
 
   signals:
     // A still was asked for: the base name given to the camera and its answer.
@@ -124,7 +145,7 @@ class AppDelegate : public QObject, public Outlets {
     void liveThreadsEnded();
     void finishLive();
     void loadBitDepth();
-    void loadExposure(int sliderMinimum);
+    void loadExposure();
     void exposureReloadLater();
     // The movie button for the camera at `resolution`.
     void updateMovieButton(int resolution);
@@ -135,6 +156,12 @@ class AppDelegate : public QObject, public Outlets {
     // The controls that only act on a camera.
     void setCameraControlsEnabled(bool on);
     void note(const QString& message);
+    // Facts of the camera and resolution in force for the picture's tools.
+    void pictureToolsFollowCamera();
+    int binningInForce() const;
+    // A still with the scale bar burned in, from a shown frame's raw frame.
+    void writeStillWithBar(const ShownFrame& frame, const QString& base);
+    void connectPictureActions();
 
     ViewerWindow* mainWindow = nullptr;
     LiveThreads live;
@@ -143,6 +170,16 @@ class AppDelegate : public QObject, public Outlets {
     bool launched = false;
     bool terminated = false;
     bool liveWanted = false;
+
+    PictureTools* tools = nullptr;
+    ModelMemory memory;
+    // Cameras loaded this session, by name, with their model's key: their
+    // parameter sets hold what the user set once the SDK saved them.
+    std::map<std::string, QString> loadedModels;
+    QString stillWithBar;  // base name of a still waiting for the next shown frame
+    QTimer exposureTimer;
+    // When the newest frame arrived (grab thread), for the exposure's progress.
+    std::atomic<std::chrono::steady_clock::rep> frameArrived{0};
 };
 
 }  // namespace viewer

@@ -13,6 +13,10 @@ class HistogramView : public QWidget {
     explicit HistogramView(QWidget* parent = nullptr);
     void setHistogram(const Histogram& histogram);
     const Histogram& histogram() const { return shown; }
+    // Heights by the logarithm of the counts, so a few pixels beside a large
+    // peak (a clipped highlight) stay visible; by their square root otherwise.
+    void setLogarithmic(bool on);
+    bool logarithmic() const { return logCounts; }
     QSize sizeHint() const override { return {256, 72}; }
 
   protected:
@@ -20,6 +24,7 @@ class HistogramView : public QWidget {
 
   private:
     Histogram shown;
+    bool logCounts = false;
 };
 
 }  // namespace viewer

@@ -58,9 +58,11 @@ void LiveThreads::showThread() {
         // A frame that was not converted is not shown: its record would
         // describe whatever the buffer held before.
         if (r != 0) continue;
-        const std::optional<DisplayFrame> frame =
-            displayPixels(ctx->showBuf.get(), ctx->showCapacity());
+        std::optional<DisplayFrame> frame = displayPixels(ctx->showBuf.get(), ctx->showCapacity());
         if (!frame) continue;
+        // The raw frame stays this thread's until the next one is taken.
+        frame->raw = ctx->fullBuf.get();
+        frame->rawCapacity = size_t(ctx->recvSize);
         if (hooks.frameShown) hooks.frameShown(*frame);
         if (const std::optional<int> dustm = meter.frameShown(FrameRateMeter::Clock::now()))
             if (hooks.rateMeasured) hooks.rateMeasured(*dustm);

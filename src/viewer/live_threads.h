@@ -22,7 +22,8 @@ struct LiveHooks {
     std::function<int(unsigned char* raw, unsigned char* image)> decode;
     // The camera's capture button asks for a still (grab thread).
     std::function<void()> captureRequested;
-    // One display image (show thread); the pixels live until the call returns.
+    // One display image with the raw frame it was made from (show thread);
+    // both live until the call returns.
     std::function<void(const DisplayFrame& frame)> frameShown;
     // Ten more frames were shown in `dustm` milliseconds (show thread).
     std::function<void(int dustm)> rateMeasured;

@@ -69,9 +69,11 @@ void MovieSession::frameShown(const DisplayFrame& frame, MovieClock::Clock::time
     if (!bSaveVideo) return;
     std::lock_guard guard(lock);
     if (!recorder) return;
-    for (int n = clock.copiesFor(now); n > 0; --n)
-        if (!recorder->AppendSampleBuffer(frame.pixels, frame.width, frame.height, frame.channels))
-            break;
+    const int copies = clock.copiesFor(now);
+    if (copies <= 0) return;
+    const unsigned char* pixels = eightBitPixels(frame, eightBits);
+    for (int n = copies; n > 0; --n)
+        if (!recorder->AppendSampleBuffer(pixels, frame.width, frame.height, frame.channels)) break;
 }
 
 }  // namespace viewer

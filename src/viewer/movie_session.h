@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "viewer/display_frame.h"
 #include "viewer/recorder.h"
@@ -58,6 +59,7 @@ class MovieSession {
     MovieClock clock;
     std::string error;
     std::string moviePath;
+    std::vector<unsigned char> eightBits;  // a 16-bit frame's high bytes
 };
 
 }  // namespace viewer

@@ -2,10 +2,12 @@
 // lays them out; the controller reads, fills and listens to them.
 #pragma once
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QSlider;
 class QTabWidget;
@@ -27,6 +29,8 @@ struct Outlets {
     QPushButton* btnLive = nullptr;  // "Live" / "Stop"
     QLabel* txtFPS = nullptr;        // frame rate
     QLabel* txtStatus = nullptr;     // camera, resolution, depth, exposure
+    QLabel* txtPixel = nullptr;      // the pixel under the cursor
+    QProgressBar* prgExposure = nullptr;  // a long exposure in flight
 
     QComboBox* pouRes = nullptr;  // resolutions
     QComboBox* pouSav = nullptr;  // resolutions, for show
@@ -34,8 +38,8 @@ struct Outlets {
     RadioRow* radBit = nullptr;   // column 0: 8 bits, column 1: 16 bits
     QSlider* sldGain = nullptr;
     QLabel* txtGain = nullptr;
-    QSlider* sldTime = nullptr;
-    QLabel* txtTime = nullptr;
+    QSlider* sldTime = nullptr;    // logarithmic over the camera's range
+    QLineEdit* txtTime = nullptr;  // milliseconds, or typed with a unit
     QCheckBox* chkAE = nullptr;
     QSlider* sldBlvl = nullptr;
     QLabel* txtBlvl = nullptr;
@@ -74,6 +78,29 @@ struct Outlets {
     QLabel* txtBlue = nullptr;
     QSlider* sldSaturation = nullptr;
     QLabel* txtSaturation = nullptr;
+
+    // The picture's tool bar.
+    QAction* actFit = nullptr;
+    QAction* actOneToOne = nullptr;
+    QAction* actTwoToOne = nullptr;
+    QAction* actFourToOne = nullptr;
+    QLabel* txtZoom = nullptr;
+    QAction* actClipping = nullptr;  // clipped pixels in the warning colour
+    QAction* actRegion = nullptr;    // the next drag draws a region of interest
+    QAction* actClearRegion = nullptr;
+    QComboBox* pouObjective = nullptr;  // objectives, and "No objective"
+    QAction* actObjectives = nullptr;   // edits them
+    QAction* actScaleBar = nullptr;     // on the live picture
+    QAction* actBarOnStills = nullptr;  // burned into TIFF, PNG, JPEG and BMP stills
+    // Beside the histogram.
+    QCheckBox* chkLogHist = nullptr;
+    QLabel* txtFocus = nullptr;
+    QPushButton* btnFocusReset = nullptr;
+    // Keys of the buttons: Space, C, V; and Quit.
+    QAction* actLive = nullptr;
+    QAction* actCapture = nullptr;
+    QAction* actVideo = nullptr;
+    QAction* actQuit = nullptr;
 };
 
 }  // namespace viewer

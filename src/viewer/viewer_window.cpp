@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -21,6 +22,7 @@
 #include "viewer/captions.h"
 #include "viewer/histogram_view.h"
 #include "viewer/live_view.h"
+#include "viewer/picture_toolbar.h"
 #include "viewer/radio_row.h"
 
 namespace viewer {
@@ -55,6 +57,22 @@ QWidget* sliderRow(QWidget* parent, QSlider*& s, QLabel*& text) {
     return row;
 }
 
+// The exposure slider and the field to type it in.
+QWidget* exposureRow(QWidget* parent, Outlets& ui) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    ui.sldTime = slider(row);
+    ui.sldTime->setToolTip(L("Exposure, on a logarithmic scale over the camera's range"));
+    ui.txtTime = new QLineEdit(row);
+    ui.txtTime->setMaximumWidth(96);
+    ui.txtTime->setAlignment(Qt::AlignRight);
+    ui.txtTime->setToolTip(L("Type milliseconds (250) or seconds (1.5 s) and press Enter"));
+    layout->addWidget(ui.sldTime, 1);
+    layout->addWidget(ui.txtTime);
+    return row;
+}
+
 QWidget* cameraTab(Outlets& ui) {
     auto* page = new QWidget;
     auto* form = new QFormLayout(page);
@@ -65,7 +83,7 @@ QWidget* cameraTab(Outlets& ui) {
     form->addRow(L("Pixel clock"), ui.pouClk);
     form->addRow(L("Bit depth"), ui.radBit);
     form->addRow(L("Gain"), sliderRow(page, ui.sldGain, ui.txtGain));
-    form->addRow(L("Exposure (ms)"), sliderRow(page, ui.sldTime, ui.txtTime));
+    form->addRow(L("Exposure (ms)"), exposureRow(page, ui));
     ui.chkAE = new QCheckBox(L("Automatic exposure"), page);
     form->addRow(QString(), ui.chkAE);
     ui.tilBlvl = new QLabel(L("Black level"), page);
@@ -143,7 +161,9 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
     form->addRow(L("Still size"), ui.pouSav);
     auto* buttons = new QHBoxLayout;
     ui.btnSnap = new QPushButton(L("Capture"), box);
+    ui.btnSnap->setToolTip(L("Take a still in the chosen formats (C)"));
     ui.btnMovie = new QPushButton(L("Start Video"), box);
+    ui.btnMovie->setToolTip(L("Start or stop recording a movie (V)"));
     buttons->addWidget(ui.btnSnap);
     buttons->addWidget(ui.btnMovie);
     form->addRow(buttons);
@@ -157,12 +177,12 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     auto* central = new QWidget(this);
     auto* columns = new QHBoxLayout(central);
 
+    buildPictureTools(ui, this);
     auto* pictureColumn = new QVBoxLayout;
     ui.pView = new LiveView(central);
-    ui.hstView = new HistogramView(central);
-    ui.pView->setHistogramView(ui.hstView);
     pictureColumn->addWidget(ui.pView, 1);
-    pictureColumn->addWidget(ui.hstView);
+    pictureColumn->addWidget(histogramRow(ui, central));
+    ui.pView->setHistogramView(ui.hstView);
     columns->addLayout(pictureColumn, 1);
 
     auto* panel = new QWidget(central);
@@ -173,6 +193,7 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     ui.pouDev = new QComboBox(cameraBox);
     ui.btnLive = new QPushButton(L("Live"), cameraBox);
     ui.btnLive->setEnabled(false);
+    ui.btnLive->setToolTip(L("Start or stop the live picture (Space)"));
     ui.txtFPS = new QLabel(cameraBox);
     ui.txtFPS->setMinimumWidth(72);
     cameraRow->addWidget(ui.pouDev, 1);
@@ -196,7 +217,15 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
 
     ui.txtDev = new QLabel(this);
     ui.txtStatus = new QLabel(this);
+    ui.txtPixel = new QLabel(this);
+    ui.prgExposure = new QProgressBar(this);
+    ui.prgExposure->setRange(0, 1000);
+    ui.prgExposure->setMaximumWidth(180);
+    ui.prgExposure->setToolTip(L("The exposure in flight"));
+    ui.prgExposure->hide();
     statusBar()->addWidget(ui.txtDev, 1);
+    statusBar()->addPermanentWidget(ui.txtPixel);
+    statusBar()->addPermanentWidget(ui.prgExposure);
     statusBar()->addPermanentWidget(ui.txtStatus);
 }
 

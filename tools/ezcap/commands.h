@@ -9,7 +9,7 @@
 
 namespace ezcap {
 
-enum class Status { Ok, Failed, BadInput };
+enum class Status { Ok, Failed, BadInput, Incomplete };  // Incomplete: frames were lost
 
 struct Command {
     const char* name;
@@ -18,6 +18,9 @@ struct Command {
     const char* help;      // one line
     bool needsCamera;
     Status (*run)(const std::string& camera, const std::vector<std::string>& arguments);
+    // Options that may follow the arguments, each with one value ("--frames");
+    // they reach run after the arguments as option, value pairs.
+    std::vector<std::string> options = {};
 };
 
 const std::vector<Command>& commands();
@@ -44,6 +47,9 @@ Status defaults(const std::string& camera, const std::vector<std::string>& argum
 Status writeMemory(const std::string& camera, const std::vector<std::string>& arguments);
 Status readMemory(const std::string& camera, const std::vector<std::string>& arguments);
 Status firmware(const std::string& camera, const std::vector<std::string>& arguments);
+
+// Every raw frame into an OME-TIFF, FITS or SER file (record_command.cpp).
+Status record(const std::string& camera, const std::vector<std::string>& arguments);
 
 // Prints "ezcap: ..." to standard error.
 void complain(const std::string& message);

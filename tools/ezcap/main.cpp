@@ -1,6 +1,7 @@
 // ezcap: command-line client of the ezcam call surface. Lists cameras, shows
 // and changes their sensor settings, grabs raw frames, takes stills, and
 // keeps parameter sets and the camera's information memory.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
+constexpr int kExitIncomplete = 3;
 
 void usage(FILE* out) {
     std::fprintf(
@@ -40,7 +42,8 @@ void usage(FILE* out) {
         "Set EZCAM_SIM (for example EZCAM_SIM=0547:c004,0547:c006) to use simulated\n"
         "cameras instead of the USB bus.\n"
         "\n"
-        "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value\n");
+        "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value,\n"
+        "3 a recording lost frames\n");
 }
 
 int badInput(const std::string& message) {
@@ -105,6 +108,12 @@ int main(int argc, char** argv) {
                 (command->arguments == 1 ? " value: " : " values: ") + command->synopsis);
         Step step{command, {}};
         for (int k = 0; k < command->arguments; ++k) step.arguments.emplace_back(argv[++i]);
+        while (i + 1 < argc && std::find(command->options.begin(), command->options.end(),
+                                         argv[i + 1]) != command->options.end()) {
+            if (i + 2 >= argc) return badInput(std::string(argv[i + 1]) + " needs a value");
+            step.arguments.emplace_back(argv[++i]);
+            step.arguments.emplace_back(argv[++i]);
+        }
         needsCamera = needsCamera || command->needsCamera;
         steps.push_back(std::move(step));
     }
@@ -133,6 +142,7 @@ int main(int argc, char** argv) {
         const ezcap::Status result = steps[i].command->run(camera, steps[i].arguments);
         if (result == ezcap::Status::Failed) status = kExitFailed;
         if (result == ezcap::Status::BadInput) status = kExitBadInput;
+        if (result == ezcap::Status::Incomplete) status = kExitIncomplete;
     }
     if (!camera.empty()) SuspendDevice(camera.c_str());
     ExitDevice();

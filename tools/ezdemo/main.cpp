@@ -307,21 +307,8 @@ int main(int argc, char** argv) {
 
     std::printf("ezdemo: %d x %d synthetic frame, Bayer code %d\n", options.width, options.height,
                 kBayer);
-    const auto start = std::chrono::steady_clock::now();
-    __init_algorithms();
-    const double tableMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (!pCCM) {
-        std::fprintf(stderr, "ezdemo: out of memory for the colour-correction table\n");
-        return 1;
-    }
-    std::printf("colour-correction table (48 MiB): built in %.1f ms\n", tableMs);
-    const auto rebuildMs = bestMilliseconds([] { __init_algorithms(); });
-    std::printf("  rebuilt in place in %.1f ms\n", rebuildMs);
-
     const Scene scene = makeScene(options.width, options.height);
     bool ok = true;
     for (int depth : {8, 16}) ok = ok && runDepth(scene, depth, options);
-    __exit_algorithms();
     return ok ? 0 : 1;
 }

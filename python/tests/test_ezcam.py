@@ -1,0 +1,136 @@
+"""The Python package on simulated cameras: 0547:c004 (colour, 8-bit) and
+0547:c00c (colour, 12-bit samples at 16 bits)."""
+import os
+import struct
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import ezcam
+
+COLOUR, DEEP = "QC500.0", "IMX122.0"
+
+
+def test_cameras_are_listed_and_opened_by_name():
+    assert ezcam.cameras() == [DEEP, COLOUR]
+    with ezcam.open() as first:
+        assert first.name == DEEP
+    with pytest.raises(ezcam.Error) as caught:
+        ezcam.open("QC999.0")
+    assert (caught.value.name, caught.value.status, caught.value.call) == ("EZ_ENOCAM", -1,
+                                                                           "ResumeDevice")
+
+
+def test_settings_read_back_and_refusals_raise_with_the_status_name():
+    with ezcam.open(COLOUR) as cam:
+        _, highest, _ = cam.gain_range
+        cam.gain = highest
+        assert cam.gain == highest
+        cam.exposure = 10.0
+        assert cam.exposure == pytest.approx(10.0, rel=0.05)
+        cam.resolution = cam.resolutions[2]
+        assert cam.resolution == cam.resolutions[2]
+        for wrong, status in (("resolution", 99), ("depth", 16)):
+            with pytest.raises(ezcam.Error) as caught:
+                setattr(cam, wrong, status)
+            assert caught.value.name == {"resolution": "EZ_ERANGE", "depth": "EZ_ENOTSUP"}[wrong]
+        with pytest.raises(ValueError):
+            cam.resolution = (1, 1)
+
+
+def test_raw_and_finished_frames_with_their_record():
+    with ezcam.open(COLOUR) as cam:
+        cam.resolution = 2
+        width, height = cam.resolution
+        raw = cam.grab()
+        # The mosaic keeps the 4-pixel border the finished image loses.
+        assert (raw.shape, raw.dtype) == ((height + 8, width + 8), np.uint8)
+        assert (raw.meta["width"], raw.meta["depth"], raw.meta["idproduct"],
+                raw.meta["bayer"]) == (width + 8, 8, 0xc004, 3)
+        image = cam.image()
+        assert (image.shape, image.dtype) == ((height, width, 3), np.uint8)
+        assert 10 < image.mean() < 245
+
+        cam.region = (64, 32, 128, 96)
+        assert cam.region == (64, 32, 128, 96)
+        assert cam.image().shape == (96, 128, 3)
+        cam.region = None
+        assert cam.region is None and cam.image().shape == (height, width, 3)
+
+
+def test_sixteen_bit_samples_arrive_in_host_order_aligned_to_the_top_bit():
+    with ezcam.open(DEEP) as cam:
+        cam.depth = 16
+        cam.grab()  # the frame on which the depth changes
+        raw = cam.grab()
+        assert raw.dtype == np.uint16 and raw.meta["depth"] == 16
+        assert not (raw & 0x0F).any() and raw.max() > 0x1000  # 12-bit samples, shifted up
+        with pytest.raises(ezcam.Error) as caught:
+            cam.depth = 12
+        assert caught.value.name == "EZ_ERANGE"
+        cam.depth = 8
+
+
+def test_save_writes_the_format_its_extension_names(tmp_path):
+    with ezcam.open(COLOUR) as cam:
+        cam.resolution = 2
+        path = cam.save(tmp_path / "shot.png")
+        with open(path, "rb") as png:
+            head = png.read(24)
+        assert head[:8] == b"\x89PNG\r\n\x1a\n"
+        assert struct.unpack(">II", head[16:24]) == cam.resolution
+        with pytest.raises(ValueError):
+            cam.save(tmp_path / "shot.gif")
+
+
+def test_hot_plug_callbacks_run_in_poll_and_their_errors_come_out_of_it():
+    arrived, left = [], []
+    ezcam.on_arrival(arrived.append)
+    ezcam.on_removal(left.append)
+
+    def poll_until(condition):
+        for _ in range(50):
+            if condition():
+                return
+            ezcam.poll(0.1)
+        pytest.fail("no hot-plug event")
+
+    try:
+        plugged = ezcam._lib.SimPlugCamera(0x0547, 0xc006, 0x0100)
+        poll_until(lambda: arrived)
+        assert arrived[0].startswith("QC500M.") and arrived[0] in ezcam.cameras()
+        ezcam._lib.SimUnplugCamera(plugged)
+        poll_until(lambda: left)
+        assert left == arrived and arrived[0] not in ezcam.cameras()
+
+        def broken(name):
+            raise RuntimeError("from the callback")
+
+        ezcam.on_arrival(broken)
+        plugged = ezcam._lib.SimPlugCamera(0x0547, 0xc006, 0x0100)
+        with pytest.raises(RuntimeError, match="from the callback"):
+            poll_until(lambda: False)
+        ezcam._lib.SimUnplugCamera(plugged)
+    finally:
+        ezcam._arrival_callbacks.clear()
+        ezcam._removal_callbacks.clear()
+
+
+@pytest.mark.parametrize("level, warns, informs", [
+    (None, True, False), ("error", False, False), ("info", True, True)])
+def test_messages_reach_logging_at_the_chosen_level_and_stdout_stays_quiet(level, warns, informs):
+    script = ("import logging, ezcam\n"
+              "logging.basicConfig(level=logging.DEBUG, format='%(levelname)s %(message)s')\n"
+              "with ezcam.open() as cam: cam.image()\n")
+    # 0xa005 names itself at open instead of answering the version request.
+    env = dict(os.environ, EZCAM_SIM="0547:a005,junk")
+    env.pop("EZCAM_LOG", None)
+    if level:
+        env["EZCAM_LOG"] = level
+    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
+                         check=True, timeout=120)
+    assert run.stdout == ""
+    assert ('WARNING EZCAM_SIM: ignoring "junk"' in run.stderr) == warns
+    assert ("INFO a005 547" in run.stderr) == informs

@@ -1,0 +1,91 @@
+// Colour correction of decoded pixels, computed per pixel instead of looked
+// up in a 256 x 256 x 256 table, with exactly the table's results.
+//
+// Each output channel k, of its own input x and the other two inputs y, z:
+//   X = (m_kk + (1 - m_kk) f(x)) x - m_ky (1 - f(x)) y - m_kz (1 - f(x)) z,
+//   f(x) = 0 below 180, (x - 180) / 75 from 180 on;
+// stored as trunc(X) clamped to 0..255, evaluated in double precision in
+// the order of the table's definition (correctExact). Over all 2^24 inputs
+// that equals the floor of the exact rational value, which lies at least
+// 4.7e-9 from any integer unless it is one; so any computation within a
+// known error bound of X whose floor is unambiguous has the table's result.
+// The vector kernels compute X in single precision (error below 6e-5) and
+// hand the rare pixels within kAmbiguity of an integer to correctExact.
+#pragma once
+
+#include <array>
+
+namespace colour {
+
+// Channel order of the decoders: 0 blue, 1 green, 2 red. Row k holds the
+// magnitudes of output channel k's coefficients on red, green, blue inputs
+// (the diagonal adds, the others subtract).
+constexpr double kMatrix[3][3] = {
+    {0.0612704825, 0.3185587856, 1.3442191098},  // blue: m20, m21, m22
+    {0.5418708657, 1.6784839334, 0.2271528925},  // green: m10, m11, m12
+    {1.6259973472, 0.5043470233, 0.0019609669},  // red: m00, m01, m02
+};
+// Input index (0 red, 1 green, 2 blue) of the own channel and of the two
+// others, in the order the definition subtracts them, per output channel
+// (0 blue, 1 green, 2 red).
+constexpr int kOwn[3] = {2, 1, 0};
+constexpr int kFirst[3] = {0, 0, 1};
+constexpr int kSecond[3] = {1, 2, 2};
+
+constexpr double fade(int x) {
+    return x / 180 ? (x - 180) / 75.0 : 0.0;
+}
+
+// Per output channel and own input value: the own term and the two
+// factors of the subtracted terms, each computed as the definition does.
+struct ExactTables {
+    double own[3][256];
+    double first[3][256];
+    double second[3][256];
+};
+constexpr ExactTables makeExactTables() {
+    ExactTables t{};
+    for (int k = 0; k < 3; ++k) {
+        const double* m = kMatrix[k];
+        const double diagonal = m[kOwn[k]];
+        for (int x = 0; x < 256; ++x) {
+            const double f = fade(x);
+            t.own[k][x] = (diagonal + (1 - diagonal) * f) * x;
+            t.first[k][x] = m[kFirst[k]] * (1 - f);
+            t.second[k][x] = m[kSecond[k]] * (1 - f);
+        }
+    }
+    return t;
+}
+inline constexpr ExactTables kExact = makeExactTables();
+
+// One output channel as the table holds it.
+inline unsigned correctExact(int k, unsigned b, unsigned g, unsigned r) {
+    const unsigned in[3] = {r, g, b};
+    const unsigned x = in[kOwn[k]];
+    const double v = (kExact.own[k][x] - kExact.first[k][x] * in[kFirst[k]]) -
+                     kExact.second[k][x] * in[kSecond[k]];
+    const int t = static_cast<int>(v);  // |v| stays well below 1000
+    return static_cast<unsigned>(t < 0 ? 0 : t > 255 ? 255 : t);
+}
+
+// Single-precision form for the vector kernels, per output channel:
+//   X = x (own - fade v) - w (first y + second z), v = max(x - 180, 0), w = 75 - v.
+struct Approximate {
+    float own, fade, first, second;
+};
+constexpr std::array<Approximate, 3> makeApproximate() {
+    std::array<Approximate, 3> a{};
+    for (int k = 0; k < 3; ++k) {
+        const double* m = kMatrix[k];
+        const double diagonal = m[kOwn[k]];
+        a[k] = {static_cast<float>(diagonal), static_cast<float>((diagonal - 1) / 75),
+                static_cast<float>(m[kFirst[k]] / 75), static_cast<float>(m[kSecond[k]] / 75)};
+    }
+    return a;
+}
+inline constexpr std::array<Approximate, 3> kApproximate = makeApproximate();
+// Four times the largest error of the single-precision form over all inputs.
+constexpr float kAmbiguity = 1.0f / 4096;
+
+}  // namespace colour

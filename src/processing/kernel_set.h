@@ -1,0 +1,37 @@
+// The hot kernels, compiled once per instruction set (SSE2, the baseline of
+// every x86-64 processor; AVX2; AVX-512), and the one set in use: the best
+// the processor has, chosen once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kernels {
+
+// Columns first..last of one decoded row from source rows up, cur, dn,
+// written from out on; red: the row's non-green sites are red; greenFirst:
+// column 1 is green; corrected: pairs get the colour correction.
+template <typename T>
+using DecodeRow = void (*)(const T* up, const T* cur, const T* dn, T* out, int width, int first,
+                           int last, bool red, bool greenFirst, bool corrected);
+
+struct Set {
+    const char* name;
+    DecodeRow<uint8_t> decode8;
+    DecodeRow<uint16_t> decode16;
+    // Colour-corrects `count` pixels of 8-bit samples (blue, green, red) in place.
+    void (*correct8)(unsigned char* pixels, size_t count);
+};
+
+extern const Set kSse2;
+extern const Set kAvx2;
+extern const Set kAvx512;
+
+// Whether this processor runs the set.
+bool runs(const Set& set);
+
+// The set in use: the widest the processor runs, no wider than the
+// environment variable EZCAM_SIMD allows ("sse2", "avx2", "avx512").
+const Set& active();
+
+}  // namespace kernels

@@ -1,0 +1,8 @@
+// The kernels compiled for AVX2.
+#include "processing/decode_kernels.h"
+#include "processing/kernel_set.h"
+
+namespace kernels {
+const Set kAvx2 = {"avx2", Kernels<V256>::anyRow<uint8_t>, Kernels<V256>::anyRow<uint16_t>,
+                   Kernels<V256>::correctPixels};
+}  // namespace kernels

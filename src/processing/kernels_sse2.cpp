@@ -1,0 +1,8 @@
+// The kernels compiled for SSE2.
+#include "processing/decode_kernels.h"
+#include "processing/kernel_set.h"
+
+namespace kernels {
+const Set kSse2 = {"sse2", Kernels<V128>::anyRow<uint8_t>, Kernels<V128>::anyRow<uint16_t>,
+                   Kernels<V128>::correctPixels};
+}  // namespace kernels

@@ -1,0 +1,70 @@
+// The containers a raw recording can be written in: one row of the format
+// table each, behind one small writer interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "ezcam.h"
+
+namespace recording {
+
+enum class Format { OmeTiff, Fits, FitsFrames, Ser };
+
+struct FormatRow {
+    Format format;
+    const char* name;       // as given to `ezcap record --format`
+    const char* extension;  // added to an output name that has none
+    const char* help;
+};
+std::span<const FormatRow> formats();
+const FormatRow* findFormat(std::string_view name);
+
+// What every frame of a recording shares, taken from its first frame.
+struct Sequence {
+    int width = 0;
+    int height = 0;
+    int depth = 8;   // bits per sample, 8 or 16 (16-bit samples little-endian)
+    int bayer = 0;   // Bayer code of the first sample, 0 monochrome
+    std::string instrument;     // the camera's name
+    std::string pixelClock;     // the pixel clock's label
+    uint64_t expectedFrames = 0;  // 0: not known in advance
+    size_t frameBytes() const {
+        return static_cast<size_t>(width) * static_cast<size_t>(height) * (depth / 8);
+    }
+};
+
+// One container. begin, then write for every frame in order, then finish;
+// all on one thread. Each returns false with a message in `error` on
+// failure, after which only finish (to release what is open) is called.
+class SequenceWriter {
+  public:
+    virtual ~SequenceWriter() = default;
+    virtual bool begin(const Sequence& sequence, std::string& error) = 0;
+    // samples: width x height samples, rows top to bottom. info.utc_ns is
+    // already made monotonic by the recorder.
+    virtual bool write(const unsigned char* samples, const EzFrameInfo& info,
+                       std::string& error) = 0;
+    // Completes the file: frame counts, per-frame tables, trailers.
+    virtual bool finish(std::string& error) = 0;
+    // What was written: the file, or the pattern of the files.
+    virtual std::string written() const = 0;
+};
+
+std::unique_ptr<SequenceWriter> makeWriter(Format format, const std::string& path);
+std::unique_ptr<SequenceWriter> makeOmeTiffWriter(const std::string& path);
+std::unique_ptr<SequenceWriter> makeFitsWriter(const std::string& path, bool filePerFrame);
+std::unique_ptr<SequenceWriter> makeSerWriter(const std::string& path);
+
+// Shared by the writers.
+// The colours of the 2 x 2 tile at the first sample ("RGGB"...); "" for 0.
+const char* bayerName(int bayer);
+// UTC as ISO 8601 with microseconds, "2024-05-01T12:00:00.123456".
+std::string isoUtc(int64_t utcNanoseconds);
+// Text with the characters of XML markup escaped.
+std::string xmlEscaped(std::string_view text);
+
+}  // namespace recording

@@ -1,0 +1,181 @@
+// The controller's actions around the picture: the keys, a typed exposure
+// and a long exposure's progress, a region of interest dragged on the
+// picture, stills with the scale bar, and what the picture's tools need to
+// know of the camera.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "ezcam.h"
+#include "viewer/app_delegate.h"
+#include "viewer/captions.h"
+#include "viewer/live_view.h"
+#include "viewer/picture_tools.h"
+#include "viewer/scale_bar.h"
+#include "viewer/viewer_window.h"
+
+namespace viewer {
+
+void AppDelegate::connectPictureActions() {
+    tools = new PictureTools(*this, mainWindow);
+    connect(actLive, &QAction::triggered, btnLive, &QPushButton::click);
+    connect(actCapture, &QAction::triggered, btnSnap, &QPushButton::click);
+    connect(actVideo, &QAction::triggered, btnMovie, &QPushButton::click);
+    connect(txtTime, &QLineEdit::editingFinished, this, [this] { txtTimeAction(txtTime); });
+    connect(pView, &LiveView::regionDrawn, this, &AppDelegate::regionDrawn);
+    connect(actClearRegion, &QAction::triggered, this, &AppDelegate::btnClearRegionAction);
+    connect(pView, &LiveView::readoutChanged, txtPixel, &QLabel::setText);
+    connect(tools, &PictureTools::objectiveChosen, this, [this](const QString& name) {
+        if (const auto loaded = loadedModels.find(camName); loaded != loadedModels.end())
+            memory.setObjective(loaded->second, name);
+    });
+    connect(pView, &LiveView::frameShown, this, [this] {
+        if (stillWithBar.isEmpty()) return;
+        const QString base = std::exchange(stillWithBar, QString());
+        if (const auto frame = pView->frame()) writeStillWithBar(*frame, base);
+    });
+}
+
+// ---- What the picture's tools need of the camera -------------------------------------
+
+int AppDelegate::binningInForce() const {
+    if (camName.empty()) return 1;
+    const int r = GetResolution(cam());
+    const char* label = GetResItemName(r, cam());
+    return binningOf(QString::fromUtf8(label ? label : ""), GetResWidth(r, cam()),
+                     GetResWidth(0, cam()));
+}
+
+void AppDelegate::pictureToolsFollowCamera() {
+    tools->setBinning(binningInForce());
+    tools->resetFocus();
+}
+
+// ---- Exposure ---------------------------------------------------------------------------
+
+void AppDelegate::txtTimeAction(QLineEdit* sender) {
+    if (camName.empty() || !sender->isModified()) return;
+    sender->setModified(false);
+    const ExposureRange range = exposureRange();
+    const std::optional<double> typed = parseExposure(sender->text());
+    if (!typed) {
+        note(L("\"%1\" is no exposure: type milliseconds (250) or seconds (1.5 s)")
+                 .arg(sender->text().trimmed()));
+        loadExposure();
+        return;
+    }
+    if (!range.usable() || *typed < range.min || *typed > range.max) {
+        note(L("Exposure must lie between %1 and %2")
+                 .arg(durationText(range.min), durationText(range.max)));
+        loadExposure();
+        return;
+    }
+    SetExposure(snapExposure(range, *typed), cam());
+    loadExposure();  // the slider and the text show what the camera took
+    updateStatusLine();
+}
+
+void AppDelegate::updateExposureProgress() {
+    const float ms = camName.empty() ? 0 : GetExposure(cam());
+    const bool shown = liveRunning() && ms >= kLongExposureMs;
+    prgExposure->setVisible(shown);
+    if (!shown) return;
+    const auto since = std::chrono::steady_clock::now() -
+                       std::chrono::steady_clock::time_point(
+                           std::chrono::steady_clock::duration(frameArrived.load()));
+    const double elapsed = std::chrono::duration<double, std::milli>(since).count();
+    prgExposure->setValue(int(std::min(1.0, elapsed / ms) * prgExposure->maximum()));
+    prgExposure->setFormat(
+        L("%1 of %2").arg(durationText(std::min<double>(elapsed, ms)), durationText(ms)));
+}
+
+// ---- Region of interest -------------------------------------------------------------
+
+void AppDelegate::regionDrawn(const QRect& pixels) {
+    const std::shared_ptr<const ShownFrame> frame = pView->frame();
+    if (camName.empty() || !frame || !frame->map) {
+        note(L("No frame to place a region on"));
+        return;
+    }
+    const FrameMap& map = *frame->map;
+    const QRect raw =
+        QRect(map.rawOf(pixels.topLeft()), map.rawOf(pixels.bottomRight())).normalized();
+    // Sensor coordinates: the border the pipeline cuts is no part of them,
+    // and a frame that is a region already starts at that region's origin.
+    int x = 0, y = 0;
+    bool regionOn = false;
+    GetRoiState(&regionOn, cam());
+    const int r = GetResolution(cam());
+    if (regionOn && map.raw != QSize(GetResWidth(r, cam()) + 8, GetResHeight(r, cam()) + 8))
+        GetRoi(&x, &y, nullptr, nullptr, cam());
+    SetRoi(x + raw.left() - map.borderX, y + raw.top() - map.borderY, raw.width(), raw.height(),
+           cam());
+    SetRoiState(true, cam());
+    int w = 0, h = 0;
+    GetRoi(&x, &y, &w, &h, cam());  // as the model accepted it
+    note(L("Region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y));
+    updateStatusLine();
+}
+
+void AppDelegate::btnClearRegionAction() {
+    if (camName.empty()) return;
+    SetRoiState(false, cam());
+    note(L("Whole frame"));
+    updateStatusLine();
+}
+
+// ---- Stills with the scale bar ----------------------------------------------------------
+
+void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base) {
+    if (camName.empty() || !frame.raw) {
+        note(L("Still failed: no raw frame"));
+        return;
+    }
+    // The raw frame as the camera's reader delivers it: its record, then the
+    // samples after the header area.
+    const SampleGrid& samples = *frame.raw;
+    const size_t head = size_t(DataHeadLen(cam())), size = size_t(RecvMemSize(cam()));
+    if (head < sizeof(_ezImage) || head + samples.bytes.size() > size) {
+        note(L("Still failed: the frame does not fit the camera's buffer"));
+        return;
+    }
+    std::vector<unsigned char> raw(size), image(3 * size);
+    _ezImage record{};
+    std::memcpy(record.signature, "KVEZ", 4);
+    record.width = uint16_t(samples.width);
+    record.height = uint16_t(samples.height);
+    record.depth = uint8_t(samples.depth);
+    record.channels = 1;
+    record.bayer = uint8_t(samples.bayer);
+    record.resolution = uint8_t(GetResolution(cam()));
+    record.header_size = uint16_t(head);
+    record.stride = uint16_t(samples.width * samples.depth / 8);
+    std::memcpy(raw.data(), &record, sizeof record);
+    std::memcpy(raw.data() + head, samples.bytes.data(), samples.bytes.size());
+
+    const QByteArray path = base.toUtf8();
+    int failed = 0;
+    if (snapType & 1) failed += SaveFile(raw.data(), path.constData(), 1, cam()) != 0;
+    if (snapType & ~1) {
+        _ezImage finished;
+        bool made = DecodeRaw2Image(raw.data(), image.data(), cam()) == 0;
+        if (made) {
+            std::memcpy(&finished, image.data(), sizeof finished);
+            const auto bar = tools->stillBar(QSize(finished.width, finished.height));
+            made = bar && burnScaleBar(image.data(), image.size(), *bar);
+        }
+        failed += !made || SaveFile(image.data(), path.constData(), snapType & ~1, cam()) != 0;
+    }
+    note(failed ? L("Still failed: %1").arg(base) : L("Still with scale bar: %1").arg(base));
+}
+
+}  // namespace viewer

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and uses it as a user would: checks
+# the installed library's exports against the header, builds a C program with
+# pkg-config and another with find_package, runs both on a simulated camera,
+# and imports the installed Python package.
+#   install_consumers.sh BUILD_DIR LIBDIR PYTHON_DIR UDEV_RULES_DIR PYTHON
+set -euo pipefail
+build=$1 libdir=$2 pythondir=$3 rulesdir=$4 python=$5
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+viewer=; [ -e "$build/src/viewer/ezview" ] && viewer=bin/ezview
+for file in bin/ezcap $viewer include/ezcam.h "$libdir/libezcam.so" "$rulesdir/60-ezcam.rules"; do
+  [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+done
+[ -e "$prefix/$libdir/libezcam.so.0" ] || { echo "no libezcam.so.0 (soname)"; exit 1; }
+"$python" "$here/check_exports.py" "$prefix/include/ezcam.h" "$prefix/$libdir/libezcam.so"
+
+export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -Werror -o "$scratch/with_pkg_config" "$here/consumer/consumer.c" \
+  $(pkg-config --cflags --libs ezcam)
+cmake -S "$here/consumer" -B "$scratch/with_cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$scratch/with_cmake" >/dev/null
+
+# A malformed entry in EZCAM_SIM makes the library warn: on standard error,
+# never on standard output, which is the program's own.
+export EZCAM_SIM=0547:c004,junk EZCAM_SIM_PACE=0
+expected='QC500.0 EZ_OK 2592x1944'
+for program in "$scratch/with_pkg_config" "$scratch/with_cmake/consumer"; do
+  LD_LIBRARY_PATH=$prefix/$libdir "$program" >"$scratch/out" 2>"$scratch/err"
+  [ "$(cat "$scratch/out")" = "$expected" ] || { echo "$program wrote:"; cat "$scratch/out"; exit 1; }
+  grep -q 'ezcam warn: EZCAM_SIM: ignoring "junk"' "$scratch/err" ||
+    { echo "$program: no warning on standard error:"; cat "$scratch/err"; exit 1; }
+done
+
+# The installed Python package finds the installed library by itself.
+env -u EZCAM_LIBRARY -u LD_LIBRARY_PATH EZCAM_SIM=0547:c004 PYTHONPATH="$prefix/$pythondir" \
+  PYTHONDONTWRITEBYTECODE=1 "$python" -c 'import ezcam; assert ezcam.cameras() == ["QC500.0"]'
+echo "installed, consumers built and run"

@@ -1,0 +1,334 @@
+// Raw recordings from simulated cameras, read back by independent readers
+// (tiffinfo, tifffile, astropy, and a SER reader written here from the
+// format's description), and the frame information they are made from.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "recording/recorder.h"
+#include "sim_session.h"
+
+namespace fs = std::filesystem;
+using recording::Format;
+
+namespace {
+
+struct Delivered {
+    std::vector<unsigned char> samples;
+    EzFrameInfo info;
+};
+
+std::string run(const std::string& command, int* status) {
+    std::string out;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char chunk[4096];
+    while (pipe && fgets(chunk, sizeof chunk, pipe)) out += chunk;
+    *status = pipe ? pclose(pipe) : -1;
+    return out;
+}
+
+int64_t le(const std::vector<unsigned char>& bytes, size_t at, int width) {
+    uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes.at(at + static_cast<size_t>(i));
+    return static_cast<int64_t>(value);
+}
+
+// A SER file as its description lays it out: 178-byte header, frames, and
+// a trailer of 64-bit times in 100 ns ticks from 0001-01-01 (UTC).
+struct SerFile {
+    int colour = -1, endianFlag = -1, width = 0, height = 0, depth = 0, frames = 0;
+    std::string fileId, instrument;
+    std::vector<std::vector<unsigned char>> samples;
+    std::vector<int64_t> utcTicks;
+};
+SerFile readSer(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    SerFile ser;
+    if (bytes.size() < 178) return ser;
+    ser.fileId.assign(bytes.begin(), bytes.begin() + 14);
+    ser.colour = static_cast<int>(le(bytes, 18, 4));
+    ser.endianFlag = static_cast<int>(le(bytes, 22, 4));
+    ser.width = static_cast<int>(le(bytes, 26, 4));
+    ser.height = static_cast<int>(le(bytes, 30, 4));
+    ser.depth = static_cast<int>(le(bytes, 34, 4));
+    ser.frames = static_cast<int>(le(bytes, 38, 4));
+    ser.instrument = reinterpret_cast<const char*>(&bytes[82]);
+    ser.instrument.resize(std::min<size_t>(ser.instrument.size(), 40));
+    const size_t frameBytes = size_t(ser.width) * ser.height * (ser.depth > 8 ? 2 : 1);
+    size_t at = 178;
+    for (int i = 0; i < ser.frames && at + frameBytes <= bytes.size(); ++i, at += frameBytes)
+        ser.samples.emplace_back(bytes.begin() + at, bytes.begin() + at + frameBytes);
+    for (; at + 8 <= bytes.size(); at += 8) ser.utcTicks.push_back(le(bytes, at, 8));
+    return ser;
+}
+
+class Recording : public simsession::Session {
+  protected:
+    void SetUp() override {
+        Session::SetUp();
+        dir = fs::temp_directory_path() / ("ezcam-record-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        fs::remove_all(dir);
+        Session::TearDown();
+    }
+
+    // A streaming camera at its smallest resolution and the given depth.
+    std::string camera(int product, int depth, int release = 0xa000) {
+        const std::string name = plug(product, release);
+        EXPECT_FALSE(name.empty());
+        const char* c = name.c_str();
+        EXPECT_EQ(SetResolution(GetResolutionCount(c) - 1, c), 0);
+        if (GetRawDepth(c) != depth) {
+            EXPECT_EQ(SetRawDepth(depth, c), 0);
+        }
+        EXPECT_EQ(ResumeDevice(c), 0);
+        return name;
+    }
+    recording::RecorderSetup setup(const std::string& name, Format format, const char* file) {
+        recording::RecorderSetup s;
+        s.path = (dir / file).string();
+        s.format = format;
+        s.instrument = name;
+        s.frameBufferBytes = static_cast<size_t>(RecvMemSize(name.c_str()));
+        return s;
+    }
+    // Reads a frame into `buffer`; keeps a copy of its samples.
+    bool read(const std::string& name, unsigned char* buffer, std::vector<Delivered>& kept) {
+        EzFrameInfo info{};
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const int result = GetRawDataInfo(buffer, RecvMemSize(name.c_str()), &info, name.c_str());
+            if (result != 0 && result != 1) continue;
+            const auto* record = reinterpret_cast<const _ezImage*>(buffer);
+            const unsigned char* first = buffer + record->header_size;
+            kept.push_back({{first, first + size_t(record->stride) * record->height}, info});
+            return true;
+        }
+        return false;
+    }
+    // Frames read into the recorder's own buffers, as a grabbing loop does.
+    std::vector<Delivered> record(const std::string& name, recording::Recorder& recorder, int n) {
+        std::vector<Delivered> kept;
+        for (int i = 0; i < n; ++i) {
+            unsigned char* buffer = recorder.claim();
+            if (!buffer || !read(name, buffer, kept)) break;
+            recorder.commit(buffer, kept.back().info);
+        }
+        return kept;
+    }
+    // frames.bin and frames.txt for record_readback.py.
+    void expect(const std::vector<Delivered>& frames) {
+        std::ofstream bin(dir / "frames.bin", std::ios::binary);
+        std::ofstream txt(dir / "frames.txt");
+        const EzFrameInfo& f = frames.front().info;
+        txt << f.width << ' ' << f.height << ' ' << f.depth << ' ' << f.bayer << ' ' << frames.size()
+            << '\n';
+        for (const Delivered& d : frames) {
+            bin.write(reinterpret_cast<const char*>(d.samples.data()),
+                      static_cast<std::streamsize>(d.samples.size()));
+            txt << d.info.frame << ' ' << d.info.monotonic_ns << ' ' << d.info.utc_ns << ' '
+                << d.info.exposure_ms << ' ' << d.info.analog_gain << '\n';
+        }
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Recording, EveryFrameCarriesItsOwnInformation) {
+    EzFrameInfo info{};
+    std::vector<unsigned char> buffer(64);
+    EXPECT_EQ(GetRawDataInfo(buffer.data(), 64, &info, "nobody"), -1);
+
+    const std::string name = camera(0xc004, 8);
+    const char* c = name.c_str();
+    buffer.resize(static_cast<size_t>(RecvMemSize(c)));
+    std::vector<Delivered> frames;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(read(name, buffer.data(), frames));
+    const auto wall = std::chrono::system_clock::now().time_since_epoch();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const EzFrameInfo& f = frames[i].info;
+        EXPECT_EQ(f.frame, i);
+        if (i) {
+            EXPECT_GT(f.monotonic_ns, frames[i - 1].info.monotonic_ns);
+        }
+        EXPECT_NEAR(static_cast<double>(f.utc_ns),
+                    static_cast<double>(std::chrono::nanoseconds(wall).count()), 60e9);
+        EXPECT_FLOAT_EQ(f.exposure_ms, GetExposure(c));
+        EXPECT_EQ(f.analog_gain, GetAnaloggain(c));
+        EXPECT_EQ(f.black_level, GetBlacklevel(c));
+        EXPECT_EQ(f.pixel_clock, GetPixelclock(c));
+        EXPECT_EQ(f.resolution, GetResolution(c));
+        EXPECT_EQ(f.bayer, GetRawBayernPattern(c));
+        EXPECT_EQ(f.depth, 8);
+        EXPECT_EQ(f.has_temperature, 0);
+        EXPECT_EQ(f.frames_lost, 0u);
+    }
+
+    // A region programmed into the sensor drops the frame that programs it;
+    // the next frame counts that loss and is the region.
+    ASSERT_EQ(SetResolution(0, c), 0);
+    ASSERT_EQ(SetRoi(64, 32, 320, 240, c), 0);
+    int x = 0, y = 0, w = 0, h = 0;
+    GetRoi(&x, &y, &w, &h, c);
+    frames.clear();
+    ASSERT_TRUE(read(name, buffer.data(), frames));
+    ASSERT_TRUE(read(name, buffer.data(), frames));
+    const EzFrameInfo& region = frames.back().info;
+    EXPECT_GE(region.mode_drops, 1u);
+    EXPECT_GE(region.frames_lost, region.mode_drops);
+    EXPECT_EQ(region.roi_x, x);
+    EXPECT_EQ(region.roi_y, y);
+    EXPECT_EQ(region.width, w + 8);
+
+    // A new stream counts from 0 again.
+    SuspendDevice(c);
+    ResumeDevice(c);
+    frames.clear();
+    ASSERT_TRUE(read(name, buffer.data(), frames));
+    EXPECT_EQ(frames[0].info.frame, 0u);
+    EXPECT_EQ(frames[0].info.frames_lost, 0u);
+
+    // A cooled camera with a sensor thermometer reports its temperature.
+    const std::string cooled = camera(0xe00a, 8, 0xa004);
+    buffer.resize(static_cast<size_t>(RecvMemSize(cooled.c_str())));
+    ASSERT_TRUE(read(cooled, buffer.data(), frames));
+    float celsius = -1000;
+    ASSERT_EQ(GetTemperature(&celsius, cooled.c_str()), 0);
+    EXPECT_EQ(frames.back().info.has_temperature, 1);
+    EXPECT_NEAR(frames.back().info.temperature, celsius, 5.0f);
+}
+
+TEST_F(Recording, ContainersReadBackByIndependentReaders) {
+    struct Case {
+        Format format;
+        const char* file;
+        int product;  // 0xd001 colour (GBRG), 0xd004 monochrome
+        int depth;
+    };
+    const Case cases[] = {
+        {Format::OmeTiff, "a.ome.tif", 0xd001, 8}, {Format::OmeTiff, "b.ome.tif", 0xd004, 16},
+        {Format::Fits, "c.fits", 0xd001, 16},       {Format::FitsFrames, "d.fits", 0xd004, 8},
+        {Format::Ser, "e.ser", 0xd001, 8},          {Format::Ser, "f.ser", 0xd004, 16},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.file);
+        const std::string name = camera(test.product, test.depth);
+        recording::Recorder recorder(setup(name, test.format, test.file));
+        ASSERT_TRUE(recorder.ok()) << recorder.error();
+        const std::vector<Delivered> frames = record(name, recorder, 5);
+        ASSERT_EQ(frames.size(), 5u);
+        ASSERT_TRUE(recorder.finish()) << recorder.error();
+        EXPECT_EQ(recorder.counts().recorded, 5u);
+        EXPECT_TRUE(recorder.counts().complete());
+        const fs::path file = dir / test.file;
+        int status = 0;
+
+        if (test.format == Format::Ser) {
+            const SerFile ser = readSer(file);
+            EXPECT_EQ(ser.fileId, "LUCAM-RECORDER");
+            EXPECT_EQ(ser.colour, test.product == 0xd001 ? 10 : 0);  // BAYER_GBRG, MONO
+            EXPECT_EQ(ser.endianFlag, 0);  // read as little-endian by the programs in use
+            EXPECT_EQ(ser.width, frames[0].info.width);
+            EXPECT_EQ(ser.height, frames[0].info.height);
+            EXPECT_EQ(ser.depth, test.depth);
+            EXPECT_EQ(ser.instrument, name);
+            ASSERT_EQ(ser.frames, 5);
+            ASSERT_EQ(ser.utcTicks.size(), 5u);
+            for (size_t i = 0; i < 5; ++i) {
+                EXPECT_EQ(ser.samples[i], frames[i].samples) << "frame " << i;
+                if (i) {
+                    EXPECT_GT(ser.utcTicks[i], ser.utcTicks[i - 1]);
+                }
+                const int64_t expected = frames[0].info.utc_ns +
+                                         (frames[i].info.monotonic_ns - frames[0].info.monotonic_ns);
+                EXPECT_EQ(ser.utcTicks[i], 621'355'968'000'000'000 + expected / 100);
+            }
+        } else {
+            expect(frames);
+            const char* kind = test.format == Format::OmeTiff ? "ome-tiff"
+                               : test.format == Format::Fits  ? "fits"
+                                                              : "fits-frames";
+            const std::string out = run(std::string("/usr/bin/python3 " EZCAM_TEST_DIR
+                                                    "/record_readback.py ") +
+                                            kind + " " + file.string() + " " + dir.string(),
+                                        &status);
+            EXPECT_EQ(status, 0) << out;
+        }
+        if (test.format == Format::OmeTiff) {
+            const std::string info = run("tiffinfo " + file.string(), &status);
+            EXPECT_EQ(status, 0) << info;
+            size_t pages = 0;
+            for (size_t at = 0; (at = info.find("TIFF Directory at", at)) != std::string::npos; ++at)
+                ++pages;
+            EXPECT_EQ(pages, 5u);
+            EXPECT_NE(info.find("Bits/Sample: " + std::to_string(test.depth)), std::string::npos);
+        }
+        SuspendDevice(name.c_str());
+    }
+}
+
+// A disk slower than the camera: a writer that sleeps until every frame
+// has been read. Two frames fit the queue; the others are dropped and
+// counted, and every frame read is recorded or counted.
+TEST_F(Recording, SlowDiskDropsAreCounted) {
+    const std::string name = camera(0xc004, 8);
+    recording::RecorderSetup s = setup(name, Format::Ser, "slow.ser");
+    s.queueBytes = 2 * s.frameBufferBytes;
+    std::atomic<bool> diskBack{false};
+    s.afterWrite = [&] {
+        while (!diskBack) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    recording::Recorder recorder(s);
+    std::vector<unsigned char> buffer(s.frameBufferBytes);
+    std::vector<Delivered> read, accepted;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(this->read(name, buffer.data(), read));
+        if (recorder.push(buffer.data(), read.back().info)) accepted.push_back(read.back());
+    }
+    diskBack = true;
+    ASSERT_TRUE(recorder.finish()) << recorder.error();
+    const recording::RecordingCounts counts = recorder.counts();
+    EXPECT_EQ(counts.offered, 30u);
+    EXPECT_EQ(counts.recorded, 2u);
+    EXPECT_EQ(counts.dropped, 28u);
+    EXPECT_EQ(accepted.size(), 2u);
+    EXPECT_FALSE(counts.complete());
+
+    const SerFile ser = readSer(dir / "slow.ser");
+    ASSERT_EQ(static_cast<size_t>(ser.frames), accepted.size());
+    for (size_t i = 0; i < accepted.size(); ++i) {
+        EXPECT_EQ(ser.samples[i], accepted[i].samples) << "frame " << i;
+        if (i) {
+            EXPECT_GT(ser.utcTicks[i], ser.utcTicks[i - 1]);
+        }
+    }
+}
+
+// Failures are reported, never taken for a recording.
+TEST_F(Recording, WriteFailuresAreReported) {
+    const std::string name = camera(0xc004, 8);
+    recording::Recorder nowhere(setup(name, Format::Fits, "missing/x.fits"));
+    EXPECT_FALSE(nowhere.ok());
+    EXPECT_NE(nowhere.error().find("missing"), std::string::npos);
+
+    recording::RecorderSetup full = setup(name, Format::Ser, "");
+    full.path = "/dev/full";
+    recording::Recorder recorder(full);
+    ASSERT_TRUE(recorder.ok());
+    const std::vector<Delivered> frames = record(name, recorder, 2);
+    EXPECT_FALSE(recorder.finish());
+    EXPECT_NE(recorder.error().find("No space left"), std::string::npos) << recorder.error();
+    EXPECT_EQ(recorder.counts().recorded, 0u);
+    EXPECT_EQ(recorder.counts().dropped, frames.size());
+}
+
+}  // namespace

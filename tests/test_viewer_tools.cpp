@@ -1,0 +1,315 @@
+// The picture's tools on simulated cameras: keys, a region dragged on the
+// picture, typed exposures and a long exposure's progress, the pixel readout
+// of live frames, the focus figure against the simulated focus, stills with
+// a scale bar, and a camera model coming back as it was left.
+#include "viewer_fixture.h"  // first: see there
+// (the order above matters)
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTest>
+#include <cmath>
+
+#include "viewer/exposure_scale.h"
+#include "viewer/live_view.h"
+#include "viewer/picture_tools.h"
+#include "viewer/pixel_readout.h"
+#include "viewer/radio_row.h"
+#include "viewer/scale_bar.h"
+
+using viewertest::ViewerTest;
+using viewertest::waitUntil;
+
+namespace {
+
+constexpr int kColour = 0xc004;  // QC500.
+constexpr int kMono = 0xc006;    // QC500M.
+
+class ToolsTest : public ViewerTest {
+  protected:
+    // A shown, active window with a camera live at its small resolution 2.
+    std::string goLive(int product) {
+        window->resize(1200, 780);
+        window->show();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get())) return "";
+        launch();
+        const std::string name = plug(product);
+        if (name.empty()) return name;
+        d->pouRes->setCurrentIndex(2);
+        d->resChangeAction(d->pouRes);
+        d->btnLive->click();
+        return framesShown(3) ? name : "";
+    }
+    bool framesShown(int count) {
+        const int start = d->pView->framesDrawn();
+        return waitUntil([&] { return d->pView->framesDrawn() >= start + count; });
+    }
+    bool stopLive() {
+        if (d->btnLive->text() == "Stop") d->btnLive->click();
+        return waitUntil([&] { return !d->liveRunning(); });
+    }
+    QString message() const { return window->statusBar()->currentMessage(); }
+};
+
+}  // namespace
+
+TEST_F(ToolsTest, KeysPressTheButtonsAndSetTheZoom) {
+    ASSERT_FALSE(goLive(kColour).empty());
+    EXPECT_TRUE(d->btnLive->toolTip().contains("(Space)"));
+    EXPECT_TRUE(d->btnSnap->toolTip().contains("(C)"));
+    EXPECT_TRUE(d->btnMovie->toolTip().contains("(V)"));
+    EXPECT_TRUE(d->actFit->toolTip().contains("(F)"));
+    EXPECT_TRUE(d->actOneToOne->toolTip().contains("(1)"));
+
+    QTest::keyClick(window.get(), Qt::Key_1);
+    EXPECT_FALSE(d->pView->fitting());
+    EXPECT_EQ(d->pView->scale(), 1);
+    EXPECT_TRUE(d->actOneToOne->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_F);
+    EXPECT_TRUE(d->pView->fitting());
+    EXPECT_TRUE(d->actFit->isChecked());
+
+    d->txtPath->setText(home.filePath("shots") + "/");
+    int stills = 0;
+    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested, [&] { ++stills; });
+    QTest::keyClick(window.get(), Qt::Key_C);
+    EXPECT_EQ(stills, 1);
+    QTest::keyClick(window.get(), Qt::Key_V);
+    EXPECT_TRUE(d->bSaveVideo());
+    QTest::keyClick(window.get(), Qt::Key_V);
+    EXPECT_FALSE(d->bSaveVideo());
+    // Typing into a text field types: the key presses nothing.
+    d->txtPath->setFocus();
+    QTest::keyClick(d->txtPath, Qt::Key_C);
+    EXPECT_EQ(stills, 1);
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    EXPECT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
+}
+
+// A region dragged (with Shift) reaches the camera snapped as the model
+// takes it, and the frames come at its size; "Whole frame" clears it.
+TEST_F(ToolsTest, ARegionDraggedOnThePictureReachesTheCameraSnapped) {
+    ASSERT_FALSE(goLive(kColour).empty());
+    const int w = GetResWidth(2, cam()), h = GetResHeight(2, cam());
+    ASSERT_EQ(d->pView->image().size(), QSize(w, h));
+    const viewer::ViewTransform t = d->pView->transform();
+    const QPoint from = t.toView({101.5, 51.5}).toPoint(), to = t.toView({402.5, 300.5}).toPoint();
+    const QPoint a = t.pixelAt(from), b = t.pixelAt(to);
+    QTest::mousePress(d->pView, Qt::LeftButton, Qt::ShiftModifier, from);
+    QTest::mouseMove(d->pView, to);
+    QTest::mouseRelease(d->pView, Qt::LeftButton, Qt::ShiftModifier, to);
+    // Finished pixels are sensor pixels here (no flip); the model takes the
+    // origin on multiples of 4 across, 2 down, and sizes (plus the 8-pixel
+    // border) likewise.
+    int x, y, rw, rh;
+    GetRoi(&x, &y, &rw, &rh, cam());
+    EXPECT_EQ(x, a.x() & ~3);
+    EXPECT_EQ(y, a.y() & ~1);
+    EXPECT_EQ(rw, ((b.x() - a.x() + 1 + 8) & ~3) - 8);
+    EXPECT_EQ(rh, ((b.y() - a.y() + 1 + 8) & ~1) - 8);
+    bool on = false;
+    GetRoiState(&on, cam());
+    EXPECT_TRUE(on);
+    EXPECT_TRUE(
+        message().startsWith(QString("Region %1 × %2 at %3, %4").arg(rw).arg(rh).arg(x).arg(y)));
+    EXPECT_TRUE(waitUntil([&] { return d->pView->image().size() == QSize(rw, rh); }));
+    EXPECT_TRUE(d->pView->fitting());  // the new frame size is shown whole
+    EXPECT_TRUE(d->txtStatus->text().contains(QString("region %1 × %2").arg(rw).arg(rh)));
+
+    // The region tool: a plain drag draws a region inside the region.
+    d->actRegion->trigger();
+    const viewer::ViewTransform inner = d->pView->transform();
+    QTest::mousePress(d->pView, Qt::LeftButton, {}, inner.toView({40.5, 20.5}).toPoint());
+    QTest::mouseMove(d->pView, inner.toView({120.5, 90.5}).toPoint());
+    QTest::mouseRelease(d->pView, Qt::LeftButton, {}, inner.toView({120.5, 90.5}).toPoint());
+    EXPECT_FALSE(d->actRegion->isChecked());  // one region per press
+    int x2, y2;
+    GetRoi(&x2, &y2, &rw, &rh, cam());
+    EXPECT_EQ(x2, (x + 40) & ~3);
+    EXPECT_EQ(y2, (y + 20) & ~1);
+
+    d->actClearRegion->trigger();
+    GetRoiState(&on, cam());
+    EXPECT_FALSE(on);
+    EXPECT_TRUE(waitUntil([&] { return d->pView->image().size() == QSize(w, h); }));
+}
+
+TEST_F(ToolsTest, TypedExposuresAreTakenOrRefusedAndLongOnesShowTheirProgress) {
+    launch();
+    ASSERT_FALSE(plug(kColour).empty());
+    d->chkAE->click();  // off: the field opens
+    ASSERT_TRUE(d->txtTime->isEnabled());
+    const auto type = [&](const QString& text) {
+        d->txtTime->setText(text);
+        d->txtTime->setModified(true);
+        emit d->txtTime->editingFinished();
+    };
+    type("25");
+    EXPECT_NEAR(GetExposure(cam()), 25, d->fstp);
+    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", GetExposure(cam())));
+    EXPECT_EQ(d->sldTime->value(),
+              viewer::exposureSliderPosition(d->exposureRange(), GetExposure(cam())));
+    type("0.6 s");
+    EXPECT_NEAR(GetExposure(cam()), 600, d->fstp);
+    const float kept = GetExposure(cam());
+    type("quick");
+    EXPECT_TRUE(message().contains("\"quick\" is no exposure")) << message().toStdString();
+    EXPECT_EQ(GetExposure(cam()), kept);
+    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", kept));  // the camera's, again
+    type("9999 min");
+    EXPECT_TRUE(message().startsWith("Exposure must lie between")) << message().toStdString();
+    EXPECT_EQ(GetExposure(cam()), kept);
+
+    // Live at 0.6 s: the status line shows the exposure in flight.
+    d->btnLive->click();
+    EXPECT_TRUE(waitUntil([&] {
+        return d->prgExposure->isVisibleTo(window.get()) && d->prgExposure->value() > 100;
+    }));
+    EXPECT_TRUE(d->prgExposure->text().endsWith("of 600 ms"))
+        << d->prgExposure->text().toStdString();
+    d->btnLive->click();
+    ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
+    EXPECT_FALSE(d->prgExposure->isVisibleTo(window.get()));
+}
+
+// Over the live picture the status line reads the frame shown: its raw Bayer
+// tile and its finished pixel.
+TEST_F(ToolsTest, TheReadoutShowsTheShownFramesValues) {
+    ASSERT_FALSE(goLive(kColour).empty());
+    ASSERT_TRUE(stopLive());
+    const auto frame = d->pView->frame();
+    ASSERT_TRUE(frame && frame->raw);
+    const QPoint at = d->pView->rect().center();
+    const QPoint pixel = d->pView->transform().pixelAt(at);
+    QTest::mouseMove(d->pView, at);
+    const QString text = d->txtPixel->text();
+    EXPECT_TRUE(text.startsWith(QString("x %1  y %2 · raw ").arg(pixel.x()).arg(pixel.y())))
+        << text.toStdString();
+    // The finished value is the picture's, the raw one the frame's sample at
+    // the border's offset (no flip or turn here), named by its Bayer site.
+    const QColor shown = d->pView->image().pixelColor(pixel);
+    EXPECT_TRUE(text.endsWith(
+        QString("RGB %1 %2 %3").arg(shown.red()).arg(shown.green()).arg(shown.blue())));
+    const QPoint raw = pixel + QPoint(4, 4);
+    const char site =
+        viewer::bayerSites(GetRawBayernPattern(cam()))[(raw.y() & 1) * 2 + (raw.x() & 1)];
+    EXPECT_TRUE(text.contains(QString("[%1 %2]").arg(QChar(site)).arg(frame->raw->at(raw))))
+        << text.toStdString();
+    QTest::mouseMove(window.get(), QPoint(1, 1));  // off the picture
+    EXPECT_TRUE(d->txtPixel->text().isEmpty());
+}
+
+TEST_F(ToolsTest, TheFocusFigureRisesAsTheSceneComesIntoFocus) {
+    ASSERT_FALSE(goLive(kMono).empty());
+    const int id = lastId;
+    const auto figureAt = [&](float defocus) {
+        SimSetFocus(id, defocus);
+        framesShown(3);  // frames made before the change have passed
+        double sum = 0;
+        for (int i = 0; i < 4; ++i) {
+            framesShown(1);
+            sum += d->pView->frame()->focus;
+        }
+        return sum / 4;
+    };
+    const double far = figureAt(6), near = figureAt(1), sharp = figureAt(0);
+    EXPECT_LT(far, near);
+    EXPECT_LT(near, sharp);
+    EXPECT_TRUE(d->txtFocus->text().startsWith("Focus ")) << d->txtFocus->text().toStdString();
+    EXPECT_NEAR(d->pictureTools()->focus().bestSoFar(), sharp, sharp * 0.5);
+    EXPECT_EQ(SimSetFocus(id, -1), -2);
+    EXPECT_EQ(SimSetFocus(999, 0), -1);
+}
+
+// With an objective chosen and the bar asked for on stills, the image files
+// carry a bar of the calibrated length; the RAW file is the raw frame as it
+// came.
+TEST_F(ToolsTest, StillsTakeTheScaleBarButRawDoesNot) {
+    ASSERT_FALSE(goLive(kColour).empty());
+    viewer::PictureTools& tools = *d->pictureTools();
+    tools.setObjectives({{"10x", 0.5}});
+    tools.chooseObjective("10x");
+    d->actBarOnStills->setChecked(true);
+    // Resolution 2 of this model reads every fourth pixel: 2 µm per pixel.
+    EXPECT_DOUBLE_EQ(tools.micronsPerPixel(), 2.0);
+    SetImageFormat(1 | 4, cam());  // RAW and PNG
+    d->snapType = 1 | 4;
+    d->txtPath->setText(home.filePath("shots") + "/");
+    QString base;
+    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested,
+                     [&](const QString& b) { base = b; });
+    d->btnSnap->click();
+    ASSERT_TRUE(
+        waitUntil([&] { return QFile::exists(base + ".png") && QFile::exists(base + ".raw"); }));
+    EXPECT_TRUE(message().startsWith("Still with scale bar")) << message().toStdString();
+
+    const QImage still(base + ".png");
+    const QSize size(GetResWidth(2, cam()), GetResHeight(2, cam()));
+    ASSERT_EQ(still.size(), size);
+    const viewer::ScaleBar bar = viewer::chooseScaleBar(2.0, size.width() / 5.0);
+    EXPECT_EQ(bar.text, "200 µm");  // 100 pixels
+    const QRect r = viewer::scaleBarRect(size, bar);
+    ASSERT_EQ(r.width(), 100);
+    for (int x = r.left(); x <= r.right(); ++x)
+        EXPECT_EQ(still.pixel(x, r.center().y()) & 0xffffff, 0xffffffu) << x;
+    EXPECT_EQ(still.pixel(r.left() - 1, r.center().y()) & 0xffffff, 0u);
+    EXPECT_EQ(still.pixel(r.right() + 1, r.center().y()) & 0xffffff, 0u);
+
+    QFile raw(base + ".raw");
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    ASSERT_GE(bytes.size(), int(sizeof(_ezImage)));
+    const auto* record = reinterpret_cast<const _ezImage*>(bytes.constData());
+    EXPECT_EQ(record->width, size.width() + 8);
+    EXPECT_EQ(record->height, size.height() + 8);
+    EXPECT_EQ(record->channels, 1);
+}
+
+// What the user set on a model is there again in the next session: the
+// camera's settings through the SDK's parameter set, the objective through
+// the viewer's settings file.
+TEST_F(ToolsTest, ACameraModelComesBackAsItWasLeft) {
+    launch();
+    ASSERT_FALSE(plug(kColour).empty());
+    d->pictureTools()->setObjectives({{"4x", 1.6}, {"40x", 0.16}});
+    d->pouObjective->setCurrentIndex(2);
+    emit d->pouObjective->activated(2);
+    d->pouRes->setCurrentIndex(2);
+    d->resChangeAction(d->pouRes);
+    d->pouClk->setCurrentIndex(0);
+    d->clkChangeAction(d->pouClk);
+    d->sldGain->setValue(70);
+    d->chkAE->click();
+    d->txtTime->setText("40");
+    d->txtTime->setModified(true);
+    emit d->txtTime->editingFinished();
+    d->sldGamma->setValue(130);
+    const float exposure = GetExposure(cam());
+    quit();
+
+    viewer::AppDelegate next;
+    viewer::ViewerWindow nextWindow(next);
+    next.setWindow(&nextWindow);
+    next.applicationDidFinishLaunching();
+    ASSERT_FALSE(next.camName.empty());
+    const char* name = next.camName.c_str();
+    EXPECT_EQ(next.pouRes->currentIndex(), 2);
+    EXPECT_EQ(GetResolution(name), 2);
+    EXPECT_EQ(next.pouClk->currentIndex(), 0);
+    EXPECT_EQ(GetPixelclock(name), 0);
+    EXPECT_EQ(next.sldGain->value(), 70);
+    EXPECT_FALSE(next.chkAE->isChecked());
+    EXPECT_NEAR(GetExposure(name), exposure, 0.05);
+    EXPECT_EQ(next.txtTime->text(), QString::asprintf("%.3f", GetExposure(name)));
+    EXPECT_EQ(next.sldGamma->value(), 130);
+    EXPECT_EQ(next.pictureTools()->objective(), "40x");
+    next.applicationShouldTerminate();
+}
