@@ -28,13 +28,26 @@ unset QT_QPA_PLATFORM XDG_DOCUMENTS_DIR XDG_DESKTOP_DIR  # a real X display this
 if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
 
 # The window sits at a known place: the live picture fills its left part.
+# The viewer lives for a fixed time; the screen is taken every half second
+# until the picture is there (a loaded machine may take long to show it),
+# and the last shot is kept either way for the checks below.
 cat > "$work/session" <<'INNER'
 #!/usr/bin/env bash
 set -u
-"$1" --simulate --live --quit-after 6 -geometry 1000x700+0+0 > "$2/log" 2>&1 &
+"$1" --simulate --live --quit-after 25 -geometry 1000x700+0+0 > "$2/log" 2>&1 &
 viewer=$!
-sleep 4.5
-import -window root "$2/shot.png"
+sleep 1
+while kill -0 $viewer 2>/dev/null; do
+  import -window root "$2/next.png" 2>/dev/null && mv "$2/next.png" "$2/shot.png"
+  if [ -f "$2/shot.png" ]; then
+    spread=$(convert "$2/shot.png" -crop 400x300+100+150 +repage -colorspace Gray \
+      -format '%[fx:standard_deviation]' info: 2>/dev/null || echo 0)
+    magenta=$(convert "$2/shot.png" -crop 600x500+0+40 +repage -fill black +opaque "#ff00ff" \
+      -fill white -opaque "#ff00ff" -format '%[fx:mean]' info: 2>/dev/null || echo 0)
+    awk -v s="$spread" -v m="$magenta" 'BEGIN { exit !(s > 0.02 && m > 0) }' && break
+  fi
+  sleep 0.5
+done
 wait $viewer
 echo $? > "$2/status"
 INNER
