@@ -96,13 +96,14 @@ inline const std::vector<Product>& products() {
 }
 
 // A device release for the product: one of those its frame layouts and
-// claim rows name (so that every layout is reached), or any other.
+// claim rows name, or one they do not (so that every layout is reached).
+// Releases outside the lists all behave alike; keeping to a few lets the
+// cameras below be made once rather than for every run.
 inline uint16_t release(const Product& id, Input& in) {
     const uint8_t pick = in.byte();
-    const uint16_t any = in.word();
     const ProductRow* row = findProduct(id.vendor, id.product);
-    uint16_t known[16] = {0xa000};
-    size_t count = 1;
+    uint16_t known[16] = {0xa000, 0x0100, 0xa001};
+    size_t count = 3;
     const auto note = [&](const ReleaseList& list) {
         for (const uint16_t r : list.releases)
             if (r && count < std::size(known)) known[count++] = r;
@@ -111,7 +112,7 @@ inline uint16_t release(const Product& id, Input& in) {
         for (const FrameLayout& layout : row->reader.layouts) note(layout.releases);
         for (const ClaimRow& claim : row->claim) note(claim.releases);
     }
-    return pick < count ? known[pick] : any;
+    return known[pick % count];
 }
 
 // A camera of that product opened on a fuzzing device of that release.
@@ -127,11 +128,10 @@ struct Camera {
 
 // Cameras are made once per product and release (making one builds its
 // lookup tables, which costs more than most runs) and put back into a known
-// state before every run: defaults for what a run can change. At most a few
-// dozen are kept, since any 16-bit release may come.
+// state before every run: defaults for what a run can change.
 inline Camera& camera(size_t product, uint16_t release) {
     static std::map<std::pair<size_t, uint16_t>, Camera> cameras;
-    if (cameras.size() >= 64) cameras.clear();
+    if (cameras.size() >= 256) cameras.clear();
     Camera& made =
         cameras.try_emplace({product, release}, products()[product], release).first->second;
     CamBayer& c = *made.object;

@@ -1,7 +1,7 @@
 // libFuzzer entry: the frame reader every model runs, fed arbitrary
 // transfers through a fake transport. The input picks the camera (any
 // product of the product table at the releases its layouts and claim rows
-// name or any other, so every frame layout),
+// name, so every frame layout),
 // its mode, and up to three transfers: each one's length against what the
 // reader asked, its status, its first and last bytes (markers, headers,
 // signatures, trailers) and ten-byte stamps at chosen packet starts (a run
@@ -9,7 +9,7 @@
 // outside the caller's buffer, and a frame it hands out must be described
 // by a record that lies inside that buffer.
 //
-// Input: product, release (pick, 2), resolution, options, [buffer shortfall (2)],
+// Input: product, release (pick), resolution, options, [buffer shortfall (2)],
 // [region x, y, width, height (2 each)], then per transfer: length change
 // (2, signed), status, n, n first bytes, m, m last bytes, k, k stamps of
 // packet index (2) and byte value.

@@ -4,7 +4,7 @@
 // length holds, the camera must come out with every value inside its
 // ranges.
 //
-// Input: product, release (pick, 2), then the file's bytes.
+// Input: product, release (pick), then the file's bytes.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,8 +1,9 @@
 // Makes the harnesses' seed corpora from the simulated cameras: every
-// product of the catalogue at the device releases whose framing differs,
-// its frames read by the real frame reader in every resolution at 8 bits,
-// the first at 16 and a region programmed into the sensor, recorded in the frame harness's input format; RAW files of those
-// frames; the parameter sets those cameras save; and the information-memory
+// product of the product table at the device releases whose framing
+// differs, its frames read by the real frame reader in every resolution at
+// 8 bits, the first at 16 and a region programmed into the sensor,
+// recorded in the frame harness's input format; RAW files of those frames;
+// the parameter sets those cameras save; and the information-memory
 // transfers of a write and a read.
 //
 //   make_seeds DIRECTORY    writes DIRECTORY/<harness>/seed-<n>
@@ -26,8 +27,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr int kEdge = 64;  // first and last bytes of a transfer kept in a seed
-// Releases whose frames other layouts carry, besides the usual one.
-constexpr uint16_t kReleases[] = {0x0100, 0xa001, 0xa106, 0xb001, 0xb002, 0xb003};
+// The usual release and those whose frames other layouts carry.
+constexpr uint16_t kReleases[] = {0xa000, 0x0100, 0xa001, 0xa106, 0xb001, 0xb002, 0xb003};
 
 std::string root;
 int written = 0;
@@ -42,6 +43,15 @@ void save(const std::string& harness, const Bytes& bytes) {
 void put16(Bytes& out, int value) {
     out.push_back(static_cast<uint8_t>(value));
     out.push_back(static_cast<uint8_t>(value >> 8));
+}
+// The harness's pick of this release for the product; 0xff: none.
+uint8_t releasePick(fuzzing::Product product, uint16_t release) {
+    for (uint8_t pick = 0; pick < 16; ++pick) {
+        const uint8_t byte[1] = {pick};
+        fuzzing::Input in(byte, 1);
+        if (fuzzing::release(product, in) == release) return pick;
+    }
+    return 0xff;
 }
 uint8_t statusIndex(uint32_t status) {
     for (uint8_t i = 0; i < 6; ++i)
@@ -117,8 +127,7 @@ void frameSeeds(size_t productIndex, fuzzing::Product product, uint16_t release,
             if (buffer.empty() || c._raw_data(buffer.data(), static_cast<int>(buffer.size())) != 0)
                 continue;
             Bytes seed{static_cast<uint8_t>(productIndex)};
-            seed.push_back(0xff);  // the release as it stands, not one of the picks
-            put16(seed, release);
+            seed.push_back(releasePick(product, release));
             seed.push_back(static_cast<uint8_t>(index));
             seed.push_back(deep ? 1 : 0);
             seed.insert(seed.end(), pair.transfers.begin(), pair.transfers.end());
@@ -143,8 +152,7 @@ void regionSeed(size_t productIndex, fuzzing::Product product, uint16_t release)
     pair.transfers.clear();
     if (!c.roiActive || c._raw_data(buffer.data(), size) != 0) return;
     Bytes seed{static_cast<uint8_t>(productIndex)};
-    seed.push_back(0xff);  // the release as it stands, not one of the picks
-    put16(seed, release);
+    seed.push_back(releasePick(product, release));
     seed.push_back(0);
     seed.push_back(4);  // region active
     for (const int value : {kX, kY, kWidth, kHeight}) put16(seed, value);
@@ -159,8 +167,7 @@ void setSeed(size_t productIndex, fuzzing::Product product, uint16_t release) {
     const std::string model = camera.object->modelName;
     std::ifstream in(directory + model + "a.txt", std::ios::binary);
     Bytes seed{static_cast<uint8_t>(productIndex)};
-    seed.push_back(0xff);  // the release as it stands, not one of the picks
-    put16(seed, release);
+    seed.push_back(releasePick(product, release));
     seed.insert(seed.end(), std::istreambuf_iterator<char>(in), {});
     save("parameter_set", seed);
     std::remove((directory + model + "a.txt").c_str());
@@ -210,7 +217,9 @@ int main(int argc, char** argv) {
     int raws = 12;
     for (size_t i = 0; i < products.size(); ++i) {
         for (const uint16_t release : kReleases) {
-            if (!sim::findProfile(products[i].vendor, products[i].product, release)) continue;
+            if (!sim::findProfile(products[i].vendor, products[i].product, release) ||
+                releasePick(products[i], release) == 0xff)
+                continue;
             frameSeeds(i, products[i], release, raws);
             regionSeed(i, products[i], release);
             setSeed(i, products[i], release);
