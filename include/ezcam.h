@@ -99,6 +99,7 @@ EZCAM_API int DeviceCount(void);
 /* The index-th camera name in ascending byte order; "" when out of range.
  * Valid while that camera stays registered. */
 EZCAM_API const char* DeviceName(int index);
+/* A suspended camera gives no frames (GetRawData: -3) until it is resumed. */
 EZCAM_API int ResumeDevice(const char* name);
 EZCAM_API int SuspendDevice(const char* name);
 /* 1 date, 2 version, 3 tag; other kinds return the previous text. */
@@ -142,7 +143,9 @@ EZCAM_API const char* GetPixclkItemName(int index, const char* name);
 /* Raw format and frames. GetRawData: 0 frame, 1 frame with the camera's
  * capture request, 5 (-5 when it failed) the frame a requested defect search
  * ran on (CalcDefectCorrection; not for display), -2 buffer below
- * RecvMemSize's need, -3 no frame. */
+ * RecvMemSize's need, -3 no frame (also while suspended). Calls that take a
+ * frame or image buffer refuse one that does not start with an image record
+ * (the signature "KVEZ" and a header_size of at least the record's size). */
 EZCAM_API int GetRawSize(int* width, int* height, const char* name);
 EZCAM_API int GetRawDepth(const char* name);
 EZCAM_API int SetRawDepth(int bits, const char* name);
@@ -184,7 +187,7 @@ EZCAM_API int GetImageChannles(const char* name);
 EZCAM_API int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name);
 
 /* Exposure (milliseconds), gain and black level. GetExposure: -1.0 when
- * unregistered. */
+ * unregistered; SetExposure: -2 for NaN, an infinity or a negative time. */
 EZCAM_API int GetAnaloggainRange(int* min, int* max, int* step, const char* name);
 EZCAM_API int GetAnaloggain(const char* name);
 EZCAM_API int SetAnaloggain(int gain, const char* name);
@@ -341,7 +344,7 @@ EZCAM_API int GetAETargetRange(int* min, int* max, int* step, const char* name);
 /* Fluorescence guide; -2 for a type outside 0..2. */
 EZCAM_API int FluorescenceGuide(int type, int value, const char* name);
 
-/* Still capture, files and firmware. */
+/* Still capture, files and firmware. A null or empty path is refused (-2). */
 EZCAM_API void SetImageFormat(int format, const char* name);
 EZCAM_API int GetImageFormat(int* format, const char* name);
 EZCAM_API int SaveImage(const char* path, int resolution, const char* name);
@@ -349,7 +352,9 @@ EZCAM_API int SaveFile(unsigned char* buffer, const char* path, int format, cons
 EZCAM_API int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const char* name);
 EZCAM_API int UpdateFirmware(const char* file, const char* name);
 
-/* Parameter sets in the directory given to InitDevice. */
+/* Parameter sets in the directory given to InitDevice. Save and Load: -2 for
+ * an index outside 0..25, -3 without a usable directory or when the set could
+ * not be written or read whole (a set file of another size than a set). */
 EZCAM_API int GetCurrentConfiguration(const char* name);
 EZCAM_API int SaveConfiguration(int index, const char* name);
 EZCAM_API int LoadConfiguration(int index, const char* name);

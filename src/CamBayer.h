@@ -194,6 +194,9 @@ class CamBayer : public CamBase {
     int _current_params(std::string directory) override;
     int _save_params(int index, std::string directory) override;
     int _load_params(int index, std::string directory) override;
+    // The bytes of one set file applied to the camera (what _load_params
+    // does after reading the file): -3 unless exactly one set.
+    int applyParameterSet(const unsigned char* bytes, size_t size);
 
     // ---- Calibration ----
     int _ff_state(bool* on) override;
@@ -260,11 +263,11 @@ class CamBayer : public CamBase {
         uint64_t needed = 0;  // extra buffer bytes the family's steps touch (0: none)
         int received = 0;     // bytes the transfer delivered (at most length)
         int resolution = 0;   // resolution index in force when the frame was asked for
-        // Framings with the samples after the header area: the sample bytes
-        // the device sends before its trailer, and the exact count a good
-        // transfer holds.
+        // The sample bytes the device sends (before its trailer), and the
+        // exact count a good transfer holds.
         uint32_t pixelBytes = 0;
         uint32_t expected = 0;
+        bool transferOk = false;  // the bulk read reported success
         FrameLayout::Kind layout = FrameLayout::Header;
         int binX = 1;  // software binning of a mode read out larger
         int binY = 1;
@@ -280,18 +283,20 @@ class CamBayer : public CamBase {
     // The reading procedure; rawDataInfo notes its outcome.
     int readFrame(unsigned char* buffer, int size, FramePlan& plan);
     // Geometry and transfer length, from the layout in force and the mode's
-    // readout. Header layout: header first, width x height at the current
-    // depth plus the header, lowered to whole packets; the others: the
-    // samples after the header area, then what closes the frame.
+    // readout. Header layouts: header first, then width x height at the
+    // current depth; the others: the samples after the header area, then
+    // what closes the frame.
     virtual void framePlan(FramePlan& plan);
     // Requests due before the read: a pending resolution, a deferred clock.
     virtual void sendPending();
-    // Framing of the received transfer: 0 good, 1 good and the camera asks
-    // for a capture, -3 no frame. Base: the layout's marker and exact count,
-    // no run into the next frame; samples the device did not send are zeroed.
+    // Judges the received transfer: 0 good, 1 good and the camera asks for
+    // a capture, -3 no frame. Every layout: a successful transfer of exactly
+    // the frame's count, then the layout's marks; samples the device did not
+    // send are zeroed.
     virtual int frameCheck(unsigned char* buffer, const FramePlan& plan);
-    // The signed layout's checks on the samples at data.
-    int signatureCheck(const unsigned char* data, const FramePlan& plan) const;
+    // What a layout checks beyond the count (markers, signature, no run into
+    // the next frame) and the marker bytes it clears; false: no frame.
+    bool framingMarks(unsigned char* transfer, unsigned char* samples, const FramePlan& plan) const;
     // Samples to their final form in place (byte order, binning). Base:
     // 16-bit samples to host order, then the plan's software binning.
     virtual void frameShape(_ezImage* image, const FramePlan& plan);
@@ -422,6 +427,7 @@ class CamBayer : public CamBase {
     int32_t packetLen = 512;
     int32_t bodyLen = 0;
     int32_t state = 0;  // 0 idle, 1 streaming, 3 removed; shared::store/load
+    uint8_t suspended = 0;  // SuspendDevice until ResumeDevice: no frame reads; shared::
     int32_t aeState = 0;
     int32_t lineLength = 0;
     int32_t pixelRate = 0;

@@ -29,6 +29,9 @@ int CamBayer::_raw_data(unsigned char* buffer, int size) {
 int CamBayer::rawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info) {
     FramePlan plan;
     const int result = readFrame(buffer, size, plan);
+    // Whatever a lost frame left in the buffer is no image: without the
+    // record no call takes it for one. (-3 comes only after the size check.)
+    if (result == -3) std::memset(buffer, 0, sizeof(_ezImage));
     noteFrame(result, buffer, plan, info);
     return result;
 }
@@ -42,18 +45,23 @@ int CamBayer::readFrame(unsigned char* buffer, int size, FramePlan& plan) {
         // Every later step stays inside what is checked here: the transfer,
         // the record over the header and the samples it describes.
         const uint64_t pixels = static_cast<uint64_t>(plan.width) * plan.height * (plan.depth / 8);
-        const uint64_t needed = std::max({static_cast<uint64_t>(plan.offset) + plan.length,
+        const uint64_t needed = std::max({static_cast<uint64_t>(plan.offset) + plan.expected,
                                           static_cast<uint64_t>(headLen) + pixels, plan.needed,
                                           static_cast<uint64_t>(sizeof(_ezImage))});
         if (needed > static_cast<uint64_t>(size) || headLen < static_cast<int>(sizeof(_ezImage)))
             return EZ_ERANGE;
+        // A buffer without room for the surplus asked beyond the frame gets
+        // the frame asked exactly.
+        plan.length = static_cast<uint32_t>(
+            std::min<uint64_t>(plan.length, static_cast<uint64_t>(size) - plan.offset));
         plan.modeChange = resolutionPending || pixelClockPending || roiRequested;
         sendPending();
     }
 
     // No lock while the transfer waits: setters go on meanwhile.
     int received = 0;
-    _read_bulk_data(buffer + plan.offset, static_cast<int>(plan.length), &received);
+    plan.transferOk =
+        _read_bulk_data(buffer + plan.offset, static_cast<int>(plan.length), &received) == 0;
     clock_gettime(CLOCK_MONOTONIC, &plan.transferEnd);
     clock_gettime(CLOCK_REALTIME, &plan.transferEndUtc);
     plan.received = std::clamp(received, 0, static_cast<int>(plan.length));
@@ -106,27 +114,24 @@ void CamBayer::framePlan(FramePlan& plan) {
     const uint64_t samples = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const uint64_t packet = packetLen > 0 ? static_cast<uint64_t>(packetLen) : 1;
 
-    const FrameLayout* layout = layoutInForce();
-    if (!layout || layout->kind == FrameLayout::Header || layout->kind == FrameLayout::Unmarked) {
-        plan.layout = layout ? layout->kind : FrameLayout::Header;
-        plan.offset = 0;
-        uint64_t length = ((samples * plan.depth) >> 3) + static_cast<uint32_t>(headLen);
-        length -= length % packet;
-        plan.length = static_cast<uint32_t>(std::min<uint64_t>(length, INT32_MAX));
-        return;
-    }
-
-    // The samples follow the header area; the table gives their byte count,
-    // or, for a region programmed into the sensor, the region's size in
-    // whole packets.
-    plan.layout = layout->kind;
-    plan.captureFlag = layout->captureFlag;
-    plan.hostOrder = layout->hostOrder;
-    plan.offset = headLen;
+    static constexpr FrameLayout kMarkedHeader{{}, FrameLayout::Header, false, false};
+    const FrameLayout* found = layoutInForce();
+    const FrameLayout& layout = found ? *found : kMarkedHeader;
+    plan.layout = layout.kind;
+    plan.captureFlag = layout.captureFlag;
+    plan.hostOrder = layout.hostOrder;
+    // Header layouts send their header area first, then width x height
+    // samples; the others send the samples (the table gives their byte
+    // count, or, for a region programmed into the sensor, the region's size
+    // in whole packets) after the header area, then what closes the frame.
+    const bool headerFirst =
+        layout.kind == FrameLayout::Header || layout.kind == FrameLayout::Unmarked;
+    plan.offset = headerFirst ? 0 : headLen;
     uint64_t pixelBytes = 0;
     // A region programmed into the sensor arrives in whole packets, except
     // where the device sends it whole.
-    if (layout->kind == FrameLayout::Signature || (roiActive && layout->kind == FrameLayout::Tail4))
+    if (headerFirst || layout.kind == FrameLayout::Signature ||
+        (roiActive && layout.kind == FrameLayout::Tail4))
         pixelBytes = samples;
     else if (roiActive)
         pixelBytes = samples - samples % packet;
@@ -134,11 +139,11 @@ void CamBayer::framePlan(FramePlan& plan) {
         pixelBytes = static_cast<uint64_t>(std::max(entry->frameBytes, 0));
     pixelBytes *= bytesPerSample;
     // A device that sends one header area more in its full 16-bit mode.
-    if (layout->headAt16Full && plan.depth == 16 && !roiActive && resolution.value == 0)
+    if (layout.headAt16Full && plan.depth == 16 && !roiActive && resolution.value == 0)
         pixelBytes += static_cast<uint32_t>(headLen);
     uint64_t expected = pixelBytes;
     uint64_t asked = 0;
-    switch (layout->kind) {
+    switch (layout.kind) {
         case FrameLayout::Trailer:
             expected += 3;
             break;
@@ -163,12 +168,19 @@ void CamBayer::framePlan(FramePlan& plan) {
             break;
         case FrameLayout::Header:
         case FrameLayout::Unmarked:
+            expected += static_cast<uint32_t>(headLen);
+            break;
         case FrameLayout::Bare:
             break;
     }
-    // Asking for more than a frame lets an over-long one show as such.
+    // Asking for more than a frame lets an over-long one show as such. A
+    // frame ending in a part packet ends its transfer with a short packet;
+    // a frame of whole packets is asked exactly where the layout wants that
+    // or sends its header first (more would wait for the next frame).
     if (asked == 0)
-        asked = layout->exactRequest ? expected : expected + static_cast<uint32_t>(headLen);
+        asked = (layout.exactRequest || headerFirst) && expected % packet == 0
+                    ? expected
+                    : expected + static_cast<uint32_t>(headLen);
     // A count no buffer could hold fails the size check and is never read.
     constexpr uint64_t kLimit = INT32_MAX;
     plan.pixelBytes = static_cast<uint32_t>(std::min(pixelBytes, kLimit));
@@ -194,51 +206,16 @@ void CamBayer::sendPending() {
 }
 
 int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
-    // A header area nobody examines: only a whole transfer is a frame.
-    if (plan.layout == FrameLayout::Unmarked)
-        return static_cast<uint32_t>(plan.received) == plan.length ? EZ_OK : EZ_EIO;
-    if (plan.layout == FrameLayout::Header) {
-        // A transfer that cannot even hold the marker is no frame, marked or not.
-        if (plan.received < kMarkerBytes) return EZ_EIO;
-        if (bcdDevice != kUnmarkedRelease && !isMarker(buffer)) return EZ_EIO;
-        // A marker at the start of a later packet: the transfer ran into the
-        // next frame.
-        if (packetLen >= kMarkerBytes) {
-            const int packets = plan.received / packetLen;
-            for (int k = 1; k < packets; ++k)
-                if (isMarker(buffer + static_cast<size_t>(k) * packetLen)) return EZ_EIO;
-        }
-        return EZ_OK;
-    }
-
-    // Every count below was checked against the caller's buffer by the plan.
+    // Every layout alike: a transfer that failed (stall, time-out, a device
+    // gone mid-transfer) or that holds another count than the frame's is no
+    // frame, whatever its markers say.
     const uint32_t received = static_cast<uint32_t>(plan.received);
-    unsigned char* data = buffer + plan.offset;
-    if (plan.layout == FrameLayout::Signature) return signatureCheck(data, plan);
-    if (received != plan.expected || received < 2) return EZ_EIO;
-    switch (plan.layout) {
-        case FrameLayout::Trailer:
-            if (data[plan.pixelBytes] != kMarker) return EZ_EIO;
-            data[plan.pixelBytes] = 0;  // the marker is no sample
-            break;
-        case FrameLayout::PaddedTrailer:
-            if (received < 3 || data[received - 3] != kMarker) return EZ_EIO;
-            break;
-        case FrameLayout::Bare:
-            if (received >= 3) data[received - 3] = 0;
-            break;
-        case FrameLayout::Trailer4:
-            if (data[plan.pixelBytes] != kMarker) return EZ_EIO;
-            data[plan.pixelBytes + 1] = 0;
-            break;
-        case FrameLayout::ExtraByte:
-        case FrameLayout::Tail4:
-        case FrameLayout::Header:
-        case FrameLayout::Unmarked:
-        case FrameLayout::Signature:
-            break;
-    }
-    const bool capture = plan.captureFlag && data[received - 2] == kCaptureFlag;
+    if (!plan.transferOk || received != plan.expected || received < kMarkerBytes) return EZ_EIO;
+    // Every count below was checked against the caller's buffer by the plan.
+    unsigned char* transfer = buffer + plan.offset;
+    unsigned char* samples = buffer + headLen;
+    if (!framingMarks(transfer, samples, plan)) return EZ_EIO;
+    const bool capture = plan.captureFlag && transfer[received - 2] == kCaptureFlag;
 
     // Samples the record describes but the device did not send (a table
     // count below width x height, a region lowered to whole packets) read
@@ -246,27 +223,52 @@ int CamBayer::frameCheck(unsigned char* buffer, const FramePlan& plan) {
     const uint64_t sampleBytes =
         static_cast<uint64_t>(plan.width) * static_cast<uint64_t>(plan.height) * (plan.depth / 8);
     if (plan.pixelBytes < sampleBytes)
-        std::memset(data + plan.pixelBytes, 0, sampleBytes - plan.pixelBytes);
+        std::memset(samples + plan.pixelBytes, 0, sampleBytes - plan.pixelBytes);
     return capture ? EZ_CAPTURE : EZ_OK;
 }
 
-int CamBayer::signatureCheck(const unsigned char* data, const FramePlan& plan) const {
-    // Every sample must have arrived: a short frame would leave old samples
-    // in the picture.
-    if (static_cast<uint32_t>(plan.received) < plan.pixelBytes || plan.pixelBytes < 22) return EZ_EIO;
-    if (std::memcmp(data, "XTDT", 4) != 0) return EZ_EIO;
-    // A frame whose first samples are all zero is a blank transfer.
-    bool blank = true;
-    for (int i = 12; i < 22 && blank; ++i) blank = data[i] == 0;
-    if (blank) return EZ_EIO;
-    // A packet opening with ten 0xbb: the transfer ran into the next frame.
-    if (packetLen >= kMarkerBytes) {
+bool CamBayer::framingMarks(unsigned char* transfer, unsigned char* samples,
+                            const FramePlan& plan) const {
+    const uint32_t received = static_cast<uint32_t>(plan.received);
+    // A frame start at the start of a later packet: the transfer ran into
+    // the next frame.
+    const auto runsOn = [&](unsigned char start) {
+        if (packetLen < kMarkerBytes) return false;
         const uint32_t packet = static_cast<uint32_t>(packetLen);
-        for (uint32_t at = packet; at + kMarkerBytes <= static_cast<uint32_t>(plan.received);
-             at += packet)
-            if (isMarker(data + at, kNextFrame)) return EZ_EIO;
+        for (uint32_t at = packet; at + kMarkerBytes <= received; at += packet)
+            if (isMarker(transfer + at, start)) return true;
+        return false;
+    };
+    switch (plan.layout) {
+        case FrameLayout::Header:
+            if (bcdDevice != kUnmarkedRelease && !isMarker(transfer)) return false;
+            return !runsOn(kMarker);
+        case FrameLayout::Signature: {
+            if (plan.pixelBytes < 22 || std::memcmp(samples, "XTDT", 4) != 0) return false;
+            // A frame whose first samples are all zero is a blank transfer.
+            bool blank = true;
+            for (int i = 12; i < 22 && blank; ++i) blank = samples[i] == 0;
+            return !blank && !runsOn(kNextFrame);
+        }
+        case FrameLayout::Trailer:
+            if (samples[plan.pixelBytes] != kMarker) return false;
+            samples[plan.pixelBytes] = 0;  // the marker is no sample
+            return true;
+        case FrameLayout::PaddedTrailer:
+            return transfer[received - 3] == kMarker;
+        case FrameLayout::Bare:
+            transfer[received - 3] = 0;
+            return true;
+        case FrameLayout::Trailer4:
+            if (samples[plan.pixelBytes] != kMarker) return false;
+            samples[plan.pixelBytes + 1] = 0;
+            return true;
+        case FrameLayout::Unmarked:  // a header area nobody examines
+        case FrameLayout::ExtraByte:
+        case FrameLayout::Tail4:
+            return true;
     }
-    return EZ_OK;
+    return false;
 }
 
 void CamBayer::frameShape(_ezImage* image, const FramePlan& plan) {

@@ -1,5 +1,4 @@
 // Still capture: the deferred capture request and direct saving of a frame.
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -16,10 +15,11 @@ int CamBayer::_snap_format(int* format) {
 
 // Arms the capture that the frame pipeline serves on the first finished
 // frame of the requested size. A resolution that cannot be taken is refused
-// rather than armed, since no frame would ever match.
+// rather than armed, since no frame would ever match; so is a path without
+// a name.
 int CamBayer::_saveimage(std::string path, int resolutionIndex) {
     const ResolutionEntry* entry = resolutionEntry(resolutionIndex);
-    if (!entry) return EZ_ERANGE;
+    if (!entry || path.empty()) return EZ_ERANGE;
     // Armed again before it was served: the stream still returns to the
     // resolution it had before the first request.
     const int former = snapRequest ? snapResolution : resolution.value;
@@ -48,19 +48,23 @@ int CamBayer::_callback_save_iamge(std::string path, int resolutionIndex, EzSnap
 }
 
 // Writes a frame the caller holds: a finished image as it is, a raw frame
-// decoded (with the border cut) first. The record's size fields are checked
-// against what this system writes, since they decide how far the writers
-// read; a record that cannot be one of ours is refused with -2. Returns -3
-// when a file could not be written (the other formats are still written).
+// decoded (with the border cut) first. A buffer that is not an image record
+// is refused with -4. The record's size fields are checked against what this
+// system writes, since they decide how far the writers read; a record that
+// cannot be one of ours is refused with -2, as is a path without a name
+// (the files would land in the working directory as ".raw", ".jpg" ...).
+// Returns -3 when a file could not be written (the other formats are still
+// written).
 int CamBayer::_savefile(unsigned char* buffer, std::string path, int format) {
-    if (!buffer) return EZ_ERANGE;
-    if (std::memcmp(buffer, "KVEZ", 4) != 0) return EZ_ENOTSUP;
+    if (!buffer || path.empty()) return EZ_ERANGE;
+    _ezImage head;
+    if (!ezReadRecord(buffer, &head)) return EZ_ENOTSUP;
     auto* record = reinterpret_cast<_ezImage*>(buffer);
-    const int bytes = record->depth / 8;
-    const int samples = record->decoded ? record->channels : 1;
-    if ((record->depth != 8 && record->depth != 16) || (samples != 1 && samples != 3) ||
-        record->decoded > 1 || record->width == 0 || record->height == 0 ||
-        record->header_size < sizeof(_ezImage) || record->stride != record->width * samples * bytes)
+    const int bytes = head.depth / 8;
+    const int samples = head.decoded ? head.channels : 1;
+    if ((head.depth != 8 && head.depth != 16) || (samples != 1 && samples != 3) ||
+        head.decoded > 1 || head.width == 0 || head.height == 0 ||
+        head.stride != head.width * samples * bytes)
         return EZ_ERANGE;
     record->data = buffer + record->header_size;
     record->extra = record->data + size_t{record->stride} * record->height;

@@ -75,13 +75,18 @@ int CamBayer::_read_bulk_data(unsigned char* buffer, int length, int* received) 
         timeout = readTimeoutMs();
     }
     int got = 0;
+    uint32_t status = usb::kNotOpen;
     if (device && buffer && length > 0) {
-        const uint32_t status = device->bulkRead(pipe, buffer, length, &got, timeout);
+        status = device->bulkRead(pipe, buffer, length, &got, timeout);
         if (status == usb::kStall) device->clearHalt(pipe);
+        // A count outside the request is no transfer the bus could make.
+        if (got < 0 || got > length) status = usb::kError;
         got = std::clamp(got, 0, length);
     }
     if (received) *received = got;
-    return EZ_OK;
+    // The bytes of a failed transfer may be a frame cut short: the status
+    // goes to the caller with them.
+    return status == usb::kSuccess ? EZ_OK : EZ_EIO;
 }
 
 // A real sensor needs the pauses the protocol asks for (after a start, a

@@ -27,6 +27,7 @@ struct FakeDevice : usb::Device {
     std::vector<unsigned char> reply;
     // Fills a bulk read; returns the byte count the device claims it sent.
     std::function<int(unsigned char* buffer, int length)> frame;
+    int frameBytes = 2147483647;  // no more arrives, whatever is asked
     uint32_t bulkStatus = usb::kSuccess;
     bool pauses = false;  // plays a real sensor that needs the protocol's pauses
 
@@ -68,7 +69,7 @@ struct FakeDevice : usb::Device {
             calls.push_back("bulk" + std::to_string(pipe));
             bulkTimeouts.push_back(timeoutMs);
         }
-        *received = frame ? frame(buffer, length) : 0;
+        *received = frame ? std::min(frame(buffer, length), frameBytes) : 0;
         return bulkStatus;
     }
 

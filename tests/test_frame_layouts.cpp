@@ -71,7 +71,8 @@ TEST_F(FrameLayouts, EveryTrailerAndExtraByteCameraDeliversItsModes) {
         int product;
         int release;
         int suffix;  // bytes after the samples
-        int asked;   // bytes asked beyond the samples
+        int asked;   // bytes asked beyond the samples (the exact askers: of a
+                     // frame of whole packets; one header area more otherwise)
     };
     const Case cases[] = {
         {0xa811, 0xa000, 3, 3 + 512},    // VAh200C1
@@ -112,7 +113,9 @@ TEST_F(FrameLayouts, EveryTrailerAndExtraByteCameraDeliversItsModes) {
             const sim::SimCamera::FrameShape shape = reader.sim().nextFrameShape();
             const Bulk bulk = reader.lastBulk();
             EXPECT_EQ(bulk.received, static_cast<int>(shape.pixels) + c.suffix);
-            EXPECT_EQ(bulk.requested, static_cast<int>(shape.pixels) + c.asked);
+            const int frameBytes = static_cast<int>(shape.pixels) + c.suffix;
+            const int surplus = c.asked == c.suffix && frameBytes % 512 != 0 ? 512 : 0;
+            EXPECT_EQ(bulk.requested, static_cast<int>(shape.pixels) + c.asked + surplus);
             // A lit scene, not the buffer's fill.
             const unsigned char* data = image->data;
             size_t lit = 0;

@@ -246,7 +246,7 @@ TEST_F(Stills, RefusedBuffersWriteNothing) {
     };
     EXPECT_EQ(damaged([](_ezImage& r) { r.depth = 12; }), -2);
     EXPECT_EQ(damaged([](_ezImage& r) { r.channels = 2; }), -2);
-    EXPECT_EQ(damaged([](_ezImage& r) { r.header_size = 20; }), -2);
+    EXPECT_EQ(damaged([](_ezImage& r) { r.header_size = 20; }), -4);  // no whole record
     EXPECT_EQ(damaged([](_ezImage& r) { r.stride = 4000; }), -2);
     EXPECT_EQ(damaged([](_ezImage& r) { r.width = 0; }), -2);
     EXPECT_EQ(damaged([](_ezImage& r) { r.decoded = 7; }), -2);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -175,9 +176,9 @@ TEST_F(Sets, SavedBytesFollowTheLayout) {
     EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 2);
 
     // Indices without a letter are refused: nothing is written.
-    EXPECT_EQ(SaveConfiguration(26, name.c_str()), 0);
-    EXPECT_EQ(SaveConfiguration(-1, name.c_str()), 0);
-    EXPECT_EQ(LoadConfiguration(-3, name.c_str()), 0);
+    EXPECT_EQ(SaveConfiguration(26, name.c_str()), -2);
+    EXPECT_EQ(SaveConfiguration(-1, name.c_str()), -2);
+    EXPECT_EQ(LoadConfiguration(-3, name.c_str()), -2);
     EXPECT_EQ(files().size(), 2u);
     EXPECT_EQ(GetCurrentConfiguration(name.c_str()), 2);
     EXPECT_EQ(SaveConfiguration(0, "nobody"), -1);
@@ -305,8 +306,8 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     const float exposure = GetExposure(c);
     camera(lastId).clearTrace();
 
-    // Missing: nothing sent, nothing changed; the index is recorded.
-    EXPECT_EQ(LoadConfiguration(5, c), 0);
+    // Missing: reported, nothing sent, nothing changed; the index is recorded.
+    EXPECT_EQ(LoadConfiguration(5, c), -3);
     EXPECT_TRUE(transfers(lastId).empty());
     EXPECT_EQ(GetResolution(c), 1);
     EXPECT_EQ(GetPixelclock(c), 0);
@@ -316,15 +317,19 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     EXPECT_EQ(GetCurrentConfiguration(c), 5);
     EXPECT_EQ(files(), (std::map<std::string, uintmax_t>{{"QC500.", 4}}));
 
-    // Shorter than a set: treated as missing.
+    // Shorter or longer than a set: refused as missing.
     writeBytes(dir + "QC500.d.txt", Bytes(20, 0));
-    EXPECT_EQ(LoadConfiguration(3, c), 0);
+    EXPECT_EQ(LoadConfiguration(3, c), -3);
+    writeBytes(dir + "QC500.d.txt", Bytes(39, 0));
+    EXPECT_EQ(LoadConfiguration(3, c), -3);
     EXPECT_TRUE(transfers(lastId).empty());
     EXPECT_EQ(GetAnaloggain(c), 60);
     EXPECT_EQ(GetFlip(c), 1);
 
-    // A current-set file that is short or names no set counts as set 0.
+    // A current-set file that is short, long or names no set counts as set 0.
     writeBytes(dir + "QC500.", Bytes{3, 0});
+    EXPECT_EQ(GetCurrentConfiguration(c), 0);
+    writeBytes(dir + "QC500.", Bytes{3, 0, 0, 0, 0});
     EXPECT_EQ(GetCurrentConfiguration(c), 0);
     writeBytes(dir + "QC500.", Bytes{26, 0, 0, 0});
     EXPECT_EQ(GetCurrentConfiguration(c), 0);
@@ -333,13 +338,48 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     writeBytes(dir + "QC500.", Bytes{25, 0, 0, 0});
     EXPECT_EQ(GetCurrentConfiguration(c), 25);
 
-    // A set whose values no table holds: the setters refuse them, nothing breaks.
+    // A set whose values no table holds: indexes the setters refuse keep the
+    // current ones; every other value is brought inside the camera's ranges.
     Bytes wild(38, 0xff);
     writeBytes(dir + "QC500.h.txt", wild);
     EXPECT_EQ(LoadConfiguration(7, c), 0);
     EXPECT_EQ(GetResolution(c), 1);
     EXPECT_EQ(GetPixelclock(c), 0);
     EXPECT_EQ(GetAnaloggain(c), 7);  // -1 read as signed, clamped to the minimum
+    float low = 0, high = 0, step = 0;
+    GetExposureRange(&low, &high, &step, c);
+    EXPECT_LE(GetExposure(c), high);
+    auto cam = object(name);
+    int x = 0, y = 0, width = 0, height = 0, format = 0;
+    GetRoi(&x, &y, &width, &height, c);
+    GetImageFormat(&format, c);
+    EXPECT_LE(x + width, GetResWidth(1, c));
+    EXPECT_LE(y + height, GetResHeight(1, c));
+    EXPECT_EQ((std::vector<int>{cam->pipeline.monochrome, cam->autoExposure, cam->pipeline.colorEnhancement,
+                                GetFlip(c), format, GetAETarget(c), cam->pipeline.digitalGain[0].value}),
+              (std::vector<int>{1, 1, 1, 3, 31, 180, 240}));
+}
+
+TEST_F(Sets, LeftoversOfInterruptedSavesGoWhenTheDirectoryIsNextUsed) {
+    // A writer killed between making its temporary file and renaming it.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), alive = std::to_string(getpid());
+    for (const std::string& leftover : std::vector<std::string>{
+             "QC500.a.txt." + dead + ".3.tmp", "QC500.." + dead + ".12.tmp", "QC500.z.txt.1.tmp",
+          "QC500.b.txt." + alive + ".4.tmp", "QC500.c.txt.1.5.tmp", "QC130.a.txt." + dead + ".3.tmp",
+             "QC500.notes." + dead + ".1.tmp"})
+        writeBytes(dir + leftover, Bytes(20, 1));
+    plug(0xc004, 0xa100);  // its arrival reads the current set
+    // Only this model's files whose writer is gone; a running writer's (this
+    // process, process 1), another model's and other names stay.
+    std::map<std::string, uintmax_t> left = files();
+    left.erase("QC500.");
+    EXPECT_EQ(left, (std::map<std::string, uintmax_t>{
+                        {"QC500.z.txt.1.tmp", 20}, {"QC500.b.txt." + alive + ".4.tmp", 20},
+                        {"QC500.c.txt.1.5.tmp", 20}, {"QC130.a.txt." + dead + ".3.tmp", 20},
+                        {"QC500.notes." + dead + ".1.tmp", 20}}));
 }
 
 TEST_F(Sets, AnInterruptedSaveLeavesTheOldFiles) {

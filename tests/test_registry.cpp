@@ -373,8 +373,8 @@ TEST_F(Wire, FramingFaultsAndTheRegionOfInterest) {
     camera(id).corruptNextFrameMarker();
     EXPECT_EQ(GetRawData(buffer.data(), static_cast<int>(buffer.size()), c), -3);
     EXPECT_EQ(GetRawData(buffer.data(), static_cast<int>(buffer.size()), c), 0);
-    camera(id).resizeNextFrame(-100000);  // short, but marked: accepted
-    EXPECT_EQ(GetRawData(buffer.data(), static_cast<int>(buffer.size()), c), 0);
+    camera(id).resizeNextFrame(-100000);  // marked, but short: no frame
+    EXPECT_EQ(GetRawData(buffer.data(), static_cast<int>(buffer.size()), c), -3);
 
     // At resolution 0 the region is programmed and the frame in flight dropped.
     ASSERT_EQ(SetRoi(101, 51, 640, 480, c), 0);

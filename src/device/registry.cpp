@@ -288,6 +288,7 @@ int ResumeDevice(const char* name) {
         CameraPtr camera = ezcam::findCamera(name);
         if (!camera) return EZ_ENOCAM;
         auto lock = camera->lockSettings();
+        shared::store(camera->suspended, 0);
         if (camera->_state() != 0) return EZ_OK;
         camera->restartFrameCount();  // a new stream: its frames count from 0
         return camera->_sensor_resume();
@@ -299,6 +300,8 @@ int SuspendDevice(const char* name) {
         CameraPtr camera = ezcam::findCamera(name);
         if (!camera) return EZ_ENOCAM;
         auto lock = camera->lockSettings();
+        // Frame reads are refused from now on, whether or not it was streaming.
+        shared::store(camera->suspended, 1);
         if (camera->_state() != 1) return EZ_OK;
         return camera->_sensor_suspend();
     });

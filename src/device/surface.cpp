@@ -1,6 +1,7 @@
 // The named-camera call surface: each function finds its camera by name and
 // runs one camera operation, or returns its not-found result.
 #include <algorithm>
+#include <cmath>
 #include <source_location>
 #include <string>
 #include <type_traits>
@@ -71,6 +72,9 @@ bool validChannel(int channel) {
 }
 std::string text(const char* value) {
     return value ? value : "";
+}
+bool hasText(const char* value) {
+    return value && *value;
 }
 }  // namespace
 
@@ -158,22 +162,23 @@ int GetRawDepthState(int pixel_clock, const char* name) {
 }
 // Frame reads lock the settings themselves, around everything but the bulk
 // transfer; frame processing takes no settings lock (staged tables and
-// switch bytes carry the settings to it).
+// switch bytes carry the settings to it). A suspended camera gives no frame
+// and is not asked for one.
 int GetRawData(unsigned char* buffer, int size, const char* name) {
-    return ezcam::guarded(EZ_EIO, [&] {
-        std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-        return camera ? camera->_raw_data(buffer, size) : EZ_ENOCAM;
-    });
+    return GetRawDataInfo(buffer, size, nullptr, name);
 }
 int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name) {
     return ezcam::guarded(EZ_EIO, [&] {
         std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-        return camera ? camera->rawDataInfo(buffer, size, info) : EZ_ENOCAM;
+        if (!camera) return EZ_ENOCAM;
+        if (shared::load(camera->suspended)) return EZ_EIO;
+        return camera->rawDataInfo(buffer, size, info);
     });
 }
 int GetRawDataEx(EzFrameCallback callback, unsigned char* buffer, int size, const char* name) {
-    return call(name, EZ_ENOCAM,
-                [&](CamBayer& c) { return c._raw_data_asyn(callback, buffer, size); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
+        return buffer ? c._raw_data_asyn(callback, buffer, size) : EZ_ERANGE;
+    });
 }
 int GetRawBayernPattern(const char* name) {
     return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._bayer(); });
@@ -181,10 +186,15 @@ int GetRawBayernPattern(const char* name) {
 int GetImageChannles(const char* name) {
     return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._channles(); });
 }
+// A raw buffer that is not an image record is -2: its fields would say how
+// far to read.
 int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name) {
     return ezcam::guarded(EZ_EIO, [&] {
         std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-        return camera ? camera->_raw2image(raw, image, true) : EZ_ENOCAM;
+        if (!camera) return EZ_ENOCAM;
+        _ezImage record;
+        if (!ezReadRecord(raw, &record)) return EZ_ERANGE;
+        return camera->_raw2image(raw, image, true);
     });
 }
 
@@ -205,8 +215,12 @@ int GetExposureRange(float* min, float* max, float* step, const char* name) {
 float GetExposure(const char* name) {
     return call(name, -1.0f, [](CamBayer& c) { return c._exposure(); });
 }
+// NaN, infinities and negative times are no exposure: -2, nothing sent.
 int SetExposure(float milliseconds, const char* name) {
-    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._set_exposure(milliseconds); });
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
+        if (!std::isfinite(milliseconds) || milliseconds < 0.0f) return EZ_ERANGE;
+        return c._set_exposure(milliseconds);
+    });
 }
 int ResetSupport(const char* name) {
     return call(name, EZ_ENOCAM, [](CamBayer& c) { return c._restart_state(); });
@@ -435,6 +449,8 @@ int GetFlatfieldState(bool* on, const char* name) {
 void SetFlatfieldState(bool on, const char* name) {
     run(name, [&](CamBayer& c) { c._set_ff_state(on); });
 }
+// The camera's frame operations refuse a buffer that is not a usable raw
+// record with -2 (the same record check as every buffer call).
 int CalcFlatfield(unsigned char* raw, bool flag, const char* name) {
     return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._calc_flat_field(raw, flag); });
 }
@@ -578,7 +594,8 @@ int SaveImageEx(const char* path, int resolution, EzSnapCallback callback, const
     });
 }
 int UpdateFirmware(const char* file, const char* name) {
-    return call(name, EZ_ENOCAM, [&](CamBayer& c) { return c._update_firmware(text(file)); });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return hasText(file) ? c._update_firmware(file) : EZ_ERANGE; });
 }
 
 // ---- Parameter sets
@@ -588,17 +605,16 @@ int GetCurrentConfiguration(const char* name) {
     return call(name, EZ_ENOCAM,
                 [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
 }
+// Both report what the set operation met: -2 an index outside 0..25 (or,
+// loading, a set with values this camera cannot take), -3 no directory, or a
+// set that could not be written or read whole.
 int SaveConfiguration(int index, const char* name) {
-    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
-        c._save_params(index, ezcam::documentDirectory());
-        return EZ_OK;
-    });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._save_params(index, ezcam::documentDirectory()); });
 }
 int LoadConfiguration(int index, const char* name) {
-    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
-        c._load_params(index, ezcam::documentDirectory());
-        return EZ_OK;
-    });
+    return call(name, EZ_ENOCAM,
+                [&](CamBayer& c) { return c._load_params(index, ezcam::documentDirectory()); });
 }
 int SetDefaultConfiguration(const char* name) {
     return call(name, EZ_ENOCAM, [](CamBayer& c) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "processing/image_record.h"
+
 bool RawEncoder::write(const _ezImage* image) {
     PixelLayout layout;
     // A header shorter than the record would make the file unreadable.
@@ -44,27 +46,30 @@ bool RawDecoder::readHeader(RBaseStream& stream) {
         refuse(stream);
         return false;
     }
-    char signature[4];
-    const bool hasSignature =
-        stream.getBytes(signature, 4) == 4 && checkSignature(std::string(signature, 4));
-    m_width = stream.getWord();
-    m_height = stream.getWord();
-    m_depth = stream.getByte();
-    m_channels = stream.getByte();
-    stream.skip(2);  // bayer, resolution
-    const int dataOffset = stream.getWord();
-    m_fileStride = stream.getWord();
-    const int rowBytes = m_width * (m_depth / 8);
-    // The file must hold every row the header promises: a truncated file is
-    // refused here, before anyone allocates an image for it.
-    const int64_t needed = dataOffset + int64_t{m_fileStride} * (m_height - 1) + rowBytes;
-    if (!hasSignature || stream.eof() || m_width <= 0 || m_height <= 0 || m_channels != 1 ||
-        (m_depth != 8 && m_depth != 16) || dataOffset < kRawRecordBytes ||
-        m_fileStride < rowBytes || stream.size() < needed) {
+    // The record check of every buffer call, the file standing for the
+    // buffer: whole signature, header at least the record, pixels inside.
+    unsigned char head[kRawRecordBytes];
+    _ezImage record;
+    if (stream.getBytes(head, sizeof head) != static_cast<int64_t>(sizeof head) ||
+        stream.size() < 0 || !ezReadRecord(head, &record, static_cast<size_t>(stream.size()))) {
         refuse(stream);
         return false;
     }
-    m_dataOffset = dataOffset;
+    m_width = record.width;
+    m_height = record.height;
+    m_depth = record.depth;
+    m_channels = record.channels;
+    m_fileStride = record.stride;
+    const int rowBytes = m_width * (m_depth / 8);
+    // The file must hold every row the header promises: a truncated file is
+    // refused here, before anyone allocates an image for it.
+    const int64_t needed = record.header_size + int64_t{m_fileStride} * (m_height - 1) + rowBytes;
+    if (m_width <= 0 || m_height <= 0 || m_channels != 1 || m_fileStride < rowBytes ||
+        stream.size() < needed) {
+        refuse(stream);
+        return false;
+    }
+    m_dataOffset = record.header_size;
     return true;
 }
 

@@ -1,6 +1,6 @@
 // Buffer utilities of the C call surface that need no camera. Their buffers
-// begin with an image record; the record is copied out and back with memcpy
-// because a caller's buffer need not be aligned for it.
+// begin with an image record (ezReadRecord checks and copies it out; it is
+// copied back with memcpy because a caller's buffer need not be aligned).
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -16,18 +16,11 @@
 
 namespace {
 
-bool readRecord(const unsigned char* buffer, _ezImage* record) {
-    if (!buffer || std::memcmp(buffer, "KVEZ", 4) != 0) return false;
-    std::memcpy(record, buffer, sizeof *record);
-    return true;
-}
-
 // Calls that follow the record's stored pixel pointer accept it only where
 // the buffer's own layout puts the pixels: a record copied into another buffer,
 // or read back from a file, carries a pointer into memory that is not its own.
 bool pixelsInBuffer(const _ezImage& record, const unsigned char* buffer) {
-    return record.header_size >= sizeof(_ezImage) && record.data == buffer + record.header_size &&
-           pixels::usable(&record);
+    return record.data == buffer + record.header_size && pixels::usable(&record);
 }
 
 }  // namespace
@@ -37,7 +30,7 @@ extern "C" {
 int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height) {
     return ezcam::guarded(EZ_EIO, [&]() -> int {
         _ezImage src;
-        if (!destination || !readRecord(source, &src) || src.header_size < sizeof(_ezImage))
+        if (!destination || !ezReadRecord(source, &src))
             return EZ_ENOTSUP;
         if (width <= 0 || height <= 0 || width > 0xffff || height > 0xffff) return EZ_ERANGE;
         if ((src.depth != 8 && src.depth != 16) || src.channels == 0) return EZ_ERANGE;
@@ -62,7 +55,7 @@ int ResizeImage(unsigned char* source, unsigned char* destination, int width, in
 int CalcAverage(unsigned char* image) {
     return ezcam::guarded(EZ_EIO, [&]() -> int {
         _ezImage record;
-        if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return EZ_ENOTSUP;
+        if (!ezReadRecord(image, &record) || !pixelsInBuffer(record, image)) return EZ_ENOTSUP;
         __calc_avg(&record, 0);
         std::memcpy(image + offsetof(_ezImage, channel_mean), record.channel_mean,
                     sizeof record.channel_mean);
@@ -72,9 +65,8 @@ int CalcAverage(unsigned char* image) {
 
 int GetPointIntensity(int x, int y, unsigned char* image) {
     return ezcam::guarded(-1, [&]() -> int {
-        if (!image || image[0] != 'K') return -1;
         _ezImage record;
-        std::memcpy(&record, image, sizeof record);
+        if (!ezReadRecord(image, &record)) return -1;
         if (x < 0 || y < 0 || x >= record.width || y >= record.height) return -1;
         if (record.depth != 8 && record.depth != 16) return -1;
         if (record.channels == 0) return -1;  // no sample to read
@@ -90,7 +82,7 @@ int GetImageIntensity(unsigned char* image, int x, int y, int width, int height,
                       float* m0, float* m1, float* m2, float* m3) {
     return ezcam::guarded(EZ_EIO, [&]() -> int {
         _ezImage record;
-        if (!readRecord(image, &record) || record.decoded != 0) return EZ_ENOTSUP;
+        if (!ezReadRecord(image, &record) || record.decoded != 0) return EZ_ENOTSUP;
         if (x < 0 || y < 0) return EZ_ERANGE;
         x &= ~1;  // keep the Bayer phase of the region
         y &= ~1;
@@ -117,7 +109,7 @@ int GetImageIntensity(unsigned char* image, int x, int y, int width, int height,
 int ShiftOperation(unsigned char* image, int shift) {
     return ezcam::guarded(EZ_EIO, [&]() -> int {
         _ezImage record;
-        if (!readRecord(image, &record) || !pixelsInBuffer(record, image)) return EZ_ENOTSUP;
+        if (!ezReadRecord(image, &record) || !pixelsInBuffer(record, image)) return EZ_ENOTSUP;
         return __shift_operation(&record, shift);
     });
 }

@@ -46,6 +46,25 @@ void fillHeader(_ezImage* image, int width, int height, int channels, int depth,
 }
 }  // namespace
 
+bool ezReadRecord(const unsigned char* buffer, _ezImage* record, size_t capacity) {
+    static constexpr char kSignature[4] = {'K', 'V', 'E', 'Z'};
+    if (!buffer || !record || capacity < sizeof(_ezImage)) return false;
+    // Byte by byte: a buffer that is not a record may be shorter than one.
+    for (size_t i = 0; i < sizeof kSignature; ++i)
+        if (buffer[i] != static_cast<unsigned char>(kSignature[i])) return false;
+    _ezImage head;
+    std::memcpy(&head, buffer, sizeof head);
+    if (head.header_size < sizeof(_ezImage) || head.header_size > capacity) return false;
+    if (capacity != SIZE_MAX) {
+        if (head.depth != 8 && head.depth != 16) return false;
+        const uint64_t pixels =
+            uint64_t{head.width} * head.height * head.channels * (head.depth / 8u);
+        if (pixels > capacity - head.header_size) return false;
+    }
+    *record = head;
+    return true;
+}
+
 void ezInitImageHeader(_ezImage* image, int width, int height, int channels, int depth,
                        int header_size, unsigned char* data, int resolution, int decoded) {
     if (!image) return;

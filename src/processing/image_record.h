@@ -1,6 +1,8 @@
 // The image record's four operations, and an owning handle for C++ code.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "ezcam.h"
@@ -8,6 +10,16 @@
 // Bytes of the statistics area behind the pixels of an image: four histogram
 // blocks of 258 32-bit integers (bins, low bound, high bound).
 constexpr int kStatisticsBytes = 4 * 258 * 4;
+
+// Reads the image record heading a caller's buffer into *record (copied, as
+// the buffer need not be aligned for it). True only when the buffer holds
+// the whole signature "KVEZ" and a header at least as long as the record,
+// so the pixels start behind the record. When the caller knows the buffer's
+// size (capacity), the header and the packed pixels the record describes
+// (width x height x channels samples of its depth, 8 or 16 bits) must lie
+// inside it as well. Never reads past the signature of a buffer that does
+// not start with one; *record is untouched when false.
+bool ezReadRecord(const unsigned char* buffer, _ezImage* record, size_t capacity = SIZE_MAX);
 
 // Fills an existing record (note: channels before depth). Leaves bayer, the
 // camera fields and channel_mean as they were.

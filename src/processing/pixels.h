@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ezcam.h"
+#include "processing/image_record.h"
 
 static_assert(std::endian::native == std::endian::little,
               "16-bit samples are stored least significant byte first");
@@ -26,12 +27,13 @@ inline bool usable(const _ezImage* image) {
            image->channels > 0 && image->stride >= rowBytes(image);
 }
 
-// A caller's frame buffer that starts with a usable record: signature,
-// depth 8 or 16, a size, pixels behind the record.
+// A caller's frame buffer that starts with a usable record (the one record
+// check: whole signature, header no shorter than the record), depth 8 or 16,
+// a size.
 inline bool rawRecord(const _ezImage* frame) {
-    return frame && std::memcmp(frame->signature, "KVEZ", 4) == 0 &&
-           (frame->depth == 8 || frame->depth == 16) && frame->width > 0 && frame->height > 0 &&
-           frame->header_size >= sizeof(_ezImage);
+    _ezImage head;
+    return ezReadRecord(reinterpret_cast<const unsigned char*>(frame), &head) &&
+           (head.depth == 8 || head.depth == 16) && head.width > 0 && head.height > 0;
 }
 
 inline unsigned char* row(const _ezImage* image, size_t y) {

@@ -592,6 +592,9 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
             }
             faults.unplugAfter = faults_.unplugAfter;
             faults_.unplugAfter = -1;
+            faults.interruptAfter = faults_.interruptAfter;
+            faults.interruptStatus = faults_.interruptStatus;
+            faults_.interruptAfter = -1;
         }
         size_t direct = 0;  // bytes rendered straight into the host's buffer
         if (!frame_.active) {
@@ -600,7 +603,9 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
             const size_t total = shape.total();
             // The part of the frame this read takes goes straight into the
             // host's buffer; only the rest is staged for the next reads.
-            direct = faults.unplugAfter >= 0 ? 0 : std::min(total, static_cast<size_t>(length));
+            direct = faults.unplugAfter >= 0 || faults.interruptAfter >= 0
+                         ? 0
+                         : std::min(total, static_cast<size_t>(length));
             FrameSink sink{buffer, direct, nullptr};
             if (direct < total) {
                 frame_.bytes.resize(total);
@@ -617,12 +622,16 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
             n = std::min(n, static_cast<size_t>(faults.unplugAfter));
             vanish = true;
             status = usb::kNoDevice;
+        } else if (faults.interruptAfter >= 0) {
+            n = std::min(n, static_cast<size_t>(faults.interruptAfter));
+            status = faults.interruptStatus;
         }
         if (n > direct) std::memcpy(buffer + direct, frame_.bytes.data() + frame_.offset + direct, n - direct);
         frame_.offset += n;
         // A host buffer that is not a whole number of packets ends the
         // transfer with an overflow: the rest of the frame is lost.
-        if (vanish || frame_.offset == frame_.size || length % static_cast<int>(kUsbPacket) != 0)
+        if (vanish || status != usb::kSuccess || frame_.offset == frame_.size ||
+            length % static_cast<int>(kUsbPacket) != 0)
             frame_.active = false;
         frameActive_ = frame_.active;
         delivered = static_cast<int>(n);
@@ -736,6 +745,12 @@ void SimCamera::stopFrames(bool stopped) {
 void SimCamera::unplugDuringNextRead(int afterBytes) {
     std::lock_guard lock(mu_);
     faults_.unplugAfter = std::max(0, afterBytes);
+}
+
+void SimCamera::interruptNextRead(int afterBytes, uint32_t status) {
+    std::lock_guard lock(mu_);
+    faults_.interruptAfter = std::max(0, afterBytes);
+    faults_.interruptStatus = status;
 }
 
 // ---- state ---------------------------------------------------------------

@@ -134,6 +134,10 @@ public:
     void resizeNextFrame(int deltaBytes);  // short (< 0) or over-long (> 0) pixel data
     void stopFrames(bool stopped);      // while set, no frame is delivered
     void unplugDuringNextRead(int afterBytes);  // deliver that much, then vanish
+    // Deliver that much of the next frame (at most what the read asks), then
+    // end the transfer with `status` (a stall, a time-out, an overrun); the
+    // rest of that frame is lost.
+    void interruptNextRead(int afterBytes, uint32_t status);
 
     // State, for tests and fronts.
     uint16_t reg(uint16_t address) const;
@@ -171,6 +175,8 @@ private:
         int resize = 0;
         bool stopped = false;
         int unplugAfter = -1;
+        int interruptAfter = -1;
+        uint32_t interruptStatus = 0;
     };
     struct Frame {
         std::vector<unsigned char> bytes;  // staging when read in pieces

@@ -1,5 +1,6 @@
-// libFuzzer entry: RawDecoder on arbitrary bytes must refuse or decode,
-// never read or write outside a buffer.
+// libFuzzer entry: the RAW reader on arbitrary bytes must refuse them or
+// read them into an image made to the header's measures, never reading or
+// writing outside a buffer.
 #include <cstddef>
 #include <cstdint>
 
