@@ -168,7 +168,7 @@ int GetRawData(unsigned char* buffer, int size, const char* name) {
     return GetRawDataInfo(buffer, size, nullptr, name);
 }
 int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name) {
-    return ezcam::guarded(EZ_EIO, [&] {
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
         std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
         if (!camera) return EZ_ENOCAM;
         if (shared::load(camera->suspended)) return EZ_EIO;
@@ -189,7 +189,7 @@ int GetImageChannles(const char* name) {
 // A raw buffer that is not an image record is -2: its fields would say how
 // far to read.
 int DecodeRaw2Image(unsigned char* raw, unsigned char* image, const char* name) {
-    return ezcam::guarded(EZ_EIO, [&] {
+    return ezcam::guarded(EZ_EIO, [&]() -> int {
         std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
         if (!camera) return EZ_ENOCAM;
         _ezImage record;
@@ -217,7 +217,7 @@ float GetExposure(const char* name) {
 }
 // NaN, infinities and negative times are no exposure: -2, nothing sent.
 int SetExposure(float milliseconds, const char* name) {
-    return call(name, EZ_ENOCAM, [&](CamBayer& c) {
+    return call(name, EZ_ENOCAM, [&](CamBayer& c) -> int {
         if (!std::isfinite(milliseconds) || milliseconds < 0.0f) return EZ_ERANGE;
         return c._set_exposure(milliseconds);
     });
