@@ -5,17 +5,18 @@
 
 #include <exception>
 #include <new>
-#include <source_location>
 #include <type_traits>
 
 #include "log.h"
 
 namespace ezcam {
 
-// Logs what was thrown at error level; logging never throws out of here.
-inline void reportThrown(const std::source_location& where, const char* what) noexcept {
+// Logs what was thrown at error level, naming the entry point (taken with
+// __builtin_FUNCTION: clang 14 has no std::source_location); logging never
+// throws out of here.
+inline void reportThrown(const char* where, const char* what) noexcept {
     try {
-        ezlog::error("%s failed: %s", where.function_name(), what);
+        ezlog::error("%s failed: %s", where, what);
     } catch (...) {
     }
 }
@@ -26,7 +27,7 @@ inline void reportThrown(const std::source_location& where, const char* what) no
 // pass what they answer when there is nothing to report (0, "", null).
 template <typename Body, typename R = std::invoke_result_t<Body&>>
 R guarded(std::type_identity_t<R> failure, Body&& body,
-          std::source_location where = std::source_location::current()) noexcept {
+          const char* where = __builtin_FUNCTION()) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
@@ -41,7 +42,7 @@ R guarded(std::type_identity_t<R> failure, Body&& body,
 
 // The same for calls that answer nothing.
 template <typename Body>
-void guarded(Body&& body, std::source_location where = std::source_location::current()) noexcept {
+void guarded(Body&& body, const char* where = __builtin_FUNCTION()) noexcept {
     guarded(
         0,
         [&] {

@@ -2,7 +2,6 @@
 // runs one camera operation, or returns its not-found result.
 #include <algorithm>
 #include <cmath>
-#include <source_location>
 #include <string>
 #include <type_traits>
 
@@ -17,7 +16,7 @@ namespace {
 // (a size, a name, the exposure: the caller sees no value).
 template <typename Op, typename R = std::invoke_result_t<Op&, CamBayer&>>
 R call(const char* name, std::type_identity_t<R> notFound, Op&& op,
-       std::source_location where = std::source_location::current()) {
+       const char* where = __builtin_FUNCTION()) {
     R failure = notFound;
     if constexpr (std::is_same_v<R, int>)
         if (notFound < 0) failure = EZ_EIO;
@@ -33,7 +32,7 @@ R call(const char* name, std::type_identity_t<R> notFound, Op&& op,
 }
 
 template <typename Op>
-void run(const char* name, Op&& op, std::source_location where = std::source_location::current()) {
+void run(const char* name, Op&& op, const char* where = __builtin_FUNCTION()) {
     ezcam::guarded(
         [&] {
             std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
@@ -47,7 +46,7 @@ void run(const char* name, Op&& op, std::source_location where = std::source_loc
 // Runs op on the named camera without its settings lock: for calls that
 // keep their own state (calibration) and may take long.
 template <typename Op>
-int unlocked(const char* name, Op&& op, std::source_location where = std::source_location::current()) {
+int unlocked(const char* name, Op&& op, const char* where = __builtin_FUNCTION()) {
     return ezcam::guarded(
         EZ_EIO,
         [&]() -> int {
