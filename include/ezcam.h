@@ -402,7 +402,7 @@ EZCAM_API int SimPressCapture(int id);
  * illumination, 0 for a capped lens). "off" or null: the default noise.
  * Also set by EZCAM_SIM_SENSOR. 0, -1 for an id that is not plugged in,
  * -2 for a setting it cannot read. */
-EZCAM_API int SimSetSensor(int id, const char* spec);
+EZCAM_API int SimSetSensor(int id, const char* properties);
 /* Focuses the camera's scene: `defocus` is the blur radius in pixels, 0 sharp
  * (the default). 0, -1 for an id that is not plugged in, -2 for a radius
  * outside 0..1000. */

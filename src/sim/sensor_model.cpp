@@ -1,4 +1,4 @@
-// The physical sensor's spec, its fixed patterns and its per-frame noise.
+// The physical sensor's properties, its fixed patterns and its per-frame noise.
 #include "sim/sensor_model.h"
 
 #include <algorithm>
@@ -73,21 +73,21 @@ const std::array<float, 65536>& normals() {
 
 struct Key {
     const char* name;
-    double SensorSpec::*field;
+    double SensorProperties::*field;
     double min, max;
 };
 constexpr Key kKeys[] = {
-    {"k", &SensorSpec::k, 1e-3, 100},
-    {"read", &SensorSpec::readNoise, 0, 1e4},
-    {"dark", &SensorSpec::darkCurrent, 0, 1e7},
-    {"doubling", &SensorSpec::doublingCelsius, 0.1, 100},
-    {"tref", &SensorSpec::referenceCelsius, -100, 100},
-    {"dsnu", &SensorSpec::dsnu, 0, 1e4},
-    {"prnu", &SensorSpec::prnu, 0, 0.5},
-    {"well", &SensorSpec::fullWell, 1, 1e7},
-    {"hot", &SensorSpec::hotFraction, 0, 1},
-    {"hotfactor", &SensorSpec::hotFactor, 1, 1e6},
-    {"light", &SensorSpec::light, 0, 100},
+    {"k", &SensorProperties::k, 1e-3, 100},
+    {"read", &SensorProperties::readNoise, 0, 1e4},
+    {"dark", &SensorProperties::darkCurrent, 0, 1e7},
+    {"doubling", &SensorProperties::doublingCelsius, 0.1, 100},
+    {"tref", &SensorProperties::referenceCelsius, -100, 100},
+    {"dsnu", &SensorProperties::dsnu, 0, 1e4},
+    {"prnu", &SensorProperties::prnu, 0, 0.5},
+    {"well", &SensorProperties::fullWell, 1, 1e7},
+    {"hot", &SensorProperties::hotFraction, 0, 1},
+    {"hotfactor", &SensorProperties::hotFactor, 1, 1e6},
+    {"light", &SensorProperties::light, 0, 100},
 };
 
 template <int Bytes>
@@ -105,8 +105,8 @@ void store(unsigned char* out, const int32_t* levels, int count, SampleOrder ord
 
 }  // namespace
 
-bool SensorSpec::merge(std::string_view text, std::string& error) {
-    SensorSpec next = *this;
+bool SensorProperties::merge(std::string_view text, std::string& error) {
+    SensorProperties next = *this;
     size_t at = 0;
     while (at <= text.size()) {
         const size_t end = std::min(text.find(',', at), text.size());
@@ -136,11 +136,11 @@ bool SensorSpec::merge(std::string_view text, std::string& error) {
     return true;
 }
 
-double SensorSpec::conversion(int depth, double gain) const {
+double SensorProperties::conversion(int depth, double gain) const {
     return k * gain * (depth == 16 ? 16.0 : 1.0 / 16.0);
 }
 
-double SensorSpec::darkAt(double celsius) const {
+double SensorProperties::darkAt(double celsius) const {
     return darkCurrent * std::exp2((celsius - referenceCelsius) / doublingCelsius);
 }
 
@@ -150,7 +150,7 @@ PhysicalSensor::PhysicalSensor(uint32_t seed) : seed_(seed) {
 
 void PhysicalSensor::prepare(Scene& scene, const Geometry& geometry, const Exposure& exposure,
                              const SensorFrame& settings, uint64_t frame) {
-    const SensorSpec& s = settings.spec;
+    const SensorProperties& s = settings.properties;
     const double gain = std::max(static_cast<double>(exposure.noiseGain), 1e-3);
     // The scene gives the light in 12-bit converter units at unity gain.
     Exposure light = exposure;

@@ -19,7 +19,7 @@ namespace sim {
 
 // What the sensor is; every value can be set through EZCAM_SIM_SENSOR or
 // SimSetSensor as "key=value,..." (the keys in brackets).
-struct SensorSpec {
+struct SensorProperties {
     double k = 0.5;                // [k] DN per electron of the 12-bit converter at unity gain
     double readNoise = 4.0;        // [read] electrons rms
     double darkCurrent = 20.0;     // [dark] electrons per second at referenceCelsius
@@ -32,7 +32,7 @@ struct SensorSpec {
     double hotFactor = 50.0;       // [hotfactor]
     double light = 1.0;            // [light] illumination relative to the scene's; 0: capped lens
 
-    // Merges "key=value,key=value" into this spec. False, with the reason,
+    // Merges "key=value,key=value" into this properties. False, with the reason,
     // for an unknown key or a value out of its range (nothing is changed).
     bool merge(std::string_view text, std::string& error);
     // DN per electron of frames of `depth` bits (16-bit samples carry the
@@ -44,7 +44,7 @@ struct SensorSpec {
 
 // The settings of one frame the sensor needs beyond the scene's exposure.
 struct SensorFrame {
-    SensorSpec spec;
+    SensorProperties properties;
     double exposureSeconds = 0;
     double celsius = 25.0;
 };

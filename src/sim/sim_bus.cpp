@@ -319,11 +319,11 @@ int SimPressCapture(int id) {
     });
 }
 
-int SimSetSensor(int id, const char* spec) {
+int SimSetSensor(int id, const char* properties) {
     std::shared_ptr<sim::SimCamera> camera = sim::simBus().camera(id);
     if (!camera || camera->unplugged()) return EZ_ENOCAM;
     std::string error;
-    if (!camera->setSensor(spec ? spec : "off", error)) {
+    if (!camera->setSensor(properties ? properties : "off", error)) {
         ezlog::error("SimSetSensor: %s", error.c_str());
         return EZ_ERANGE;
     }

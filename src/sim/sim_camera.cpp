@@ -568,8 +568,8 @@ uint32_t SimCamera::bulkRead(int pipe, unsigned char* buffer, int length, int* r
                 }
                 shape = shapeLocked();
                 exposure = exposureLocked();
-                if (sensorSpec_)
-                    physical = SensorFrame{*sensorSpec_, lines_ * lineMs() / 1000.0,
+                if (sensorProperties_)
+                    physical = SensorFrame{*sensorProperties_, lines_ * lineMs() / 1000.0,
                                            temperatureLocked(Clock::now())};
                 faults = faults_;
                 faults_.corruptMarker = false;
@@ -677,21 +677,21 @@ void SimCamera::pressCapture() {
     capture_ = true;
 }
 
-bool SimCamera::setSensor(std::string_view spec, std::string& error) {
+bool SimCamera::setSensor(std::string_view properties, std::string& error) {
     std::lock_guard lock(mu_);
-    if (spec == "off") {
-        sensorSpec_.reset();
+    if (properties == "off") {
+        sensorProperties_.reset();
         return true;
     }
-    SensorSpec next = sensorSpec_.value_or(SensorSpec{});
-    if (!next.merge(spec, error)) return false;
-    sensorSpec_ = next;
+    SensorProperties next = sensorProperties_.value_or(SensorProperties{});
+    if (!next.merge(properties, error)) return false;
+    sensorProperties_ = next;
     return true;
 }
 
-std::optional<SensorSpec> SimCamera::sensor() const {
+std::optional<SensorProperties> SimCamera::sensor() const {
     std::lock_guard lock(mu_);
-    return sensorSpec_;
+    return sensorProperties_;
 }
 
 void SimCamera::setFlatScene(bool flat) {

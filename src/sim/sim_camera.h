@@ -116,11 +116,11 @@ public:
     // EZCAM_SIM_SCENE, flat when "flat".
     void setFlatScene(bool flat);
     // The physical sensor (sensor_model.h) instead of the fast noise: "on",
-    // or "key=value,..." merged into the spec in force (the defaults when
+    // or "key=value,..." merged into the properties in force (the defaults when
     // off); "off" returns to the fast noise. False, with the reason, for a
-    // spec it cannot read. Default: EZCAM_SIM_SENSOR.
-    bool setSensor(std::string_view spec, std::string& error);
-    std::optional<SensorSpec> sensor() const;  // nothing: the fast noise
+    // properties it cannot read. Default: EZCAM_SIM_SENSOR.
+    bool setSensor(std::string_view properties, std::string& error);
+    std::optional<SensorProperties> sensor() const;  // nothing: the fast noise
     // The scene's distance from focus, as a blur radius in pixels (0 sharp).
     void setDefocus(float pixels);
     void setFirmwareVersion(uint16_t version);  // default: the device release
@@ -250,7 +250,7 @@ private:
     double temperature_ = 25.0;
     Clock::time_point temperatureAt_;
     Faults faults_;
-    std::optional<SensorSpec> sensorSpec_;
+    std::optional<SensorProperties> sensorProperties_;
 
     mutable std::mutex traceMu_;
     std::deque<std::string> trace_;
