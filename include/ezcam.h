@@ -387,8 +387,11 @@ EZCAM_API int ShiftOperation(unsigned char* image, int shift);
  * order), or -2 when an id is outside 0..0xffff. */
 EZCAM_API int SimPlugCamera(int vendor, int product, int bcdDevice);
 /* Unplugs a simulated camera and raises its removal. 0, or -1 for an id that
- * is not plugged in. */
+ * is not plugged in. The bus forgets an unplugged camera. */
 EZCAM_API int SimUnplugCamera(int id);
+/* The id of the simulated camera behind a registered camera name; -1 for a
+ * name that is not registered or not a simulated camera. */
+EZCAM_API int SimCameraId(const char* name);
 /* Presses the camera's capture button: its next frame carries the capture
  * flag. 0, or -1 for an id that is not plugged in. */
 EZCAM_API int SimPressCapture(int id);

@@ -9,6 +9,7 @@
 #include "device/registry.h"
 #include "ezcam.h"
 #include "guarded.h"
+#include "sim/sim_bus.h"
 
 namespace {
 // Runs op on the named camera with its settings locked; notFound without one.
@@ -625,6 +626,14 @@ int SetDefaultConfiguration(const char* name) {
         c._set_saturation(100);
         for (int channel = 0; channel < c._channles(); ++channel) c._set_gamma(100, channel);
         return c._default();
+    });
+}
+
+int SimCameraId(const char* name) {
+    return ezcam::guarded(EZ_ENOCAM, [&]() -> int {
+        std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+        if (!camera || !camera->usbDevice) return EZ_ENOCAM;
+        return sim::simBus().idOf(camera->usbDevice.get());
     });
 }
 

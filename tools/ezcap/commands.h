@@ -29,6 +29,7 @@ const Command* findCommand(const std::string& name);
 
 // Settings from the command line that some commands need.
 struct Options {
+    std::string camera;           // the camera the commands run on ('replug' changes it)
     std::string directory;        // parameter sets; empty: none kept
     double timeoutSeconds = 0.0;  // still capture; 0: from the exposure
 };

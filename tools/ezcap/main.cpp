@@ -17,7 +17,7 @@ constexpr int kExitIncomplete = 3;
 void usage(FILE* out) {
     std::fprintf(
         out,
-        "usage: ezcap [-c NAME] [-d DIRECTORY] [-t SECS] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
+        "usage: ezcap [-c NAME] [-d DIRECTORY] [-t SECS] [-k] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
         "\n"
         "Commands run in the order given, on one camera: the first connected one\n"
         "unless --camera names another. Settings last while ezcap runs, so give\n"
@@ -31,6 +31,8 @@ void usage(FILE* out) {
         "                       are kept without it)\n"
         "  -t, --timeout SECS   how long 'still' waits for its frame (default 10 s\n"
         "                       plus three exposures)\n"
+        "  -k, --keep-going     run the commands after one that failed; the exit\n"
+        "                       status is still the first failure's\n"
         "  -h, --help           this text\n"
         "\n"
         "commands:\n");
@@ -78,6 +80,7 @@ std::string selectCamera(const std::string& wanted, std::string& error) {
 int main(int argc, char** argv) {
     std::string wanted;
     std::string directory;
+    bool keepGoing = false;
     std::vector<Step> steps;
     bool needsCamera = false;
     for (int i = 1; i < argc; ++i) {
@@ -89,6 +92,10 @@ int main(int argc, char** argv) {
         if (word == "-c" || word == "--camera" || word == "-d" || word == "--dir") {
             if (i + 1 >= argc) return badInput(word + " needs a value");
             (word == "-c" || word == "--camera" ? wanted : directory) = argv[++i];
+            continue;
+        }
+        if (word == "-k" || word == "--keep-going") {
+            keepGoing = true;
             continue;
         }
         if (word == "-t" || word == "--timeout") {
@@ -128,7 +135,7 @@ int main(int argc, char** argv) {
     }
 
     int status = 0;
-    std::string camera;
+    std::string& camera = ezcap::options().camera;
     if (needsCamera) {
         std::string error;
         camera = selectCamera(wanted, error);
@@ -138,11 +145,14 @@ int main(int argc, char** argv) {
     // Streaming from the start: resuming re-programs the resolution, which
     // would end a region of interest set before it.
     if (!camera.empty()) ResumeDevice(camera.c_str());
-    for (size_t i = 0; status == 0 && i < steps.size(); ++i) {
+    const bool cameraFound = status == 0;
+    for (size_t i = 0; cameraFound && (status == 0 || keepGoing) && i < steps.size(); ++i) {
         const ezcap::Status result = steps[i].command->run(camera, steps[i].arguments);
-        if (result == ezcap::Status::Failed) status = kExitFailed;
-        if (result == ezcap::Status::BadInput) status = kExitBadInput;
-        if (result == ezcap::Status::Incomplete) status = kExitIncomplete;
+        int failure = 0;
+        if (result == ezcap::Status::Failed) failure = kExitFailed;
+        if (result == ezcap::Status::BadInput) failure = kExitBadInput;
+        if (result == ezcap::Status::Incomplete) failure = kExitIncomplete;
+        if (status == 0) status = failure;
     }
     if (!camera.empty()) SuspendDevice(camera.c_str());
     ExitDevice();
