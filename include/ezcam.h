@@ -28,6 +28,9 @@ enum {
     EZ_ENOTSUP = -4,          /* not supported by this camera */
     EZ_EDEPTH16 = 4,          /* conflicts with the 16-bit depth */
     EZ_CAPTURE = 1,           /* frame read: the frame carries the camera's capture request */
+    EZ_FLUO_GAIN = 2,         /* frame read: the fluorescence guide's gain search ended on this frame */
+    EZ_FLUO_EXPOSURE = 3,     /* frame read: the fluorescence guide measured this frame and set the
+                               * exposure */
     EZ_DEFECT_SEARCH = 5,     /* frame read: a requested defect search ran on this frame */
     EZ_EDEFECT_SEARCH = -5    /* frame read: the defect search on this frame failed */
 };
@@ -140,12 +143,17 @@ EZCAM_API int GetPixelclock(const char* name);
 EZCAM_API int GetPixelclockCount(const char* name);
 EZCAM_API const char* GetPixclkItemName(int index, const char* name);
 
-/* Raw format and frames. GetRawData: 0 frame, 1 frame with the camera's
- * capture request, 5 (-5 when it failed) the frame a requested defect search
- * ran on (CalcDefectCorrection; not for display), -2 buffer below
- * RecvMemSize's need, -3 no frame (also while suspended). Calls that take a
- * frame or image buffer refuse one that does not start with an image record
- * (the signature "KVEZ" and a header_size of at least the record's size). */
+/* Raw format and frames. GetRawData, with a frame in the buffer: 0; 1 the
+ * frame carries the camera's capture request; 2 or 3 a step of the
+ * fluorescence guide ended on it (FluorescenceGuide); 5 (-5 when it failed)
+ * a requested defect search ran on it (CalcDefectCorrection; not for
+ * display). Without a frame: -2 the buffer is smaller than the frame of the
+ * mode, depth and region in force needs (RecvMemSize bytes always suffice),
+ * nothing read; -3 no frame this time (also while suspended, and for the one
+ * frame a mode or region change may cost); -1 no such camera. Calls that
+ * take a frame or image buffer refuse one that does not start with an image
+ * record (the signature "KVEZ" and a header_size of at least the record's
+ * size). */
 EZCAM_API int GetRawSize(int* width, int* height, const char* name);
 EZCAM_API int GetRawDepth(const char* name);
 EZCAM_API int SetRawDepth(int bits, const char* name);

@@ -60,6 +60,18 @@ def test_raw_and_finished_frames_with_their_record():
         assert cam.region is None and cam.image().shape == (height, width, 3)
 
 
+def test_a_region_changed_while_one_is_in_force_follows_at_once():
+    # At the full resolution the camera programs its region into the sensor.
+    with ezcam.open(COLOUR) as cam:
+        cam.resolution = 0
+        for region in [(0, 0, 640, 480), (100, 100, 200, 200), (0, 0, 8, 8)]:
+            cam.region = region
+            x, y, width, height = cam.region
+            assert (x, y, width) == region[:3] and height >= region[3]
+            assert cam.grab().shape == (height + 8, width + 8)
+            assert cam.image().shape == (height, width, 3)
+
+
 def test_sixteen_bit_samples_arrive_in_host_order_aligned_to_the_top_bit():
     with ezcam.open(DEEP) as cam:
         cam.depth = 16
