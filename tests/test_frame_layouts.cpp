@@ -240,34 +240,52 @@ std::vector<double> blockMeans(const _ezImage* image) {
 
 // A mode whose request the device cannot tell from full resolution arrives
 // as the whole sensor; binned, each block of the picture sums the samples of
-// the same place of the full picture.
+// the same place of the full picture. So on every board that has such modes:
+// the binned height is the mode's own, never half of it.
 TEST_F(FrameLayouts, ModesReadOutAsTheWholeSensorAreBinnedInPlace) {
     struct Case {
         int product;
+        int release;
         int mode;
         double factor;  // samples summed into one
     };
     const Case cases[] = {
-        {0xd006, 1, 4},  // VDo285M1, header framing, monochrome
-        {0xe80a, 1, 4},  // VDh674C1, trailer, colour mosaic
-        {0xc005, 2, 2},  // VSo035C1: twice as wide, halved across
+        {0xd006, 0xa000, 1, 4},   // VDo285M1, header framing, monochrome
+        {0xd004, 0xa000, 1, 4},   // VDo205M1: 2 x 2 ...
+        {0xd004, 0xa000, 2, 16},  // ... and 4 x 4, like its kin
+        {0xe009, 0xa000, 1, 4},   // VDh285C1: a colour mosaic binned by colour
+        {0xe80a, 0xa000, 1, 4},   // VDh674C1, trailer, colour mosaic
+        {0xe00a, 0xa000, 2, 16},  // VDh674M1 on its older tables ...
+        {0xe00a, 0xb001, 1, 4},   // ... on every board that has them
+        {0xe00c, 0xa000, 1, 4},   // VDh694M1 on VDo285M1's tables
+        {0xe80c, 0xa000, 1, 4},   // VDh694C1 on VDo285M1's tables
+        {0xc005, 0xa000, 2, 2},   // VSo035C1: twice as wide, halved across
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.product);
-        const std::string name = plug(c.product);
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release << std::dec
+                                        << " mode " << c.mode);
+        const std::string name = plug(c.product, c.release);
         ASSERT_FALSE(name.empty());
         Reader reader(name, lastId);
         reader.sim().setFlatScene(true);
         // Dim enough that the sums stay below full scale.
-        ASSERT_EQ(SetExposure(GetExposure(name.c_str()) / 10, name.c_str()), 0);
+        ASSERT_EQ(SetExposure(GetExposure(name.c_str()) * 0.4f / static_cast<float>(c.factor),
+                              name.c_str()),
+                  0);
         reader.grab();
         const Grab full = reader.grab();
         ASSERT_EQ(full.result, 0);
+        const int fullBytes = reader.lastBulk().received;
         ASSERT_EQ(SetResolution(c.mode, name.c_str()), 0);
         reader.grab();
         const Grab binned = reader.grab();
         ASSERT_EQ(binned.result, 0);
         ASSERT_EQ(binned.image()->width, GetResWidth(c.mode, name.c_str()) + 8);
+        ASSERT_EQ(binned.image()->height, GetResHeight(c.mode, name.c_str()) + 8);
+        ASSERT_EQ(full.image()->width, GetResWidth(0, name.c_str()) + 8);
+        // The whole sensor went over the wire for the binned mode as well
+        // (VSo035C1's mode: half the rows, after the header).
+        EXPECT_EQ(reader.lastBulk().received, c.product == 0xc005 ? (fullBytes - 512) / 2 + 512 : fullBytes);
 
         const std::vector<double> before = blockMeans(full.image());
         const std::vector<double> after = blockMeans(binned.image());
