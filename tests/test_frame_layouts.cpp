@@ -479,6 +479,21 @@ TEST_F(FrameLayouts, TheBlackFieldIsTakenOverTenSecondsAndSubtractedToScale) {
     const double binnedOn = meanOf(reader.grab().image());
     ASSERT_EQ(SetBlackFieldState(false, name.c_str()), 0);
     EXPECT_NEAR(meanOf(reader.grab().image()), binnedOn, 0.02 * binnedOn);
+
+    // VDh694C1 takes no reference: asked for one, it leaves the camera at
+    // the exposure in force, and its frames come as before.
+    const std::string colour = plug(0xe80c, 0xa001);
+    ASSERT_FALSE(colour.empty());
+    Reader colourReader(colour, lastId);
+    const float colourExposure = GetExposure(colour.c_str());
+    ASSERT_EQ(colourReader.grab().result, 0);
+    colourReader.sim().clearTrace();
+    CalcBlackField(colour.c_str());
+    EXPECT_TRUE(codes(lastId).empty());
+    ASSERT_EQ(SetBlackFieldState(true, colour.c_str()), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(colourReader.grab().result, 0);
+    EXPECT_NEAR(colourReader.sim().exposureMs(), colourExposure, 0.01 * colourExposure);
+    EXPECT_NEAR(GetExposure(colour.c_str()), colourExposure, 0.01 * colourExposure);
 }
 
 // The cooled cameras' readers run the fluorescence guide: the gain search
