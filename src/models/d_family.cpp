@@ -63,7 +63,11 @@ int VDh694M1::_set_resolution(int index, bool sendNow) {
         result = -3;
     }
     // As everywhere, a mode the clock allows no 16-bit depth in is refused
-    // rather than entered.
+    // (4) rather than entered: the newer boards' two fast clocks take 16
+    // bits from the third mode on only, so there the binned 1360-wide mode
+    // is refused at 16 bits as well as full resolution. Entered, the camera
+    // would stand in a combination neither the clock nor the depth setter
+    // lets it reach.
     const PixelClockEntry* clock = clockEntry(pixelClock.value);
     if (rawDepth.value == 16 && clock && index < clock->minRes16) return EZ_EDEPTH16;
     const ResolutionEntry* entry = resolutionEntry(index);
