@@ -170,6 +170,13 @@ TEST_F(Models, VSi400M1SettingsRestartAndFrames) {
     float celsius = -1000;
     EXPECT_EQ(GetTemperature(&celsius, n), 0);
     EXPECT_NEAR(celsius, 25.0f, 1.0f);
+    // A reading that does not come is no temperature: -3, the value untouched.
+    camera(lastId).stallNextControl();
+    celsius = -1000;
+    EXPECT_EQ(GetTemperature(&celsius, n), -3);
+    EXPECT_EQ(celsius, -1000);
+    EXPECT_EQ(GetTemperature(&celsius, n), 0);
+    EXPECT_NEAR(celsius, 25.0f, 1.0f);
 
     // Restart: the start request alone. A mode change carries no line count
     // (every mode has one timing) and writes no exposure.
