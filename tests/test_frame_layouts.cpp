@@ -259,6 +259,8 @@ TEST_F(FrameLayouts, ModesReadOutAsTheWholeSensorAreBinnedInPlace) {
         {0xe00a, 0xb001, 1, 4},   // ... on every board that has them
         {0xe00c, 0xa000, 1, 4},   // VDh694M1 on VDo285M1's tables
         {0xe80c, 0xa000, 1, 4},   // VDh694C1 on VDo285M1's tables
+        {0xd001, 0xa000, 2, 4},   // VDo282C1: its binned modes ...
+        {0xe001, 0xa000, 3, 16},  // ... and VDh282C1's
         {0xc005, 0xa000, 2, 2},   // VSo035C1: twice as wide, halved across
     };
     for (const Case& c : cases) {
