@@ -287,7 +287,8 @@ TEST_F(FrameLayouts, ModesReadOutAsTheWholeSensorAreBinnedInPlace) {
         ASSERT_EQ(full.image()->width, GetResWidth(0, name.c_str()) + 8);
         // The whole sensor went over the wire for the binned mode as well
         // (VSo035C1's mode: half the rows, after the header).
-        EXPECT_EQ(reader.lastBulk().received, c.product == 0xc005 ? (fullBytes - 512) / 2 + 512 : fullBytes);
+        EXPECT_EQ(reader.lastBulk().received,
+                  c.product == 0xc005 ? (fullBytes - 512) / 2 + 512 : fullBytes);
 
         const std::vector<double> before = blockMeans(full.image());
         const std::vector<double> after = blockMeans(binned.image());

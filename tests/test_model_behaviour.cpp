@@ -286,7 +286,7 @@ TEST_F(Models, AutomaticExposureStepsEveryThirdFrameOrEverySecond) {
         {0xe00a, 0xa000, 2},  // VDh674M1
         {0xe00a, 0xa001, 2},  // VDh674M1, newer tables
         {0xe00c, 0xa000, 2},  // VDh694M1
-        {0xe00c, 0xa001, 2},
+        {0xe00c, 0xa001, 2},  // VDh694M1, newer tables
         {0xe80c, 0xa001, 2},  // VDh694C1
         {0xe00b, 0xa000, 3},  // VDh687M1, built on VDh674M1
         {0xe80a, 0xa000, 3},  // VDh674C1
