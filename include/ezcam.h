@@ -217,7 +217,9 @@ EZCAM_API int GetRoiState(bool* on, const char* name);
 /* Information memory: up to 512 bytes from address 65 on. ReadInf treats
  * `length` as the size of `buffer`: at most length - 1 bytes are read and a
  * terminator follows them (a length of 0 writes only the terminator). -2 for
- * a null buffer or a negative length. */
+ * a null buffer or a negative length; -3 when part of the memory could not
+ * be written or read (the other parts still are; what a read did not
+ * deliver reads as zeros). */
 EZCAM_API int WriteInf(char* buffer, int length, const char* name);
 EZCAM_API int ReadInf(char* buffer, int length, const char* name);
 

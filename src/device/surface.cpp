@@ -605,9 +605,10 @@ int GetCurrentConfiguration(const char* name) {
     return call(name, EZ_ENOCAM,
                 [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
 }
-// Both report what the set operation met: -2 an index outside 0..25 (or,
-// loading, a set with values this camera cannot take), -3 no directory, or a
-// set that could not be written or read whole.
+// Both report what the set operation met: -2 an index outside 0..25, -3 no
+// directory, or a set that could not be written or read whole (loading then
+// leaves the camera as it was). A set's values outside this camera's ranges
+// are brought into them, not refused.
 int SaveConfiguration(int index, const char* name) {
     return call(name, EZ_ENOCAM,
                 [&](CamBayer& c) { return c._save_params(index, ezcam::documentDirectory()); });
