@@ -273,8 +273,8 @@ int CameraCalibration::finish(std::string& path, std::string& why) {
         return EZ_ELIT;
     }
     if (!stack_ || stack_->count() < 2)
-        return refuse(EZ_ERANGE, "A " + name + " needs at least 2 frames; " +
-                                     std::to_string(stack_ ? stack_->count() : 0) + " were added.");
+        return refuse(EZ_ERANGE, "A " + name + " needs at least 2 frames; it has " +
+                                     std::to_string(stack_ ? stack_->count() : 0) + ".");
     Master m;
     m.kind = kind;
     m.at = *takenAt_;
