@@ -32,7 +32,8 @@ enum {
     EZ_FLUO_EXPOSURE = 3,     /* frame read: the fluorescence guide measured this frame and set the
                                * exposure */
     EZ_DEFECT_SEARCH = 5,     /* frame read: a requested defect search ran on this frame */
-    EZ_EDEFECT_SEARCH = -5    /* frame read: the defect search on this frame failed */
+    EZ_EDEFECT_SEARCH = -5,   /* frame read: the defect search on this frame failed */
+    EZ_ELIT = -6              /* a dark or bias master whose frames show light: cover the lens */
 };
 
 /* Image record heading every frame buffer and every image. Its byte layout is
@@ -332,12 +333,26 @@ EZCAM_API int GetCalibrationReport(char* text, int length, const char* name);
  * clipping, 32-bit floating point), stores the master in the library and
  * writes its path. A flat has the library's dark or bias for its settings
  * taken off and is normalised per Bayer channel; `label` names its
- * objective and filter (ignored for darks and biases). BeginMaster: -2 for
- * an unknown kind. AddMasterFrame: -2 for a buffer that is not a raw frame
- * or a frame of other settings than the first; -3 when it cannot be kept.
- * FinishMaster: -2 with fewer than 2 frames or nothing begun, -3 when the
- * master cannot be made or stored (a flat: no dark or bias for it); the
- * reason goes to the log. */
+ * objective and filter (ignored for darks and biases).
+ * Darks and biases must be taken with the lens covered. Their frames are
+ * refused (EZ_ELIT) when they show light: samples at the top of the range,
+ * colour channels that differ, a centre brighter than the corners, a level
+ * above the library's bias or darks of the same settings at that exposure
+ * or longer, or a signal above the bias without its shot noise (saturated
+ * pixels); each test allows for chance and for what a covered sensor
+ * shows itself.
+ * BeginMaster: -2 for an unknown kind; it drops a master begun before.
+ * AddMasterFrame: -2 for a buffer that is not a raw frame or a frame of
+ * other settings than the first; -3 when it cannot be kept; -6 for a frame
+ * of a dark or bias that shows light, and from then on for every frame of
+ * that master (FinishMaster then says why).
+ * FinishMaster: 0 and the master's path (-2 when the path does not fit the
+ * buffer; the master is stored all the same); -2 with fewer than 2 frames or
+ * nothing begun; -3 when the master cannot be made or stored (a flat: no
+ * dark or bias for it); -6 for a dark or bias whose frames show light (the
+ * master is dropped: begin again with the lens covered). On any failure it
+ * writes one sentence saying why into `path` (cut to `length` - 1 bytes)
+ * and logs it. */
 EZCAM_API int BeginMaster(int kind, const char* label, const char* name);
 EZCAM_API int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name);
 EZCAM_API int FinishMaster(char* path, int length, const char* name);

@@ -326,8 +326,12 @@ TEST_F(ToolsTest, TheCalibrationDialogTakesAMasterAndTheStatusLineNamesIt) {
     // The live view holds the frames: refused, and said so.
     EXPECT_FALSE(dialog->takeMaster(EZ_MASTER_DARK));
     EXPECT_TRUE(dialog->report()->toPlainText().contains("Stop the live view"));
+    // A dark with the light on is refused: the simulated lens is covered
+    // while live, so that no frame under way when the dark starts is lit.
+    ASSERT_EQ(SimSetSensor(lastId, "light=0"), 0);
+    ASSERT_TRUE(framesShown(2));
     ASSERT_TRUE(stopLive());
-    ASSERT_TRUE(dialog->takeMaster(EZ_MASTER_DARK));
+    ASSERT_TRUE(dialog->takeMaster(EZ_MASTER_DARK)) << dialog->report()->toPlainText().toStdString();
     EXPECT_TRUE(dialog->report()->toPlainText().contains("dark: dark_"));
     dialog->enabled()->click();
     EXPECT_TRUE(d->txtStatus->text().contains("calibrated: dark_")) << d->txtStatus->text().toStdString();

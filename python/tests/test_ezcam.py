@@ -36,6 +36,8 @@ def test_settings_read_back_and_refusals_raise_with_the_status_name():
             with pytest.raises(ezcam.Error) as caught:
                 setattr(cam, wrong, status)
             assert caught.value.name == {"resolution": "EZ_ERANGE", "depth": "EZ_ENOTSUP"}[wrong]
+        # The library names every status, also those the package has no call for.
+        assert ezcam.Error(-6, "FinishMaster", cam.name).name == "EZ_ELIT"
         with pytest.raises(ValueError):
             cam.resolution = (1, 1)
 

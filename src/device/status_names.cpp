@@ -17,6 +17,7 @@ extern "C" const char* StatusName(int status) {
         EZ_NAME(EZ_FLUO_EXPOSURE)
         EZ_NAME(EZ_DEFECT_SEARCH)
         EZ_NAME(EZ_EDEFECT_SEARCH)
+        EZ_NAME(EZ_ELIT)
     }
 #undef EZ_NAME
     return nullptr;

@@ -530,12 +530,25 @@ int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char
         return c.calibration.add(reinterpret_cast<const _ezImage*>(raw), c.conditionsOf(*info));
     });
 }
+// The path buffer carries the reason on every failure, also when no camera
+// has the name or the call fails inside the library.
 int FinishMaster(char* path, int length, const char* name) {
-    return unlocked(name, [&](CamBayer& c) -> int {
+    std::string why;
+    bool stored = false;
+    const int result = unlocked(name, [&](CamBayer& c) -> int {
         std::string file;
-        const int result = c.calibration.finish(file);
-        if (result != EZ_OK) return result;
+        const int status = c.calibration.finish(file, why);
+        if (status != EZ_OK) return status;
+        stored = true;
         return path ? copyText(file, path, length) : EZ_OK;
+    });
+    if (stored) return result;
+    return ezcam::guarded(result, [&]() -> int {
+        if (why.empty())
+            why = result == EZ_ENOCAM ? "No camera is called '" + text(name) + "'."
+                                      : "The master could not be made: the library failed inside it (see the log).";
+        copyText(why, path, length);
+        return result;
     });
 }
 

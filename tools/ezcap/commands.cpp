@@ -357,10 +357,11 @@ const std::vector<Command> kCommands = {
     {"record", 1, "record OUT --frames N | --seconds S [--format F]",
      "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser", true, record,
      {"--frames", "--seconds", "--format"}},
-    {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR]",
+    {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR] [--yes]",
      "take a master of N raw frames into the calibration library, list it, or switch calibration "
-     "on (recordings then name the masters)", true, calibrate,
-     {"--frames", "--label", "--library"}},
+     "on (recordings then name the masters); a dark or bias asks for the lens to be covered "
+     "first (--yes: it is)", true, calibrate,
+     {"--frames", "--label", "--library"}, {"--yes"}},
     {"measure-sensor", 0, "measure-sensor [--points N] [--average N] [--dark-ms MS] [--report PREFIX]",
      "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU", true,
      measureSensor, {"--points", "--average", "--dark-ms", "--report"}},

@@ -13,6 +13,7 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 constexpr int kExitIncomplete = 3;
+constexpr int kExitLit = 4;
 
 void usage(FILE* out) {
     std::fprintf(
@@ -45,7 +46,7 @@ void usage(FILE* out) {
         "cameras instead of the USB bus.\n"
         "\n"
         "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value,\n"
-        "3 a recording lost frames\n");
+        "3 a recording lost frames, 4 a dark or bias showed light (cover the lens)\n");
 }
 
 int badInput(const std::string& message) {
@@ -115,8 +116,15 @@ int main(int argc, char** argv) {
                 (command->arguments == 1 ? " value: " : " values: ") + command->synopsis);
         Step step{command, {}};
         for (int k = 0; k < command->arguments; ++k) step.arguments.emplace_back(argv[++i]);
-        while (i + 1 < argc && std::find(command->options.begin(), command->options.end(),
-                                         argv[i + 1]) != command->options.end()) {
+        const auto listed = [](const std::vector<std::string>& list, const char* word) {
+            return std::find(list.begin(), list.end(), word) != list.end();
+        };
+        while (i + 1 < argc && (listed(command->options, argv[i + 1]) || listed(command->flags, argv[i + 1]))) {
+            if (listed(command->flags, argv[i + 1])) {
+                step.arguments.emplace_back(argv[++i]);
+                step.arguments.emplace_back();
+                continue;
+            }
             if (i + 2 >= argc) return badInput(std::string(argv[i + 1]) + " needs a value");
             step.arguments.emplace_back(argv[++i]);
             step.arguments.emplace_back(argv[++i]);
@@ -152,6 +160,7 @@ int main(int argc, char** argv) {
         if (result == ezcap::Status::Failed) failure = kExitFailed;
         if (result == ezcap::Status::BadInput) failure = kExitBadInput;
         if (result == ezcap::Status::Incomplete) failure = kExitIncomplete;
+        if (result == ezcap::Status::Lit) failure = kExitLit;
         if (status == 0) status = failure;
     }
     if (!camera.empty()) SuspendDevice(camera.c_str());
