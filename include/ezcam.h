@@ -387,6 +387,13 @@ EZCAM_API int SetDefaultConfiguration(const char* name);
 
 /* ---- Image operations that need no camera ------------------------------ */
 
+/* The colour filter array of a Bayer code (GetRawBayernPattern, a record's
+ * bayer, EzFrameInfo's bayer) as the colours of its 2 x 2 tile, top left,
+ * top right, bottom left, bottom right: "RGGB", "GRBG", "BGGR" or "GBRG";
+ * "" for 0 (monochrome) and any other code. Recordings and masters name
+ * their pattern with it. */
+EZCAM_API const char* BayerPatternName(int bayer);
+
 /* Resamples the frame in `source` into a width x height frame written to
  * `destination` (record followed by pixels at header_size). Returns 0. */
 EZCAM_API int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height);

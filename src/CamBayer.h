@@ -338,6 +338,10 @@ class CamBayer : public CamBase {
     void setDisplayName(const std::string& display, int& counter);
     // Computes lineLength and pixelRate from the tables in force.
     void loadTiming();
+    // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2. The
+    // depth, clock and resolution setters all judge by it, so no order of
+    // settings reaches a combination one of them would refuse.
+    virtual int depthState(int clock, int resolutionIndex);
 
     const ProductRow* productRow = nullptr;  // null: a camera made outside the table
     // The single-request operations the product offers; none without a row.
@@ -531,8 +535,6 @@ class CamBayer : public CamBase {
     } frameTally;
     void noteFrame(int result, const unsigned char* buffer, const FramePlan& plan,
                    EzFrameInfo* info);
-    // 16-bit permission of a clock at a resolution: 0, 4, -4 or -2.
-    int depthState(int clock, int resolutionIndex);
     void clampRegion(int x, int y, int width, int height);
 
   public:

@@ -93,9 +93,15 @@ int CamBayer::_sensor_resume() {
             case ResumeStep::BlackLevel:
                 _set_blacklevel(blackLevel.value);
                 break;
-            case ResumeStep::Resolution:
+            case ResumeStep::Resolution: {
+                // Re-sending the mode ends the sensor's region; the region
+                // set before (also while suspended) is asked for again, so a
+                // resume loses no setting.
+                const bool region = roiRequested || roiActive;
                 _set_resolution(resolution.value, true);
+                if (region) roiRequested = 1;
                 break;
+            }
             case ResumeStep::Exposure:
                 // The register writes last built, in case no step above sent them.
                 if (exposure.urb.request) sendRequest(exposure.urb);

@@ -69,7 +69,7 @@ int CamBayer::_resolution_height_at_index(int index) {
 int CamBayer::_set_pixsclock(int index) {
     const PixelClockEntry* entry = clockEntry(index);
     if (!entry) return EZ_ERANGE;
-    if (rawDepth.value == 16 && entry->minRes16 > resolution.value) return EZ_EDEPTH16;
+    if (rawDepth.value == 16 && depthState(index, resolution.value) == EZ_EDEPTH16) return EZ_EDEPTH16;
     buildRequest(pixelClock.urb, static_cast<uint8_t>(reqPixelClock), entry->mode, 0);
     pixelClock.value = static_cast<uint16_t>(index);
     _retime();

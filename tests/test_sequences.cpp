@@ -83,7 +83,7 @@ struct Target {
 
 // Which invariant broke: shrinking keeps a sequence only while it breaks the
 // same one.
-enum class Broke { Nothing, NoFrames, Geometry, Refused, Blocked, BufferSize, Still, Returned };
+enum class Broke { Nothing, NoFrames, Geometry, Refused, Blocked, BufferSize, Still, Returned, Lost };
 
 struct Failure {
     Broke kind = Broke::Nothing;
@@ -402,6 +402,30 @@ class Player {
         return result;
     }
 
+    // What a user set, as GetX reports it.
+    struct Settings {
+        int resolution, clock, depth, gain, x, y, width, height;
+        bool region;
+        float exposure;
+        std::string text() const {
+            char out[200];
+            std::snprintf(out, sizeof out, "resolution %d clock %d depth %d gain %d exposure %.3f region %s",
+                          resolution, clock, depth, gain, exposure,
+                          region ? (std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) +
+                                    "x" + std::to_string(height)).c_str()
+                                 : "off");
+            return out;
+        }
+    };
+    Settings settings() const {
+        const char* n = name_.c_str();
+        Settings s{GetResolution(n), GetPixelclock(n), GetRawDepth(n), GetAnaloggain(n), 0, 0, 0, 0, false,
+                   GetExposure(n)};
+        GetRoiState(&s.region, n);
+        GetRoi(&s.x, &s.y, &s.width, &s.height, n);
+        return s;
+    }
+
     Failure perform(const Step& s) {
         const char* n = name_.c_str();
         blocked_.clear();
@@ -428,10 +452,16 @@ class Player {
                 set("SuspendDevice", [&] { return SuspendDevice(n); });
                 suspended_ = true;
                 break;
-            case Act::Resume:
+            case Act::Resume: {
+                // Resuming re-sends every setting and loses none.
+                const Settings before = settings();
                 set("ResumeDevice", [&] { return ResumeDevice(n); });
                 suspended_ = false;
+                const Settings after = settings();
+                if (after.text() != before.text())
+                    return {Broke::Lost, 0, "resuming changed the settings from " + before.text() + " to " + after.text()};
                 break;
+            }
             case Act::SaveSet: set("SaveConfiguration", [&] { return SaveConfiguration(s.a, n); }); break;
             case Act::LoadSet: set("LoadConfiguration", [&] { return LoadConfiguration(s.a, n); }); break;
             case Act::CorruptSet: {

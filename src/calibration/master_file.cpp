@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "processing/bayer.h"
+
 namespace calib {
 namespace {
 
@@ -24,11 +26,6 @@ const char* imageType(Kind kind) {
         return "Bias Frame";
     }
     return "";
-}
-
-const char* bayerName(int bayer) {
-    static constexpr const char* kNames[] = {"", "RGGB", "GRBG", "BGGR", "GBRG"};
-    return bayer >= 1 && bayer <= 4 ? kNames[bayer] : "";
 }
 
 struct FitsCloser {
@@ -112,7 +109,8 @@ bool writeMaster(const std::string& path, const Master& m, std::string& error) {
     whole("YORGSUBF", c.roiY, "[px] region origin in the whole frame");
     whole("XBINNING", c.binX, "sensor pixels per pixel in x (0: not stated)");
     whole("YBINNING", c.binY, "sensor pixels per pixel in y (0: not stated)");
-    if (c.bayer) text("BAYERPAT", bayerName(c.bayer), "colour filter array at the first sample");
+    if (c.bayer)
+        text("BAYERPAT", bayer::patternName(c.bayer), "colour filter array at the first sample");
     text("PIXCLOCK", c.clock, "pixel clock");
     whole("GAIN", c.gain, "analog gain setting (camera units)");
     whole("BLKLEVEL", c.black, "black level setting (camera units)");
@@ -176,7 +174,7 @@ bool readMaster(const std::string& path, Master& m, bool pixels, std::string& er
     std::string bayer;
     if (r.text("BAYERPAT", bayer))
         for (int b = 1; b <= 4; ++b)
-            if (bayer == bayerName(b)) c.bayer = b;
+            if (bayer == bayer::patternName(b)) c.bayer = b;
     r.text("PIXCLOCK", c.clock);
     c.hasTemperature = r.number("CCD-TEMP", c.temperature);
     r.whole("NCOMBINE", out.frames);

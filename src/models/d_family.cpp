@@ -86,6 +86,17 @@ int VDh694M1::_set_resolution(int index, bool sendNow) {
     return result;
 }
 
+int VDh694M1::depthState(int clock, int resolutionIndex) {
+    const int allowed = CamBayer::depthState(clock, resolutionIndex);
+    // The mode setter refuses full resolution at 16 bits on these clocks
+    // (-3); the depth and clock setters refuse to lead there, so the camera
+    // never stands in it (where a still could not return to it either).
+    const PixelClockEntry* entry = clockEntry(clock);
+    if (allowed == EZ_OK && resolutionIndex == 0 && entry && entry->rate >= kFastClockRate)
+        return EZ_EDEPTH16;
+    return allowed;
+}
+
 void VDh694M1::sendPending() {
     if (resolutionPending) {
         resolutionPending = 0;

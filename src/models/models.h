@@ -119,6 +119,8 @@ class VDh694M1 : public VDh674M1 {
   protected:
     void sendPending() override;
     int frameFinish(_ezImage* image, int result) override;
+    // Full resolution has no 16-bit mode on the fast clocks.
+    int depthState(int clock, int resolutionIndex) override;
     // Exposure lines in force, across periods.
     uint32_t totalLines() const;
     // The mode request, the pause the sensor needs, then the clock request.

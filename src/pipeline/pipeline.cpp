@@ -14,6 +14,7 @@
 #include "processing/kernel_set.h"
 #include "processing/pixels.h"
 #include "processing/tone.h"
+#include "processing/bayer.h"
 
 namespace {
 
@@ -188,19 +189,8 @@ void stretchSamples(unsigned char* __restrict p, size_t pixels,
     }
 }
 
-// Site pattern of even and odd rows per Bayer code: whether the row's
-// non-green sites are red, and whether column 1 is green.
-struct RowPattern {
-    bool red;
-    bool greenFirst;
-};
-constexpr RowPattern kRowPatterns[5][2] = {
-    {{false, false}, {false, false}},  // no mosaic
-    {{true, true}, {false, false}},    // R G / G B
-    {{true, false}, {false, true}},    // G R / B G
-    {{false, true}, {true, false}},    // B G / G R
-    {{false, false}, {true, true}},    // G B / R G
-};
+using bayer::kRowPatterns;
+using bayer::RowPattern;
 
 // row[j] = from[width - 1 - j], pixels of `bytes` bytes.
 void mirrorRow(unsigned char* row, const unsigned char* from, int width, size_t bytes) {

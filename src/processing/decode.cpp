@@ -11,6 +11,7 @@
 
 #include "processing/kernel_set.h"
 #include "processing/pixels.h"
+#include "processing/bayer.h"
 
 // 16-bit samples are stored least significant byte first and read as host words.
 static_assert(std::endian::native == std::endian::little);
@@ -41,19 +42,8 @@ const Set& active() {
 
 namespace {
 
-// Site pattern of even and odd rows per Bayer code: whether the row's
-// non-green sites are red, and whether column 1 is green.
-struct RowPattern {
-    bool red;
-    bool greenFirst;
-};
-constexpr RowPattern kRowPatterns[5][2] = {
-    {{false, false}, {false, false}},  // no mosaic
-    {{true, true}, {false, false}},    // R G / G B
-    {{true, false}, {false, true}},    // G R / B G
-    {{false, true}, {true, false}},    // B G / G R
-    {{false, false}, {true, true}},    // G B / R G
-};
+using bayer::kRowPatterns;
+using bayer::RowPattern;
 
 // Rows 1 .. height - 3 are written; row 0, the last two rows and the first
 // and last columns keep the destination buffer's previous content.

@@ -7,6 +7,7 @@
 
 #include "ezcam.h"
 #include "guarded.h"
+#include "processing/bayer.h"
 #include "processing/calibration.h"
 #include "processing/geometry.h"
 #include "processing/image_record.h"
@@ -26,6 +27,10 @@ bool pixelsInBuffer(const _ezImage& record, const unsigned char* buffer) {
 }  // namespace
 
 extern "C" {
+
+const char* BayerPatternName(int bayer) {
+    return bayer::patternName(bayer);
+}
 
 int ResizeImage(unsigned char* source, unsigned char* destination, int width, int height) {
     return ezcam::guarded(EZ_EIO, [&]() -> int {

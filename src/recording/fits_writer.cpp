@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "processing/bayer.h"
 #include "recording/writers.h"
 
 namespace recording {
@@ -123,7 +124,8 @@ class FitsWriter final : public SequenceWriter {
         whole("FRAMENUM", static_cast<long long>(info.frame), "frame number since the stream started");
         text("ROWORDER", "TOP-DOWN", "first row stored is the sensor's top row");
         if (sequence_.bayer) {
-            text("BAYERPAT", bayerName(sequence_.bayer), "colour filter array at the first sample");
+            text("BAYERPAT", bayer::patternName(sequence_.bayer),
+                 "colour filter array at the first sample");
             whole("XBAYROFF", 0, "Bayer pattern offset in x");
             whole("YBAYROFF", 0, "Bayer pattern offset in y");
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recording/writers.h"
+#include "processing/bayer.h"
 
 namespace recording {
 namespace {
@@ -128,7 +129,7 @@ class OmeTiffWriter final : public SequenceWriter {
         auto pair = [&](const char* key, const std::string& value) {
             xml += std::string("<M K=\"") + key + "\">" + xmlEscaped(value) + "</M>";
         };
-        pair("BayerPattern", sequence_.bayer ? bayerName(sequence_.bayer) : "none");
+        pair("BayerPattern", sequence_.bayer ? bayer::patternName(sequence_.bayer) : "none");
         pair("AnalogGain", std::to_string(first_.analog_gain));
         pair("BlackLevel", std::to_string(first_.black_level));
         pair("PixelClock", sequence_.pixelClock);

@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "recording/writers.h"
+#include "processing/bayer.h"
 
 namespace recording {
 namespace {
@@ -21,10 +23,13 @@ int64_t ticks(int64_t unixNanoseconds) {
     return kTicksBefore1970 + unixNanoseconds / 100;
 }
 
-// The colour codes of the header for Bayer codes 0..4.
+// The header's colour code of a Bayer code: its pattern's number (0 mono).
 int32_t colourId(int bayer) {
-    static const int32_t kIds[] = {0, 8 /* RGGB */, 9 /* GRBG */, 11 /* BGGR */, 10 /* GBRG */};
-    return bayer >= 0 && bayer <= 4 ? kIds[bayer] : 0;
+    const std::string pattern = bayer::patternName(bayer);
+    static const char* const kPatterns[] = {"RGGB", "GRBG", "GBRG", "BGGR"};  // 8, 9, 10, 11
+    for (int32_t i = 0; i < 4; ++i)
+        if (pattern == kPatterns[i]) return 8 + i;
+    return 0;
 }
 
 void put32(unsigned char* at, int32_t value) {

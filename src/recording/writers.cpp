@@ -39,11 +39,6 @@ std::unique_ptr<SequenceWriter> makeWriter(Format format, const std::string& pat
     return nullptr;
 }
 
-const char* bayerName(int bayer) {
-    static const char* const kNames[] = {"", "RGGB", "GRBG", "BGGR", "GBRG"};
-    return bayer >= 0 && bayer <= 4 ? kNames[bayer] : "";
-}
-
 std::string isoUtc(int64_t utcNanoseconds) {
     int64_t seconds = utcNanoseconds / 1'000'000'000;
     int64_t rest = utcNanoseconds % 1'000'000'000;

@@ -63,8 +63,6 @@ std::unique_ptr<SequenceWriter> makeFitsWriter(const std::string& path, bool fil
 std::unique_ptr<SequenceWriter> makeSerWriter(const std::string& path);
 
 // Shared by the writers.
-// The colours of the 2 x 2 tile at the first sample ("RGGB"...); "" for 0.
-const char* bayerName(int bayer);
 // UTC as ISO 8601 with microseconds, "2024-05-01T12:00:00.123456".
 std::string isoUtc(int64_t utcNanoseconds);
 // Text with the characters of XML markup escaped.
