@@ -407,6 +407,11 @@ class Player {
         int resolution, clock, depth, gain, x, y, width, height;
         bool region;
         float exposure;
+        std::string withoutExposure() const {
+            Settings s = *this;
+            s.exposure = 0;
+            return s.text();
+        }
         std::string text() const {
             char out[200];
             std::snprintf(out, sizeof out, "resolution %d clock %d depth %d gain %d exposure %.3f region %s",
@@ -458,7 +463,14 @@ class Player {
                 set("ResumeDevice", [&] { return ResumeDevice(n); });
                 suspended_ = false;
                 const Settings after = settings();
-                if (after.text() != before.text())
+                // Re-timing may round the exposure by a line: a setting
+                // asked above the range's top (one line below the register's
+                // own limit) comes back at the top.
+                float low = 0, high = 0, line = 0;
+                GetExposureRange(&low, &high, &line, n);
+                const bool same = after.withoutExposure() == before.withoutExposure() &&
+                                  std::fabs(after.exposure - before.exposure) <= line * 1.01f + 1e-3f;
+                if (!same)
                     return {Broke::Lost, 0, "resuming changed the settings from " + before.text() + " to " + after.text()};
                 break;
             }
