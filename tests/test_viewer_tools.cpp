@@ -11,14 +11,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTest>
 #include <cmath>
 
-#include "viewer/calibration_dialog.h"
 #include "viewer/exposure_scale.h"
 #include "viewer/live_view.h"
 #include "viewer/picture_tools.h"
@@ -314,23 +312,4 @@ TEST_F(ToolsTest, ACameraModelComesBackAsItWasLeft) {
     EXPECT_EQ(next.sldGamma->value(), 130);
     EXPECT_EQ(next.pictureTools()->objective(), "40x");
     next.applicationShouldTerminate();
-}
-
-TEST_F(ToolsTest, TheCalibrationDialogTakesAMasterAndTheStatusLineNamesIt) {
-    const std::string name = goLive(kMono);
-    ASSERT_FALSE(name.empty());
-    ASSERT_EQ(SetCalibrationLibrary(home.filePath("masters").toUtf8().constData(), cam()), 0);
-    d->btnCalib->click();
-    auto* dialog = window->findChild<viewer::CalibrationDialog*>();
-    ASSERT_NE(dialog, nullptr);
-    // The live view holds the frames: refused, and said so.
-    EXPECT_FALSE(dialog->takeMaster(EZ_MASTER_DARK));
-    EXPECT_TRUE(dialog->report()->toPlainText().contains("Stop the live view"));
-    ASSERT_TRUE(stopLive());
-    ASSERT_TRUE(dialog->takeMaster(EZ_MASTER_DARK));
-    EXPECT_TRUE(dialog->report()->toPlainText().contains("dark: dark_"));
-    dialog->enabled()->click();
-    EXPECT_TRUE(d->txtStatus->text().contains("calibrated: dark_")) << d->txtStatus->text().toStdString();
-    dialog->enabled()->click();
-    EXPECT_FALSE(d->txtStatus->text().contains("calibrated")) << d->txtStatus->text().toStdString();
 }

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QTimer>
@@ -15,9 +16,11 @@
 #include <map>
 #include <string>
 
+#include "viewer/calibration_dialog.h"
 #include "viewer/exposure_scale.h"
 #include "viewer/grab_context.h"
 #include "viewer/live_threads.h"
+#include "viewer/master_taker.h"
 #include "viewer/model_memory.h"
 #include "viewer/movie_session.h"
 #include "viewer/outlets.h"
@@ -127,6 +130,7 @@ class AppDelegate : public QObject, public Outlets {
     GenericGrabContext ctxGrab;
     MovieSession movie;
     RawRecording raw;
+    MasterTaker master;  // calibration masters from the live frames
     // Pause before the exposure is read back after a resolution or clock
     // change, while the camera settles.
     int settleDelayMs = 1000;
@@ -136,6 +140,7 @@ class AppDelegate : public QObject, public Outlets {
     QString documentsDirectory() const { return documents; }
     QString settingsFilePath() const;
     PictureTools* pictureTools() const { return tools; }
+    CalibrationDialog* calibrationDialog() const { return calibration; }
     ExposureRange exposureRange() const { return {fmin, fmax, fstp}; }
 
   signals:
@@ -181,6 +186,7 @@ class AppDelegate : public QObject, public Outlets {
     bool liveWanted = false;
 
     PictureTools* tools = nullptr;
+    QPointer<CalibrationDialog> calibration;  // open for camName, or null
     ModelMemory memory;
     // Cameras loaded this session, by name, with their model's key: their
     // parameter sets hold what the user set once the SDK saved them.
