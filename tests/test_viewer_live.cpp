@@ -388,3 +388,22 @@ TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
     ASSERT_NE(card, std::string::npos);
     EXPECT_EQ(std::stoull(fits.substr(card + 10, 20)), d->raw.counts().recorded);
 }
+
+TEST_F(LiveTest, ACameraThatGoesQuietIsSaidAndSoAreItsFramesAgain) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    ASSERT_TRUE(framesShown(3));
+    const auto message = [&] { return window->statusBar()->currentMessage(); };
+    camera(lastId).stopFrames(true);
+    ASSERT_TRUE(waitUntil([&] { return message().startsWith("No frame from " + QString(cam())); },
+                          30000))
+        << message().toStdString();
+    EXPECT_TRUE(message().contains("Whole frame")) << message().toStdString();
+    EXPECT_TRUE(d->liveRunning());  // the viewer waits on: the camera may come back
+    camera(lastId).stopFrames(false);
+    ASSERT_TRUE(waitUntil([&] { return message() == "Frames from " + QString(cam()) + " again"; },
+                          30000))
+        << message().toStdString();
+    EXPECT_TRUE(framesShown(3));
+    ASSERT_TRUE(stopLive());
+}

@@ -51,7 +51,12 @@ AppDelegate::AppDelegate(QObject* parent)
               [this](bool on) {
                   // A recording started meanwhile keeps the live view it needs.
                   if (on != liveRunning() && (on || !raw.recording())) btnLiveAction(btnLive);
-              }}) {
+              }}),
+      watch([this] {
+          // A frame takes its exposure, or what ten of them took last time.
+          const double exposure = camName.empty() ? 0 : GetExposure(cam());
+          return std::max(exposure, dustm / 10.0);
+      }) {
     hotPlugTimer.setInterval(kHotPlugPollMs);
     connect(&hotPlugTimer, &QTimer::timeout, this, [] { PollDevice(0); });
     exposureTimer.setInterval(100);
@@ -59,6 +64,15 @@ AppDelegate::AppDelegate(QObject* parent)
     connect(&raw, &RawRecording::progressed, this,
             [this] { txtRaw->setText(rawCountsText(raw.counts())); });
     connect(&raw, &RawRecording::ended, this, &AppDelegate::rawRecordingEnded);
+    connect(&watch, &FrameWatch::wentQuiet, this, [this](int seconds) {
+        note(L("No frame from %1 for %2 s: the camera may not take the last setting; try "
+               "Whole frame, another resolution, or Live again")
+                 .arg(QString::fromStdString(camName))
+                 .arg(seconds),
+             0);
+    });
+    connect(&watch, &FrameWatch::resumed, this,
+            [this] { note(L("Frames from %1 again").arg(QString::fromStdString(camName))); });
     connect(&master, &MasterTaker::finished, this, [this](bool stored, const QString& text) {
         note(stored ? L("Master stored: %1").arg(text) : text, 0);
         updateStatusLine();
@@ -448,8 +462,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
         EzFrameInfo info{};
         const int r = GetRawDataInfo(buffer, size, recording || calibrating ? &info : nullptr,
                                      name.c_str());
-        if (r == EZ_OK || r == EZ_CAPTURE)
-            frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
+        if (r == EZ_OK || r == EZ_CAPTURE) watch.frameArrived();
         if (recording) raw.frameRead(r, buffer, info);
         if (calibrating) master.frameRead(r, buffer, info);
         return r;
@@ -484,7 +497,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
         QMetaObject::invokeMethod(
             this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
     };
-    frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
+    watch.start();
     live.start(ctxGrab, std::move(hooks));
     exposureTimer.start();
 }
@@ -493,6 +506,7 @@ void AppDelegate::finishLive() {
     btnLive->setText(L("Live"));
     pouDev->setEnabled(true);
     exposureTimer.stop();
+    watch.stop();
     updateExposureProgress();
 }
 

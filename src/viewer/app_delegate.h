@@ -18,6 +18,7 @@
 
 #include "viewer/calibration_dialog.h"
 #include "viewer/exposure_scale.h"
+#include "viewer/frame_watch.h"
 #include "viewer/grab_context.h"
 #include "viewer/live_threads.h"
 #include "viewer/master_taker.h"
@@ -193,8 +194,9 @@ class AppDelegate : public QObject, public Outlets {
     std::map<std::string, QString> loadedModels;
     QString stillWithBar;  // base name of a still waiting for the next shown frame
     QTimer exposureTimer;
-    // When the newest frame arrived (grab thread), for the exposure's progress.
-    std::atomic<std::chrono::steady_clock::rep> frameArrived{0};
+    // When the newest live frame arrived, for the exposure's progress and
+    // to say when the camera goes quiet.
+    FrameWatch watch;
 };
 
 }  // namespace viewer
