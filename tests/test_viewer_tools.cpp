@@ -178,6 +178,24 @@ TEST_F(ToolsTest, TypedExposuresAreTakenOrRefusedAndLongOnesShowTheirProgress) {
     d->btnLive->click();
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
     EXPECT_FALSE(d->prgExposure->isVisibleTo(window.get()));
+
+    // A reload of the exposure (here after a resolution change) leaves what
+    // the user is typing alone; Enter takes it.
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    d->tabView->setCurrentIndex(0);
+    d->txtTime->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return d->txtTime->hasFocus(); }));
+    d->txtTime->selectAll();
+    QTest::keyClicks(d->txtTime, "40 ms");
+    d->pouRes->setCurrentIndex(1);
+    d->resChangeAction(d->pouRes);
+    QTest::qWait(100);  // the reload runs once the camera settled (at once here)
+    EXPECT_EQ(d->txtTime->text(), "40 ms");
+    QTest::keyClick(d->txtTime, Qt::Key_Return);
+    EXPECT_NEAR(GetExposure(cam()), 40, d->fstp);
+    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", GetExposure(cam())));
 }
 
 // Over the live picture the status line reads the frame shown: its raw Bayer

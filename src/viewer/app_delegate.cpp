@@ -229,6 +229,9 @@ void AppDelegate::loadExposure() {
     const ExposureRange range = exposureRange();
     setSlider(sldTime, 0, range.usable() ? kExposureSliderSteps : 0,
               exposureSliderPosition(range, exposure));
+    // What the user is typing stays until Enter: a reload (after a resolution
+    // or clock change, or under automatic exposure) must not take it away.
+    if (txtTime->hasFocus() && txtTime->isModified()) return;
     txtTime->setText(QString::asprintf("%.3f", exposure));
     txtTime->setModified(false);
 }
