@@ -455,6 +455,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
     if (camName.empty() || !ctxGrab.ready() || live.started()) return;
     sender->setText(L("Stop"));
     pouDev->setEnabled(false);
+    txtFPS->clear();  // the rate of this run, once measured
     const std::string name = camName;  // fixed while live: the camera list is locked
     LiveHooks hooks;
     hooks.readFrame = [this, name](unsigned char* buffer, int size) {

@@ -27,7 +27,7 @@ QString textOf(const QWidget* w) {
     if (const auto* s = qobject_cast<const QAbstractSpinBox*>(w)) return s->text();
     if (const auto* s = qobject_cast<const QAbstractSlider*>(w)) return QString::number(s->value());
     if (const auto* l = qobject_cast<const QLabel*>(w)) return l->text();
-    return {};
+    return w->accessibleDescription();  // what a picture shows, for one
 }
 
 // Tabs and line ends would break the line apart.

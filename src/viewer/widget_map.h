@@ -18,7 +18,8 @@ class WidgetMap : public QObject {
     explicit WidgetMap(QString path, QObject* parent = nullptr);
 
     // One line per visible control, tab-separated: window title, class,
-    // object name, text, enabled (1/0), x, y, width, height (screen pixels).
+    // object name, text (a control without one: its accessible description),
+    // enabled (1/0), x, y, width, height (screen pixels).
     // Tabs of a tab bar are lines of class "tab". The first lines name the
     // active window and the control with the keyboard focus.
     static QString describe();
