@@ -28,8 +28,12 @@ enum {
     EZ_ENOTSUP = -4,          /* not supported by this camera */
     EZ_EDEPTH16 = 4,          /* conflicts with the 16-bit depth */
     EZ_CAPTURE = 1,           /* frame read: the frame carries the camera's capture request */
+    EZ_FLUO_GAIN = 2,         /* frame read: the fluorescence guide's gain search ended on this frame */
+    EZ_FLUO_EXPOSURE = 3,     /* frame read: the fluorescence guide measured this frame and set the
+                               * exposure */
     EZ_DEFECT_SEARCH = 5,     /* frame read: a requested defect search ran on this frame */
-    EZ_EDEFECT_SEARCH = -5    /* frame read: the defect search on this frame failed */
+    EZ_EDEFECT_SEARCH = -5,   /* frame read: the defect search on this frame failed */
+    EZ_ELIT = -6              /* a dark or bias master whose frames show light: cover the lens */
 };
 
 /* Image record heading every frame buffer and every image. Its byte layout is
@@ -140,12 +144,17 @@ EZCAM_API int GetPixelclock(const char* name);
 EZCAM_API int GetPixelclockCount(const char* name);
 EZCAM_API const char* GetPixclkItemName(int index, const char* name);
 
-/* Raw format and frames. GetRawData: 0 frame, 1 frame with the camera's
- * capture request, 5 (-5 when it failed) the frame a requested defect search
- * ran on (CalcDefectCorrection; not for display), -2 buffer below
- * RecvMemSize's need, -3 no frame (also while suspended). Calls that take a
- * frame or image buffer refuse one that does not start with an image record
- * (the signature "KVEZ" and a header_size of at least the record's size). */
+/* Raw format and frames. GetRawData, with a frame in the buffer: 0; 1 the
+ * frame carries the camera's capture request; 2 or 3 a step of the
+ * fluorescence guide ended on it (FluorescenceGuide); 5 (-5 when it failed)
+ * a requested defect search ran on it (CalcDefectCorrection; not for
+ * display). Without a frame: -2 the buffer is smaller than the frame of the
+ * mode, depth and region in force needs (RecvMemSize bytes always suffice),
+ * nothing read; -3 no frame this time (also while suspended, and for the one
+ * frame a mode or region change may cost); -1 no such camera. Calls that
+ * take a frame or image buffer refuse one that does not start with an image
+ * record (the signature "KVEZ" and a header_size of at least the record's
+ * size). */
 EZCAM_API int GetRawSize(int* width, int* height, const char* name);
 EZCAM_API int GetRawDepth(const char* name);
 EZCAM_API int SetRawDepth(int bits, const char* name);
@@ -209,7 +218,9 @@ EZCAM_API int GetRoiState(bool* on, const char* name);
 /* Information memory: up to 512 bytes from address 65 on. ReadInf treats
  * `length` as the size of `buffer`: at most length - 1 bytes are read and a
  * terminator follows them (a length of 0 writes only the terminator). -2 for
- * a null buffer or a negative length. */
+ * a null buffer or a negative length; -3 when part of the memory could not
+ * be written or read (the other parts still are; what a read did not
+ * deliver reads as zeros). */
 EZCAM_API int WriteInf(char* buffer, int length, const char* name);
 EZCAM_API int ReadInf(char* buffer, int length, const char* name);
 
@@ -322,12 +333,26 @@ EZCAM_API int GetCalibrationReport(char* text, int length, const char* name);
  * clipping, 32-bit floating point), stores the master in the library and
  * writes its path. A flat has the library's dark or bias for its settings
  * taken off and is normalised per Bayer channel; `label` names its
- * objective and filter (ignored for darks and biases). BeginMaster: -2 for
- * an unknown kind. AddMasterFrame: -2 for a buffer that is not a raw frame
- * or a frame of other settings than the first; -3 when it cannot be kept.
- * FinishMaster: -2 with fewer than 2 frames or nothing begun, -3 when the
- * master cannot be made or stored (a flat: no dark or bias for it); the
- * reason goes to the log. */
+ * objective and filter (ignored for darks and biases).
+ * Darks and biases must be taken with the lens covered. Their frames are
+ * refused (EZ_ELIT) when they show light: samples at the top of the range,
+ * colour channels that differ, a centre brighter than the corners, a level
+ * above the library's bias or darks of the same settings at that exposure
+ * or longer, or a signal above the bias without its shot noise (saturated
+ * pixels); each test allows for chance and for what a covered sensor
+ * shows itself.
+ * BeginMaster: -2 for an unknown kind; it drops a master begun before.
+ * AddMasterFrame: -2 for a buffer that is not a raw frame or a frame of
+ * other settings than the first; -3 when it cannot be kept; -6 for a frame
+ * of a dark or bias that shows light, and from then on for every frame of
+ * that master (FinishMaster then says why).
+ * FinishMaster: 0 and the master's path (-2 when the path does not fit the
+ * buffer; the master is stored all the same); -2 with fewer than 2 frames or
+ * nothing begun; -3 when the master cannot be made or stored (a flat: no
+ * dark or bias for it); -6 for a dark or bias whose frames show light (the
+ * master is dropped: begin again with the lens covered). On any failure it
+ * writes one sentence saying why into `path` (cut to `length` - 1 bytes)
+ * and logs it. */
 EZCAM_API int BeginMaster(int kind, const char* label, const char* name);
 EZCAM_API int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name);
 EZCAM_API int FinishMaster(char* path, int length, const char* name);
@@ -387,8 +412,11 @@ EZCAM_API int ShiftOperation(unsigned char* image, int shift);
  * order), or -2 when an id is outside 0..0xffff. */
 EZCAM_API int SimPlugCamera(int vendor, int product, int bcdDevice);
 /* Unplugs a simulated camera and raises its removal. 0, or -1 for an id that
- * is not plugged in. */
+ * is not plugged in. The bus forgets an unplugged camera. */
 EZCAM_API int SimUnplugCamera(int id);
+/* The id of the simulated camera behind a registered camera name; -1 for a
+ * name that is not registered or not a simulated camera. */
+EZCAM_API int SimCameraId(const char* name);
 /* Presses the camera's capture button: its next frame carries the capture
  * flag. 0, or -1 for an id that is not plugged in. */
 EZCAM_API int SimPressCapture(int id);

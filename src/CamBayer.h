@@ -456,6 +456,12 @@ class CamBayer : public CamBase {
     EZURB urbRoiSize{};    // value width + 8, index height + 8
     uint8_t roiRequested = 0;
     uint8_t roiActive = 0;
+    // The region last programmed into the sensor (0xbd, 0xbe): while
+    // roiActive, the frames the device sends. A region set meanwhile waits in
+    // urbRoiOrigin and urbRoiSize until the next frame boundary programs it.
+    struct SensorRegion {
+        uint16_t x = 0, y = 0, width = 0, height = 0;  // width + 8, height + 8 as stored
+    } roiInSensor;
     uint8_t resolutionPending = 0;
     uint8_t pixelClockPending = 0;
 
@@ -509,6 +515,9 @@ class CamBayer : public CamBase {
     // here, a raw frame's buffer need not have room behind its samples.
     alignas(4) unsigned char measureStatistics[kStatisticsBytes] = {};
     int regionOrProgram(_ezImage* image, int frameResolution);
+    // A region set now is programmed into the sensor (by the layout's rule
+    // at the resolution in force), rather than cut out of whole frames.
+    bool regionProgrammed() const;
     // Counts and readings the reader keeps beside the frames
     // (CamBayer_frame_info.cpp); under the settings lock.
     struct FrameTally {

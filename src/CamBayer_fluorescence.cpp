@@ -51,7 +51,7 @@ int CamBayer::_fluorescence_guide(int type, int value) {
 
 int CamBayer::_fluorescence(_ezImage* image, int interval) {
     const int count = channels == 1 ? 1 : 3;
-    int result = 0;
+    int result = EZ_OK;
     if (fluoGuideOn) {
         const int gain = _calc_auto_gain(image, interval);
         if (gain == 1) {
@@ -59,10 +59,10 @@ int CamBayer::_fluorescence(_ezImage* image, int interval) {
             int32_t top = 255;
             std::memcpy(&top, measureStatistics + kHistogramHigh * sizeof(int32_t), sizeof top);
             for (int c = 0; c < count; ++c) _set_stretch(0, top, false, c);
-            result = 2;
+            result = EZ_FLUO_GAIN;
         } else if (gain == 0) {
             fluoGuideOn = 0;
-            result = 2;
+            result = EZ_FLUO_GAIN;
         }
     }
     if (!fluoGuideEnd) return result;
@@ -100,5 +100,5 @@ int CamBayer::_fluorescence(_ezImage* image, int interval) {
     _set_analog_gain(kGuideGain);
     for (int c = 0; c < count; ++c) _set_stretch(0, 255, false, c);
     _restart_exposure();
-    return 3;
+    return EZ_FLUO_EXPOSURE;
 }

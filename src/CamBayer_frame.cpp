@@ -87,8 +87,10 @@ void CamBayer::framePlan(FramePlan& plan) {
     int width = 0;
     int height = 0;
     if (roiActive) {
-        width = urbRoiSize.value;
-        height = urbRoiSize.index;
+        // The device sends the region it was programmed with, also when
+        // another one is waiting to replace it.
+        width = roiInSensor.width;
+        height = roiInSensor.height;
     } else if (entry) {
         width = entry->width;
         height = entry->height;
@@ -296,33 +298,36 @@ int CamBayer::frameFinish(_ezImage* image, int result) {
     return result;
 }
 
+bool CamBayer::regionProgrammed() const {
+    const FrameLayout* layout = layoutInForce();
+    const RoiRule rule = layout ? layout->roi : RoiRule{};
+    switch (rule.when) {
+        case RoiRule::FirstResolution:
+            return resolution.value == 0;
+        case RoiRule::FullWidth: {
+            const ResolutionEntry* entry = resolutionEntry(resolution.value);
+            return entry && entry->width == rule.fullWidth;
+        }
+        case RoiRule::Always:
+            return true;
+        case RoiRule::Never:
+            break;
+    }
+    return false;
+}
+
 int CamBayer::regionOrProgram(_ezImage* image, int frameResolution) {
     if (!roiRequested) return EZ_OK;
     // The mode changed while the transfer waited: this frame is of the old
     // one and the region was fitted to the new one, whose request has to
     // reach the camera first. The region waits for the next frame.
     if (resolutionPending || resolution.value != frameResolution) return EZ_OK;
-    const FrameLayout* layout = layoutInForce();
-    const RoiRule rule = layout ? layout->roi : RoiRule{};
-    bool program = false;
-    switch (rule.when) {
-        case RoiRule::FirstResolution:
-            program = resolution.value == 0;
-            break;
-        case RoiRule::FullWidth: {
-            const ResolutionEntry* entry = resolutionEntry(resolution.value);
-            program = entry && entry->width == rule.fullWidth;
-            break;
-        }
-        case RoiRule::Always:
-            program = true;
-            break;
-        case RoiRule::Never:
-            break;
-    }
-    if (program) {
+    if (regionProgrammed()) {
+        const FrameLayout* layout = layoutInForce();
+        const RoiRule rule = layout ? layout->roi : RoiRule{};
         sendRequest(urbRoiOrigin);
         sendRequest(urbRoiSize);
+        roiInSensor = {urbRoiOrigin.value, urbRoiOrigin.index, urbRoiSize.value, urbRoiSize.index};
         roiRequested = 0;
         roiActive = 1;
         return rule.dropFrame ? EZ_EIO : EZ_OK;

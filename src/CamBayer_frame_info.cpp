@@ -87,9 +87,13 @@ void CamBayer::noteFrame(int result, const unsigned char* buffer, const FramePla
     out.resolution = plan.resolution;
     out.width = image->width;
     out.height = image->height;
-    // A frame of the region's size is the region (programmed or cut out).
-    if ((roiActive || roiRequested) && image->width == urbRoiSize.value &&
-        image->height == urbRoiSize.index) {
+    // A frame of the programmed region's size is that region; otherwise one
+    // of the requested region's size was cut out in memory.
+    if (roiActive && image->width == roiInSensor.width && image->height == roiInSensor.height) {
+        out.roi_x = roiInSensor.x;
+        out.roi_y = roiInSensor.y;
+    } else if (roiRequested && image->width == urbRoiSize.value &&
+               image->height == urbRoiSize.index) {
         out.roi_x = urbRoiOrigin.value;
         out.roi_y = urbRoiOrigin.index;
     }

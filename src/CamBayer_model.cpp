@@ -163,7 +163,10 @@ int CamBayer::_temperature(float* celsius) {
     if (!f.temperature || !f.temperatureReleases.contains(bcdDevice)) return EZ_ENOTSUP;
     unsigned char reply[64] = {};
     uint32_t received = 0;
-    // A failed or short answer carries no reading: the value stays as it was.
+    // A failed (a stall is cleared by the transfer) or short answer carries
+    // no reading: -3, and the value stays as it was. Answering 0 would hand
+    // out whatever the reply held as a measured temperature; so on every
+    // model that reads one, the 2048 x 2048 camera included.
     if (readStatus(reply, &received) != 0 || received < 2) return EZ_EIO;
     const auto n = static_cast<int16_t>(reply[0] | (reply[1] << 8));
     if (celsius) {

@@ -319,16 +319,30 @@ void CamBayer::clampRegion(int xArg, int yArg, int widthArg, int heightArg) {
     const int64_t widthMax = entry ? entry->width - 8 : 8;
     const int64_t heightMax = entry ? entry->height - 8 : 8;
     // The origin stays far enough in that at least 8 pixels remain.
-    const int64_t x = std::clamp<int64_t>(xArg, 0, std::max<int64_t>(widthMax - 8, 0));
-    const int64_t y = std::clamp<int64_t>(yArg, 0, std::max<int64_t>(heightMax - 8, 0));
+    int64_t x = std::clamp<int64_t>(xArg, 0, std::max<int64_t>(widthMax - 8, 0));
+    int64_t y = std::clamp<int64_t>(yArg, 0, std::max<int64_t>(heightMax - 8, 0));
     int64_t width = std::max<int64_t>(std::min<int64_t>(widthArg, widthMax), 8);
     int64_t height = std::max<int64_t>(std::min<int64_t>(heightArg, heightMax), 8);
     if (x + width > widthMax) width = widthMax - x;
     if (y + height > heightMax) height = heightMax - y;
+    // A region programmed into the sensor arrives in whole packets: one of
+    // fewer samples than a packet would never arrive at all. Such a region
+    // grows downwards (then rightwards), its origin moving in where the
+    // frame ends. A region cut out of whole frames may stay small.
+    int64_t storedWidth = (width + 8) & ~int64_t{3};
+    int64_t storedHeight = (height + 8) & ~int64_t{1};
+    const int64_t packet = regionProgrammed() ? std::max<int64_t>(packetLen, 1) : 0;
+    if (storedWidth * storedHeight < packet) {
+        storedHeight = std::min((packet / storedWidth + 2) & ~int64_t{1}, (heightMax + 8) & ~int64_t{1});
+        if (storedWidth * storedHeight < packet)
+            storedWidth = std::min((packet / storedHeight + 4) & ~int64_t{3}, (widthMax + 8) & ~int64_t{3});
+        x = std::max<int64_t>(std::min(x, widthMax + 8 - storedWidth), 0);
+        y = std::max<int64_t>(std::min(y, heightMax + 8 - storedHeight), 0);
+    }
     urbRoiOrigin.value = static_cast<uint16_t>(x & ~int64_t{3});
     urbRoiOrigin.index = static_cast<uint16_t>(y & ~int64_t{1});
-    urbRoiSize.value = static_cast<uint16_t>((width + 8) & ~int64_t{3});
-    urbRoiSize.index = static_cast<uint16_t>((height + 8) & ~int64_t{1});
+    urbRoiSize.value = static_cast<uint16_t>(storedWidth);
+    urbRoiSize.index = static_cast<uint16_t>(storedHeight);
 }
 
 int CamBayer::_set_roi(int x, int y, int width, int height) {

@@ -134,18 +134,33 @@ TEST_F(Memory, RefusalsAndFailedTransfers) {
     EXPECT_EQ(ReadInf(buffer.data(), 10, "nobody"), -1);
 
     // A stalled chunk is not repeated; the next one still goes, and what the
-    // stalled one did not deliver reads as zeros, not as the buffer's old bytes.
+    // stalled one did not deliver reads as zeros, not as the buffer's old
+    // bytes. The call says that part is missing.
     std::string data = pattern(130, 40);
-    WriteInf(data.data(), 130, name.c_str());
+    ASSERT_EQ(WriteInf(data.data(), 130, name.c_str()), 0);
     sent(0xb0);
     std::string out(200, '#');
     camera(id).stallNextControl();
-    EXPECT_EQ(ReadInf(out.data(), 130, name.c_str()), 0);
+    EXPECT_EQ(ReadInf(out.data(), 130, name.c_str()), -3);
     EXPECT_EQ(sent(0xb1).size(), 3u);
     EXPECT_EQ(out.substr(0, 131), std::string(64, '\0') + data.substr(64, 65) + '\0' + '#');
     camera(id).stallNextControl();
-    ReadInf(out.data(), 20, name.c_str());
+    EXPECT_EQ(ReadInf(out.data(), 20, name.c_str()), -3);
     EXPECT_EQ(out.substr(0, 20), std::string(20, '\0'));
+    EXPECT_EQ(ReadInf(out.data(), 130, name.c_str()), 0);
+    EXPECT_EQ(out.substr(0, 130), data.substr(0, 129) + '\0');
+    sent(0xb1);
+
+    // A stalled write chunk: the others are written, the call says one was not.
+    std::string other = pattern(130, 77);
+    camera(id).stallNextControl();
+    EXPECT_EQ(WriteInf(other.data(), 130, name.c_str()), -3);
+    EXPECT_EQ(sent(0xb0).size(), 3u);
+    EXPECT_EQ(stored(130), data.substr(0, 64) + other.substr(64));
+    // A single-byte read copies nothing but still asks: a failed ask is said too.
+    camera(id).stallNextControl();
+    EXPECT_EQ(ReadInf(out.data(), 1, name.c_str()), -3);
+    EXPECT_EQ(out[0], '\0');
 }
 
 TEST_F(Memory, FirmwareVersionAndWhatNoCameraOffers) {

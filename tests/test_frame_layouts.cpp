@@ -240,34 +240,55 @@ std::vector<double> blockMeans(const _ezImage* image) {
 
 // A mode whose request the device cannot tell from full resolution arrives
 // as the whole sensor; binned, each block of the picture sums the samples of
-// the same place of the full picture.
+// the same place of the full picture. So on every board that has such modes:
+// the binned height is the mode's own, never half of it.
 TEST_F(FrameLayouts, ModesReadOutAsTheWholeSensorAreBinnedInPlace) {
     struct Case {
         int product;
+        int release;
         int mode;
         double factor;  // samples summed into one
     };
     const Case cases[] = {
-        {0xd006, 1, 4},  // VDo285M1, header framing, monochrome
-        {0xe80a, 1, 4},  // VDh674C1, trailer, colour mosaic
-        {0xc005, 2, 2},  // VSo035C1: twice as wide, halved across
+        {0xd006, 0xa000, 1, 4},   // VDo285M1, header framing, monochrome
+        {0xd004, 0xa000, 1, 4},   // VDo205M1: 2 x 2 ...
+        {0xd004, 0xa000, 2, 16},  // ... and 4 x 4, like its kin
+        {0xe009, 0xa000, 1, 4},   // VDh285C1: a colour mosaic binned by colour
+        {0xe80a, 0xa000, 1, 4},   // VDh674C1, trailer, colour mosaic
+        {0xe00a, 0xa000, 2, 16},  // VDh674M1 on its older tables ...
+        {0xe00a, 0xb001, 1, 4},   // ... on every board that has them
+        {0xe00c, 0xa000, 1, 4},   // VDh694M1 on VDo285M1's tables
+        {0xe80c, 0xa000, 1, 4},   // VDh694C1 on VDo285M1's tables
+        {0xd001, 0xa000, 2, 4},   // VDo282C1: its binned modes ...
+        {0xe001, 0xa000, 3, 16},  // ... and VDh282C1's
+        {0xc005, 0xa000, 2, 2},   // VSo035C1: twice as wide, halved across
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.product);
-        const std::string name = plug(c.product);
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release << std::dec
+                                        << " mode " << c.mode);
+        const std::string name = plug(c.product, c.release);
         ASSERT_FALSE(name.empty());
         Reader reader(name, lastId);
         reader.sim().setFlatScene(true);
         // Dim enough that the sums stay below full scale.
-        ASSERT_EQ(SetExposure(GetExposure(name.c_str()) / 10, name.c_str()), 0);
+        ASSERT_EQ(SetExposure(GetExposure(name.c_str()) * 0.4f / static_cast<float>(c.factor),
+                              name.c_str()),
+                  0);
         reader.grab();
         const Grab full = reader.grab();
         ASSERT_EQ(full.result, 0);
+        const int fullBytes = reader.lastBulk().received;
         ASSERT_EQ(SetResolution(c.mode, name.c_str()), 0);
         reader.grab();
         const Grab binned = reader.grab();
         ASSERT_EQ(binned.result, 0);
         ASSERT_EQ(binned.image()->width, GetResWidth(c.mode, name.c_str()) + 8);
+        ASSERT_EQ(binned.image()->height, GetResHeight(c.mode, name.c_str()) + 8);
+        ASSERT_EQ(full.image()->width, GetResWidth(0, name.c_str()) + 8);
+        // The whole sensor went over the wire for the binned mode as well
+        // (VSo035C1's mode: half the rows, after the header).
+        EXPECT_EQ(reader.lastBulk().received,
+                  c.product == 0xc005 ? (fullBytes - 512) / 2 + 512 : fullBytes);
 
         const std::vector<double> before = blockMeans(full.image());
         const std::vector<double> after = blockMeans(binned.image());
@@ -461,36 +482,106 @@ TEST_F(FrameLayouts, TheBlackFieldIsTakenOverTenSecondsAndSubtractedToScale) {
     const double binnedOn = meanOf(reader.grab().image());
     ASSERT_EQ(SetBlackFieldState(false, name.c_str()), 0);
     EXPECT_NEAR(meanOf(reader.grab().image()), binnedOn, 0.02 * binnedOn);
+
+    // VDh694C1 takes no reference: asked for one, it leaves the camera at
+    // the exposure in force, and its frames come as before.
+    const std::string colour = plug(0xe80c, 0xa001);
+    ASSERT_FALSE(colour.empty());
+    Reader colourReader(colour, lastId);
+    const float colourExposure = GetExposure(colour.c_str());
+    ASSERT_EQ(colourReader.grab().result, 0);
+    colourReader.sim().clearTrace();
+    CalcBlackField(colour.c_str());
+    EXPECT_TRUE(codes(lastId).empty());
+    ASSERT_EQ(SetBlackFieldState(true, colour.c_str()), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(colourReader.grab().result, 0);
+    EXPECT_NEAR(colourReader.sim().exposureMs(), colourExposure, 0.01 * colourExposure);
+    EXPECT_NEAR(GetExposure(colour.c_str()), colourExposure, 0.01 * colourExposure);
 }
 
 // The cooled cameras' readers run the fluorescence guide: the gain search
 // ends on a frame whose result is 2, the final measurement on one whose
-// result is 3, which sets the long exposure.
+// result is 3, which sets the long exposure. The search takes a gain step
+// on every interval-th good frame only: the third, or on VDh694C1 the
+// second. A final measurement asked for while the search runs comes first,
+// and the search still ends on its own.
 TEST_F(FrameLayouts, TheCooledReadersRunTheFluorescenceGuide) {
-    const std::string name = plug(0xe80a);  // VDh674C1
-    ASSERT_FALSE(name.empty());
-    Reader reader(name, lastId);
-    ASSERT_EQ(reader.grab().result, 0);
-    ASSERT_EQ(FluorescenceGuide(1, 0, name.c_str()), 0);
-    int searched = 0;
-    for (int i = 0; i < 60 && !searched; ++i)
-        if (reader.grab().result == 2) searched = i + 1;
-    ASSERT_GT(searched, 0) << "the gain search never ended";
-    EXPECT_EQ(reader.grab().result, 0);  // idle again
+    struct Case {
+        int product;
+        int release;
+        int interval;
+    };
+    const Case cases[] = {
+        {0xe80a, 0xa000, 3},  // VDh674C1
+        {0xe00a, 0xa001, 3},  // VDh674M1
+        {0xe00b, 0xa000, 3},  // VDh687M1
+        {0xe00c, 0xa001, 3},  // VDh694M1
+        {0xe80c, 0xa001, 2},  // VDh694C1
+        {0xe001, 0xa000, 3},  // VDh282C1
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release);
+        const std::string name = plug(c.product, c.release);
+        ASSERT_FALSE(name.empty());
+        const char* n = name.c_str();
+        Reader reader(name, lastId);
+        ASSERT_EQ(reader.grab().result, 0);
+        // The next good frame's result (a restart may cost one).
+        const auto good = [&] {
+            int result = -3;
+            for (int i = 0; i < 4 && result == -3; ++i) result = reader.grab().result;
+            return result;
+        };
 
-    ASSERT_EQ(SetAnaloggain(500, name.c_str()), 0);
-    ASSERT_EQ(FluorescenceGuide(2, 0, name.c_str()), 0);
-    EXPECT_EQ(reader.grab().result, 3);
-    EXPECT_EQ(GetAnaloggain(name.c_str()), 244);  // the measurement's fixed gain
-    bool automatic = true;
-    ASSERT_EQ(GetAutoExposure(&automatic, name.c_str()), 0);
-    EXPECT_FALSE(automatic);
-    EXPECT_EQ(reader.grab().result, 0);
+        // The guide's fixed gain, or the model's lowest where that is higher.
+        int lowest = 0, highest = 0, step = 0;
+        ASSERT_EQ(GetAnaloggainRange(&lowest, &highest, &step, n), 0);
+        const int fixed = std::max(244, lowest);
+        ASSERT_EQ(FluorescenceGuide(1, 0, n), 0);
+        EXPECT_EQ(GetAnaloggain(n), fixed);  // the search starts here
+        int searched = 0;
+        int gain = GetAnaloggain(n);
+        for (int frame = 1; frame <= 60 && !searched; ++frame) {
+            const int result = good();
+            ASSERT_TRUE(result == 0 || result == 2) << result;
+            const int now = GetAnaloggain(n);
+            if (now != gain) {
+                EXPECT_EQ(frame % c.interval, 0) << "a gain step on frame " << frame;
+            }
+            gain = now;
+            if (result == 2) searched = frame;
+        }
+        ASSERT_GT(searched, 0) << "the gain search never ended";
+        EXPECT_EQ(searched % c.interval, 0);
+        EXPECT_EQ(good(), 0);  // idle again
 
-    // A reader without the guide leaves its frames alone.
-    const std::string other = plug(0xc00a);  // VSo035M1: long exposure, no guide
-    ASSERT_FALSE(other.empty());
-    Reader plain(other, lastId);
-    ASSERT_EQ(FluorescenceGuide(1, 0, other.c_str()), 0);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(plain.grab().result, 0);
+        ASSERT_EQ(SetAnaloggain(500, n), 0);
+        ASSERT_EQ(FluorescenceGuide(2, 0, n), 0);
+        EXPECT_EQ(good(), 3);
+        EXPECT_EQ(GetAnaloggain(n), fixed);  // the measurement's fixed gain
+        bool automatic = true;
+        ASSERT_EQ(GetAutoExposure(&automatic, n), 0);
+        EXPECT_FALSE(automatic);
+        EXPECT_EQ(good(), 0);
+
+        // Both at once: the measurement on the next frame, the search after.
+        ASSERT_EQ(FluorescenceGuide(1, 0, n), 0);
+        ASSERT_EQ(FluorescenceGuide(2, 0, n), 0);
+        EXPECT_EQ(good(), 3);
+        bool ended = false;
+        for (int frame = 0; frame < 60 && !ended; ++frame) ended = good() == 2;
+        EXPECT_TRUE(ended);
+        unplug(lastId);
+    }
+
+    // Readers without the guide leave their frames alone.
+    for (const int product : {0xc00a, 0xe006}) {  // VSo035M1, VDh285M1: long exposure, no guide
+        SCOPED_TRACE(testing::Message() << std::hex << product);
+        const std::string other = plug(product);
+        ASSERT_FALSE(other.empty());
+        Reader plain(other, lastId);
+        ASSERT_EQ(FluorescenceGuide(1, 0, other.c_str()), 0);
+        for (int i = 0; i < 10; ++i) EXPECT_NE(plain.grab().result, 2);
+        unplug(lastId);
+    }
 }

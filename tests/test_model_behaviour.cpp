@@ -170,6 +170,13 @@ TEST_F(Models, VSi400M1SettingsRestartAndFrames) {
     float celsius = -1000;
     EXPECT_EQ(GetTemperature(&celsius, n), 0);
     EXPECT_NEAR(celsius, 25.0f, 1.0f);
+    // A reading that does not come is no temperature: -3, the value untouched.
+    camera(lastId).stallNextControl();
+    celsius = -1000;
+    EXPECT_EQ(GetTemperature(&celsius, n), -3);
+    EXPECT_EQ(celsius, -1000);
+    EXPECT_EQ(GetTemperature(&celsius, n), 0);
+    EXPECT_NEAR(celsius, 25.0f, 1.0f);
 
     // Restart: the start request alone. A mode change carries no line count
     // (every mode has one timing) and writes no exposure.
@@ -266,6 +273,59 @@ TEST_F(Models, V3h5MC1ReadsItsFourByteTrailer) {
     frame(n);
     CalcDefectCorrection(n);
     EXPECT_EQ(grab(n).result, -5);
+}
+
+// Automatic exposure takes one step on every third frame, on VDh674M1,
+// VDh694M1 and VDh694C1 on every second: with the scene far too dark,
+// every step writes the exposure registers and no other frame does.
+TEST_F(Models, AutomaticExposureStepsEveryThirdFrameOrEverySecond) {
+    struct Case {
+        int product, release, interval;
+    };
+    const Case cases[] = {
+        {0xe00a, 0xa000, 2},  // VDh674M1
+        {0xe00a, 0xa001, 2},  // VDh674M1, newer tables
+        {0xe00c, 0xa000, 2},  // VDh694M1
+        {0xe00c, 0xa001, 2},  // VDh694M1, newer tables
+        {0xe80c, 0xa001, 2},  // VDh694C1
+        {0xe00b, 0xa000, 3},  // VDh687M1, built on VDh674M1
+        {0xe80a, 0xa000, 3},  // VDh674C1
+        {0xd006, 0xa000, 3},  // VDo285M1
+        {0xe001, 0xa000, 3},  // VDh282C1
+        {0xc00a, 0xa000, 3},  // VSo035M1
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.product << "@" << c.release);
+        const std::string name = plug(c.product, c.release);
+        ASSERT_FALSE(name.empty());
+        const char* n = name.c_str();
+        ASSERT_EQ(frame(n).result, 0);
+        // The exposure's register writes (request 0xb7 to regExposure or
+        // regLongExposure) of the last grab.
+        const std::string rest = " " + [&] {
+            char reg[8];
+            std::snprintf(reg, sizeof reg, "%x", ezcam::findCamera(n)->regExposure);
+            return std::string(reg);
+        }();
+        const auto stepped = [&] {
+            for (const std::string& w : wire(lastId))
+                if (w.rfind("b7 ", 0) == 0 && w.size() > rest.size() &&
+                    w.compare(w.size() - rest.size(), rest.size(), rest) == 0)
+                    return 1;
+            return 0;
+        };
+        SetAutoExposure(true, n);
+        std::vector<int> steps, expected;
+        for (int i = 0; i < 7; ++i) {
+            ASSERT_EQ(SetExposure(0.2f, n), 0);
+            camera(lastId).clearTrace();
+            ASSERT_EQ(grab(n).result, 0);
+            steps.push_back(stepped());
+            expected.push_back(i % c.interval == 0 ? 1 : 0);
+        }
+        EXPECT_EQ(steps, expected);
+        unplug(lastId);
+    }
 }
 
 // The 1.3-megapixel monochrome cameras finish a frame with their pattern
@@ -406,6 +466,22 @@ TEST_F(Models, ModeChangesAndExposureWritesOfSingleModels) {
     EXPECT_EQ(grab(name).result, 0);
     camera(lastId).resizeNextFrame(-512);
     EXPECT_EQ(grab(name).result, -3);
+    // At 16 bits (its slowest clock) every mode arrives at its own size, in
+    // a buffer of the size the camera asks for.
+    ASSERT_EQ(SetPixelclock(2, name.c_str()), 0);
+    ASSERT_EQ(SetRawDepth(16, name.c_str()), 0);
+    for (int mode = 0; mode < GetResolutionCount(name.c_str()); ++mode) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(SetResolution(mode, name.c_str()), 0);
+        const Grab g = frame(name);
+        ASSERT_EQ(g.result, 0);
+        EXPECT_EQ(g.image()->width, GetResWidth(mode, name.c_str()) + 8);
+        EXPECT_EQ(g.image()->height, GetResHeight(mode, name.c_str()) + 8);
+        EXPECT_EQ(g.image()->depth, 16);
+        if (mode < 2) {
+            EXPECT_TRUE(topAligned(g.image()));  // as sent, not summed
+        }
+    }
 }
 
 // VAh500C1's firmware has a 16-bit mode the catalogue does not offer; where

@@ -36,6 +36,8 @@ def test_settings_read_back_and_refusals_raise_with_the_status_name():
             with pytest.raises(ezcam.Error) as caught:
                 setattr(cam, wrong, status)
             assert caught.value.name == {"resolution": "EZ_ERANGE", "depth": "EZ_ENOTSUP"}[wrong]
+        # The library names every status, also those the package has no call for.
+        assert ezcam.Error(-6, "FinishMaster", cam.name).name == "EZ_ELIT"
         with pytest.raises(ValueError):
             cam.resolution = (1, 1)
 
@@ -58,6 +60,18 @@ def test_raw_and_finished_frames_with_their_record():
         assert cam.image().shape == (96, 128, 3)
         cam.region = None
         assert cam.region is None and cam.image().shape == (height, width, 3)
+
+
+def test_a_region_changed_while_one_is_in_force_follows_at_once():
+    # At the full resolution the camera programs its region into the sensor.
+    with ezcam.open(COLOUR) as cam:
+        cam.resolution = 0
+        for region in [(0, 0, 640, 480), (100, 100, 200, 200), (0, 0, 8, 8)]:
+            cam.region = region
+            x, y, width, height = cam.region
+            assert (x, y, width) == region[:3] and height >= region[3]
+            assert cam.grab().shape == (height + 8, width + 8)
+            assert cam.image().shape == (height, width, 3)
 
 
 def test_sixteen_bit_samples_arrive_in_host_order_aligned_to_the_top_bit():

@@ -3,8 +3,9 @@
 #include "calibration/camera_calibration.h"
 
 #include <chrono>
-#include <cstring>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "log.h"
@@ -23,6 +24,14 @@ std::string utcNow() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
     return text;
+}
+
+// One sentence: what was refused, the evidence, and what to do.
+std::string refusalText(Kind kind, const std::string& shown, int frame) {
+    std::string text = kind == Kind::Bias ? "Bias" : "Dark";
+    if (frame > 0) text += " refused at frame " + std::to_string(frame);
+    else text += " refused";
+    return text + ", its frames show light: " + shown + "; cover the lens and take it again.";
 }
 
 std::string baseName(const std::string& file) {
@@ -169,6 +178,14 @@ std::string CameraCalibration::report(const std::optional<Conditions>& now) {
         text += std::string("  ") + kindName(k) + ": " + (e ? e->file : "-") + " (" +
                 sel.why[static_cast<int>(k)] + ")\n";
     }
+    if (sel.scaled) {
+        char factor[32];
+        std::snprintf(factor, sizeof factor, "%.3g", sel.darkScale);
+        const std::string taken = milliseconds(sel.dark->master.at.exposureMs), wanted = milliseconds(now->exposureMs);
+        text += "  the dark is scaled: the library has no dark of " + wanted + " ms, so the dark of " + taken +
+                " ms is stretched to " + wanted + " ms over the bias, as bias + (dark - bias) x " + factor +
+                "; a dark taken at " + wanted + " ms would be exact\n";
+    }
     return text;
 }
 
@@ -178,25 +195,21 @@ int CameraCalibration::begin(Kind kind, std::string label) {
     label_ = kind == Kind::Flat ? std::move(label) : std::string();
     takenAt_.reset();
     stack_.reset();
+    reference_ = {};
+    refused_.clear();
     return EZ_OK;
 }
 
 int CameraCalibration::add(const _ezImage* raw, const Conditions& at) {
     std::lock_guard lock(mu_);
     if (!taking_) return EZ_ERANGE;
+    if (!refused_.empty()) return EZ_ELIT;
     if (raw->channels != 1 || raw->decoded || raw->width != at.width || raw->height != at.height ||
         raw->depth != at.depth || (at.depth != 8 && at.depth != 16))
         return EZ_ERANGE;
     const size_t rowBytes = static_cast<size_t>(at.width) * (at.depth / 8);
     if (raw->stride < rowBytes || raw->header_size < sizeof(_ezImage)) return EZ_ERANGE;
-    if (takenAt_) {
-        // Temperatures may wander during a series; everything else must hold.
-        if (!takenAt_->sameSettings(at)) return EZ_ERANGE;
-    } else {
-        takenAt_ = at;
-        stack_ = std::make_unique<FrameStack>(at.width, at.height, at.depth);
-        takenAt_->temperature = 0;
-    }
+    if (takenAt_ && !takenAt_->sameSettings(at)) return EZ_ERANGE;  // temperatures may wander; nothing else
     // The samples follow the record at header_size (the record's pointers
     // belong to the buffer it was read into); packed to rows of the width.
     const unsigned char* data = reinterpret_cast<const unsigned char*>(raw) + raw->header_size;
@@ -206,6 +219,28 @@ int CameraCalibration::add(const _ezImage* raw, const Conditions& at) {
         for (int y = 0; y < at.height; ++y)
             std::memcpy(packed.data() + y * rowBytes, data + static_cast<size_t>(y) * raw->stride, rowBytes);
         data = packed.data();
+    }
+    const bool covered = *taking_ != Kind::Flat;
+    if (covered && !takenAt_) {
+        Library library(directory_);
+        std::string error;
+        // An unreadable library leaves the frames' own evidence only.
+        if (library.refresh(error)) reference_ = cappedReference(library, at, options_);
+    }
+    // Refused at the first frame that shows light, before a long series.
+    if (covered) {
+        const FrameLevels levels = measureLevels(data, at.width, at.height, at.depth, at.bayer);
+        const std::string shown = lightShown(levels, levels.noise, false, at.depth, reference_);
+        if (!shown.empty()) {
+            refused_ = refusalText(*taking_, shown, (stack_ ? stack_->count() : 0) + 1);
+            ezlog::warn("calibration: %s", refused_.c_str());
+            return EZ_ELIT;
+        }
+    }
+    if (!takenAt_) {
+        takenAt_ = at;
+        stack_ = std::make_unique<FrameStack>(at.width, at.height, at.depth);
+        takenAt_->temperature = 0;
     }
     std::string error;
     if (!stack_->add(data, error)) {
@@ -217,10 +252,29 @@ int CameraCalibration::add(const _ezImage* raw, const Conditions& at) {
     return EZ_OK;
 }
 
-int CameraCalibration::finish(std::string& path) {
+int CameraCalibration::finish(std::string& path, std::string& why) {
     std::lock_guard lock(mu_);
-    if (!taking_ || !stack_ || stack_->count() < 2) return EZ_ERANGE;
+    const auto refuse = [&](int status, std::string text) {
+        why = std::move(text);
+        ezlog::error("calibration: %s", why.c_str());
+        return status;
+    };
+    if (!taking_) return refuse(EZ_ERANGE, "No master is being taken: BeginMaster comes first.");
     const Kind kind = *taking_;
+    const std::string name = kindName(kind);
+    const auto end = [&] {
+        taking_.reset();
+        stack_.reset();
+        ++generation_;  // a new master may apply
+    };
+    if (!refused_.empty()) {
+        why = refused_;
+        end();
+        return EZ_ELIT;
+    }
+    if (!stack_ || stack_->count() < 2)
+        return refuse(EZ_ERANGE, "A " + name + " needs at least 2 frames; it has " +
+                                     std::to_string(stack_ ? stack_->count() : 0) + ".");
     Master m;
     m.kind = kind;
     m.at = *takenAt_;
@@ -230,11 +284,21 @@ int CameraCalibration::finish(std::string& path) {
     m.clipSigma = kClipSigma;
     m.label = label_;
     std::string error;
-    const auto fail = [&]() {
-        ezlog::error("calibration: %s", error.c_str());
-        return EZ_EIO;
-    };
-    if (!stack_->combine(kClipSigma, m.pixels, error)) return fail();
+    const auto fail = [&]() { return refuse(EZ_EIO, "The " + name + " could not be made: " + error + "."); };
+    double temporalVariance = 0;
+    if (!stack_->combine(kClipSigma, m.pixels, error, &temporalVariance)) return fail();
+    if (kind != Kind::Flat) {
+        // The whole series at once: its means are finer than a frame's, and
+        // its noise is the noise from frame to frame.
+        const FrameLevels levels = measureLevels(m.pixels, m.at.width, m.at.height, m.at.depth, m.at.bayer);
+        const std::string shown = lightShown(levels, std::sqrt(temporalVariance), true, m.at.depth, reference_);
+        if (!shown.empty()) {
+            why = refusalText(kind, shown, 0);
+            ezlog::warn("calibration: %s", why.c_str());
+            end();
+            return EZ_ELIT;
+        }
+    }
     Library library(directory_);
     if (!library.refresh(error)) return fail();
     if (kind == Kind::Flat) {
@@ -269,9 +333,7 @@ int CameraCalibration::finish(std::string& path) {
         m.hotPixels = static_cast<int>(hotPixels(m.pixels, m.at.width, m.at.height, m.at.bayer, 1.0).size());
     }
     if (!library.add(m, path, error)) return fail();
-    taking_.reset();
-    stack_.reset();
-    ++generation_;  // the new master may apply
+    end();
     return EZ_OK;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "calibration/library.h"
+#include "calibration/light_check.h"
 #include "calibration/stack.h"
 #include "pipeline/raw_calibration.h"
 
@@ -35,10 +36,14 @@ class CameraCalibration {
     // The library's masters of this model and, for `now`, which apply and why.
     std::string report(const std::optional<Conditions>& now);
 
-    // Taking a master: 0, or EZ_ERANGE / EZ_EIO as the call surface says.
+    // Taking a master: 0, or EZ_ERANGE / EZ_EIO / EZ_ELIT as the call
+    // surface says. A dark or bias whose frame shows light is refused at
+    // that frame, and so are the frames after it and the master.
     int begin(Kind kind, std::string label);
     int add(const _ezImage* raw, const Conditions& at);
-    int finish(std::string& path);
+    // The master's file into `path`, or on failure one sentence of why
+    // into `why` (also logged).
+    int finish(std::string& path, std::string& why);
 
   private:
     bool build(const Conditions& now, std::string& error);
@@ -60,6 +65,8 @@ class CameraCalibration {
     std::string label_;
     std::optional<Conditions> takenAt_;
     std::unique_ptr<FrameStack> stack_;
+    CappedReference reference_;  // the library's covered masters for a dark or bias
+    std::string refused_;        // why its frames were refused; "" while they are not
 };
 
 }  // namespace calib

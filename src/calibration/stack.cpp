@@ -15,8 +15,9 @@ namespace {
 constexpr size_t kBandBytes = size_t{64} << 20;  // frames' rows read at once
 constexpr int kClipRounds = 5;
 
-// The sigma-clipped mean of v[0..n), which it reorders.
-float clippedMean(float* v, int n, float kappa) {
+// The sigma-clipped mean of v[0..n), which it reorders; the kept values'
+// variance into `variance`.
+float clippedMean(float* v, int n, float kappa, double& variance) {
     for (int round = 0; round < kClipRounds && n >= 3; ++round) {
         double sum = 0, sum2 = 0;
         for (int i = 0; i < n; ++i) sum += v[i];
@@ -30,9 +31,12 @@ float clippedMean(float* v, int n, float kappa) {
         if (kept == n || kept == 0) break;
         n = kept;
     }
-    double sum = 0;
+    double sum = 0, sum2 = 0;
     for (int i = 0; i < n; ++i) sum += v[i];
-    return static_cast<float>(sum / n);
+    const double mean = sum / n;
+    for (int i = 0; i < n; ++i) sum2 += (v[i] - mean) * (v[i] - mean);
+    variance = n > 1 ? sum2 / (n - 1) : 0;
+    return static_cast<float>(mean);
 }
 
 // The sites of a Bayer channel (sx, sy: column and row parity), or every
@@ -70,7 +74,8 @@ bool FrameStack::add(const unsigned char* samples, std::string& error) {
     return true;
 }
 
-bool FrameStack::combine(float kappa, std::vector<float>& out, std::string& error) const {
+bool FrameStack::combine(float kappa, std::vector<float>& out, std::string& error,
+                         double* temporalVariance) const {
     const size_t row = static_cast<size_t>(width_) * bytes_;
     const size_t frame = row * height_;
     if (count_ == 0 || !file_) {
@@ -83,6 +88,7 @@ bool FrameStack::combine(float kappa, std::vector<float>& out, std::string& erro
     std::vector<float> values(static_cast<size_t>(count_));
     out.assign(static_cast<size_t>(width_) * height_, 0.0f);
     const int fd = fileno(file_);
+    double varianceSum = 0;
     for (size_t y0 = 0; y0 < static_cast<size_t>(height_); y0 += bandRows) {
         const size_t rows = std::min(bandRows, height_ - y0);
         const size_t bytes = rows * row;
@@ -100,9 +106,12 @@ bool FrameStack::combine(float kappa, std::vector<float>& out, std::string& erro
                 if (bytes_ == 2) std::memcpy(&v, p, 2);
                 values[k] = v;
             }
-            out[y0 * width_ + i] = clippedMean(values.data(), count_, kappa);
+            double variance = 0;
+            out[y0 * width_ + i] = clippedMean(values.data(), count_, kappa, variance);
+            varianceSum += variance;
         }
     }
+    if (temporalVariance) *temporalVariance = varianceSum / static_cast<double>(out.size());
     return true;
 }
 

@@ -23,7 +23,10 @@ class FrameStack {
     // Per pixel: the mean of its values after rejecting, again and again
     // (at most 5 times), those further than `kappa` standard deviations
     // from their median. At least 3 frames are needed to reject any.
-    bool combine(float kappa, std::vector<float>& out, std::string& error) const;
+    // `temporalVariance`, when given, receives the mean over the pixels of
+    // the variance of each pixel's kept values: the noise from frame to frame.
+    bool combine(float kappa, std::vector<float>& out, std::string& error,
+                 double* temporalVariance = nullptr) const;
 
   private:
     int width_, height_, bytes_;

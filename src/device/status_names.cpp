@@ -13,8 +13,11 @@ extern "C" const char* StatusName(int status) {
         EZ_NAME(EZ_ENOTSUP)
         EZ_NAME(EZ_EDEPTH16)
         EZ_NAME(EZ_CAPTURE)
+        EZ_NAME(EZ_FLUO_GAIN)
+        EZ_NAME(EZ_FLUO_EXPOSURE)
         EZ_NAME(EZ_DEFECT_SEARCH)
         EZ_NAME(EZ_EDEFECT_SEARCH)
+        EZ_NAME(EZ_ELIT)
     }
 #undef EZ_NAME
     return nullptr;

@@ -9,6 +9,7 @@
 #include "device/registry.h"
 #include "ezcam.h"
 #include "guarded.h"
+#include "sim/sim_bus.h"
 
 namespace {
 // Runs op on the named camera with its settings locked; notFound without one.
@@ -529,12 +530,25 @@ int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char
         return c.calibration.add(reinterpret_cast<const _ezImage*>(raw), c.conditionsOf(*info));
     });
 }
+// The path buffer carries the reason on every failure, also when no camera
+// has the name or the call fails inside the library.
 int FinishMaster(char* path, int length, const char* name) {
-    return unlocked(name, [&](CamBayer& c) -> int {
+    std::string why;
+    bool stored = false;
+    const int result = unlocked(name, [&](CamBayer& c) -> int {
         std::string file;
-        const int result = c.calibration.finish(file);
-        if (result != EZ_OK) return result;
+        const int status = c.calibration.finish(file, why);
+        if (status != EZ_OK) return status;
+        stored = true;
         return path ? copyText(file, path, length) : EZ_OK;
+    });
+    if (stored) return result;
+    return ezcam::guarded(result, [&]() -> int {
+        if (why.empty())
+            why = result == EZ_ENOCAM ? "No camera is called '" + text(name) + "'."
+                                      : "The master could not be made: the library failed inside it (see the log).";
+        copyText(why, path, length);
+        return result;
     });
 }
 
@@ -604,9 +618,10 @@ int GetCurrentConfiguration(const char* name) {
     return call(name, EZ_ENOCAM,
                 [](CamBayer& c) { return c._current_params(ezcam::documentDirectory()); });
 }
-// Both report what the set operation met: -2 an index outside 0..25 (or,
-// loading, a set with values this camera cannot take), -3 no directory, or a
-// set that could not be written or read whole.
+// Both report what the set operation met: -2 an index outside 0..25, -3 no
+// directory, or a set that could not be written or read whole (loading then
+// leaves the camera as it was). A set's values outside this camera's ranges
+// are brought into them, not refused.
 int SaveConfiguration(int index, const char* name) {
     return call(name, EZ_ENOCAM,
                 [&](CamBayer& c) { return c._save_params(index, ezcam::documentDirectory()); });
@@ -625,6 +640,14 @@ int SetDefaultConfiguration(const char* name) {
         c._set_saturation(100);
         for (int channel = 0; channel < c._channles(); ++channel) c._set_gamma(100, channel);
         return c._default();
+    });
+}
+
+int SimCameraId(const char* name) {
+    return ezcam::guarded(EZ_ENOCAM, [&]() -> int {
+        std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
+        if (!camera || !camera->usbDevice) return EZ_ENOCAM;
+        return sim::simBus().idOf(camera->usbDevice.get());
     });
 }
 

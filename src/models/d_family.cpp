@@ -63,7 +63,11 @@ int VDh694M1::_set_resolution(int index, bool sendNow) {
         result = -3;
     }
     // As everywhere, a mode the clock allows no 16-bit depth in is refused
-    // rather than entered.
+    // (4) rather than entered: the newer boards' two fast clocks take 16
+    // bits from the third mode on only, so there the binned 1360-wide mode
+    // is refused at 16 bits as well as full resolution. Entered, the camera
+    // would stand in a combination neither the clock nor the depth setter
+    // lets it reach.
     const PixelClockEntry* clock = clockEntry(pixelClock.value);
     if (rawDepth.value == 16 && clock && index < clock->minRes16) return EZ_EDEPTH16;
     const ResolutionEntry* entry = resolutionEntry(index);
@@ -119,8 +123,10 @@ float referenceLines(const _ezImage& reference) {
     return lines;
 }
 
-// sample := max(0, sample - reference x k), k in 16.16 fixed point; the
-// two records have the same size and depth.
+// sample := max(0, sample - reference x k), k in 16.16 fixed point (at
+// most 65535) and the scaled reference truncated before it is taken off,
+// so a sample may keep one count more than the exact difference leaves;
+// 8-bit frames alike. The two records have the same size and depth.
 template <class Sample>
 void subtractScaled(_ezImage* image, const _ezImage* reference, uint64_t k) {
     for (int y = 0; y < image->height; ++y) {
@@ -190,6 +196,12 @@ int VDh694M1::frameFinish(_ezImage* image, int result) {
     }
     return CamBayer::frameFinish(image, result);
 }
+
+// No reference is taken from a colour frame, and it is the taking that
+// brings the exposure back: the ten-second dark exposure VDh694M1 starts
+// would stay in force, unknown to the exposure the camera reports. So the
+// request does nothing here.
+void VDh694C1::_blackfield() {}
 
 int VDh694C1::frameFinish(_ezImage* image, int result) {
     return CamBayer::frameFinish(image, result);

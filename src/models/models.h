@@ -124,8 +124,12 @@ class VDh694M1 : public VDh674M1 {
     // The mode request, the pause the sensor needs, then the clock request.
     void sendModeAndClock();
 };
-// Inherits _blackfield; its reader neither takes nor subtracts a reference.
+// Its reader neither takes nor subtracts a black-field reference, so it
+// starts no dark exposure either (see _blackfield).
 class VDh694C1 : public VDh694M1 {
+  public:
+    void _blackfield() override;
+
   protected:
     int frameFinish(_ezImage* image, int result) override;
 };

@@ -432,6 +432,11 @@ constexpr ProductRow kProducts[] = {
     {.product = 0xc00c, .model = "VS200C1", .create = make<VS200C1>, .watched = true,
      .build = kBuildVS200C1, .reader = {kSignedInMemory}, .resume = kResumeVS200C1,
      .quirks = kSendsExposure},
+    // VDo282C1 and VDh282C1 take each frame as it arrives: the mode's width
+    // x height samples (the binned modes: the whole sensor, binned). Taken
+    // as twice that width it would describe twice the samples the transfer
+    // carries, at 16 bits more than the buffer holds; and none of their
+    // modes is one whose two fields arrive one after the other.
     {.product = 0xd001, .model = "VDo282C1", .create = make<VDo282C1>, .watched = true,
      .build = kBuildVDo282C1, .reader = {kUnmarkedInMemory}, .resume = kResumeD,
      .quirks = kSendsExposure},

@@ -296,6 +296,16 @@ namespace {
 // the stored size (the binned size is rounded down to a multiple of 4, as
 // the stored sizes are). VSo035C1's 640-wide mode arrives twice as wide;
 // VDh694C1's narrower modes arrive as whole sensor rows.
+//
+// The readout goes with the table, not with the model or the board: every
+// camera that runs one of these tables gets the whole sensor for these
+// modes, whatever its release (VDh674M1's older tables on 0xb001 as on
+// 0xa000, VDh694M1 and VDh694C1 on VDo285M1's), and a colour sensor is
+// binned colour by colour (VDh285C1, VDh674C1, VDh694C1). VDo205M1's binned
+// modes are binned 2 x 2 and 4 x 4 from its full 1360 x 1024 like its
+// kin's. Described at the stored size without binning, such a frame would
+// be the top of the full sensor folded into narrower rows; binned by the
+// stored height instead of the full one, half the mode's height.
 constexpr ModeReadout kReadouts[] = {
     {VDo205M1Res, 1, 1360, 1024, 2, 2, 0},   {VDo205M1Res, 2, 1360, 1024, 4, 4, 0},
     {VDo285M1Res, 1, 1360, 1024, 2, 2, 0},   {VDo285M1Res, 2, 1360, 1024, 4, 4, 0},

@@ -197,7 +197,7 @@ bool SimBus::unplug(int id) {
     {
         std::lock_guard lock(mu_);
         auto it = cameras_.find(id);
-        if (it == cameras_.end() || !it->second.present) return false;
+        if (it == cameras_.end()) return false;
         camera = it->second.camera;
     }
     if (camera)
@@ -211,9 +211,12 @@ void SimBus::removed(int id) {
     {
         std::lock_guard lock(mu_);
         auto it = cameras_.find(id);
-        if (it == cameras_.end() || !it->second.present) return;
-        it->second.present = false;
+        if (it == cameras_.end()) return;
+        // The bus forgets a camera once it is gone: a soak of plug cycles
+        // must not keep every camera (and its trace) ever plugged. Holders
+        // of its device keep it alive until they let go.
         events_.push_back({false, it->second.device, {}});
+        cameras_.erase(it);
     }
     wake_.notify_all();
 }
@@ -222,6 +225,13 @@ std::shared_ptr<SimCamera> SimBus::camera(int id) const {
     std::lock_guard lock(mu_);
     auto it = cameras_.find(id);
     return it == cameras_.end() ? nullptr : it->second.camera;
+}
+
+int SimBus::idOf(const usb::Device* device) const {
+    std::lock_guard lock(mu_);
+    for (const auto& [id, entry] : cameras_)
+        if (entry.device.get() == device) return id;
+    return -1;
 }
 
 std::shared_ptr<usb::Device> SimBus::device(int id) const {
@@ -238,7 +248,7 @@ void SimBus::watchArrivals(uint16_t vendor, uint16_t product, ArrivalHandler onA
         // Cameras already present arrive too, through poll like any other.
         for (const auto& [cameraId, e] : cameras_) {
             const usb::DeviceInfo info = e.device->info();
-            if (e.present && info.vendor == vendor && info.product == product)
+            if (info.vendor == vendor && info.product == product)
                 events_.push_back({true, e.device, {id}});
         }
     }
@@ -253,7 +263,7 @@ void SimBus::watchRemoval(const std::shared_ptr<usb::Device>& device, RemovalHan
         removals_.push_back({id, device.get(), std::move(onRemoval)});
         // A device that already left still gets its removal.
         const bool gone = std::none_of(cameras_.begin(), cameras_.end(), [&](const auto& kv) {
-            return kv.second.device == device && kv.second.present;
+            return kv.second.device == device;
         });
         if (gone) events_.push_back({false, device, {}});
     }

@@ -29,8 +29,11 @@ public:
     int plugDevice(std::shared_ptr<usb::Device> device);
     // Unplugs a present camera; false for an unknown id.
     bool unplug(int id);
-    // A camera plugged on this bus (present or not), or null.
+    // A camera present on this bus, or null (never plugged, or unplugged:
+    // the bus forgets a camera when it goes).
     std::shared_ptr<SimCamera> camera(int id) const;
+    // The id of the camera behind a device object the bus handed out, or -1.
+    int idOf(const usb::Device* device) const;
     // The device object of a camera, as watchers receive it.
     std::shared_ptr<usb::Device> device(int id) const;
 
@@ -64,7 +67,6 @@ private:
     struct Entry {
         std::shared_ptr<SimCamera> camera;  // null for a device plugged by plugDevice
         std::shared_ptr<usb::Device> device;
-        bool present = true;
     };
     // Registers an entry and queues its arrival; called with mu_ held.
     void add(int id, Entry entry);

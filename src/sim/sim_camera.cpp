@@ -107,17 +107,32 @@ uint32_t SimCamera::control(EZURB& urb) {
             line += kHex[urb.data[i] & 15];
         }
     }
-    record(std::move(line));
+    record(line);
 
     std::lock_guard lock(mu_);
     if (faults_.stallControl) {
         faults_.stallControl = false;
         return usb::kStall;
     }
-    if (!profile_) return usb::kStall;
-    if (urb.requestType != 0x40 && urb.requestType != 0xc0) return usb::kStall;
-    if (urb.length > 0 && !urb.data) return usb::kStall;
-    return controlLocked(urb);
+    uint32_t status = usb::kStall;
+    if (profile_ && (urb.requestType == 0x40 || urb.requestType == 0xc0) &&
+        (urb.length == 0 || urb.data))
+        status = controlLocked(urb);
+    if (status == usb::kStall) {
+        ++refused_;
+        lastRefused_ = std::move(line);
+    }
+    return status;
+}
+
+int SimCamera::refusedRequests() const {
+    std::lock_guard lock(mu_);
+    return refused_;
+}
+
+std::string SimCamera::lastRefused() const {
+    std::lock_guard lock(mu_);
+    return lastRefused_;
 }
 
 uint32_t SimCamera::controlLocked(EZURB& urb) {

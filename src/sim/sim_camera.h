@@ -167,6 +167,11 @@ public:
     // The transfers received, one line each, as in the EZCAM_SIM_TRACE file.
     std::vector<std::string> trace() const;
     void clearTrace();
+    // Control requests the device did not understand and stalled (a wrong
+    // request, direction or argument; injected faults not counted), and the
+    // trace line of the latest of them.
+    int refusedRequests() const;
+    std::string lastRefused() const;
 
 private:
     struct Faults {
@@ -239,6 +244,8 @@ private:
     uint16_t roiX_ = 0, roiY_ = 0, roiW_ = 0, roiH_ = 0;
     bool roi_ = false;
     int acks_ = 0;
+    int refused_ = 0;
+    std::string lastRefused_;
     bool capture_ = false;
     uint16_t firmware_ = 0;
     std::vector<uint8_t> memory_;

@@ -93,9 +93,35 @@ Status listLibrary(const std::string& camera) {
     return Status::Ok;
 }
 
+// A dark or bias needs the lens covered. On a terminal ezcap asks and waits
+// for Enter; elsewhere (a script, a pipe) nobody could answer, so it goes on
+// and says so: the library refuses frames that show light either way.
+bool askToCover(const char* kindName, bool yes) {
+    if (yes) return true;
+    if (!isatty(STDIN_FILENO)) {
+        std::fprintf(stderr,
+                     "calibrate %s: standard input is not a terminal, so nobody is asked to cover the "
+                     "lens; frames that show light are refused (--yes: the lens is covered)\n",
+                     kindName);
+        return true;
+    }
+    std::fprintf(stderr, "calibrate %s: cover the lens so that no light reaches the sensor, then press Enter ",
+                 kindName);
+    std::fflush(stderr);
+    char line[256];
+    if (!std::fgets(line, sizeof line, stdin)) {
+        std::fprintf(stderr, "\n");
+        complain(std::string("no answer: no ") + kindName + " taken");
+        return false;
+    }
+    return true;
+}
+
 Status takeMaster(const std::string& camera, int kind, const char* kindName, int frames,
-                  const std::string& label) {
+                  const std::string& label, bool yes) {
     const char* c = camera.c_str();
+    const bool covered = kind == EZ_MASTER_DARK || kind == EZ_MASTER_BIAS;
+    if (covered && !askToCover(kindName, yes)) return Status::Failed;
     // A bias is the shortest exposure the camera has.
     const float exposure = GetExposure(c);
     if (kind == EZ_MASTER_BIAS) {
@@ -107,23 +133,26 @@ Status takeMaster(const std::string& camera, int kind, const char* kindName, int
     // The frames already under way may predate the settings.
     bool ok = reader.next(info) && reader.next(info);
     int result = ok ? BeginMaster(kind, label.c_str(), c) : EZ_EIO;
-    for (int i = 0; ok && result == EZ_OK && i < frames; ++i) {
+    int taken = 0;
+    while (ok && result == EZ_OK && taken < frames) {
         ok = reader.next(info);
         if (ok) result = AddMasterFrame(reader.frame(), &info, c);
-        progress(kindName, i + 1, frames);
+        if (ok && result == EZ_OK) progress(kindName, ++taken, frames);
     }
     if (kind == EZ_MASTER_BIAS) SetExposure(exposure, c);
     if (!ok) return Status::Failed;
-    if (result != EZ_OK) {
+    if (result != EZ_OK && result != EZ_ELIT) {
         complain(std::string("frame refused for the ") + kindName +
                  " master: the settings changed while it was taken");
         return Status::Failed;
     }
+    // After a lit frame the master is refused: finishing it says why.
     std::vector<char> path(4096);
     result = FinishMaster(path.data(), static_cast<int>(path.size()), c);
     if (result != EZ_OK) {
-        complain(std::string("the ") + kindName + " master could not be made (see the message above)");
-        return Status::Failed;
+        if (taken > 0 && taken < frames && isatty(STDERR_FILENO)) std::fprintf(stderr, "\n");  // ends the progress line
+        complain(path.data());
+        return result == EZ_ELIT ? Status::Lit : Status::Failed;
     }
     std::printf("%s master: %s\n", kindName, path.data());
     return Status::Ok;
@@ -278,7 +307,7 @@ Status calibrate(const std::string& camera, const std::vector<std::string>& args
     }
     const auto frames = countOption(args, 1, "--frames", 16, 2, 100000);
     if (!frames) return Status::BadInput;
-    return takeMaster(camera, kind, what.c_str(), *frames, label);
+    return takeMaster(camera, kind, what.c_str(), *frames, label, option(args, 1, "--yes").has_value());
 }
 
 Status measureSensor(const std::string& camera, const std::vector<std::string>& args) {

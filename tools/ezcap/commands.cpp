@@ -3,6 +3,7 @@
 // that keep stills, sets and memory those of keep.cpp.
 #include "commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -210,6 +211,68 @@ Status roiOff(const std::string& camera, const std::vector<std::string>&) {
     return Status::Ok;
 }
 
+Status roiOn(const std::string& camera, const std::vector<std::string>&) {
+    const int result = SetRoiState(true, camera.c_str());
+    if (result != EZ_OK) return refused(result, "region", "");
+    int x = 0, y = 0, width = 0, height = 0;
+    GetRoi(&x, &y, &width, &height, camera.c_str());
+    std::printf("region %d,%d %dx%d\n", x, y, width, height);
+    return Status::Ok;
+}
+
+// ---- Streaming and the simulated bus -------------------------------------------------
+
+Status suspend(const std::string& camera, const std::vector<std::string>&) {
+    const int result = SuspendDevice(camera.c_str());
+    if (result != EZ_OK) return refused(result, "suspend", "");
+    std::printf("suspended\n");
+    return Status::Ok;
+}
+
+Status resume(const std::string& camera, const std::vector<std::string>&) {
+    const int result = ResumeDevice(camera.c_str());
+    if (result != EZ_OK) return refused(result, "resume", "");
+    std::printf("streaming\n");
+    return Status::Ok;
+}
+
+// Pulls a simulated camera out and plugs the same model in again: the
+// registry saves its parameter set on removal and loads it on arrival, under
+// a new name. The commands after it run on the camera that arrived.
+Status replug(const std::string& camera, const std::vector<std::string>&) {
+    const char* c = camera.c_str();
+    const int id = SimCameraId(c);
+    if (id < 0) {
+        complain("replug works on simulated cameras only (set EZCAM_SIM)");
+        return Status::BadInput;
+    }
+    const int vendor = DeviceVendor(c), product = DeviceProduct(c), release = DeviceBcd(c);
+    const std::string old = camera;
+    SimUnplugCamera(id);
+    std::string arrived;
+    const auto names = [] {
+        std::vector<std::string> all;
+        for (int i = 0; i < DeviceCount(); ++i) all.emplace_back(DeviceName(i));
+        return all;
+    };
+    std::vector<std::string> before = names();
+    SimPlugCamera(vendor, product, release);
+    for (int i = 0; i < 50 && arrived.empty(); ++i) {
+        PollDevice(100);
+        for (const std::string& name : names())
+            if (name != old && std::find(before.begin(), before.end(), name) == before.end())
+                arrived = name;
+    }
+    if (arrived.empty()) {
+        complain("the camera did not come back after replugging");
+        return Status::Failed;
+    }
+    options().camera = arrived;
+    ResumeDevice(arrived.c_str());
+    std::printf("replugged: %s is now %s\n", old.c_str(), arrived.c_str());
+    return Status::Ok;
+}
+
 // ---- Frames -------------------------------------------------------------------------
 
 // Mean sample of a raw frame on its own scale (0..255 or 0..65535).
@@ -285,14 +348,20 @@ const std::vector<Command> kCommands = {
     {"black", 1, "black VALUE", "black level", true, black},
     {"roi", 4, "roi X Y WIDTH HEIGHT", "region of interest (clamped to the frame)", true, roi},
     {"roi-off", 0, "roi-off", "back to the full frame", true, roiOff},
+    {"roi-on", 0, "roi-on", "the region last set, again", true, roiOn},
+    {"suspend", 0, "suspend", "stop the sensor (frames stop until 'resume')", true, suspend},
+    {"resume", 0, "resume", "start the sensor again", true, resume},
+    {"replug", 0, "replug", "simulated cameras: pull the camera out and plug it in again", true,
+     replug},
     {"grab", 1, "grab N", "read N raw frames; print sizes, levels and frame rate", true, grab},
     {"record", 1, "record OUT --frames N | --seconds S [--format F]",
      "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser", true, record,
      {"--frames", "--seconds", "--format"}},
-    {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR]",
+    {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR] [--yes]",
      "take a master of N raw frames into the calibration library, list it, or switch calibration "
-     "on (recordings then name the masters)", true, calibrate,
-     {"--frames", "--label", "--library"}},
+     "on (recordings then name the masters); a dark or bias asks for the lens to be covered "
+     "first (--yes: it is)", true, calibrate,
+     {"--frames", "--label", "--library"}, {"--yes"}},
     {"measure-sensor", 0, "measure-sensor [--points N] [--average N] [--dark-ms MS] [--report PREFIX]",
      "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU", true,
      measureSensor, {"--points", "--average", "--dark-ms", "--report"}},

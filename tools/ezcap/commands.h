@@ -10,7 +10,8 @@
 
 namespace ezcap {
 
-enum class Status { Ok, Failed, BadInput, Incomplete };  // Incomplete: frames were lost
+// Incomplete: frames were lost; Lit: a dark or bias was refused for showing light.
+enum class Status { Ok, Failed, BadInput, Incomplete, Lit };
 
 struct Command {
     const char* name;
@@ -22,6 +23,8 @@ struct Command {
     // Options that may follow the arguments, each with one value ("--frames");
     // they reach run after the arguments as option, value pairs.
     std::vector<std::string> options = {};
+    // Options without a value ("--yes"); they reach run as option, "" pairs.
+    std::vector<std::string> flags = {};
 };
 
 const std::vector<Command>& commands();
@@ -29,6 +32,7 @@ const Command* findCommand(const std::string& name);
 
 // Settings from the command line that some commands need.
 struct Options {
+    std::string camera;           // the camera the commands run on ('replug' changes it)
     std::string directory;        // parameter sets; empty: none kept
     double timeoutSeconds = 0.0;  // still capture; 0: from the exposure
 };

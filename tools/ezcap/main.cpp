@@ -13,11 +13,12 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 constexpr int kExitIncomplete = 3;
+constexpr int kExitLit = 4;
 
 void usage(FILE* out) {
     std::fprintf(
         out,
-        "usage: ezcap [-c NAME] [-d DIRECTORY] [-t SECS] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
+        "usage: ezcap [-c NAME] [-d DIRECTORY] [-t SECS] [-k] COMMAND [ARGS]... [COMMAND [ARGS]...]...\n"
         "\n"
         "Commands run in the order given, on one camera: the first connected one\n"
         "unless --camera names another. Settings last while ezcap runs, so give\n"
@@ -31,6 +32,8 @@ void usage(FILE* out) {
         "                       are kept without it)\n"
         "  -t, --timeout SECS   how long 'still' waits for its frame (default 10 s\n"
         "                       plus three exposures)\n"
+        "  -k, --keep-going     run the commands after one that failed; the exit\n"
+        "                       status is still the first failure's\n"
         "  -h, --help           this text\n"
         "\n"
         "commands:\n");
@@ -43,7 +46,7 @@ void usage(FILE* out) {
         "cameras instead of the USB bus.\n"
         "\n"
         "exit status: 0 done, 1 a camera refused or failed, 2 bad command line or value,\n"
-        "3 a recording lost frames\n");
+        "3 a recording lost frames, 4 a dark or bias showed light (cover the lens)\n");
 }
 
 int badInput(const std::string& message) {
@@ -78,6 +81,7 @@ std::string selectCamera(const std::string& wanted, std::string& error) {
 int main(int argc, char** argv) {
     std::string wanted;
     std::string directory;
+    bool keepGoing = false;
     std::vector<Step> steps;
     bool needsCamera = false;
     for (int i = 1; i < argc; ++i) {
@@ -89,6 +93,10 @@ int main(int argc, char** argv) {
         if (word == "-c" || word == "--camera" || word == "-d" || word == "--dir") {
             if (i + 1 >= argc) return badInput(word + " needs a value");
             (word == "-c" || word == "--camera" ? wanted : directory) = argv[++i];
+            continue;
+        }
+        if (word == "-k" || word == "--keep-going") {
+            keepGoing = true;
             continue;
         }
         if (word == "-t" || word == "--timeout") {
@@ -108,8 +116,15 @@ int main(int argc, char** argv) {
                 (command->arguments == 1 ? " value: " : " values: ") + command->synopsis);
         Step step{command, {}};
         for (int k = 0; k < command->arguments; ++k) step.arguments.emplace_back(argv[++i]);
-        while (i + 1 < argc && std::find(command->options.begin(), command->options.end(),
-                                         argv[i + 1]) != command->options.end()) {
+        const auto listed = [](const std::vector<std::string>& list, const char* word) {
+            return std::find(list.begin(), list.end(), word) != list.end();
+        };
+        while (i + 1 < argc && (listed(command->options, argv[i + 1]) || listed(command->flags, argv[i + 1]))) {
+            if (listed(command->flags, argv[i + 1])) {
+                step.arguments.emplace_back(argv[++i]);
+                step.arguments.emplace_back();
+                continue;
+            }
             if (i + 2 >= argc) return badInput(std::string(argv[i + 1]) + " needs a value");
             step.arguments.emplace_back(argv[++i]);
             step.arguments.emplace_back(argv[++i]);
@@ -128,7 +143,7 @@ int main(int argc, char** argv) {
     }
 
     int status = 0;
-    std::string camera;
+    std::string& camera = ezcap::options().camera;
     if (needsCamera) {
         std::string error;
         camera = selectCamera(wanted, error);
@@ -138,11 +153,15 @@ int main(int argc, char** argv) {
     // Streaming from the start: resuming re-programs the resolution, which
     // would end a region of interest set before it.
     if (!camera.empty()) ResumeDevice(camera.c_str());
-    for (size_t i = 0; status == 0 && i < steps.size(); ++i) {
+    const bool cameraFound = status == 0;
+    for (size_t i = 0; cameraFound && (status == 0 || keepGoing) && i < steps.size(); ++i) {
         const ezcap::Status result = steps[i].command->run(camera, steps[i].arguments);
-        if (result == ezcap::Status::Failed) status = kExitFailed;
-        if (result == ezcap::Status::BadInput) status = kExitBadInput;
-        if (result == ezcap::Status::Incomplete) status = kExitIncomplete;
+        int failure = 0;
+        if (result == ezcap::Status::Failed) failure = kExitFailed;
+        if (result == ezcap::Status::BadInput) failure = kExitBadInput;
+        if (result == ezcap::Status::Incomplete) failure = kExitIncomplete;
+        if (result == ezcap::Status::Lit) failure = kExitLit;
+        if (status == 0) status = failure;
     }
     if (!camera.empty()) SuspendDevice(camera.c_str());
     ExitDevice();
