@@ -335,27 +335,36 @@ def fits_recording(path):
 
 
 def scenario_dark_then_live(s):
-    """A dark taken with live view stopped, the lens covered when asked; then
-    live view again, with frames, and a raw recording that has them. Then a
-    dark taken while live: live view goes on."""
+    """A dark asked for with live view stopped, refused while the lens is
+    not covered, taken once it is covered when asked; then live view again,
+    with frames, and a raw recording that has them. Then a dark taken while
+    live: live view goes on."""
     s.small_resolution()
     s.manual_exposure(20)
     s.start_live()
     s.stop_live()
 
-    def take_dark():
+    def take_dark(cover=True):
         s.click(kind="tab", text="Image")
         s.click(name="btnCalib")
         s.click(window="Calibration", text="Take dark")
         s.wait_widget("the question to cover the lens", window="Cover the lens", kind="QMessageBox")
-        s.control("sensor 1 light=0")  # the lens covered
+        if cover:
+            s.control("sensor 1 light=0")
         s.mark()
         s.click(window="Cover the lens", text="&?OK")
+        if not cover:
+            return s.wait_log(r"Dark refused[^\n]*light[^\n]*").group(0)
         stored = s.wait_log(r"Master stored: (\S+\.fits)").group(1)
         s.control("sensor 1 light=1")  # and uncovered
         return stored
 
+    # Forgotten to cover the lens: refused, and the camera's reason shown.
     before = s.live_text()
+    refusal = take_dark(cover=False)
+    s.wait_widget("the reason in the dialog", window="Calibration", name="txtOutcome",
+                  text=re.escape(refusal))
+    s.wait(lambda: s.live_text() == before, "live view as it was before the dark (%s)" % before)
     dark = take_dark()
     s.wait(lambda: s.live_text() == before, "live view as it was before the dark (%s)" % before)
     from astropy.io import fits

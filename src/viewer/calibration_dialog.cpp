@@ -186,7 +186,7 @@ void CalibrationDialog::masterFinished(bool stored, const QString& text) {
     taking = -1;
     setTaking(false);
     QString outcome = stored ? L("Stored %1").arg(text) : text;
-    if (covered) outcome += L("\nUncover the lens.");
+    if (stored && covered) outcome += L("\nUncover the lens.");
     txtOutcome->setText(outcome);
     refresh();
     if (stored) emit changed();

@@ -154,7 +154,7 @@ void MasterTaker::frameRead(int result, const unsigned char* frame, const EzFram
     if (info.monotonic_ns - int64_t(double(info.exposure_ms) * 1e6) < beganNs) return;
     const int added = AddMasterFrame(frame, &info, camera.c_str());
     const unsigned which = take;
-    if (added != EZ_OK) {
+    if (added == EZ_ERANGE || added == EZ_EIO) {
         feeding = false;
         const QString why =
             added == EZ_ERANGE
@@ -163,6 +163,14 @@ void MasterTaker::frameRead(int result, const unsigned char* frame, const EzFram
                 : L("its frames could not be kept");
         QMetaObject::invokeMethod(
             this, [this, which, why] { failed(which, why); }, Qt::QueuedConnection);
+        return;
+    }
+    if (added != EZ_OK) {
+        // Refused for what the frames show (light on a dark): finishing
+        // fails too, and says why.
+        feeding = false;
+        QMetaObject::invokeMethod(
+            this, [this, which] { framesTaken(which); }, Qt::QueuedConnection);
         return;
     }
     const int count = ++taken, of = wanted;
