@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ezcam.h"
+#include "log_recorder.h"
 #include "sim/sim_bus.h"
 
 using namespace std::chrono_literals;
@@ -143,10 +144,19 @@ TEST(SimBus, AControlFilePlugsUnplugsAndCapsCamerasAsItGrows) {
     const auto append = [&](const char* text) {
         std::ofstream(path, std::ios::app) << text;
     };
-    // Lines already there count; malformed ones are skipped and the rest run.
+    // Lines already there count; malformed ones are skipped, said, and the
+    // rest run, each said once carried out.
     append("plug 0547:c004\nunplug x\nplug 0547:zz\n# a comment\nplug 0547:c006@a001\n");
     local.setControlFile(path);
-    EXPECT_EQ(local.poll(0), 2);
+    {
+        LogRecorder log;
+        EXPECT_EQ(local.poll(0), 2);
+        EXPECT_EQ(log.messages,
+                  (std::vector<std::string>{"2: EZCAM_SIM_CONTROL: plug 0547:c004",
+                                            "1: EZCAM_SIM_CONTROL: ignoring \"unplug x\"",
+                                            "1: EZCAM_SIM_CONTROL: ignoring \"plug 0547:zz\"",
+                                            "2: EZCAM_SIM_CONTROL: plug 0547:c006@a001"}));
+    }
     ASSERT_EQ(arrived, (std::vector<uint16_t>{0xc004, 0xc006}));
     EXPECT_EQ(devices[1]->info().bcdDevice, 0xa001);
 

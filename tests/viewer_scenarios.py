@@ -72,7 +72,8 @@ class Session:
                    XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
                    XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
                    XDG_RUNTIME_DIR=self.work, EZCAM_CALIBRATION_DIR=self.library,
-                   EZCAM_SIM_CONTROL=self.control_file, EZVIEW_WIDGET_MAP=self.map_file)
+                   EZCAM_SIM_CONTROL=self.control_file, EZVIEW_WIDGET_MAP=self.map_file,
+                   EZCAM_LOG="info")  # the bus says what it carried out
         if env.get("ASAN_OPTIONS"):  # see viewer_end_to_end.sh
             env["ASAN_OPTIONS"] += ":strict_string_checks=0"
         self.env = env
@@ -206,9 +207,13 @@ class Session:
         return False
 
     def control(self, line):
-        """A line for the simulated bus: plug, unplug or the sensor's properties."""
+        """A line for the simulated bus: plug, unplug or the sensor's
+        properties; returns once the bus says it carried it out."""
+        start = len(self.log())
         with open(self.control_file, "a") as f:
             f.write(line + "\n")
+        self.wait(lambda: "EZCAM_SIM_CONTROL: " + line in self.log()[start:],
+                  "the simulated bus to carry out " + line)
 
     # ---- common steps -----------------------------------------------------------
 

@@ -311,6 +311,8 @@ void SimBus::followControlFile() {
 }
 
 void SimBus::control(const std::string& line) {
+    // Said once carried out, so that the writer can wait for it.
+    const auto done = [&] { ezlog::info("EZCAM_SIM_CONTROL: %s", line.c_str()); };
     std::istringstream words(line);
     std::string verb, target, rest;
     words >> verb >> target;
@@ -319,11 +321,15 @@ void SimBus::control(const std::string& line) {
     if (verb == "plug" && rest.empty()) {
         if (const std::optional<CameraId> id = parseCamera(target)) {
             plug(id->vendor, id->product, id->release);
+            done();
             return;
         }
     } else if (verb == "unplug" && rest.empty()) {
         if (const std::optional<int> id = parseId(target)) {
-            if (!unplug(*id)) ezlog::warn("EZCAM_SIM_CONTROL: no camera %d is plugged in", *id);
+            if (unplug(*id))
+                done();
+            else
+                ezlog::warn("EZCAM_SIM_CONTROL: no camera %d is plugged in", *id);
             return;
         }
     } else if (verb == "sensor" && !rest.empty()) {
@@ -334,6 +340,8 @@ void SimBus::control(const std::string& line) {
                 ezlog::warn("EZCAM_SIM_CONTROL: no camera %d is plugged in", *id);
             else if (!cam->setSensor(rest, error))
                 ezlog::warn("EZCAM_SIM_CONTROL: %s", error.c_str());
+            else
+                done();
             return;
         }
     }

@@ -40,7 +40,8 @@ public:
     // Lines of this file (those it holds and those appended later) are
     // carried out once each as the bus is polled: "plug vvvv:pppp[@bbbb]",
     // "unplug ID", "sensor ID PROPERTIES" (as SimSetSensor takes them). So a
-    // process outside can plug and unplug this process's cameras.
+    // process outside can plug and unplug this process's cameras. Each line
+    // carried out is logged (info), each refused one warned of.
     void setControlFile(std::string path);
 
     void watchArrivals(uint16_t vendor, uint16_t product, ArrivalHandler onArrival) override;
