@@ -126,6 +126,15 @@ TEST_F(CalibrationTest, MastersComeFromTheLiveFramesAndLiveViewIsLeftAsItWas) {
     EXPECT_TRUE(d->txtStatus->text().contains("calibrated: dark_")) << d->txtStatus->text().toStdString();
     dialog->enabled()->click();
     EXPECT_FALSE(d->txtStatus->text().contains("calibrated")) << d->txtStatus->text().toStdString();
+
+    // The dialog is the camera's: choosing another camera closes it.
+    setLive(false);
+    const std::string other = plug(kMono);
+    ASSERT_FALSE(other.empty());
+    d->pouDev->setCurrentIndex(d->pouDev->findText(QString::fromStdString(other)));
+    d->devChangeAction(d->pouDev);
+    EXPECT_EQ(d->camName, other);
+    EXPECT_TRUE(waitUntil([&] { return d->calibrationDialog() == nullptr; }));
 }
 
 TEST_F(CalibrationTest, AMasterIsRefusedOrEndsWithItsReason) {

@@ -77,6 +77,7 @@ bool MasterTaker::start(const std::string& newCamera, int newKind, const QString
         wanted = frames;
         taken = 0;
         beganNs = monotonicNow();
+        previousEndNs = 0;
         ++take;
     }
     state = State::Taking;
@@ -149,9 +150,14 @@ void MasterTaker::frameRead(int result, const unsigned char* frame, const EzFram
     if (!feeding || (result != EZ_OK && result != EZ_CAPTURE)) return;
     std::lock_guard guard(feedLock);
     if (!feeding) return;
-    // A frame whose exposure began before the master did may hold light
-    // from before the lens was covered, or other settings.
-    if (info.monotonic_ns - int64_t(double(info.exposure_ms) * 1e6) < beganNs) return;
+    // A frame exposed before the master began may hold light from before
+    // the lens was covered: one whose exposure began before by its own
+    // timing, and the first after the master began (a sensor may expose
+    // while it reads the frame before out).
+    const bool previousBefore = previousEndNs < beganNs;
+    previousEndNs = info.monotonic_ns;
+    if (previousBefore || info.monotonic_ns - int64_t(double(info.exposure_ms) * 1e6) < beganNs)
+        return;
     const int added = AddMasterFrame(frame, &info, camera.c_str());
     const unsigned which = take;
     if (added == EZ_ERANGE || added == EZ_EIO) {

@@ -88,7 +88,8 @@ class MasterTaker : public QObject {
     int kind = EZ_MASTER_DARK;
     int wanted = 0;
     int taken = 0;
-    int64_t beganNs = 0;  // frames exposed before this are not taken
+    int64_t beganNs = 0;        // frames exposed before this are not taken
+    int64_t previousEndNs = 0;  // when the frame before the newest ended
     unsigned take = 0;    // counts masters begun; stale news is dropped
 };
 
