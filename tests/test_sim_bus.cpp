@@ -1,6 +1,7 @@
 // The simulated bus: cameras listed in the environment, hot-plug delivered by
 // poll on the calling thread, bulk reads that wait and are released by unplug
-// or close, pacing, the scripting calls and the transfer trace.
+// or close, pacing, the scripting calls, the control file and the transfer
+// trace.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "ezcam.h"
+#include "log_recorder.h"
 #include "sim/sim_bus.h"
 
 using namespace std::chrono_literals;
@@ -121,6 +123,65 @@ TEST(SimBus, ScriptingCallsCheckTheirArguments) {
     EXPECT_EQ(d->clearHalt(0), usb::kSuccess);
     SimUnplugCamera(a);
     SimUnplugCamera(b);
+}
+
+TEST(SimBus, AControlFilePlugsUnplugsAndCapsCamerasAsItGrows) {
+    // A bus of its own: the process's bus keeps its cameras for the others.
+    sim::SimBus local;
+    char path[] = "/tmp/ezcam-sim-control-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::vector<uint16_t> arrived;
+    std::vector<std::shared_ptr<usb::Device>> devices;
+    int removals = 0;
+    for (const uint16_t product : {0xc004, 0xc006})
+        local.watchArrivals(0x0547, product, [&](std::shared_ptr<usb::Device> d) {
+            arrived.push_back(d->info().product);
+            devices.push_back(d);
+            local.watchRemoval(d, [&] { ++removals; });
+        });
+    const auto append = [&](const char* text) {
+        std::ofstream(path, std::ios::app) << text;
+    };
+    // Lines already there count; malformed ones are skipped, said, and the
+    // rest run, each said once carried out.
+    append("plug 0547:c004\nunplug x\nplug 0547:zz\n# a comment\nplug 0547:c006@a001\n");
+    local.setControlFile(path);
+    {
+        LogRecorder log;
+        EXPECT_EQ(local.poll(0), 2);
+        EXPECT_EQ(log.messages,
+                  (std::vector<std::string>{"2: EZCAM_SIM_CONTROL: plug 0547:c004",
+                                            "1: EZCAM_SIM_CONTROL: ignoring \"unplug x\"",
+                                            "1: EZCAM_SIM_CONTROL: ignoring \"plug 0547:zz\"",
+                                            "2: EZCAM_SIM_CONTROL: plug 0547:c006@a001"}));
+    }
+    ASSERT_EQ(arrived, (std::vector<uint16_t>{0xc004, 0xc006}));
+    EXPECT_EQ(devices[1]->info().bcdDevice, 0xa001);
+
+    // Half a line waits for its end; a waiting poll sees what is appended.
+    append("sensor 1 light=0");
+    EXPECT_EQ(local.poll(0), 0);
+    EXPECT_FALSE(local.camera(1)->sensor());
+    append(",read=3\n");
+    EXPECT_EQ(local.poll(0), 0);
+    ASSERT_TRUE(local.camera(1)->sensor());
+    EXPECT_EQ(local.camera(1)->sensor()->light, 0);
+    EXPECT_EQ(local.camera(1)->sensor()->readNoise, 3);
+    std::thread later([&] {
+        std::this_thread::sleep_for(50ms);
+        append("unplug 2\nunplug 7\nsensor 2 light=1\n");
+    });
+    EXPECT_EQ(local.poll(10000), 1);
+    later.join();
+    EXPECT_EQ(removals, 1);
+    EXPECT_EQ(local.camera(2), nullptr);  // gone: the bus forgets it
+    EXPECT_FALSE(local.camera(1)->unplugged());
+    EXPECT_EQ(local.poll(0), 0);  // each line once
+    local.clearWatches();
+    local.unplug(1);
+    std::remove(path);
 }
 
 TEST(SimBus, BulkReadWaitsForTheFrameAndIsReleasedByUnplugOrClose) {

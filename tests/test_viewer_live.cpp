@@ -13,10 +13,12 @@
 #include <QTabWidget>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "viewer/histogram_view.h"
 #include "viewer/live_view.h"
+#include "viewer/radio_row.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;
@@ -25,6 +27,7 @@ namespace {
 
 constexpr int kColour = 0xc004;
 constexpr int kMono = 0xc006;
+constexpr int kMonoDeep = 0xc00a;  // a monochrome camera with 16 bits
 
 std::string run(const std::string& command) {
     std::string out;
@@ -369,6 +372,36 @@ TEST_F(LiveTest, RawRecordingsTakeTheAskedFramesOrSeconds) {
     }
 }
 
+TEST_F(LiveTest, AChangeOfTheFramesGeometryEndsARawRecordingWithItsReason) {
+    launch();
+    ASSERT_FALSE(goLive(kMonoDeep).empty());
+    ASSERT_TRUE(d->radBit->isEnabled());
+    const struct {
+        const char* reason;
+        std::function<void()> change, back;
+    } cases[] = {
+        {"the resolution changed", [&] { d->pouRes->setCurrentIndex(1), d->resChangeAction(d->pouRes); },
+         [&] { d->pouRes->setCurrentIndex(2), d->resChangeAction(d->pouRes); }},
+        {"the bit depth changed", [&] { d->radBit->cellAt(1)->click(); },
+         [&] { d->radBit->cellAt(0)->click(); }},
+        {"the region changed", [&] { SetRoi(64, 32, 256, 128, cam()), SetRoiState(true, cam()); },
+         [&] { SetRoiState(false, cam()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        recordRaw("fits", 1'000'000, 0);
+        ASSERT_TRUE(waitUntil([&] { return d->raw.counts().recorded >= 3; }));
+        c.change();
+        ASSERT_TRUE(waitUntil([&] { return rawEnded == rawStarted; }, 30000));
+        EXPECT_FALSE(complete);
+        EXPECT_TRUE(summary.contains(QString("ended early: ") + c.reason)) << summary.toStdString();
+        // Every frame written is of the first geometry: none was left out.
+        EXPECT_EQ(d->raw.counts().rejected, 0u);
+        EXPECT_TRUE(d->liveRunning());  // the live view takes the change
+        c.back();
+    }
+}
+
 TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
     launch();
     ASSERT_FALSE(goLive(kMono).empty());
@@ -387,4 +420,23 @@ TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
     const size_t card = fits.find("NAXIS3  =");
     ASSERT_NE(card, std::string::npos);
     EXPECT_EQ(std::stoull(fits.substr(card + 10, 20)), d->raw.counts().recorded);
+}
+
+TEST_F(LiveTest, ACameraThatGoesQuietIsSaidAndSoAreItsFramesAgain) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    ASSERT_TRUE(framesShown(3));
+    const auto message = [&] { return window->statusBar()->currentMessage(); };
+    camera(lastId).stopFrames(true);
+    ASSERT_TRUE(waitUntil([&] { return message().startsWith("No frame from " + QString(cam())); },
+                          30000))
+        << message().toStdString();
+    EXPECT_TRUE(message().contains("Whole frame")) << message().toStdString();
+    EXPECT_TRUE(d->liveRunning());  // the viewer waits on: the camera may come back
+    camera(lastId).stopFrames(false);
+    ASSERT_TRUE(waitUntil([&] { return message() == "Frames from " + QString(cam()) + " again"; },
+                          30000))
+        << message().toStdString();
+    EXPECT_TRUE(framesShown(3));
+    ASSERT_TRUE(stopLive());
 }

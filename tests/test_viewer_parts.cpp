@@ -18,6 +18,7 @@
 #include "viewer/display_frame.h"
 #include "viewer/folder_dialog.h"
 #include "viewer/frame_rate.h"
+#include "viewer/frame_watch.h"
 #include "viewer/grab_context.h"
 #include "viewer/live_threads.h"
 #include "viewer/movie_session.h"
@@ -56,6 +57,14 @@ TEST(FrameRate, FirstReadingOnTheTenthFrameThenEveryTenth) {
     EXPECT_EQ(meter.frameShown(start + 500ms + 1234567us), 1234);  // whole milliseconds
     EXPECT_EQ(FrameRateMeter::text(1234), "8.10 fps");
     EXPECT_EQ(FrameRateMeter::text(0), "inf fps");  // ten frames within one millisecond
+}
+
+TEST(FrameWatch, QuietMeansThreeFrameTimesAndASecondAndNeverUnderThreeSeconds) {
+    const struct {
+        double frameMs;
+        int limitMs;
+    } cases[] = {{0, 3000}, {-5, 3000}, {20, 3000}, {666, 3000}, {1000, 4000}, {60000, 181000}};
+    for (const auto& c : cases) EXPECT_EQ(viewer::quietLimitMs(c.frameMs), c.limitMs) << c.frameMs;
 }
 
 TEST(CaptureTrigger, OneStillPerRunOfMarkedFrames) {

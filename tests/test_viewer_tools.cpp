@@ -11,14 +11,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTest>
 #include <cmath>
 
-#include "viewer/calibration_dialog.h"
 #include "viewer/exposure_scale.h"
 #include "viewer/live_view.h"
 #include "viewer/picture_tools.h"
@@ -180,6 +178,24 @@ TEST_F(ToolsTest, TypedExposuresAreTakenOrRefusedAndLongOnesShowTheirProgress) {
     d->btnLive->click();
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
     EXPECT_FALSE(d->prgExposure->isVisibleTo(window.get()));
+
+    // A reload of the exposure (here after a resolution change) leaves what
+    // the user is typing alone; Enter takes it.
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    d->tabView->setCurrentIndex(0);
+    d->txtTime->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return d->txtTime->hasFocus(); }));
+    d->txtTime->selectAll();
+    QTest::keyClicks(d->txtTime, "40 ms");
+    d->pouRes->setCurrentIndex(1);
+    d->resChangeAction(d->pouRes);
+    QTest::qWait(100);  // the reload runs once the camera settled (at once here)
+    EXPECT_EQ(d->txtTime->text(), "40 ms");
+    QTest::keyClick(d->txtTime, Qt::Key_Return);
+    EXPECT_NEAR(GetExposure(cam()), 40, d->fstp);
+    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", GetExposure(cam())));
 }
 
 // Over the live picture the status line reads the frame shown: its raw Bayer
@@ -314,27 +330,4 @@ TEST_F(ToolsTest, ACameraModelComesBackAsItWasLeft) {
     EXPECT_EQ(next.sldGamma->value(), 130);
     EXPECT_EQ(next.pictureTools()->objective(), "40x");
     next.applicationShouldTerminate();
-}
-
-TEST_F(ToolsTest, TheCalibrationDialogTakesAMasterAndTheStatusLineNamesIt) {
-    const std::string name = goLive(kMono);
-    ASSERT_FALSE(name.empty());
-    ASSERT_EQ(SetCalibrationLibrary(home.filePath("masters").toUtf8().constData(), cam()), 0);
-    d->btnCalib->click();
-    auto* dialog = window->findChild<viewer::CalibrationDialog*>();
-    ASSERT_NE(dialog, nullptr);
-    // The live view holds the frames: refused, and said so.
-    EXPECT_FALSE(dialog->takeMaster(EZ_MASTER_DARK));
-    EXPECT_TRUE(dialog->report()->toPlainText().contains("Stop the live view"));
-    // A dark with the light on is refused: the simulated lens is covered
-    // while live, so that no frame under way when the dark starts is lit.
-    ASSERT_EQ(SimSetSensor(lastId, "light=0"), 0);
-    ASSERT_TRUE(framesShown(2));
-    ASSERT_TRUE(stopLive());
-    ASSERT_TRUE(dialog->takeMaster(EZ_MASTER_DARK)) << dialog->report()->toPlainText().toStdString();
-    EXPECT_TRUE(dialog->report()->toPlainText().contains("dark: dark_"));
-    dialog->enabled()->click();
-    EXPECT_TRUE(d->txtStatus->text().contains("calibrated: dark_")) << d->txtStatus->text().toStdString();
-    dialog->enabled()->click();
-    EXPECT_FALSE(d->txtStatus->text().contains("calibrated")) << d->txtStatus->text().toStdString();
 }

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "ezcam.h"
@@ -102,6 +105,24 @@ bool parseHex(const std::string& text, uint16_t& out) {
     return true;
 }
 
+struct CameraId {
+    uint16_t vendor = 0, product = 0, release = 0x0100;
+};
+
+// "vvvv:pppp" or "vvvv:pppp@bbbb", hexadecimal.
+std::optional<CameraId> parseCamera(const std::string& item) {
+    const size_t colon = item.find(':');
+    const size_t at = item.find('@');
+    CameraId id;
+    const bool ok = colon != std::string::npos && parseHex(item.substr(0, colon), id.vendor) &&
+                    parseHex(item.substr(colon + 1, at == std::string::npos ? std::string::npos
+                                                                             : at - colon - 1),
+                             id.product) &&
+                    (at == std::string::npos || parseHex(item.substr(at + 1), id.release));
+    if (!ok) return std::nullopt;
+    return id;
+}
+
 // Plugs the cameras of "vvvv:pppp[@bbbb],..."; skips malformed entries.
 void plugListed(SimBus& bus, const std::string& list) {
     size_t start = 0;
@@ -111,19 +132,19 @@ void plugListed(SimBus& bus, const std::string& list) {
         const std::string item = list.substr(start, end - start);
         start = end + 1;
         if (item.empty()) continue;
-        const size_t colon = item.find(':');
-        const size_t at = item.find('@');
-        uint16_t vendor = 0, product = 0, release = 0x0100;
-        const bool ok = colon != std::string::npos && parseHex(item.substr(0, colon), vendor) &&
-                        parseHex(item.substr(colon + 1, at == std::string::npos ? std::string::npos
-                                                                                 : at - colon - 1),
-                                 product) &&
-                        (at == std::string::npos || parseHex(item.substr(at + 1), release));
-        if (ok)
-            bus.plug(vendor, product, release);
+        if (const std::optional<CameraId> id = parseCamera(item))
+            bus.plug(id->vendor, id->product, id->release);
         else
             ezlog::warn("EZCAM_SIM: ignoring \"%s\"", item.c_str());
     }
+}
+
+// A camera id of a control line: a positive decimal number.
+std::optional<int> parseId(const std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return std::stoi(text);
 }
 
 }  // namespace
@@ -255,13 +276,100 @@ void SimBus::clearWatches() {
     removals_.clear();
 }
 
-int SimBus::poll(int timeoutMs) {
-    std::deque<Event> events;
+void SimBus::setControlFile(std::string path) {
+    std::lock_guard lock(controlMu_);
+    controlPath_ = std::move(path);
+    controlRead_ = 0;
+    controlPartial_.clear();
+}
+
+void SimBus::followControlFile() {
+    std::vector<std::string> lines;
     {
+        std::lock_guard lock(controlMu_);
+        if (controlPath_.empty()) return;
+        std::ifstream in(controlPath_, std::ios::binary);
+        if (!in) return;  // not there yet
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        // A file written anew from the start is read from its start again.
+        if (size < std::streamoff(controlRead_)) controlRead_ = 0, controlPartial_.clear();
+        if (size <= std::streamoff(controlRead_)) return;
+        in.seekg(std::streamoff(controlRead_));
+        std::string text(size_t(size - std::streamoff(controlRead_)), '\0');
+        in.read(text.data(), std::streamsize(text.size()));
+        text.resize(size_t(in.gcount()));
+        controlRead_ += text.size();
+        controlPartial_ += text;
+        // Only whole lines: the writer may be half-way through one.
+        for (size_t end; (end = controlPartial_.find('\n')) != std::string::npos;) {
+            lines.push_back(controlPartial_.substr(0, end));
+            controlPartial_.erase(0, end + 1);
+        }
+    }
+    for (const std::string& line : lines) control(line);
+}
+
+void SimBus::control(const std::string& line) {
+    // Said once carried out, so that the writer can wait for it.
+    const auto done = [&] { ezlog::info("EZCAM_SIM_CONTROL: %s", line.c_str()); };
+    std::istringstream words(line);
+    std::string verb, target, rest;
+    words >> verb >> target;
+    std::getline(words >> std::ws, rest);
+    if (verb.empty() || verb[0] == '#') return;
+    if (verb == "plug" && rest.empty()) {
+        if (const std::optional<CameraId> id = parseCamera(target)) {
+            plug(id->vendor, id->product, id->release);
+            done();
+            return;
+        }
+    } else if (verb == "unplug" && rest.empty()) {
+        if (const std::optional<int> id = parseId(target)) {
+            if (unplug(*id))
+                done();
+            else
+                ezlog::warn("EZCAM_SIM_CONTROL: no camera %d is plugged in", *id);
+            return;
+        }
+    } else if (verb == "sensor" && !rest.empty()) {
+        if (const std::optional<int> id = parseId(target)) {
+            std::shared_ptr<SimCamera> cam = camera(*id);
+            std::string error;
+            if (!cam || cam->unplugged())
+                ezlog::warn("EZCAM_SIM_CONTROL: no camera %d is plugged in", *id);
+            else if (!cam->setSensor(rest, error))
+                ezlog::warn("EZCAM_SIM_CONTROL: %s", error.c_str());
+            else
+                done();
+            return;
+        }
+    }
+    ezlog::warn("EZCAM_SIM_CONTROL: ignoring \"%s\"", line.c_str());
+}
+
+int SimBus::poll(int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    // The control file is looked at this often while a poll waits.
+    constexpr auto kControlLook = std::chrono::milliseconds(50);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    std::deque<Event> events;
+    for (;;) {
+        followControlFile();
+        bool following;
+        {
+            std::lock_guard lock(controlMu_);
+            following = !controlPath_.empty();
+        }
         std::unique_lock lock(mu_);
-        if (events_.empty() && timeoutMs > 0)
-            wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !events_.empty(); });
-        events.swap(events_);
+        const Clock::time_point now = Clock::now();
+        if (events_.empty() && now < deadline)
+            wake_.wait_until(lock, following ? std::min(deadline, now + kControlLook) : deadline,
+                             [this] { return !events_.empty(); });
+        if (!events_.empty() || !following || Clock::now() >= deadline) {
+            events.swap(events_);
+            break;
+        }
     }
     int handled = 0;
     for (Event& ev : events) {
@@ -297,6 +405,8 @@ SimBus& simBus() {
     static SimBus* bus = [] {
         auto* b = new SimBus;
         if (const char* list = std::getenv("EZCAM_SIM")) plugListed(*b, list);
+        if (const char* control = std::getenv("EZCAM_SIM_CONTROL"); control && *control)
+            b->setControlFile(control);
         return b;
     }();
     return *bus;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "sim/sim_camera.h"
@@ -36,6 +37,13 @@ public:
     // The device object of a camera, as watchers receive it.
     std::shared_ptr<usb::Device> device(int id) const;
 
+    // Lines of this file (those it holds and those appended later) are
+    // carried out once each as the bus is polled: "plug vvvv:pppp[@bbbb]",
+    // "unplug ID", "sensor ID PROPERTIES" (as SimSetSensor takes them). So a
+    // process outside can plug and unplug this process's cameras. Each line
+    // carried out is logged (info), each refused one warned of.
+    void setControlFile(std::string path);
+
     void watchArrivals(uint16_t vendor, uint16_t product, ArrivalHandler onArrival) override;
     void watchRemoval(const std::shared_ptr<usb::Device>& device, RemovalHandler onRemoval) override;
     void clearWatches() override;
@@ -64,6 +72,9 @@ private:
     // Registers an entry and queues its arrival; called with mu_ held.
     void add(int id, Entry entry);
     void removed(int id);
+    // Carries out the control file's new complete lines; called without mu_.
+    void followControlFile();
+    void control(const std::string& line);
 
     mutable std::mutex mu_;
     std::condition_variable wake_;
@@ -73,13 +84,19 @@ private:
     std::vector<ArrivalWatch> arrivals_;
     std::vector<RemovalWatch> removals_;
     std::deque<Event> events_;
+    // The control file, how far it was read, and a line not yet complete.
+    std::mutex controlMu_;
+    std::string controlPath_;
+    uint64_t controlRead_ = 0;
+    std::string controlPartial_;
     // Cameras may outlive the bus; their unplug listeners check this first.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 // The process's simulated bus. On first use it plugs the cameras listed in
 // EZCAM_SIM ("vvvv:pppp" or "vvvv:pppp@bbbb", comma-separated, hexadecimal;
-// the release defaults to 0x0100). It lives until the process ends.
+// the release defaults to 0x0100) and follows the control file that
+// EZCAM_SIM_CONTROL names. It lives until the process ends.
 SimBus& simBus();
 
 // Wraps a camera as a usb::Device: bulk reads wait for the camera's next

@@ -369,10 +369,15 @@ void AppDelegate::chkFFAction(QCheckBox* sender) {
 
 void AppDelegate::btnCalibAction(QAbstractButton*) {
     if (camName.empty()) return;
-    auto* dialog = new CalibrationDialog(camName, [this] { return liveRunning(); }, mainWindow);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &CalibrationDialog::changed, this, &AppDelegate::updateStatusLine);
-    dialog->open();
+    if (calibration) {
+        calibration->raise();
+        calibration->activateWindow();
+        return;
+    }
+    calibration = new CalibrationDialog(camName, master, mainWindow);
+    calibration->setAttribute(Qt::WA_DeleteOnClose);
+    connect(calibration, &CalibrationDialog::changed, this, &AppDelegate::updateStatusLine);
+    calibration->show();
 }
 
 void AppDelegate::btnFFAction(QAbstractButton*) {

@@ -45,7 +45,18 @@ void setChecked(QCheckBox* box, bool on) {
 
 }  // namespace
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+AppDelegate::AppDelegate(QObject* parent)
+    : QObject(parent),
+      master({[this] { return liveRunning(); },
+              [this](bool on) {
+                  // A recording started meanwhile keeps the live view it needs.
+                  if (on != liveRunning() && (on || !raw.recording())) btnLiveAction(btnLive);
+              }}),
+      watch([this] {
+          // A frame takes its exposure, or what ten of them took last time.
+          const double exposure = camName.empty() ? 0 : GetExposure(cam());
+          return std::max(exposure, dustm / 10.0);
+      }) {
     hotPlugTimer.setInterval(kHotPlugPollMs);
     connect(&hotPlugTimer, &QTimer::timeout, this, [] { PollDevice(0); });
     exposureTimer.setInterval(100);
@@ -53,6 +64,19 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     connect(&raw, &RawRecording::progressed, this,
             [this] { txtRaw->setText(rawCountsText(raw.counts())); });
     connect(&raw, &RawRecording::ended, this, &AppDelegate::rawRecordingEnded);
+    connect(&watch, &FrameWatch::wentQuiet, this, [this](int seconds) {
+        note(L("No frame from %1 for %2 s: the camera may not take the last setting; try "
+               "Whole frame, another resolution, or Live again")
+                 .arg(QString::fromStdString(camName))
+                 .arg(seconds),
+             0);
+    });
+    connect(&watch, &FrameWatch::resumed, this,
+            [this] { note(L("Frames from %1 again").arg(QString::fromStdString(camName))); });
+    connect(&master, &MasterTaker::finished, this, [this](bool stored, const QString& text) {
+        note(stored ? L("Master stored: %1").arg(text) : text, 0);
+        updateStatusLine();
+    });
 }
 
 AppDelegate::~AppDelegate() {
@@ -100,6 +124,7 @@ void AppDelegate::applicationShouldTerminate() {
         finishLive();
     }
     raw.stopAndWait(L("the viewer quit"));
+    master.stopAndWait();
     movie.stop();
     ExitDevice();
     // ExitDevice saved every camera's parameter set.
@@ -165,6 +190,7 @@ void AppDelegate::devChangeAction(QComboBox* sender) {
     const std::string title = sender->currentText().toStdString();
     if (title == camName) return;
     raw.stop(L("another camera was chosen"));
+    if (calibration) calibration->close();  // it was the other camera's
     if (!camName.empty()) {
         SuspendDevice(cam());
         exitGrabContext();
@@ -203,6 +229,9 @@ void AppDelegate::loadExposure() {
     const ExposureRange range = exposureRange();
     setSlider(sldTime, 0, range.usable() ? kExposureSliderSteps : 0,
               exposureSliderPosition(range, exposure));
+    // What the user is typing stays until Enter: a reload (after a resolution
+    // or clock change, or under automatic exposure) must not take it away.
+    if (txtTime->hasFocus() && txtTime->isModified()) return;
     txtTime->setText(QString::asprintf("%.3f", exposure));
     txtTime->setModified(false);
 }
@@ -224,6 +253,7 @@ void AppDelegate::loadChannelGains() {
 void AppDelegate::refreshUI() {
     if (camName.empty()) {
         // Nothing to show: no live view can start, no setting reaches a camera.
+        if (calibration) calibration->close();
         btnLive->setEnabled(false);
         setCameraControlsEnabled(false);
         exitGrabContext();
@@ -425,16 +455,20 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
     if (camName.empty() || !ctxGrab.ready() || live.started()) return;
     sender->setText(L("Stop"));
     pouDev->setEnabled(false);
+    txtFPS->clear();  // the rate of this run, once measured
     const std::string name = camName;  // fixed while live: the camera list is locked
     LiveHooks hooks;
     hooks.readFrame = [this, name](unsigned char* buffer, int size) {
-        // A raw recording needs each frame's metadata; live view alone does not.
+        // A raw recording and the calibration need each frame's information;
+        // live view alone does not.
         const bool recording = raw.wantsFrames();
+        const bool calibrating = master.wantsFrames();
         EzFrameInfo info{};
-        const int r = GetRawDataInfo(buffer, size, recording ? &info : nullptr, name.c_str());
-        if (r == EZ_OK || r == EZ_CAPTURE)
-            frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
+        const int r = GetRawDataInfo(buffer, size, recording || calibrating ? &info : nullptr,
+                                     name.c_str());
+        if (r == EZ_OK || r == EZ_CAPTURE) watch.frameArrived();
         if (recording) raw.frameRead(r, buffer, info);
+        if (calibrating) master.frameRead(r, buffer, info);
         return r;
     };
     hooks.decode = [name](unsigned char* raw, unsigned char* image) {
@@ -467,7 +501,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
         QMetaObject::invokeMethod(
             this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
     };
-    frameArrived = std::chrono::steady_clock::now().time_since_epoch().count();
+    watch.start();
     live.start(ctxGrab, std::move(hooks));
     exposureTimer.start();
 }
@@ -476,6 +510,7 @@ void AppDelegate::finishLive() {
     btnLive->setText(L("Live"));
     pouDev->setEnabled(true);
     exposureTimer.stop();
+    watch.stop();
     updateExposureProgress();
 }
 
@@ -483,8 +518,11 @@ void AppDelegate::liveThreadsEnded() {
     if (!live.started()) return;  // shut-down has handled it
     live.join();
     finishLive();
-    // No more frames: the recording ends with them and its file is completed.
-    raw.stop(cntRunDevLeft > 0 ? L("the camera was unplugged") : L("live view stopped"));
+    // No more frames: the recording ends with them and its file is completed;
+    // a master still taking frames gets no more.
+    const QString why = cntRunDevLeft > 0 ? L("the camera was unplugged") : L("live view stopped");
+    raw.stop(why);
+    master.liveEnded(why);
     if (cntRunDevLeft > 0) {
         // The live camera was unplugged: move to another one now.
         --cntRunDevLeft;

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QTimer>
@@ -15,9 +16,12 @@
 #include <map>
 #include <string>
 
+#include "viewer/calibration_dialog.h"
 #include "viewer/exposure_scale.h"
+#include "viewer/frame_watch.h"
 #include "viewer/grab_context.h"
 #include "viewer/live_threads.h"
+#include "viewer/master_taker.h"
 #include "viewer/model_memory.h"
 #include "viewer/movie_session.h"
 #include "viewer/outlets.h"
@@ -127,6 +131,7 @@ class AppDelegate : public QObject, public Outlets {
     GenericGrabContext ctxGrab;
     MovieSession movie;
     RawRecording raw;
+    MasterTaker master;  // calibration masters from the live frames
     // Pause before the exposure is read back after a resolution or clock
     // change, while the camera settles.
     int settleDelayMs = 1000;
@@ -136,6 +141,7 @@ class AppDelegate : public QObject, public Outlets {
     QString documentsDirectory() const { return documents; }
     QString settingsFilePath() const;
     PictureTools* pictureTools() const { return tools; }
+    CalibrationDialog* calibrationDialog() const { return calibration; }
     ExposureRange exposureRange() const { return {fmin, fmax, fstp}; }
 
   signals:
@@ -181,14 +187,16 @@ class AppDelegate : public QObject, public Outlets {
     bool liveWanted = false;
 
     PictureTools* tools = nullptr;
+    QPointer<CalibrationDialog> calibration;  // open for camName, or null
     ModelMemory memory;
     // Cameras loaded this session, by name, with their model's key: their
     // parameter sets hold what the user set once the SDK saved them.
     std::map<std::string, QString> loadedModels;
     QString stillWithBar;  // base name of a still waiting for the next shown frame
     QTimer exposureTimer;
-    // When the newest frame arrived (grab thread), for the exposure's progress.
-    std::atomic<std::chrono::steady_clock::rep> frameArrived{0};
+    // When the newest live frame arrived, for the exposure's progress and
+    // to say when the camera goes quiet.
+    FrameWatch watch;
 };
 
 }  // namespace viewer

@@ -89,10 +89,7 @@ void AppDelegate::updateExposureProgress() {
     const bool shown = liveRunning() && ms >= kLongExposureMs;
     prgExposure->setVisible(shown);
     if (!shown) return;
-    const auto since = std::chrono::steady_clock::now() -
-                       std::chrono::steady_clock::time_point(
-                           std::chrono::steady_clock::duration(frameArrived.load()));
-    const double elapsed = std::chrono::duration<double, std::milli>(since).count();
+    const double elapsed = std::chrono::duration<double, std::milli>(watch.sinceNewest()).count();
     prgExposure->setValue(int(std::min(1.0, elapsed / ms) * prgExposure->maximum()));
     prgExposure->setFormat(
         L("%1 of %2").arg(durationText(std::min<double>(elapsed, ms)), durationText(ms)));

@@ -7,9 +7,11 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressDialog>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -17,13 +19,14 @@
 
 #include "ezcam.h"
 #include "viewer/captions.h"
+#include "viewer/master_taker.h"
 
 namespace viewer {
 
-CalibrationDialog::CalibrationDialog(std::string camera_, std::function<bool()> liveRunning,
-                                     QWidget* parent)
-    : QDialog(parent), camera(std::move(camera_)), live(std::move(liveRunning)) {
+CalibrationDialog::CalibrationDialog(std::string camera_, MasterTaker& taker_, QWidget* parent)
+    : QDialog(parent), camera(std::move(camera_)), taker(taker_) {
     setWindowTitle(L("Calibration"));
+    setModal(false);
     const char* c = camera.c_str();
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
@@ -36,30 +39,43 @@ CalibrationDialog::CalibrationDialog(std::string camera_, std::function<bool()> 
     char directory[4096] = "";
     GetCalibrationLibrary(directory, sizeof directory, c);
     txtLibrary = new QLineEdit(QString::fromUtf8(directory), this);
+    txtLibrary->setObjectName(QStringLiteral("txtLibrary"));
     auto* browse = new QPushButton(L("Browse…"), this);
     library->addWidget(txtLibrary, 1);
     library->addWidget(browse);
     form->addRow(L("Library"), library);
     txtLabel = new QLineEdit(this);
+    txtLabel->setObjectName(QStringLiteral("txtLabel"));
     txtLabel->setPlaceholderText(L("objective and filter of the flats"));
     form->addRow(L("Flats for"), txtLabel);
     spnFrames = new QSpinBox(this);
+    spnFrames->setObjectName(QStringLiteral("spnFrames"));
     spnFrames->setRange(2, 1000);
     spnFrames->setValue(16);
     form->addRow(L("Frames per master"), spnFrames);
     layout->addLayout(form);
 
     auto* take = new QHBoxLayout;
-    const struct {
-        const char* text;
-        int kind;
-    } kinds[] = {{"Take dark", EZ_MASTER_DARK}, {"Take flat", EZ_MASTER_FLAT}, {"Take bias", EZ_MASTER_BIAS}};
-    for (const auto& k : kinds) {
-        auto* button = new QPushButton(L(k.text), this);
+    for (const int kind : {EZ_MASTER_DARK, EZ_MASTER_FLAT, EZ_MASTER_BIAS}) {
+        auto* button = new QPushButton(L("Take %1").arg(MasterTaker::kindName(kind)), this);
         take->addWidget(button);
-        connect(button, &QPushButton::clicked, this, [this, kind = k.kind] { takeMaster(kind); });
+        takeButtons.push_back(button);
+        connect(button, &QPushButton::clicked, this, [this, kind] { takeMaster(kind); });
     }
+    btnCancel = new QPushButton(L("Cancel master"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancelMaster"));
+    btnCancel->setEnabled(false);
+    take->addWidget(btnCancel);
     layout->addLayout(take);
+    prgFrames = new QProgressBar(this);
+    prgFrames->setFormat(L("%v of %m frames"));
+    prgFrames->hide();
+    layout->addWidget(prgFrames);
+    txtOutcome = new QLabel(this);
+    txtOutcome->setObjectName(QStringLiteral("txtOutcome"));
+    txtOutcome->setWordWrap(true);
+    txtOutcome->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(txtOutcome);
     txtReport = new QPlainTextEdit(this);
     txtReport->setReadOnly(true);
     txtReport->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -90,7 +106,26 @@ CalibrationDialog::CalibrationDialog(std::string camera_, std::function<bool()> 
         txtLibrary->setText(chosen);
         emit txtLibrary->editingFinished();
     });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { taker.cancel(L("cancelled")); });
+    connect(&taker, &MasterTaker::progressed, this, [this](int taken, int frames) {
+        prgFrames->setRange(0, frames);
+        prgFrames->setValue(taken);
+    });
+    connect(&taker, &MasterTaker::finished, this, &CalibrationDialog::masterFinished);
+
+    // The matching follows the live frames while the dialog is open.
+    taker.describeFrames(true);
+    refreshTimer.setInterval(kRefreshMs);
+    connect(&refreshTimer, &QTimer::timeout, this, &CalibrationDialog::refresh);
+    refreshTimer.start();
     refresh();
+}
+
+CalibrationDialog::~CalibrationDialog() {
+    // Nothing of this dialog may hear of the end of its master.
+    disconnect(&taker, nullptr, this, nullptr);
+    if (taking >= 0) taker.cancel(L("the calibration dialog was closed"));
+    taker.describeFrames(false);
 }
 
 void CalibrationDialog::applyMatch() {
@@ -100,53 +135,69 @@ void CalibrationDialog::applyMatch() {
 void CalibrationDialog::refresh() {
     std::vector<char> text(1 << 18);
     GetCalibrationReport(text.data(), static_cast<int>(text.size()), camera.c_str());
-    txtReport->setPlainText(QString::fromUtf8(text.data()));
+    const QString now = QString::fromUtf8(text.data());
+    // Unchanged, it stays as it is: where it was scrolled to and what is selected.
+    if (now != txtReport->toPlainText()) txtReport->setPlainText(now);
 }
 
-bool CalibrationDialog::takeMaster(int kind) {
-    const char* c = camera.c_str();
-    if (live && live()) {
-        txtReport->setPlainText(L("Stop the live view first: the master takes the camera's frames."));
-        return false;
+void CalibrationDialog::takeMaster(int kind) {
+    if (taking >= 0 || taker.busy()) return;
+    if (const QString refused = MasterTaker::refusal(camera, kind); !refused.isEmpty()) {
+        txtOutcome->setText(refused);
+        return;
     }
+    if (kind == EZ_MASTER_FLAT) {
+        begin(kind);
+        return;
+    }
+    // A dark or a bias must see no light: the user covers the lens first.
+    auto* ask = new QMessageBox(
+        QMessageBox::Information, L("Cover the lens"),
+        L("Cover the lens or close the shutter: no light may reach the sensor while the %1 "
+          "is taken.")
+            .arg(MasterTaker::kindName(kind)),
+        QMessageBox::Ok | QMessageBox::Cancel, this);
+    ask->setDefaultButton(QMessageBox::Ok);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    connect(ask, &QMessageBox::finished, this, [this, ask, kind] {
+        if (ask->clickedButton() == ask->button(QMessageBox::Ok))
+            begin(kind);
+        else
+            txtOutcome->setText(L("No %1 taken: cancelled.").arg(MasterTaker::kindName(kind)));
+    });
+    ask->open();
+}
+
+void CalibrationDialog::begin(int kind) {
     applyMatch();
-    const int frames = spnFrames->value();
-    std::vector<unsigned char> buffer(static_cast<size_t>(std::max(RecvMemSize(c), 0)));
-    QProgressDialog progress(L("Taking the master…"), L("Cancel"), 0, frames, this);
-    progress.setWindowModality(Qt::WindowModal);
-    ResumeDevice(c);
-    EzFrameInfo info{};
-    int result = BeginMaster(kind, txtLabel->text().toUtf8().constData(), c);
-    int taken = 0, attempts = 0;
-    bool first = true;  // a frame under way may predate the settings
-    while (result == EZ_OK && taken < frames && attempts++ < 4 * frames + 20 && !progress.wasCanceled()) {
-        const int r = GetRawDataInfo(buffer.data(), static_cast<int>(buffer.size()), &info, c);
-        if (r != 0 && r != 1) continue;
-        if (first) {
-            first = false;
-            continue;
-        }
-        result = AddMasterFrame(buffer.data(), &info, c);
-        progress.setValue(++taken);
+    QString error;
+    if (!taker.start(camera, kind, txtLabel->text(), spnFrames->value(), error)) {
+        txtOutcome->setText(error);
+        return;
     }
-    SuspendDevice(c);
-    char path[4096] = "";
-    QString outcome;
-    if (progress.wasCanceled())
-        outcome = L("Cancelled.");
-    else if (result != EZ_OK || taken < frames)
-        outcome = L("The frames could not be taken (the settings changed, or the camera lost them).");
-    else if (FinishMaster(path, sizeof path, c) != EZ_OK)
-        outcome = kind == EZ_MASTER_FLAT ? L("No flat made: take a dark or a bias at these settings first.")
-                                         : L("The master could not be stored in the library.");
+    taking = kind;
+    setTaking(true);
+    txtOutcome->setText(L("Taking the %1…").arg(MasterTaker::kindName(kind)));
+}
+
+void CalibrationDialog::masterFinished(bool stored, const QString& text) {
+    if (taking < 0) return;  // another dialog's master
+    const bool covered = taking != EZ_MASTER_FLAT;
+    taking = -1;
+    setTaking(false);
+    QString outcome = stored ? L("Stored %1").arg(text) : text;
+    if (stored && covered) outcome += L("\nUncover the lens.");
+    txtOutcome->setText(outcome);
     refresh();
-    if (!path[0]) {
-        txtReport->setPlainText(outcome + QStringLiteral("\n\n") + txtReport->toPlainText());
-        return false;
-    }
-    txtReport->setPlainText(L("Stored %1\n\n").arg(QString::fromUtf8(path)) + txtReport->toPlainText());
-    emit changed();
-    return true;
+    if (stored) emit changed();
+}
+
+void CalibrationDialog::setTaking(bool on) {
+    for (QPushButton* button : takeButtons) button->setEnabled(!on);
+    spnFrames->setEnabled(!on);
+    btnCancel->setEnabled(on);
+    prgFrames->setVisible(on);
+    if (on) prgFrames->setValue(0);
 }
 
 std::vector<std::pair<std::string, std::string>> mastersByKind(const char* camera) {

@@ -60,6 +60,10 @@ void LiveView::show(std::shared_ptr<const ShownFrame> shown, const RenderedView&
                     unsigned made) {
     const bool resized = !current || current->size() != shown->size();
     current = std::move(shown);
+    // Said for assistive tools, and for scripts that drive the window.
+    if (resized)
+        setAccessibleDescription(
+            QStringLiteral("%1 × %2").arg(current->size().width()).arg(current->size().height()));
     ++drawn;
     bool stale;
     {
@@ -87,6 +91,7 @@ void LiveView::show(std::shared_ptr<const ShownFrame> shown, const RenderedView&
 
 void LiveView::clearPicture() {
     current.reset();
+    setAccessibleDescription(QString());
     view = {};
     update();
     updateReadout();

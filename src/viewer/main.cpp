@@ -10,6 +10,7 @@
 #include "viewer/options.h"
 #include "viewer/quit_signals.h"
 #include "viewer/viewer_window.h"
+#include "viewer/widget_map.h"
 
 int main(int argc, char** argv) {
     // Help needs no display.
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
     window.restoreWindowGeometry();
     window.show();
     viewer::closeOnQuitSignals(&window);
+    // For scripts that drive the window with real input events.
+    if (const QString map = qEnvironmentVariable("EZVIEW_WIDGET_MAP"); !map.isEmpty())
+        new viewer::WidgetMap(map, &window);
     delegate.applicationDidFinishLaunching();
     if (options.live) delegate.startLiveWhenReady();
     if (options.quitAfter > 0)

@@ -57,7 +57,11 @@ QString usageText() {
                "  -h, --help              this text\n"
                "\n"
                "Qt's own options (for example -geometry WxH+X+Y or -platform offscreen)\n"
-               "are accepted too.\n")
+               "are accepted too.\n"
+               "\n"
+               "environment:\n"
+               "  EZVIEW_WIDGET_MAP=FILE  keep in FILE where every visible control is on\n"
+               "                          the screen (for scripts that drive the window)\n")
         .arg(QString::fromLatin1(kDefaultSimulation));
 }
 

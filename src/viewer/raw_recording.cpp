@@ -9,7 +9,20 @@ namespace viewer {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// What changed between two frames that no longer fit one recording; null
+// when nothing did.
+const char* geometryChange(const EzFrameInfo& first, const EzFrameInfo& now) {
+    if (now.resolution != first.resolution || now.x_binning != first.x_binning ||
+        now.y_binning != first.y_binning)
+        return QT_TRANSLATE_NOOP("InfoPlist", "the resolution changed");
+    if (now.depth != first.depth) return QT_TRANSLATE_NOOP("InfoPlist", "the bit depth changed");
+    if (now.width != first.width || now.height != first.height || now.roi_x != first.roi_x ||
+        now.roi_y != first.roi_y)
+        return QT_TRANSLATE_NOOP("InfoPlist", "the region changed");
+    return nullptr;
 }
+}  // namespace
 
 QString rawCountsText(const recording::RecordingCounts& counts) {
     QString text = L("%1 recorded · %2 dropped").arg(counts.recorded).arg(counts.dropped);
@@ -58,6 +71,7 @@ bool RawRecording::start(const recording::RecorderSetup& setup, RawLength newLen
     }
     firstFrame = 0;
     lengthReached = false;
+    changed = nullptr;
     feeding = true;
     timer.start();
     return true;
@@ -100,10 +114,13 @@ void RawRecording::refresh() {
     const bool timeUp = length.seconds > 0 && first != 0 &&
                         Clock::now() - Clock::time_point(Clock::duration(first)) >=
                             std::chrono::duration<double>(length.seconds);
-    // The grab thread has taken the last frame, the time is up while no
-    // frame came to tell it, or writing failed (later frames would only be
-    // counted as dropped).
-    if (lengthReached || timeUp || !current->ok()) stop();
+    // The grab thread has taken the last frame or one of another geometry,
+    // the time is up while no frame came to tell it, or writing failed (later
+    // frames would only be counted as dropped).
+    if (const char* why = changed.load())
+        stop(L(why));
+    else if (lengthReached || timeUp || !current->ok())
+        stop();
 }
 
 void RawRecording::finished(unsigned id) {
@@ -147,6 +164,11 @@ void RawRecording::frameRead(int result, const unsigned char* frame, const EzFra
     const Clock::time_point now = Clock::now();
     if (taken == 0) {
         firstFrame = now.time_since_epoch().count();
+        firstInfo = info;
+    } else if (const char* why = geometryChange(firstInfo, info)) {
+        changed = why;
+        lengthReached = true;
+        return;
     } else if (length.seconds > 0 && now - Clock::time_point(Clock::duration(firstFrame.load())) >=
                                          std::chrono::duration<double>(length.seconds)) {
         lengthReached = true;

@@ -84,6 +84,10 @@ class RawRecording : public QObject {
     std::atomic<std::chrono::steady_clock::rep> firstFrame{0};
     std::atomic<bool> feeding{false};
     std::atomic<bool> lengthReached{false};
+    // The first frame's geometry; a frame of another one ends the recording,
+    // which can hold only frames of one size, and says why.
+    EzFrameInfo firstInfo{};
+    std::atomic<const char*> changed{nullptr};
 
     // Window thread.
     std::shared_ptr<recording::Recorder> current;   // recording

@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "recording/writers.h"
 #include "viewer/captions.h"
@@ -255,6 +256,35 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     statusBar()->addPermanentWidget(ui.txtPixel);
     statusBar()->addPermanentWidget(ui.prgExposure);
     statusBar()->addPermanentWidget(ui.txtStatus);
+    nameControls();
+}
+
+void ViewerWindow::nameControls() {
+    // Named by their outlets, so that a script driving the window finds
+    // the controls whose text says nothing of what they are.
+    const std::pair<QWidget*, const char*> names[] = {
+        {ui.pView, "pView"},
+        {ui.pouDev, "pouDev"},
+        {ui.btnLive, "btnLive"},
+        {ui.txtFPS, "txtFPS"},
+        {ui.txtStatus, "txtStatus"},
+        {ui.pouRes, "pouRes"},
+        {ui.pouClk, "pouClk"},
+        {ui.sldGain, "sldGain"},
+        {ui.sldTime, "sldTime"},
+        {ui.txtTime, "txtTime"},
+        {ui.chkAE, "chkAE"},
+        {ui.txtPath, "txtPath"},
+        {ui.btnSnap, "btnSnap"},
+        {ui.btnMovie, "btnMovie"},
+        {ui.pouRawFormat, "pouRawFormat"},
+        {ui.spnRawLength, "spnRawLength"},
+        {ui.pouRawUnit, "pouRawUnit"},
+        {ui.btnRaw, "btnRaw"},
+        {ui.txtRaw, "txtRaw"},
+        {ui.btnCalib, "btnCalib"},
+    };
+    for (const auto& [widget, name] : names) widget->setObjectName(QString::fromLatin1(name));
 }
 
 void ViewerWindow::restoreWindowGeometry() {

@@ -22,6 +22,8 @@ class ViewerWindow : public QMainWindow {
     void changeEvent(QEvent* event) override;
 
   private:
+    void nameControls();
+
     Outlets& ui;
 };
 
