@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "models/catalogue.h"
 #include "models/products.h"
 #include "usb/usb.h"
@@ -138,14 +138,16 @@ inline Camera& camera(size_t product, uint16_t release) {
     made.device->answer = nullptr;
     made.device->bulk = nullptr;
     c._set_autoexposure(false);
-    c.aeState = 0;
-    c.roiRequested = c.roiActive = 0;
-    c.resolutionPending = c.pixelClockPending = 0;
-    c.pipeline.defects.searchRequest = c.pipeline.defects.correctionOn = 0;
-    c.pipeline.defects.count = 0;
-    c.blackFieldOn = c.fluoGuideOn = c.fluoGuideEnd = 0;
+    c.exposureLoop().reset();
+    SensorControl& s = c.sensorControl();
+    s.roiRequested = s.roiActive = 0;
+    s.resolutionPending = s.pixelClockPending = 0;
+    c.pipeline().defects.searchRequest = c.pipeline().defects.correctionOn = 0;
+    c.pipeline().defects.count = 0;
+    c._set_blackfield_state(false);
+    c.fluoGuide().stop();
     c._set_raw_depth(8);
-    c._set_resolution(c.resolution.def, true);
+    c._set_resolution(s.resolution.def, true);
     c._default();
     c._set_exposure(10.0f);
     return made;

@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (options & (kRegionRequested | kRegionActive)) {
         const int x = in.word(), y = in.word(), width = in.word(), height = in.word();
         c._set_roi(x, y, width, height);
-        if (options & kRegionActive) c.roiRequested = 0, c.roiActive = 1;
+        if (options & kRegionActive) c.sensorControl().roiRequested = 0, c.sensorControl().roiActive = 1;
     }
     c._set_autoexposure(options & kAutoExposure);
     if (options & kDefectSearch) c._calc_defect_correction();

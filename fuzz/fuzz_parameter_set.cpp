@@ -26,8 +26,9 @@ bool insideRanges(CamBayer& c) {
         !region || (x + width <= c._resolution_width_at_index(c._resolution()) &&
                     y + height <= c._resolution_height_at_index(c._resolution()));
     return c._exposure() <= high * 1.0001f + 1e-3f && gain >= gainMin && gain <= gainMax &&
-           c._flip() >= 0 && c._flip() <= 3 && c.pipeline.monochrome <= 1 && c.autoExposure <= 1 &&
-           c.pipeline.colorEnhancement <= 1 && c.snapFormat >= 0 && c.snapFormat <= 31 && regionFits &&
+           c._flip() >= 0 && c._flip() <= 3 && c.pipeline().monochrome <= 1 &&
+           c.pipeline().colorEnhancement <= 1 && c.stills().format >= 0 && c.stills().format <= 31 &&
+           regionFits &&
            c._resolution() < c._resolution_count() && c._pixsclock() < c._pixsclock_count();
 }
 }  // namespace

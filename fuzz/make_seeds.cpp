@@ -148,9 +148,9 @@ void regionSeed(size_t productIndex, fuzzing::Product product, uint16_t release)
     std::vector<unsigned char> buffer(static_cast<size_t>(std::max(c._body(), 0)));
     if (buffer.empty()) return;
     const int size = static_cast<int>(buffer.size());
-    for (int read = 0; read < 3 && !c.roiActive; ++read) c._raw_data(buffer.data(), size);
+    for (int read = 0; read < 3 && !c.sensorControl().roiActive; ++read) c._raw_data(buffer.data(), size);
     pair.transfers.clear();
-    if (!c.roiActive || c._raw_data(buffer.data(), size) != 0) return;
+    if (!c.sensorControl().roiActive || c._raw_data(buffer.data(), size) != 0) return;
     Bytes seed{static_cast<uint8_t>(productIndex)};
     seed.push_back(releasePick(product, release));
     seed.push_back(0);
@@ -164,7 +164,7 @@ void setSeed(size_t productIndex, fuzzing::Product product, uint16_t release) {
     fuzzing::Camera camera(product, release);
     const std::string directory = root + "/";
     if (camera.object->_save_params(0, directory) != 0) return;
-    const std::string model = camera.object->modelName;
+    const std::string model = camera.object->modelName();
     std::ifstream in(directory + model + "a.txt", std::ios::binary);
     Bytes seed{static_cast<uint8_t>(productIndex)};
     seed.push_back(releasePick(product, release));

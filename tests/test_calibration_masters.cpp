@@ -137,6 +137,20 @@ class CalibrationLoop : public simsession::Session {
         char path[4096];
         ASSERT_EQ(FinishMaster(path, sizeof path, name.c_str()), EZ_OK);
     }
+    // The samples of one 16-bit monochrome frame, without `cut` pixels around.
+    static std::vector<double> samples(const unsigned char* buffer, int cut, int& width, int& height) {
+        const auto* from = reinterpret_cast<const _ezImage*>(buffer);
+        width = from->width - 2 * cut;
+        height = from->height - 2 * cut;
+        std::vector<double> out(static_cast<size_t>(width) * height);
+        const unsigned char* data = buffer + from->header_size;
+        for (int y = 0; y < height; ++y) {
+            const auto* row =
+                reinterpret_cast<const uint16_t*>(data + static_cast<size_t>(y + cut) * from->stride) + cut;
+            for (int x = 0; x < width; ++x) out[static_cast<size_t>(y) * width + x] = row[x];
+        }
+        return out;
+    }
     // The mean of 8 frames' samples, raw or through the pipeline (a
     // monochrome 16-bit frame comes out as its samples).
     std::vector<double> average(bool processed, int& width, int& height) {
@@ -222,6 +236,42 @@ TEST_F(CalibrationLoop, MastersRemoveTheFixedPatternAndFlattenTheScene) {
             EXPECT_LT(std::sqrt(vr), 3 * rowNoise + 0.5) << "mean " << meanCal;
         }
     }
+    std::filesystem::remove_all(dir);
+}
+
+// A frame read, then held while the settings change and newer frames
+// arrive, is calibrated with the masters of its own settings.
+TEST_F(CalibrationLoop, AHeldFrameIsCalibratedByItsOwnSettings) {
+    const std::string dir = tempDir("held");
+    start("k=0.1,read=1,dsnu=60,prnu=0,hot=0,well=40000,light=0");
+    const char* n = name.c_str();
+    ASSERT_EQ(SetExposure(20, n), 0);
+    ASSERT_EQ(SetCalibrationLibrary(dir.c_str(), n), 0);
+    takeMaster(EZ_MASTER_DARK, "light=0");  // the only master
+    ASSERT_EQ(SetCalibrationState(true, n), 0);
+
+    EzFrameInfo info{};
+    read(info);
+    const int gain = info.analog_gain;
+    const std::vector<unsigned char> held = raw;
+    ASSERT_EQ(SetAnaloggain(gain + 10, n), 0);  // no master of this gain
+    for (int i = 0; i < 10 && info.analog_gain == gain; ++i) read(info);
+    ASSERT_NE(info.analog_gain, gain);
+    char path[4096] = "x";
+    GetCalibrationMaster(EZ_MASTER_DARK, path, sizeof path, n);
+    EXPECT_STREQ(path, "");  // nothing fits the latest frame
+
+    int w = 0, h = 0, wc = 0, hc = 0;
+    double mean = 0, meanCal = 0;
+    const std::vector<double> plain = samples(held.data(), 4, w, h);
+    const double before = pattern(plain, w, h, mean);
+    std::vector<unsigned char> decoded(held.size() * 3);
+    std::vector<unsigned char> copy = held;
+    ASSERT_EQ(DecodeRaw2Image(copy.data(), decoded.data(), n), 0);
+    const std::vector<double> calibrated = samples(decoded.data(), 0, wc, hc);
+    const double after = pattern(calibrated, wc, hc, meanCal);
+    ASSERT_EQ(wc, w);
+    EXPECT_GE(before / after, 5.0) << before << " -> " << after;
     std::filesystem::remove_all(dir);
 }
 

@@ -8,7 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
+#include "models/products.h"
 #include "fake_device.h"
 #include "log_recorder.h"
 
@@ -27,29 +28,28 @@ const PixelClockEntry kClk[] = {
 class TestCamera : public CamBayer {
   public:
     TestCamera() {
-        resolution.table = kRes;
-        resolution.max = 3;
-        pixelClock.table = kClk;
-        pixelClock.max = 2;
-        pixelClock.def = 1;
-        analogGain.value = 30;
-        analogGain.min = 1;
-        analogGain.max = 80;
-        analogGain.step = 1;
-        analogGain.def = 20;
-        exposure.value = 300;
-        exposure.min = 1;
-        exposure.max = 6000;
-        exposure.step = 1;
-        rawDepth.supported = 1;
-        loadTiming();
-        bodyLen = kRes[0].frameBytes + headLen + 2048;
+        SensorControl& s = sensorControl();
+        sensorControl().resolution.table = kRes;
+        s.resolution.max = 3;
+        sensorControl().pixelClock.table = kClk;
+        s.pixelClock.max = 2;
+        s.pixelClock.def = 1;
+        sensorControl().analogGain.value = 30;
+        s.analogGain.min = 1;
+        s.analogGain.max = 80;
+        s.analogGain.step = 1;
+        s.analogGain.def = 20;
+        sensorControl().exposure.value = 300;
+        s.exposure.min = 1;
+        s.exposure.max = 6000;
+        s.exposure.step = 1;
+        s.rawDepth.supported = 1;
+        s.loadTiming();
+        s.bodyLen = kRes[0].frameBytes + s.headLen + 2048;
     }
     int _set_analog_gain(int gain) override {
-        return applyAnalogGain(gain, [](int g) { return static_cast<uint16_t>(g); });
+        return sensorControl().applyAnalogGain(gain, [](int g) { return static_cast<uint16_t>(g); });
     }
-    using CamBayer::ExposureLimits;
-    using CamBayer::retimeCarried;
     // The device sends the frame the reader plans for, however much it asks.
     void framePlan(FramePlan& plan) override {
         CamBayer::framePlan(plan);
@@ -66,6 +66,9 @@ struct Rig {
         device->deviceInfo.bcdDevice = release;
         device->frame = markedFrame;
         camera->device = device.get();
+        // What the product table gives a camera it creates for this pair.
+        camera->sensorControl().quirks =
+            productQuirks(device->deviceInfo.vendor, device->deviceInfo.product);
         EXPECT_EQ(camera->__open_driver(device), 0);
         device->forget();
     }
@@ -87,7 +90,7 @@ TEST(CameraObject, FreshObjectReportsBaseState) {
     EXPECT_EQ(min, -1);
     EXPECT_EQ(camera._set_blacklevel(0), -4);
     // Without a device every request fails instead of touching null.
-    EXPECT_EQ(camera._sumbit_ctl_urb(1000, 1, &camera.urbFrameRequest),
+    EXPECT_EQ(camera._sumbit_ctl_urb(1000, 1, &camera.sensorControl().urbFrameRequest),
               static_cast<int>(usb::kNotOpen));
     EXPECT_EQ(camera._sensor_suspend(), 0);
     EXPECT_EQ(camera._state(), 0);
@@ -114,7 +117,7 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
     refused->openStatus = usb::kError;
     TestCamera first;
     EXPECT_EQ(first.__open_driver(refused), -3);
-    EXPECT_EQ(first.usbDevice, nullptr);
+    EXPECT_EQ(first.link().device(), nullptr);
     EXPECT_EQ(first._set_resolution(1, true), 0);  // stored, nothing can be sent
     EXPECT_TRUE(refused->requests.empty());
 
@@ -123,8 +126,8 @@ TEST(CameraObject, FailedOpenLeavesNoDeviceAndFailedClaimNoInterface) {
     {
         TestCamera second;
         EXPECT_EQ(second.__open_driver(unclaimed), -3);
-        EXPECT_EQ(second.usbInterface, nullptr);
-        EXPECT_EQ(second._sumbit_ctl_urb(1000, 1, &second.urbFrameRequest),
+        EXPECT_FALSE(second.link().claimed());
+        EXPECT_EQ(second._sumbit_ctl_urb(1000, 1, &second.sensorControl().urbFrameRequest),
                   static_cast<int>(usb::kNotOpen));
         EXPECT_TRUE(unclaimed->requests.empty());
     }
@@ -135,12 +138,13 @@ TEST(CameraObject, ProductA005LogsIdsInsteadOfReadingTheVersion) {
     auto device = std::make_shared<FakeDevice>();
     device->deviceInfo = {0x0547, 0xa005, 0xa000, 0x0200};
     TestCamera camera;
+    camera.sensorControl().quirks = productQuirks(0x0547, 0xa005);
     LogRecorder log;
     testing::internal::CaptureStdout();
     EXPECT_EQ(camera.__open_driver(device), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(log.messages, std::vector<std::string>{"2: a005 547"});
-    EXPECT_EQ(camera.firmwareVersion, 0);
+    EXPECT_EQ(camera.firmwareVersion(), 0);
     EXPECT_TRUE(device->sent(0xb6).empty());
 }
 
@@ -265,7 +269,7 @@ TEST(SensorControl, TableIndexesAreChecked) {
     EXPECT_EQ(rig.camera->_set_resolution(3, true), -2);
     EXPECT_EQ(rig.camera->_set_resolution(-1, false), -2);
     EXPECT_EQ(rig.camera->_resolution(), 1);
-    EXPECT_EQ(rig.camera->resolutionPending, 0);
+    EXPECT_EQ(rig.camera->sensorControl().resolutionPending, 0);
     EXPECT_TRUE(rig.device->requests.empty());
 }
 
@@ -295,7 +299,7 @@ TEST(SensorControl, SixteenBitPermission) {
     EXPECT_EQ(rig.camera->_raw_depth(), 8);
 
     TestCamera eightBitOnly;
-    eightBitOnly.rawDepth.supported = 0;
+    eightBitOnly.sensorControl().rawDepth.supported = 0;
     EXPECT_EQ(eightBitOnly._set_raw_depth(8), -4);
 }
 
@@ -303,22 +307,22 @@ TEST(SensorControl, RetimeKeepsTheExposureAcrossClocksAndResolutions) {
     Rig rig(0xc004);  // its base re-timing writes the exposure register at once
     rig.camera->_set_pixsclock(0);
     rig.camera->_set_exposure(20.0f);
-    const int lines = rig.camera->exposure.value;
+    const int lines = rig.camera->sensorControl().exposure.value;
     EXPECT_EQ(lines, static_cast<int>(48000 * 20.0f / 1948));
     const float before = rig.camera->_exposure();
     rig.device->forget();
     rig.camera->_set_pixsclock(1);
-    EXPECT_EQ(rig.camera->exposure.value, static_cast<int>(lines / 2.0 + 0.5));
+    EXPECT_EQ(rig.camera->sensorControl().exposure.value, static_cast<int>(lines / 2.0 + 0.5));
     EXPECT_NEAR(rig.camera->_exposure(), before, 1948.0 / 24000);
     // Exposure write, then the clock request carrying the line count.
     EXPECT_EQ(rig.device->codes(), (std::vector<uint8_t>{0xb7, 0xb5}));
-    EXPECT_EQ(rig.device->sent(0xb5)[0].index, rig.camera->exposure.value);
+    EXPECT_EQ(rig.device->sent(0xb5)[0].index, rig.camera->sensorControl().exposure.value);
 
     rig.device->forget();
     rig.camera->_set_resolution(2, false);
     EXPECT_NEAR(rig.camera->_exposure(), before, 2 * 748.0 / 24000);
-    EXPECT_EQ(rig.camera->lineLength, 748);
-    EXPECT_EQ(rig.camera->resolution.urb.index, rig.camera->exposure.value);
+    EXPECT_EQ(rig.camera->sensorControl().lineLength, 748);
+    EXPECT_EQ(rig.camera->sensorControl().resolution.urb.index, rig.camera->sensorControl().exposure.value);
 
     // Other products only build the write: the line count travels with the
     // next resolution or clock request.
@@ -330,18 +334,18 @@ TEST(SensorControl, RetimeKeepsTheExposureAcrossClocksAndResolutions) {
 TEST(SensorControl, ExposureSplitsIntoPeriodsAndClamps) {
     Rig rig;
     TestCamera& c = *rig.camera;
-    c.exposure.max = 1000;
-    c.longExposure.max = 9;
-    c.longExposure.supported = 1;
+    c.sensorControl().exposure.max = 1000;
+    c.sensorControl().longExposure.max = 9;
+    c.sensorControl().longExposure.supported = 1;
     const float line = 1948.0f / 48000.0f;  // clock 0 is in force
     c._set_exposure(2500.5f * line);
-    EXPECT_EQ(c.exposure.value, 500);
-    EXPECT_EQ(c.longExposure.value, 2);
+    EXPECT_EQ(c.sensorControl().exposure.value, 500);
+    EXPECT_EQ(c.sensorControl().longExposure.value, 2);
     auto writes = rig.device->sent(0xb7);
     ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].index, c.regExposure);
+    EXPECT_EQ(writes[0].index, c.sensorControl().regExposure);
     EXPECT_EQ(writes[0].value, 500);
-    EXPECT_EQ(writes[1].index, c.regLongExposure);
+    EXPECT_EQ(writes[1].index, c.sensorControl().regLongExposure);
     EXPECT_EQ(writes[1].value, 2);
 
     rig.device->forget();
@@ -349,8 +353,8 @@ TEST(SensorControl, ExposureSplitsIntoPeriodsAndClamps) {
     EXPECT_TRUE(rig.device->requests.empty());
 
     c._set_exposure(20000.5f * line);
-    EXPECT_EQ(c.exposure.value, 999);
-    EXPECT_EQ(c.longExposure.value, 9);
+    EXPECT_EQ(c.sensorControl().exposure.value, 999);
+    EXPECT_EQ(c.sensorControl().longExposure.value, 9);
     float min = 0, max = 0, step = 0;
     c._exposure_range(&min, &max, &step);
     EXPECT_FLOAT_EQ(max, 9999 * line);
@@ -358,17 +362,17 @@ TEST(SensorControl, ExposureSplitsIntoPeriodsAndClamps) {
 
     // Nonsense times end at the limits instead of in undefined conversions.
     c._set_exposure(-5.0f);
-    EXPECT_EQ(c.exposure.value, 1);
-    EXPECT_EQ(c.longExposure.value, 0);
+    EXPECT_EQ(c.sensorControl().exposure.value, 1);
+    EXPECT_EQ(c.sensorControl().longExposure.value, 0);
     c._set_exposure(NAN);
-    EXPECT_EQ(c.exposure.value, 1);
+    EXPECT_EQ(c.sensorControl().exposure.value, 1);
     c._set_exposure(INFINITY);
-    EXPECT_EQ(c.exposure.value + c.longExposure.value * 1000, 9999);
+    EXPECT_EQ(c.sensorControl().exposure.value + c.sensorControl().longExposure.value * 1000, 9999);
 
     // Without long exposure the line count stops at the maximum.
-    c.longExposure.supported = 0;
+    c.sensorControl().longExposure.supported = 0;
     c._set_exposure(1e9f);
-    EXPECT_EQ(c.exposure.value, 1000);
+    EXPECT_EQ(c.sensorControl().exposure.value, 1000);
 }
 
 TEST(SensorControl, LongExposureRestart) {
@@ -376,9 +380,9 @@ TEST(SensorControl, LongExposureRestart) {
     TestCamera& c = *rig.camera;
     EXPECT_EQ(c._restart_state(), -4);
     EXPECT_EQ(c._restart_exposure(), -4);
-    c.exposure.max = 1000;
-    c.longExposure.max = 200;
-    c.longExposure.supported = 1;
+    c.sensorControl().exposure.max = 1000;
+    c.sensorControl().longExposure.max = 200;
+    c.sensorControl().longExposure.supported = 1;
     c._set_exposure(70000.5f * 1948.0f / 48000.0f);
     rig.device->forget();
     EXPECT_EQ(c._restart_state(), 0);
@@ -389,7 +393,7 @@ TEST(SensorControl, LongExposureRestart) {
     EXPECT_EQ(start.value, (1 << 8) | 0xc0);
 
     Rig refused(0xa009);
-    refused.camera->longExposure.supported = 1;
+    refused.camera->sensorControl().longExposure.supported = 1;
     EXPECT_EQ(refused.camera->_restart_state(), -4);
     EXPECT_EQ(refused.camera->_restart_exposure(), -4);
     EXPECT_TRUE(refused.device->requests.empty());
@@ -405,15 +409,15 @@ TEST(SensorControl, GainAndBlackLevelLimits) {
     auto writes = rig.device->sent(0xb7);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0].value, 80);
-    EXPECT_EQ(writes[1].index, c.regAnalogGain);
+    EXPECT_EQ(writes[1].index, c.sensorControl().regAnalogGain);
 
-    c.blackLevel.supported = 1;
-    c.blackLevel.max = 100;
+    c.sensorControl().blackLevel.supported = 1;
+    c.sensorControl().blackLevel.max = 100;
     EXPECT_EQ(c._set_blacklevel(101), -2);
     EXPECT_EQ(c._set_blacklevel(-1), -2);
     EXPECT_EQ(c._set_blacklevel(40), 0);
     EXPECT_EQ(c._blacklevel(), 40);
-    EXPECT_EQ(rig.device->sent(0xb7).back().index, c.regBlackLevel);
+    EXPECT_EQ(rig.device->sent(0xb7).back().index, c.sensorControl().regBlackLevel);
 
     rig.device->forget();
     c._set_resolution(1, true);
@@ -429,8 +433,8 @@ TEST(SensorControl, RegionIsClampedToTheFrame) {
     TestCamera& c = *rig.camera;
     int x = -1, y = -1, w = -1, h = -1;
     c._set_roi(-5, -5, 100000, 100000);
-    EXPECT_EQ(c.urbRoiSize.value, 1600);
-    EXPECT_EQ(c.urbRoiSize.index, 1200);
+    EXPECT_EQ(c.sensorControl().urbRoiSize.value, 1600);
+    EXPECT_EQ(c.sensorControl().urbRoiSize.index, 1200);
     c._roi(&x, &y, &w, &h);
     EXPECT_EQ(std::vector<int>({x, y, w, h}), std::vector<int>({0, 0, 1592, 1192}));
 
@@ -492,36 +496,36 @@ TEST(SensorControl, RegionStoredAtAnotherResolutionIsRefitted) {
 TEST(SensorControl, CarriedRetimeForLongExposureFamilies) {
     Rig rig;
     TestCamera& c = *rig.camera;
-    c.exposure.max = 1068;
-    c.longExposure.max = 4000;
-    c.longExposure.supported = 1;
+    c.sensorControl().exposure.max = 1068;
+    c.sensorControl().longExposure.max = 4000;
+    c.sensorControl().longExposure.supported = 1;
     c._set_pixsclock(0);
-    c.exposure.value = 500;
-    c.longExposure.value = 0;
-    const TestCamera::ExposureLimits limits[] = {{0xc0, 1068, -1}, {0xc1, 546, -1}};
-    c.pixelClock.value = 1;  // 48000 -> 24000 at the same resolution
+    c.sensorControl().exposure.value = 500;
+    c.sensorControl().longExposure.value = 0;
+    const ExposureLimits limits[] = {{0xc0, 1068, -1}, {0xc1, 546, -1}};
+    c.sensorControl().pixelClock.value = 1;  // 48000 -> 24000 at the same resolution
     rig.device->forget();
-    EXPECT_EQ(c.retimeCarried(limits, 2, true), 250u);
-    EXPECT_EQ(c.exposure.value, 250);
-    EXPECT_EQ(c.pixelRate, 24000);
+    EXPECT_EQ(c.sensorControl().retimeCarried(limits, 2, true), 250u);
+    EXPECT_EQ(c.sensorControl().exposure.value, 250);
+    EXPECT_EQ(c.sensorControl().pixelRate, 24000);
     EXPECT_TRUE(rig.device->requests.empty());  // built, not sent
 
     // A long exposure: the total crosses 16 bits and rides in both requests.
-    c.exposure.value = 100;
-    c.longExposure.value = 200;  // 200 * 1068 + 100 = 213700 lines
-    c.pixelClock.value = 0;      // back to 48000: doubled
-    const uint32_t total = c.retimeCarried(limits, 2, true);
+    c.sensorControl().exposure.value = 100;
+    c.sensorControl().longExposure.value = 200;  // 200 * 1068 + 100 = 213700 lines
+    c.sensorControl().pixelClock.value = 0;      // back to 48000: doubled
+    const uint32_t total = c.sensorControl().retimeCarried(limits, 2, true);
     EXPECT_EQ(total, 427400u);
-    EXPECT_EQ(c.longExposure.value, 427400 / 1068);
-    EXPECT_EQ(c.resolution.urb.index, 427400 & 0xffff);
-    EXPECT_EQ(c.resolution.urb.value >> 8, (427400 >> 16) & 0xff);
-    EXPECT_EQ(c.pixelClock.urb.index, 427400 & 0xffff);
+    EXPECT_EQ(c.sensorControl().longExposure.value, 427400 / 1068);
+    EXPECT_EQ(c.sensorControl().resolution.urb.index, 427400 & 0xffff);
+    EXPECT_EQ(c.sensorControl().resolution.urb.value >> 8, (427400 >> 16) & 0xff);
+    EXPECT_EQ(c.sensorControl().pixelClock.urb.index, 427400 & 0xffff);
 
     // The mode's maximum applies and limits the total.
-    c.resolution.value = 1;  // mode 0xc1: 546 lines per period
-    c.longExposure.value = 4000;
-    EXPECT_EQ(c.retimeCarried(limits, 2, true), 4001u * 546 - 1);
-    EXPECT_EQ(c.exposure.max, 546);
+    c.sensorControl().resolution.value = 1;  // mode 0xc1: 546 lines per period
+    c.sensorControl().longExposure.value = 4000;
+    EXPECT_EQ(c.sensorControl().retimeCarried(limits, 2, true), 4001u * 546 - 1);
+    EXPECT_EQ(c.sensorControl().exposure.max, 546);
 }
 
 // ---- Frame reader -------------------------------------------------------------------
@@ -647,9 +651,9 @@ TEST(FrameReader, AFrameKeepsTheResolutionItWasReadAt) {
     };
     Rig rig;
     TestCamera& camera = *rig.camera;
-    camera.resolution.table = kTwins;
-    camera.resolution.max = 2;
-    camera.channels = 1;
+    camera.sensorControl().resolution.table = kTwins;
+    camera.sensorControl().resolution.max = 2;
+    camera.sensorControl().channels = 1;
     camera._set_snap_format(0);
     std::vector<unsigned char> raw(kFrame8), image(kFrame8 + kStatisticsBytes);
     const auto* record = reinterpret_cast<const _ezImage*>(raw.data());
@@ -660,13 +664,13 @@ TEST(FrameReader, AFrameKeepsTheResolutionItWasReadAt) {
     ASSERT_EQ(camera._raw_data(raw.data(), kFrame8), 0);
     EXPECT_EQ(record->resolution, 0);
     ASSERT_EQ(camera._raw2image(raw.data(), image.data(), true), 0);
-    EXPECT_EQ(camera.snapRequest, 1);
+    EXPECT_EQ(camera.stills().armed(), 1);
 
     rig.device->frame = markedFrame;
     ASSERT_EQ(camera._raw_data(raw.data(), kFrame8), 0);
     EXPECT_EQ(record->resolution, 1);
     ASSERT_EQ(camera._raw2image(raw.data(), image.data(), true), 0);
-    EXPECT_EQ(camera.snapRequest, 0);
+    EXPECT_EQ(camera.stills().armed(), 0);
     EXPECT_EQ(camera._resolution(), 0);  // on its way back
 }
 
@@ -771,7 +775,5 @@ TEST(FrameReader, AsynchronousRequestIsStored) {
     TestCamera camera;
     unsigned char byte = 0;
     EXPECT_EQ(camera._raw_data_asyn(nullptr, &byte, camera._body() - 1), -2);
-    EXPECT_EQ(camera.asyncPending, 1);
-    EXPECT_EQ(camera.asyncBuffer, &byte);
     EXPECT_EQ(camera._raw_data_asyn(nullptr, &byte, camera._body()), 0);
 }

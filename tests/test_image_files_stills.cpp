@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "ezImage/grfmt_raw.h"
 #include "ezImage/registry.h"
@@ -105,27 +105,27 @@ ImagePtr readRaw(const std::string& path) {
 TEST_F(Stills, QuarterTurnsAndRegionsDecideTheExpectedSize) {
     SetRotate(1, c());
     ASSERT_EQ(SaveImage(dir.file("r").c_str(), 1, c()), 0);
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{960}, uint16_t{1280}));
+    EXPECT_EQ(std::make_pair(cam->stills().width(), cam->stills().height()),
+              std::make_pair(960, 1280));
     SetRotate(2, c());
     SaveImage(dir.file("r").c_str(), 1, c());
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{960}, uint16_t{1280}));
+    EXPECT_EQ(std::make_pair(cam->stills().width(), cam->stills().height()),
+              std::make_pair(960, 1280));
     SetRotate(3, c());
     SaveImage(dir.file("r").c_str(), 1, c());
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{1280}, uint16_t{960}));
+    EXPECT_EQ(std::make_pair(cam->stills().width(), cam->stills().height()),
+              std::make_pair(1280, 960));
 
     // A region at the current resolution: its stored size.
     SetRotate(0, c());
     ASSERT_EQ(SetRoi(100, 50, 400, 300, c()), 0);
     SaveImage(dir.file("r").c_str(), 1, c());
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{408}, uint16_t{308}));
+    EXPECT_EQ(std::make_pair(cam->stills().width(), cam->stills().height()),
+              std::make_pair(408, 308));
     // Another resolution ends the region: the mode's size.
     SaveImage(dir.file("r").c_str(), 2, c());
-    EXPECT_EQ(std::make_pair(cam->snapWidth, cam->snapHeight),
-              std::make_pair(uint16_t{640}, uint16_t{480}));
+    EXPECT_EQ(std::make_pair(cam->stills().width(), cam->stills().height()),
+              std::make_pair(640, 480));
 }
 
 TEST_F(Stills, RefusedRequestsArmNothing) {
@@ -133,7 +133,7 @@ TEST_F(Stills, RefusedRequestsArmNothing) {
     EXPECT_EQ(SaveImage(dir.file("x").c_str(), 5, c()), -2);
     EXPECT_EQ(SaveImage(dir.file("x").c_str(), -1, c()), -2);
     EXPECT_EQ(SaveImageEx(dir.file("x").c_str(), 9, nullptr, c()), -2);
-    EXPECT_EQ(cam->snapRequest, 0);
+    EXPECT_EQ(cam->stills().armed(), 0);
     EXPECT_EQ(GetResolution(c()), 0);
     EXPECT_TRUE(wire().empty());
     EXPECT_EQ(SaveImage(dir.file("x").c_str(), 0, "nobody"), -1);
@@ -142,8 +142,8 @@ TEST_F(Stills, RefusedRequestsArmNothing) {
     // The callback form arms the same request and keeps the callback.
     const EzSnapCallback callback = [](unsigned char*) {};
     EXPECT_EQ(SaveImageEx(dir.file("y").c_str(), 3, callback, c()), 0);
-    EXPECT_EQ(cam->snapCallback, callback);
-    EXPECT_EQ(cam->snapRequest, 1);
+    EXPECT_EQ(cam->stills().callback, callback);
+    EXPECT_EQ(cam->stills().armed(), 1);
     EXPECT_EQ(GetResolution(c()), 3);
 }
 
@@ -361,7 +361,7 @@ TEST_F(Deferred, AnotherResolutionSwitchesOnceAndReturns) {
     frame();
     EXPECT_EQ(modes(transfers(id)), (std::vector<int>{0xc8, 0xcb}));
     EXPECT_EQ(camera(id).resolutionMode(), 0xcb);
-    EXPECT_EQ(cam->snapRequest, 0);
+    EXPECT_EQ(cam->stills().armed(), 0);
 
     ImagePtr still = readRaw(base + ".raw");
     ASSERT_TRUE(still);
@@ -385,7 +385,7 @@ TEST_F(Deferred, NoFormatStillSwitchesAndReturns) {
     frame();
     frame();
     EXPECT_EQ(modes(transfers(id)), (std::vector<int>{0xcb, 0xc8}));
-    EXPECT_EQ(cam->snapRequest, 0);
+    EXPECT_EQ(cam->stills().armed(), 0);
     EXPECT_TRUE(listing().empty());
 }
 

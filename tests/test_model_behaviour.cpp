@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "processing/image_record.h"
 #include "sim_session.h"
@@ -304,7 +304,7 @@ TEST_F(Models, AutomaticExposureStepsEveryThirdFrameOrEverySecond) {
         // regLongExposure) of the last grab.
         const std::string rest = " " + [&] {
             char reg[8];
-            std::snprintf(reg, sizeof reg, "%x", ezcam::findCamera(n)->regExposure);
+            std::snprintf(reg, sizeof reg, "%x", ezcam::findCamera(n)->sensorControl().regExposure);
             return std::string(reg);
         }();
         const auto stepped = [&] {
@@ -494,7 +494,7 @@ TEST_F(Models, VAh500C1SixteenBitFullModeCarriesAHeaderAreaMore) {
         const std::string name = plug(0xa004, release);
         ASSERT_FALSE(name.empty());
         EXPECT_EQ(SetRawDepth(16, name.c_str()), -4);
-        ezcam::findCamera(name.c_str())->rawDepth.supported = 1;
+        ezcam::findCamera(name.c_str())->sensorControl().rawDepth.supported = 1;
         ASSERT_EQ(SetRawDepth(16, name.c_str()), 0);
         ASSERT_EQ(SetResolution(mode, name.c_str()), 0);
         frame(name);

@@ -111,7 +111,7 @@ TEST(Claim, CooledModelsSendTheirClaimRequestsInOrder) {
     EXPECT_EQ((std::vector<int>{c694.camera->_channles(), c694.camera->_bayer(),
                                 c694.camera->_resolution_count(), c694.camera->_pixsclock_count()}),
               (std::vector<int>{3, 4, 5, 2}));
-    EXPECT_EQ(c694.camera->modelName, "R-694C.");
+    EXPECT_EQ(c694.camera->modelName(), "R-694C.");
     Opened c694old(0xe80c, 0xa004);
     EXPECT_STREQ(c694old.camera->_resolution_string_at_index(0), "1352X1016");
 }
@@ -120,12 +120,12 @@ TEST(Claim, ReleaseNamedModelsAndTheirCounters) {
     const int newer = cntVE131_;
     const int older = cntVE131;
     Opened a(0xa008, 0xa001);
-    EXPECT_EQ(a.camera->name, std::string("QCH131.") + char('0' + newer));
+    EXPECT_EQ(a.camera->name(), std::string("QCH131.") + char('0' + newer));
     EXPECT_STREQ(a.camera->_resolution_string_at_index(0), "1272X952");
-    EXPECT_EQ((std::vector<int>{a.camera->_pixsclock(), a.camera->pixelRate, a.camera->_body()}),
+    EXPECT_EQ((std::vector<int>{a.camera->_pixsclock(), a.camera->sensorControl().pixelRate, a.camera->_body()}),
               (std::vector<int>{1, 18000, 512 + 2 * 1249280 + 2048}));
     Opened b(0xa008, 0xa000);
-    EXPECT_EQ(b.camera->name, std::string("QCH130.") + char('0' + older));
+    EXPECT_EQ(b.camera->name(), std::string("QCH130.") + char('0' + older));
     EXPECT_STREQ(b.camera->_resolution_string_at_index(0), "1272x1016");
     EXPECT_EQ(b.camera->_body(), 512 + 2 * 1351680 + 2048);
     EXPECT_EQ(cntVE131_, newer + 1);
@@ -134,8 +134,8 @@ TEST(Claim, ReleaseNamedModelsAndTheirCounters) {
     // V3h5MC1 is named and configured by its claim alone.
     const int before = cntV3h5MC1;
     Opened u(0xac11, 0xa000);
-    EXPECT_EQ(u.camera->name, std::string("QU5M.") + char('0' + before));
-    EXPECT_EQ((std::vector<int>{u.camera->_pixsclock(), u.camera->pixelRate, u.camera->_body()}),
+    EXPECT_EQ(u.camera->name(), std::string("QU5M.") + char('0' + before));
+    EXPECT_EQ((std::vector<int>{u.camera->_pixsclock(), u.camera->sensorControl().pixelRate, u.camera->_body()}),
               (std::vector<int>{1, 48000, 2 * (5040128 + 512) + 4096}));
     EXPECT_EQ(u.camera->_set_raw_depth(16), 0);
 }
@@ -144,8 +144,8 @@ TEST(Claim, VAo500C1ChoosesItsClockAtClaim) {
     Opened v1(0xc004, 0xa100);
     EXPECT_EQ(v1.out, "");  // the library never prints
     EXPECT_EQ(v1.log.messages, std::vector<std::string>{"2: VAo500C1::_claim_device"});
-    EXPECT_EQ((std::vector<int>{v1.camera->pixelRate, v1.camera->lineLength, v1.camera->_body(),
-                                v1.camera->blackLevel.value}),
+    EXPECT_EQ((std::vector<int>{v1.camera->sensorControl().pixelRate, v1.camera->sensorControl().lineLength, v1.camera->_body(),
+                                v1.camera->sensorControl().blackLevel.value}),
               (std::vector<int>{48000, 3492, 2 * 512 + 10245226, 48}));
     EXPECT_EQ(v1.camera->_blacklevel_range(nullptr, nullptr, nullptr), -4);
     // This product writes the exposure register whenever it is re-timed.
@@ -155,14 +155,14 @@ TEST(Claim, VAo500C1ChoosesItsClockAtClaim) {
     EXPECT_EQ(exposure[0].index, 9);
 
     Opened v0(0xc004, 0xa000);
-    EXPECT_EQ(v0.camera->pixelRate, 36000);
+    EXPECT_EQ(v0.camera->sensorControl().pixelRate, 36000);
 
     // Its h variant claims the same way, keeps its own name and sends no
     // exposure at claim.
     Opened h(0xa00d, 0xa000);
     EXPECT_EQ(h.out, "");
     EXPECT_EQ(h.log.messages, std::vector<std::string>{"2: VAo500C1::_claim_device"});
-    EXPECT_EQ(h.camera->modelName, "QCH500.");
+    EXPECT_EQ(h.camera->modelName(), "QCH500.");
     EXPECT_EQ(h.camera->_resolution_count(), 5);
     EXPECT_TRUE(h.device->sent(0xb7).empty());
 }

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "processing/tone.h"
 #include "sim_session.h"
@@ -112,32 +112,32 @@ class Sets : public Session {
         sim::SimCamera& sensor = camera(id);
         bool roi = false;
         cam->_roi_state(&roi);
-        return {cam->pipeline.monochrome,
-                cam->autoExposure,
-                cam->pipeline.colorEnhancement,
+        return {cam->pipeline().monochrome,
+                cam->exposureLoop().on,
+                cam->pipeline().colorEnhancement,
                 roi,
-                cam->pipeline.gamma[0].value,
-                cam->pipeline.gamma[1].value,
-                cam->pipeline.gamma[2].value,
-                cam->pipeline.contrast.value,
-                cam->aeTarget.value,
-                cam->pipeline.saturation.value,
-                cam->pipeline.digitalGain[0].value,
-                cam->pipeline.digitalGain[1].value,
-                cam->pipeline.digitalGain[2].value,
-                cam->pipeline.flip,
-                cam->resolution.value,
-                cam->pixelClock.value,
-                cam->rawDepth.value,
-                cam->blackLevel.value,
-                cam->exposure.value,
-                cam->longExposure.value,
-                cam->urbRoiOrigin.value,
-                cam->urbRoiOrigin.index,
-                cam->urbRoiSize.value,
-                cam->urbRoiSize.index,
-                cam->snapFormat,
-                cam->analogGain.value,
+                cam->pipeline().gamma[0].value,
+                cam->pipeline().gamma[1].value,
+                cam->pipeline().gamma[2].value,
+                cam->pipeline().contrast.value,
+                cam->exposureLoop().target.value,
+                cam->pipeline().saturation.value,
+                cam->pipeline().digitalGain[0].value,
+                cam->pipeline().digitalGain[1].value,
+                cam->pipeline().digitalGain[2].value,
+                cam->pipeline().flip,
+                cam->sensorControl().resolution.value,
+                cam->sensorControl().pixelClock.value,
+                cam->sensorControl().rawDepth.value,
+                cam->sensorControl().blackLevel.value,
+                cam->sensorControl().exposure.value,
+                cam->sensorControl().longExposure.value,
+                cam->sensorControl().urbRoiOrigin.value,
+                cam->sensorControl().urbRoiOrigin.index,
+                cam->sensorControl().urbRoiSize.value,
+                cam->sensorControl().urbRoiSize.index,
+                cam->stills().format,
+                cam->sensorControl().analogGain.value,
                 sensor.resolutionMode(),
                 sensor.clockMode(),
                 static_cast<int>(sensor.exposureLines())};
@@ -162,8 +162,8 @@ TEST_F(Sets, SavedBytesFollowTheLayout) {
     EXPECT_EQ(le16(b, 12), 2);  // resolution index
     EXPECT_EQ(le16(b, 14), 2);  // clock index
     EXPECT_EQ(le16(b, 16), 8);
-    EXPECT_EQ(le16(b, 18), cam->blackLevel.value);
-    EXPECT_EQ(le16(b, 20), cam->exposure.value);
+    EXPECT_EQ(le16(b, 18), cam->sensorControl().blackLevel.value);
+    EXPECT_EQ(le16(b, 20), cam->sensorControl().exposure.value);
     EXPECT_EQ(le16(b, 22), 0);
     EXPECT_EQ(le16(b, 24), 40);
     EXPECT_EQ(le16(b, 26), 24);
@@ -251,22 +251,23 @@ TEST_F(Sets, RegionFlagOnLoad) {
     SetResolution(0, c);
     LoadConfiguration(0, c);
     EXPECT_EQ(GetResolution(c), 1);
-    EXPECT_EQ(cam->roiRequested, 1);
+    EXPECT_EQ(cam->sensorControl().roiRequested, 1);
     int x = 0, y = 0, width = 0, height = 0;
     GetRoi(&x, &y, &width, &height, c);
     EXPECT_EQ(std::vector<int>({x, y, width, height}), std::vector<int>({16, 8, 200, 100}));
 
     // Flag 0 loaded while the sensor runs a region: the window is switched
-    // off through the first resolution, sent before the next frame.
+    // off by the set's own resolution, sent again before the next frame
+    // (not by falling back to the first resolution, which the set never named).
     SetRoiState(false, c);
     SaveConfiguration(1, c);
-    cam->roiActive = 1;
-    cam->resolutionPending = 0;
+    cam->sensorControl().roiActive = 1;
+    cam->sensorControl().resolutionPending = 0;
     LoadConfiguration(1, c);
-    EXPECT_EQ(cam->roiActive, 0);
-    EXPECT_EQ(cam->roiRequested, 0);
-    EXPECT_EQ(GetResolution(c), 0);
-    EXPECT_EQ(cam->resolutionPending, 1);
+    EXPECT_EQ(cam->sensorControl().roiActive, 0);
+    EXPECT_EQ(cam->sensorControl().roiRequested, 0);
+    EXPECT_EQ(GetResolution(c), 1);
+    EXPECT_EQ(cam->sensorControl().resolutionPending, 1);
 }
 
 TEST_F(Sets, MonochromeModelsStoreButDoNotBuildColourTables) {
@@ -285,13 +286,13 @@ TEST_F(Sets, MonochromeModelsStoreButDoNotBuildColourTables) {
     set[36] = set[37] = 100;
     writeBytes(dir + "QC500M.b.txt", set);
     ASSERT_EQ(LoadConfiguration(1, name.c_str()), 0);
-    EXPECT_EQ(cam->pipeline.saturation.value, 140);
-    EXPECT_EQ(cam->pipeline.digitalGain[0].value, 80);
-    EXPECT_EQ(cam->pipeline.saturation.changed, 0);
-    EXPECT_EQ(cam->pipeline.digitalGain[0].changed, 0);
-    EXPECT_EQ(cam->pipeline.gamma[0].changed, 1);
-    EXPECT_EQ(staged(cam->pipeline.gamma[0]), table(__matrix_gamma, 110));
-    EXPECT_EQ(cam->exposure.value, 300);
+    EXPECT_EQ(cam->pipeline().saturation.value, 140);
+    EXPECT_EQ(cam->pipeline().digitalGain[0].value, 80);
+    EXPECT_EQ(cam->pipeline().saturation.changed, 0);
+    EXPECT_EQ(cam->pipeline().digitalGain[0].changed, 0);
+    EXPECT_EQ(cam->pipeline().gamma[0].changed, 1);
+    EXPECT_EQ(staged(cam->pipeline().gamma[0]), table(__matrix_gamma, 110));
+    EXPECT_EQ(cam->sensorControl().exposure.value, 300);
     EXPECT_EQ(readBytes(dir + "QC500M."), (Bytes{1, 0, 0, 0}));
 }
 
@@ -355,8 +356,8 @@ TEST_F(Sets, MissingOrDamagedSetsChangeNothing) {
     GetImageFormat(&format, c);
     EXPECT_LE(x + width, GetResWidth(1, c));
     EXPECT_LE(y + height, GetResHeight(1, c));
-    EXPECT_EQ((std::vector<int>{cam->pipeline.monochrome, cam->autoExposure, cam->pipeline.colorEnhancement,
-                                GetFlip(c), format, GetAETarget(c), cam->pipeline.digitalGain[0].value}),
+    EXPECT_EQ((std::vector<int>{cam->pipeline().monochrome, cam->exposureLoop().on, cam->pipeline().colorEnhancement,
+                                GetFlip(c), format, GetAETarget(c), cam->pipeline().digitalGain[0].value}),
               (std::vector<int>{1, 1, 1, 3, 31, 180, 240}));
 }
 

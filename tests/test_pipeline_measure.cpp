@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "pipeline_fixture.h"
 
 namespace {
@@ -15,25 +15,25 @@ namespace {
 class MeasureCamera : public CamBayer {
   public:
     explicit MeasureCamera(bool colour = true) {
-        channels = colour ? 3 : 1;
-        bayerPattern = colour ? 1 : 0;
-        if (colour) pipeline.enableColour(100, 100);
-        lineLength = 480;
-        pixelRate = 48000;
-        exposure.value = 2000;
-        exposure.min = 1;
-        exposure.max = 65535;
-        analogGain.min = 1;
-        analogGain.max = 400;
-        analogGain.value = 30;
+        SensorControl& s = sensorControl();
+        s.channels = colour ? 3 : 1;
+        s.bayerPattern = colour ? 1 : 0;
+        if (colour) pipeline().enableColour(100, 100);
+        s.lineLength = 480;
+        s.pixelRate = 48000;
+        s.exposure.value = 2000;
+        s.exposure.min = 1;
+        s.exposure.max = 65535;
+        s.analogGain.min = 1;
+        s.analogGain.max = 400;
+        s.analogGain.value = 30;
     }
     int _set_analog_gain(int gain) override {
-        analogGain.value =
-            static_cast<uint16_t>(std::clamp<int>(gain, analogGain.min, analogGain.max));
+        SensorSetting& g = sensorControl().analogGain;
+        g.value = static_cast<uint16_t>(std::clamp<int>(gain, g.min, g.max));
         return 0;
     }
     int finish(Frames& f, bool crop) { return _raw2image(f.raw.data(), f.image.data(), crop); }
-    using CamBayer::defectStep;
 };
 
 Frames uniform(int w, int h, unsigned value, int depth = 8) {
@@ -66,16 +66,16 @@ TEST(AutoExposure, DeadBandBlackFrameAndLongestExposure) {
     };
     for (const Case& c : cases) {
         MeasureCamera camera;
-        camera.exposure.value = static_cast<uint16_t>(c.linesBefore);
+        camera.sensorControl().exposure.value = static_cast<uint16_t>(c.linesBefore);
         Frames f = uniform(16, 8, c.mean);
         camera._calc_auto_exposure(f.rawRecord(), 0);
-        EXPECT_EQ(camera.exposure.value, c.linesAfter) << c.mean;
+        EXPECT_EQ(camera.sensorControl().exposure.value, c.linesAfter) << c.mean;
     }
     // 16-bit frames are measured by their high bytes.
     MeasureCamera camera;
     Frames deep = uniform(16, 8, 127 << 8 | 0xff, 16);
     camera._calc_auto_exposure(deep.rawRecord(), 0);
-    EXPECT_EQ(camera.exposure.value, 1732);
+    EXPECT_EQ(camera.sensorControl().exposure.value, 1732);
 }
 
 TEST(AutoExposure, MeasuresTheFirstFrameThenEveryIntervalth) {
@@ -83,9 +83,9 @@ TEST(AutoExposure, MeasuresTheFirstFrameThenEveryIntervalth) {
     Frames f = uniform(16, 8, 200);
     std::vector<int> measured;
     for (int frame = 1; frame <= 10; ++frame) {
-        const uint16_t before = camera.exposure.value;
+        const uint16_t before = camera.sensorControl().exposure.value;
         camera._calc_auto_exposure(f.rawRecord(), 3);
-        if (camera.exposure.value != before) measured.push_back(frame);
+        if (camera.sensorControl().exposure.value != before) measured.push_back(frame);
     }
     EXPECT_EQ(measured, (std::vector<int>{1, 4, 7, 10}));
 }
@@ -100,14 +100,14 @@ TEST(WhiteBalance, RectangleGainsAndRefusals) {
     EXPECT_EQ(g[0], 48);
     EXPECT_EQ(g[1], 96);
     EXPECT_EQ(g[2], 240);
-    EXPECT_EQ(camera.pipeline.digitalGain[2].changed, 1);
+    EXPECT_EQ(camera.pipeline().digitalGain[2].changed, 1);
 
     MeasureCamera grey;
     Frames card = mosaic(32, 24, 90, 90, 90);
     EXPECT_EQ(grey._calc_white_balance(card.raw.data(), &inside), 0);
     grey._digital_gain(&g[0], &g[1], &g[2]);
     EXPECT_EQ(g[0] + g[1] + g[2], 3 * 64);
-    EXPECT_EQ(grey.pipeline.digitalGain[0].changed, 0);  // unchanged gains are not staged again
+    EXPECT_EQ(grey.pipeline().digitalGain[0].changed, 0);  // unchanged gains are not staged again
 
     __IMG_RECT left{-20, 0, 0, 24};
     EXPECT_EQ(camera._calc_white_balance(card.raw.data(), &left), -2);
@@ -156,18 +156,18 @@ TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
     EXPECT_EQ(plain._fluorescence_guide(1, 0), -4);
 
     MeasureCamera camera(false);
-    camera.longExposure.supported = 1;
-    camera.longExposure.max = 100;
-    camera.exposure.max = 1000;
-    camera.analogGain.max = 600;
+    camera.sensorControl().longExposure.supported = 1;
+    camera.sensorControl().longExposure.max = 100;
+    camera.sensorControl().exposure.max = 1000;
+    camera.sensorControl().analogGain.max = 600;
     camera._set_autoexposure(true);
     EXPECT_EQ(camera._fluorescence_guide(3, 7), 0);
-    EXPECT_EQ(camera.fluoGuideOn, 0);
+    EXPECT_FALSE(camera.fluoGuide().running());
     EXPECT_EQ(camera._fluorescence_guide(1, 0), 0);
-    EXPECT_EQ(camera.analogGain.value, 244);
-    EXPECT_NEAR(camera.exposure.value, 990, 1);  // 9.9 ms, through single precision
-    EXPECT_EQ(camera.autoExposure, 0);
-    const double lines = camera.exposure.value;
+    EXPECT_EQ(camera.sensorControl().analogGain.value, 244);
+    EXPECT_NEAR(camera.sensorControl().exposure.value, 990, 1);  // 9.9 ms, through single precision
+    EXPECT_EQ(camera.exposureLoop().on, 0);
+    const double lines = camera.sensorControl().exposure.value;
 
     // A dim sample: the gain climbs by 161 until it cannot, then the stretch
     // ends at the top level.
@@ -175,7 +175,7 @@ TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
     std::vector<int> results;
     for (int i = 0; i < 4; ++i) results.push_back(camera._fluorescence(dim.rawRecord(), 1));
     EXPECT_EQ(results, (std::vector<int>{0, 0, 2, 0}));
-    EXPECT_EQ(camera.analogGain.value, 566);
+    EXPECT_EQ(camera.sensorControl().analogGain.value, 566);
     int low = -1, high = -1;
     camera._stretch(&low, &high, nullptr);
     EXPECT_EQ(high, 20);
@@ -193,18 +193,18 @@ TEST(FluorescenceGuide, GainSearchThenFinalMeasurement) {
 // the exposure stays, the gain and stretch return as after any measurement.
 TEST(FluorescenceGuide, FinalMeasurementOfAnEmptyRecord) {
     MeasureCamera camera(false);
-    camera.longExposure.supported = 1;
-    camera.longExposure.max = 100;
-    camera.exposure.max = 1000;
-    camera.agHistory[0] = 20;
+    camera.sensorControl().longExposure.supported = 1;
+    camera.sensorControl().longExposure.max = 100;
+    camera.sensorControl().exposure.max = 1000;
+    camera.exposureLoop().gainHistory[0] = 20;
     const float before = camera._exposure();
     Frames empty = uniform(8, 4, 50);
     ezInitImageHeader(empty.rawRecord(), 0, 0, 1, 8, 512, empty.raw.data() + 512, 0, 0);
     EXPECT_EQ(camera._fluorescence_guide(2, 0), 0);
     EXPECT_EQ(camera._fluorescence(empty.rawRecord(), 1), 3);
-    EXPECT_EQ(camera.fluoGuideEnd, 0);
+    EXPECT_FALSE(camera.fluoGuide().running());
     EXPECT_FLOAT_EQ(camera._exposure(), before);
-    EXPECT_EQ(camera.analogGain.value, 244);
+    EXPECT_EQ(camera.sensorControl().analogGain.value, 244);
 }
 
 TEST(AutoGain, BrightEnoughStopsAtOnce) {
@@ -212,8 +212,8 @@ TEST(AutoGain, BrightEnoughStopsAtOnce) {
     Frames bright = uniform(80, 50, 200);
     EXPECT_EQ(camera._calc_auto_gain(bright.rawRecord(), 2), -3);  // not this frame
     EXPECT_EQ(camera._calc_auto_gain(bright.rawRecord(), 2), 0);
-    EXPECT_EQ(camera.analogGain.value, 30);
-    EXPECT_DOUBLE_EQ(camera.agHistory[0], 200.0);
+    EXPECT_EQ(camera.sensorControl().analogGain.value, 30);
+    EXPECT_DOUBLE_EQ(camera.exposureLoop().gainHistory[0], 200.0);
 }
 
 TEST(FlatField, AReferenceEqualToTheFrameFlattensIt) {
@@ -221,7 +221,7 @@ TEST(FlatField, AReferenceEqualToTheFrameFlattensIt) {
     Frames f(40, 24, 8, [](int x, int y) { return 1 + testPattern(x, y, 8) % 250; });
     EXPECT_EQ(camera._calc_flat_field(f.raw.data(), true), -4);
     ASSERT_EQ(camera._calc_flat_field(f.raw.data(), false), 0);
-    FramePipeline& pipeline = camera.pipeline;
+    FramePipeline& pipeline = camera.pipeline();
     EXPECT_EQ(pipeline.flatFieldNew, 1);
     camera._set_ff_state(true);
     ASSERT_EQ(camera.finish(f, false), 0);
@@ -239,19 +239,19 @@ TEST(FlatField, AReferenceEqualToTheFrameFlattensIt) {
 
 TEST(Defects, SearchOnRequestThenCorrectionWhileOn) {
     MeasureCamera camera(false);
-    const DefectList& defects = camera.pipeline.defects;
+    const DefectList& defects = camera.pipeline().defects;
     Frames f(800, 400, 8,
              [](int x, int y) { return x == 300 && y == 200 ? 200 : 40 + (x % 2) * 10; });
     camera._calc_defect_correction();
-    EXPECT_EQ(camera.defectStep(f.rawRecord(), 0), 5);
+    EXPECT_EQ(camera.pipeline().defects.step(f.rawRecord(), 0), 5);
     EXPECT_EQ(defects.count, 1);
     EXPECT_EQ(f.raw[512 + 200 * 800 + 300], 200);  // correction is off
     camera._set_dc_state(true);
-    EXPECT_EQ(camera.defectStep(f.rawRecord(), 1), 1);
+    EXPECT_EQ(camera.pipeline().defects.step(f.rawRecord(), 1), 1);
     EXPECT_EQ(f.raw[512 + 200 * 800 + 300], 40);  // the same-colour sample two to the left
     Frames small = uniform(640, 480, 40);
     camera._calc_defect_correction();
-    EXPECT_EQ(camera.defectStep(small.rawRecord(), 0), -5);
+    EXPECT_EQ(camera.pipeline().defects.step(small.rawRecord(), 0), -5);
     EXPECT_EQ(defects.count, -3);
 }
 
@@ -280,14 +280,14 @@ TEST(CameraProcessing, SettersKeepTheirRangesAndSupport) {
     EXPECT_EQ(colour._gamma(0), 100);
     EXPECT_EQ(colour._gamma(1), 100);
     EXPECT_EQ(colour._aetarget(), 110);
-    EXPECT_EQ(colour.pipeline.gamma[0].changed, 0);
+    EXPECT_EQ(colour.pipeline().gamma[0].changed, 0);
     EXPECT_EQ(colour._gamma(3), -2);
     // All-channel gamma and contrast take any value the record can hold.
     colour._set_gamma(0);
     colour._set_contrast(300);
     EXPECT_EQ(colour._gamma(), 1);
     EXPECT_EQ(colour._contrast(), 255);
-    EXPECT_EQ(colour.pipeline.contrast.staged.value, 255);
+    EXPECT_EQ(colour.pipeline().contrast.staged.value, 255);
     int low = 0, high = 0;
     bool automatic = true;
     EXPECT_EQ(colour._set_stretch(20, 200, false, 1), 0);
@@ -305,12 +305,10 @@ TEST(CameraProcessing, RemovedCameraRefusesAndStillNeedsAMatchingCroppedFrame) {
     EXPECT_EQ(camera.finish(f, true), -1);
     EXPECT_EQ(f.image, untouched);
     camera._set_state(1);
-    camera.snapFormat = 0;
-    camera.snapWidth = 24;
-    camera.snapHeight = 16;
-    camera.setSnapRequest(true);
+    camera.stills().format = 0;
+    camera.stills().arm("", 24, 16, 0);
     ASSERT_EQ(camera.finish(f, false), 0);
-    EXPECT_EQ(camera.snapRequest, 1);
+    EXPECT_EQ(camera.stills().armed(), 1);
     ASSERT_EQ(camera.finish(f, true), 0);
-    EXPECT_EQ(camera.snapRequest, 0);
+    EXPECT_EQ(camera.stills().armed(), 0);
 }

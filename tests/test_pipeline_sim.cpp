@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "sim/sim_bus.h"
 #include "sim_session.h"
 #include "sim_test_util.h"
@@ -147,25 +147,28 @@ namespace {
 class DefectCamera : public CamBayer {
   public:
     int _claim_device() override {
-        bayerPattern = 3;
-        resolution.table = VAo500C1Res;
-        resolution.max = static_cast<uint16_t>(std::size(VAo500C1Res));
-        pixelClock.table = VAo500C1V0Clk;
-        pixelClock.max = 3;
-        pixelClock.value = 0;
-        analogGain = {30, 7, 174, 1, 30, 1, {}, nullptr};
-        exposure = {300, 1, 15464, 1, 30, 1, {}, nullptr};
-        loadTiming();
-        bodyLen = 2 * headLen + 10245226;
+        SensorControl& s = sensorControl();
+        s.bayerPattern = 3;
+        s.resolution.table = VAo500C1Res;
+        s.resolution.max = static_cast<uint16_t>(std::size(VAo500C1Res));
+        s.pixelClock.table = VAo500C1V0Clk;
+        s.pixelClock.max = 3;
+        s.pixelClock.value = 0;
+        s.analogGain = {30, 7, 174, 1, 30, 1, {}, nullptr};
+        s.exposure = {300, 1, 15464, 1, 30, 1, {}, nullptr};
+        s.loadTiming();
+        s.bodyLen = 2 * s.headLen + 10245226;
         return 0;
     }
     int _set_analog_gain(int gain) override {
-        return applyAnalogGain(
+        return sensorControl().applyAnalogGain(
             gain, [](int g) { return static_cast<uint16_t>(g < 64 ? g : g * 256 - 16065); });
     }
 
   protected:
-    int frameFinish(_ezImage* image, int result) override { return defectStep(image, result); }
+    int frameFinish(_ezImage* image, int result) override {
+        return pipeline().defects.step(image, result);
+    }
 };
 
 }  // namespace
@@ -194,7 +197,7 @@ TEST(ClosedLoopDefects, DefectCorrectionRemovesTheHotPixels) {
     camera._calc_defect_correction();
     camera._set_dc_state(true);
     EXPECT_EQ(read(), 5);
-    EXPECT_EQ(camera.pipeline.defects.count, hot);
+    EXPECT_EQ(camera.pipeline().defects.count, hot);
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(read(), 0);
         EXPECT_EQ(simtest::hotSamples(record), 0);

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "sim_session.h"
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "models/catalogue.h"
 #include "sim_session.h"

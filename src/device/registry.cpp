@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/bus.h"
 #include "ezImage/registry.h"
 #include "ezcam.h"
@@ -288,7 +288,7 @@ int ResumeDevice(const char* name) {
         CameraPtr camera = ezcam::findCamera(name);
         if (!camera) return EZ_ENOCAM;
         auto lock = camera->lockSettings();
-        shared::store(camera->suspended, 0);
+        camera->setSuspended(false);
         if (camera->_state() != 0) return EZ_OK;
         camera->restartFrameCount();  // a new stream: its frames count from 0
         return camera->_sensor_resume();
@@ -301,7 +301,7 @@ int SuspendDevice(const char* name) {
         if (!camera) return EZ_ENOCAM;
         auto lock = camera->lockSettings();
         // Frame reads are refused from now on, whether or not it was streaming.
-        shared::store(camera->suspended, 1);
+        camera->setSuspended(true);
         if (camera->_state() != 1) return EZ_OK;
         return camera->_sensor_suspend();
     });

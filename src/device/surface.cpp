@@ -5,7 +5,7 @@
 #include <string>
 #include <type_traits>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "ezcam.h"
 #include "guarded.h"
@@ -171,7 +171,7 @@ int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const cha
     return ezcam::guarded(EZ_EIO, [&]() -> int {
         std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
         if (!camera) return EZ_ENOCAM;
-        if (shared::load(camera->suspended)) return EZ_EIO;
+        if (camera->suspended()) return EZ_EIO;
         return camera->rawDataInfo(buffer, size, info);
     });
 }
@@ -266,7 +266,7 @@ int ReadInf(char* buffer, int length, const char* name) {
 
 int SetEdgeInhibition(bool on, const char* name) {
     return call(name, EZ_ENOCAM, [&](CamBayer& c) -> int {
-        if (productQuirks(c.idVendor, c.idProduct).refusesEdgeInhibition) return EZ_ENOTSUP;
+        if (c.sensorControl().quirks.refusesEdgeInhibition) return EZ_ENOTSUP;
         return c._set_edge_inhibition(on);
     });
 }
@@ -477,31 +477,31 @@ int GetBlackFieldState(bool* on, const char* name) {
 
 int SetCalibrationState(bool on, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
-        c.calibration.setOn(on);
+        c.calibration().setOn(on);
         return EZ_OK;
     });
 }
 int GetCalibrationState(bool* on, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
-        if (on) *on = c.calibration.on();
+        if (on) *on = c.calibration().on();
         return EZ_OK;
     });
 }
 int SetCalibrationLibrary(const char* directory, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
-        c.calibration.setDirectory(directory);
+        c.calibration().setDirectory(directory);
         return EZ_OK;
     });
 }
 int SetCalibrationMatch(const char* flat_label, float temperature_tolerance, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
         if (!(temperature_tolerance >= 0)) return EZ_ERANGE;
-        c.calibration.setMatch(text(flat_label), temperature_tolerance);
+        c.calibration().setMatch(text(flat_label), temperature_tolerance);
         return EZ_OK;
     });
 }
 int GetCalibrationLibrary(char* directory, int length, const char* name) {
-    return unlocked(name, [&](CamBayer& c) -> int { return copyText(c.calibration.directory(), directory, length); });
+    return unlocked(name, [&](CamBayer& c) -> int { return copyText(c.calibration().directory(), directory, length); });
 }
 int GetCalibrationMaster(int kind, char* path, int length, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
@@ -509,25 +509,25 @@ int GetCalibrationMaster(int kind, char* path, int length, const char* name) {
         if (!k) return EZ_ERANGE;
         // Chosen for the latest frame, also when no frame was processed since.
         if (const std::optional<calib::Conditions> now = c.latestConditions())
-            c.calibration.tablesFor(*now);
-        return copyText(c.calibration.inUse(*k), path, length);
+            c.calibration().tablesFor(*now);
+        return copyText(c.calibration().inUse(*k), path, length);
     });
 }
 int GetCalibrationReport(char* report, int length, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
-        return copyText(c.calibration.report(c.latestConditions()), report, length);
+        return copyText(c.calibration().report(c.latestConditions()), report, length);
     });
 }
 int BeginMaster(int kind, const char* label, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
         const std::optional<calib::Kind> k = calib::kindOf(kind);
-        return k ? c.calibration.begin(*k, text(label)) : EZ_ERANGE;
+        return k ? c.calibration().begin(*k, text(label)) : EZ_ERANGE;
     });
 }
 int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
         if (!raw || !info) return EZ_ERANGE;
-        return c.calibration.add(reinterpret_cast<const _ezImage*>(raw), c.conditionsOf(*info));
+        return c.calibration().add(reinterpret_cast<const _ezImage*>(raw), c.conditionsOf(*info));
     });
 }
 // The path buffer carries the reason on every failure, also when no camera
@@ -537,7 +537,7 @@ int FinishMaster(char* path, int length, const char* name) {
     bool stored = false;
     const int result = unlocked(name, [&](CamBayer& c) -> int {
         std::string file;
-        const int status = c.calibration.finish(file, why);
+        const int status = c.calibration().finish(file, why);
         if (status != EZ_OK) return status;
         stored = true;
         return path ? copyText(file, path, length) : EZ_OK;
@@ -646,8 +646,8 @@ int SetDefaultConfiguration(const char* name) {
 int SimCameraId(const char* name) {
     return ezcam::guarded(EZ_ENOCAM, [&]() -> int {
         std::shared_ptr<CamBayer> camera = ezcam::findCamera(name);
-        if (!camera || !camera->usbDevice) return EZ_ENOCAM;
-        return sim::simBus().idOf(camera->usbDevice.get());
+        if (!camera || !camera->link().device()) return EZ_ENOCAM;
+        return sim::simBus().idOf(camera->link().device());
     });
 }
 

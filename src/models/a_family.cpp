@@ -10,9 +10,11 @@ int cntVE500 = 0, cntVAo1KC1 = 0, cntVE1K = 0, cntVAo500M1 = 0, cntVAh500M1 = 0;
 // the exposure is written again in its lines (the small addition keeps the
 // line count from rounding down).
 void VAh200C1::sendPending() {
-    const bool modeSent = resolutionPending != 0;
+    const SensorControl& s = sensorControl();
+    const bool modeSent = s.resolutionPending != 0;
     CamBayer::sendPending();
-    if (modeSent && pixelRate > 0)
-        _set_exposure(static_cast<float>(static_cast<double>(exposure.value) * lineLength / pixelRate +
+    if (modeSent && s.pixelRate > 0)
+        _set_exposure(static_cast<float>(static_cast<double>(s.exposure.value) * s.lineLength /
+                                             s.pixelRate +
                                          0.005));
 }

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "models/model_row.h"
 #include "models/models.h"
 #include "processing/calibration.h"
 
@@ -27,21 +26,20 @@ int64_t monotonicMs() {
 
 int VDh674M1::frameCheck(unsigned char* buffer, const FramePlan& plan) {
     const bool automatic = features().autoEdgeInhibition &&
-                           (firmwareVersion == kEdgeFirmwareA || firmwareVersion == kEdgeFirmwareB);
+                           (firmwareVersion() == kEdgeFirmwareA || firmwareVersion() == kEdgeFirmwareB);
     const int64_t now = monotonicMs();
     if (automatic) {
-        const int64_t elapsed =
-            now - (int64_t{lastFrameTime.tv_sec} * 1000 + lastFrameTime.tv_usec / 1000);
-        const int64_t late = int64_t{lastExposure} - kEdgeLateMs;
-        if (late >= 0 && late < elapsed && edgeInhibition == kEdgeInhibitionOn)
+        const int64_t elapsed = now - lastFrameMs_;
+        const int64_t late = int64_t{lastExposure_} - kEdgeLateMs;
+        bool on = false;
+        if (late >= 0 && late < elapsed && _edge_inhibition(&on) == EZ_OK && on)
             _set_edge_inhibition(false);
     }
     const int result = CamBayer::frameCheck(buffer, plan);
     if (automatic && result >= 0) {
-        lastFrameTime.tv_sec = static_cast<time_t>(now / 1000);
-        lastFrameTime.tv_usec = static_cast<suseconds_t>(now % 1000 * 1000);
-        lastExposure = static_cast<int32_t>(_exposure());
-        _set_edge_inhibition(lastExposure >= kEdgeLongMs);
+        lastFrameMs_ = now;
+        lastExposure_ = static_cast<int32_t>(_exposure());
+        _set_edge_inhibition(lastExposure_ >= kEdgeLongMs);
     }
     return result;
 }
@@ -54,36 +52,20 @@ constexpr int32_t kFastClockRate = 24000;  // from here on full resolution has n
 }  // namespace
 
 // Full resolution at 16 bits is refused on the fast clocks: the current
-// mode stays, is programmed again, and the result says -3.
+// mode stays, is programmed again, and the result says -3. Every other
+// choice is the common mode change, judged by depthState: as everywhere, a
+// mode the clock allows no 16-bit depth in is refused (4) rather than
+// entered. The newer boards' two fast clocks take 16 bits from the third
+// mode on only, so there the binned 1360-wide mode is refused at 16 bits as
+// well as full resolution.
 int VDh694M1::_set_resolution(int index, bool sendNow) {
-    if (!resolutionEntry(index)) return EZ_ERANGE;
-    int result = 0;
-    if (index == 0 && rawDepth.value == 16 && pixelRate >= kFastClockRate) {
-        index = resolution.value;
-        result = -3;
+    const SensorControl& s = sensorControl();
+    if (!s.resolutionEntry(index)) return EZ_ERANGE;
+    if (index == 0 && s.rawDepth.value == 16 && s.pixelRate >= kFastClockRate) {
+        const int result = CamBayer::_set_resolution(s.resolution.value, sendNow);
+        return result == EZ_OK ? EZ_EIO : result;
     }
-    // As everywhere, a mode the clock allows no 16-bit depth in is refused
-    // (4) rather than entered: the newer boards' two fast clocks take 16
-    // bits from the third mode on only, so there the binned 1360-wide mode
-    // is refused at 16 bits as well as full resolution. Entered, the camera
-    // would stand in a combination neither the clock nor the depth setter
-    // lets it reach.
-    const PixelClockEntry* clock = clockEntry(pixelClock.value);
-    if (rawDepth.value == 16 && clock && index < clock->minRes16) return EZ_EDEPTH16;
-    const ResolutionEntry* entry = resolutionEntry(index);
-    if (!entry) return EZ_ERANGE;
-    buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
-    resolution.value = static_cast<uint16_t>(index);
-    _retime();
-    roiRequested = 0;
-    roiActive = 0;
-    if (sendNow) {
-        resolutionPending = 0;
-        sendModeAndClock();
-    } else {
-        resolutionPending = 1;
-    }
-    return result;
+    return CamBayer::_set_resolution(index, sendNow);
 }
 
 int VDh694M1::depthState(int clock, int resolutionIndex) {
@@ -91,32 +73,26 @@ int VDh694M1::depthState(int clock, int resolutionIndex) {
     // The mode setter refuses full resolution at 16 bits on these clocks
     // (-3); the depth and clock setters refuse to lead there, so the camera
     // never stands in it (where a still could not return to it either).
-    const PixelClockEntry* entry = clockEntry(clock);
+    const PixelClockEntry* entry = sensorControl().clockEntry(clock);
     if (allowed == EZ_OK && resolutionIndex == 0 && entry && entry->rate >= kFastClockRate)
         return EZ_EDEPTH16;
     return allowed;
 }
 
-void VDh694M1::sendPending() {
-    if (resolutionPending) {
-        resolutionPending = 0;
-        sendModeAndClock();
-    }
-    CamBayer::sendPending();
-}
-
-void VDh694M1::sendModeAndClock() {
-    sendRequest(resolution.urb);
+void VDh694M1::sendModeRequest() {
+    SensorControl& s = sensorControl();
+    s.sendRequest(s.resolution.urb);
     _delay(kModeSettleMs);
     // The clock request carries the same line count; built here when no
     // clock was chosen since the camera was opened.
-    if (!pixelClock.urb.request) {
-        if (const PixelClockEntry* clock = clockEntry(pixelClock.value)) {
-            buildRequest(pixelClock.urb, static_cast<uint8_t>(reqPixelClock), clock->mode, 0);
+    if (!s.pixelClock.urb.request) {
+        if (const PixelClockEntry* clock = s.clockEntry(s.pixelClock.value)) {
+            SensorControl::buildRequest(s.pixelClock.urb, static_cast<uint8_t>(s.reqPixelClock),
+                                        clock->mode, 0);
             _retime();
         }
     }
-    if (pixelClock.urb.request) sendRequest(pixelClock.urb);
+    if (s.pixelClock.urb.request) s.sendRequest(s.pixelClock.urb);
 }
 
 // ---- Black field (VDh694M1) ------------------------------------------------------
@@ -152,53 +128,52 @@ void subtractScaled(_ezImage* image, const _ezImage* reference, uint64_t k) {
 }
 }  // namespace
 
-uint32_t VDh694M1::totalLines() const {
-    return static_cast<uint32_t>(exposure.max) * longExposure.value + exposure.value;
-}
-
 void VDh694M1::_blackfield() {
+    SensorControl& s = sensorControl();
     EZURB dark{};
-    buildRequest(dark, kRequestDarkExposure, 0, 0);
-    sendRequest(dark);
+    SensorControl::buildRequest(dark, kRequestDarkExposure, 0, 0);
+    s.sendRequest(dark);
     _delay(kDarkSettleMs);
-    blackFieldExposure = _exposure();
+    blackFieldExposure_ = _exposure();
     // Ten seconds' worth of lines ride in the mode requests.
-    const PixelClockEntry* clock = clockEntry(pixelClock.value);
-    const uint32_t lines =
-        clock && lineLength > 0 ? toLines(clock->rate * kDarkExposureMs / lineLength) : 0;
-    if (!buildResolutionRequest()) return;
-    carryLines(resolution.urb, lines);
-    carryLines(pixelClock.urb, lines);
-    sendRequest(resolution.urb);
-    blackFieldLines = lines;
-    blackFieldCapture = 1;
+    const PixelClockEntry* clock = s.clockEntry(s.pixelClock.value);
+    const uint32_t lines = clock && s.lineLength > 0
+                               ? SensorControl::toLines(clock->rate * kDarkExposureMs / s.lineLength)
+                               : 0;
+    if (!s.buildResolutionRequest()) return;
+    SensorControl::carryLines(s.resolution.urb, lines);
+    SensorControl::carryLines(s.pixelClock.urb, lines);
+    s.sendRequest(s.resolution.urb);
+    blackFieldLines_ = lines;
+    blackFieldCapture_ = 1;
 }
 
 int VDh694M1::frameFinish(_ezImage* image, int result) {
-    if (blackFieldCapture) {
-        blackFieldCapture = 0;
+    SensorControl& s = sensorControl();
+    if (blackFieldCapture_) {
+        blackFieldCapture_ = 0;
         ImagePtr reference = makeImage(image->width, image->height, image->depth, 1,
                                        image->header_size, image->resolution);
         if (reference) {
             // The lines it was exposed for: the stored exposure never
             // changed, only the request carried ten seconds.
-            const float lines = static_cast<float>(blackFieldLines);
+            const float lines = static_cast<float>(blackFieldLines_);
             std::memcpy(reinterpret_cast<unsigned char*>(reference.get()) + kReferenceLinesOffset,
                         &lines, sizeof lines);
             __smooth_middle(image, reference.get());
-            blackFieldImage = std::move(reference);
+            blackFieldImage_ = std::move(reference);
         }
         // Back to the exposure in force before: the stored count did not
         // change, so it goes out in the mode request again.
-        _set_exposure(blackFieldExposure);
+        _set_exposure(blackFieldExposure_);
         _retime();
-        if (buildResolutionRequest()) sendRequest(resolution.urb);
+        if (s.buildResolutionRequest()) s.sendRequest(s.resolution.urb);
     }
-    const _ezImage* reference = blackFieldImage.get();
-    if (blackFieldOn && reference && reference->width == image->width &&
+    const _ezImage* reference = blackFieldImage_.get();
+    if (blackFieldOn() && reference && reference->width == image->width &&
         reference->height == image->height && reference->depth == image->depth) {
         const float taken = referenceLines(*reference);
-        const double k = taken > 0 ? totalLines() / static_cast<double>(taken) : 0.0;
+        const double k = taken > 0 ? s.totalLines() / static_cast<double>(taken) : 0.0;
         const auto k16 = static_cast<uint64_t>(std::min(k, 65535.0) * 65536.0);
         if (image->depth == 16)
             subtractScaled<uint16_t>(image, reference, k16);

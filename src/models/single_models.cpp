@@ -1,5 +1,5 @@
-// The two models of their own: the 5-megapixel colour camera V3h5MC1 and
-// the 2048 x 2048 monochrome camera VSi400M1.
+// The 2048 x 2048 monochrome camera VSi400M1 (and the instance counters of
+// the two models of their own).
 #include "models/models.h"
 
 int cntV3h5MC1 = 0, cntVSi400M1 = 0;
@@ -11,13 +11,13 @@ constexpr uint16_t kFlipRegister = 0x45;
 // The start request restarts a long exposure with the stored setting.
 int VSi400M1::_restart_exposure() {
     EZURB start{};
-    buildRequest(start, 0xba, 0, 0);
-    sendRequest(start);
+    SensorControl::buildRequest(start, 0xba, 0, 0);
+    sensorControl().sendRequest(start);
     return EZ_OK;
 }
 
 // The camera flips its frames; the pipeline leaves them as they come.
 void VSi400M1::_set_flip(int code) {
     CamBayer::_set_flip(code);
-    sendRegister(kFlipRegister, static_cast<uint16_t>(code));
+    sensorControl().sendRegister(kFlipRegister, static_cast<uint16_t>(code));
 }

@@ -320,8 +320,6 @@ constexpr ModeReadout kReadouts[] = {
 };
 }  // namespace
 
-const ModeReadout* findReadout(const ResolutionEntry* table, int resolution) {
-    for (const ModeReadout& readout : kReadouts)
-        if (readout.table == table && readout.resolution == resolution) return &readout;
-    return nullptr;
+std::span<const ModeReadout> modeReadouts() {
+    return kReadouts;
 }

@@ -2,30 +2,30 @@
 // frame pipeline (src/pipeline), telling it the camera's sensor.
 #include <cstring>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 
 // ---- Settings whose setters rebuild a staged table ----------------------
 
 void CamBayer::_set_gamma(int value) {
-    pipeline.setGamma(value, channels);
+    pipeline_.setGamma(value, sensor_.channels);
 }
 int CamBayer::_set_gamma(int value, int channel) {
-    return pipeline.setGamma(value, channel, channels);
+    return pipeline_.setGamma(value, channel, sensor_.channels);
 }
 void CamBayer::_set_contrast(int value) {
-    pipeline.setContrast(value);
+    pipeline_.setContrast(value);
 }
 void CamBayer::_set_saturation(int value) {
-    pipeline.setSaturation(value);
+    pipeline_.setSaturation(value);
 }
 void CamBayer::_set_digital_gain(int gain0, int gain1, int gain2) {
-    pipeline.setDigitalGain(gain0, gain1, gain2);
+    pipeline_.setDigitalGain(gain0, gain1, gain2);
 }
 int CamBayer::_set_stretch(int low, int high, bool automatic) {
-    return pipeline.setStretch(low, high, automatic, channels);
+    return pipeline_.setStretch(low, high, automatic, sensor_.channels);
 }
 int CamBayer::_set_stretch(int low, int high, bool automatic, int channel) {
-    return pipeline.setStretch(low, high, automatic, channel, channels);
+    return pipeline_.setStretch(low, high, automatic, channel, sensor_.channels);
 }
 
 // ---- Reading the settings --------------------------------------------------
@@ -40,34 +40,34 @@ int reportRange(const SoftWareValue& setting, int* min, int* max, int* step) {
 }  // namespace
 
 int CamBayer::_gamma() {
-    return pipeline.gamma[0].value;
+    return pipeline_.gamma[0].value;
 }
 int CamBayer::_gamma_range(int* min, int* max, int* step) {
-    return reportRange(pipeline.gamma[0], min, max, step);
+    return reportRange(pipeline_.gamma[0], min, max, step);
 }
 int CamBayer::_gamma(int channel) {
     if (channel < 0 || channel > 2) return EZ_ERANGE;
-    return pipeline.gammaOf(channel, channels).value;
+    return pipeline_.gammaOf(channel, sensor_.channels).value;
 }
 int CamBayer::_gamma_range(int* min, int* max, int* step, int channel) {
     if (channel < 0 || channel > 2) return EZ_ERANGE;
-    return reportRange(pipeline.gammaOf(channel, channels), min, max, step);
+    return reportRange(pipeline_.gammaOf(channel, sensor_.channels), min, max, step);
 }
 int CamBayer::_contrast() {
-    return pipeline.contrast.value;
+    return pipeline_.contrast.value;
 }
 int CamBayer::_contrast_range(int* min, int* max, int* step) {
-    return reportRange(pipeline.contrast, min, max, step);
+    return reportRange(pipeline_.contrast, min, max, step);
 }
 int CamBayer::_saturation() {
-    if (!pipeline.colour()) return EZ_ENOTSUP;
-    return pipeline.saturation.value;
+    if (!pipeline_.colour()) return EZ_ENOTSUP;
+    return pipeline_.saturation.value;
 }
 int CamBayer::_saturation_range(int* min, int* max, int* step) {
-    return pipeline.colour() ? reportRange(pipeline.saturation, min, max, step) : EZ_ENOTSUP;
+    return pipeline_.colour() ? reportRange(pipeline_.saturation, min, max, step) : EZ_ENOTSUP;
 }
 int CamBayer::_digital_gain(int* gain0, int* gain1, int* gain2) {
-    const SoftWareValue* gains = pipeline.digitalGain;
+    const SoftWareValue* gains = pipeline_.digitalGain;
     if (!gains[0].supported) return EZ_ENOTSUP;
     if (gain0) *gain0 = gains[0].value;
     if (gain1) *gain1 = gains[1].value;
@@ -75,7 +75,7 @@ int CamBayer::_digital_gain(int* gain0, int* gain1, int* gain2) {
     return EZ_OK;
 }
 int CamBayer::_digital_gain_range(int* min, int* max, int* step) {
-    const SoftWareValue& gain = pipeline.digitalGain[0];
+    const SoftWareValue& gain = pipeline_.digitalGain[0];
     return gain.supported ? reportRange(gain, min, max, step) : EZ_ENOTSUP;
 }
 int CamBayer::_stretch(int* low, int* high, bool* automatic) {
@@ -83,7 +83,7 @@ int CamBayer::_stretch(int* low, int* high, bool* automatic) {
 }
 int CamBayer::_stretch(int* low, int* high, bool* automatic, int channel) {
     if (channel < 0 || channel > 2) return EZ_ERANGE;
-    const SoftWareValue& setting = pipeline.stretchOf(channel, channels);
+    const SoftWareValue& setting = pipeline_.stretchOf(channel, sensor_.channels);
     if (low) *low = setting.min;
     if (high) *high = setting.max;
     if (automatic) *automatic = setting.value != 0;
@@ -103,103 +103,62 @@ int CamBayer::_stretch_range(int* min, int* max, int* step, int channel) {
 // ---- Plain switches, read once per frame -----------------------------------------
 
 void CamBayer::_set_flip(int code) {
-    pipeline.setFlip(code);
+    pipeline_.setFlip(code);
 }
 int CamBayer::_flip() {
-    return pipeline.flip;
+    return pipeline_.flip;
 }
 void CamBayer::_set_rotate(int code) {
-    pipeline.setRotate(code);
+    pipeline_.setRotate(code);
 }
 int CamBayer::_rotate() {
-    return pipeline.rotate;
+    return pipeline_.rotate;
 }
 // Grey view and colour enhancement exist on colour cameras only.
 void CamBayer::_set_monochrome(bool on) {
-    if (pipeline.colour()) pipeline.setMonochrome(on);
+    if (pipeline_.colour()) pipeline_.setMonochrome(on);
 }
 int CamBayer::_monochrome(bool* on) {
-    if (!pipeline.colour()) return EZ_ENOTSUP;
-    if (on) *on = pipeline.monochrome != 0;
+    if (!pipeline_.colour()) return EZ_ENOTSUP;
+    if (on) *on = pipeline_.monochrome != 0;
     return EZ_OK;
 }
 void CamBayer::_set_color_enhancement(bool on) {
-    if (pipeline.colour()) pipeline.setColorEnhancement(on);
+    if (pipeline_.colour()) pipeline_.setColorEnhancement(on);
 }
 int CamBayer::_color_enhancement(bool* on) {
-    if (!pipeline.colour()) return EZ_ENOTSUP;
-    if (on) *on = pipeline.colorEnhancement != 0;
+    if (!pipeline_.colour()) return EZ_ENOTSUP;
+    if (on) *on = pipeline_.colorEnhancement != 0;
     return EZ_OK;
 }
 void CamBayer::_set_histogram(bool on) {
-    pipeline.setHistogram(on);
+    pipeline_.setHistogram(on);
 }
 int CamBayer::_histogram(bool* on) {
-    if (on) *on = pipeline.histogramOn != 0;
+    if (on) *on = pipeline_.histogramOn != 0;
     return EZ_OK;
-}
-
-// ---- The pipeline -----------------------------------------------------------------
-
-int CamBayer::_raw2image(unsigned char* rawBuffer, unsigned char* imageBuffer, bool crop) {
-    if (shared::load(state) == 3) return EZ_ENOCAM;
-    if (calibration.on()) {
-        const std::optional<calib::Conditions> now = latestConditions();
-        pipeline.setRawCalibration(now ? calibration.tablesFor(*now) : nullptr);
-    } else {
-        pipeline.setRawCalibration(nullptr);
-    }
-    const int result = pipeline.run(rawBuffer, imageBuffer, crop, sensor());
-    if (result != EZ_OK) return result;
-    serveStill(reinterpret_cast<_ezImage*>(rawBuffer), reinterpret_cast<_ezImage*>(imageBuffer));
-    return EZ_OK;
-}
-
-void CamBayer::serveStill(_ezImage* raw, _ezImage* image) {
-    if (!shared::load(snapRequest, std::memory_order_acquire)) return;
-    auto settings = lockSettings();
-    // The snap size counts the border the frame carries, where it has one.
-    const int margin = pipeline.modelSteps.border == ModelSteps::Border::Never ? 0 : 8;
-    if (!snapRequest || raw->resolution != resolution.value || image->width != snapWidth - margin ||
-        image->height != snapHeight - margin)
-        return;
-    writeStillFiles(raw, image, snapFormat, snapPath);
-    setSnapRequest(false);
-    if (snapResolution != resolution.value) _set_resolution(snapResolution, false);
 }
 
 // ---- Pipeline stages -------------------------------------------------------------
 
 int CamBayer::_gray_image_process(_ezImage* image) {
-    return pipeline.greyTone(image);
+    return pipeline_.greyTone(image);
 }
 int CamBayer::_mono_image_process(_ezImage* image) {
-    return pipeline.monoTone(image);
+    return pipeline_.monoTone(image);
 }
 int CamBayer::_colr_image_process(_ezImage* image) {
-    return pipeline.colourTone(image);
+    return pipeline_.colourTone(image);
 }
 void CamBayer::_image_stretch(_ezImage* image) {
-    pipeline.stretchImage(image);
+    pipeline_.stretchImage(image);
 }
 void CamBayer::_image_fladfield(_ezImage* image) {
-    pipeline.flatField(image);
+    pipeline_.flatField(image);
 }
 // Runs on the frame thread: copies a complete staged table or nothing, and
 // never waits for the setter (shared_state.h).
 void CamBayer::_swap_software(SoftWareValue* setting, int length) {
     if (!setting || length <= 0) return;
     setting->takeOver(static_cast<size_t>(length));
-}
-
-void CamBayer::_init_save_image(_ezImage* image) {
-    if (!image) return;
-    image->bayer = static_cast<uint8_t>(bayerPattern);
-    const PixelClockEntry* clock = clockEntry(pixelClock.value);
-    image->pixel_clock = clock ? clock->mode : 0;
-    image->analog_gain = analogGain.value;
-    image->black_level = blackLevel.value;
-    image->idproduct = idProduct;
-    image->idvendor = idVendor;
-    image->bcddevice = bcdDevice;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 
 namespace {
 constexpr int kMemoryLimit = 512;  // bytes one call moves at most
@@ -44,7 +44,7 @@ int CamBayer::_wmem_inf(char* data, int length) {
         const int first = kFirstAddress + offset;
         EZURB urb = vendorRequest(0x40, 0xb0, first, first + 63, stage);
         // A stalled pipe is cleared by the transfer itself; the next chunk goes on.
-        failed |= sendRequest(urb) != 0;
+        failed |= sensor_.sendRequest(urb) != 0;
         offset += kChunk;
     }
     const int rest = n - offset;
@@ -53,7 +53,7 @@ int CamBayer::_wmem_inf(char* data, int length) {
         std::memcpy(stage, data + offset, static_cast<size_t>(rest));
         const int first = kFirstAddress + offset;
         EZURB urb = vendorRequest(0x40, 0xb0, first, first + std::min(rest, 63) - 1, stage);
-        failed |= sendRequest(urb) != 0;
+        failed |= sensor_.sendRequest(urb) != 0;
     }
     return failed ? EZ_EIO : EZ_OK;
 }
@@ -77,7 +77,7 @@ int CamBayer::_rmem_inf(char* data, int length) {
         std::memset(stage, 0, sizeof stage);
         const int first = kFirstAddress + offset;
         EZURB urb = vendorRequest(0xc0, 0xb1, first, first + 63, stage);
-        const int got = received(urb, sendRequest(urb));
+        const int got = received(urb, sensor_.sendRequest(urb));
         failed |= got < kChunk;
         std::memcpy(data + offset, stage, static_cast<size_t>(got));
         std::memset(data + offset + got, 0, static_cast<size_t>(kChunk - got));
@@ -89,7 +89,7 @@ int CamBayer::_rmem_inf(char* data, int length) {
         const int k = std::min(rest, 63);
         const int first = kFirstAddress + offset;
         EZURB urb = vendorRequest(0xc0, 0xb1, first, first + k, stage);
-        const int got = received(urb, sendRequest(urb));
+        const int got = received(urb, sensor_.sendRequest(urb));
         const int copied = std::min(k, rest - 1);
         const int filled = std::min(got, copied);
         failed |= filled < copied || got == 0;
@@ -104,7 +104,7 @@ int CamBayer::_rmem_inf(char* data, int length) {
 int CamBayer::_versions(int* version) {
     unsigned char reply[kChunk] = {};
     EZURB urb = vendorRequest(0xc0, 0xb6, 0, 2, reply);
-    const int got = received(urb, sendRequest(urb));
+    const int got = received(urb, sensor_.sendRequest(urb));
     const int value = got >= 2 ? reply[0] | reply[1] << 8 : 0;
     if (version) *version = value;
     return got >= 2 ? EZ_OK : EZ_EIO;

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "CamBayer.h"
+#include "camera/cam_bayer.h"
 #include "processing/tone.h"
 
 namespace {
@@ -157,9 +157,9 @@ void stage(SoftWareValue& setting, void (*build)(int, unsigned char*, int)) {
 // An empty directory keeps no parameter sets: nothing is read or written.
 int CamBayer::_current_params(std::string directory) {
     if (directory.empty()) return 0;
-    sweepTemporaries(directory, modelName);
+    sweepTemporaries(directory, modelName_);
     unsigned char bytes[5];
-    if (readFile(currentPath(directory, modelName), bytes, 5) != 4) return 0;
+    if (readFile(currentPath(directory, modelName_), bytes, 5) != 4) return 0;
     const auto index =
         static_cast<int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t{bytes[3]} << 24);
     return index >= 0 && index <= kLastSet ? index : 0;
@@ -170,36 +170,36 @@ int CamBayer::_current_params(std::string directory) {
 int CamBayer::_save_params(int index, std::string directory) {
     if (index < 0 || index > kLastSet) return EZ_ERANGE;
     if (directory.empty()) return EZ_EIO;
-    sweepTemporaries(directory, modelName);
+    sweepTemporaries(directory, modelName_);
     SetBytes bytes{};
-    bytes[0] = pipeline.monochrome;
-    bytes[1] = autoExposure;
-    bytes[2] = pipeline.colorEnhancement;
-    bytes[3] = roiRequested || roiActive ? 1 : 0;
-    bytes[4] = pipeline.gamma[0].value;
-    bytes[5] = pipeline.contrast.value;
-    bytes[6] = aeTarget.value;
-    bytes[7] = pipeline.saturation.value;
-    bytes[8] = pipeline.digitalGain[0].value;
-    bytes[9] = pipeline.digitalGain[1].value;
-    bytes[10] = pipeline.digitalGain[2].value;
-    bytes[11] = pipeline.flip;
-    put16(bytes, 12, resolution.value);
-    put16(bytes, 14, pixelClock.value);
-    put16(bytes, 16, rawDepth.value);
-    put16(bytes, 18, blackLevel.value);
-    put16(bytes, 20, exposure.value);
-    put16(bytes, 22, longExposure.value);
-    put16(bytes, 24, urbRoiOrigin.value);
-    put16(bytes, 26, urbRoiOrigin.index);
-    put16(bytes, 28, urbRoiSize.value);
-    put16(bytes, 30, urbRoiSize.index);
-    put16(bytes, 32, static_cast<uint16_t>(snapFormat));
-    put16(bytes, 34, analogGain.value);
-    bytes[36] = pipeline.gamma[1].value;
-    bytes[37] = pipeline.gamma[2].value;
-    if (!replaceFile(setPath(directory, modelName, index), bytes.data(), bytes.size())) return EZ_EIO;
-    return writeIndex(currentPath(directory, modelName), index) ? EZ_OK : EZ_EIO;
+    bytes[0] = pipeline_.monochrome;
+    bytes[1] = exposure_.on ? 1 : 0;
+    bytes[2] = pipeline_.colorEnhancement;
+    bytes[3] = sensor_.regionOn() ? 1 : 0;
+    bytes[4] = pipeline_.gamma[0].value;
+    bytes[5] = pipeline_.contrast.value;
+    bytes[6] = exposure_.target.value;
+    bytes[7] = pipeline_.saturation.value;
+    bytes[8] = pipeline_.digitalGain[0].value;
+    bytes[9] = pipeline_.digitalGain[1].value;
+    bytes[10] = pipeline_.digitalGain[2].value;
+    bytes[11] = pipeline_.flip;
+    put16(bytes, 12, sensor_.resolution.value);
+    put16(bytes, 14, sensor_.pixelClock.value);
+    put16(bytes, 16, sensor_.rawDepth.value);
+    put16(bytes, 18, sensor_.blackLevel.value);
+    put16(bytes, 20, sensor_.exposure.value);
+    put16(bytes, 22, sensor_.longExposure.value);
+    put16(bytes, 24, sensor_.urbRoiOrigin.value);
+    put16(bytes, 26, sensor_.urbRoiOrigin.index);
+    put16(bytes, 28, sensor_.urbRoiSize.value);
+    put16(bytes, 30, sensor_.urbRoiSize.index);
+    put16(bytes, 32, static_cast<uint16_t>(stills_.format));
+    put16(bytes, 34, sensor_.analogGain.value);
+    bytes[36] = pipeline_.gamma[1].value;
+    bytes[37] = pipeline_.gamma[2].value;
+    if (!replaceFile(setPath(directory, modelName_, index), bytes.data(), bytes.size())) return EZ_EIO;
+    return writeIndex(currentPath(directory, modelName_), index) ? EZ_OK : EZ_EIO;
 }
 
 // A set file that is missing or not exactly one set long leaves the camera
@@ -209,11 +209,11 @@ int CamBayer::_save_params(int index, std::string directory) {
 int CamBayer::_load_params(int index, std::string directory) {
     if (index < 0 || index > kLastSet) return EZ_ERANGE;
     if (directory.empty()) return EZ_EIO;
-    sweepTemporaries(directory, modelName);
+    sweepTemporaries(directory, modelName_);
     unsigned char bytes[kSetBytes + 1];
-    const int got = readFile(setPath(directory, modelName, index), bytes, kSetBytes + 1);
+    const int got = readFile(setPath(directory, modelName_, index), bytes, kSetBytes + 1);
     const int applied = got == kSetBytes ? applyParameterSet(bytes, kSetBytes) : EZ_EIO;
-    const bool recorded = writeIndex(currentPath(directory, modelName), index);
+    const bool recorded = writeIndex(currentPath(directory, modelName_), index);
     return applied == EZ_OK && !recorded ? EZ_EIO : applied;
 }
 
@@ -235,69 +235,66 @@ int CamBayer::applyParameterSet(const unsigned char* bytes, size_t size) {
         return static_cast<uint8_t>(std::clamp<int>(value, setting.min, setting.max));
     };
     // The frame pipeline reads these switches without the settings lock.
-    shared::store(pipeline.monochrome, flag(bytes[0]));
-    autoExposure = flag(bytes[1]);
-    shared::store(pipeline.colorEnhancement, flag(bytes[2]));
-    roiRequested = flag(bytes[3]);
+    shared::store(pipeline_.monochrome, flag(bytes[0]));
+    exposure_.on = flag(bytes[1]) != 0;
+    shared::store(pipeline_.colorEnhancement, flag(bytes[2]));
+    sensor_.roiRequested = flag(bytes[3]);
     // The all-channel gamma setter takes any non-zero byte.
-    pipeline.gamma[0].value = std::max<uint8_t>(bytes[4], 1);
-    pipeline.gamma[1].value = std::max<uint8_t>(bytes[36], 1);
-    pipeline.gamma[2].value = std::max<uint8_t>(bytes[37], 1);
-    pipeline.contrast.value = bytes[5];
-    aeTarget.value = within(aeTarget, bytes[6]);
+    pipeline_.gamma[0].value = std::max<uint8_t>(bytes[4], 1);
+    pipeline_.gamma[1].value = std::max<uint8_t>(bytes[36], 1);
+    pipeline_.gamma[2].value = std::max<uint8_t>(bytes[37], 1);
+    pipeline_.contrast.value = bytes[5];
+    exposure_.target.value = within(exposure_.target, bytes[6]);
     // Colour settings of a camera without colour are stored, never applied.
-    const bool colour = pipeline.saturation.supported;
-    pipeline.saturation.value = colour ? within(pipeline.saturation, bytes[7]) : bytes[7];
+    const bool colour = pipeline_.saturation.supported;
+    pipeline_.saturation.value = colour ? within(pipeline_.saturation, bytes[7]) : bytes[7];
     for (int c = 0; c < 3; ++c)
-        pipeline.digitalGain[c].value = colour ? within(pipeline.digitalGain[c], bytes[8 + c]) : bytes[8 + c];
-    shared::store(pipeline.flip, bytes[11] & 3);
+        pipeline_.digitalGain[c].value = colour ? within(pipeline_.digitalGain[c], bytes[8 + c]) : bytes[8 + c];
+    shared::store(pipeline_.flip, bytes[11] & 3);
     const int resolutionIndex = word(12);
     const int clock = word(14);
     const int depth = word(16);
     const int level = word(18);
     const int lines = word(20);
     const int frames = word(22);
-    urbRoiOrigin.value = static_cast<uint16_t>(word(24));
-    urbRoiOrigin.index = static_cast<uint16_t>(word(26));
-    urbRoiSize.value = static_cast<uint16_t>(word(28));
-    urbRoiSize.index = static_cast<uint16_t>(word(30));
-    snapFormat = static_cast<int16_t>(word(32) & 31);
+    sensor_.urbRoiOrigin.value = static_cast<uint16_t>(word(24));
+    sensor_.urbRoiOrigin.index = static_cast<uint16_t>(word(26));
+    sensor_.urbRoiSize.value = static_cast<uint16_t>(word(28));
+    sensor_.urbRoiSize.index = static_cast<uint16_t>(word(30));
+    stills_.format = static_cast<int16_t>(word(32) & 31);
     const int gain = static_cast<int16_t>(word(34));
 
-    for (SoftWareValue& channel : pipeline.gamma) stage(channel, __matrix_gamma);
-    stage(pipeline.contrast, __matrix_contrast);
+    for (SoftWareValue& channel : pipeline_.gamma) stage(channel, __matrix_gamma);
+    stage(pipeline_.contrast, __matrix_contrast);
     if (colour) {
-        stage(pipeline.saturation, __matrix_saturation);
-        for (SoftWareValue& channel : pipeline.digitalGain) stage(channel, __matrix_channel);
+        stage(pipeline_.saturation, __matrix_saturation);
+        for (SoftWareValue& channel : pipeline_.digitalGain) stage(channel, __matrix_channel);
     }
 
-    if (gain != analogGain.value) _set_analog_gain(gain);
-    if (blackLevel.supported && level != blackLevel.value) _set_blacklevel(level);
+    if (gain != sensor_.analogGain.value) _set_analog_gain(gain);
+    if (sensor_.blackLevel.supported && level != sensor_.blackLevel.value) _set_blacklevel(level);
     _set_raw_depth(8);
-    if (clock != pixelClock.value) _set_pixsclock(clock);
-    if (resolutionIndex != resolution.value) _set_resolution(resolutionIndex, true);
-    if (rawDepth.supported && depth != rawDepth.value) _set_raw_depth(depth);
+    if (clock != sensor_.pixelClock.value) _set_pixsclock(clock);
+    if (resolutionIndex != sensor_.resolution.value) _set_resolution(resolutionIndex, true);
+    if (sensor_.rawDepth.supported && depth != sensor_.rawDepth.value) _set_raw_depth(depth);
     // The region as its setter would fit it to the resolution now in force.
     // A resolution change ends any region; the set's region is asked for
     // again.
-    clampRegion(urbRoiOrigin.value, urbRoiOrigin.index, urbRoiSize.value - 8,
-                urbRoiSize.index - 8);
+    sensor_.clampRegion(sensor_.urbRoiOrigin.value, sensor_.urbRoiOrigin.index, sensor_.urbRoiSize.value - 8,
+                sensor_.urbRoiSize.index - 8);
     if (bytes[3]) _set_roi_state(true);
     // The set's line counts go through _set_exposure rather than straight
     // into the fields: stored first, they would look unchanged and the
     // sensor would keep its old exposure. The total is kept to the range the
     // camera reports for the mode now in force.
-    if (pixelRate > 0) {
-        const double shortest = exposure.min;
+    if (sensor_.pixelRate > 0) {
+        const double shortest = sensor_.exposure.min;
         const double longest =
-            std::max((longExposure.max + 1.0) * exposure.max - 1.0, shortest);
+            std::max((sensor_.longExposure.max + 1.0) * sensor_.exposure.max - 1.0, shortest);
         const double total =
-            std::clamp(static_cast<double>(exposure.max) * frames + lines, shortest, longest);
-        _set_exposure(static_cast<float>(lineLength * total / pixelRate + 0.005));
+            std::clamp(static_cast<double>(sensor_.exposure.max) * frames + lines, shortest, longest);
+        _set_exposure(static_cast<float>(sensor_.lineLength * total / sensor_.pixelRate + 0.005));
     }
-    if (!roiRequested && roiActive) {
-        roiActive = 0;
-        _set_resolution(0, false);
-    }
+    if (!sensor_.roiRequested) sensor_.endRegion();
     return EZ_OK;
 }

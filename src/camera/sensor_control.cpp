@@ -1,78 +1,136 @@
 // Sensor control: resolution, pixel clock, raw depth, exposure and its
-// re-timing, analog gain, black level and region of interest.
+// re-timing, analog gain, black level and region of interest, and the
+// requests held back for the frame boundary.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include "CamBayer.h"
-#include "models/model_row.h"
+#include "camera/sensor_control.h"
 
-uint32_t CamBayer::toLines(double lines) {
+#include "processing/geometry.h"
+
+SensorControl::SensorControl(CamBase& ops, ModelHooks& hooks) : ops_(ops), hooks_(hooks) {
+    rawDepth.value = 8;
+    rawDepth.min = 8;
+    rawDepth.max = 16;
+    rawDepth.step = 8;
+    rawDepth.def = 8;
+    blackLevel.max = 255;
+    blackLevel.step = 1;
+    buildRequest(urbFrameRequest, 0xb3, 0, 0);
+    buildRequest(urbRoiOrigin, 0xbd, 0, 0);
+    buildRequest(urbRoiSize, 0xbe, 0, 0);
+}
+
+// ---- Helpers ---------------------------------------------------------------
+
+const ResolutionEntry* SensorControl::resolutionEntry(int index) const {
+    const auto* table = static_cast<const ResolutionEntry*>(resolution.table);
+    if (!table || index < 0 || index >= resolution.max) return nullptr;
+    return &table[index];
+}
+
+const PixelClockEntry* SensorControl::clockEntry(int index) const {
+    const auto* table = static_cast<const PixelClockEntry*>(pixelClock.table);
+    if (!table || index < 0 || index >= pixelClock.max) return nullptr;
+    return &table[index];
+}
+
+const ModeReadout* SensorControl::readoutInForce() const {
+    return findReadout(readouts, static_cast<const ResolutionEntry*>(resolution.table),
+                       resolution.value);
+}
+
+void SensorControl::buildRequest(EZURB& urb, uint8_t request, uint16_t value, uint16_t index) {
+    urb = EZURB{};
+    urb.requestType = 0x40;
+    urb.request = request;
+    urb.value = value;
+    urb.index = index;
+}
+
+int SensorControl::sendRequest(EZURB& urb) {
+    return ops_._sumbit_ctl_urb(1000, 1, &urb);
+}
+
+int SensorControl::writeRegister(SensorSetting& setting, uint16_t reg, uint16_t value) {
+    buildRequest(setting.urb, 0xb7, value, reg);
+    return sendRequest(setting.urb);
+}
+
+int SensorControl::sendRegister(uint16_t reg, uint16_t value) {
+    EZURB urb{};
+    buildRequest(urb, 0xb7, value, reg);
+    return sendRequest(urb);
+}
+
+int SensorControl::applyAnalogGain(int gain, uint16_t (*toRegister)(int gain)) {
+    gain = std::clamp(gain, static_cast<int>(analogGain.min),
+                      std::max(static_cast<int>(analogGain.min), static_cast<int>(analogGain.max)));
+    writeRegister(analogGain, regAnalogGain, toRegister(gain));
+    analogGain.value = static_cast<uint16_t>(gain);
+    return EZ_OK;
+}
+
+void SensorControl::loadTiming() {
+    if (const ResolutionEntry* entry = resolutionEntry(resolution.value))
+        lineLength = entry->lineLength;
+    if (const PixelClockEntry* entry = clockEntry(pixelClock.value)) pixelRate = entry->rate;
+}
+
+uint32_t SensorControl::totalLines() const {
+    return static_cast<uint32_t>(exposure.max) * longExposure.value + exposure.value;
+}
+
+float SensorControl::exposureInForce() const {
+    if (pixelRate <= 0) return 0;
+    const float lines = static_cast<float>(exposure.value) +
+                        static_cast<float>(longExposure.value) * static_cast<float>(exposure.max);
+    return lines * static_cast<float>(lineLength) / static_cast<float>(pixelRate);
+}
+
+uint32_t SensorControl::toLines(double lines) {
     if (!(lines > 0.0)) return 0;
     if (lines >= 4294967295.0) return UINT32_MAX;
     return static_cast<uint32_t>(lines);
 }
 
-int CamBayer::_default() {
-    _set_analog_gain(analogGain.def);
-    _set_pixsclock(pixelClock.def);
-    _set_blacklevel(blackLevel.def);
-    return EZ_OK;
-}
 
 // ---- Resolution and pixel clock ------------------------------------------
 
-int CamBayer::_set_resolution(int index, bool sendNow) {
+int SensorControl::setResolution(int index, bool sendNow) {
     const ResolutionEntry* entry = resolutionEntry(index);
     if (!entry) return EZ_ERANGE;
     // Judge the resolution asked for: at 16 bits a mode the clock does not
     // allow is refused, so the camera never lands in (and is never stuck in)
     // a forbidden combination.
-    if (rawDepth.value == 16 && depthState(pixelClock.value, index) == EZ_EDEPTH16) return EZ_EDEPTH16;
+    if (rawDepth.value == 16 && hooks_.depthState(pixelClock.value, index) == EZ_EDEPTH16) return EZ_EDEPTH16;
     buildRequest(resolution.urb, static_cast<uint8_t>(reqResolution), entry->mode, 0);
     resolution.value = static_cast<uint16_t>(index);
-    _retime();
+    ops_._retime();
     roiRequested = 0;
     roiActive = 0;
     if (sendNow) {
         resolutionPending = 0;
-        sendRequest(resolution.urb);
-        if (quirks.regainAfterResolution) _set_analog_gain(analogGain.value);
+        hooks_.sendModeRequest();
+        if (quirks.regainAfterResolution) ops_._set_analog_gain(analogGain.value);
     } else {
         resolutionPending = 1;
     }
     return EZ_OK;
 }
 
-int CamBayer::_resolution() {
-    return resolution.value;
-}
-int CamBayer::_resolution_count() {
-    return resolution.max;
-}
 
-const char* CamBayer::_resolution_string_at_index(int index) {
-    const ResolutionEntry* entry = resolutionEntry(index);
-    return entry ? entry->label : nullptr;
-}
 
-int CamBayer::_resolution_width_at_index(int index) {
-    const ResolutionEntry* entry = resolutionEntry(index);
-    return entry ? entry->width - 8 : EZ_ERANGE;
-}
 
-int CamBayer::_resolution_height_at_index(int index) {
-    const ResolutionEntry* entry = resolutionEntry(index);
-    return entry ? entry->height - 8 : EZ_ERANGE;
-}
 
-int CamBayer::_set_pixsclock(int index) {
+int SensorControl::setPixelClock(int index) {
     const PixelClockEntry* entry = clockEntry(index);
     if (!entry) return EZ_ERANGE;
-    if (rawDepth.value == 16 && depthState(index, resolution.value) == EZ_EDEPTH16) return EZ_EDEPTH16;
+    if (rawDepth.value == 16 && hooks_.depthState(index, resolution.value) == EZ_EDEPTH16) return EZ_EDEPTH16;
     buildRequest(pixelClock.urb, static_cast<uint8_t>(reqPixelClock), entry->mode, 0);
     pixelClock.value = static_cast<uint16_t>(index);
-    _retime();
+    ops_._retime();
     if (quirks.deferPixelClock)
         pixelClockPending = 1;
     else
@@ -80,21 +138,11 @@ int CamBayer::_set_pixsclock(int index) {
     return EZ_OK;
 }
 
-int CamBayer::_pixsclock() {
-    return pixelClock.value;
-}
-int CamBayer::_pixsclock_count() {
-    return pixelClock.max;
-}
 
-const char* CamBayer::_pixsclock_string_at_index(int index) {
-    const PixelClockEntry* entry = clockEntry(index);
-    return entry ? entry->label : nullptr;
-}
 
 // ---- Raw depth -------------------------------------------------------------
 
-int CamBayer::depthState(int clock, int resolutionIndex) {
+int SensorControl::depthState(int clock, int resolutionIndex) const {
     const PixelClockEntry* entry = clockEntry(clock);
     if (!entry) return EZ_ERANGE;
     const PixelClockEntry* last = clockEntry(pixelClock.max - 1);
@@ -103,21 +151,15 @@ int CamBayer::depthState(int clock, int resolutionIndex) {
     return EZ_OK;
 }
 
-int CamBayer::_raw_depth_state(int clock) {
-    return depthState(clock, resolution.value);
-}
 
-int CamBayer::_raw_depth() {
-    return rawDepth.value;
-}
 
-int CamBayer::_set_raw_depth(int bits) {
+int SensorControl::setRawDepth(int bits) {
     if (!rawDepth.supported) return EZ_ENOTSUP;
     uint16_t code = 0;
     if (bits == 8) {
         code = 10;
     } else if (bits == 16) {
-        if (_raw_depth_state(pixelClock.value) == EZ_EDEPTH16) return EZ_EDEPTH16;
+        if (hooks_.depthState(pixelClock.value, resolution.value) == EZ_EDEPTH16) return EZ_EDEPTH16;
         code = 5;
     } else {
         return EZ_ERANGE;
@@ -130,24 +172,16 @@ int CamBayer::_set_raw_depth(int bits) {
 
 // ---- Analog gain ------------------------------------------------------------
 
-int CamBayer::_set_analog_gain(int gain) {
-    return modelAnalogGain(gain);
+int SensorControl::setAnalogGain(int gain) {
+    static constexpr uint16_t (*kUnchanged)(int) = [](int g) { return static_cast<uint16_t>(g); };
+    return applyAnalogGain(gain, sensorRow && sensorRow->gain ? sensorRow->gain : kUnchanged);
 }
 
-int CamBayer::_analog_gain_range(int* min, int* max, int* step) {
-    if (min) *min = analogGain.min;
-    if (max) *max = analogGain.max;
-    if (step) *step = analogGain.step;
-    return EZ_OK;
-}
 
-int CamBayer::_analog_gain() {
-    return analogGain.value;
-}
 
 // ---- Exposure -------------------------------------------------------------
 
-void CamBayer::_retime() {
+void SensorControl::retime() {
     if (const Retime* retime = sensorRow ? sensorRow->retime : nullptr) {
         if (retime->kind == Retime::Fixed) return;
         if (retime->kind == Retime::Carried) {
@@ -170,7 +204,7 @@ void CamBayer::_retime() {
     pixelClock.urb.index = exposure.value;
 }
 
-uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
+uint32_t SensorControl::retimeCarried(const ExposureLimits* limits, int count, bool rereadLineLength,
                                  bool carry) {
     const uint32_t oldLines = exposure.value;
     const uint32_t oldPeriods = longExposure.value;
@@ -217,12 +251,12 @@ uint32_t CamBayer::retimeCarried(const ExposureLimits* limits, int count, bool r
     return lines;
 }
 
-void CamBayer::carryLines(EZURB& urb, uint32_t lines) {
+void SensorControl::carryLines(EZURB& urb, uint32_t lines) {
     urb.index = static_cast<uint16_t>(lines & 0xffff);
     urb.value = static_cast<uint16_t>((urb.value & 0xff) | (((lines >> 16) & 0xff) << 8));
 }
 
-bool CamBayer::buildResolutionRequest() {
+bool SensorControl::buildResolutionRequest() {
     if (resolution.urb.request != 0) return true;
     const ResolutionEntry* entry = resolutionEntry(resolution.value);
     if (!entry) return false;
@@ -230,7 +264,7 @@ bool CamBayer::buildResolutionRequest() {
     return true;
 }
 
-int CamBayer::_set_exposure(float milliseconds) {
+int SensorControl::setExposure(float milliseconds) {
     const double perLine = lineLength > 0 ? static_cast<float>(pixelRate) * milliseconds /
                                                 static_cast<float>(lineLength)
                                           : 0.0;
@@ -251,17 +285,17 @@ int CamBayer::_set_exposure(float milliseconds) {
         exposure.value = static_cast<uint16_t>(lines);
     }
     // A resolution request still waiting must carry the new line count.
-    if (resolutionPending) _retime();
+    if (resolutionPending) ops_._retime();
     return EZ_OK;
 }
 
-float CamBayer::_exposure() {
+float SensorControl::exposureMs() const {
     if (pixelRate <= 0) return 0.0f;
     const double lines = exposure.value + static_cast<double>(longExposure.value) * exposure.max;
     return static_cast<float>(lines * lineLength / pixelRate);
 }
 
-int CamBayer::_exposure_range(float* min, float* max, float* step) {
+int SensorControl::exposureRange(float* min, float* max, float* step) const {
     const float line =
         pixelRate > 0 ? static_cast<float>(lineLength) / static_cast<float>(pixelRate) : 0.0f;
     const int64_t longest =
@@ -272,16 +306,16 @@ int CamBayer::_exposure_range(float* min, float* max, float* step) {
     return EZ_OK;
 }
 
-int CamBayer::_restart_state() {
+int SensorControl::restartState() const {
     return quirks.noLongExposureRestart || !longExposure.supported ? EZ_ENOTSUP : EZ_OK;
 }
 
-int CamBayer::_restart_exposure() {
-    if (_restart_state() != EZ_OK) return EZ_ENOTSUP;
+int SensorControl::restartExposure() {
+    if (restartState() != EZ_OK) return EZ_ENOTSUP;
     EZURB stop{};
     buildRequest(stop, 0xbb, 0, 0);
     sendRequest(stop);
-    if (quirks.restartPauseMs) _delay(quirks.restartPauseMs);
+    if (quirks.restartPauseMs) ops_._delay(quirks.restartPauseMs);
     // The resolution request may not have been built yet (no resume so far).
     if (!buildResolutionRequest()) return EZ_ENOTSUP;
     carryLines(resolution.urb,
@@ -292,7 +326,7 @@ int CamBayer::_restart_exposure() {
 
 // ---- Black level -------------------------------------------------------------
 
-int CamBayer::_set_blacklevel(int level) {
+int SensorControl::setBlackLevel(int level) {
     if (!blackLevel.supported) return EZ_ENOTSUP;
     if (level < blackLevel.min || level > blackLevel.max) return EZ_ERANGE;
     writeRegister(blackLevel, regBlackLevel, static_cast<uint16_t>(level));
@@ -300,21 +334,11 @@ int CamBayer::_set_blacklevel(int level) {
     return EZ_OK;
 }
 
-int CamBayer::_blacklevel() {
-    return blackLevel.value;
-}
 
-int CamBayer::_blacklevel_range(int* min, int* max, int* step) {
-    if (!blackLevel.supported) return EZ_ENOTSUP;
-    if (min) *min = blackLevel.min;
-    if (max) *max = blackLevel.max;
-    if (step) *step = blackLevel.step;
-    return EZ_OK;
-}
 
 // ---- Region of interest and frame size -------------------------------------------
 
-void CamBayer::clampRegion(int xArg, int yArg, int widthArg, int heightArg) {
+void SensorControl::clampRegion(int xArg, int yArg, int widthArg, int heightArg) {
     const ResolutionEntry* entry = resolutionEntry(resolution.value);
     const int64_t widthMax = entry ? entry->width - 8 : 8;
     const int64_t heightMax = entry ? entry->height - 8 : 8;
@@ -345,13 +369,13 @@ void CamBayer::clampRegion(int xArg, int yArg, int widthArg, int heightArg) {
     urbRoiSize.index = static_cast<uint16_t>(storedHeight);
 }
 
-int CamBayer::_set_roi(int x, int y, int width, int height) {
+int SensorControl::setRegion(int x, int y, int width, int height) {
     clampRegion(x, y, width, height);
     roiRequested = 1;
     return EZ_OK;
 }
 
-int CamBayer::_roi(int* x, int* y, int* width, int* height) {
+int SensorControl::region(int* x, int* y, int* width, int* height) const {
     if (x) *x = urbRoiOrigin.value;
     if (y) *y = urbRoiOrigin.index;
     if (width) *width = urbRoiSize.value - 8;
@@ -359,7 +383,7 @@ int CamBayer::_roi(int* x, int* y, int* width, int* height) {
     return EZ_OK;
 }
 
-int CamBayer::_set_roi_state(bool on) {
+int SensorControl::setRegionState(bool on) {
     if (on) {
         // A region stored at another resolution (or none at all) is fitted to
         // the frames now delivered before it is programmed or cut out.
@@ -372,30 +396,92 @@ int CamBayer::_set_roi_state(bool on) {
         return EZ_OK;
     }
     roiRequested = 0;
-    if (roiActive) {
-        roiActive = 0;
-        _set_resolution(0, false);
-    }
+    endRegion();
     return EZ_OK;
 }
 
-int CamBayer::_roi_state(bool* on) {
-    if (on) *on = roiActive || roiRequested;
-    return EZ_OK;
+// Re-sending the mode in force ends the sensor's region: the frames return
+// to the whole frame of the resolution the caller chose.
+void SensorControl::endRegion() {
+    if (!roiActive) return;
+    roiActive = 0;
+    ops_._set_resolution(resolution.value, false);
 }
 
-int CamBayer::_raw_size(int* width, int* height) {
-    int w = 0;
-    int h = 0;
-    if (roiRequested || roiActive) {
-        w = urbRoiSize.value;
-        h = urbRoiSize.index;
+
+
+void SensorControl::frameSize(int& width, int& height) const {
+    width = 0;
+    height = 0;
+    if (regionOn()) {
+        width = urbRoiSize.value;
+        height = urbRoiSize.index;
     } else if (const ResolutionEntry* entry = resolutionEntry(resolution.value)) {
-        w = entry->width;
-        h = entry->height;
+        width = entry->width;
+        height = entry->height;
     }
-    if (pipeline.rotate == 1 || pipeline.rotate == 2) std::swap(w, h);
-    if (width) *width = w;
-    if (height) *height = h;
+}
+
+// ---- The frame boundary ------------------------------------------------------
+
+const FrameLayout* SensorControl::layoutInForce() const {
+    for (const FrameLayout& layout : frameLayouts)
+        if (layout.releases.contains(release)) return &layout;
+    return nullptr;
+}
+
+void SensorControl::sendPending() {
+    if (resolutionPending) {
+        resolutionPending = 0;
+        hooks_.sendModeRequest();
+    }
+    if (pixelClockPending) {
+        pixelClockPending = 0;
+        sendRequest(pixelClock.urb);
+    }
+}
+
+bool SensorControl::regionProgrammed() const {
+    const FrameLayout* layout = layoutInForce();
+    const RoiRule rule = layout ? layout->roi : RoiRule{};
+    switch (rule.when) {
+        case RoiRule::FirstResolution:
+            return resolution.value == 0;
+        case RoiRule::FullWidth: {
+            const ResolutionEntry* entry = resolutionEntry(resolution.value);
+            return entry && entry->width == rule.fullWidth;
+        }
+        case RoiRule::Always:
+            return true;
+        case RoiRule::Never:
+            break;
+    }
+    return false;
+}
+
+int SensorControl::regionAtBoundary(_ezImage* image, int frameResolution) {
+    if (!roiRequested) return EZ_OK;
+    // The mode changed while the transfer waited: this frame is of the old
+    // one and the region was fitted to the new one, whose request has to
+    // reach the camera first. The region waits for the next frame.
+    if (resolutionPending || resolution.value != frameResolution) return EZ_OK;
+    if (regionProgrammed()) {
+        const FrameLayout* layout = layoutInForce();
+        const RoiRule rule = layout ? layout->roi : RoiRule{};
+        sendRequest(urbRoiOrigin);
+        sendRequest(urbRoiSize);
+        roiInSensor = {urbRoiOrigin.value, urbRoiOrigin.index, urbRoiSize.value, urbRoiSize.index};
+        roiRequested = 0;
+        roiActive = 1;
+        return rule.dropFrame ? EZ_EIO : EZ_OK;
+    }
+    const int x = urbRoiOrigin.value;
+    const int y = urbRoiOrigin.index;
+    const int width = urbRoiSize.value;
+    const int height = urbRoiSize.index;
+    // The region was fitted to this resolution when it was set; a frame of
+    // another size is left whole rather than cut outside its samples.
+    if (width > 0 && height > 0 && x + width <= image->width && y + height <= image->height)
+        __roi(image, x, y, width, height);
     return EZ_OK;
 }
