@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "processing/calibration.h"
+#include "processing/corrections.h"
 #include "processing/geometry.h"
 #include "processing/image_record.h"
 

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "image_fixture.h"
-#include "processing/calibration.h"
+#include "processing/corrections.h"
 #include "processing/tone.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "calibration/library.h"
 #include "calibration/light_check.h"
 #include "calibration/stack.h"
-#include "pipeline/raw_calibration.h"
+#include "calibration/raw_tables.h"
 
 namespace calib {
 

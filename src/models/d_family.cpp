@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "models/models.h"
-#include "processing/calibration.h"
+#include "processing/corrections.h"
 
 int cntVDo205M1 = 0, cntVDh205M1 = 0, cntVDh205C1 = 0, cntVDo285M1 = 0, cntVDh285M1 = 0;
 int cntVDh285C1 = 0, cntVDh674C1 = 0, cntVDh674M1 = 0, cntVDh687M1 = 0, cntVDh694M1 = 0;

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "ezcam.h"
-#include "pipeline/raw_calibration.h"
+#include "calibration/raw_tables.h"
 #include "pipeline/workers.h"
-#include "processing/calibration.h"
+#include "processing/corrections.h"
 #include "processing/image_record.h"
 #include "processing/tone.h"
 #include "shared_state.h"

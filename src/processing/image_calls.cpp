@@ -8,7 +8,7 @@
 #include "ezcam.h"
 #include "guarded.h"
 #include "processing/bayer.h"
-#include "processing/calibration.h"
+#include "processing/corrections.h"
 #include "processing/geometry.h"
 #include "processing/image_record.h"
 #include "processing/measure.h"

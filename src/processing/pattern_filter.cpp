@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "processing/calibration.h"
+#include "processing/corrections.h"
 #include "processing/pixels.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// Calibration steps of the frame pipeline: the flat-field reference and its
-// correction, and the defect list of raw frames.
-#include "processing/calibration.h"
+// The frame pipeline's corrections: the flat-field reference taken from a
+// live frame and its correction, and the defect list of raw frames.
+#include "processing/corrections.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // The raw calibration's row loop and hot-pixel repair.
-#include "pipeline/raw_calibration.h"
+#include "calibration/raw_tables.h"
 
 #include <algorithm>
 #include <cstring>

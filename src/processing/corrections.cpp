@@ -1,5 +1,6 @@
-// Calibration corrections: flat field, hot pixels, smoothing and bit shift.
-#include "processing/calibration.h"
+// Correction algorithms of the frame pipeline: flat field, hot pixels, smoothing
+// and bit shift (the calibration masters are src/calibration).
+#include "processing/corrections.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,5 @@
-// Calibration corrections: flat field, defect pixels, smoothing and bit shift.
+// Correction algorithms of the frame pipeline: flat field, defect pixels,
+// smoothing and bit shift (the calibration masters are src/calibration).
 #pragma once
 
 #include <cstdint>

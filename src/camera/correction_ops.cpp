@@ -1,5 +1,5 @@
-// Calibration corrections on the camera: flat field, defect pixels, black
-// field. Flat field and defects live in the frame pipeline_.
+// The camera's correction operations: flat field and defect pixels (kept in
+// the frame pipeline) and the black field.
 #include "camera/cam_bayer.h"
 
 int CamBayer::_ff_state(bool* on) {
