@@ -14,6 +14,7 @@
 #include "processing/kernel_set.h"
 #include "processing/pixels.h"
 #include "processing/tone.h"
+#include "processing/tone_kernels.h"
 #include "processing/bayer.h"
 
 namespace {
@@ -172,10 +173,19 @@ void compose(unsigned char* out, std::initializer_list<const unsigned char*> ste
 // ---- Stretch ----------------------------------------------------------------
 
 // One 256-entry table per channel on the 8-bit value of every sample (the
-// high byte of 16-bit ones).
+// high byte of 16-bit ones). 8-bit samples go through the vector kernel in
+// whole blocks where the processor has one.
 template <size_t Channels, size_t Bps>
 void stretchSamples(unsigned char* __restrict p, size_t pixels,
                     const unsigned char* const* tables) {
+    if constexpr (Bps == 1) {
+        if (const tone::TableBlocks vector = tone::tableBlocks()) {
+            const size_t blocks = pixels / tone::kBlockPixels;
+            vector(p, blocks, static_cast<int>(Channels), tables);
+            p += blocks * tone::kBlockPixels * Channels;
+            pixels -= blocks * tone::kBlockPixels;
+        }
+    }
     const unsigned char* t0 = tables[0];
     const unsigned char* t1 = tables[Channels > 1 ? 1 : 0];
     const unsigned char* t2 = tables[Channels > 2 ? 2 : 0];
@@ -342,6 +352,9 @@ struct FramePipeline::TonePlan {
     const unsigned char* contrast = nullptr;
     ColourTables tables{};
     unsigned char after[3][256], low[3][256];
+    // 8-bit colour: the vector kernel for whole blocks, and its steps.
+    tone::ColourBlocks colourBlocks = nullptr;
+    tone::ColourSteps steps{};
 
     // The first `units` units of the image in memory order.
     void apply(_ezImage* image, size_t units) const {
@@ -362,6 +375,14 @@ void greyLoop(unsigned char* p, size_t units, const Plan& plan) {
 }
 template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast, typename Plan>
 void colourLoop(unsigned char* p, size_t units, const Plan& plan) {
+    if constexpr (!Wide) {
+        if (plan.colourBlocks) {
+            const size_t blocks = units / tone::kBlockPixels;
+            plan.colourBlocks(p, blocks, plan.steps);
+            p += blocks * tone::kBlockPixels * 3;
+            units -= blocks * tone::kBlockPixels;
+        }
+    }
     colourPixels<Wide, Gain, Saturation, Gamma, Contrast>(p, units, plan.tables);
 }
 }  // namespace
@@ -656,6 +677,15 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
         tables.low[k] = plan.low[k];
     }
     plan.unitBytes = 3 * bps;
+    if (!wide) {
+        plan.colourBlocks = tone::colourBlocks();
+        const bool after = useGamma || useContrast || (useGain && !useSaturation);
+        for (int k = 0; k < 3; ++k) {
+            plan.steps.before[k] = useSaturation ? tables.before[k] : nullptr;
+            plan.steps.after[k] = after ? tables.after[k] : nullptr;
+        }
+        plan.steps.saturation = useSaturation ? saturation.live.value : -1;
+    }
     withFlags(
         [&](auto w, auto gain, auto sat, auto gam, auto con) {
             plan.loop = &colourLoop<decltype(w)::value, decltype(gain)::value, decltype(sat)::value,

@@ -24,8 +24,12 @@ int __calc_histogram(_ezImage* image);
 // not queue on one counter), addCounters adds them to bins[channel], and
 // storeHistogram stores the bins and their bounds.
 using Counts = long long[256];
+// Sets of counters that consecutive samples of a channel spread over, so
+// that a run of equal values does not wait on its own counter's store:
+// four per channel of a colour image, twelve on a grey one.
+constexpr int kCounterSets = 12;
 struct HistogramCounters {
-    uint32_t sets[6][256];
+    uint32_t sets[kCounterSets][256];
 };
 void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters);
 void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "processing/tone.h"
 
@@ -110,27 +111,26 @@ void storeBlock(unsigned char* area, int block, const Counts bins, int low, int 
 // count into separate sets of counters, so that the long runs of equal
 // values of a flat background do not queue on one counter; 32 bits hold any
 // per-set count.
+template <int Step, int Channels, size_t... I>
+inline void countRound(const unsigned char* p, uint32_t (&sets)[kCounterSets][256],
+                       std::index_sequence<I...>) {
+    // All loads first (the counter stores could alias them), then one
+    // increment per sample into a set of its own.
+    const unsigned s[] = {p[I * Step]...};
+    ((++sets[I][s[I]]), ...);
+}
+
 template <int Step, int Channels>
 void countSamples(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
-    constexpr int kSets = Channels == 1 ? 4 : 2;
-    constexpr int kRound = kSets * Channels;  // samples per round
-    uint32_t(&sets)[6][256] = counters.sets;
+    constexpr int kSets = kCounterSets / Channels;  // sets per channel
+    constexpr int kRound = kSets * Channels;       // samples per round
+    uint32_t(&sets)[kCounterSets][256] = counters.sets;
     const size_t width = image->width;
     for (int y = firstRow; y < firstRow + rows; ++y) {
         const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (Step - 1);
         size_t x = 0;
-        // Spelled out: all loads first (the counter stores could alias them),
-        // and no array indexing that the compiler might keep in memory.
-        for (; x + kSets <= width; x += kSets, p += kRound * Step) {
-            const unsigned s0 = p[0], s1 = p[Step], s2 = p[2 * Step], s3 = p[3 * Step];
-            if constexpr (Channels == 1) {
-                ++sets[0][s0], ++sets[1][s1], ++sets[2][s2], ++sets[3][s3];
-            } else {
-                const unsigned s4 = p[4 * Step], s5 = p[5 * Step];
-                ++sets[0][s0], ++sets[1][s1], ++sets[2][s2];
-                ++sets[3][s3], ++sets[4][s4], ++sets[5][s5];
-            }
-        }
+        for (; x + kSets <= width; x += kSets, p += kRound * Step)
+            countRound<Step, Channels>(p, sets, std::make_index_sequence<kRound>{});
         for (; x < width; ++x, p += Channels * Step)
             for (int c = 0; c < Channels; ++c) ++sets[c][p[c * Step]];
     }
@@ -157,7 +157,7 @@ void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters&
 void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins) {
     if (!measurable(image)) return;
     const int channels = image->channels;
-    const int sets = channels == 1 ? 4 : 2;
+    const int sets = kCounterSets / channels;
     for (int c = 0; c < channels; ++c)
         for (int j = 0; j < 256; ++j) {
             long long total = 0;
