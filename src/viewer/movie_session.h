@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "viewer/display_frame.h"
-#include "viewer/recorder.h"
+#include "recording/movie_recorder.h"
 
 namespace viewer {
 

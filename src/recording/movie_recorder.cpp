@@ -1,5 +1,5 @@
 // The viewer's movie recorder on FFmpeg: libx264 into a QuickTime container.
-#include "viewer/recorder.h"
+#include "recording/movie_recorder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "viewer/recorder.h"
+#include "recording/movie_recorder.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-// The viewer's movie recorder: a QuickTime movie with one H.264 track, frames
-// stamped with consecutive frame numbers at a rate fixed when recording starts.
+// The movie recorder of the viewer's live picture, free of Qt: a QuickTime movie
+// with one H.264 track, frames stamped with consecutive frame numbers at a rate
+// fixed when recording starts.
 #pragma once
 
 #include <cstdint>

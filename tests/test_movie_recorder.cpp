@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "viewer/recorder.h"
+#include "recording/movie_recorder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
