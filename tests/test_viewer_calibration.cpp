@@ -14,8 +14,8 @@
 #include <QStatusBar>
 #include <functional>
 
-#include "viewer/calibration_dialog.h"
-#include "viewer/live_view.h"
+#include "viewer/calibration/calibration_dialog.h"
+#include "viewer/picture/live_view.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;

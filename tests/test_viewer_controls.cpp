@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "log.h"
-#include "viewer/radio_row.h"
-#include "viewer/settings_file.h"
+#include "viewer/capture/settings_file.h"
+#include "viewer/widgets/radio_row.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;

@@ -16,9 +16,9 @@
 #include <functional>
 #include <iterator>
 
-#include "viewer/histogram_view.h"
-#include "viewer/live_view.h"
-#include "viewer/radio_row.h"
+#include "viewer/picture/histogram_view.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/widgets/radio_row.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;

@@ -17,12 +17,12 @@
 #include <QTest>
 #include <cmath>
 
-#include "viewer/exposure_scale.h"
-#include "viewer/live_view.h"
-#include "viewer/picture_tools.h"
-#include "viewer/pixel_readout.h"
-#include "viewer/radio_row.h"
-#include "viewer/scale_bar.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/picture_tools.h"
+#include "viewer/picture/pixel_readout.h"
+#include "viewer/picture/scale_bar.h"
+#include "viewer/settings/exposure_scale.h"
+#include "viewer/widgets/radio_row.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;

@@ -17,12 +17,12 @@
 #include "ezcam.h"
 #include "recording/writers.h"
 #include "viewer/app_delegate.h"
-#include "viewer/calibration_dialog.h"
+#include "viewer/calibration/calibration_dialog.h"
 #include "viewer/captions.h"
-#include "viewer/folder_dialog.h"
-#include "viewer/picture_tools.h"
-#include "viewer/radio_row.h"
+#include "viewer/capture/folder_dialog.h"
+#include "viewer/picture/picture_tools.h"
 #include "viewer/viewer_window.h"
+#include "viewer/widgets/radio_row.h"
 
 namespace viewer {
 

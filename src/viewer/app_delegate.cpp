@@ -18,13 +18,13 @@
 #include <initializer_list>
 
 #include "ezcam.h"
-#include "viewer/calibration_dialog.h"
+#include "viewer/calibration/calibration_dialog.h"
 #include "viewer/captions.h"
-#include "viewer/live_view.h"
-#include "viewer/picture_tools.h"
-#include "viewer/radio_row.h"
-#include "viewer/settings_file.h"
+#include "viewer/capture/settings_file.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/picture_tools.h"
 #include "viewer/viewer_window.h"
+#include "viewer/widgets/radio_row.h"
 
 namespace viewer {
 

@@ -16,16 +16,16 @@
 #include <map>
 #include <string>
 
-#include "viewer/calibration_dialog.h"
-#include "viewer/exposure_scale.h"
-#include "viewer/frame_watch.h"
-#include "viewer/grab_context.h"
-#include "viewer/live_threads.h"
-#include "viewer/master_taker.h"
-#include "viewer/model_memory.h"
-#include "viewer/movie_session.h"
+#include "viewer/calibration/calibration_dialog.h"
+#include "viewer/calibration/master_taker.h"
+#include "viewer/capture/movie_session.h"
+#include "viewer/live/frame_watch.h"
+#include "viewer/live/grab_context.h"
+#include "viewer/live/live_threads.h"
 #include "viewer/outlets.h"
-#include "viewer/raw_recording.h"
+#include "viewer/recording/raw_recording.h"
+#include "viewer/session/model_memory.h"
+#include "viewer/settings/exposure_scale.h"
 
 class QAbstractButton;
 class QCheckBox;

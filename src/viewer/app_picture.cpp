@@ -18,9 +18,9 @@
 #include "ezcam.h"
 #include "viewer/app_delegate.h"
 #include "viewer/captions.h"
-#include "viewer/live_view.h"
-#include "viewer/picture_tools.h"
-#include "viewer/scale_bar.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/picture_tools.h"
+#include "viewer/picture/scale_bar.h"
 #include "viewer/viewer_window.h"
 
 namespace viewer {

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "viewer/app/options.h"
+#include "viewer/app/quit_signals.h"
+#include "viewer/app/widget_map.h"
 #include "viewer/app_delegate.h"
 #include "viewer/captions.h"
-#include "viewer/options.h"
-#include "viewer/quit_signals.h"
 #include "viewer/viewer_window.h"
-#include "viewer/widget_map.h"
 
 int main(int argc, char** argv) {
     // Help needs no display.

@@ -23,10 +23,10 @@
 
 #include "recording/writers.h"
 #include "viewer/captions.h"
-#include "viewer/histogram_view.h"
-#include "viewer/live_view.h"
-#include "viewer/picture_toolbar.h"
-#include "viewer/radio_row.h"
+#include "viewer/picture/histogram_view.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/picture_toolbar.h"
+#include "viewer/widgets/radio_row.h"
 
 namespace viewer {
 
