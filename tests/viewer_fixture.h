@@ -83,7 +83,8 @@ class ViewerHarness {
   public:
     ViewerHarness()
         : delegate(std::make_unique<viewer::AppDelegate>()),
-          shown(std::make_unique<viewer::ViewerWindow>(*delegate)) {
+          shown(std::make_unique<viewer::ViewerWindow>(*delegate, delegate->settings,
+                                                       delegate->status)) {
         delegate->setWindow(shown.get());
     }
     ~ViewerHarness() {
@@ -129,7 +130,7 @@ class ViewerHarness {
 
     // ---- What the parts hold ------------------------------------------------
     // The camera the viewer works on; empty for none.
-    const std::string& selected() const { return delegate->camName; }
+    const std::string& selected() const { return delegate->selected.name(); }
     int camerasConnected() const { return delegate->cntDevConnect; }
     int liveUnplugsPending() const { return delegate->cntRunDevLeft; }
     bool liveRunning() const { return delegate->liveRunning(); }
@@ -147,7 +148,7 @@ class ViewerHarness {
     // Loads the controls from the camera again.
     void reload() const { delegate->refreshUI(); }
     // No pause for the camera to settle after a resolution or clock change.
-    void settleAtOnce() const { delegate->settleDelayMs = 0; }
+    void settleAtOnce() const { delegate->settings.sensor().setSettleDelay(0); }
 
     // `receiver` hears of every still asked for: (base name, the camera's answer).
     template <class Receiver>

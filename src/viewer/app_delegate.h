@@ -25,12 +25,16 @@
 #include "viewer/outlets.h"
 #include "viewer/recording/raw_recording.h"
 #include "viewer/session/model_memory.h"
+#include "viewer/session/selected_camera.h"
+#include "viewer/session/status_line.h"
+#include "viewer/settings/settings_tabs.h"
 #include "viewer/settings/exposure_scale.h"
 
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QSlider;
 
 namespace viewer {
@@ -79,29 +83,6 @@ class AppDelegate : public QObject, public Outlets {
 
     // ---- Actions ------------------------------------------------------------
     void btnLiveAction(QAbstractButton* sender);
-    void resChangeAction(QComboBox* sender);
-    void savChangeAction(QComboBox* sender);
-    void clkChangeAction(QComboBox* sender);
-    void radBitAction(RadioRow* sender);
-    void btnRestartAction(QAbstractButton* sender);
-    void sldGainAction(QSlider* sender);
-    void sldTimeAction(QSlider* sender);
-    void chkAEAction(QCheckBox* sender);
-    void sldBklvlAction(QSlider* sender);
-    void btnResetAction(QAbstractButton* sender);
-    void sldGammaAction(QSlider* sender);
-    void sldContrastAction(QSlider* sender);
-    void chkHFlipAction(QCheckBox* sender);
-    void chkVFlioAction(QCheckBox* sender);
-    void chkMonoAction(QCheckBox* sender);
-    void chkColorAction(QCheckBox* sender);
-    void sldRedAction(QSlider* sender);
-    void sldGreenAction(QSlider* sender);
-    void sldBlueAction(QSlider* sender);
-    void sldSaturationAction(QSlider* sender);
-    void btnWBAction(QAbstractButton* sender);
-    void chkFFAction(QCheckBox* sender);
-    void btnFFAction(QAbstractButton* sender);
     void btnCalibAction(QAbstractButton* sender);
     void chkRawAction(QCheckBox* sender);
     void chkTifAction(QCheckBox* sender);
@@ -114,27 +95,25 @@ class AppDelegate : public QObject, public Outlets {
     // Starts a raw recording (and live view if it is off), or stops it.
     void btnRawAction(QAbstractButton* sender);
     // The picture's camera actions (app_picture.cpp).
-    void txtTimeAction(QLineEdit* sender);
     void regionDrawn(const QRect& pixels);
     void btnClearRegionAction();
     void updateExposureProgress();
 
     // ---- State ------------------------------------------------------------------
-    std::string camName;                  // selected camera; empty for none
+    SelectedCamera selected;              // empty for none
+    StatusLine status{selected};
     int cntDevConnect = 0;                // cameras connected
     int cntRunDevLeft = 0;                // unplugs of the live camera not yet handled
     int snapType = 31;                    // still formats: 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
-    int flipType = 0;                     // 1 horizontal, 2 vertical
-    int red = 64, green = 64, blue = 64;  // channel gains last read or sent
-    float fmin = 0, fmax = 0, fstp = 1;   // exposure range
     int dustm = 0;                        // milliseconds of the last ten displayed frames
     GenericGrabContext ctxGrab;
     MovieSession movie;
     RawRecording raw;
     MasterTaker master;  // calibration masters from the live frames
-    // Pause before the exposure is read back after a resolution or clock
-    // change, while the camera settles.
-    int settleDelayMs = 1000;
+    int shownResolution = 0;  // the resolution in force, as the controls show it
+    // The calibration's button, on the Image tab.
+    QPushButton* calibrationButton;
+    SettingsTabs settings;
 
     bool liveRunning() const { return live.started(); }
     bool bSaveVideo() const { return movie.recording(); }
@@ -142,7 +121,7 @@ class AppDelegate : public QObject, public Outlets {
     QString settingsFilePath() const;
     PictureTools* pictureTools() const { return tools; }
     CalibrationDialog* calibrationDialog() const { return calibration; }
-    ExposureRange exposureRange() const { return {fmin, fmax, fstp}; }
+    ExposureRange exposureRange() { return settings.sensor().exposureRange(); }
 
   signals:
     // A still was asked for: the base name given to the camera and its answer.
@@ -151,26 +130,20 @@ class AppDelegate : public QObject, public Outlets {
     void liveEnded();
 
   private:
-    const char* cam() const { return camName.c_str(); }
+    const char* cam() const { return selected.c_str(); }
     QString captureFolder() const;
     void liveThreadsEnded();
     void finishLive();
-    void loadBitDepth();
-    void loadExposure();
-    void exposureReloadLater();
+    // The still size and the movie button for the camera at `resolution`.
+    void resolutionShown(int resolution);
     // The movie button for the camera at `resolution`.
     void updateMovieButton(int resolution);
-    void loadChannelGains();
     void setFormatBit(int bit, bool on);
-    void setFlipBit(int bit, bool on);
-    void updateStatusLine();
     // The controls that only act on a camera.
     void setCameraControlsEnabled(bool on);
     // The raw recording's button and choices for the recording's state.
     void updateRawControls();
     void rawRecordingEnded(const QString& summary);
-    // A message in the status line, for `timeoutMs` (0: until the next one).
-    void note(const QString& message, int timeoutMs = 5000);
     // Facts of the camera and resolution in force for the picture's tools.
     void pictureToolsFollowCamera();
     int binningInForce() const;

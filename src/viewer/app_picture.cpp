@@ -30,12 +30,11 @@ void AppDelegate::connectPictureActions() {
     connect(actLive, &QAction::triggered, btnLive, &QPushButton::click);
     connect(actCapture, &QAction::triggered, btnSnap, &QPushButton::click);
     connect(actVideo, &QAction::triggered, btnMovie, &QPushButton::click);
-    connect(txtTime, &QLineEdit::editingFinished, this, [this] { txtTimeAction(txtTime); });
     connect(pView, &LiveView::regionDrawn, this, &AppDelegate::regionDrawn);
     connect(actClearRegion, &QAction::triggered, this, &AppDelegate::btnClearRegionAction);
     connect(pView, &LiveView::readoutChanged, txtPixel, &QLabel::setText);
     connect(tools, &PictureTools::objectiveChosen, this, [this](const QString& name) {
-        if (const auto loaded = loadedModels.find(camName); loaded != loadedModels.end())
+        if (const auto loaded = loadedModels.find(selected.name()); loaded != loadedModels.end())
             memory.setObjective(loaded->second, name);
     });
     connect(pView, &LiveView::frameShown, this, [this] {
@@ -48,7 +47,7 @@ void AppDelegate::connectPictureActions() {
 // ---- What the picture's tools need of the camera -------------------------------------
 
 int AppDelegate::binningInForce() const {
-    if (camName.empty()) return 1;
+    if (selected.none()) return 1;
     const int r = GetResolution(cam());
     const char* label = GetResItemName(r, cam());
     return binningOf(QString::fromUtf8(label ? label : ""), GetResWidth(r, cam()),
@@ -62,30 +61,8 @@ void AppDelegate::pictureToolsFollowCamera() {
 
 // ---- Exposure ---------------------------------------------------------------------------
 
-void AppDelegate::txtTimeAction(QLineEdit* sender) {
-    if (camName.empty() || !sender->isModified()) return;
-    sender->setModified(false);
-    const ExposureRange range = exposureRange();
-    const std::optional<double> typed = parseExposure(sender->text());
-    if (!typed) {
-        note(L("\"%1\" is no exposure: type milliseconds (250) or seconds (1.5 s)")
-                 .arg(sender->text().trimmed()));
-        loadExposure();
-        return;
-    }
-    if (!range.usable() || *typed < range.min || *typed > range.max) {
-        note(L("Exposure must lie between %1 and %2")
-                 .arg(durationText(range.min), durationText(range.max)));
-        loadExposure();
-        return;
-    }
-    SetExposure(snapExposure(range, *typed), cam());
-    loadExposure();  // the slider and the text show what the camera took
-    updateStatusLine();
-}
-
 void AppDelegate::updateExposureProgress() {
-    const float ms = camName.empty() ? 0 : GetExposure(cam());
+    const float ms = selected.none() ? 0 : GetExposure(cam());
     const bool shown = liveRunning() && ms >= kLongExposureMs;
     prgExposure->setVisible(shown);
     if (!shown) return;
@@ -99,8 +76,8 @@ void AppDelegate::updateExposureProgress() {
 
 void AppDelegate::regionDrawn(const QRect& pixels) {
     const std::shared_ptr<const ShownFrame> frame = pView->frame();
-    if (camName.empty() || !frame || !frame->map) {
-        note(L("No frame to place a region on"));
+    if (selected.none() || !frame || !frame->map) {
+        status.note(L("No frame to place a region on"));
         return;
     }
     const FrameMap& map = *frame->map;
@@ -119,22 +96,22 @@ void AppDelegate::regionDrawn(const QRect& pixels) {
     SetRoiState(true, cam());
     int w = 0, h = 0;
     GetRoi(&x, &y, &w, &h, cam());  // as the model accepted it
-    note(L("Region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y));
-    updateStatusLine();
+    status.note(L("Region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y));
+    status.refresh();
 }
 
 void AppDelegate::btnClearRegionAction() {
-    if (camName.empty()) return;
+    if (selected.none()) return;
     SetRoiState(false, cam());
-    note(L("Whole frame"));
-    updateStatusLine();
+    status.note(L("Whole frame"));
+    status.refresh();
 }
 
 // ---- Stills with the scale bar ----------------------------------------------------------
 
 void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base) {
-    if (camName.empty() || !frame.raw) {
-        note(L("Still failed: no raw frame"));
+    if (selected.none() || !frame.raw) {
+        status.note(L("Still failed: no raw frame"));
         return;
     }
     // The raw frame as the camera's reader delivers it: its record, then the
@@ -142,7 +119,7 @@ void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base
     const SampleGrid& samples = *frame.raw;
     const size_t head = size_t(DataHeadLen(cam())), size = size_t(RecvMemSize(cam()));
     if (head < sizeof(_ezImage) || head + samples.bytes.size() > size) {
-        note(L("Still failed: the frame does not fit the camera's buffer"));
+        status.note(L("Still failed: the frame does not fit the camera's buffer"));
         return;
     }
     std::vector<unsigned char> raw(size), image(3 * size);
@@ -172,7 +149,7 @@ void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base
         }
         failed += !made || SaveFile(image.data(), path.constData(), snapType & ~1, cam()) != EZ_OK;
     }
-    note(failed ? L("Still failed: %1").arg(base) : L("Still with scale bar: %1").arg(base));
+    status.note(failed ? L("Still failed: %1").arg(base) : L("Still with scale bar: %1").arg(base));
 }
 
 }  // namespace viewer

@@ -23,30 +23,14 @@ class RadioRow;
 struct Outlets {
     LiveView* pView = nullptr;         // live picture
     HistogramView* hstView = nullptr;  // histogram of the live picture
-    QTabWidget* tabView = nullptr;
-    QWidget* tabItemColr = nullptr;  // colour tab, at index 1 for colour cameras
     QComboBox* pouDev = nullptr;     // connected cameras
     QLabel* txtDev = nullptr;        // connect / disconnect news
     QPushButton* btnLive = nullptr;  // "Live" / "Stop"
     QLabel* txtFPS = nullptr;        // frame rate
-    QLabel* txtStatus = nullptr;     // camera, resolution, depth, exposure
     QLabel* txtPixel = nullptr;      // the pixel under the cursor
     QProgressBar* prgExposure = nullptr;  // a long exposure in flight
 
-    QComboBox* pouRes = nullptr;  // resolutions
     QComboBox* pouSav = nullptr;  // resolutions, for show
-    QComboBox* pouClk = nullptr;  // pixel clocks
-    RadioRow* radBit = nullptr;   // column 0: 8 bits, column 1: 16 bits
-    QSlider* sldGain = nullptr;
-    QLabel* txtGain = nullptr;
-    QSlider* sldTime = nullptr;    // logarithmic over the camera's range
-    QLineEdit* txtTime = nullptr;  // milliseconds, or typed with a unit
-    QCheckBox* chkAE = nullptr;
-    QSlider* sldBlvl = nullptr;
-    QLabel* txtBlvl = nullptr;
-    QLabel* tilBlvl = nullptr;
-    QPushButton* btnRestart = nullptr;
-    QPushButton* btnReset = nullptr;
 
     QLineEdit* txtPath = nullptr;  // capture directory, ends with "/"
     QPushButton* btnBrowse = nullptr;
@@ -65,28 +49,8 @@ struct Outlets {
     QPushButton* btnRaw = nullptr;    // "Record Raw" / "Stop Raw"
     QLabel* txtRaw = nullptr;
 
-    QCheckBox* chkFF = nullptr;
-    QPushButton* btnFF = nullptr;
     QPushButton* btnCalib = nullptr;  // the calibration dialog
-    QCheckBox* chkHF = nullptr;
-    QCheckBox* chkVF = nullptr;
-    QSlider* sldGamma = nullptr;
-    QLabel* txtGamma = nullptr;
-    QSlider* sldContrast = nullptr;
-    QLabel* txtContrast = nullptr;
 
-    QCheckBox* chkMono = nullptr;
-    QCheckBox* chkColor = nullptr;
-    QPushButton* btnWB = nullptr;
-    QLabel* txtWB = nullptr;
-    QSlider* sldRed = nullptr;
-    QLabel* txtRed = nullptr;
-    QSlider* sldGreen = nullptr;
-    QLabel* txtGreen = nullptr;
-    QSlider* sldBlue = nullptr;
-    QLabel* txtBlue = nullptr;
-    QSlider* sldSaturation = nullptr;
-    QLabel* txtSaturation = nullptr;
 
     // The picture's tool bar.
     QAction* actFit = nullptr;

@@ -26,6 +26,8 @@
 #include "viewer/picture/histogram_view.h"
 #include "viewer/picture/live_view.h"
 #include "viewer/picture/picture_toolbar.h"
+#include "viewer/session/status_line.h"
+#include "viewer/settings/settings_tabs.h"
 #include "viewer/widgets/radio_row.h"
 
 namespace viewer {
@@ -33,112 +35,6 @@ namespace viewer {
 namespace {
 
 constexpr int kPanelWidth = 380;
-
-QSlider* slider(QWidget* parent) {
-    auto* s = new QSlider(Qt::Horizontal, parent);
-    s->setMinimumWidth(140);
-    return s;
-}
-
-QLabel* readout(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setMinimumWidth(64);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
-}
-
-// A slider with its value text on the right.
-QWidget* sliderRow(QWidget* parent, QSlider*& s, QLabel*& text) {
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    s = slider(row);
-    text = readout(row);
-    layout->addWidget(s, 1);
-    layout->addWidget(text);
-    return row;
-}
-
-// The exposure slider and the field to type it in.
-QWidget* exposureRow(QWidget* parent, Outlets& ui) {
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    ui.sldTime = slider(row);
-    ui.sldTime->setToolTip(L("Exposure, on a logarithmic scale over the camera's range"));
-    ui.txtTime = new QLineEdit(row);
-    ui.txtTime->setMaximumWidth(96);
-    ui.txtTime->setAlignment(Qt::AlignRight);
-    ui.txtTime->setToolTip(L("Type milliseconds (250) or seconds (1.5 s) and press Enter"));
-    layout->addWidget(ui.sldTime, 1);
-    layout->addWidget(ui.txtTime);
-    return row;
-}
-
-QWidget* cameraTab(Outlets& ui) {
-    auto* page = new QWidget;
-    auto* form = new QFormLayout(page);
-    ui.pouRes = new QComboBox(page);
-    ui.pouClk = new QComboBox(page);
-    ui.radBit = new RadioRow({L("8 bit"), L("16 bit")}, page);
-    form->addRow(L("Resolution"), ui.pouRes);
-    form->addRow(L("Pixel clock"), ui.pouClk);
-    form->addRow(L("Bit depth"), ui.radBit);
-    form->addRow(L("Gain"), sliderRow(page, ui.sldGain, ui.txtGain));
-    form->addRow(L("Exposure (ms)"), exposureRow(page, ui));
-    ui.chkAE = new QCheckBox(L("Automatic exposure"), page);
-    form->addRow(QString(), ui.chkAE);
-    ui.tilBlvl = new QLabel(L("Black level"), page);
-    form->addRow(ui.tilBlvl, sliderRow(page, ui.sldBlvl, ui.txtBlvl));
-    auto* buttons = new QHBoxLayout;
-    ui.btnRestart = new QPushButton(L("Restart exposure"), page);
-    ui.btnReset = new QPushButton(L("Defaults"), page);
-    buttons->addWidget(ui.btnRestart);
-    buttons->addWidget(ui.btnReset);
-    form->addRow(buttons);
-    return page;
-}
-
-QWidget* colourTab(Outlets& ui) {
-    auto* page = new QWidget;
-    auto* form = new QFormLayout(page);
-    ui.chkMono = new QCheckBox(L("Monochrome"), page);
-    ui.chkColor = new QCheckBox(L("Colour enhancement"), page);
-    form->addRow(QString(), ui.chkMono);
-    form->addRow(QString(), ui.chkColor);
-    form->addRow(L("Red"), sliderRow(page, ui.sldRed, ui.txtRed));
-    form->addRow(L("Green"), sliderRow(page, ui.sldGreen, ui.txtGreen));
-    form->addRow(L("Blue"), sliderRow(page, ui.sldBlue, ui.txtBlue));
-    form->addRow(L("Saturation"), sliderRow(page, ui.sldSaturation, ui.txtSaturation));
-    auto* balance = new QHBoxLayout;
-    ui.btnWB = new QPushButton(L("White balance"), page);
-    ui.txtWB = new QLabel(page);
-    balance->addWidget(ui.btnWB);
-    balance->addWidget(ui.txtWB, 1);
-    form->addRow(balance);
-    return page;
-}
-
-QWidget* imageTab(Outlets& ui) {
-    auto* page = new QWidget;
-    auto* form = new QFormLayout(page);
-    form->addRow(L("Gamma"), sliderRow(page, ui.sldGamma, ui.txtGamma));
-    form->addRow(L("Contrast"), sliderRow(page, ui.sldContrast, ui.txtContrast));
-    ui.chkHF = new QCheckBox(L("Flip horizontally"), page);
-    ui.chkVF = new QCheckBox(L("Flip vertically"), page);
-    form->addRow(QString(), ui.chkHF);
-    form->addRow(QString(), ui.chkVF);
-    auto* flat = new QHBoxLayout;
-    ui.chkFF = new QCheckBox(L("Flat field"), page);
-    ui.btnFF = new QPushButton(L("Take flat field"), page);
-    flat->addWidget(ui.chkFF);
-    flat->addWidget(ui.btnFF);
-    form->addRow(flat);
-    ui.btnCalib = new QPushButton(L("Calibration…"), page);
-    form->addRow(L("Masters"), ui.btnCalib);
-    return page;
-}
 
 QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
     auto* box = new QGroupBox(L("Capture"), parent);
@@ -201,7 +97,9 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
 
 }  // namespace
 
-ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(parent), ui(outlets) {
+ViewerWindow::ViewerWindow(Outlets& outlets, SettingsTabs& settings, StatusLine& status,
+                           QWidget* parent)
+    : QMainWindow(parent), ui(outlets) {
     setWindowTitle(QStringLiteral("ezview"));
     auto* central = new QWidget(this);
     auto* columns = new QHBoxLayout(central);
@@ -230,12 +128,7 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     cameraRow->addWidget(ui.txtFPS);
     side->addWidget(cameraBox);
 
-    ui.tabView = new QTabWidget(panel);
-    ui.tabView->addTab(cameraTab(ui), L("Sensor"));
-    ui.tabItemColr = colourTab(ui);
-    ui.tabView->addTab(ui.tabItemColr, L("Colour"));
-    ui.tabView->addTab(imageTab(ui), L("Image"));
-    side->addWidget(ui.tabView);
+    side->addWidget(settings.widget());
     side->addWidget(captureBox(ui, panel));
     side->addStretch(1);
     // Wider only when its controls need it (larger fonts): a narrower panel
@@ -244,8 +137,8 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     columns->addWidget(panel);
     setCentralWidget(central);
 
+    setStatusBar(status.bar());
     ui.txtDev = new QLabel(this);
-    ui.txtStatus = new QLabel(this);
     ui.txtPixel = new QLabel(this);
     ui.prgExposure = new QProgressBar(this);
     ui.prgExposure->setRange(0, 1000);
@@ -255,7 +148,7 @@ ViewerWindow::ViewerWindow(Outlets& outlets, QWidget* parent) : QMainWindow(pare
     statusBar()->addWidget(ui.txtDev, 1);
     statusBar()->addPermanentWidget(ui.txtPixel);
     statusBar()->addPermanentWidget(ui.prgExposure);
-    statusBar()->addPermanentWidget(ui.txtStatus);
+    statusBar()->addPermanentWidget(status.facts());
     nameControls();
 }
 
@@ -265,29 +158,13 @@ void ViewerWindow::nameControls() {
     const std::pair<QObject*, const char*> names[] = {
         {ui.pView, "pView"},
         {ui.hstView, "hstView"},
-        {ui.tabView, "tabView"},
-        {ui.tabItemColr, "tabItemColr"},
         {ui.pouDev, "pouDev"},
         {ui.txtDev, "txtDev"},
         {ui.btnLive, "btnLive"},
         {ui.txtFPS, "txtFPS"},
-        {ui.txtStatus, "txtStatus"},
         {ui.txtPixel, "txtPixel"},
         {ui.prgExposure, "prgExposure"},
-        {ui.pouRes, "pouRes"},
         {ui.pouSav, "pouSav"},
-        {ui.pouClk, "pouClk"},
-        {ui.radBit, "radBit"},
-        {ui.sldGain, "sldGain"},
-        {ui.txtGain, "txtGain"},
-        {ui.sldTime, "sldTime"},
-        {ui.txtTime, "txtTime"},
-        {ui.chkAE, "chkAE"},
-        {ui.sldBlvl, "sldBlvl"},
-        {ui.txtBlvl, "txtBlvl"},
-        {ui.tilBlvl, "tilBlvl"},
-        {ui.btnRestart, "btnRestart"},
-        {ui.btnReset, "btnReset"},
         {ui.txtPath, "txtPath"},
         {ui.btnBrowse, "btnBrowse"},
         {ui.chkRaw, "chkRaw"},
@@ -302,27 +179,6 @@ void ViewerWindow::nameControls() {
         {ui.pouRawUnit, "pouRawUnit"},
         {ui.btnRaw, "btnRaw"},
         {ui.txtRaw, "txtRaw"},
-        {ui.chkFF, "chkFF"},
-        {ui.btnFF, "btnFF"},
-        {ui.btnCalib, "btnCalib"},
-        {ui.chkHF, "chkHF"},
-        {ui.chkVF, "chkVF"},
-        {ui.sldGamma, "sldGamma"},
-        {ui.txtGamma, "txtGamma"},
-        {ui.sldContrast, "sldContrast"},
-        {ui.txtContrast, "txtContrast"},
-        {ui.chkMono, "chkMono"},
-        {ui.chkColor, "chkColor"},
-        {ui.btnWB, "btnWB"},
-        {ui.txtWB, "txtWB"},
-        {ui.sldRed, "sldRed"},
-        {ui.txtRed, "txtRed"},
-        {ui.sldGreen, "sldGreen"},
-        {ui.txtGreen, "txtGreen"},
-        {ui.sldBlue, "sldBlue"},
-        {ui.txtBlue, "txtBlue"},
-        {ui.sldSaturation, "sldSaturation"},
-        {ui.txtSaturation, "txtSaturation"},
         {ui.actFit, "actFit"},
         {ui.actOneToOne, "actOneToOne"},
         {ui.actTwoToOne, "actTwoToOne"},

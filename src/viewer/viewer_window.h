@@ -8,11 +8,15 @@
 
 namespace viewer {
 
+class SettingsTabs;
+class StatusLine;
+
 class ViewerWindow : public QMainWindow {
     Q_OBJECT
   public:
-    // Builds every control and fills `outlets` with them.
-    explicit ViewerWindow(Outlets& outlets, QWidget* parent = nullptr);
+    // Builds the controls of `outlets` and lays them out with the parts'.
+    ViewerWindow(Outlets& outlets, SettingsTabs& settings, StatusLine& status,
+                 QWidget* parent = nullptr);
 
     // Size and position of the last session, if one was saved.
     void restoreWindowGeometry();
