@@ -83,8 +83,8 @@ class ViewerHarness {
   public:
     ViewerHarness()
         : delegate(std::make_unique<viewer::AppDelegate>()),
-          shown(std::make_unique<viewer::ViewerWindow>(*delegate, delegate->settings,
-                                                       delegate->status)) {
+          shown(std::make_unique<viewer::ViewerWindow>(
+              *delegate, *delegate->pictureTools(), delegate->settings, delegate->status)) {
         delegate->setWindow(shown.get());
     }
     ~ViewerHarness() {

@@ -143,7 +143,7 @@ void AppDelegate::chkBmpAction(QCheckBox* sender) {
 void AppDelegate::btnCaptureAction(QAbstractButton*) {
     if (selected.none()) return;
     const QString base = captureBaseName(captureFolder(), QDateTime::currentDateTime());
-    if (tools->barOnStills()) {
+    if (tools.barOnStills()) {
         // Written here from the next frame shown, with the bar burned in.
         stillWithBar = base;
         status.note(liveRunning() ? L("Still: %1").arg(base)

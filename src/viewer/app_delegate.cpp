@@ -193,7 +193,7 @@ void AppDelegate::devChangeAction(QComboBox* sender) {
         exitGrabContext();
     }
     selected.select(title);
-    pView->clearPicture();
+    tools.view()->clearPicture();
     stillWithBar.clear();  // it was the other camera's
     refreshUI();
 }
@@ -215,7 +215,7 @@ void AppDelegate::refreshUI() {
         btnLive->setEnabled(false);
         setCameraControlsEnabled(false);
         exitGrabContext();
-        pView->clearPicture();
+        tools.view()->clearPicture();
         status.refresh();
         return;
     }
@@ -250,7 +250,7 @@ void AppDelegate::refreshUI() {
 
     setCameraControlsEnabled(true);
     btnLive->setEnabled(true);
-    tools->chooseObjective(memory.objective(model));
+    tools.chooseObjective(memory.objective(model));
     pictureToolsFollowCamera();
     status.refresh();
 }
@@ -261,8 +261,7 @@ void AppDelegate::setCameraControlsEnabled(bool on) {
                                                             chkJpg, chkBmp, btnSnap})
         control->setEnabled(on);
     settings.setEnabled(on);
-    actRegion->setEnabled(on);
-    actClearRegion->setEnabled(on);
+    tools.setRegionToolsEnabled(on);
     updateRawControls();
 }
 
@@ -325,7 +324,7 @@ void AppDelegate::btnLiveAction(QAbstractButton* sender) {
     const int bayer = std::max(0, GetRawBayernPattern(name.c_str()));
     hooks.frameShown = [this, name, bayer](const DisplayFrame& frame) {
         // The turn and flip the frame was finished with, for the raw readout.
-        pView->present(frame, {GetRotate(name.c_str()), GetFlip(name.c_str()), bayer});
+        tools.view()->present(frame, {GetRotate(name.c_str()), GetFlip(name.c_str()), bayer});
         movie.frameShown(frame, MovieClock::Clock::now());
     };
     hooks.rateMeasured = [this](int ms) {

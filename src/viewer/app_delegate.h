@@ -22,6 +22,8 @@
 #include "viewer/live/frame_watch.h"
 #include "viewer/live/grab_context.h"
 #include "viewer/live/live_threads.h"
+#include "viewer/picture/picture_tools.h"
+#include "viewer/picture/region_of_interest.h"
 #include "viewer/outlets.h"
 #include "viewer/recording/raw_recording.h"
 #include "viewer/session/model_memory.h"
@@ -39,7 +41,6 @@ class QSlider;
 
 namespace viewer {
 
-class PictureTools;
 struct ShownFrame;
 class ViewerWindow;
 
@@ -95,8 +96,6 @@ class AppDelegate : public QObject, public Outlets {
     // Starts a raw recording (and live view if it is off), or stops it.
     void btnRawAction(QAbstractButton* sender);
     // The picture's camera actions (app_picture.cpp).
-    void regionDrawn(const QRect& pixels);
-    void btnClearRegionAction();
     void updateExposureProgress();
 
     // ---- State ------------------------------------------------------------------
@@ -114,12 +113,13 @@ class AppDelegate : public QObject, public Outlets {
     // The calibration's button, on the Image tab.
     QPushButton* calibrationButton;
     SettingsTabs settings;
+    PictureTools tools;
 
     bool liveRunning() const { return live.started(); }
     bool bSaveVideo() const { return movie.recording(); }
     QString documentsDirectory() const { return documents; }
     QString settingsFilePath() const;
-    PictureTools* pictureTools() const { return tools; }
+    PictureTools* pictureTools() { return &tools; }
     CalibrationDialog* calibrationDialog() const { return calibration; }
     ExposureRange exposureRange() { return settings.sensor().exposureRange(); }
 
@@ -159,7 +159,7 @@ class AppDelegate : public QObject, public Outlets {
     bool terminated = false;
     bool liveWanted = false;
 
-    PictureTools* tools = nullptr;
+    RegionOfInterest region{selected, status, *tools.view()};
     QPointer<CalibrationDialog> calibration;  // open for camName, or null
     ModelMemory memory;
     // Cameras loaded this session, by name, with their model's key: their

@@ -26,21 +26,16 @@
 namespace viewer {
 
 void AppDelegate::connectPictureActions() {
-    tools = new PictureTools(*this, mainWindow);
-    connect(actLive, &QAction::triggered, btnLive, &QPushButton::click);
-    connect(actCapture, &QAction::triggered, btnSnap, &QPushButton::click);
-    connect(actVideo, &QAction::triggered, btnMovie, &QPushButton::click);
-    connect(pView, &LiveView::regionDrawn, this, &AppDelegate::regionDrawn);
-    connect(actClearRegion, &QAction::triggered, this, &AppDelegate::btnClearRegionAction);
-    connect(pView, &LiveView::readoutChanged, txtPixel, &QLabel::setText);
-    connect(tools, &PictureTools::objectiveChosen, this, [this](const QString& name) {
+    connect(tools.view(), &LiveView::regionDrawn, &region, &RegionOfInterest::regionDrawn);
+    connect(&tools, &PictureTools::wholeFrameAsked, &region, &RegionOfInterest::wholeFrame);
+    connect(&tools, &PictureTools::objectiveChosen, this, [this](const QString& name) {
         if (const auto loaded = loadedModels.find(selected.name()); loaded != loadedModels.end())
             memory.setObjective(loaded->second, name);
     });
-    connect(pView, &LiveView::frameShown, this, [this] {
+    connect(tools.view(), &LiveView::frameShown, this, [this] {
         if (stillWithBar.isEmpty()) return;
         const QString base = std::exchange(stillWithBar, QString());
-        if (const auto frame = pView->frame()) writeStillWithBar(*frame, base);
+        if (const auto frame = tools.view()->frame()) writeStillWithBar(*frame, base);
     });
 }
 
@@ -55,8 +50,8 @@ int AppDelegate::binningInForce() const {
 }
 
 void AppDelegate::pictureToolsFollowCamera() {
-    tools->setBinning(binningInForce());
-    tools->resetFocus();
+    tools.setBinning(binningInForce());
+    tools.resetFocus();
 }
 
 // ---- Exposure ---------------------------------------------------------------------------
@@ -70,41 +65,6 @@ void AppDelegate::updateExposureProgress() {
     prgExposure->setValue(int(std::min(1.0, elapsed / ms) * prgExposure->maximum()));
     prgExposure->setFormat(
         L("%1 of %2").arg(durationText(std::min<double>(elapsed, ms)), durationText(ms)));
-}
-
-// ---- Region of interest -------------------------------------------------------------
-
-void AppDelegate::regionDrawn(const QRect& pixels) {
-    const std::shared_ptr<const ShownFrame> frame = pView->frame();
-    if (selected.none() || !frame || !frame->map) {
-        status.note(L("No frame to place a region on"));
-        return;
-    }
-    const FrameMap& map = *frame->map;
-    const QRect raw =
-        QRect(map.rawOf(pixels.topLeft()), map.rawOf(pixels.bottomRight())).normalized();
-    // Sensor coordinates: the border the pipeline cuts is no part of them,
-    // and a frame that is a region already starts at that region's origin.
-    int x = 0, y = 0;
-    bool regionOn = false;
-    GetRoiState(&regionOn, cam());
-    const int r = GetResolution(cam());
-    if (regionOn && map.raw != QSize(GetResWidth(r, cam()) + 8, GetResHeight(r, cam()) + 8))
-        GetRoi(&x, &y, nullptr, nullptr, cam());
-    SetRoi(x + raw.left() - map.borderX, y + raw.top() - map.borderY, raw.width(), raw.height(),
-           cam());
-    SetRoiState(true, cam());
-    int w = 0, h = 0;
-    GetRoi(&x, &y, &w, &h, cam());  // as the model accepted it
-    status.note(L("Region %1 × %2 at %3, %4").arg(w).arg(h).arg(x).arg(y));
-    status.refresh();
-}
-
-void AppDelegate::btnClearRegionAction() {
-    if (selected.none()) return;
-    SetRoiState(false, cam());
-    status.note(L("Whole frame"));
-    status.refresh();
 }
 
 // ---- Stills with the scale bar ----------------------------------------------------------
@@ -144,7 +104,7 @@ void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base
         bool made = DecodeRaw2Image(raw.data(), image.data(), cam()) == EZ_OK;
         if (made) {
             std::memcpy(&finished, image.data(), sizeof finished);
-            const auto bar = tools->stillBar(QSize(finished.width, finished.height));
+            const auto bar = tools.stillBar(QSize(finished.width, finished.height));
             made = bar && burnScaleBar(image.data(), image.size(), *bar);
         }
         failed += !made || SaveFile(image.data(), path.constData(), snapType & ~1, cam()) != EZ_OK;

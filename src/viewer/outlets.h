@@ -21,13 +21,10 @@ class LiveView;
 class RadioRow;
 
 struct Outlets {
-    LiveView* pView = nullptr;         // live picture
-    HistogramView* hstView = nullptr;  // histogram of the live picture
     QComboBox* pouDev = nullptr;     // connected cameras
     QLabel* txtDev = nullptr;        // connect / disconnect news
     QPushButton* btnLive = nullptr;  // "Live" / "Stop"
     QLabel* txtFPS = nullptr;        // frame rate
-    QLabel* txtPixel = nullptr;      // the pixel under the cursor
     QProgressBar* prgExposure = nullptr;  // a long exposure in flight
 
     QComboBox* pouSav = nullptr;  // resolutions, for show
@@ -50,30 +47,6 @@ struct Outlets {
     QLabel* txtRaw = nullptr;
 
     QPushButton* btnCalib = nullptr;  // the calibration dialog
-
-
-    // The picture's tool bar.
-    QAction* actFit = nullptr;
-    QAction* actOneToOne = nullptr;
-    QAction* actTwoToOne = nullptr;
-    QAction* actFourToOne = nullptr;
-    QLabel* txtZoom = nullptr;
-    QAction* actClipping = nullptr;  // clipped pixels in the warning colour
-    QAction* actRegion = nullptr;    // the next drag draws a region of interest
-    QAction* actClearRegion = nullptr;
-    QComboBox* pouObjective = nullptr;  // objectives, and "No objective"
-    QAction* actObjectives = nullptr;   // edits them
-    QAction* actScaleBar = nullptr;     // on the live picture
-    QAction* actBarOnStills = nullptr;  // burned into TIFF, PNG, JPEG and BMP stills
-    // Beside the histogram.
-    QCheckBox* chkLogHist = nullptr;
-    QLabel* txtFocus = nullptr;
-    QPushButton* btnFocusReset = nullptr;
-    // Keys of the buttons: Space, C, V; and Quit.
-    QAction* actLive = nullptr;
-    QAction* actCapture = nullptr;
-    QAction* actVideo = nullptr;
-    QAction* actQuit = nullptr;
 };
 
 }  // namespace viewer

@@ -1,6 +1,7 @@
 // The viewer's main window.
 #include "viewer/viewer_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -25,7 +26,7 @@
 #include "viewer/captions.h"
 #include "viewer/picture/histogram_view.h"
 #include "viewer/picture/live_view.h"
-#include "viewer/picture/picture_toolbar.h"
+#include "viewer/picture/picture_tools.h"
 #include "viewer/session/status_line.h"
 #include "viewer/settings/settings_tabs.h"
 #include "viewer/widgets/radio_row.h"
@@ -97,19 +98,17 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
 
 }  // namespace
 
-ViewerWindow::ViewerWindow(Outlets& outlets, SettingsTabs& settings, StatusLine& status,
-                           QWidget* parent)
-    : QMainWindow(parent), ui(outlets) {
+ViewerWindow::ViewerWindow(Outlets& outlets, PictureTools& picture, SettingsTabs& settings,
+                           StatusLine& status, QWidget* parent)
+    : QMainWindow(parent), ui(outlets), view(picture.view()) {
     setWindowTitle(QStringLiteral("ezview"));
     auto* central = new QWidget(this);
     auto* columns = new QHBoxLayout(central);
 
-    buildPictureTools(ui, this);
+    addToolBar(Qt::TopToolBarArea, picture.toolBar());
     auto* pictureColumn = new QVBoxLayout;
-    ui.pView = new LiveView(central);
-    pictureColumn->addWidget(ui.pView, 1);
-    pictureColumn->addWidget(histogramRow(ui, central));
-    ui.pView->setHistogramView(ui.hstView);
+    pictureColumn->addWidget(view, 1);
+    pictureColumn->addWidget(picture.histogramRow());
     columns->addLayout(pictureColumn, 1);
 
     auto* panel = new QWidget(central);
@@ -139,30 +138,44 @@ ViewerWindow::ViewerWindow(Outlets& outlets, SettingsTabs& settings, StatusLine&
 
     setStatusBar(status.bar());
     ui.txtDev = new QLabel(this);
-    ui.txtPixel = new QLabel(this);
     ui.prgExposure = new QProgressBar(this);
     ui.prgExposure->setRange(0, 1000);
     ui.prgExposure->setMaximumWidth(180);
     ui.prgExposure->setToolTip(L("The exposure in flight"));
     ui.prgExposure->hide();
     statusBar()->addWidget(ui.txtDev, 1);
-    statusBar()->addPermanentWidget(ui.txtPixel);
+    statusBar()->addPermanentWidget(picture.pixelReadout());
     statusBar()->addPermanentWidget(ui.prgExposure);
     statusBar()->addPermanentWidget(status.facts());
+    addKeys();
     nameControls();
+}
+
+void ViewerWindow::addKeys() {
+    // Keys of the side panel's buttons: actions of the window, so they work
+    // wherever the focus is, except while typing into a text field.
+    const auto key = [this](const QKeySequence& sequence, const char* name) {
+        auto* a = new QAction(this);
+        a->setShortcut(sequence);
+        a->setShortcutContext(Qt::WindowShortcut);
+        a->setObjectName(QString::fromLatin1(name));
+        addAction(a);
+        return a;
+    };
+    connect(key(Qt::Key_Space, "actLive"), &QAction::triggered, ui.btnLive, &QPushButton::click);
+    connect(key(Qt::Key_C, "actCapture"), &QAction::triggered, ui.btnSnap, &QPushButton::click);
+    connect(key(Qt::Key_V, "actVideo"), &QAction::triggered, ui.btnMovie, &QPushButton::click);
+    connect(key(QKeySequence::Quit, "actQuit"), &QAction::triggered, this, &QWidget::close);
 }
 
 void ViewerWindow::nameControls() {
     // Named by their outlets, so that a script driving the window finds
     // the controls whose text says nothing of what they are.
     const std::pair<QObject*, const char*> names[] = {
-        {ui.pView, "pView"},
-        {ui.hstView, "hstView"},
         {ui.pouDev, "pouDev"},
         {ui.txtDev, "txtDev"},
         {ui.btnLive, "btnLive"},
         {ui.txtFPS, "txtFPS"},
-        {ui.txtPixel, "txtPixel"},
         {ui.prgExposure, "prgExposure"},
         {ui.pouSav, "pouSav"},
         {ui.txtPath, "txtPath"},
@@ -179,25 +192,6 @@ void ViewerWindow::nameControls() {
         {ui.pouRawUnit, "pouRawUnit"},
         {ui.btnRaw, "btnRaw"},
         {ui.txtRaw, "txtRaw"},
-        {ui.actFit, "actFit"},
-        {ui.actOneToOne, "actOneToOne"},
-        {ui.actTwoToOne, "actTwoToOne"},
-        {ui.actFourToOne, "actFourToOne"},
-        {ui.txtZoom, "txtZoom"},
-        {ui.actClipping, "actClipping"},
-        {ui.actRegion, "actRegion"},
-        {ui.actClearRegion, "actClearRegion"},
-        {ui.pouObjective, "pouObjective"},
-        {ui.actObjectives, "actObjectives"},
-        {ui.actScaleBar, "actScaleBar"},
-        {ui.actBarOnStills, "actBarOnStills"},
-        {ui.chkLogHist, "chkLogHist"},
-        {ui.txtFocus, "txtFocus"},
-        {ui.btnFocusReset, "btnFocusReset"},
-        {ui.actLive, "actLive"},
-        {ui.actCapture, "actCapture"},
-        {ui.actVideo, "actVideo"},
-        {ui.actQuit, "actQuit"},
     };
     for (const auto& [control, name] : names) control->setObjectName(QString::fromLatin1(name));
 }
@@ -215,7 +209,7 @@ void ViewerWindow::saveWindowGeometry() {
 }
 
 void ViewerWindow::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::WindowStateChange) ui.pView->setSuspended(isMinimized());
+    if (event->type() == QEvent::WindowStateChange) view->setSuspended(isMinimized());
     QMainWindow::changeEvent(event);
 }
 

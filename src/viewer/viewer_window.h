@@ -8,6 +8,8 @@
 
 namespace viewer {
 
+class LiveView;
+class PictureTools;
 class SettingsTabs;
 class StatusLine;
 
@@ -15,8 +17,8 @@ class ViewerWindow : public QMainWindow {
     Q_OBJECT
   public:
     // Builds the controls of `outlets` and lays them out with the parts'.
-    ViewerWindow(Outlets& outlets, SettingsTabs& settings, StatusLine& status,
-                 QWidget* parent = nullptr);
+    ViewerWindow(Outlets& outlets, PictureTools& picture, SettingsTabs& settings,
+                 StatusLine& status, QWidget* parent = nullptr);
 
     // Size and position of the last session, if one was saved.
     void restoreWindowGeometry();
@@ -26,9 +28,11 @@ class ViewerWindow : public QMainWindow {
     void changeEvent(QEvent* event) override;
 
   private:
+    void addKeys();
     void nameControls();
 
     Outlets& ui;
+    LiveView* view;
 };
 
 }  // namespace viewer
