@@ -84,7 +84,8 @@ class ViewerHarness {
     ViewerHarness()
         : delegate(std::make_unique<viewer::AppDelegate>()),
           shown(std::make_unique<viewer::ViewerWindow>(
-              *delegate, *delegate->pictureTools(), delegate->settings, delegate->status)) {
+              *delegate, *delegate->pictureTools(), delegate->live, delegate->settings,
+              delegate->status)) {
         delegate->setWindow(shown.get());
     }
     ~ViewerHarness() {
@@ -134,9 +135,9 @@ class ViewerHarness {
     int camerasConnected() const { return delegate->cntDevConnect; }
     int liveUnplugsPending() const { return delegate->cntRunDevLeft; }
     bool liveRunning() const { return delegate->liveRunning(); }
-    bool frameBuffersReady() const { return delegate->ctxGrab.ready(); }
+    bool frameBuffersReady() const { return delegate->live.ready(); }
     // What the last ten shown frames took, in milliseconds.
-    int frameIntervalMs() const { return delegate->dustm; }
+    int frameIntervalMs() const { return delegate->live.frameIntervalMs(); }
     viewer::ExposureRange exposureRange() const { return delegate->exposureRange(); }
     bool movieRecording() const { return delegate->bSaveVideo(); }
     std::string moviePath() const { return delegate->movie.path(); }

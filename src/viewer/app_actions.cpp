@@ -61,7 +61,6 @@ QString AppDelegate::captureFolder() const {
 void AppDelegate::setWindow(ViewerWindow* window) {
     mainWindow = window;
     connect(pouDev, &QComboBox::activated, this, [this] { devChangeAction(pouDev); });
-    connect(btnLive, &QPushButton::clicked, this, [this] { btnLiveAction(btnLive); });
     const struct {
         QCheckBox* box;
         void (AppDelegate::*action)(QCheckBox*);
@@ -179,7 +178,7 @@ void AppDelegate::btnAcquieMovie(QAbstractButton* sender) {
     if (selected.none()) return;
     const QString path = captureBaseName(captureFolder(), QDateTime::currentDateTime()) + ".mov";
     const int r = GetResolution(cam());
-    const int fps = MovieFrameRate(dustm);
+    const int fps = MovieFrameRate(live.frameIntervalMs());
     if (!movie.start(path.toStdString(), GetResWidth(r, cam()), GetResHeight(r, cam()),
                      GetImageChannles(cam()), fps,
                      [](const std::string& line) { viewerLog(QString::fromStdString(line)); })) {
@@ -201,7 +200,7 @@ void AppDelegate::btnRawAction(QAbstractButton*) {
         recording::findFormat(pouRawFormat->currentData().toString().toStdString());
     if (!format) return;
     // The frames come from live view's grab thread.
-    if (!liveRunning()) btnLiveAction(btnLive);
+    if (!liveRunning()) live.toggle();
     if (!liveRunning()) {
         status.note(L("Raw recording not started: no live view"));
         return;

@@ -39,15 +39,10 @@ AppDelegate::AppDelegate(QObject* parent)
       master({[this] { return liveRunning(); },
               [this](bool on) {
                   // A recording started meanwhile keeps the live view it needs.
-                  if (on != liveRunning() && (on || !raw.recording())) btnLiveAction(btnLive);
+                  if (on != liveRunning() && (on || !raw.recording())) live.toggle();
               }}),
       calibrationButton(new QPushButton(L("Calibration…"))),
-      settings(selected, status, [this] { return ctxGrab.newestFrame(); }, calibrationButton),
-      watch([this] {
-          // A frame takes its exposure, or what ten of them took last time.
-          const double exposure = selected.none() ? 0 : GetExposure(cam());
-          return std::max(exposure, dustm / 10.0);
-      }) {
+      settings(selected, status, [this] { return live.newestFrame(); }, calibrationButton) {
     btnCalib = calibrationButton;
     btnCalib->setObjectName(QStringLiteral("btnCalib"));
     connect(&settings.sensor(), &SensorSettings::resolutionShown, this,
@@ -56,20 +51,29 @@ AppDelegate::AppDelegate(QObject* parent)
             &AppDelegate::pictureToolsFollowCamera);
     hotPlugTimer.setInterval(kHotPlugPollMs);
     connect(&hotPlugTimer, &QTimer::timeout, this, [] { PollDevice(0); });
-    exposureTimer.setInterval(100);
-    connect(&exposureTimer, &QTimer::timeout, this, &AppDelegate::updateExposureProgress);
     connect(&raw, &RawRecording::progressed, this,
             [this] { txtRaw->setText(rawCountsText(raw.counts())); });
     connect(&raw, &RawRecording::ended, this, &AppDelegate::rawRecordingEnded);
-    connect(&watch, &FrameWatch::wentQuiet, this, [this](int seconds) {
-        status.note(L("No frame from %1 for %2 s: the camera may not take the last setting; try "
-               "Whole frame, another resolution, or Live again")
-                 .arg(QString::fromStdString(selected.name()))
-                 .arg(seconds),
-             0);
+    live.addReader({[this] { return raw.wantsFrames(); },
+                    [this](int r, const unsigned char* frame, const EzFrameInfo& info) {
+                        raw.frameRead(r, frame, info);
+                    }});
+    live.addReader({[this] { return master.wantsFrames(); },
+                    [this](int r, const unsigned char* frame, const EzFrameInfo& info) {
+                        master.frameRead(r, frame, info);
+                    }});
+    live.addViewer(
+        [this](const DisplayFrame& frame) { movie.frameShown(frame, MovieClock::Clock::now()); });
+    connect(&live, &LiveController::runningChanged, this, [this](bool on) {
+        pouDev->setEnabled(!on);  // the camera list is locked while live
     });
-    connect(&watch, &FrameWatch::resumed, this,
-            [this] { status.note(L("Frames from %1 again").arg(QString::fromStdString(selected.name()))); });
+    connect(&live, &LiveController::captureRequested, this, [this] { btnCaptureAction(btnSnap); });
+    connect(&live, &LiveController::rateMeasured, this, [this] {
+        // Automatic exposure moves the exposure: show where it is.
+        settings.sensor().followAutomaticExposure();
+        status.refresh();
+    });
+    connect(&live, &LiveController::ended, this, &AppDelegate::liveViewEnded);
     connect(&master, &MasterTaker::finished, this, [this](bool stored, const QString& text) {
         status.note(stored ? L("Master stored: %1").arg(text) : text, 0);
         status.refresh();
@@ -92,7 +96,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     cntDevConnect = 0;
     selected.clear();
     snapType = 31;
-    ctxGrab.release();
+    live.releaseBuffers();
     settings.showFirst();
 
     documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + '/';
@@ -115,11 +119,7 @@ void AppDelegate::applicationShouldTerminate() {
     hotPlugTimer.stop();
     // The cameras close below: every live thread must have left its camera
     // calls first.
-    if (live.started()) {
-        ctxGrab.stopRun();
-        live.join();
-        finishLive();
-    }
+    live.stopAndWait();
     raw.stopAndWait(L("the viewer quit"));
     master.stopAndWait();
     movie.stop();
@@ -172,7 +172,7 @@ void AppDelegate::refreshDevices(const QString& name, int event) {
         if (liveRunning()) {
             // The grab thread finishes the change once it has stopped.
             ++cntRunDevLeft;
-            btnLiveAction(btnLive);
+            live.toggle();
         } else if (cntDevConnect < 1) {
             selected.clear();
             refreshUI();
@@ -190,20 +190,12 @@ void AppDelegate::devChangeAction(QComboBox* sender) {
     if (calibration) calibration->close();  // it was the other camera's
     if (!selected.none()) {
         SuspendDevice(cam());
-        exitGrabContext();
+        live.releaseBuffers();
     }
     selected.select(title);
     tools.view()->clearPicture();
     stillWithBar.clear();  // it was the other camera's
     refreshUI();
-}
-
-bool AppDelegate::initGrabContext() {
-    return ctxGrab.init(DataHeadLen(cam()), RecvMemSize(cam()));
-}
-
-void AppDelegate::exitGrabContext() {
-    ctxGrab.release();
 }
 
 // ---- Loading the controls -----------------------------------------------------------
@@ -212,15 +204,15 @@ void AppDelegate::refreshUI() {
     if (selected.none()) {
         // Nothing to show: no live view can start, no setting reaches a camera.
         if (calibration) calibration->close();
-        btnLive->setEnabled(false);
+        live.setCameraLoaded(false);
         setCameraControlsEnabled(false);
-        exitGrabContext();
+        live.releaseBuffers();
         tools.view()->clearPicture();
         status.refresh();
         return;
     }
     ResumeDevice(cam());
-    if (!initGrabContext()) {
+    if (!live.openBuffers()) {
         viewerLog(QStringLiteral("no frame buffers for ") + QString::fromStdString(selected.name()));
         return;
     }
@@ -249,7 +241,7 @@ void AppDelegate::refreshUI() {
     setCheckedQuietly(chkBmp, snapType & 16);
 
     setCameraControlsEnabled(true);
-    btnLive->setEnabled(true);
+    live.setCameraLoaded(true);
     tools.chooseObjective(memory.objective(model));
     pictureToolsFollowCamera();
     status.refresh();
@@ -284,82 +276,12 @@ void AppDelegate::rawRecordingEnded(const QString& summary) {
 
 void AppDelegate::startLiveWhenReady() {
     liveWanted = true;
-    if (selected.none() || !ctxGrab.ready() || liveRunning() || terminated) return;
+    if (selected.none() || !live.ready() || liveRunning() || terminated) return;
     liveWanted = false;
-    btnLiveAction(btnLive);
+    live.toggle();
 }
 
-void AppDelegate::btnLiveAction(QAbstractButton* sender) {
-    if (sender->text() != L("Live")) {
-        ctxGrab.stopRun();
-        return;
-    }
-    if (selected.none() || !ctxGrab.ready() || live.started()) return;
-    sender->setText(L("Stop"));
-    pouDev->setEnabled(false);
-    txtFPS->clear();  // the rate of this run, once measured
-    const std::string name = selected.name();  // fixed while live: the camera list is locked
-    LiveHooks hooks;
-    hooks.readFrame = [this, name](unsigned char* buffer, int size) {
-        // A raw recording and the calibration need each frame's information;
-        // live view alone does not.
-        const bool recording = raw.wantsFrames();
-        const bool calibrating = master.wantsFrames();
-        EzFrameInfo info{};
-        const int r = GetRawDataInfo(buffer, size, recording || calibrating ? &info : nullptr,
-                                     name.c_str());
-        if (r == EZ_OK || r == EZ_CAPTURE) watch.frameArrived();
-        if (recording) raw.frameRead(r, buffer, info);
-        if (calibrating) master.frameRead(r, buffer, info);
-        return r;
-    };
-    hooks.decode = [name](unsigned char* raw, unsigned char* image) {
-        return DecodeRaw2Image(raw, image, name.c_str());
-    };
-    // Still capture reads the controls: it runs on the window's thread.
-    hooks.captureRequested = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { btnCaptureAction(btnSnap); }, Qt::QueuedConnection);
-    };
-    const int bayer = std::max(0, GetRawBayernPattern(name.c_str()));
-    hooks.frameShown = [this, name, bayer](const DisplayFrame& frame) {
-        // The turn and flip the frame was finished with, for the raw readout.
-        tools.view()->present(frame, {GetRotate(name.c_str()), GetFlip(name.c_str()), bayer});
-        movie.frameShown(frame, MovieClock::Clock::now());
-    };
-    hooks.rateMeasured = [this](int ms) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, ms] {
-                dustm = ms;
-                txtFPS->setText(FrameRateMeter::text(ms));
-                // Automatic exposure moves the exposure: show where it is.
-                settings.sensor().followAutomaticExposure();
-                status.refresh();
-            },
-            Qt::QueuedConnection);
-    };
-    hooks.ended = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { liveThreadsEnded(); }, Qt::QueuedConnection);
-    };
-    watch.start();
-    live.start(ctxGrab, std::move(hooks));
-    exposureTimer.start();
-}
-
-void AppDelegate::finishLive() {
-    btnLive->setText(L("Live"));
-    pouDev->setEnabled(true);
-    exposureTimer.stop();
-    watch.stop();
-    updateExposureProgress();
-}
-
-void AppDelegate::liveThreadsEnded() {
-    if (!live.started()) return;  // shut-down has handled it
-    live.join();
-    finishLive();
+void AppDelegate::liveViewEnded() {
     // No more frames: the recording ends with them and its file is completed;
     // a master still taking frames gets no more.
     const QString why = cntRunDevLeft > 0 ? L("the camera was unplugged") : L("live view stopped");

@@ -19,9 +19,7 @@
 #include "viewer/calibration/calibration_dialog.h"
 #include "viewer/calibration/master_taker.h"
 #include "viewer/capture/movie_session.h"
-#include "viewer/live/frame_watch.h"
-#include "viewer/live/grab_context.h"
-#include "viewer/live/live_threads.h"
+#include "viewer/live/live_controller.h"
 #include "viewer/picture/picture_tools.h"
 #include "viewer/picture/region_of_interest.h"
 #include "viewer/outlets.h"
@@ -43,9 +41,6 @@ namespace viewer {
 
 struct ShownFrame;
 class ViewerWindow;
-
-// Exposures from this long on show their progress in the status line.
-inline constexpr float kLongExposureMs = 500;
 
 // The product that records no movie at its first (largest) resolution.
 inline constexpr int kNoMovieAtFirstResolution = 0xA003;
@@ -77,13 +72,10 @@ class AppDelegate : public QObject, public Outlets {
     void refreshDevices(const QString& name, int event);
     void devChangeAction(QComboBox* sender);
     void refreshUI();
-    bool initGrabContext();
-    void exitGrabContext();
     // Presses Live once a camera is loaded (now, or when the first arrives).
     void startLiveWhenReady();
 
     // ---- Actions ------------------------------------------------------------
-    void btnLiveAction(QAbstractButton* sender);
     void btnCalibAction(QAbstractButton* sender);
     void chkRawAction(QCheckBox* sender);
     void chkTifAction(QCheckBox* sender);
@@ -96,7 +88,6 @@ class AppDelegate : public QObject, public Outlets {
     // Starts a raw recording (and live view if it is off), or stops it.
     void btnRawAction(QAbstractButton* sender);
     // The picture's camera actions (app_picture.cpp).
-    void updateExposureProgress();
 
     // ---- State ------------------------------------------------------------------
     SelectedCamera selected;              // empty for none
@@ -104,8 +95,6 @@ class AppDelegate : public QObject, public Outlets {
     int cntDevConnect = 0;                // cameras connected
     int cntRunDevLeft = 0;                // unplugs of the live camera not yet handled
     int snapType = 31;                    // still formats: 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
-    int dustm = 0;                        // milliseconds of the last ten displayed frames
-    GenericGrabContext ctxGrab;
     MovieSession movie;
     RawRecording raw;
     MasterTaker master;  // calibration masters from the live frames
@@ -114,8 +103,9 @@ class AppDelegate : public QObject, public Outlets {
     QPushButton* calibrationButton;
     SettingsTabs settings;
     PictureTools tools;
+    LiveController live{selected, status, *tools.view()};
 
-    bool liveRunning() const { return live.started(); }
+    bool liveRunning() const { return live.running(); }
     bool bSaveVideo() const { return movie.recording(); }
     QString documentsDirectory() const { return documents; }
     QString settingsFilePath() const;
@@ -132,8 +122,7 @@ class AppDelegate : public QObject, public Outlets {
   private:
     const char* cam() const { return selected.c_str(); }
     QString captureFolder() const;
-    void liveThreadsEnded();
-    void finishLive();
+    void liveViewEnded();
     // The still size and the movie button for the camera at `resolution`.
     void resolutionShown(int resolution);
     // The movie button for the camera at `resolution`.
@@ -152,7 +141,6 @@ class AppDelegate : public QObject, public Outlets {
     void connectPictureActions();
 
     ViewerWindow* mainWindow = nullptr;
-    LiveThreads live;
     QTimer hotPlugTimer;
     QString documents;  // the user's documents directory and "/"
     bool launched = false;
@@ -166,10 +154,6 @@ class AppDelegate : public QObject, public Outlets {
     // parameter sets hold what the user set once the SDK saved them.
     std::map<std::string, QString> loadedModels;
     QString stillWithBar;  // base name of a still waiting for the next shown frame
-    QTimer exposureTimer;
-    // When the newest live frame arrived, for the exposure's progress and
-    // to say when the camera goes quiet.
-    FrameWatch watch;
 };
 
 }  // namespace viewer

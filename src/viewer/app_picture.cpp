@@ -54,19 +54,6 @@ void AppDelegate::pictureToolsFollowCamera() {
     tools.resetFocus();
 }
 
-// ---- Exposure ---------------------------------------------------------------------------
-
-void AppDelegate::updateExposureProgress() {
-    const float ms = selected.none() ? 0 : GetExposure(cam());
-    const bool shown = liveRunning() && ms >= kLongExposureMs;
-    prgExposure->setVisible(shown);
-    if (!shown) return;
-    const double elapsed = std::chrono::duration<double, std::milli>(watch.sinceNewest()).count();
-    prgExposure->setValue(int(std::min(1.0, elapsed / ms) * prgExposure->maximum()));
-    prgExposure->setFormat(
-        L("%1 of %2").arg(durationText(std::min<double>(elapsed, ms)), durationText(ms)));
-}
-
 // ---- Stills with the scale bar ----------------------------------------------------------
 
 void AppDelegate::writeStillWithBar(const ShownFrame& frame, const QString& base) {

@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     }
 
     viewer::AppDelegate delegate;
-    viewer::ViewerWindow window(delegate, delegate.tools, delegate.settings, delegate.status);
+    viewer::ViewerWindow window(delegate, delegate.tools, delegate.live, delegate.settings,
+                                delegate.status);
     delegate.setWindow(&window);
     window.restoreWindowGeometry();
     window.show();

@@ -23,9 +23,6 @@ class RadioRow;
 struct Outlets {
     QComboBox* pouDev = nullptr;     // connected cameras
     QLabel* txtDev = nullptr;        // connect / disconnect news
-    QPushButton* btnLive = nullptr;  // "Live" / "Stop"
-    QLabel* txtFPS = nullptr;        // frame rate
-    QProgressBar* prgExposure = nullptr;  // a long exposure in flight
 
     QComboBox* pouSav = nullptr;  // resolutions, for show
 

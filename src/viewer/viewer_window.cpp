@@ -26,6 +26,7 @@
 #include "viewer/captions.h"
 #include "viewer/picture/histogram_view.h"
 #include "viewer/picture/live_view.h"
+#include "viewer/live/live_controller.h"
 #include "viewer/picture/picture_tools.h"
 #include "viewer/session/status_line.h"
 #include "viewer/settings/settings_tabs.h"
@@ -98,8 +99,8 @@ QGroupBox* captureBox(Outlets& ui, QWidget* parent) {
 
 }  // namespace
 
-ViewerWindow::ViewerWindow(Outlets& outlets, PictureTools& picture, SettingsTabs& settings,
-                           StatusLine& status, QWidget* parent)
+ViewerWindow::ViewerWindow(Outlets& outlets, PictureTools& picture, LiveController& live,
+                           SettingsTabs& settings, StatusLine& status, QWidget* parent)
     : QMainWindow(parent), ui(outlets), view(picture.view()) {
     setWindowTitle(QStringLiteral("ezview"));
     auto* central = new QWidget(this);
@@ -117,14 +118,9 @@ ViewerWindow::ViewerWindow(Outlets& outlets, PictureTools& picture, SettingsTabs
     auto* cameraBox = new QGroupBox(L("Camera"), panel);
     auto* cameraRow = new QHBoxLayout(cameraBox);
     ui.pouDev = new QComboBox(cameraBox);
-    ui.btnLive = new QPushButton(L("Live"), cameraBox);
-    ui.btnLive->setEnabled(false);
-    ui.btnLive->setToolTip(L("Start or stop the live picture (Space)"));
-    ui.txtFPS = new QLabel(cameraBox);
-    ui.txtFPS->setMinimumWidth(72);
     cameraRow->addWidget(ui.pouDev, 1);
-    cameraRow->addWidget(ui.btnLive);
-    cameraRow->addWidget(ui.txtFPS);
+    cameraRow->addWidget(live.button());
+    cameraRow->addWidget(live.rateText());
     side->addWidget(cameraBox);
 
     side->addWidget(settings.widget());
@@ -138,20 +134,15 @@ ViewerWindow::ViewerWindow(Outlets& outlets, PictureTools& picture, SettingsTabs
 
     setStatusBar(status.bar());
     ui.txtDev = new QLabel(this);
-    ui.prgExposure = new QProgressBar(this);
-    ui.prgExposure->setRange(0, 1000);
-    ui.prgExposure->setMaximumWidth(180);
-    ui.prgExposure->setToolTip(L("The exposure in flight"));
-    ui.prgExposure->hide();
     statusBar()->addWidget(ui.txtDev, 1);
     statusBar()->addPermanentWidget(picture.pixelReadout());
-    statusBar()->addPermanentWidget(ui.prgExposure);
+    statusBar()->addPermanentWidget(live.exposureProgress());
     statusBar()->addPermanentWidget(status.facts());
-    addKeys();
+    addKeys(live.button());
     nameControls();
 }
 
-void ViewerWindow::addKeys() {
+void ViewerWindow::addKeys(QPushButton* liveButton) {
     // Keys of the side panel's buttons: actions of the window, so they work
     // wherever the focus is, except while typing into a text field.
     const auto key = [this](const QKeySequence& sequence, const char* name) {
@@ -162,7 +153,7 @@ void ViewerWindow::addKeys() {
         addAction(a);
         return a;
     };
-    connect(key(Qt::Key_Space, "actLive"), &QAction::triggered, ui.btnLive, &QPushButton::click);
+    connect(key(Qt::Key_Space, "actLive"), &QAction::triggered, liveButton, &QPushButton::click);
     connect(key(Qt::Key_C, "actCapture"), &QAction::triggered, ui.btnSnap, &QPushButton::click);
     connect(key(Qt::Key_V, "actVideo"), &QAction::triggered, ui.btnMovie, &QPushButton::click);
     connect(key(QKeySequence::Quit, "actQuit"), &QAction::triggered, this, &QWidget::close);
@@ -174,9 +165,6 @@ void ViewerWindow::nameControls() {
     const std::pair<QObject*, const char*> names[] = {
         {ui.pouDev, "pouDev"},
         {ui.txtDev, "txtDev"},
-        {ui.btnLive, "btnLive"},
-        {ui.txtFPS, "txtFPS"},
-        {ui.prgExposure, "prgExposure"},
         {ui.pouSav, "pouSav"},
         {ui.txtPath, "txtPath"},
         {ui.btnBrowse, "btnBrowse"},

@@ -4,10 +4,13 @@
 
 #include <QMainWindow>
 
+class QPushButton;
+
 #include "viewer/outlets.h"
 
 namespace viewer {
 
+class LiveController;
 class LiveView;
 class PictureTools;
 class SettingsTabs;
@@ -17,8 +20,8 @@ class ViewerWindow : public QMainWindow {
     Q_OBJECT
   public:
     // Builds the controls of `outlets` and lays them out with the parts'.
-    ViewerWindow(Outlets& outlets, PictureTools& picture, SettingsTabs& settings,
-                 StatusLine& status, QWidget* parent = nullptr);
+    ViewerWindow(Outlets& outlets, PictureTools& picture, LiveController& live,
+                 SettingsTabs& settings, StatusLine& status, QWidget* parent = nullptr);
 
     // Size and position of the last session, if one was saved.
     void restoreWindowGeometry();
@@ -28,7 +31,7 @@ class ViewerWindow : public QMainWindow {
     void changeEvent(QEvent* event) override;
 
   private:
-    void addKeys();
+    void addKeys(QPushButton* liveButton);
     void nameControls();
 
     Outlets& ui;
