@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "ezcam.h"
-#include "viewer/app_delegate.h"
 #include "viewer/picture/live_view.h"
 #include "viewer/picture/picture_tools.h"
+#include "viewer/viewer.h"
 #include "viewer/viewer_window.h"
 #include "viewer/widgets/radio_row.h"
 
@@ -81,29 +81,19 @@ Control* control(const QWidget& window, const char* name) {
 // their object names, what its parts hold by plain questions.
 class ViewerHarness {
   public:
-    ViewerHarness()
-        : delegate(std::make_unique<viewer::AppDelegate>()),
-          shown(std::make_unique<viewer::ViewerWindow>(
-              *delegate, *delegate->pictureTools(), delegate->live, delegate->settings,
-              delegate->status)) {
-        delegate->setWindow(shown.get());
-    }
-    ~ViewerHarness() {
-        quit();
-        shown.reset();
-        delegate.reset();
-    }
+    ViewerHarness() : viewer(std::make_unique<viewer::Viewer>()) {}
+    ~ViewerHarness() { quit(); }
     ViewerHarness(const ViewerHarness&) = delete;
     ViewerHarness& operator=(const ViewerHarness&) = delete;
 
-    void launch() { delegate->applicationDidFinishLaunching(); }
-    void quit() { delegate->applicationShouldTerminate(); }
-    viewer::ViewerWindow& window() const { return *shown; }
+    void launch() { viewer->launch(); }
+    void quit() { viewer->terminate(); }
+    viewer::ViewerWindow& window() const { return viewer->window(); }
 
     // ---- Controls -------------------------------------------------------------
     template <class Control>
     Control* find(const char* name) const {
-        return control<Control>(*shown, name);
+        return control<Control>(window(), name);
     }
     QComboBox* combo(const char* name) const { return find<QComboBox>(name); }
     QPushButton* button(const char* name) const { return find<QPushButton>(name); }
@@ -127,44 +117,45 @@ class ViewerHarness {
         box->setCurrentIndex(index);
         emit box->activated(index);
     }
-    QString message() const { return shown->statusBar()->currentMessage(); }
+    QString message() const { return window().statusBar()->currentMessage(); }
 
     // ---- What the parts hold ------------------------------------------------
     // The camera the viewer works on; empty for none.
-    const std::string& selected() const { return delegate->selected.name(); }
-    int camerasConnected() const { return delegate->cntDevConnect; }
-    int liveUnplugsPending() const { return delegate->cntRunDevLeft; }
-    bool liveRunning() const { return delegate->liveRunning(); }
-    bool frameBuffersReady() const { return delegate->live.ready(); }
+    const std::string& selected() const { return viewer->camera().name(); }
+    int camerasConnected() const { return viewer->session().connected(); }
+    int liveUnplugsPending() const { return viewer->session().liveUnplugsPending(); }
+    bool liveRunning() const { return viewer->live().running(); }
+    bool frameBuffersReady() const { return viewer->live().ready(); }
     // What the last ten shown frames took, in milliseconds.
-    int frameIntervalMs() const { return delegate->live.frameIntervalMs(); }
-    viewer::ExposureRange exposureRange() const { return delegate->exposureRange(); }
-    bool movieRecording() const { return delegate->bSaveVideo(); }
-    std::string moviePath() const { return delegate->movie.path(); }
-    viewer::RawRecording& rawRecording() const { return delegate->raw; }
-    viewer::MasterTaker& masters() const { return delegate->master; }
-    viewer::CalibrationDialog* calibrationDialog() const { return delegate->calibrationDialog(); }
-    viewer::PictureTools& pictureTools() const { return *delegate->pictureTools(); }
-    QString settingsFilePath() const { return delegate->settingsFilePath(); }
+    int frameIntervalMs() const { return viewer->live().frameIntervalMs(); }
+    viewer::ExposureRange exposureRange() const {
+        return viewer->settings().sensor().exposureRange();
+    }
+    bool movieRecording() const { return viewer->movies().session().recording(); }
+    std::string moviePath() const { return viewer->movies().session().path(); }
+    viewer::RawRecording& rawRecording() const { return viewer->raw().recording(); }
+    viewer::MasterTaker& masters() const { return viewer->calibration().masters(); }
+    viewer::CalibrationDialog* calibrationDialog() const { return viewer->calibration().dialog(); }
+    viewer::PictureTools& pictureTools() const { return viewer->picture(); }
+    QString settingsFilePath() const { return viewer->settingsFilePath(); }
     // Loads the controls from the camera again.
-    void reload() const { delegate->refreshUI(); }
+    void reload() const { viewer->session().reload(); }
     // No pause for the camera to settle after a resolution or clock change.
-    void settleAtOnce() const { delegate->settings.sensor().setSettleDelay(0); }
+    void settleAtOnce() const { viewer->settings().sensor().setSettleDelay(0); }
 
     // `receiver` hears of every still asked for: (base name, the camera's answer).
     template <class Receiver>
     void onStill(Receiver receiver) const {
-        QObject::connect(delegate.get(), &viewer::AppDelegate::stillRequested, receiver);
+        QObject::connect(&viewer->stills(), &viewer::StillCapture::stillRequested, receiver);
     }
     // `receiver` hears when live view has ended and its threads are gone.
     template <class Receiver>
     void onLiveEnded(Receiver receiver) const {
-        QObject::connect(delegate.get(), &viewer::AppDelegate::liveEnded, receiver);
+        QObject::connect(viewer.get(), &viewer::Viewer::liveEnded, receiver);
     }
 
   private:
-    std::unique_ptr<viewer::AppDelegate> delegate;
-    std::unique_ptr<viewer::ViewerWindow> shown;
+    std::unique_ptr<viewer::Viewer> viewer;
 };
 
 class ViewerTest : public ::testing::Test {

@@ -8,8 +8,8 @@
 #include "viewer/app/options.h"
 #include "viewer/app/quit_signals.h"
 #include "viewer/app/widget_map.h"
-#include "viewer/app_delegate.h"
 #include "viewer/captions.h"
+#include "viewer/viewer.h"
 #include "viewer/viewer_window.h"
 
 int main(int argc, char** argv) {
@@ -35,21 +35,19 @@ int main(int argc, char** argv) {
         viewer::viewerLog(QStringLiteral("Simulated cameras: ") + *options.simulate);
     }
 
-    viewer::AppDelegate delegate;
-    viewer::ViewerWindow window(delegate, delegate.tools, delegate.live, delegate.settings,
-                                delegate.status);
-    delegate.setWindow(&window);
+    viewer::Viewer viewer;
+    viewer::ViewerWindow& window = viewer.window();
     window.restoreWindowGeometry();
     window.show();
     viewer::closeOnQuitSignals(&window);
     // For scripts that drive the window with real input events.
     if (const QString map = qEnvironmentVariable("EZVIEW_WIDGET_MAP"); !map.isEmpty())
         new viewer::WidgetMap(map, &window);
-    delegate.applicationDidFinishLaunching();
-    if (options.live) delegate.startLiveWhenReady();
+    viewer.launch();
+    if (options.live) viewer.startLiveWhenReady();
     if (options.quitAfter > 0)
         QTimer::singleShot(static_cast<int>(options.quitAfter * 1000), &window, &QWidget::close);
     const int status = app.exec();
-    delegate.applicationShouldTerminate();
+    viewer.terminate();
     return status;
 }
