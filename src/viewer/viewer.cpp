@@ -16,17 +16,17 @@ namespace viewer {
 
 Viewer::Viewer(QObject* parent)
     : QObject(parent),
-      calibrationControls(selected, status,
-                          {[this] { return liveView.running(); },
-                           [this](bool on) {
-                               // A recording started meanwhile keeps the live
-                               // view it needs.
-                               if (on != liveView.running() &&
-                                   (on || !rawRecording.recording().recording()))
-                                   liveView.toggle();
-                           }}),
-      settingsTabs(selected, status, [this] { return liveView.newestFrame(); },
-                   calibrationControls.button()),
+      calibrationControls(
+          selected, status,
+          {[this] { return liveView.running(); },
+           [this](bool on) {
+               // A recording started meanwhile keeps the live view it needs.
+               if (on != liveView.running() && (on || !rawRecording.recording().recording()))
+                   liveView.toggle();
+           }}),
+      settingsTabs(
+          selected, status, [this] { return liveView.newestFrame(); },
+          calibrationControls.button()),
       shown(std::make_unique<ViewerWindow>(WindowParts{pictureTools, cameras, liveView,
                                                        settingsTabs, folder, stillCapture,
                                                        movieCapture, rawRecording, status})) {
@@ -159,8 +159,8 @@ void Viewer::followResolution() {
         const char* cam = selected.c_str();
         const int r = GetResolution(cam);
         const char* label = GetResItemName(r, cam);
-        binning =
-            binningOf(QString::fromUtf8(label ? label : ""), GetResWidth(r, cam), GetResWidth(0, cam));
+        binning = binningOf(QString::fromUtf8(label ? label : ""), GetResWidth(r, cam),
+                            GetResWidth(0, cam));
     }
     pictureTools.setBinning(binning);
     pictureTools.resetFocus();

@@ -24,8 +24,9 @@ CaptureFolder::CaptureFolder(QObject* parent)
     : QObject(parent), txtPath(new QLineEdit), btnBrowse(new QPushButton(L("Browse…"))) {
     nameControls({{txtPath, "txtPath"}, {btnBrowse, "btnBrowse"}});
     connect(btnBrowse, &QPushButton::clicked, this, [this] {
-        chooseFolder(btnBrowse->window(), txtPath->text(),
-                     [this](const QUrl& folder) { txtPath->setText(capturePathForFolder(folder)); });
+        chooseFolder(btnBrowse->window(), txtPath->text(), [this](const QUrl& folder) {
+            txtPath->setText(capturePathForFolder(folder));
+        });
     });
 }
 

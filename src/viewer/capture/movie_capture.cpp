@@ -34,8 +34,8 @@ const char* MovieCapture::cam() const {
 void MovieCapture::showResolution(int shown) {
     resolution = shown;
     // A movie being recorded can always be stopped.
-    btnMovie->setEnabled(movie.recording() ||
-                         DeviceProduct(cam()) != kNoMovieAtFirstResolution || resolution != 0);
+    btnMovie->setEnabled(movie.recording() || DeviceProduct(cam()) != kNoMovieAtFirstResolution ||
+                         resolution != 0);
 }
 
 void MovieCapture::toggle() {

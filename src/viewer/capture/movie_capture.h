@@ -36,7 +36,9 @@ class MovieCapture : public QObject {
     const MovieSession& session() const { return movie; }
 
     // Show thread: one shown frame.
-    void frameShown(const DisplayFrame& frame) { movie.frameShown(frame, MovieClock::Clock::now()); }
+    void frameShown(const DisplayFrame& frame) {
+        movie.frameShown(frame, MovieClock::Clock::now());
+    }
 
   private:
     const char* cam() const;

@@ -60,9 +60,9 @@ class StillCapture : public QObject {
     const CaptureFolder& folder;
     const LiveController& live;
     PictureTools& picture;
-    int snapType = 31;       // 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
-    int resolution = 0;      // the one in force
-    QString stillWithBar;    // base name of a still waiting for the next shown frame
+    int snapType = 31;     // 1 RAW, 2 TIFF, 4 PNG, 8 JPEG, 16 BMP
+    int resolution = 0;    // the one in force
+    QString stillWithBar;  // base name of a still waiting for the next shown frame
 
     std::array<QCheckBox*, 5> formats;
     QComboBox* pouSav;

@@ -90,7 +90,8 @@ void LiveController::toggle() {
     btnLive->setText(L("Stop"));
     emit runningChanged(true);
     txtFPS->clear();  // the rate of this run, once measured
-    const std::string name = camera.name();  // fixed while live: the camera list is locked
+    // Fixed while live: the camera list is locked.
+    const std::string name = camera.name();
     LiveHooks hooks;
     hooks.readFrame = [this, name, readers = readers](unsigned char* buffer, int size) {
         // A raw recording and the calibration need each frame's information;

@@ -107,8 +107,8 @@ class LiveController : public QObject {
     FrameWatch watch;
     QTimer exposureTimer;
 
-    QPushButton* btnLive;     // "Live" / "Stop"
-    QLabel* txtFPS;           // frame rate
+    QPushButton* btnLive;       // "Live" / "Stop"
+    QLabel* txtFPS;             // frame rate
     QProgressBar* prgExposure;  // a long exposure in flight
 };
 

@@ -100,8 +100,9 @@ void PictureTools::buildToolBar() {
     bar->addSeparator();
     actClipping = action(bar, L("Clipping"), L("Pixels at the raw maximum in magenta"), {}, true);
     bar->addSeparator();
-    actRegion = action(bar, L("Region"),
-                       L("Drag a region of interest on the picture (or drag with Shift)"), {}, true);
+    actRegion =
+        action(bar, L("Region"), L("Drag a region of interest on the picture (or drag with Shift)"),
+               {}, true);
     actClearRegion = action(bar, L("Whole frame"), L("Clear the region of interest"));
     bar->addSeparator();
     pouObjective = new QComboBox(bar);

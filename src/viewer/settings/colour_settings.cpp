@@ -25,8 +25,7 @@ QString channelGainText(int gain) {
 
 }  // namespace
 
-ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newest,
-                               QObject* parent)
+ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newest, QObject* parent)
     : QObject(parent), camera(selected), newestFrame(std::move(newest)), tab(new QWidget) {
     auto* form = new QFormLayout(tab);
     chkMono = new QCheckBox(L("Monochrome"), tab);
