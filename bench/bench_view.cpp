@@ -15,10 +15,10 @@
 #include "processing/decode.h"
 #include "processing/image_record.h"
 #include "run_times.h"
-#include "viewer/display_frame.h"
-#include "viewer/shown_frame.h"
-#include "viewer/view_render.h"
-#include "viewer/view_transform.h"
+#include "viewer/live/display_frame.h"
+#include "viewer/picture/shown_frame.h"
+#include "viewer/picture/view_render.h"
+#include "viewer/picture/view_transform.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <QStatusBar>
 #include <functional>
 
-#include "viewer/calibration_dialog.h"
-#include "viewer/live_view.h"
+#include "viewer/calibration/calibration_dialog.h"
+#include "viewer/picture/live_view.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;
@@ -33,29 +33,28 @@ class CalibrationTest : public ViewerTest {
         launch();
         name = plug(kMono);
         ASSERT_FALSE(name.empty());
-        d->pouRes->setCurrentIndex(2);
-        d->resChangeAction(d->pouRes);
-        d->chkAE->click();  // first load: automatic exposure on
-        ASSERT_FALSE(d->chkAE->isChecked());
+        d->choose("pouRes", 2);
+        d->check("chkAE")->click();  // first load: automatic exposure on
+        ASSERT_FALSE(d->check("chkAE")->isChecked());
         SetExposure(20, cam());
         ASSERT_EQ(SetCalibrationLibrary(home.filePath("masters").toUtf8().constData(), cam()), 0);
         // The lens is covered for every master here: darks that show light
         // are refused (the last case shows it).
         ASSERT_EQ(SimSetSensor(lastId, "light=0"), 0);
-        d->btnCalib->click();
+        d->button("btnCalib")->click();
         dialog = d->calibrationDialog();
         ASSERT_NE(dialog, nullptr);
-        QObject::connect(&d->master, &viewer::MasterTaker::finished,
+        QObject::connect(&d->masters(), &viewer::MasterTaker::finished,
                          [this](bool stored, const QString&) { ++finished, lastStored = stored; });
-        QObject::connect(&d->master, &viewer::MasterTaker::progressed,
+        QObject::connect(&d->masters(), &viewer::MasterTaker::progressed,
                          [this](int frames, int) { taken = frames; });
     }
     bool framesShown(int count) {
-        const int start = d->pView->framesDrawn();
-        return waitUntil([&] { return d->pView->framesDrawn() >= start + count; });
+        const int start = d->view()->framesDrawn();
+        return waitUntil([&] { return d->view()->framesDrawn() >= start + count; });
     }
     void setLive(bool on) {
-        if (d->liveRunning() != on) d->btnLive->click();
+        if (d->liveRunning() != on) d->button("btnLive")->click();
         ASSERT_TRUE(waitUntil([&] { return d->liveRunning() == on && (!on || framesShown(2)); }));
     }
     // The question to cover the lens, once it is up.
@@ -117,23 +116,24 @@ TEST_F(CalibrationTest, MastersComeFromTheLiveFramesAndLiveViewIsLeftAsItWas) {
     setLive(false);
     ASSERT_TRUE(take(EZ_MASTER_DARK)) << outcome().toStdString();
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
-    EXPECT_EQ(d->btnLive->text(), "Live");
+    EXPECT_EQ(d->button("btnLive")->text(), "Live");
     EXPECT_EQ(DeviceState(cam()), 1);
     setLive(true);
 
     // The status line names the masters once calibration is on.
     dialog->enabled()->click();
-    EXPECT_TRUE(d->txtStatus->text().contains("calibrated: dark_")) << d->txtStatus->text().toStdString();
+    EXPECT_TRUE(d->label("txtStatus")->text().contains("calibrated: dark_"))
+        << d->label("txtStatus")->text().toStdString();
     dialog->enabled()->click();
-    EXPECT_FALSE(d->txtStatus->text().contains("calibrated")) << d->txtStatus->text().toStdString();
+    EXPECT_FALSE(d->label("txtStatus")->text().contains("calibrated"))
+        << d->label("txtStatus")->text().toStdString();
 
     // The dialog is the camera's: choosing another camera closes it.
     setLive(false);
     const std::string other = plug(kMono);
     ASSERT_FALSE(other.empty());
-    d->pouDev->setCurrentIndex(d->pouDev->findText(QString::fromStdString(other)));
-    d->devChangeAction(d->pouDev);
-    EXPECT_EQ(d->camName, other);
+    d->choose("pouDev", d->combo("pouDev")->findText(QString::fromStdString(other)));
+    EXPECT_EQ(d->selected(), other);
     EXPECT_TRUE(waitUntil([&] { return d->calibrationDialog() == nullptr; }));
 }
 
@@ -147,7 +147,8 @@ TEST_F(CalibrationTest, AMasterIsRefusedOrEndsWithItsReason) {
         const char* reason;
     } cases[] = {
         {"exposure changed", true, true, [&] { SetExposure(30, cam()); }, "the settings changed"},
-        {"live view stopped", true, false, [&] { d->btnLive->click(); }, "live view stopped"},
+        {"live view stopped", true, false, [&] { d->button("btnLive")->click(); },
+         "live view stopped"},
         {"cancelled, live", true, true,
          [&] { dialog->findChild<QPushButton*>("btnCancelMaster")->click(); }, "cancelled"},
         // It ran live view for itself: it stops it again.
@@ -178,14 +179,14 @@ TEST_F(CalibrationTest, AMasterIsRefusedOrEndsWithItsReason) {
     EXPECT_FALSE(take(EZ_MASTER_BIAS, QMessageBox::Cancel));
     EXPECT_EQ(outcome(), "No bias taken: cancelled.");
     EXPECT_FALSE(d->liveRunning());
-    EXPECT_FALSE(d->master.busy());
+    EXPECT_FALSE(d->masters().busy());
 
     // Under automatic exposure a dark or a bias is refused before the lens is covered.
-    d->chkAE->click();
+    d->check("chkAE")->click();
     dialog->takeMaster(EZ_MASTER_DARK);
     for (const QMessageBox* box : dialog->findChildren<QMessageBox*>()) EXPECT_FALSE(box->isVisible());
     EXPECT_TRUE(outcome().contains("automatic exposure")) << outcome().toStdString();
-    d->chkAE->click();
+    d->check("chkAE")->click();
 
     // A flat without a dark or a bias for its settings: the camera's reason,
     // or what the dialog knows of it.

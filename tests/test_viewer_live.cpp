@@ -16,9 +16,9 @@
 #include <functional>
 #include <iterator>
 
-#include "viewer/histogram_view.h"
-#include "viewer/live_view.h"
-#include "viewer/radio_row.h"
+#include "viewer/picture/histogram_view.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/widgets/radio_row.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;
@@ -45,34 +45,34 @@ class LiveTest : public ViewerTest {
     std::string goLive(int product) {
         const std::string name = plug(product);
         if (name.empty()) return name;
-        d->pouRes->setCurrentIndex(2);
-        d->resChangeAction(d->pouRes);
+        d->choose("pouRes", 2);
         decoding = viewertest::decodesFrames(cam());
-        d->btnLive->click();
+        d->button("btnLive")->click();
         return name;
     }
     bool stopLive() {
-        if (d->btnLive->text() == "Stop") d->btnLive->click();
+        if (d->button("btnLive")->text() == "Stop") d->button("btnLive")->click();
         return waitUntil([&] { return !d->liveRunning(); });
     }
     bool framesShown(int count) {
-        const int start = d->pView->framesDrawn();
-        return waitUntil([&] { return d->pView->framesDrawn() >= start + count; });
+        const int start = d->view()->framesDrawn();
+        return waitUntil([&] { return d->view()->framesDrawn() >= start + count; });
     }
     bool decoding = false;  // the SDK turns the camera's frames into images
 
     // Starts a raw recording through the controls; the summary and whether
     // it was complete arrive in `ended`.
     void recordRaw(const char* format, int length, int unit) {
-        d->txtPath->setText(home.filePath("raw") + "/");
-        d->pouRawFormat->setCurrentIndex(d->pouRawFormat->findData(QString(format)));
-        d->spnRawLength->setValue(length);
-        d->pouRawUnit->setCurrentIndex(unit);
+        d->field("txtPath")->setText(home.filePath("raw") + "/");
+        d->combo("pouRawFormat")
+            ->setCurrentIndex(d->combo("pouRawFormat")->findData(QString(format)));
+        d->find<QSpinBox>("spnRawLength")->setValue(length);
+        d->combo("pouRawUnit")->setCurrentIndex(unit);
         if (!rawStarted++)  // connected once
             QObject::connect(
-                &d->raw, &viewer::RawRecording::ended,
+                &d->rawRecording(), &viewer::RawRecording::ended,
                 [this](const QString& s, bool c) { summary = s, complete = c, ++rawEnded; });
-        d->btnRaw->click();
+        d->button("btnRaw")->click();
     }
     QString summary;
     bool complete = false;
@@ -101,16 +101,17 @@ TEST_F(LiveTest, TheLivePictureIsTheCamerasFinishedImage) {
         const std::string name = goLive(product);
         ASSERT_FALSE(name.empty());
         ASSERT_TRUE(decoding);
-        EXPECT_EQ(d->btnLive->text(), "Stop");
-        EXPECT_FALSE(d->pouDev->isEnabled());
+        EXPECT_EQ(d->button("btnLive")->text(), "Stop");
+        EXPECT_FALSE(d->combo("pouDev")->isEnabled());
         ASSERT_TRUE(framesShown(12)) << name;
-        const QImage& picture = d->pView->image();
+        const QImage& picture = d->view()->image();
         EXPECT_EQ(picture.size(), QSize(GetResWidth(2, cam()), GetResHeight(2, cam())));
         EXPECT_EQ(picture.format(),
                   product == kMono ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-        EXPECT_TRUE(d->txtFPS->text().endsWith(" fps")) << d->txtFPS->text().toStdString();
-        EXPECT_GT(d->dustm, 0);
-        const viewer::Histogram& h = d->hstView->histogram();
+        EXPECT_TRUE(d->label("txtFPS")->text().endsWith(" fps"))
+            << d->label("txtFPS")->text().toStdString();
+        EXPECT_GT(d->frameIntervalMs(), 0);
+        const viewer::Histogram& h = d->find<viewer::HistogramView>("hstView")->histogram();
         EXPECT_EQ(h.channels, product == kMono ? 1 : 3);
         uint64_t samples = 0;
         for (uint32_t n : h.bins[0]) samples += n;
@@ -118,14 +119,14 @@ TEST_F(LiveTest, TheLivePictureIsTheCamerasFinishedImage) {
         // Scaled to the view with its own aspect.
         window->resize(1100, 700);
         QCoreApplication::processEvents();
-        const QRect shown = d->pView->pictureRect();
+        const QRect shown = d->view()->pictureRect();
         EXPECT_NEAR(double(shown.width()) / shown.height(),
                     double(picture.width()) / picture.height(), 0.02);
-        EXPECT_TRUE(shown.width() == d->pView->width() || shown.height() == d->pView->height());
+        EXPECT_TRUE(shown.width() == d->view()->width() || shown.height() == d->view()->height());
 
         ASSERT_TRUE(stopLive());
-        EXPECT_EQ(d->btnLive->text(), "Live");
-        EXPECT_TRUE(d->pouDev->isEnabled());
+        EXPECT_EQ(d->button("btnLive")->text(), "Live");
+        EXPECT_TRUE(d->combo("pouDev")->isEnabled());
         EXPECT_EQ(DeviceState(cam()), 1);  // the sensor keeps running for the next start
         unplug(lastId);
     }
@@ -138,38 +139,38 @@ TEST_F(LiveTest, UnplugWhileLiveSwitchesOnceTheGrabThreadHasEnded) {
     const std::string mono = plug(kMono);
     ASSERT_FALSE(colour.empty() || mono.empty());
     ASSERT_TRUE(d->liveRunning());
-    EXPECT_EQ(d->camName, colour);  // a camera plugged in while live is only listed
+    EXPECT_EQ(d->selected(), colour);  // a camera plugged in while live is only listed
 
     // What the window shows while the removal is being handled.
     std::string selectedThen;
     bool liveThen = false;
-    QObject::connect(d->pouDev->model(), &QAbstractItemModel::rowsRemoved, [&] {
-        selectedThen = d->camName;
+    QObject::connect(d->combo("pouDev")->model(), &QAbstractItemModel::rowsRemoved, [&] {
+        selectedThen = d->selected();
         liveThen = d->liveRunning();
     });
     bool ended = false;
-    QObject::connect(d.get(), &viewer::AppDelegate::liveEnded, [&] { ended = true; });
+    d->onLiveEnded([&] { ended = true; });
     SimUnplugCamera(colourId);
     ASSERT_TRUE(waitUntil([&] { return ended; }));
     EXPECT_EQ(selectedThen, colour);
     EXPECT_TRUE(liveThen);
-    EXPECT_EQ(d->camName, mono);
-    EXPECT_EQ(d->cntRunDevLeft, 0);
-    EXPECT_EQ(d->btnLive->text(), "Live");
-    EXPECT_TRUE(d->btnLive->isEnabled());
-    EXPECT_TRUE(d->pouDev->isEnabled());
-    EXPECT_EQ(d->tabView->indexOf(d->tabItemColr), -1);  // the monochrome camera's controls
-    EXPECT_TRUE(d->ctxGrab.ready());
+    EXPECT_EQ(d->selected(), mono);
+    EXPECT_EQ(d->liveUnplugsPending(), 0);
+    EXPECT_EQ(d->button("btnLive")->text(), "Live");
+    EXPECT_TRUE(d->button("btnLive")->isEnabled());
+    EXPECT_TRUE(d->combo("pouDev")->isEnabled());
+    EXPECT_EQ(d->tabIndex("Colour"), -1);  // the monochrome camera's controls
+    EXPECT_TRUE(d->frameBuffersReady());
 
     // The last camera, live: nothing is left selected.
-    d->btnLive->click();
+    d->button("btnLive")->click();
     ASSERT_TRUE(d->liveRunning());
     ended = false;
     SimUnplugCamera(plugged.back());
     ASSERT_TRUE(waitUntil([&] { return ended; }));
-    EXPECT_TRUE(d->camName.empty());
-    EXPECT_FALSE(d->btnLive->isEnabled());
-    EXPECT_EQ(d->btnLive->text(), "Live");
+    EXPECT_TRUE(d->selected().empty());
+    EXPECT_FALSE(d->button("btnLive")->isEnabled());
+    EXPECT_EQ(d->button("btnLive")->text(), "Live");
 }
 
 // One still per press of the camera's own button, taken on the window's thread.
@@ -196,8 +197,8 @@ TEST_F(LiveTest, TheCamerasCaptureButtonTakesOneStillPerPress) {
     if (name.empty()) GTEST_SKIP() << "no simulated camera reports its capture button yet";
 
     int stills = 0;
-    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested, [&] { ++stills; });
-    d->btnLive->click();
+    d->onStill([&] { ++stills; });
+    d->button("btnLive")->click();
     ASSERT_TRUE(d->liveRunning());
     SimPressCapture(id);
     ASSERT_TRUE(waitUntil([&] { return stills == 1; }));
@@ -212,17 +213,17 @@ TEST_F(LiveTest, WhiteBalanceUsesTheNewestFrame) {
     ASSERT_FALSE(goLive(kColour).empty());
     ASSERT_TRUE(decoding);
     ASSERT_TRUE(framesShown(3));
-    d->btnWB->click();
-    EXPECT_EQ(d->txtWB->text(), "WB Succeed");
+    d->button("btnWB")->click();
+    EXPECT_EQ(d->label("txtWB")->text(), "WB Succeed");
     int r = 0, g = 0, b = 0;
     GetChannelGain(&r, &g, &b, cam());
-    EXPECT_EQ(d->sldRed->value(), r);
-    EXPECT_EQ(d->sldGreen->value(), g);
-    EXPECT_EQ(d->sldBlue->value(), b);
-    EXPECT_EQ(d->txtBlue->text(), QString::asprintf("%.2f", b / 64.0f));
-    EXPECT_TRUE(d->btnWB->isEnabled());
-    d->btnFF->click();
-    d->chkFF->click();
+    EXPECT_EQ(d->slider("sldRed")->value(), r);
+    EXPECT_EQ(d->slider("sldGreen")->value(), g);
+    EXPECT_EQ(d->slider("sldBlue")->value(), b);
+    EXPECT_EQ(d->label("txtBlue")->text(), QString::asprintf("%.2f", b / 64.0f));
+    EXPECT_TRUE(d->button("btnWB")->isEnabled());
+    d->button("btnFF")->click();
+    d->check("chkFF")->click();
     bool on = false;
     GetFlatfieldState(&on, cam());
     EXPECT_TRUE(on);
@@ -233,23 +234,23 @@ TEST_F(LiveTest, WhiteBalanceUsesTheNewestFrame) {
 TEST_F(LiveTest, MoviesPlayAtTheLiveSpeed) {
     launch();
     ASSERT_FALSE(goLive(kColour).empty());
-    d->txtPath->setText(home.filePath("movies") + "/");
+    d->field("txtPath")->setText(home.filePath("movies") + "/");
     ASSERT_TRUE(decoding);
     ASSERT_TRUE(framesShown(12));
-    const int fps = MovieFrameRate(d->dustm);
+    const int fps = MovieFrameRate(d->frameIntervalMs());
     const QSize size(GetResWidth(2, cam()), GetResHeight(2, cam()));
-    d->btnMovie->click();
-    ASSERT_TRUE(d->bSaveVideo());
-    EXPECT_EQ(d->btnMovie->text(), "Stop Video");
+    d->button("btnMovie")->click();
+    ASSERT_TRUE(d->movieRecording());
+    EXPECT_EQ(d->button("btnMovie")->text(), "Stop Video");
     const auto start = std::chrono::steady_clock::now();
     waitUntil([] { return false; }, 2500);
-    d->btnMovie->click();
+    d->button("btnMovie")->click();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_FALSE(d->bSaveVideo());
-    EXPECT_EQ(d->btnMovie->text(), "Start Video");
-    const std::string path = d->movie.path();
-    EXPECT_EQ(path.rfind(d->txtPath->text().toStdString(), 0), 0u);
+    EXPECT_FALSE(d->movieRecording());
+    EXPECT_EQ(d->button("btnMovie")->text(), "Start Video");
+    const std::string path = d->moviePath();
+    EXPECT_EQ(path.rfind(d->field("txtPath")->text().toStdString(), 0), 0u);
     EXPECT_EQ(path.substr(path.size() - 4), ".mov");
 
     const std::string fields =
@@ -268,28 +269,28 @@ TEST_F(LiveTest, MoviesPlayAtTheLiveSpeed) {
     EXPECT_EQ(rate, fps);
     // The first and last frames come up to one display interval after the
     // button presses; a loaded machine displays less often.
-    const double interval = d->dustm / 10000.0;
+    const double interval = d->frameIntervalMs() / 10000.0;
     EXPECT_NEAR(double(frames) / rate, seconds, 0.3 + 2 * interval) << frames << " frames";
 }
 
 TEST_F(LiveTest, QuitWhileLiveStopsTheThreadsAndFinishesTheMovie) {
     launch();
     ASSERT_FALSE(goLive(kColour).empty());
-    d->txtPath->setText(home.filePath("movies") + "/");
+    d->field("txtPath")->setText(home.filePath("movies") + "/");
     ASSERT_TRUE(decoding);
     ASSERT_TRUE(framesShown(3));
-    d->btnMovie->click();
-    ASSERT_TRUE(d->bSaveVideo());
+    d->button("btnMovie")->click();
+    ASSERT_TRUE(d->movieRecording());
     ASSERT_TRUE(framesShown(5));
     quit();
     EXPECT_FALSE(d->liveRunning());
-    EXPECT_FALSE(d->bSaveVideo());
-    EXPECT_EQ(d->btnLive->text(), "Live");
+    EXPECT_FALSE(d->movieRecording());
+    EXPECT_EQ(d->button("btnLive")->text(), "Live");
     EXPECT_TRUE(QFile::exists(d->settingsFilePath()));
     const std::string probe =
         run("ffprobe -v error -count_frames -show_entries "
             "stream=nb_read_frames -of csv=p=0 '" +
-            d->movie.path() + "'");
+            d->moviePath() + "'");
     EXPECT_GE(std::atoi(probe.c_str()), 1) << probe;  // a finished, readable movie
 }
 
@@ -297,13 +298,12 @@ TEST_F(LiveTest, TheStillButtonWritesTheChosenFormats) {
     launch();
     ASSERT_FALSE(goLive(kColour).empty());
     ASSERT_TRUE(decoding);
-    d->txtPath->setText(home.filePath("stills") + "/");
-    d->chkPng->click();  // JPEG is on by default
+    d->field("txtPath")->setText(home.filePath("stills") + "/");
+    d->check("chkPng")->click();  // JPEG is on by default
     QString base;
     int result = 99;
-    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested,
-                     [&](const QString& b, int r) { base = b, result = r; });
-    d->btnSnap->click();
+    d->onStill([&](const QString& b, int r) { base = b, result = r; });
+    d->button("btnSnap")->click();
     ASSERT_EQ(result, 0);
     // Written by the show thread from a later frame; read once complete.
     const QSize size(GetResWidth(2, cam()), GetResHeight(2, cam()));
@@ -317,13 +317,13 @@ TEST_F(LiveTest, StartAndStopRepeatedly) {
     ASSERT_FALSE(goLive(kMono).empty());
     for (int round = 0; round < 5; ++round) {
         ASSERT_TRUE(stopLive());
-        d->btnLive->click();
+        d->button("btnLive")->click();
         ASSERT_TRUE(d->liveRunning());
     }
-    d->btnLive->click();
-    d->btnLive->click();  // pressed again while stopping: still stopping
+    d->button("btnLive")->click();
+    d->button("btnLive")->click();  // pressed again while stopping: still stopping
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
-    EXPECT_EQ(d->btnLive->text(), "Live");
+    EXPECT_EQ(d->button("btnLive")->text(), "Live");
 }
 
 TEST_F(LiveTest, RawRecordingsTakeTheAskedFramesOrSeconds) {
@@ -334,24 +334,24 @@ TEST_F(LiveTest, RawRecordingsTakeTheAskedFramesOrSeconds) {
     } cases[] = {{12, 0}, {1, 1}};
     for (const auto& c : cases) {
         recordRaw("ser", c.length, c.unit);
-        EXPECT_EQ(d->btnRaw->text(), "Stop Raw");
-        EXPECT_FALSE(d->pouRawFormat->isEnabled());
+        EXPECT_EQ(d->button("btnRaw")->text(), "Stop Raw");
+        EXPECT_FALSE(d->combo("pouRawFormat")->isEnabled());
         ASSERT_TRUE(waitUntil([&] { return rawEnded == rawStarted; })) << c.unit;
-        const recording::RecordingCounts counts = d->raw.counts();
+        const recording::RecordingCounts counts = d->rawRecording().counts();
         if (c.unit == 0) {
             EXPECT_EQ(counts.offered, 12u);
         }
         EXPECT_GT(counts.recorded, 0u);
         EXPECT_EQ(counts.recorded + counts.dropped, counts.offered);
-        EXPECT_EQ(d->txtRaw->text().toStdString(), std::to_string(counts.recorded) +
-                                                       " recorded · " +
-                                                       std::to_string(counts.dropped) + " dropped");
+        EXPECT_EQ(d->label("txtRaw")->text().toStdString(),
+                  std::to_string(counts.recorded) + " recorded · " +
+                      std::to_string(counts.dropped) + " dropped");
         EXPECT_EQ(complete, counts.dropped == 0) << summary.toStdString();
-        EXPECT_EQ(d->btnRaw->text(), "Record Raw");
+        EXPECT_EQ(d->button("btnRaw")->text(), "Record Raw");
         EXPECT_TRUE(d->liveRunning());
 
-        const std::string path = d->raw.written().toStdString();
-        EXPECT_TRUE(window->statusBar()->currentMessage().contains(d->raw.written()));
+        const std::string path = d->rawRecording().written().toStdString();
+        EXPECT_TRUE(window->statusBar()->currentMessage().contains(d->rawRecording().written()));
         const std::string ser = fileBytes(path);
         ASSERT_GE(ser.size(), 178u) << path;
         EXPECT_EQ(ser.substr(0, 14), "LUCAM-RECORDER");
@@ -375,28 +375,28 @@ TEST_F(LiveTest, RawRecordingsTakeTheAskedFramesOrSeconds) {
 TEST_F(LiveTest, AChangeOfTheFramesGeometryEndsARawRecordingWithItsReason) {
     launch();
     ASSERT_FALSE(goLive(kMonoDeep).empty());
-    ASSERT_TRUE(d->radBit->isEnabled());
+    ASSERT_TRUE(d->depth()->isEnabled());
     const struct {
         const char* reason;
         std::function<void()> change, back;
     } cases[] = {
-        {"the resolution changed", [&] { d->pouRes->setCurrentIndex(1), d->resChangeAction(d->pouRes); },
-         [&] { d->pouRes->setCurrentIndex(2), d->resChangeAction(d->pouRes); }},
-        {"the bit depth changed", [&] { d->radBit->cellAt(1)->click(); },
-         [&] { d->radBit->cellAt(0)->click(); }},
+        {"the resolution changed", [&] { d->choose("pouRes", 1); },
+         [&] { d->choose("pouRes", 2); }},
+        {"the bit depth changed", [&] { d->depth()->cellAt(1)->click(); },
+         [&] { d->depth()->cellAt(0)->click(); }},
         {"the region changed", [&] { SetRoi(64, 32, 256, 128, cam()), SetRoiState(true, cam()); },
          [&] { SetRoiState(false, cam()); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
         recordRaw("fits", 1'000'000, 0);
-        ASSERT_TRUE(waitUntil([&] { return d->raw.counts().recorded >= 3; }));
+        ASSERT_TRUE(waitUntil([&] { return d->rawRecording().counts().recorded >= 3; }));
         c.change();
         ASSERT_TRUE(waitUntil([&] { return rawEnded == rawStarted; }, 30000));
         EXPECT_FALSE(complete);
         EXPECT_TRUE(summary.contains(QString("ended early: ") + c.reason)) << summary.toStdString();
         // Every frame written is of the first geometry: none was left out.
-        EXPECT_EQ(d->raw.counts().rejected, 0u);
+        EXPECT_EQ(d->rawRecording().counts().rejected, 0u);
         EXPECT_TRUE(d->liveRunning());  // the live view takes the change
         c.back();
     }
@@ -406,20 +406,20 @@ TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
     launch();
     ASSERT_FALSE(goLive(kMono).empty());
     recordRaw("fits", 1'000'000, 0);
-    ASSERT_TRUE(waitUntil([&] { return d->raw.counts().recorded >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return d->rawRecording().counts().recorded >= 3; }));
     SimUnplugCamera(lastId);
     ASSERT_TRUE(waitUntil([&] { return rawEnded == 1; }));
     EXPECT_FALSE(complete);
     EXPECT_TRUE(summary.contains("ended early: the camera was unplugged")) << summary.toStdString();
-    EXPECT_TRUE(d->camName.empty());
-    EXPECT_FALSE(d->btnRaw->isEnabled());
+    EXPECT_TRUE(d->selected().empty());
+    EXPECT_FALSE(d->button("btnRaw")->isEnabled());
 
     // A complete FITS file: its cube holds the frames recorded.
-    const std::string fits = fileBytes(d->raw.written().toStdString());
+    const std::string fits = fileBytes(d->rawRecording().written().toStdString());
     ASSERT_EQ(fits.size() % 2880, 0u);
     const size_t card = fits.find("NAXIS3  =");
     ASSERT_NE(card, std::string::npos);
-    EXPECT_EQ(std::stoull(fits.substr(card + 10, 20)), d->raw.counts().recorded);
+    EXPECT_EQ(std::stoull(fits.substr(card + 10, 20)), d->rawRecording().counts().recorded);
 }
 
 TEST_F(LiveTest, ACameraThatGoesQuietIsSaidAndSoAreItsFramesAgain) {

@@ -15,15 +15,15 @@
 
 #include "ezcam.h"
 #include "processing/image_record.h"
-#include "viewer/display_frame.h"
-#include "viewer/folder_dialog.h"
-#include "viewer/frame_rate.h"
-#include "viewer/frame_watch.h"
-#include "viewer/grab_context.h"
-#include "viewer/live_threads.h"
-#include "viewer/movie_session.h"
-#include "viewer/options.h"
-#include "viewer/settings_file.h"
+#include "viewer/app/options.h"
+#include "viewer/capture/folder_dialog.h"
+#include "viewer/capture/movie_session.h"
+#include "viewer/capture/settings_file.h"
+#include "viewer/live/display_frame.h"
+#include "viewer/live/frame_rate.h"
+#include "viewer/live/frame_watch.h"
+#include "viewer/live/grab_context.h"
+#include "viewer/live/live_threads.h"
 
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

@@ -12,14 +12,14 @@
 
 #include "processing/geometry.h"
 #include "processing/image_record.h"
-#include "viewer/exposure_scale.h"
-#include "viewer/focus_measure.h"
-#include "viewer/live_view.h"
-#include "viewer/objectives_dialog.h"
-#include "viewer/pixel_readout.h"
-#include "viewer/scale_bar.h"
-#include "viewer/shown_frame.h"
-#include "viewer/view_render.h"
+#include "viewer/picture/focus_measure.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/objectives_dialog.h"
+#include "viewer/picture/pixel_readout.h"
+#include "viewer/picture/scale_bar.h"
+#include "viewer/picture/shown_frame.h"
+#include "viewer/picture/view_render.h"
+#include "viewer/settings/exposure_scale.h"
 
 using namespace viewer;
 using viewertest::waitUntil;

@@ -17,12 +17,12 @@
 #include <QTest>
 #include <cmath>
 
-#include "viewer/exposure_scale.h"
-#include "viewer/live_view.h"
-#include "viewer/picture_tools.h"
-#include "viewer/pixel_readout.h"
-#include "viewer/radio_row.h"
-#include "viewer/scale_bar.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/picture_tools.h"
+#include "viewer/picture/pixel_readout.h"
+#include "viewer/picture/scale_bar.h"
+#include "viewer/settings/exposure_scale.h"
+#include "viewer/widgets/radio_row.h"
 
 using viewertest::ViewerTest;
 using viewertest::waitUntil;
@@ -39,21 +39,20 @@ class ToolsTest : public ViewerTest {
         window->resize(1200, 780);
         window->show();
         window->activateWindow();
-        if (!QTest::qWaitForWindowActive(window.get())) return "";
+        if (!QTest::qWaitForWindowActive(window)) return "";
         launch();
         const std::string name = plug(product);
         if (name.empty()) return name;
-        d->pouRes->setCurrentIndex(2);
-        d->resChangeAction(d->pouRes);
-        d->btnLive->click();
+        d->choose("pouRes", 2);
+        d->button("btnLive")->click();
         return framesShown(3) ? name : "";
     }
     bool framesShown(int count) {
-        const int start = d->pView->framesDrawn();
-        return waitUntil([&] { return d->pView->framesDrawn() >= start + count; });
+        const int start = d->view()->framesDrawn();
+        return waitUntil([&] { return d->view()->framesDrawn() >= start + count; });
     }
     bool stopLive() {
-        if (d->btnLive->text() == "Stop") d->btnLive->click();
+        if (d->button("btnLive")->text() == "Stop") d->button("btnLive")->click();
         return waitUntil([&] { return !d->liveRunning(); });
     }
     QString message() const { return window->statusBar()->currentMessage(); }
@@ -63,34 +62,34 @@ class ToolsTest : public ViewerTest {
 
 TEST_F(ToolsTest, KeysPressTheButtonsAndSetTheZoom) {
     ASSERT_FALSE(goLive(kColour).empty());
-    EXPECT_TRUE(d->btnLive->toolTip().contains("(Space)"));
-    EXPECT_TRUE(d->btnSnap->toolTip().contains("(C)"));
-    EXPECT_TRUE(d->btnMovie->toolTip().contains("(V)"));
-    EXPECT_TRUE(d->actFit->toolTip().contains("(F)"));
-    EXPECT_TRUE(d->actOneToOne->toolTip().contains("(1)"));
+    EXPECT_TRUE(d->button("btnLive")->toolTip().contains("(Space)"));
+    EXPECT_TRUE(d->button("btnSnap")->toolTip().contains("(C)"));
+    EXPECT_TRUE(d->button("btnMovie")->toolTip().contains("(V)"));
+    EXPECT_TRUE(d->action("actFit")->toolTip().contains("(F)"));
+    EXPECT_TRUE(d->action("actOneToOne")->toolTip().contains("(1)"));
 
-    QTest::keyClick(window.get(), Qt::Key_1);
-    EXPECT_FALSE(d->pView->fitting());
-    EXPECT_EQ(d->pView->scale(), 1);
-    EXPECT_TRUE(d->actOneToOne->isChecked());
-    QTest::keyClick(window.get(), Qt::Key_F);
-    EXPECT_TRUE(d->pView->fitting());
-    EXPECT_TRUE(d->actFit->isChecked());
+    QTest::keyClick(window, Qt::Key_1);
+    EXPECT_FALSE(d->view()->fitting());
+    EXPECT_EQ(d->view()->scale(), 1);
+    EXPECT_TRUE(d->action("actOneToOne")->isChecked());
+    QTest::keyClick(window, Qt::Key_F);
+    EXPECT_TRUE(d->view()->fitting());
+    EXPECT_TRUE(d->action("actFit")->isChecked());
 
-    d->txtPath->setText(home.filePath("shots") + "/");
+    d->field("txtPath")->setText(home.filePath("shots") + "/");
     int stills = 0;
-    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested, [&] { ++stills; });
-    QTest::keyClick(window.get(), Qt::Key_C);
+    d->onStill([&] { ++stills; });
+    QTest::keyClick(window, Qt::Key_C);
     EXPECT_EQ(stills, 1);
-    QTest::keyClick(window.get(), Qt::Key_V);
-    EXPECT_TRUE(d->bSaveVideo());
-    QTest::keyClick(window.get(), Qt::Key_V);
-    EXPECT_FALSE(d->bSaveVideo());
+    QTest::keyClick(window, Qt::Key_V);
+    EXPECT_TRUE(d->movieRecording());
+    QTest::keyClick(window, Qt::Key_V);
+    EXPECT_FALSE(d->movieRecording());
     // Typing into a text field types: the key presses nothing.
-    d->txtPath->setFocus();
-    QTest::keyClick(d->txtPath, Qt::Key_C);
+    d->field("txtPath")->setFocus();
+    QTest::keyClick(d->field("txtPath"), Qt::Key_C);
     EXPECT_EQ(stills, 1);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTest::keyClick(window, Qt::Key_Space);
     EXPECT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
 }
 
@@ -99,13 +98,13 @@ TEST_F(ToolsTest, KeysPressTheButtonsAndSetTheZoom) {
 TEST_F(ToolsTest, ARegionDraggedOnThePictureReachesTheCameraSnapped) {
     ASSERT_FALSE(goLive(kColour).empty());
     const int w = GetResWidth(2, cam()), h = GetResHeight(2, cam());
-    ASSERT_EQ(d->pView->image().size(), QSize(w, h));
-    const viewer::ViewTransform t = d->pView->transform();
+    ASSERT_EQ(d->view()->image().size(), QSize(w, h));
+    const viewer::ViewTransform t = d->view()->transform();
     const QPoint from = t.toView({101.5, 51.5}).toPoint(), to = t.toView({402.5, 300.5}).toPoint();
     const QPoint a = t.pixelAt(from), b = t.pixelAt(to);
-    QTest::mousePress(d->pView, Qt::LeftButton, Qt::ShiftModifier, from);
-    QTest::mouseMove(d->pView, to);
-    QTest::mouseRelease(d->pView, Qt::LeftButton, Qt::ShiftModifier, to);
+    QTest::mousePress(d->view(), Qt::LeftButton, Qt::ShiftModifier, from);
+    QTest::mouseMove(d->view(), to);
+    QTest::mouseRelease(d->view(), Qt::LeftButton, Qt::ShiftModifier, to);
     // Finished pixels are sensor pixels here (no flip); the model takes the
     // origin on multiples of 4 across, 2 down, and sizes (plus the 8-pixel
     // border) likewise.
@@ -120,82 +119,82 @@ TEST_F(ToolsTest, ARegionDraggedOnThePictureReachesTheCameraSnapped) {
     EXPECT_TRUE(on);
     EXPECT_TRUE(
         message().startsWith(QString("Region %1 × %2 at %3, %4").arg(rw).arg(rh).arg(x).arg(y)));
-    EXPECT_TRUE(waitUntil([&] { return d->pView->image().size() == QSize(rw, rh); }));
-    EXPECT_TRUE(d->pView->fitting());  // the new frame size is shown whole
-    EXPECT_TRUE(d->txtStatus->text().contains(QString("region %1 × %2").arg(rw).arg(rh)));
+    EXPECT_TRUE(waitUntil([&] { return d->view()->image().size() == QSize(rw, rh); }));
+    EXPECT_TRUE(d->view()->fitting());  // the new frame size is shown whole
+    EXPECT_TRUE(d->label("txtStatus")->text().contains(QString("region %1 × %2").arg(rw).arg(rh)));
 
     // The region tool: a plain drag draws a region inside the region.
-    d->actRegion->trigger();
-    const viewer::ViewTransform inner = d->pView->transform();
-    QTest::mousePress(d->pView, Qt::LeftButton, {}, inner.toView({40.5, 20.5}).toPoint());
-    QTest::mouseMove(d->pView, inner.toView({120.5, 90.5}).toPoint());
-    QTest::mouseRelease(d->pView, Qt::LeftButton, {}, inner.toView({120.5, 90.5}).toPoint());
-    EXPECT_FALSE(d->actRegion->isChecked());  // one region per press
+    d->action("actRegion")->trigger();
+    const viewer::ViewTransform inner = d->view()->transform();
+    QTest::mousePress(d->view(), Qt::LeftButton, {}, inner.toView({40.5, 20.5}).toPoint());
+    QTest::mouseMove(d->view(), inner.toView({120.5, 90.5}).toPoint());
+    QTest::mouseRelease(d->view(), Qt::LeftButton, {}, inner.toView({120.5, 90.5}).toPoint());
+    EXPECT_FALSE(d->action("actRegion")->isChecked());  // one region per press
     int x2, y2;
     GetRoi(&x2, &y2, &rw, &rh, cam());
     EXPECT_EQ(x2, (x + 40) & ~3);
     EXPECT_EQ(y2, (y + 20) & ~1);
 
-    d->actClearRegion->trigger();
+    d->action("actClearRegion")->trigger();
     GetRoiState(&on, cam());
     EXPECT_FALSE(on);
-    EXPECT_TRUE(waitUntil([&] { return d->pView->image().size() == QSize(w, h); }));
+    EXPECT_TRUE(waitUntil([&] { return d->view()->image().size() == QSize(w, h); }));
 }
 
 TEST_F(ToolsTest, TypedExposuresAreTakenOrRefusedAndLongOnesShowTheirProgress) {
     launch();
     ASSERT_FALSE(plug(kColour).empty());
-    d->chkAE->click();  // off: the field opens
-    ASSERT_TRUE(d->txtTime->isEnabled());
+    d->check("chkAE")->click();  // off: the field opens
+    ASSERT_TRUE(d->field("txtTime")->isEnabled());
     const auto type = [&](const QString& text) {
-        d->txtTime->setText(text);
-        d->txtTime->setModified(true);
-        emit d->txtTime->editingFinished();
+        d->field("txtTime")->setText(text);
+        d->field("txtTime")->setModified(true);
+        emit d->field("txtTime")->editingFinished();
     };
     type("25");
-    EXPECT_NEAR(GetExposure(cam()), 25, d->fstp);
-    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", GetExposure(cam())));
-    EXPECT_EQ(d->sldTime->value(),
+    EXPECT_NEAR(GetExposure(cam()), 25, d->exposureRange().step);
+    EXPECT_EQ(d->field("txtTime")->text(), QString::asprintf("%.3f", GetExposure(cam())));
+    EXPECT_EQ(d->slider("sldTime")->value(),
               viewer::exposureSliderPosition(d->exposureRange(), GetExposure(cam())));
     type("0.6 s");
-    EXPECT_NEAR(GetExposure(cam()), 600, d->fstp);
+    EXPECT_NEAR(GetExposure(cam()), 600, d->exposureRange().step);
     const float kept = GetExposure(cam());
     type("quick");
     EXPECT_TRUE(message().contains("\"quick\" is no exposure")) << message().toStdString();
     EXPECT_EQ(GetExposure(cam()), kept);
-    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", kept));  // the camera's, again
+    EXPECT_EQ(d->field("txtTime")->text(), QString::asprintf("%.3f", kept));  // the camera's, again
     type("9999 min");
     EXPECT_TRUE(message().startsWith("Exposure must lie between")) << message().toStdString();
     EXPECT_EQ(GetExposure(cam()), kept);
 
     // Live at 0.6 s: the status line shows the exposure in flight.
-    d->btnLive->click();
+    d->button("btnLive")->click();
     EXPECT_TRUE(waitUntil([&] {
-        return d->prgExposure->isVisibleTo(window.get()) && d->prgExposure->value() > 100;
+        return d->find<QProgressBar>("prgExposure")->isVisibleTo(window) &&
+               d->find<QProgressBar>("prgExposure")->value() > 100;
     }));
-    EXPECT_TRUE(d->prgExposure->text().endsWith("of 600 ms"))
-        << d->prgExposure->text().toStdString();
-    d->btnLive->click();
+    EXPECT_TRUE(d->find<QProgressBar>("prgExposure")->text().endsWith("of 600 ms"))
+        << d->find<QProgressBar>("prgExposure")->text().toStdString();
+    d->button("btnLive")->click();
     ASSERT_TRUE(waitUntil([&] { return !d->liveRunning(); }));
-    EXPECT_FALSE(d->prgExposure->isVisibleTo(window.get()));
+    EXPECT_FALSE(d->find<QProgressBar>("prgExposure")->isVisibleTo(window));
 
     // A reload of the exposure (here after a resolution change) leaves what
     // the user is typing alone; Enter takes it.
     window->show();
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    d->tabView->setCurrentIndex(0);
-    d->txtTime->setFocus();
-    ASSERT_TRUE(waitUntil([&] { return d->txtTime->hasFocus(); }));
-    d->txtTime->selectAll();
-    QTest::keyClicks(d->txtTime, "40 ms");
-    d->pouRes->setCurrentIndex(1);
-    d->resChangeAction(d->pouRes);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    d->tabs()->setCurrentIndex(0);
+    d->field("txtTime")->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return d->field("txtTime")->hasFocus(); }));
+    d->field("txtTime")->selectAll();
+    QTest::keyClicks(d->field("txtTime"), "40 ms");
+    d->choose("pouRes", 1);
     QTest::qWait(100);  // the reload runs once the camera settled (at once here)
-    EXPECT_EQ(d->txtTime->text(), "40 ms");
-    QTest::keyClick(d->txtTime, Qt::Key_Return);
-    EXPECT_NEAR(GetExposure(cam()), 40, d->fstp);
-    EXPECT_EQ(d->txtTime->text(), QString::asprintf("%.3f", GetExposure(cam())));
+    EXPECT_EQ(d->field("txtTime")->text(), "40 ms");
+    QTest::keyClick(d->field("txtTime"), Qt::Key_Return);
+    EXPECT_NEAR(GetExposure(cam()), 40, d->exposureRange().step);
+    EXPECT_EQ(d->field("txtTime")->text(), QString::asprintf("%.3f", GetExposure(cam())));
 }
 
 // Over the live picture the status line reads the frame shown: its raw Bayer
@@ -203,17 +202,17 @@ TEST_F(ToolsTest, TypedExposuresAreTakenOrRefusedAndLongOnesShowTheirProgress) {
 TEST_F(ToolsTest, TheReadoutShowsTheShownFramesValues) {
     ASSERT_FALSE(goLive(kColour).empty());
     ASSERT_TRUE(stopLive());
-    const auto frame = d->pView->frame();
+    const auto frame = d->view()->frame();
     ASSERT_TRUE(frame && frame->raw);
-    const QPoint at = d->pView->rect().center();
-    const QPoint pixel = d->pView->transform().pixelAt(at);
-    QTest::mouseMove(d->pView, at);
-    const QString text = d->txtPixel->text();
+    const QPoint at = d->view()->rect().center();
+    const QPoint pixel = d->view()->transform().pixelAt(at);
+    QTest::mouseMove(d->view(), at);
+    const QString text = d->label("txtPixel")->text();
     EXPECT_TRUE(text.startsWith(QString("x %1  y %2 · raw ").arg(pixel.x()).arg(pixel.y())))
         << text.toStdString();
     // The finished value is the picture's, the raw one the frame's sample at
     // the border's offset (no flip or turn here), named by its Bayer site.
-    const QColor shown = d->pView->image().pixelColor(pixel);
+    const QColor shown = d->view()->image().pixelColor(pixel);
     EXPECT_TRUE(text.endsWith(
         QString("RGB %1 %2 %3").arg(shown.red()).arg(shown.green()).arg(shown.blue())));
     const QPoint raw = pixel + QPoint(4, 4);
@@ -221,8 +220,8 @@ TEST_F(ToolsTest, TheReadoutShowsTheShownFramesValues) {
         viewer::bayerSites(GetRawBayernPattern(cam()))[(raw.y() & 1) * 2 + (raw.x() & 1)];
     EXPECT_TRUE(text.contains(QString("[%1 %2]").arg(QChar(site)).arg(frame->raw->at(raw))))
         << text.toStdString();
-    QTest::mouseMove(window.get(), QPoint(1, 1));  // off the picture
-    EXPECT_TRUE(d->txtPixel->text().isEmpty());
+    QTest::mouseMove(window, QPoint(1, 1));  // off the picture
+    EXPECT_TRUE(d->label("txtPixel")->text().isEmpty());
 }
 
 TEST_F(ToolsTest, TheFocusFigureRisesAsTheSceneComesIntoFocus) {
@@ -234,15 +233,16 @@ TEST_F(ToolsTest, TheFocusFigureRisesAsTheSceneComesIntoFocus) {
         double sum = 0;
         for (int i = 0; i < 4; ++i) {
             framesShown(1);
-            sum += d->pView->frame()->focus;
+            sum += d->view()->frame()->focus;
         }
         return sum / 4;
     };
     const double far = figureAt(6), near = figureAt(1), sharp = figureAt(0);
     EXPECT_LT(far, near);
     EXPECT_LT(near, sharp);
-    EXPECT_TRUE(d->txtFocus->text().startsWith("Focus ")) << d->txtFocus->text().toStdString();
-    EXPECT_NEAR(d->pictureTools()->focus().bestSoFar(), sharp, sharp * 0.5);
+    EXPECT_TRUE(d->label("txtFocus")->text().startsWith("Focus "))
+        << d->label("txtFocus")->text().toStdString();
+    EXPECT_NEAR(d->pictureTools().focus().bestSoFar(), sharp, sharp * 0.5);
     EXPECT_EQ(SimSetFocus(id, -1), -2);
     EXPECT_EQ(SimSetFocus(999, 0), -1);
 }
@@ -252,19 +252,23 @@ TEST_F(ToolsTest, TheFocusFigureRisesAsTheSceneComesIntoFocus) {
 // came.
 TEST_F(ToolsTest, StillsTakeTheScaleBarButRawDoesNot) {
     ASSERT_FALSE(goLive(kColour).empty());
-    viewer::PictureTools& tools = *d->pictureTools();
+    viewer::PictureTools& tools = d->pictureTools();
     tools.setObjectives({{"10x", 0.5}});
     tools.chooseObjective("10x");
-    d->actBarOnStills->setChecked(true);
+    d->action("actBarOnStills")->setChecked(true);
     // Resolution 2 of this model reads every fourth pixel: 2 µm per pixel.
     EXPECT_DOUBLE_EQ(tools.micronsPerPixel(), 2.0);
-    SetImageFormat(1 | 4, cam());  // RAW and PNG
-    d->snapType = 1 | 4;
-    d->txtPath->setText(home.filePath("shots") + "/");
+    for (const char* format : {"chkRaw", "chkTif", "chkPng", "chkJpg", "chkBmp"}) {
+        const bool wanted = format == std::string("chkRaw") || format == std::string("chkPng");
+        if (d->check(format)->isChecked() != wanted) d->check(format)->click();
+    }
+    int formats = 0;
+    GetImageFormat(&formats, cam());
+    ASSERT_EQ(formats, 1 | 4);  // RAW and PNG
+    d->field("txtPath")->setText(home.filePath("shots") + "/");
     QString base;
-    QObject::connect(d.get(), &viewer::AppDelegate::stillRequested,
-                     [&](const QString& b) { base = b; });
-    d->btnSnap->click();
+    d->onStill([&](const QString& b) { base = b; });
+    d->button("btnSnap")->click();
     ASSERT_TRUE(
         waitUntil([&] { return QFile::exists(base + ".png") && QFile::exists(base + ".raw"); }));
     EXPECT_TRUE(message().startsWith("Still with scale bar")) << message().toStdString();
@@ -297,37 +301,33 @@ TEST_F(ToolsTest, StillsTakeTheScaleBarButRawDoesNot) {
 TEST_F(ToolsTest, ACameraModelComesBackAsItWasLeft) {
     launch();
     ASSERT_FALSE(plug(kColour).empty());
-    d->pictureTools()->setObjectives({{"4x", 1.6}, {"40x", 0.16}});
-    d->pouObjective->setCurrentIndex(2);
-    emit d->pouObjective->activated(2);
-    d->pouRes->setCurrentIndex(2);
-    d->resChangeAction(d->pouRes);
-    d->pouClk->setCurrentIndex(0);
-    d->clkChangeAction(d->pouClk);
-    d->sldGain->setValue(70);
-    d->chkAE->click();
-    d->txtTime->setText("40");
-    d->txtTime->setModified(true);
-    emit d->txtTime->editingFinished();
-    d->sldGamma->setValue(130);
+    d->pictureTools().setObjectives({{"4x", 1.6}, {"40x", 0.16}});
+    d->combo("pouObjective")->setCurrentIndex(2);
+    emit d->combo("pouObjective")->activated(2);
+    d->choose("pouRes", 2);
+    d->choose("pouClk", 0);
+    d->slider("sldGain")->setValue(70);
+    d->check("chkAE")->click();
+    d->field("txtTime")->setText("40");
+    d->field("txtTime")->setModified(true);
+    emit d->field("txtTime")->editingFinished();
+    d->slider("sldGamma")->setValue(130);
     const float exposure = GetExposure(cam());
     quit();
 
-    viewer::AppDelegate next;
-    viewer::ViewerWindow nextWindow(next);
-    next.setWindow(&nextWindow);
-    next.applicationDidFinishLaunching();
-    ASSERT_FALSE(next.camName.empty());
-    const char* name = next.camName.c_str();
-    EXPECT_EQ(next.pouRes->currentIndex(), 2);
+    viewertest::ViewerHarness next;
+    next.launch();
+    ASSERT_FALSE(next.selected().empty());
+    const char* name = next.selected().c_str();
+    EXPECT_EQ(next.combo("pouRes")->currentIndex(), 2);
     EXPECT_EQ(GetResolution(name), 2);
-    EXPECT_EQ(next.pouClk->currentIndex(), 0);
+    EXPECT_EQ(next.combo("pouClk")->currentIndex(), 0);
     EXPECT_EQ(GetPixelclock(name), 0);
-    EXPECT_EQ(next.sldGain->value(), 70);
-    EXPECT_FALSE(next.chkAE->isChecked());
+    EXPECT_EQ(next.slider("sldGain")->value(), 70);
+    EXPECT_FALSE(next.check("chkAE")->isChecked());
     EXPECT_NEAR(GetExposure(name), exposure, 0.05);
-    EXPECT_EQ(next.txtTime->text(), QString::asprintf("%.3f", GetExposure(name)));
-    EXPECT_EQ(next.sldGamma->value(), 130);
-    EXPECT_EQ(next.pictureTools()->objective(), "40x");
-    next.applicationShouldTerminate();
+    EXPECT_EQ(next.field("txtTime")->text(), QString::asprintf("%.3f", GetExposure(name)));
+    EXPECT_EQ(next.slider("sldGamma")->value(), 130);
+    EXPECT_EQ(next.pictureTools().objective(), "40x");
+    next.quit();
 }

@@ -1,5 +1,6 @@
-// The viewer's controller and window on simulated cameras, offscreen, with
-// the user's directories in a temporary home, for the viewer's tests.
+// The viewer on simulated cameras, offscreen, with the user's directories in a
+// temporary home, for the viewer's tests: its controls found by their object
+// names, as a script driving the window finds them.
 #pragma once
 
 // Before any Qt header: the simulator has a member named like Qt's `emit`.
@@ -8,11 +9,19 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <chrono>
@@ -22,8 +31,11 @@
 #include <vector>
 
 #include "ezcam.h"
-#include "viewer/app_delegate.h"
+#include "viewer/picture/live_view.h"
+#include "viewer/picture/picture_tools.h"
+#include "viewer/viewer.h"
 #include "viewer/viewer_window.h"
+#include "viewer/widgets/radio_row.h"
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -57,6 +69,95 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
     return true;
 }
 
+// A control of `window` by its object name; a failure of the test when it has none.
+template <class Control>
+Control* control(const QWidget& window, const char* name) {
+    auto* found = window.findChild<Control*>(QString::fromLatin1(name));
+    if (!found) ADD_FAILURE() << "no control named " << name;
+    return found;
+}
+
+// A viewer, its pieces and its window, as a test drives it: controls by
+// their object names, what its parts hold by plain questions.
+class ViewerHarness {
+  public:
+    ViewerHarness() : viewer(std::make_unique<viewer::Viewer>()) {}
+    ~ViewerHarness() { quit(); }
+    ViewerHarness(const ViewerHarness&) = delete;
+    ViewerHarness& operator=(const ViewerHarness&) = delete;
+
+    void launch() { viewer->launch(); }
+    void quit() { viewer->terminate(); }
+    viewer::ViewerWindow& window() const { return viewer->window(); }
+
+    // ---- Controls -------------------------------------------------------------
+    template <class Control>
+    Control* find(const char* name) const {
+        return control<Control>(window(), name);
+    }
+    QComboBox* combo(const char* name) const { return find<QComboBox>(name); }
+    QPushButton* button(const char* name) const { return find<QPushButton>(name); }
+    QCheckBox* check(const char* name) const { return find<QCheckBox>(name); }
+    QSlider* slider(const char* name) const { return find<QSlider>(name); }
+    QLabel* label(const char* name) const { return find<QLabel>(name); }
+    QLineEdit* field(const char* name) const { return find<QLineEdit>(name); }
+    QAction* action(const char* name) const { return find<QAction>(name); }
+    viewer::RadioRow* depth() const { return find<viewer::RadioRow>("radBit"); }
+    viewer::LiveView* view() const { return find<viewer::LiveView>("pView"); }
+    QTabWidget* tabs() const { return find<QTabWidget>("tabView"); }
+    // Where the tab of that caption is; -1 while it is not shown.
+    int tabIndex(const QString& caption) const {
+        for (int i = 0; i < tabs()->count(); ++i)
+            if (tabs()->tabText(i) == caption) return i;
+        return -1;
+    }
+    // Chooses an entry of a list as the user does: the list tells of it.
+    void choose(const char* list, int index) const {
+        QComboBox* box = combo(list);
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    QString message() const { return window().statusBar()->currentMessage(); }
+
+    // ---- What the parts hold ------------------------------------------------
+    // The camera the viewer works on; empty for none.
+    const std::string& selected() const { return viewer->camera().name(); }
+    int camerasConnected() const { return viewer->session().connected(); }
+    int liveUnplugsPending() const { return viewer->session().liveUnplugsPending(); }
+    bool liveRunning() const { return viewer->live().running(); }
+    bool frameBuffersReady() const { return viewer->live().ready(); }
+    // What the last ten shown frames took, in milliseconds.
+    int frameIntervalMs() const { return viewer->live().frameIntervalMs(); }
+    viewer::ExposureRange exposureRange() const {
+        return viewer->settings().sensor().exposureRange();
+    }
+    bool movieRecording() const { return viewer->movies().session().recording(); }
+    std::string moviePath() const { return viewer->movies().session().path(); }
+    viewer::RawRecording& rawRecording() const { return viewer->raw().recording(); }
+    viewer::MasterTaker& masters() const { return viewer->calibration().masters(); }
+    viewer::CalibrationDialog* calibrationDialog() const { return viewer->calibration().dialog(); }
+    viewer::PictureTools& pictureTools() const { return viewer->picture(); }
+    QString settingsFilePath() const { return viewer->settingsFilePath(); }
+    // Loads the controls from the camera again.
+    void reload() const { viewer->session().reload(); }
+    // No pause for the camera to settle after a resolution or clock change.
+    void settleAtOnce() const { viewer->settings().sensor().setSettleDelay(0); }
+
+    // `receiver` hears of every still asked for: (base name, the camera's answer).
+    template <class Receiver>
+    void onStill(Receiver receiver) const {
+        QObject::connect(&viewer->stills(), &viewer::StillCapture::stillRequested, receiver);
+    }
+    // `receiver` hears when live view has ended and its threads are gone.
+    template <class Receiver>
+    void onLiveEnded(Receiver receiver) const {
+        QObject::connect(viewer.get(), &viewer::Viewer::liveEnded, receiver);
+    }
+
+  private:
+    std::unique_ptr<viewer::Viewer> viewer;
+};
+
 class ViewerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -67,33 +168,32 @@ class ViewerTest : public ::testing::Test {
         unsetenv("XDG_DOCUMENTS_DIR");
         unsetenv("XDG_DESKTOP_DIR");
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.filePath(".config"));
-        d = std::make_unique<viewer::AppDelegate>();
-        window = std::make_unique<viewer::ViewerWindow>(*d);
-        d->setWindow(window.get());
-        d->settleDelayMs = 0;
+        d = std::make_unique<ViewerHarness>();
+        window = &d->window();
+        d->settleAtOnce();
     }
     void TearDown() override {
         quit();
         for (int id : plugged) SimUnplugCamera(id);
-        window.reset();
+        window = nullptr;
         d.reset();
     }
-    void launch() { d->applicationDidFinishLaunching(); }
-    void quit() { d->applicationShouldTerminate(); }
+    void launch() { d->launch(); }
+    void quit() { d->quit(); }
 
     // Plugs a camera; its name once the viewer listed it, or "" when the SDK
     // has no model for the product.
     std::string plug(int product, int release = 0x0100) {
-        const int before = d->pouDev->count();
+        const int before = d->combo("pouDev")->count();
         lastId = SimPlugCamera(0x0547, product, release);
         plugged.push_back(lastId);
-        if (!waitUntil([&] { return d->pouDev->count() > before; }, 2000)) return "";
-        return d->pouDev->itemText(d->pouDev->count() - 1).toStdString();
+        if (!waitUntil([&] { return d->combo("pouDev")->count() > before; }, 2000)) return "";
+        return d->combo("pouDev")->itemText(d->combo("pouDev")->count() - 1).toStdString();
     }
     void unplug(int id) {
-        const int before = d->cntDevConnect;
+        const int before = d->camerasConnected();
         SimUnplugCamera(id);
-        EXPECT_TRUE(waitUntil([&] { return d->cntDevConnect < before; }, 2000));
+        EXPECT_TRUE(waitUntil([&] { return d->camerasConnected() < before; }, 2000));
     }
     sim::SimCamera& camera(int id) { return *sim::simBus().camera(id); }
     // Control requests the camera received since the last clear.
@@ -103,11 +203,11 @@ class ViewerTest : public ::testing::Test {
             n += line.find(" ctrl ") != std::string::npos;
         return n;
     }
-    const char* cam() const { return d->camName.c_str(); }
+    const char* cam() const { return d->selected().c_str(); }
 
     QTemporaryDir home;
-    std::unique_ptr<viewer::AppDelegate> d;
-    std::unique_ptr<viewer::ViewerWindow> window;
+    std::unique_ptr<ViewerHarness> d;
+    QMainWindow* window = nullptr;
     std::vector<int> plugged;
     int lastId = 0;
 };

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "viewer/app_delegate.h"
+#include "viewer/app/options.h"
+#include "viewer/app/quit_signals.h"
+#include "viewer/app/widget_map.h"
 #include "viewer/captions.h"
-#include "viewer/options.h"
-#include "viewer/quit_signals.h"
+#include "viewer/viewer.h"
 #include "viewer/viewer_window.h"
-#include "viewer/widget_map.h"
 
 int main(int argc, char** argv) {
     // Help needs no display.
@@ -35,20 +35,19 @@ int main(int argc, char** argv) {
         viewer::viewerLog(QStringLiteral("Simulated cameras: ") + *options.simulate);
     }
 
-    viewer::AppDelegate delegate;
-    viewer::ViewerWindow window(delegate);
-    delegate.setWindow(&window);
+    viewer::Viewer viewer;
+    viewer::ViewerWindow& window = viewer.window();
     window.restoreWindowGeometry();
     window.show();
     viewer::closeOnQuitSignals(&window);
     // For scripts that drive the window with real input events.
     if (const QString map = qEnvironmentVariable("EZVIEW_WIDGET_MAP"); !map.isEmpty())
         new viewer::WidgetMap(map, &window);
-    delegate.applicationDidFinishLaunching();
-    if (options.live) delegate.startLiveWhenReady();
+    viewer.launch();
+    if (options.live) viewer.startLiveWhenReady();
     if (options.quitAfter > 0)
         QTimer::singleShot(static_cast<int>(options.quitAfter * 1000), &window, &QWidget::close);
     const int status = app.exec();
-    delegate.applicationShouldTerminate();
+    viewer.terminate();
     return status;
 }

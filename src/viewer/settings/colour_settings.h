@@ -1,0 +1,63 @@
+// The Colour tab, for colour cameras: monochrome, colour enhancement, the
+// red, green and blue gains, saturation and white balance on the newest live
+// frame. Window thread only.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QWidget;
+
+namespace viewer {
+
+class SelectedCamera;
+
+// A copy of the newest complete live frame; empty before one arrived.
+using NewestFrame = std::function<std::vector<unsigned char>()>;
+
+class ColourSettings : public QObject {
+    Q_OBJECT
+  public:
+    ColourSettings(const SelectedCamera& camera, NewestFrame newestFrame,
+                   QObject* parent = nullptr);
+
+    QWidget* page() const { return tab; }
+
+    // Loads the controls from the camera; false for a camera without colour
+    // controls, whose tab is not shown.
+    bool load();
+    // After the camera's defaults: monochrome and saturation as they are now.
+    void showDefaults();
+
+  private:
+    const char* cam() const;
+    void loadChannelGains();
+    void channelMoved(QSlider* slider, QLabel* text, int& gain);
+    void saturationMoved();
+    void whiteBalance();
+
+    const SelectedCamera& camera;
+    NewestFrame newestFrame;
+    int red = 64, green = 64, blue = 64;  // channel gains last read or sent
+
+    QWidget* tab;
+    QCheckBox* chkMono;
+    QCheckBox* chkColor;
+    QSlider* sldRed;
+    QLabel* txtRed;
+    QSlider* sldGreen;
+    QLabel* txtGreen;
+    QSlider* sldBlue;
+    QLabel* txtBlue;
+    QSlider* sldSaturation;
+    QLabel* txtSaturation;
+    QPushButton* btnWB;
+    QLabel* txtWB;
+};
+
+}  // namespace viewer
