@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ezcam.h"
-#include "recording/camera_feed.h"
+#include "recording/feed.h"
 #include "recording/recorder.h"
 #include "run_times.h"
 
@@ -165,8 +165,9 @@ void Feed(benchmark::State& state) {
     for (auto _ : state) {
         settle(state);
         recording::Recorder recorder(setupFor(r, row, path));
+        recording::Feed feed(recorder, {kFrames, 0});
         std::string message;
-        if (!recording::feedFromCamera(r.name, recorder, {kFrames, 0}, nullptr, {}, 1.0, message) ||
+        if (!recording::feedFromCamera(r.name, feed, recorder, nullptr, {}, 1.0, message) ||
             !recorder.finish())
             std::abort();
         counts = recorder.counts();

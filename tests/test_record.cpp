@@ -10,8 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
+#include "recording/feed.h"
 #include "recording/recorder.h"
 #include "sim_session.h"
 
@@ -333,6 +335,74 @@ TEST_F(Recording, WriteFailuresAreReported) {
     EXPECT_NE(recorder.error().find("No space left"), std::string::npos) << recorder.error();
     EXPECT_EQ(recorder.counts().recorded, 0u);
     EXPECT_EQ(recorder.counts().dropped, frames.size());
+}
+
+// The feed both ezcap and the viewer hand their reads to: frames read into
+// its lent buffers and into the reader's own go into one file in order, and
+// the feed ends at its length or at the first frame of another geometry,
+// saying which.
+TEST_F(Recording, OneFeedEndsAtItsLengthOrAtAChangeOfGeometry) {
+    struct Case {
+        const char* what;
+        recording::FeedLength length;
+        std::function<void(const char*)> change;  // after the third frame
+        const char* reason;                       // the change the feed names
+        uint64_t taken;                           // frames it takes
+    };
+    const Case cases[] = {
+        {"four frames", {4, 0}, nullptr, nullptr, 4},
+        {"a short time", {0, 0.05}, nullptr, nullptr, 0},
+        {"resolution", {100, 0}, [](const char* c) { SetResolution(0, c); }, "the resolution changed", 3},
+        {"depth", {100, 0}, [](const char* c) { SetRawDepth(16, c); }, "the bit depth changed", 3},
+        {"region", {100, 0}, [](const char* c) { SetRoi(0, 0, 64, 32, c), SetRoiState(true, c); },
+         "the region changed", 3},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        const std::string name = camera(0xd004, 8);  // monochrome, 8 or 16 bits
+        const char* c = name.c_str();
+        recording::Recorder recorder(setup(name, Format::Ser, "feed.ser"));
+        recording::Feed feed(recorder, test.length);
+        std::vector<unsigned char> own(static_cast<size_t>(RecvMemSize(c)));
+        std::vector<Delivered> delivered;
+        for (int read = 0; read < 2000 && !feed.ended(); ++read) {
+            if (read == 3 && test.change) test.change(c);
+            // Every other read goes into the reader's own buffer (the
+            // viewer's way), the others into the feed's (ezcap's).
+            unsigned char* lent = read % 2 ? feed.lend() : nullptr;
+            unsigned char* buffer = lent ? lent : own.data();
+            EzFrameInfo info{};
+            const int result = GetRawDataInfo(buffer, RecvMemSize(c), &info, c);
+            Delivered frame{{}, info};
+            if (result == 0) {
+                const auto* record = reinterpret_cast<const _ezImage*>(buffer);
+                const unsigned char* first = buffer + record->header_size;
+                frame.samples.assign(first, first + size_t(record->stride) * record->height);
+            }
+            const uint64_t taken = feed.taken();
+            feed.frameRead(result, buffer, info);
+            if (feed.taken() > taken) delivered.push_back(std::move(frame));
+        }
+        ASSERT_TRUE(feed.ended());
+        EXPECT_STREQ(feed.change(), test.reason);
+        if (test.taken) {
+            EXPECT_EQ(feed.taken(), test.taken);
+        }
+        ASSERT_TRUE(recorder.finish()) << recorder.error();
+        const recording::RecordingCounts counts = recorder.counts();
+        EXPECT_EQ(counts.offered, feed.taken());
+        // The unpaced camera may outrun the disk: frames that found the
+        // queue full are dropped and counted.
+        EXPECT_EQ(counts.recorded + counts.dropped, feed.taken());
+        const SerFile ser = readSer(dir / "feed.ser");
+        ASSERT_EQ(uint64_t(ser.frames), counts.recorded);
+        if (counts.dropped == 0) {
+            ASSERT_EQ(delivered.size(), feed.taken());
+            for (size_t i = 0; i < ser.samples.size(); ++i)
+                EXPECT_EQ(ser.samples[i], delivered[i].samples) << "frame " << i;
+        }
+        SuspendDevice(c);
+    }
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 #include "commands.h"
 #include "ezcam.h"
-#include "recording/camera_feed.h"
+#include "recording/feed.h"
 #include "recording/recorder.h"
 
 namespace ezcap {
@@ -29,7 +29,7 @@ void onInterrupt(int) {
 struct RecordRequest {
     std::string path;
     const recording::FormatRow* format = recording::findFormat("ome-tiff");
-    recording::FeedLimits limits;
+    recording::FeedLength limits;
 };
 
 std::string formatNames() {
@@ -118,8 +118,9 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
     const bool terminal = isatty(STDERR_FILENO);
     std::string message;
     const auto start = std::chrono::steady_clock::now();
+    recording::Feed feed(recorder, request->limits);
     const bool fed = recording::feedFromCamera(
-        camera, recorder, request->limits, &interrupted,
+        camera, feed, recorder, &interrupted,
         terminal ? recording::Progress(showProgress) : recording::Progress(), 0.5, message);
     const bool finished = recorder.finish();
     const double seconds =
@@ -150,6 +151,10 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
     if (counts.recorded == 0) {
         complain("no frame recorded");
         return Status::Failed;
+    }
+    if (feed.change()) {
+        complain(std::string("ended early: ") + feed.change());
+        return Status::Incomplete;
     }
     if (!counts.complete()) {
         complain("frames were lost: the recording is incomplete");
