@@ -334,7 +334,8 @@ TEST_F(Recording, WriteFailuresAreReported) {
     EXPECT_FALSE(recorder.finish());
     EXPECT_NE(recorder.error().find("No space left"), std::string::npos) << recorder.error();
     EXPECT_EQ(recorder.counts().recorded, 0u);
-    EXPECT_EQ(recorder.counts().dropped, frames.size());
+    EXPECT_EQ(recorder.counts().failed, frames.size());
+    EXPECT_EQ(recorder.counts().dropped, 0u);
 }
 
 // The feed both ezcap and the viewer hand their reads to: frames read into

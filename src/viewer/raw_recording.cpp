@@ -11,6 +11,7 @@ QString rawCountsText(const recording::RecordingCounts& counts) {
     QString text = L("%1 recorded · %2 dropped").arg(counts.recorded).arg(counts.dropped);
     if (counts.rejected) text += L(" · %1 left out").arg(counts.rejected);
     if (counts.readerLost) text += L(" · %1 lost by the camera").arg(counts.readerLost);
+    if (counts.failed) text += L(" · %1 not written").arg(counts.failed);
     return text;
 }
 
@@ -120,6 +121,7 @@ QString RawRecording::summary() const {
     if (last.dropped) notes << L("%1 frames dropped").arg(last.dropped);
     if (last.rejected) notes << L("%1 frames of another size left out").arg(last.rejected);
     if (last.readerLost) notes << L("%1 frames lost by the camera").arg(last.readerLost);
+    if (last.failed) notes << L("%1 frames not written (writing failed)").arg(last.failed);
     if (!stopReason.isEmpty()) notes << L("ended early: %1").arg(stopReason);
     const std::string error = previous->error();
     if (!error.empty()) notes << L("error: %1").arg(QString::fromStdString(error));
