@@ -3,11 +3,14 @@
 // top row first (ROWORDER = 'TOP-DOWN').
 //
 // cfitsio formats the headers and the table in memory; the file's bytes
-// are written here, so that the cube's NAXIS3 can be brought up to date in
-// place at every checkpoint (a killed recording opens with the frames
-// declared so far). The table can only follow the cube: until the
-// recording is finished each frame's record goes to the journal first, and
-// `ezcap repair` builds the table from it. A file per frame is written
+// are written here. Each frame of a cube is declared before it is
+// written: the file grows to the padded end of the frame, NAXIS3 takes it
+// in (one rewrite in place), and then the samples fill it. A killed
+// recording is a FITS file of the frames declared, the last one perhaps
+// cut short, with nothing after the cube that a reader would take for a
+// broken extension. The table can only follow the cube: until the
+// recording is finished each frame's record goes to the journal once its
+// samples are in, and `ezcap repair` builds the table from it. A file per frame is written
 // under NAME.part and renamed when whole, so every file of that name is.
 #include <fitsio.h>
 #include <unistd.h>
@@ -264,10 +267,8 @@ class FitsWriter final : public SequenceWriter {
         return filePerFrame_ ? writeFile(data, info, error) : writeCubeFrame(data, info, error);
     }
 
-    bool checkpoint(std::string& error) override {
-        if (filePerFrame_ || !file_.isOpen()) return true;
-        return putCount(file_, countAt_, rows_.size()) || failed(error, "cannot write", path_);
-    }
+    // Every frame is declared as it is written.
+    bool checkpoint(std::string&) override { return true; }
 
     bool finish(std::string& error) override {
         if (!file_.isOpen()) return true;
@@ -305,8 +306,11 @@ class FitsWriter final : public SequenceWriter {
             countAt_ = valueAt(header.data(), header.size(), "NAXIS3");
             if (!journal_.create(path_, error)) return false;
         }
+        const uint64_t at = dataStart_ + rows_.size() * frameBytes_;
+        if (!file_.resize(padded(at + frameBytes_)) || !putCount(file_, countAt_, rows_.size() + 1) ||
+            !file_.putAt(at, data, frameBytes_))
+            return failed(error, "cannot write", path_);
         if (!journal_.add(info, error)) return false;
-        if (!file_.append(data, frameBytes_)) return failed(error, "cannot write", path_);
         rows_.push_back(info);
         return true;
     }
@@ -449,8 +453,8 @@ RepairReport repairFits(const std::string& path) {
     const bool journaled = readJournal(path, rows);
     uint64_t frames = 0;
     if (journaled) {
-        // The record goes in before the samples: a frame whole in the file
-        // has its record.
+        // A frame's record follows its samples: a frame with its record is
+        // whole, the one declared after them was being written.
         frames = std::min<uint64_t>(whole, rows.size());
     } else {
         frames = std::min(whole, declared);

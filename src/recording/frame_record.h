@@ -20,7 +20,8 @@ void encodeFrame(const EzFrameInfo& info, unsigned char* record);
 bool decodeFrame(const unsigned char* record, EzFrameInfo& info);
 
 // The journal of a recording: PATH.journal, a header and one record per
-// frame, written before the frame's samples. Its header is padded, so that
+// frame, written once the frame's samples are in the file (a frame with a
+// record is whole). Its header is padded, so that
 // removing the journal from a full disk frees at least what completing
 // the container (a time trailer, a frame table) takes.
 class Journal {

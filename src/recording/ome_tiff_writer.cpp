@@ -357,23 +357,23 @@ class OmeTiffWriter final : public SequenceWriter {
         const uint64_t planesBytes = region.planesBytes + lines.size();
         const uint64_t need = prefix.size() + planesBytes + suffix.size() + 1;
         if (need > region.capacity) {
-            // A new region at the end, written whole so its room is taken.
-            region = {file_.end(), 2 * need + kRegionSlack, 0, 0};
-            lines = document_->planeLines(0, count);
-            std::string text = prefix + lines + suffix;
-            text.resize(region.capacity, ' ');
-            text[prefix.size() + lines.size() + suffix.size()] = '\0';
-            if (!file_.append(text.data(), text.size())) return failed(error, "cannot write");
-            goodEnd_ = file_.end();
+            // Both regions grow at once: the one pointed at is replaced by
+            // a copy, so the next update (the last one too, on a disk that
+            // has filled up meanwhile) finds its room taken already.
+            const uint64_t capacity = 2 * need + kRegionSlack;
+            const std::string whole = prefix + document_->planeLines(0, count) + suffix;
+            for (Region* r : {&regions_[0], &regions_[1]})
+                if (r->capacity < capacity && !makeRegion(*r, whole, capacity, count, error))
+                    return false;
         } else {
             std::string tail = lines + suffix;
             tail.push_back('\0');
             if (!file_.putAt(region.at, prefix.data(), prefix.size()) ||
                 !file_.putAt(region.at + prefix.size() + region.planesBytes, tail.data(), tail.size()))
                 return failed(error, "cannot write");
+            region.planes = count;
+            region.planesBytes = planesBytes;
         }
-        region.planes = count;
-        region.planesBytes = planesBytes;
         unsigned char pointer[16];
         layout_.big ? put64(pointer, need) : put32(pointer, static_cast<uint32_t>(need));
         layout_.putOffset(pointer + layout_.offset(), region.at);
@@ -381,6 +381,20 @@ class OmeTiffWriter final : public SequenceWriter {
             return failed(error, "cannot write");
         active_ = 1 - active_;
         declared_ = count;
+        return true;
+    }
+
+    // A region at the end holding `xml`, written whole so its room is taken.
+    bool makeRegion(Region& region, const std::string& xml, uint64_t capacity, uint64_t planes,
+                    std::string& error) {
+        std::string text = xml;
+        text.resize(capacity, ' ');
+        text[xml.size()] = '\0';
+        const uint64_t at = file_.end();
+        if (!file_.append(text.data(), text.size())) return failed(error, "cannot write");
+        goodEnd_ = file_.end();
+        region = {at, capacity, planes, xml.size() - document_->prefix(planes).size() -
+                                            document_->suffix().size()};
         return true;
     }
 

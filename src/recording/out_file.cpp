@@ -22,7 +22,7 @@ bool OutFile::fail() {
 }
 
 bool OutFile::outOfSpace() const {
-    return errno_ == ENOSPC || errno_ == EDQUOT || errno_ == EFBIG;
+    return errno_ == ENOSPC || errno_ == EDQUOT;
 }
 
 bool OutFile::create(const std::string& path) {

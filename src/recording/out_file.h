@@ -39,6 +39,7 @@ class OutFile {
     // The reason of the last failure ("No space left on device"), and its errno.
     const std::string& failure() const { return failure_; }
     int failureErrno() const { return errno_; }
+    // The disk (or the quota) is full: removing another file makes room.
     bool outOfSpace() const;
 
   private:

@@ -2,9 +2,10 @@
 // thread of its own writes them to the container, so the thread that grabs
 // never waits on the disk. A frame that finds the queue full is dropped and
 // counted; every frame offered ends up recorded, dropped, rejected or
-// failed. About once a second the writing thread has the container declare
-// what it holds, so a recording killed at any moment leaves a file with
-// every frame but the last second's. A failed write ends the recording at
+// failed. The containers declare each frame as it goes in where their
+// counts allow; about once a second the writing thread has the others (the
+// OME-XML) declare what they hold, so a recording killed at any moment
+// leaves a file with every frame but at most the last second's. A failed write ends the recording at
 // once: the file is completed with the frames written whole, and the
 // frames still queued are counted as failed.
 #pragma once

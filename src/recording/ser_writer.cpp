@@ -1,10 +1,13 @@
 // SER sequences: a 178-byte header, the frames as they are, and a trailer
 // of one UTC time per frame.
 //
-// The header's frame count is brought up to date in place at every
-// checkpoint, so a killed recording opens with the frames declared so far.
-// The trailer can only follow the last frame; until the recording is
-// finished each frame's record goes to the journal first, and
+// Each frame is declared before it is written: the file grows by the
+// frame, the header's count takes it in (one rewrite in place), and then
+// the samples fill it. A killed recording is a SER file of the frames
+// declared, the last one perhaps cut short, and of nothing else (no
+// stray bytes a reader would take for a trailer). The trailer can only
+// follow the last frame: until the recording is finished each frame's
+// record goes to the journal once its samples are in, and
 // `ezcap repair` writes the trailer from it.
 #include <unistd.h>
 
@@ -115,23 +118,25 @@ class SerWriter final : public SequenceWriter {
     }
 
     bool write(const unsigned char* samples, const EzFrameInfo& info, std::string& error) override {
+        const uint64_t at = kHeaderBytes + times_.size() * frameBytes_;
+        const int64_t& firstUtc = times_.empty() ? info.utc_ns : times_.front();
+        unsigned char header[kHeaderBytes];
+        fillHeader(header, sequence_, times_.size() + 1, &firstUtc);
+        if (!file_.resize(at + frameBytes_) || !file_.putAt(0, header, sizeof header) ||
+            !file_.putAt(at, samples, frameBytes_))
+            return failed(error, "cannot write");
         if (!journal_.add(info, error)) return false;
-        if (!file_.append(samples, frameBytes_)) return failed(error, "cannot write");
         times_.push_back(info.utc_ns);
         return true;
     }
 
-    bool checkpoint(std::string& error) override {
-        unsigned char header[kHeaderBytes];
-        fillHeader(header, sequence_, times_.size(), times_.empty() ? nullptr : &times_.front());
-        return file_.putAt(0, header, sizeof header) || failed(error, "cannot write");
-    }
+    // Every frame is declared as it is written.
+    bool checkpoint(std::string&) override { return true; }
 
     bool finish(std::string& error) override {
         if (!file_.isOpen()) return true;
         std::string why;
-        bool ok = checkpoint(error) &&
-                  complete(file_, frameBytes_, times_.size(), times_, &journal_, why);
+        bool ok = complete(file_, frameBytes_, times_.size(), times_, &journal_, why);
         if (!ok && error.empty()) error = "cannot complete " + path_ + ": " + why;
         if (!file_.close() && ok) ok = failed(error, "cannot complete");
         return ok;
@@ -186,8 +191,8 @@ RepairReport repairSer(const std::string& path) {
     uint64_t frames = 0;
     std::vector<int64_t> times;
     if (journaled) {
-        // The record goes in before the samples: a frame whole in the file
-        // has its record.
+        // A frame's record follows its samples: a frame with its record is
+        // whole, the one declared after them was being written.
         frames = std::min<uint64_t>(whole, journal.size());
         for (uint64_t i = 0; i < frames; ++i) times.push_back(journal[i].utc_ns);
     } else {

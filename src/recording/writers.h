@@ -45,9 +45,10 @@ struct Sequence {
 // message in `error` on failure, after which only finish is called.
 //
 // What is on disk is a file of its format at every moment: write adds a
-// frame without declaring it, checkpoint declares every frame written so
-// far (counts, the OME-XML) with rewrites that are never half done, and
-// finish completes the file (per-frame tables, trailers). After a failed
+// frame (declaring it where the container's counts allow, before its
+// samples), checkpoint declares every frame written so far where they do
+// not (the OME-XML), with rewrites that are never half done, and finish
+// completes the file (per-frame tables, trailers). After a failed
 // write finish cuts the file back to the frames written whole and
 // completes it with them.
 class SequenceWriter {
