@@ -211,7 +211,7 @@ def kill_test(work):
     start_ns = time.time_ns()
     for i in range(runs):
         out = os.path.join(work, "run%d" % i + EXTENSIONS[FORMAT])
-        procs.append((out, subprocess.Popen(record_command(out, ["--frames", "100000"]), env=ENV,
+        procs.append((out, subprocess.Popen(record_command(out, ["--seconds", "60"]), env=ENV,
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)))
     t0 = time.monotonic()
     killed_ns = []
@@ -285,7 +285,7 @@ def cut_test(work):
                    stdout=subprocess.DEVNULL)
     sources.append((finished, False))
     killed = os.path.join(work, "killed" + EXTENSIONS[FORMAT])
-    proc = subprocess.Popen(record_command(killed, ["--frames", "100000"]), env=ENV,
+    proc = subprocess.Popen(record_command(killed, ["--seconds", "60"]), env=ENV,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(1.3)
     proc.send_signal(signal.SIGKILL)
