@@ -404,7 +404,12 @@ Header readHeader(OutFile& file, uint64_t at) {
                     if (i == (h.extension ? 1 : 2)) h.countAt = base + c + 10;
                 }
             if (key == "END     ") {
-                h.ok = h.bitpix != 0 && h.naxis >= 0 && h.naxis <= 3;
+                // Sides a file of this size could hold (no product overflows).
+                bool sides = true;
+                for (long long i = 0; i < h.naxis; ++i)
+                    sides = sides && h.axes[i] >= 0 && h.axes[i] < (1LL << 31);
+                h.ok = h.bitpix != 0 && h.naxis >= 0 && h.naxis <= 3 && sides && h.pcount >= 0 &&
+                       h.pcount < (1LL << 40);
                 return h;
             }
         }
@@ -430,6 +435,10 @@ RepairReport repairFits(const std::string& path) {
         static_cast<uint64_t>(h.axes[0]) * static_cast<uint64_t>(h.axes[1]) *
         static_cast<uint64_t>(h.bitpix / 8);
     const uint64_t size = file.end();
+    if (frameBytes == 0 || (h.naxis == 3 && (h.countAt == 0 || h.countAt + 20 > h.bytes))) {
+        report.message = path + " is not a FITS recording";
+        return report;
+    }
     if (h.naxis == 2) {
         const uint64_t dataEnd = h.bytes + frameBytes;
         report.frames = report.timed = size >= dataEnd ? 1 : 0;
@@ -458,8 +467,9 @@ RepairReport repairFits(const std::string& path) {
         frames = std::min<uint64_t>(whole, rows.size());
     } else {
         frames = std::min(whole, declared);
-        const uint64_t cubeEnd = padded(h.bytes + declared * frameBytes);
-        const Header table = size > cubeEnd ? readHeader(file, cubeEnd) : Header{};
+        const uint64_t cubeEnd = padded(h.bytes + frames * frameBytes);
+        const Header table =
+            declared <= whole && size > cubeEnd ? readHeader(file, cubeEnd) : Header{};
         const uint64_t tableEnd = cubeEnd + table.bytes + padded(table.dataBytes());
         if (table.ok && table.extension && size >= tableEnd) {
             report.frames = report.timed = declared;

@@ -431,6 +431,12 @@ struct Page {
     EzFrameInfo info{};
 };
 
+// Whether bytes [at, at + count) lie in a file of `size` (without overflow:
+// the numbers come from the file).
+bool within(uint64_t at, uint64_t count, uint64_t size) {
+    return at <= size && count <= size - at;
+}
+
 // Reads the pages that are whole, in order, up to the first that is not.
 // The first page's description entry and recording text come with them.
 bool readPages(OutFile& file, const Layout& layout, std::vector<Page>& pages, Sequence& sequence,
@@ -473,14 +479,14 @@ bool readPages(OutFile& file, const Layout& layout, std::vector<Page>& pages, Se
                     break;
                 case kFrameTag: {
                     unsigned char record[kFrameRecordBytes];
-                    haveRecord = count == kFrameRecordBytes && value + count <= size &&
+                    haveRecord = count == kFrameRecordBytes && within(value, count, size) &&
                                  file.readAt(value, record, sizeof record) &&
                                  decodeFrame(record, page.info);
                     page.end = std::max(page.end, value + count);
                     break;
                 }
                 case kRecordingTag:
-                    if (pages.empty() && count < 65536 && value + count <= size) {
+                    if (pages.empty() && count < 65536 && within(value, count, size)) {
                         std::string text(count, '\0');
                         if (file.readAt(value, text.data(), text.size())) {
                             text.resize(std::strlen(text.c_str()));
@@ -492,7 +498,7 @@ bool readPages(OutFile& file, const Layout& layout, std::vector<Page>& pages, Se
                     break;
             }
         }
-        if (!haveRecord || stripBytes == 0 || stripAt + stripBytes > size) break;
+        if (!haveRecord || stripBytes == 0 || !within(stripAt, stripBytes, size)) break;
         if (pages.empty()) {
             sequence.width = static_cast<int>(width);
             sequence.height = static_cast<int>(height);
@@ -543,7 +549,7 @@ RepairReport repairOmeTiff(const std::string& path) {
     file.readAt(pages.back().linkAt, link, layout.offset());
     file.readAt(descriptionAt + 4, entry, 2 * layout.offset());
     const uint64_t described = layout.big ? get64(entry) : get32(entry);
-    std::string current(described, '\0');
+    std::string current(described == xml.size() + 1 ? described : 0, '\0');
     const bool whole = layout.getOffset(link) == 0 && described == xml.size() + 1 &&
                        file.readAt(layout.getOffset(entry + layout.offset()), current.data(),
                                    current.size()) &&

@@ -179,8 +179,10 @@ RepairReport repairSer(const std::string& path) {
     const uint64_t width = get32(header + 26), height = get32(header + 30);
     const uint32_t depth = get32(header + 34);
     const uint64_t declared = get32(header + kCountAt);
+    // 32-bit sides cannot overflow 64 bits; a frame larger than the file
+    // is none of it.
     const uint64_t frameBytes = width * height * (depth > 8 ? 2 : 1);
-    if (frameBytes == 0 || (depth != 8 && depth != 16)) {
+    if (frameBytes == 0 || (depth != 8 && depth != 16) || frameBytes > file.end()) {
         report.message = path + ": the header describes no frame";
         return report;
     }
@@ -197,8 +199,8 @@ RepairReport repairSer(const std::string& path) {
         for (uint64_t i = 0; i < frames; ++i) times.push_back(journal[i].utc_ns);
     } else {
         frames = std::min(whole, declared);
-        const uint64_t framesEnd = kHeaderBytes + declared * frameBytes;
-        if (size == framesEnd + declared * 8) {
+        const uint64_t framesEnd = kHeaderBytes + frames * frameBytes;
+        if (declared <= whole && size == framesEnd + declared * 8) {
             report.ok = true;
             report.frames = report.timed = declared;
             report.message = path + " is complete: " + std::to_string(declared) + " frames";
@@ -206,10 +208,13 @@ RepairReport repairSer(const std::string& path) {
         }
         // A finished file with more after it, or one cut in its trailer
         // (whose times are lost) or in its frames (and the trailer with it).
-        std::vector<unsigned char> trailer(declared * 8);
-        if (size > framesEnd + trailer.size() && file.readAt(framesEnd, trailer.data(), trailer.size()))
-            for (uint64_t i = 0; i < declared; ++i)
-                times.push_back((static_cast<int64_t>(get64(&trailer[i * 8])) - kTicksBefore1970) * 100);
+        if (declared <= whole && size > framesEnd + declared * 8) {
+            std::vector<unsigned char> trailer(declared * 8);
+            if (file.readAt(framesEnd, trailer.data(), trailer.size()))
+                for (uint64_t i = 0; i < declared; ++i)
+                    times.push_back(
+                        (static_cast<int64_t>(get64(&trailer[i * 8])) - kTicksBefore1970) * 100);
+        }
     }
     std::string why;
     Journal* none = nullptr;
