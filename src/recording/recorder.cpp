@@ -22,9 +22,7 @@ constexpr std::chrono::seconds kCheckpointEvery{1};
 size_t sampleBytes(const _ezImage& record) {
     return static_cast<size_t>(record.stride) * record.height;
 }
-}  // namespace
 
-namespace {
 // A writer that throws (memory, a file library) fails the recording as a
 // failed write does instead of ending the program from this thread.
 template <typename Write>
