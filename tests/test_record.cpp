@@ -10,9 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 #include <thread>
 
+#include "recording/feed.h"
 #include "recording/recorder.h"
+#include "recording/writers.h"
 #include "sim_session.h"
 
 namespace fs = std::filesystem;
@@ -235,6 +239,13 @@ TEST_F(Recording, ContainersReadBackByIndependentReaders) {
         EXPECT_TRUE(recorder.counts().complete());
         const fs::path file = dir / test.file;
         int status = 0;
+        // Finished: nothing to repair, no journal left.
+        EXPECT_FALSE(fs::exists(file.string() + ".journal"));
+        if (test.format != Format::FitsFrames) {
+            const recording::RepairReport report = recording::repairRecording(file.string());
+            EXPECT_TRUE(report.ok && !report.changed) << report.message;
+            EXPECT_EQ(report.frames, 5u) << report.message;
+        }
 
         if (test.format == Format::Ser) {
             const SerFile ser = readSer(file);
@@ -332,7 +343,156 @@ TEST_F(Recording, WriteFailuresAreReported) {
     EXPECT_FALSE(recorder.finish());
     EXPECT_NE(recorder.error().find("No space left"), std::string::npos) << recorder.error();
     EXPECT_EQ(recorder.counts().recorded, 0u);
-    EXPECT_EQ(recorder.counts().dropped, frames.size());
+    EXPECT_EQ(recorder.counts().failed, frames.size());
+    EXPECT_EQ(recorder.counts().dropped, 0u);
+}
+
+// The feed both ezcap and the viewer hand their reads to: frames read into
+// its lent buffers and into the reader's own go into one file in order, and
+// the feed ends at its length or at the first frame of another geometry,
+// saying which.
+TEST_F(Recording, OneFeedEndsAtItsLengthOrAtAChangeOfGeometry) {
+    struct Case {
+        const char* what;
+        recording::FeedLength length;
+        std::function<void(const char*)> change;  // after the third frame
+        const char* reason;                       // the change the feed names
+        uint64_t taken;                           // frames it takes
+    };
+    const Case cases[] = {
+        {"four frames", {4, 0}, nullptr, nullptr, 4},
+        {"a short time", {0, 0.05}, nullptr, nullptr, 0},
+        {"resolution", {100, 0}, [](const char* c) { SetResolution(0, c); }, "the resolution changed", 3},
+        {"depth", {100, 0}, [](const char* c) { SetRawDepth(16, c); }, "the bit depth changed", 3},
+        {"region", {100, 0}, [](const char* c) { SetRoi(0, 0, 64, 32, c), SetRoiState(true, c); },
+         "the region changed", 3},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        const std::string name = camera(0xd004, 8);  // monochrome, 8 or 16 bits
+        const char* c = name.c_str();
+        recording::Recorder recorder(setup(name, Format::Ser, "feed.ser"));
+        recording::Feed feed(recorder, test.length);
+        std::vector<unsigned char> own(static_cast<size_t>(RecvMemSize(c)));
+        std::vector<Delivered> delivered;
+        for (int read = 0; read < 2000 && !feed.ended(); ++read) {
+            if (read == 3 && test.change) test.change(c);
+            // Every other read goes into the reader's own buffer (the
+            // viewer's way), the others into the feed's (ezcap's).
+            unsigned char* lent = read % 2 ? feed.lend() : nullptr;
+            unsigned char* buffer = lent ? lent : own.data();
+            EzFrameInfo info{};
+            const int result = GetRawDataInfo(buffer, RecvMemSize(c), &info, c);
+            Delivered frame{{}, info};
+            if (result == 0) {
+                const auto* record = reinterpret_cast<const _ezImage*>(buffer);
+                const unsigned char* first = buffer + record->header_size;
+                frame.samples.assign(first, first + size_t(record->stride) * record->height);
+            }
+            const uint64_t taken = feed.taken();
+            feed.frameRead(result, buffer, info);
+            if (feed.taken() > taken) delivered.push_back(std::move(frame));
+        }
+        ASSERT_TRUE(feed.ended());
+        EXPECT_STREQ(feed.change(), test.reason);
+        if (test.taken) {
+            EXPECT_EQ(feed.taken(), test.taken);
+        }
+        ASSERT_TRUE(recorder.finish()) << recorder.error();
+        const recording::RecordingCounts counts = recorder.counts();
+        EXPECT_EQ(counts.offered, feed.taken());
+        // The unpaced camera may outrun the disk: frames that found the
+        // queue full are dropped and counted.
+        EXPECT_EQ(counts.recorded + counts.dropped, feed.taken());
+        const SerFile ser = readSer(dir / "feed.ser");
+        ASSERT_EQ(uint64_t(ser.frames), counts.recorded);
+        if (counts.dropped == 0) {
+            ASSERT_EQ(delivered.size(), feed.taken());
+            for (size_t i = 0; i < ser.samples.size(); ++i)
+                EXPECT_EQ(ser.samples[i], delivered[i].samples) << "frame " << i;
+        }
+        SuspendDevice(c);
+    }
+}
+
+// Files to repair are untrusted input: counts and sizes in them must not
+// drive allocations, overflow offsets or cut a file at a wrong place.
+TEST(Repair, HostileFilesAreRefusedOrKeepOnlyWhatIsThere) {
+    const fs::path dir = fs::temp_directory_path() / ("ezcam-repair-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    auto le32 = [](std::string& b, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
+    };
+    auto card = [](const std::string& text) {
+        std::string c = text;
+        c.resize(80, ' ');
+        return c;
+    };
+    auto fitsHeader = [&](const char* n1, const char* n2, const char* n3) {
+        std::string h = card("SIMPLE  =                    T") + card("BITPIX  =                    8") +
+                        card("NAXIS   =                    3") + card(std::string("NAXIS1  = ") + n1) +
+                        card(std::string("NAXIS2  = ") + n2) + card(std::string("NAXIS3  = ") + n3) +
+                        card("END");
+        h.resize(2880, ' ');
+        return h;
+    };
+    std::string ser(178, '\0');
+    ser.replace(0, 14, "LUCAM-RECORDER");
+    std::string serHuge = ser;
+    le32(serHuge, 26, 0xffffffff), le32(serHuge, 30, 0xffffffff), le32(serHuge, 34, 8);
+    std::string serCounted = ser;  // 4 x 2 frames, 2 of them there, declaring 4 billion
+    le32(serCounted, 26, 4), le32(serCounted, 30, 2), le32(serCounted, 34, 8);
+    le32(serCounted, 38, 0xffffffff);
+    serCounted += std::string(16, 'x') + "abc";
+    std::string tiffBeyond = std::string("II*\0", 4) + std::string(4, '\0');
+    le32(tiffBeyond, 4, 0xfffffff0);
+    std::string tiffManyEntries = std::string("II*\0", 4) + std::string(12, '\0');
+    le32(tiffManyEntries, 4, 8);
+    tiffManyEntries[8] = '\xff', tiffManyEntries[9] = '\xff';
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool ok;
+        uint64_t frames;
+    } cases[] = {
+        {"empty", "", false, 0},
+        {"a SER header of 4-gigapixel frames", serHuge + "abc", false, 0},
+        {"a SER count past its frames", serCounted, true, 2},
+        {"FITS sides below zero", fitsHeader("-5", "2", "3") + std::string(100, 'x'), false, 0},
+        {"FITS sides past any file", fitsHeader("99999999999", "2", "3"), false, 0},
+        {"a FITS count past its frames", fitsHeader("4", "2", "999999999") + std::string(20, 'x'), true, 2},
+        {"a FITS header without END", std::string(5000, ' ').replace(0, 9, "SIMPLE  ="), false, 0},
+        {"a TIFF page past the end", tiffBeyond, false, 0},
+        {"a TIFF page of 65535 entries", tiffManyEntries, false, 0},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        const fs::path file = dir / "hostile";
+        std::ofstream(file, std::ios::binary).write(test.bytes.data(), static_cast<std::streamsize>(test.bytes.size()));
+        const recording::RepairReport report = recording::repairRecording(file.string());
+        EXPECT_EQ(report.ok, test.ok) << report.message;
+        EXPECT_EQ(report.frames, test.frames) << report.message;
+        EXPECT_FALSE(report.message.empty());
+        if (!test.ok) {
+            EXPECT_EQ(fs::file_size(file), test.bytes.size()) << "a refused file was changed";
+        }
+    }
+    // Random bytes behind each magic: refused or repaired, never a crash.
+    std::mt19937 random(7);
+    const std::string magics[] = {ser, std::string("II*\0", 4), std::string("II+\0\x08\0\0\0", 8),
+                                  fitsHeader("4", "2", "3")};
+    for (int i = 0; i < 400; ++i) {
+        std::string bytes = magics[static_cast<size_t>(i) % 4];
+        const size_t keep = random() % bytes.size();
+        for (size_t k = keep; k < bytes.size(); ++k) bytes[k] = static_cast<char>(random());
+        bytes.resize(bytes.size() + random() % 600);
+        for (size_t k = keep; k < bytes.size(); ++k) bytes[k] = static_cast<char>(random());
+        const fs::path file = dir / "noise";
+        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        const recording::RepairReport report = recording::repairRecording(file.string());
+        EXPECT_LE(report.frames, bytes.size());
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ contains() {
 
 expect 0 --help
 contains "$out" "record OUT --frames N | --seconds S"
+contains "$out" "repair FILE"
 expect 2 record "$work/x"
 contains "$out" "needs --frames N or --seconds S"
 expect 2 record "$work/x" --frames 3 --seconds 1
@@ -41,6 +42,15 @@ done
 ls "$work"/run-fits-frames_00000[1-4].fits >/dev/null || fail "fits-frames files missing"
 pages=$(tiffinfo "$work/run-ome-tiff.ome.tif" 2>/dev/null | grep -c "TIFF Directory at")
 [ "$pages" -eq 4 ] || fail "OME-TIFF has $pages pages, expected 4"
+
+# Repair: a finished file is left as it is; what is no recording is refused.
+expect 0 repair "$work/run-ser.ser"
+contains "$out" "is complete: 4 frames"
+expect 1 repair "$work/nothing.ser"
+contains "$out" "cannot open $work/nothing.ser"
+printf 'not a recording' >"$work/text.fits"
+expect 1 repair "$work/text.fits"
+contains "$out" "is not a recording"
 
 # At the camera's own frame rate: an unpaced camera may outrun the disk.
 EZCAM_SIM_PACE=1 expect 0 resolution 2 record "$work/timed.ser" --seconds 0.5

@@ -11,6 +11,9 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -389,8 +392,9 @@ TEST_F(LiveTest, AChangeOfTheFramesGeometryEndsARawRecordingWithItsReason) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
-        recordRaw("fits", 1'000'000, 0);
-        ASSERT_TRUE(waitUntil([&] { return d->rawRecording().counts().recorded >= 3; }));
+        recordRaw("fits", 3600, 1);  // an hour: until something ends it
+        ASSERT_TRUE(waitUntil([&] { return d->rawRecording().counts().recorded >= 3; }))
+            << window->statusBar()->currentMessage().toStdString();
         c.change();
         ASSERT_TRUE(waitUntil([&] { return rawEnded == rawStarted; }, 30000));
         EXPECT_FALSE(complete);
@@ -399,13 +403,16 @@ TEST_F(LiveTest, AChangeOfTheFramesGeometryEndsARawRecordingWithItsReason) {
         EXPECT_EQ(d->rawRecording().counts().rejected, 0u);
         EXPECT_TRUE(d->liveRunning());  // the live view takes the change
         c.back();
+        // Frames read before the change back took effect are not the next
+        // recording's.
+        ASSERT_TRUE(framesShown(6));
     }
 }
 
 TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
     launch();
     ASSERT_FALSE(goLive(kMono).empty());
-    recordRaw("fits", 1'000'000, 0);
+    recordRaw("fits", 3600, 1);  // an hour: until something ends it
     ASSERT_TRUE(waitUntil([&] { return d->rawRecording().counts().recorded >= 3; }));
     SimUnplugCamera(lastId);
     ASSERT_TRUE(waitUntil([&] { return rawEnded == 1; }));
@@ -420,6 +427,45 @@ TEST_F(LiveTest, UnplugDuringARawRecordingFinishesTheFile) {
     const size_t card = fits.find("NAXIS3  =");
     ASSERT_NE(card, std::string::npos);
     EXPECT_EQ(std::stoull(fits.substr(card + 10, 20)), d->rawRecording().counts().recorded);
+}
+
+// A write that fails (here a file size limit, as a full disk would) ends
+// the recording at once: the status line says why and what was not
+// written, and the file holds every frame written before.
+TEST_F(LiveTest, AFailedWriteEndsARawRecordingWithItsReason) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    ASSERT_TRUE(framesShown(2));
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = before;
+    limit.rlim_cur = 3 << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    recordRaw("ser", 3600, 1);
+    const bool ended = waitUntil([&] { return rawEnded == rawStarted; }, 30000);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(complete);
+    const recording::RecordingCounts counts = d->raw.counts();
+    EXPECT_GT(counts.recorded, 0u);
+    EXPECT_GT(counts.failed, 0u);
+    EXPECT_EQ(counts.dropped, 0u);
+    EXPECT_LT(counts.offered, counts.recorded + 60) << "went on after the failure";
+    EXPECT_TRUE(summary.contains("frames not written (writing failed)")) << summary.toStdString();
+    EXPECT_TRUE(summary.contains("File too large")) << summary.toStdString();
+    EXPECT_TRUE(d->txtRaw->text().endsWith(QString(" · %1 not written").arg(counts.failed)))
+        << d->txtRaw->text().toStdString();
+    EXPECT_TRUE(d->liveRunning());
+
+    const std::string ser = fileBytes(d->raw.written().toStdString());
+    ASSERT_GE(ser.size(), 178u);
+    const int64_t frameBytes = serField(ser, 26, 4) * serField(ser, 30, 4);
+    EXPECT_EQ(uint64_t(serField(ser, 38, 4)), counts.recorded);
+    // The trailer of times where the limit left room for it.
+    const size_t frames = 178 + size_t(frameBytes) * counts.recorded;
+    EXPECT_TRUE(ser.size() == frames || ser.size() == frames + 8 * counts.recorded) << ser.size();
 }
 
 TEST_F(LiveTest, ACameraThatGoesQuietIsSaidAndSoAreItsFramesAgain) {

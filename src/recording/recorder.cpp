@@ -1,9 +1,12 @@
 // The recorder's queue and its writing thread.
 #include "recording/recorder.h"
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -12,9 +15,26 @@ namespace recording {
 namespace {
 constexpr size_t kMinFrames = 2;
 constexpr size_t kMaxFrames = 1024;
+// How often what was written is declared in the file (at most this much is
+// lost to a kill).
+constexpr std::chrono::seconds kCheckpointEvery{1};
 
 size_t sampleBytes(const _ezImage& record) {
     return static_cast<size_t>(record.stride) * record.height;
+}
+
+// A writer that throws (memory, a file library) fails the recording as a
+// failed write does instead of ending the program from this thread.
+template <typename Write>
+bool attempt(std::string& why, Write&& write) {
+    try {
+        return write();
+    } catch (const std::exception& e) {
+        why = e.what();
+    } catch (...) {
+        why = "the writer failed";
+    }
+    return false;
 }
 }  // namespace
 
@@ -114,7 +134,7 @@ bool Recorder::push(const unsigned char* frame, const EzFrameInfo& info) {
 void Recorder::drop(const EzFrameInfo& info) {
     std::lock_guard guard(lock_);
     offered(info);
-    ++counts_.dropped;
+    ++(failed_ ? counts_.failed : counts_.dropped);
 }
 
 void Recorder::readerLoss(const EzFrameInfo& info) {
@@ -157,29 +177,67 @@ bool Recorder::usable(const unsigned char* frame, std::string& why) const {
     return true;
 }
 
-namespace {
-// A writer that throws (memory, a file library) fails the recording as a
-// failed write does instead of ending the program from this thread.
-template <typename Write>
-bool attempt(std::string& why, Write&& write) {
-    try {
-        return write();
-    } catch (const std::exception& e) {
-        why = e.what();
-    } catch (...) {
-        why = "the writer failed";
-    }
+bool Recorder::roomFor(const Sequence& sequence, std::string& why) const {
+    if (setup_.expectedFrames == 0) return true;
+    const std::filesystem::path folder = std::filesystem::absolute(setup_.path).parent_path();
+    struct statvfs disk {};
+    if (::statvfs(folder.c_str(), &disk) != 0) return true;  // not known: the writes will tell
+    const double free = static_cast<double>(disk.f_bavail) * static_cast<double>(disk.f_frsize);
+    // The samples alone, a bound no container goes below.
+    const double need = static_cast<double>(setup_.expectedFrames) *
+                        static_cast<double>(sequence.frameBytes());
+    if (free >= need) return true;
+    char text[160];
+    std::snprintf(text, sizeof text, ": %llu frames need %.1f MB, %.1f MB are free",
+                  static_cast<unsigned long long>(setup_.expectedFrames), need / 1e6, free / 1e6);
+    why = "not enough free space in " + folder.string() + text;
     return false;
 }
-}  // namespace
 
 void Recorder::run() {
+    using Clock = std::chrono::steady_clock;
     bool begun = false;
+    bool closed = false;     // the writer has completed the file
+    bool undeclared = false;  // frames written since the last checkpoint
+    Clock::time_point lastCheckpoint;
     int64_t utcAnchor = 0;
     int64_t monotonicAnchor = 0;
+
+    // Writing failed: the recording ends at once, later frames only count,
+    // and the file is completed with what it holds.
+    const auto fail = [&](std::unique_lock<std::mutex>& guard, const std::string& why) {
+        if (!failed_) {
+            failed_ = true;
+            error_ = why;
+        }
+        guard.unlock();
+        std::string closing;
+        const bool completed = attempt(closing, [&] { return writer_->finish(closing); });
+        closed = true;
+        guard.lock();
+        finishOk_ = completed;
+        if (!completed && !closing.empty() && closing != error_) error_ += "; " + closing;
+    };
+    const auto declare = [&](std::string& why) {
+        lastCheckpoint = Clock::now();
+        undeclared = false;
+        return attempt(why, [&] { return writer_->checkpoint(why); });
+    };
+
     std::unique_lock guard(lock_);
     for (;;) {
-        wake_.wait(guard, [this] { return stopping_ || !filled_.empty(); });
+        const bool woken = wake_.wait_for(guard, kCheckpointEvery,
+                                          [this] { return stopping_ || !filled_.empty(); });
+        if (!woken) {
+            // Nothing came for a while: what was written is declared.
+            if (!undeclared || failed_) continue;
+            guard.unlock();
+            std::string why;
+            const bool declared = declare(why);
+            guard.lock();
+            if (!declared) fail(guard, why);
+            continue;
+        }
         if (filled_.empty()) break;
         Entry entry = filled_.front();
         filled_.pop_front();
@@ -189,9 +247,11 @@ void Recorder::run() {
 
         std::string why;
         bool wrote = false;
+        bool declared = true;
         if (writing) {
             if (!begun) {
-                begun = attempt(why, [&] { return writer_->begin(sequence, why); });
+                begun = roomFor(sequence, why) &&
+                        attempt(why, [&] { return writer_->begin(sequence, why); });
                 utcAnchor = entry.info.utc_ns;
                 monotonicAnchor = entry.info.monotonic_ns;
             }
@@ -204,6 +264,12 @@ void Recorder::run() {
             wrote = begun && attempt(why, [&] {
                         return writer_->write(entry.buffer + record.header_size, info, why);
                     });
+            // The first frame is declared at once, later ones once a second.
+            if (wrote && (lastCheckpoint == Clock::time_point{} ||
+                          Clock::now() - lastCheckpoint >= kCheckpointEvery))
+                declared = declare(why);
+            else if (wrote)
+                undeclared = true;
             if (setup_.afterWrite) setup_.afterWrite();
         }
 
@@ -214,20 +280,18 @@ void Recorder::run() {
             ++counts_.recorded;
             counts_.bytes += sequence.frameBytes();
         } else {
-            ++counts_.dropped;
-            if (!failed_) {
-                failed_ = true;
-                error_ = why;
-            }
+            ++counts_.failed;
         }
         free_.push_back(entry.buffer);
+        if (writing && (!wrote || !declared)) fail(guard, why);
     }
     guard.unlock();
+    if (closed) return;
     std::string why;
-    const bool closed = attempt(why, [&] { return writer_->finish(why); });
+    const bool completed = attempt(why, [&] { return writer_->finish(why); });
     guard.lock();
-    if (!closed && error_.empty()) error_ = why;
-    finishOk_ = closed;
+    if (!completed && error_.empty()) error_ = why;
+    finishOk_ = completed;
 }
 
 bool Recorder::finish() {

@@ -1,7 +1,13 @@
 // A raw recording: frames go into a bounded queue of frame buffers and a
 // thread of its own writes them to the container, so the thread that grabs
 // never waits on the disk. A frame that finds the queue full is dropped and
-// counted; every frame offered ends up recorded, dropped or rejected.
+// counted; every frame offered ends up recorded, dropped, rejected or
+// failed. The containers declare each frame as it goes in where their
+// counts allow; about once a second the writing thread has the others (the
+// OME-XML) declare what they hold, so a recording killed at any moment
+// leaves a file with every frame but at most the last second's. A failed write ends the recording at
+// once: the file is completed with the frames written whole, and the
+// frames still queued are counted as failed.
 #pragma once
 
 #include <condition_variable>
@@ -37,19 +43,24 @@ struct RecorderSetup {
 struct RecordingCounts {
     uint64_t offered = 0;   // frames given to the recorder
     uint64_t recorded = 0;  // written to the file
-    uint64_t dropped = 0;   // not written: the queue was full, or writing had failed
+    uint64_t dropped = 0;   // not written: the queue was full
     uint64_t rejected = 0;  // not written: not a raw frame of the recording's size and depth
+    uint64_t failed = 0;    // not written: writing had failed (error() says why)
     uint64_t queued = 0;    // waiting to be written
     uint64_t readerLost = 0;  // frames the camera's reader lost meanwhile (-3)
     uint64_t bytes = 0;       // sample bytes written
     // Nothing lost anywhere.
-    bool complete() const { return dropped == 0 && rejected == 0 && readerLost == 0; }
+    bool complete() const {
+        return dropped == 0 && rejected == 0 && failed == 0 && readerLost == 0;
+    }
 };
 
 class Recorder {
   public:
     // Allocates the queue and starts the writing thread; the file is
-    // created with the first frame. error() tells why when !ok().
+    // created with the first frame, unless the folder's free space cannot
+    // hold the frames expected (then the recording fails and says how much
+    // they need). error() tells why when !ok().
     explicit Recorder(RecorderSetup setup);
     ~Recorder();  // finishes if finish() was not called
     Recorder(const Recorder&) = delete;
@@ -67,7 +78,8 @@ class Recorder {
     // describes): copied into the queue; false when it was dropped (the
     // queue is full) or left out.
     bool push(const unsigned char* frame, const EzFrameInfo& info);
-    // A frame read while no buffer was free: counted as dropped.
+    // A frame read while no buffer was free: counted as dropped (as failed
+    // once writing has failed).
     void drop(const EzFrameInfo& info);
     // A read that lost its frame (-3, GetRawDataInfo's counts brought up to date).
     void readerLoss(const EzFrameInfo& info);
@@ -83,6 +95,7 @@ class Recorder {
 
   private:
     void run();
+    bool roomFor(const Sequence& sequence, std::string& why) const;
     void offered(const EzFrameInfo& info);  // under lock_
     bool usable(const unsigned char* frame, std::string& why) const;
 
@@ -101,7 +114,7 @@ class Recorder {
     bool stopping_ = false;
     bool finished_ = false;
     bool finishOk_ = true;
-    bool failed_ = false;  // writing failed: later frames are dropped
+    bool failed_ = false;  // writing failed: later frames are counted as failed
     std::string error_;
     std::string written_;
     Sequence sequence_;  // from the first usable frame

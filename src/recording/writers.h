@@ -40,9 +40,17 @@ struct Sequence {
     }
 };
 
-// One container. begin, then write for every frame in order, then finish;
-// all on one thread. Each returns false with a message in `error` on
-// failure, after which only finish (to release what is open) is called.
+// One container. begin, then write for every frame in order, checkpoint
+// now and then, then finish; all on one thread. Each returns false with a
+// message in `error` on failure, after which only finish is called.
+//
+// What is on disk is a file of its format at every moment: write adds a
+// frame (declaring it where the container's counts allow, before its
+// samples), checkpoint declares every frame written so far where they do
+// not (the OME-XML), with rewrites that are never half done, and finish
+// completes the file (per-frame tables, trailers). After a failed
+// write finish cuts the file back to the frames written whole and
+// completes it with them.
 class SequenceWriter {
   public:
     virtual ~SequenceWriter() = default;
@@ -51,7 +59,7 @@ class SequenceWriter {
     // already made monotonic by the recorder.
     virtual bool write(const unsigned char* samples, const EzFrameInfo& info,
                        std::string& error) = 0;
-    // Completes the file: frame counts, per-frame tables, trailers.
+    virtual bool checkpoint(std::string& error) = 0;
     virtual bool finish(std::string& error) = 0;
     // What was written: the file, or the pattern of the files.
     virtual std::string written() const = 0;
@@ -67,5 +75,21 @@ std::unique_ptr<SequenceWriter> makeSerWriter(const std::string& path);
 std::string isoUtc(int64_t utcNanoseconds);
 // Text with the characters of XML markup escaped.
 std::string xmlEscaped(std::string_view text);
+
+// A file of a recording made whole again after a kill or a cut: what it
+// held, and what could not be kept.
+struct RepairReport {
+    bool ok = false;          // the file is a complete recording now
+    bool changed = false;     // it needed repair
+    uint64_t frames = 0;      // whole frames it holds
+    uint64_t timed = 0;       // of those, with their time and settings
+    std::string message;      // what was done, or why nothing could be
+};
+// Repairs `path` (a recording, its journal, or a fits-frames file left
+// half written); each container's own rules are beside its writer.
+RepairReport repairRecording(const std::string& path);
+RepairReport repairSer(const std::string& path);
+RepairReport repairFits(const std::string& path);
+RepairReport repairOmeTiff(const std::string& path);
 
 }  // namespace recording

@@ -357,6 +357,9 @@ const std::vector<Command> kCommands = {
     {"record", 1, "record OUT --frames N | --seconds S [--format F]",
      "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser", true, record,
      {"--frames", "--seconds", "--format"}},
+    {"repair", 1, "repair FILE",
+     "make a recording whole again after a kill, a crash or a cut: the frames written whole, "
+     "their times and table from its journal", false, repair},
     {"calibrate", 1, "calibrate dark|flat|bias|list|on|off [--frames N] [--label L] [--library DIR] [--yes]",
      "take a master of N raw frames into the calibration library, list it, or switch calibration "
      "on (recordings then name the masters); a dark or bias asks for the lens to be covered "

@@ -53,8 +53,10 @@ Status writeMemory(const std::string& camera, const std::vector<std::string>& ar
 Status readMemory(const std::string& camera, const std::vector<std::string>& arguments);
 Status firmware(const std::string& camera, const std::vector<std::string>& arguments);
 
-// Every raw frame into an OME-TIFF, FITS or SER file (record_command.cpp).
+// Every raw frame into an OME-TIFF, FITS or SER file, and such a file made
+// whole again after a kill or a cut (record_command.cpp).
 Status record(const std::string& camera, const std::vector<std::string>& arguments);
+Status repair(const std::string& camera, const std::vector<std::string>& arguments);
 
 // Calibration masters and the library; the photon-transfer measurement
 // (calibrate_command.cpp).

@@ -14,8 +14,9 @@
 
 #include "commands.h"
 #include "ezcam.h"
-#include "recording/camera_feed.h"
+#include "recording/feed.h"
 #include "recording/recorder.h"
+#include "recording/writers.h"
 
 namespace ezcap {
 namespace {
@@ -29,7 +30,7 @@ void onInterrupt(int) {
 struct RecordRequest {
     std::string path;
     const recording::FormatRow* format = recording::findFormat("ome-tiff");
-    recording::FeedLimits limits;
+    recording::FeedLength limits;
 };
 
 std::string formatNames() {
@@ -85,7 +86,7 @@ void showProgress(const recording::RecordingCounts& counts, double seconds) {
                  static_cast<unsigned long long>(counts.offered),
                  static_cast<double>(counts.offered) / seconds,
                  static_cast<double>(counts.bytes) / 1e6 / seconds,
-                 static_cast<unsigned long long>(counts.dropped + counts.rejected));
+                 static_cast<unsigned long long>(counts.dropped + counts.rejected + counts.failed));
     std::fflush(stderr);
 }
 
@@ -118,8 +119,9 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
     const bool terminal = isatty(STDERR_FILENO);
     std::string message;
     const auto start = std::chrono::steady_clock::now();
+    recording::Feed feed(recorder, request->limits);
     const bool fed = recording::feedFromCamera(
-        camera, recorder, request->limits, &interrupted,
+        camera, feed, recorder, &interrupted,
         terminal ? recording::Progress(showProgress) : recording::Progress(), 0.5, message);
     const bool finished = recorder.finish();
     const double seconds =
@@ -135,13 +137,21 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
                 seconds > 0 ? static_cast<double>(counts.recorded) / seconds : 0.0,
                 seconds > 0 ? static_cast<double>(counts.bytes) / 1e6 / seconds : 0.0,
                 written.empty() ? "" : " to ", written.c_str());
-    std::printf("dropped %llu (queue full), left out %llu (other size), lost by the reader %llu\n",
+    std::printf("dropped %llu (queue full), left out %llu (other size), lost by the reader %llu",
                 static_cast<unsigned long long>(counts.dropped),
                 static_cast<unsigned long long>(counts.rejected),
                 static_cast<unsigned long long>(counts.readerLost));
+    if (counts.failed)
+        std::printf(", not written %llu (writing failed)", static_cast<unsigned long long>(counts.failed));
+    std::printf("\n");
 
     if (!fed) complain(message);
-    if (!finished) complain(recorder.error());
+    if (!finished) {
+        complain(recorder.error());
+        if (counts.recorded > 0)
+            complain("the recording ended there: " + written + " holds the " +
+                     std::to_string(counts.recorded) + " frames written before");
+    }
     if (!fed || !finished) return Status::Failed;
     if (interrupted) {
         complain("interrupted");
@@ -151,10 +161,28 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
         complain("no frame recorded");
         return Status::Failed;
     }
+    if (feed.change()) {
+        complain(std::string("ended early: ") + feed.change());
+        return Status::Incomplete;
+    }
     if (!counts.complete()) {
         complain("frames were lost: the recording is incomplete");
         return Status::Incomplete;
     }
+    return Status::Ok;
+}
+
+}  // namespace ezcap
+
+namespace ezcap {
+
+Status repair(const std::string&, const std::vector<std::string>& args) {
+    const recording::RepairReport report = recording::repairRecording(args[0]);
+    if (!report.ok) {
+        complain(report.message);
+        return Status::Failed;
+    }
+    std::printf("%s\n", report.message.c_str());
     return Status::Ok;
 }
 

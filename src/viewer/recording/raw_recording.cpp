@@ -7,27 +7,11 @@
 
 namespace viewer {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-// What changed between two frames that no longer fit one recording; null
-// when nothing did.
-const char* geometryChange(const EzFrameInfo& first, const EzFrameInfo& now) {
-    if (now.resolution != first.resolution || now.x_binning != first.x_binning ||
-        now.y_binning != first.y_binning)
-        return QT_TRANSLATE_NOOP("InfoPlist", "the resolution changed");
-    if (now.depth != first.depth) return QT_TRANSLATE_NOOP("InfoPlist", "the bit depth changed");
-    if (now.width != first.width || now.height != first.height || now.roi_x != first.roi_x ||
-        now.roi_y != first.roi_y)
-        return QT_TRANSLATE_NOOP("InfoPlist", "the region changed");
-    return nullptr;
-}
-}  // namespace
-
 QString rawCountsText(const recording::RecordingCounts& counts) {
     QString text = L("%1 recorded · %2 dropped").arg(counts.recorded).arg(counts.dropped);
     if (counts.rejected) text += L(" · %1 left out").arg(counts.rejected);
     if (counts.readerLost) text += L(" · %1 lost by the camera").arg(counts.readerLost);
+    if (counts.failed) text += L(" · %1 not written").arg(counts.failed);
     return text;
 }
 
@@ -65,13 +49,8 @@ bool RawRecording::start(const recording::RecorderSetup& setup, RawLength newLen
     lastWritten.clear();
     {
         std::lock_guard guard(feedLock);
-        target = current.get();
-        length = newLength;
-        taken = 0;
+        feed = std::make_unique<recording::Feed>(*current, newLength);
     }
-    firstFrame = 0;
-    lengthReached = false;
-    changed = nullptr;
     feeding = true;
     timer.start();
     return true;
@@ -83,7 +62,7 @@ void RawRecording::stop(const QString& why) {
     {
         // A frame on its way in completes first; later ones find no target.
         std::lock_guard guard(feedLock);
-        target = nullptr;
+        feed.reset();
     }
     timer.stop();
     stopReason = why;
@@ -110,17 +89,16 @@ recording::RecordingCounts RawRecording::counts() const {
 void RawRecording::refresh() {
     if (!current) return;
     emit progressed();
-    const Clock::rep first = firstFrame;
-    const bool timeUp = length.seconds > 0 && first != 0 &&
-                        Clock::now() - Clock::time_point(Clock::duration(first)) >=
-                            std::chrono::duration<double>(length.seconds);
-    // The grab thread has taken the last frame or one of another geometry,
-    // the time is up while no frame came to tell it, or writing failed (later
-    // frames would only be counted as dropped).
-    if (const char* why = changed.load())
-        stop(L(why));
-    else if (lengthReached || timeUp || !current->ok())
-        stop();
+    // The feed has taken the last frame, the time is up, a frame of another
+    // geometry came, or writing failed (the summary says why).
+    bool ended = false;
+    const char* change = nullptr;
+    {
+        std::lock_guard guard(feedLock);
+        ended = feed->ended();
+        change = feed->change();
+    }
+    if (ended) stop(change ? L(change) : QString());
 }
 
 void RawRecording::finished(unsigned id) {
@@ -143,6 +121,7 @@ QString RawRecording::summary() const {
     if (last.dropped) notes << L("%1 frames dropped").arg(last.dropped);
     if (last.rejected) notes << L("%1 frames of another size left out").arg(last.rejected);
     if (last.readerLost) notes << L("%1 frames lost by the camera").arg(last.readerLost);
+    if (last.failed) notes << L("%1 frames not written (writing failed)").arg(last.failed);
     if (!stopReason.isEmpty()) notes << L("ended early: %1").arg(stopReason);
     const std::string error = previous->error();
     if (!error.empty()) notes << L("error: %1").arg(QString::fromStdString(error));
@@ -155,28 +134,7 @@ QString RawRecording::summary() const {
 void RawRecording::frameRead(int result, const unsigned char* frame, const EzFrameInfo& info) {
     if (!feeding) return;
     std::lock_guard guard(feedLock);
-    if (!target || lengthReached) return;
-    if (result == EZ_EIO) {
-        target->readerLoss(info);
-        return;
-    }
-    if (result != EZ_OK && result != EZ_CAPTURE) return;  // no frame of the stream
-    const Clock::time_point now = Clock::now();
-    if (taken == 0) {
-        firstFrame = now.time_since_epoch().count();
-        firstInfo = info;
-    } else if (const char* why = geometryChange(firstInfo, info)) {
-        changed = why;
-        lengthReached = true;
-        return;
-    } else if (length.seconds > 0 && now - Clock::time_point(Clock::duration(firstFrame.load())) >=
-                                         std::chrono::duration<double>(length.seconds)) {
-        lengthReached = true;
-        return;
-    }
-    target->push(frame, info);  // copied, or counted as dropped: never waits on the disk
-    ++taken;
-    if (length.frames && taken >= length.frames) lengthReached = true;
+    if (feed) feed->frameRead(result, frame, info);
 }
 
 }  // namespace viewer

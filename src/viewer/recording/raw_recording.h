@@ -1,29 +1,26 @@
 // A raw recording from the live view: the grab thread hands every frame it
-// reads, with its metadata, to a recorder that writes on a thread of its own;
-// the window's thread starts it, watches its counts on a timer and has it
-// finished off its own thread, so neither waits on the disk.
+// reads, with its metadata, to the recording's feed (the one ezcap uses),
+// whose recorder writes on a thread of its own; the window's thread starts
+// it, watches it on a timer and has it finished off its own thread, so
+// neither waits on the disk.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <atomic>
-#include <chrono>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "recording/feed.h"
 #include "recording/recorder.h"
 
 namespace viewer {
 
 // How long a recording runs: a number of frames or a duration, whichever is
 // set (0: not set).
-struct RawLength {
-    uint64_t frames = 0;
-    double seconds = 0;
-};
+using RawLength = recording::FeedLength;
 
 // The running count as shown beside the button.
 QString rawCountsText(const recording::RecordingCounts& counts);
@@ -59,8 +56,8 @@ class RawRecording : public QObject {
     // Whether frames are wanted now (read them with their metadata).
     bool wantsFrames() const { return feeding; }
     // One read of the grab thread: its result and, for a frame (0 or 1), the
-    // buffer and the frame's metadata; the frame is copied into the
-    // recorder's queue or counted as dropped.
+    // buffer and the frame's metadata, for the feed (which copies the frame
+    // into the recorder's queue or counts it as dropped).
     void frameRead(int result, const unsigned char* frame, const EzFrameInfo& info);
 
   signals:
@@ -77,17 +74,8 @@ class RawRecording : public QObject {
 
     // Shared with the grab thread.
     std::mutex feedLock;  // held while a frame goes in, so stop() can detach
-    recording::Recorder* target = nullptr;
-    RawLength length;
-    uint64_t taken = 0;  // frames given to the recorder
-    // When the first frame went in (steady clock ticks; 0: none yet).
-    std::atomic<std::chrono::steady_clock::rep> firstFrame{0};
+    std::unique_ptr<recording::Feed> feed;  // of `current`
     std::atomic<bool> feeding{false};
-    std::atomic<bool> lengthReached{false};
-    // The first frame's geometry; a frame of another one ends the recording,
-    // which can hold only frames of one size, and says why.
-    EzFrameInfo firstInfo{};
-    std::atomic<const char*> changed{nullptr};
 
     // Window thread.
     std::shared_ptr<recording::Recorder> current;   // recording
