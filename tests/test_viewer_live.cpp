@@ -448,18 +448,18 @@ TEST_F(LiveTest, AFailedWriteEndsARawRecordingWithItsReason) {
     std::signal(SIGXFSZ, previous);
     ASSERT_TRUE(ended);
     EXPECT_FALSE(complete);
-    const recording::RecordingCounts counts = d->raw.counts();
+    const recording::RecordingCounts counts = d->rawRecording().counts();
     EXPECT_GT(counts.recorded, 0u);
     EXPECT_GT(counts.failed, 0u);
     EXPECT_EQ(counts.dropped, 0u);
     EXPECT_LT(counts.offered, counts.recorded + 60) << "went on after the failure";
     EXPECT_TRUE(summary.contains("frames not written (writing failed)")) << summary.toStdString();
     EXPECT_TRUE(summary.contains("File too large")) << summary.toStdString();
-    EXPECT_TRUE(d->txtRaw->text().endsWith(QString(" · %1 not written").arg(counts.failed)))
-        << d->txtRaw->text().toStdString();
+    EXPECT_TRUE(d->find<QLabel>("txtRaw")->text().endsWith(QString(" · %1 not written").arg(counts.failed)))
+        << d->find<QLabel>("txtRaw")->text().toStdString();
     EXPECT_TRUE(d->liveRunning());
 
-    const std::string ser = fileBytes(d->raw.written().toStdString());
+    const std::string ser = fileBytes(d->rawRecording().written().toStdString());
     ASSERT_GE(ser.size(), 178u);
     const int64_t frameBytes = serField(ser, 26, 4) * serField(ser, 30, 4);
     EXPECT_EQ(uint64_t(serField(ser, 38, 4)), counts.recorded);
