@@ -9,11 +9,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <map>
 #include <thread>
 
 #include "log.h"
@@ -508,4 +511,30 @@ TEST_F(ViewerTest, LibraryMessagesShowInTheStatusLine) {
     std::thread([] { ezlog::warn("a warning from thread %d", 2); }).join();
     EXPECT_TRUE(waitUntil(
         [&] { return window->statusBar()->currentMessage() == "a warning from thread 2"; }));
+}
+
+// Scripts and tests find the controls by name: each one the user works has a
+// name of its own, and the names the scenario scripts use are there.
+TEST_F(ViewerTest, EveryControlHasANameOfItsOwn) {
+    launch();
+    ASSERT_FALSE(plug(kColour).empty());  // the Colour tab's controls too
+    std::map<QString, int> names;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QPushButton*>(w) || qobject_cast<QCheckBox*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<QSlider*>(w) ||
+                             qobject_cast<QLineEdit*>(w) || qobject_cast<QSpinBox*>(w) ||
+                             qobject_cast<QProgressBar*>(w);
+        if (!control) continue;
+        EXPECT_FALSE(w->objectName().isEmpty())
+            << w->metaObject()->className() << " '" << w->property("text").toString().toStdString()
+            << "'";
+        ++names[w->objectName()];
+    }
+    for (QAction* a : window->findChildren<QAction*>())
+        if (!a->shortcut().isEmpty()) ++names[a->objectName()];
+    for (const auto& [name, count] : names) EXPECT_EQ(count, 1) << name.toStdString();
+    for (const char* used : {"pouDev", "btnLive", "txtFPS", "txtStatus", "pView", "pouRes",
+                             "txtTime", "chkAE", "pouRawFormat", "spnRawLength", "pouRawUnit",
+                             "btnRaw", "btnCalib", "txtPath", "btnSnap", "btnMovie", "txtRaw"})
+        EXPECT_NE(window->findChild<QObject*>(used), nullptr) << used;
 }
