@@ -33,6 +33,13 @@ RepairReport repairRecording(const std::string& given) {
     if (std::memcmp(magic, "II", 2) == 0) return repairOmeTiff(path);
     if (std::memcmp(magic, "SIMPLE  =", 9) != 0) {
         RepairReport report;
+        // A fits-frames frame that a kill caught before its header was
+        // written holds no frame at all: it goes, as a cut one does.
+        if (endsWith(path, ".part") && ::unlink(path.c_str()) == 0) {
+            report.ok = report.changed = true;
+            report.message = "removed " + path + ": its frame was cut short";
+            return report;
+        }
         report.message = path + " is not a recording (SER, FITS or OME-TIFF)";
         return report;
     }
