@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "processing/kernel_set.h"
 #include "sim/scene.h"
 #include "sim/scene_rows.h"
 
@@ -20,11 +21,12 @@ namespace {
 
 constexpr SampleOrder kOrders[] = {SampleOrder::MsbFirst, SampleOrder::Host, SampleOrder::Packed12};
 
-std::vector<rows::Isa> fasterIsas() {
-    std::vector<rows::Isa> isas;
-    for (rows::Isa isa : {rows::Isa::Sse2, rows::Isa::Avx2})
-        if (rows::runs(isa)) isas.push_back(isa);
-    return isas;
+// The row kernels of every instruction set this processor runs.
+std::vector<const rows::Kernels*> vectorKernels() {
+    std::vector<const rows::Kernels*> sets;
+    for (const kernels::Set* set : {&kernels::kSse2, &kernels::kAvx2, &kernels::kAvx512})
+        if (kernels::runs(*set)) sets.push_back(&rows::kernelsFor(*set));
+    return sets;
 }
 
 // Levels anywhere from zero to far past the top of either depth.
@@ -38,12 +40,12 @@ int16_t randomLevel(std::mt19937& rng) {
 
 TEST(SimRows, EveryInstructionSetGivesThePlainLoopsNumbers) {
     std::mt19937 rng(11);
-    const rows::Kernels& plain = rows::kernels(rows::Isa::Plain);
+    const rows::Kernels& plain = rows::plainKernels();
     std::vector<int16_t> src(1200), objects(1200), from(1200), profile(1200);
     std::vector<int8_t> noise(1200);
     std::vector<uint8_t> classes(1200 / rows::kBlock + 1), want(2400), got(2400);
-    for (rows::Isa isa : fasterIsas()) {
-        const rows::Kernels& fast = rows::kernels(isa);
+    for (const rows::Kernels* vector : vectorKernels()) {
+        const rows::Kernels& fast = *vector;
         for (int trial = 0; trial < 300; ++trial) {
             for (size_t i = 0; i < src.size(); ++i) {
                 src[i] = randomLevel(rng);
@@ -103,8 +105,10 @@ TEST(SimRows, SamplesClipToTheConvertersRangeAndSaturatedOnesStayAtTheTop) {
     const std::vector<int16_t> high(64, 255 + 200), high12(64, 4095 + 1100), zero(64, 0);
     const std::vector<int8_t> down(64, -127);
     std::vector<uint8_t> out(128);
-    for (rows::Isa isa : {rows::Isa::Plain, rows::Isa::Sse2, rows::Isa::Avx2}) {
-        const rows::Kernels& k = rows::kernels(isa);
+    std::vector<const rows::Kernels*> every = vectorKernels();
+    every.push_back(&rows::plainKernels());
+    for (const rows::Kernels* set : every) {
+        const rows::Kernels& k = *set;
         k.noisy8(out.data(), {high.data(), {0, 50}, down.data(), 32767, 64});
         EXPECT_EQ(std::count(out.begin(), out.begin() + 64, 255), 64);
         k.noisy8(out.data(), {zero.data(), {3, 0}, down.data(), 32767, 64});

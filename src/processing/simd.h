@@ -72,6 +72,26 @@ struct V128 {
     static EZ_INLINE bool any(R a) {
         return _mm_movemask_epi8(_mm_cmpeq_epi32(a, _mm_setzero_si128())) != 0xffff;
     }
+    static EZ_INLINE R xor_(R a, R b) { return _mm_xor_si128(a, b); }
+    static EZ_INLINE R adds16(R a, R b) { return _mm_adds_epi16(a, b); }
+    static EZ_INLINE R mulhi16(R a, R b) { return _mm_mulhi_epi16(a, b); }
+    // round(a x b / 2^15), as SSSE3's pmulhrsw does it: bits 14 and up of
+    // the product, plus one, halved.
+    static EZ_INLINE R mulhrs16(R a, R b) {
+        const R t = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(a, b), 2), _mm_srli_epi16(_mm_mullo_epi16(a, b), 14));
+        return _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(1)), 1);
+    }
+    template <int N>
+    static EZ_INLINE R srai16(R a) {
+        return _mm_srai_epi16(a, N);
+    }
+    // kBytes / 2 signed bytes as 16-bit lanes.
+    static EZ_INLINE R widen8(const int8_t* p) {
+        const R n = _mm_loadl_epi64(reinterpret_cast<const R*>(p));
+        return _mm_srai_epi16(_mm_unpacklo_epi8(n, n), 8);
+    }
+    // 16-bit lanes of a then b to unsigned bytes with saturation, in memory order.
+    static EZ_INLINE R packus16(R a, R b) { return _mm_packus_epi16(a, b); }
     static EZ_INLINE void store3(void* out, R a, R b, R c) {
         auto* o = static_cast<unsigned char*>(out);
         store(o, a);
@@ -134,6 +154,21 @@ struct V256 {
     static EZ_INLINE R max16(R a, R b) { return _mm256_max_epi16(a, b); }
     static EZ_INLINE R min16(R a, R b) { return _mm256_min_epi16(a, b); }
     static EZ_INLINE bool any(R a) { return !_mm256_testz_si256(a, a); }
+    static EZ_INLINE R xor_(R a, R b) { return _mm256_xor_si256(a, b); }
+    static EZ_INLINE R adds16(R a, R b) { return _mm256_adds_epi16(a, b); }
+    static EZ_INLINE R mulhi16(R a, R b) { return _mm256_mulhi_epi16(a, b); }
+    static EZ_INLINE R mulhrs16(R a, R b) { return _mm256_mulhrs_epi16(a, b); }
+    template <int N>
+    static EZ_INLINE R srai16(R a) {
+        return _mm256_srai_epi16(a, N);
+    }
+    static EZ_INLINE R widen8(const int8_t* p) {
+        return _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    // The pack works lane by lane; the permute puts the halves back in order.
+    static EZ_INLINE R packus16(R a, R b) {
+        return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+    }
     // Lanes hold [first half, second half] of each of a, b, c.
     static EZ_INLINE void store3(void* out, R a, R b, R c) {
         auto* o = static_cast<unsigned char*>(out);
@@ -198,6 +233,20 @@ struct V512 {
     static EZ_INLINE R max16(R a, R b) { return _mm512_max_epi16(a, b); }
     static EZ_INLINE R min16(R a, R b) { return _mm512_min_epi16(a, b); }
     static EZ_INLINE bool any(R a) { return _mm512_test_epi32_mask(a, a) != 0; }
+    static EZ_INLINE R xor_(R a, R b) { return _mm512_xor_si512(a, b); }
+    static EZ_INLINE R adds16(R a, R b) { return _mm512_adds_epi16(a, b); }
+    static EZ_INLINE R mulhi16(R a, R b) { return _mm512_mulhi_epi16(a, b); }
+    static EZ_INLINE R mulhrs16(R a, R b) { return _mm512_mulhrs_epi16(a, b); }
+    template <int N>
+    static EZ_INLINE R srai16(R a) {
+        return _mm512_srai_epi16(a, N);
+    }
+    static EZ_INLINE R widen8(const int8_t* p) {
+        return _mm512_cvtepi8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    }
+    static EZ_INLINE R packus16(R a, R b) {
+        return _mm512_permutexvar_epi64(_mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0), _mm512_packus_epi16(a, b));
+    }
     // Lane j of a, b, c holds parts 0, 1, 2 of block j; memory order is
     // a0 b0 c0 a1 | b1 c1 a2 b2 | c2 a3 b3 c3 (128-bit lanes).
     static EZ_INLINE void store3(void* out, R a, R b, R c) {

@@ -5,22 +5,15 @@
 // written in pieces is the same frame.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
 #include "sim/device_profile.h"
 
-namespace sim::rows {
-
-// Noise is unit noise (a table of bytes small enough to stay in the first
-// cache) times the gain of the sample's class: round(unit x 2^shift x gain
-// / 2^15). 8-bit samples use shift 0, 16-bit ones 3, whose noise is larger.
-constexpr int kNoiseShift8 = 0, kNoiseShift16 = 3;
-
-template <int Shift>
-inline int noiseValue(int8_t unit, int16_t gain) {
-    return (unit * (1 << Shift) * gain + (1 << 14)) >> 15;
+namespace kernels {
+struct Set;
 }
+
+namespace sim::rows {
 
 // The levels of a run: src[i] + even[i & 1], in sample units. Levels past
 // full scale are kept, so that noise cannot pull a saturated sample below
@@ -33,9 +26,25 @@ struct Run {
     int count;
 };
 
+// The helpers have internal linkage and no library templates: the kernel
+// files compile them for wider instruction sets, and an out-of-line copy of
+// one of those must never stand in for the baseline's.
+namespace {
+
+// Noise is unit noise (a table of bytes small enough to stay in the first
+// cache) times the gain of the sample's class: round(unit x 2^shift x gain
+// / 2^15). 8-bit samples use shift 0, 16-bit ones 3, whose noise is larger.
+constexpr int kNoiseShift8 = 0, kNoiseShift16 = 3;
+
+template <int Shift>
+inline int noiseValue(int8_t unit, int16_t gain) {
+    return (unit * (1 << Shift) * gain + (1 << 14)) >> 15;
+}
+
 template <int Shift>
 inline int noisy(const Run& r, int i, int top) {
-    return std::clamp(r.src[i] + r.even[i & 1] + noiseValue<Shift>(r.noise[i], r.gain), 0, top);
+    const int v = r.src[i] + r.even[i & 1] + noiseValue<Shift>(r.noise[i], r.gain);
+    return v < 0 ? 0 : v > top ? top : v;
 }
 
 // A 12-bit level as a 16-bit sample, aligned to the top bit.
@@ -57,8 +66,11 @@ inline void store16(uint8_t* out, int level12) {
 // An object's contribution to one level: (weight x profile) >> 16, both
 // non-negative, added with saturation.
 inline int16_t objectSample(int16_t level, int16_t weight, int16_t profile) {
-    return static_cast<int16_t>(std::min(32767, level + ((weight * profile) >> 16)));
+    const int v = level + ((weight * profile) >> 16);
+    return static_cast<int16_t>(v < 32767 ? v : 32767);
 }
+
+}  // namespace
 
 // Whole blocks of a row, each with its own noise class and source of
 // levels; every array is indexed by the sample's column.
@@ -90,9 +102,12 @@ struct Kernels {
     void (*addObject)(int16_t* levels, const int16_t* from, const int16_t* profile, int16_t weight, int count);
 };
 
-enum class Isa { Plain, Sse2, Avx2 };
-bool runs(Isa isa);               // whether this processor runs it
-const Kernels& kernels(Isa isa);  // falls back to what runs
-const Kernels& bestKernels();     // chosen once
+// The plain loops; the kernels compiled for one of the processing kernel
+// sets (falling back to the plain loops where no such set is built); and
+// those of the set the processing runs on, so that one choice, made once,
+// holds for the whole library.
+const Kernels& plainKernels();
+const Kernels& kernelsFor(const kernels::Set& set);
+const Kernels& bestKernels();
 
 }  // namespace sim::rows
