@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -115,7 +117,7 @@ TEST(DisplayFrame, SixteenBitSamplesAreShownByTheirHighBytes) {
     EXPECT_EQ(frame->channels, 3);
     EXPECT_EQ(frame->depth, 16);  // the finished samples stay as they are
     ImagePool pool;
-    const QImage shown = pool.copyOf(*frame);
+    const QImage shown = pool.pictureOf(*frame);
     for (int i = 0; i < 18; ++i) EXPECT_EQ(shown.constScanLine(i / 9)[i % 9], 10 * i);
     Histogram h;
     histogramOf(*frame, h);
@@ -179,21 +181,61 @@ TEST(DisplayFrame, ImagesAreReusedOnceTheWindowLetsThemGo) {
     const auto frame = displayPixels(image.data(), image.size());
     ASSERT_TRUE(frame);
     ImagePool pool;
-    QImage shown = pool.copyOf(*frame);
+    QImage shown = pool.pictureOf(*frame);
     ASSERT_EQ(shown.format(), QImage::Format_Grayscale8);
     EXPECT_EQ(shown.pixelColor(31, 7).red(), 255);
     const uchar* held = shown.constBits();
-    QImage next = pool.copyOf(*frame);
+    QImage next = pool.pictureOf(*frame);
     EXPECT_NE(next.constBits(), held);  // the shown one is still in use
     shown = QImage();
     next = QImage();
-    const QImage again = pool.copyOf(*frame);
+    const QImage again = pool.pictureOf(*frame);
     EXPECT_TRUE(again.constBits() == held || again.size() == QSize(32, 8));
     auto colour = record(5, 3, 3, 8);  // odd rows of 15 bytes in 4-byte aligned lines
     for (int i = 0; i < 45; ++i) colour[512 + i] = static_cast<unsigned char>(i);
-    const QImage rgb = pool.copyOf(*displayPixels(colour.data(), colour.size()));
+    const QImage rgb = pool.pictureOf(*displayPixels(colour.data(), colour.size()));
     EXPECT_EQ(rgb.format(), QImage::Format_RGB888);
     EXPECT_EQ(rgb.pixelColor(4, 2), QColor(42, 43, 44));
+}
+
+TEST(DisplayFrame, AFrameWithAnOwnerIsShownFromItsOwnPixelsForAsLongAsItIsHeld) {
+    // As the show thread hands them: the decoded image in a buffer the
+    // picture then holds, drawn from without a copy.
+    GenericGrabContext ctx;
+    ASSERT_TRUE(ctx.init(512, 4096));
+    const size_t rowBytes = 32 * 3;  // whole 32-bit words
+    GenericGrabContext::SharedBuffer buffer = ctx.nextShowBuffer();
+    std::vector<unsigned char> image = record(32, 8, 3, 8);
+    std::memcpy(buffer.get(), image.data(), 512);
+    for (size_t i = 0; i < rowBytes * 8; ++i) buffer[512 + i] = static_cast<unsigned char>(i);
+    std::optional<DisplayFrame> frame = displayPixels(buffer.get(), ctx.showCapacity());
+    ASSERT_TRUE(frame);
+    frame->owner = buffer;
+    ImagePool pool;
+    QImage shown = pool.pictureOf(*frame);
+    EXPECT_EQ(shown.constBits(), frame->pixels);  // no copy
+    EXPECT_EQ(shown.pixelColor(31, 7), QColor(253, 254, 255));
+    // While the window holds the picture the context hands out another
+    // buffer; once it lets go, the same one comes back.
+    frame.reset();
+    const unsigned char* held = buffer.get();
+    buffer.reset();
+    EXPECT_NE(ctx.nextShowBuffer().get(), held);
+    QImage drawnOn = shown;
+    drawnOn.setPixelColor(0, 0, Qt::red);  // a copy of its own: the buffer stays as it was
+    EXPECT_EQ(held[512], 0);
+    shown = QImage();
+    drawnOn = QImage();
+    EXPECT_EQ(ctx.nextShowBuffer().get(), held);
+
+    // Rows Qt cannot address in place, and 16-bit samples, are copied.
+    for (auto [width, depth] : {std::pair{5, 8}, std::pair{32, 16}}) {
+        std::vector<unsigned char> odd = record(width, 3, 3, depth);
+        std::optional<DisplayFrame> f = displayPixels(odd.data(), odd.size());
+        ASSERT_TRUE(f);
+        f->owner = std::shared_ptr<const unsigned char[]>(new unsigned char[1]);
+        EXPECT_NE(pool.pictureOf(*f).constBits(), f->pixels) << width << " x " << depth;
+    }
 }
 
 TEST(GrabContext, ShowThreadTakesTheNewestFrameAndWakesOnStop) {

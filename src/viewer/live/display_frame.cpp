@@ -20,8 +20,13 @@ std::optional<DisplayFrame> displayPixels(const unsigned char* image, size_t cap
     const size_t n = size_t{record.width} * record.height * record.channels;
     if (record.header_size > capacity || n * (record.depth / 8) > capacity - record.header_size)
         return std::nullopt;
-    return DisplayFrame{record.width, record.height, record.channels, image + record.header_size,
-                        record.depth};
+    DisplayFrame frame;
+    frame.width = record.width;
+    frame.height = record.height;
+    frame.channels = record.channels;
+    frame.pixels = image + record.header_size;
+    frame.depth = record.depth;
+    return frame;
 }
 
 namespace {
@@ -78,11 +83,20 @@ void histogramOf(const DisplayFrame& frame, Histogram& out) {
         histogramOf<1>(frame, out);
 }
 
-QImage ImagePool::copyOf(const DisplayFrame& frame) {
+QImage ImagePool::pictureOf(const DisplayFrame& frame) {
     const QImage::Format format =
         frame.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     const size_t samples = size_t(frame.width) * frame.channels;
     const int bytes = frame.depth == 16 ? 2 : 1;
+    // Qt addresses rows of whole 32-bit words from a word-aligned start. The
+    // image is read-only: whoever would draw on it gets a copy of their own.
+    if (frame.owner && bytes == 1 && samples % 4 == 0 &&
+        reinterpret_cast<uintptr_t>(frame.pixels) % 4 == 0) {
+        using Owner = std::shared_ptr<const unsigned char[]>;
+        return QImage(
+            frame.pixels, frame.width, frame.height, qsizetype(samples), format,
+            [](void* owner) { delete static_cast<Owner*>(owner); }, new Owner(frame.owner));
+    }
     return make(QSize(frame.width, frame.height), format, [&](QImage& image) {
         for (int y = 0; y < frame.height; ++y) {
             const unsigned char* row = frame.pixels + y * samples * bytes;

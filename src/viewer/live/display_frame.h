@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace viewer {
 // `channels` (1 or 3) samples per pixel of `depth` bits (16-bit ones in host
 // order, shown by their high byte), rows without gaps. The raw frame it was
 // made from, when known, is an image record of at most `rawCapacity` bytes.
+// `owner`, when set, is the buffer the pixels lie in: holding it keeps them,
+// so the picture can be the pixels themselves rather than a copy.
 struct DisplayFrame {
     int width = 0;
     int height = 0;
@@ -23,6 +26,7 @@ struct DisplayFrame {
     int depth = 8;
     const unsigned char* raw = nullptr;
     size_t rawCapacity = 0;
+    std::shared_ptr<const unsigned char[]> owner;
 };
 
 // Reads the image record at the start of `image` (`capacity` bytes). Nothing
@@ -46,8 +50,9 @@ void histogramOf(const DisplayFrame& frame, Histogram& out);
 // so a steady stream allocates only when the size or channel count changes.
 class ImagePool {
   public:
-    // The frame as an 8-bit image (Grayscale8 or RGB888).
-    QImage copyOf(const DisplayFrame& frame);
+    // The frame as an 8-bit image (Grayscale8 or RGB888): its own pixels
+    // where it has an owner and 8-bit rows Qt can address, else a copy.
+    QImage pictureOf(const DisplayFrame& frame);
     // An image of this size and format whose pixels `fill` writes (before
     // anybody else holds it, so writing never copies it).
     QImage make(QSize size, QImage::Format format, const std::function<void(QImage&)>& fill);

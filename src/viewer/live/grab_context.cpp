@@ -19,12 +19,28 @@ bool GenericGrabContext::init(int head, int size) {
             return false;
         }
     }
-    showBuf.reset(new (std::nothrow) unsigned char[showCapacity()]);
-    if (!showBuf) {
+    // The first display buffer now, so that a camera whose images do not
+    // fit in memory is refused here rather than showing nothing.
+    if (!nextShowBuffer()) {
         release();
         return false;
     }
     return true;
+}
+
+GenericGrabContext::SharedBuffer GenericGrabContext::nextShowBuffer() {
+    const auto make = [this] {
+        return SharedBuffer(new (std::nothrow) unsigned char[showCapacity()]);
+    };
+    for (SharedBuffer& slot : showBufs) {
+        if (!slot) slot = make();
+        if (slot && slot.use_count() == 1) {
+            // The last holder's reads happen before this thread writes.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            return slot;
+        }
+    }
+    return make();  // every one is still held: a fresh one, let go after use
 }
 
 void GenericGrabContext::release() {
@@ -32,7 +48,7 @@ void GenericGrabContext::release() {
     recvBuf.reset();
     idleBuf.reset();
     fullBuf.reset();
-    showBuf.reset();
+    for (SharedBuffer& buffer : showBufs) buffer.reset();  // shown frames keep theirs
     recvSize = recvHead = 0;
     lkObtain = idleValid = fullValid = fullBusy = false;
 }

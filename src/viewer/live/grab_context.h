@@ -1,8 +1,11 @@
-// The live view's four frame buffers and the hand-over between the grab and
-// show threads. Raw buffers are never copied between the threads: their roles
-// move by swapping pointers under lkSwap.
+// The live view's frame buffers and the hand-over between the grab and show
+// threads. Raw buffers are never copied between the threads: their roles
+// move by swapping pointers under lkSwap. Display images are decoded into
+// buffers the shown frames then hold, so the window's picture is the decoded
+// image itself rather than a copy of it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -13,13 +16,13 @@ namespace viewer {
 
 struct GenericGrabContext {
     using Buffer = std::unique_ptr<unsigned char[]>;
+    using SharedBuffer = std::shared_ptr<unsigned char[]>;
 
     int recvSize = 0;                // bytes of one raw buffer
     int recvHead = 0;                // header bytes before the pixels
     Buffer recvBuf;                  // the grab thread's target for the next frame
     Buffer idleBuf;                  // the newest complete frame not yet taken by the show thread
     Buffer fullBuf;                  // the frame the show thread converts or last converted
-    Buffer showBuf;                  // the display image made from fullBuf, 3 x recvSize bytes
     std::atomic<bool> lkRun{false};  // both threads loop while set
 
     // Allocates the buffers for frames of `size` bytes; false (and no buffers)
@@ -42,11 +45,19 @@ struct GenericGrabContext {
     // Show thread: done reading and rewriting fullBuf.
     void releaseFull();
 
+    // Show thread: a buffer of showCapacity() bytes for the next display
+    // image that nobody else holds any more (a shown frame keeps its buffer
+    // as long as the window keeps the frame), or a fresh one when all are
+    // held; null when memory runs out. A steady stream allocates only while
+    // the first frames fill the set.
+    SharedBuffer nextShowBuffer();
+
     // A copy of the newest complete frame; empty before any frame arrived.
     // Safe while the threads run.
     std::vector<unsigned char> newestFrame();
 
   private:
+    std::array<SharedBuffer, 3> showBufs;  // display images, made as needed
     std::mutex lkSwap;
     std::condition_variable obtained;
     bool lkObtain = false;   // idleBuf holds a frame the show thread has not taken

@@ -54,13 +54,15 @@ void LiveThreads::showThread() {
     FrameRateMeter meter;
     meter.start(FrameRateMeter::Clock::now());
     while (ctx->takeNewest()) {
-        const int r = hooks.decode(ctx->fullBuf.get(), ctx->showBuf.get());
+        const GenericGrabContext::SharedBuffer image = ctx->nextShowBuffer();
+        const int r = image ? hooks.decode(ctx->fullBuf.get(), image.get()) : EZ_EIO;
         ctx->releaseFull();
         // A frame that was not converted is not shown: its record would
         // describe whatever the buffer held before.
         if (r != EZ_OK) continue;
-        std::optional<DisplayFrame> frame = displayPixels(ctx->showBuf.get(), ctx->showCapacity());
+        std::optional<DisplayFrame> frame = displayPixels(image.get(), ctx->showCapacity());
         if (!frame) continue;
+        frame->owner = image;
         // The raw frame stays this thread's until the next one is taken.
         frame->raw = ctx->fullBuf.get();
         frame->rawCapacity = size_t(ctx->recvSize);

@@ -46,7 +46,7 @@ bool copyRaw(const DisplayFrame& frame, int bayer, SampleGrid& out) {
 std::shared_ptr<ShownFrame> FrameKeeper::keep(const DisplayFrame& frame,
                                               const FrameSettings& settings) {
     auto shown = std::make_shared<ShownFrame>();
-    shown->picture = pictures.copyOf(frame);
+    shown->picture = pictures.pictureOf(frame);
     if (shown->picture.isNull()) return nullptr;
     shown->depth = frame.depth;
     histogramOf(frame, shown->histogram);
