@@ -98,6 +98,10 @@ void Recorder::commit(unsigned char* buffer, const EzFrameInfo& info) {
         sequence_.pixelClock = setup_.pixelClock;
         sequence_.calibration = setup_.calibration;
         sequence_.expectedFrames = setup_.expectedFrames;
+        sequence_.frameType = setup_.frameType;
+        sequence_.significantBits = significantBits(record.depth);
+        sequence_.sensorPixelUm = setup_.sensorPixelUm;
+        sequence_.samplePixelUm = setup_.samplePixelUm;
         haveSequence_ = true;
     }
     filled_.push_back({buffer, info});
