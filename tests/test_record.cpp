@@ -428,7 +428,6 @@ TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
     sequence.width = 16;
     sequence.height = 8;
     sequence.depth = 16;
-    sequence.significantBits = recording::significantBits(16);
     sequence.instrument = "QC500.1";
     sequence.pixelClock = "High";
     sequence.frameType = recording::FrameType::Dark;

@@ -111,7 +111,7 @@ void keywords(fitsfile* file, const Sequence& sequence, const EzFrameInfo& info,
         number("XPIXSZ", sequence.sensorPixelUm * info.x_binning, 4, "[um] pixel size at the sensor");
         number("YPIXSZ", sequence.sensorPixelUm * info.y_binning, 4, "[um] pixel size at the sensor");
     }
-    whole("SIGBITS", sequence.significantBits, "significant bits per sample, at the top");
+    whole("SIGBITS", significantBits(sequence.depth), "significant bits per sample, at the top");
     whole("XORGSUBF", info.roi_x, "[px] region origin in the whole frame");
     whole("YORGSUBF", info.roi_y, "[px] region origin in the whole frame");
     text("INSTRUME", sequence.instrument, "camera");

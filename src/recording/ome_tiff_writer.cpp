@@ -89,7 +89,7 @@ class OmeDocument {
                       "SizeX=\"%d\" SizeY=\"%d\" SizeZ=\"1\" SizeC=\"1\" %s%-*s>\n"
                       "<Channel ID=\"Channel:0:0\" SamplesPerPixel=\"1\"/>\n"
                       "<TiffData IFD=\"0\" %-*s/>\n",
-                      sequence_.depth, sequence_.significantBits, sequence_.width,
+                      sequence_.depth, significantBits(sequence_.depth), sequence_.width,
                       sequence_.height, physical, kCountWidth, ("SizeT=\"" + std::to_string(count) + "\"").c_str(),
                       kCountWidth, ("PlaneCount=\"" + std::to_string(count) + "\"").c_str());
         return xml + line;
@@ -527,7 +527,6 @@ bool readPages(OutFile& file, const Layout& layout, std::vector<Page>& pages, Se
             sequence.width = static_cast<int>(width);
             sequence.height = static_cast<int>(height);
             sequence.depth = static_cast<int>(bits);
-            sequence.significantBits = significantBits(sequence.depth);
             sequence.bayer = page.info.bayer;
         }
         page.end = std::max(page.end, stripAt + stripBytes);

@@ -46,7 +46,6 @@ struct Sequence {
     std::vector<std::pair<std::string, std::string>> calibration;  // kind, master's file name
     uint64_t expectedFrames = 0;  // 0: not known in advance
     FrameType frameType = FrameType::Light;
-    int significantBits = 8;      // of `depth`, at the top of each sample
     // Micrometres per pixel, 0 where not known: at the sensor (an unbinned
     // pixel's pitch) and in the sample plane (the objective's, binning
     // included).
