@@ -457,6 +457,8 @@ TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
             info.height = sequence.height;
             info.depth = 16;
             info.x_binning = info.y_binning = 2;
+            info.has_temperature = 1;
+            info.temperature = -10.5f;
             ASSERT_TRUE(writer->write(samples.data(), info, error)) << error;
         }
         ASSERT_TRUE(writer->checkpoint(error)) << error;
@@ -480,6 +482,7 @@ TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
         "    assert got == ('Dark Frame', 12, 4.4, 4.4, 100), (name, got)\n"
         "t = fits.getdata(d + '/cube.fits', 'FRAMES')\n"
         "assert list(t['FRAMENUM']) == [1, 2] and len(t['DATE_END']) == 2, t.columns\n"
+        "assert list(t['CCD_TEMP']) == [-10.5, -10.5], t['CCD_TEMP']\n"
         "with tifffile.TiffFile(d + '/stack.ome.tif') as tif:\n"
         "    xml = tif.ome_metadata\n"
         "    assert tif.series[0].shape == (2, 8, 16)\n"
