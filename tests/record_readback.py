@@ -77,7 +77,8 @@ if kind == "ome-tiff":
         xml = tif.ome_metadata
     pixels = re.search(r"<Pixels [^>]*>", xml).group(0)
     significant = 12 if depth == 16 else 8
-    for attribute in ('Type="uint%d"' % depth, 'SignificantBits="%d"' % significant, 'SizeX="%d"' % width, 'SizeY="%d"' % height,
+    for attribute in ('Type="uint%d"' % depth, 'SignificantBits="%d"' % significant,
+                      'SizeX="%d"' % width, 'SizeY="%d"' % height,
                       'SizeT="%d"' % count, 'BigEndian="false"'):
         check(attribute in pixels, attribute + " not in " + pixels)
     planes = re.findall(r'<Plane [^>]*TheT="(\d+)" DeltaT="([^"]+)"[^>]*ExposureTime="([^"]+)"', xml)

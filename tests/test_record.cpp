@@ -439,7 +439,8 @@ TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
     struct Case {
         Format format;
         const char* file;
-    } cases[] = {{Format::Fits, "cube.fits"}, {Format::FitsFrames, "frames.fits"},
+    } cases[] = {{Format::Fits, "cube.fits"},
+                 {Format::FitsFrames, "frames.fits"},
                  {Format::OmeTiff, "stack.ome.tif"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -466,8 +467,8 @@ TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
     }
     int status = 0;
     const std::string verified =
-        run("fitsverify -q " + (dir / "cube.fits").string() + " " + (dir / "frames_000001.fits").string() +
-                " " + (dir / "frames_000002.fits").string(),
+        run("fitsverify -q " + (dir / "cube.fits").string() + " " +
+                (dir / "frames_000001.fits").string() + " " + (dir / "frames_000002.fits").string(),
             &status);
     EXPECT_EQ(status, 0) << verified;
     EXPECT_EQ(verified.find("FAILED"), std::string::npos) << verified;
@@ -487,12 +488,14 @@ TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
         "    xml = tif.ome_metadata\n"
         "    assert tif.series[0].shape == (2, 8, 16)\n"
         "p = re.search(r'<Pixels [^>]*>', xml).group(0)\n"
-        "for a in ('SignificantBits=\"12\"', 'PhysicalSizeX=\"0.345\"', 'PhysicalSizeY=\"0.345\"'):\n"
+        "for a in ('SignificantBits=\"12\"', 'PhysicalSizeX=\"0.345\"', "
+        "'PhysicalSizeY=\"0.345\"'):\n"
         "    assert a in p, (a, p)\n"
         "assert 'K=\"FrameType\">Dark Frame<' in xml and 'K=\"SensorPixelSizeUm\">2.2000<' in xml\n"
         "print('ok')\n";
     std::ofstream(dir / "check.py") << script;
-    const std::string out = run("/usr/bin/python3 " + (dir / "check.py").string() + " " + dir.string(), &status);
+    const std::string out =
+        run("/usr/bin/python3 " + (dir / "check.py").string() + " " + dir.string(), &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("ok"), std::string::npos) << out;
     fs::remove_all(dir);

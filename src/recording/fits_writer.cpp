@@ -108,8 +108,10 @@ void keywords(fitsfile* file, const Sequence& sequence, const EzFrameInfo& info,
     if (info.y_binning > 0) whole("YBINNING", info.y_binning, "sensor pixels per pixel in y");
     // The pitch of a binned pixel, as astronomy software reads XPIXSZ.
     if (sequence.sensorPixelUm > 0 && info.x_binning > 0 && info.y_binning > 0) {
-        number("XPIXSZ", sequence.sensorPixelUm * info.x_binning, 4, "[um] pixel size at the sensor");
-        number("YPIXSZ", sequence.sensorPixelUm * info.y_binning, 4, "[um] pixel size at the sensor");
+        number("XPIXSZ", sequence.sensorPixelUm * info.x_binning, 4,
+               "[um] pixel size at the sensor");
+        number("YPIXSZ", sequence.sensorPixelUm * info.y_binning, 4,
+               "[um] pixel size at the sensor");
     }
     whole("SIGBITS", significantBits(sequence.depth), "significant bits per sample, at the top");
     whole("XORGSUBF", info.roi_x, "[px] region origin in the whole frame");

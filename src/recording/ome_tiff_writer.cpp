@@ -81,8 +81,9 @@ class OmeDocument {
         // The objective's scale, micrometres per pixel in the sample plane.
         char physical[96] = "";
         if (sequence_.samplePixelUm > 0)
-            std::snprintf(physical, sizeof physical, "PhysicalSizeX=\"%.6g\" PhysicalSizeY=\"%.6g\" ",
-                          sequence_.samplePixelUm, sequence_.samplePixelUm);
+            std::snprintf(physical, sizeof physical,
+                          "PhysicalSizeX=\"%.6g\" PhysicalSizeY=\"%.6g\" ", sequence_.samplePixelUm,
+                          sequence_.samplePixelUm);
         std::snprintf(line, sizeof line,
                       "<Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" Type=\"uint%d\" "
                       "SignificantBits=\"%d\" BigEndian=\"false\" Interleaved=\"false\" "
@@ -90,8 +91,9 @@ class OmeDocument {
                       "<Channel ID=\"Channel:0:0\" SamplesPerPixel=\"1\"/>\n"
                       "<TiffData IFD=\"0\" %-*s/>\n",
                       sequence_.depth, significantBits(sequence_.depth), sequence_.width,
-                      sequence_.height, physical, kCountWidth, ("SizeT=\"" + std::to_string(count) + "\"").c_str(),
-                      kCountWidth, ("PlaneCount=\"" + std::to_string(count) + "\"").c_str());
+                      sequence_.height, physical, kCountWidth,
+                      ("SizeT=\"" + std::to_string(count) + "\"").c_str(), kCountWidth,
+                      ("PlaneCount=\"" + std::to_string(count) + "\"").c_str());
         return xml + line;
     }
     // The lines of planes [from, to).

@@ -99,7 +99,6 @@ void Recorder::commit(unsigned char* buffer, const EzFrameInfo& info) {
         sequence_.calibration = setup_.calibration;
         sequence_.expectedFrames = setup_.expectedFrames;
         sequence_.frameType = setup_.frameType;
-        sequence_.sensorPixelUm = setup_.sensorPixelUm;
         sequence_.samplePixelUm = setup_.samplePixelUm;
         haveSequence_ = true;
     }
