@@ -23,6 +23,13 @@ ezcap = sys.argv[1]
 failures = []
 
 
+def fitsverify(path):
+    """fitsverify finds neither an error nor a warning in the file."""
+    run_ = subprocess.run(["fitsverify", "-q", path], capture_output=True, text=True)
+    check(run_.returncode == 0 and "verification OK" in run_.stdout,
+          "fitsverify: " + run_.stdout.strip())
+
+
 def check(ok, what):
     if not ok:
         failures.append(what)
@@ -111,6 +118,7 @@ with tempfile.TemporaryDirectory() as work:
     run("exposure", "20", "calibrate", "flat", "--frames", "6", "--label", "10x")
     check(len(masters()) == 3, f"masters in the library: {masters()}")
     for name in masters():
+        fitsverify(os.path.join(library, name))
         with fits.open(os.path.join(library, name)) as hdus:
             header, data = hdus[0].header, hdus[0].data
             check(data.dtype.kind == "f" and data.dtype.itemsize == 4, f"{name}: {data.dtype}")
@@ -119,11 +127,25 @@ with tempfile.TemporaryDirectory() as work:
                         "NCOMBINE", "DATE", "PIXCLOCK", "XBINNING"):
                 check(key in header, f"{name}: no {key}")
             check(header["NCOMBINE"] == 6 and header["DEPTH"] == 16, f"{name}: {header!r}")
+            # The camera keeps its index, in the header and in the file name.
+            camera = header.get("INSTRUME", "")
+            check(camera == header.get("CAMMODEL", "") + "0", f"{name}: INSTRUME {camera!r}")
+            check(f"_{camera.replace(' ', '-')}_" in name, f"{name}: not named after {camera!r}")
             if name.startswith("flat"):
                 check(abs(float(data.mean()) - 1) < 1e-3, f"flat mean {data.mean()}")
                 check(header["FLATLABL"] == "10x", "flat label")
             if name.startswith("dark"):
                 check(abs(header["EXPTIME"] - 0.02) < 1e-3, f"dark EXPTIME {header['EXPTIME']}")
+
+    # Masters written before the camera's index was kept name the model in
+    # INSTRUME and carry no CAMMODEL: they are still found and chosen.
+    for name in masters():
+        if name.startswith("dark"):
+            with fits.open(os.path.join(library, name), mode="update") as hdus:
+                header = hdus[0].header
+                header["INSTRUME"] = header["CAMMODEL"]
+                del header["CAMMODEL"]
+    os.remove(os.path.join(library, "index.tsv"))
 
     # Which master applies at 50 ms, and why.
     out = run("exposure", "50", "calibrate", "list", "--label", "10x")
@@ -141,6 +163,7 @@ with tempfile.TemporaryDirectory() as work:
         check(header.get("CALDARK", "").startswith("dark_") and
               header.get("CALFLAT", "").startswith("flat_"), f"masters not named: {header!r}")
         check(hdus[0].data.dtype.kind in "iu" or "BZERO" in header, "samples not raw")
+    fitsverify(movie)
 
     # The lens left uncovered, and covered: a bias, a dark refused between
     # covered masters, the question on a terminal, --yes.

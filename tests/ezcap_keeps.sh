@@ -65,6 +65,13 @@ expect 0 -d "$sets" gain 77 resolution 2
 expect 0 -d "$sets" show
 contains "$out" "gain        77"
 contains "$out" "resolution  2:"
+# Modes of one size say which bins; the depths offered are listed.
+contains "$out" "1=1272x952 (not binned),"
+contains "$out" "3=1272x952 (binned),"
+contains "$out" "0=2584x1936,"
+contains "$out" "depth       8 bits (offered: 8)"
+out=$(EZCAM_SIM=0547:c00a "$ezcap" show 2>&1) || fail "show on a 16-bit model: $out"
+contains "$out" "(offered: 8, 16 at clock Normal, Low)"
 # Set 4 is current at the end, so the run's last settings go there.
 expect 0 -d "$sets" gain 40 save-set 3 gain 90 save-set 4 gain 95 sets
 contains "$out" "saved parameter set 3"

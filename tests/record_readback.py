@@ -12,6 +12,7 @@ import datetime
 import glob
 import os
 import re
+import subprocess
 import sys
 
 import numpy as np
@@ -42,6 +43,22 @@ def check(condition, what):
         sys.exit("FAILED: " + what)
 
 
+def fitsverify(name):
+    """fitsverify finds neither an error nor a warning in the file."""
+    quiet = subprocess.run(["fitsverify", "-q", name], capture_output=True, text=True)
+    if quiet.returncode != 0 or "verification OK" not in quiet.stdout:
+        full = subprocess.run(["fitsverify", name], capture_output=True, text=True)
+        sys.exit("FAILED: fitsverify on %s:\n%s%s" % (name, full.stdout, full.stderr))
+
+
+def check_fits_header(header):
+    """What a FITS header of a recording says of the frames beside the settings."""
+    check(header["IMAGETYP"] == "Light Frame", "IMAGETYP %r" % header.get("IMAGETYP"))
+    check(header["SIGBITS"] == (12 if depth == 16 else 8), "SIGBITS %r" % header.get("SIGBITS"))
+    # The simulated models state no pixel pitch.
+    check("XPIXSZ" not in header and "YPIXSZ" not in header, "a pixel size nobody knows")
+
+
 def check_times(seconds_or_ns, scale, what):
     values = np.array(seconds_or_ns, dtype=np.float64)
     check(np.all(np.diff(values) > 0), what + " not strictly increasing: %s" % values)
@@ -59,7 +76,9 @@ if kind == "ome-tiff":
         check(np.array_equal(series.asarray(), delivered), "samples differ")
         xml = tif.ome_metadata
     pixels = re.search(r"<Pixels [^>]*>", xml).group(0)
-    for attribute in ('Type="uint%d"' % depth, 'SizeX="%d"' % width, 'SizeY="%d"' % height,
+    significant = 12 if depth == 16 else 8
+    for attribute in ('Type="uint%d"' % depth, 'SignificantBits="%d"' % significant,
+                      'SizeX="%d"' % width, 'SizeY="%d"' % height,
                       'SizeT="%d"' % count, 'BigEndian="false"'):
         check(attribute in pixels, attribute + " not in " + pixels)
     planes = re.findall(r'<Plane [^>]*TheT="(\d+)" DeltaT="([^"]+)"[^>]*ExposureTime="([^"]+)"', xml)
@@ -67,6 +86,8 @@ if kind == "ome-tiff":
     delta = check_times([float(p[1]) for p in planes], 1e9, "DeltaT")
     check(np.allclose(delta, np.array(monotonic) - monotonic[0], atol=1000), "DeltaT %s" % delta)
     check(np.allclose([float(p[2]) for p in planes], exposure, rtol=1e-5), "ExposureTime")
+    check("PhysicalSizeX" not in pixels, "a physical size without an objective")
+    check('K="FrameType">Light Frame<' in xml, "no frame type")
     if bayer:
         check(re.search(r'K="BayerPattern">[RGB]{4}<', xml), "no Bayer pattern")
 elif kind == "fits":
@@ -77,13 +98,15 @@ elif kind == "fits":
         check(np.array_equal(hdus[0].data, delivered), "samples differ")
         table = hdus["FRAMES"].data
         check(list(table["FRAMENUM"]) == numbers, "FRAMENUM %s" % list(table["FRAMENUM"]))
-        ends = check_times([utc_ns(t) for t in table["DATE-END"]], 1, "DATE-END")
-        check(np.allclose(ends, recorded_utc, atol=1000), "DATE-END")
+        ends = check_times([utc_ns(t) for t in table["DATE_END"]], 1, "DATE_END")
+        check(np.allclose(ends, recorded_utc, atol=1000), "DATE_END")
         check(np.allclose(table["EXPTIME"], np.array(exposure) / 1000), "EXPTIME")
         check(list(table["GAIN"]) == gain, "GAIN")
     check(header["INSTRUME"] and header["ROWORDER"] == "TOP-DOWN", "INSTRUME, ROWORDER")
     check(("BAYERPAT" in header) == (bayer != 0), "BAYERPAT")
     check("CCD-TEMP" not in header, "a temperature from a camera without one")
+    check_fits_header(header)
+    fitsverify(path)
 elif kind == "fits-frames":
     from astropy.io import fits
 
@@ -98,6 +121,8 @@ elif kind == "fits-frames":
             check(abs(header["EXPTIME"] - exposure[i] / 1000) < 1e-6, "EXPTIME of " + name)
             check(abs(utc_ns(header["DATE-END"]) - recorded_utc[i]) <= 1000, "DATE-END of " + name)
             starts.append(utc_ns(header["DATE-OBS"]))
+            check_fits_header(header)
+        fitsverify(name)
     check_times(starts, 1, "DATE-OBS")
 else:
     sys.exit("unknown kind " + kind)

@@ -41,6 +41,13 @@ def check(condition, what):
     return condition
 
 
+def fitsverify(name, what):
+    """A repaired FITS file is one fitsverify finds neither an error nor a warning in."""
+    run = subprocess.run(["fitsverify", "-q", name], capture_output=True, text=True)
+    return check(run.returncode == 0 and "verification OK" in run.stdout,
+                 what + ": fitsverify: " + run.stdout.strip())
+
+
 def record_command(out, length):
     return [EZCAP, "resolution", "2", "record", out] + length + ["--format", FORMAT]
 
@@ -160,9 +167,11 @@ def contents(path, repaired):
             table = fits["table"]
             check(len(table) == declared, name + ": %d table rows for %d frames" % (len(table), declared))
             check(increasing(table["FRAMENUM"]), name + ": FRAMENUM not increasing")
-            times = [iso_ns(t) for t in table["DATE-END"]]
+            times = [iso_ns(t) for t in table["DATE_END"]]
         elif repaired:
             check(False, name + ": no FRAMES table after repair")
+        if repaired:
+            fitsverify(path, name)
         return {"declared": declared, "whole": whole, "times": times, "stack": fits["data"]}
     if FORMAT == "ome-tiff":
         tiff = read_tiff(path)
@@ -186,6 +195,8 @@ def contents(path, repaired):
         stack.append(fits["data"])
         numbers.append(fits["header"]["FRAMENUM"])
         times.append(iso_ns(fits["header"]["DATE-END"]))
+        if repaired:
+            fitsverify(f, os.path.basename(f))
     check(files == [stem + "_%06d.fits" % (i + 1) for i in range(len(files))], name + ": files not numbered 1..n")
     check(increasing(numbers), name + ": FRAMENUM not increasing")
     parts = glob.glob(stem + "_*.part")

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -93,6 +94,38 @@ TEST(CalibrationLibrary, ChoosesTheMasterForTheSettings) {
     EXPECT_EQ(calib::Library::refusal(master(Kind::Dark, 8, 30, 10, 20),
                                       master(Kind::Dark, 16, 30, 10, 20).at, {}),
               "8x4 frames, not 16x4");
+    std::filesystem::remove_all(dir);
+}
+
+// A master keeps the camera it was taken with, index and all, in its file
+// name and header, and reads it back from the index and from the file alone.
+TEST(CalibrationLibrary, MastersKeepTheCamerasIndex) {
+    const std::string dir = tempDir("camera");
+    std::string file, error;
+    calib::Master m = master(calib::Kind::Flat, 8, 30, 5, 20, std::string(80, 'L'));
+    m.at.model = "QC500.";
+    m.at.camera = "QC500.1";
+    {
+        calib::Library library(dir);
+        ASSERT_TRUE(library.add(m, file, error)) << error;
+    }
+    EXPECT_NE(std::filesystem::path(file).filename().string().find("flat_QC500.1_8x4_"),
+              std::string::npos)
+        << file;
+    // An 80-character label takes the long-string convention, which
+    // fitsverify accepts once LONGSTRN announces it.
+    EXPECT_EQ(std::system(("fitsverify -q '" + file + "' | grep -q 'verification OK'").c_str()), 0);
+    for (bool withIndex : {true, false}) {
+        SCOPED_TRACE(withIndex ? "from the index" : "from the file");
+        if (!withIndex) std::filesystem::remove(dir + "/index.tsv");
+        calib::Library library(dir);
+        ASSERT_TRUE(library.refresh(error)) << error;
+        ASSERT_EQ(library.entries().size(), 1u);
+        const calib::Conditions& c = library.entries()[0].master.at;
+        EXPECT_EQ(c.model, "QC500.");
+        EXPECT_EQ(c.camera, "QC500.1");
+        EXPECT_EQ(library.entries()[0].master.label, m.label);
+    }
     std::filesystem::remove_all(dir);
 }
 

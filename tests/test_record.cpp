@@ -417,6 +417,106 @@ TEST_F(Recording, OneFeedEndsAtItsLengthOrAtAChangeOfGeometry) {
 
 // Files to repair are untrusted input: counts and sizes in them must not
 // drive allocations, overflow offsets or cut a file at a wrong place.
+// What is known of the frames beyond their samples (what they show, the
+// converter's bits, the pixel size at the sensor and in the sample plane, a
+// master's name longer than a card) reaches every container, and the FITS
+// files stay ones fitsverify finds nothing wrong with.
+TEST(RecordingWriters, FilesSayWhatTheFramesAreAndPassFitsverify) {
+    const fs::path dir = fs::temp_directory_path() / ("ezcam-writers-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    recording::Sequence sequence;
+    sequence.width = 16;
+    sequence.height = 8;
+    sequence.depth = 16;
+    sequence.instrument = "QC500.1";
+    sequence.pixelClock = "High";
+    sequence.frameType = recording::FrameType::Dark;
+    sequence.sensorPixelUm = 2.2;
+    sequence.samplePixelUm = 0.345;
+    sequence.calibration = {{"dark", "dark_" + std::string(90, 'x') + ".fits"}};
+    std::vector<unsigned char> samples(sequence.frameBytes());
+    for (size_t i = 0; i < samples.size(); i += 2) samples[i + 1] = static_cast<unsigned char>(i);
+    struct Case {
+        Format format;
+        const char* file;
+    } cases[] = {{Format::Fits, "cube.fits"},
+                 {Format::FitsFrames, "frames.fits"},
+                 {Format::OmeTiff, "stack.ome.tif"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = (dir / c.file).string();
+        auto writer = recording::makeWriter(c.format, path);
+        std::string error;
+        ASSERT_TRUE(writer->begin(sequence, error)) << error;
+        for (int i = 0; i < 2; ++i) {
+            EzFrameInfo info{};
+            info.frame = static_cast<uint64_t>(i + 1);
+            info.utc_ns = 1'780'000'000'000'000'000 + i * 50'000'000LL;
+            info.monotonic_ns = i * 50'000'000LL;
+            info.exposure_ms = 20;
+            info.width = sequence.width;
+            info.height = sequence.height;
+            info.depth = 16;
+            info.x_binning = info.y_binning = 2;
+            info.has_temperature = 1;
+            info.temperature = -10.5f;
+            ASSERT_TRUE(writer->write(samples.data(), info, error)) << error;
+        }
+        ASSERT_TRUE(writer->checkpoint(error)) << error;
+        ASSERT_TRUE(writer->finish(error)) << error;
+    }
+    // Cut short and repaired (the cube through its table, the stack through
+    // its OME-XML): the cube keeps its frames, the OME-XML is rebuilt from
+    // the pages and says all it said.
+    for (const char* name : {"cube.fits", "stack.ome.tif"}) {
+        const fs::path cut = dir / (std::string("cut-") + name);
+        fs::copy_file(dir / name, cut);
+        std::ifstream in(cut, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const size_t xml = bytes.find("<?xml");
+        fs::resize_file(cut, xml == std::string::npos ? bytes.size() - 100 : xml + 100);
+        const recording::RepairReport report = recording::repairRecording(cut.string());
+        EXPECT_TRUE(report.ok && report.changed) << report.message;
+    }
+    int status = 0;
+    const std::string verified =
+        run("fitsverify -q " + (dir / "cube.fits").string() + " " +
+                (dir / "frames_000001.fits").string() + " " +
+                (dir / "frames_000002.fits").string() + " " + (dir / "cut-cube.fits").string(),
+            &status);
+    EXPECT_EQ(status, 0) << verified;
+    EXPECT_EQ(verified.find("FAILED"), std::string::npos) << verified;
+    // XPIXSZ is a binned pixel's pitch; OME's size is the objective's.
+    const std::string script =
+        "import sys, re, tifffile\n"
+        "from astropy.io import fits\n"
+        "d = sys.argv[1]\n"
+        "for name in ('cube.fits', 'frames_000001.fits', 'cut-cube.fits'):\n"
+        "    h = fits.getheader(d + '/' + name)\n"
+        "    got = (h['IMAGETYP'], h['SIGBITS'], h['XPIXSZ'], h['YPIXSZ'], len(h['CALDARK']))\n"
+        "    assert got == ('Dark Frame', 12, 4.4, 4.4, 100), (name, got)\n"
+        "t = fits.getdata(d + '/cube.fits', 'FRAMES')\n"
+        "assert list(t['FRAMENUM']) == [1, 2] and len(t['DATE_END']) == 2, t.columns\n"
+        "assert list(t['CCD_TEMP']) == [-10.5, -10.5], t['CCD_TEMP']\n"
+        "for name in ('stack.ome.tif', 'cut-stack.ome.tif'):\n"
+        "    with tifffile.TiffFile(d + '/' + name) as tif:\n"
+        "        xml = tif.ome_metadata\n"
+        "        assert tif.series[0].shape == (2, 8, 16), name\n"
+        "    p = re.search(r'<Pixels [^>]*>', xml).group(0)\n"
+        "    for a in ('SignificantBits=\"12\"', 'PhysicalSizeX=\"0.345\"', "
+        "'PhysicalSizeY=\"0.345\"'):\n"
+        "        assert a in p, (name, a, p)\n"
+        "    assert 'K=\"FrameType\">Dark Frame<' in xml, name\n"
+        "    assert 'K=\"SensorPixelSizeUm\">2.2000<' in xml, name\n"
+        "print('ok')\n";
+    std::ofstream(dir / "check.py") << script;
+    const std::string out =
+        run("/usr/bin/python3 " + (dir / "check.py").string() + " " + dir.string(), &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("ok"), std::string::npos) << out;
+    fs::remove_all(dir);
+}
+
 TEST(Repair, HostileFilesAreRefusedOrKeepOnlyWhatIsThere) {
     const fs::path dir = fs::temp_directory_path() / ("ezcam-repair-" + std::to_string(getpid()));
     fs::create_directories(dir);

@@ -147,6 +147,9 @@ TEST_F(ViewerTest, SlidersSendTheirValueAndShowItsText) {
     d->slider("sldGain")->setValue(100);
     EXPECT_EQ(GetAnaloggain(cam()), 100);
     EXPECT_EQ(d->label("txtGain")->text(), "9.510");
+    // The setting itself, as files record it, is named beside the scale.
+    EXPECT_TRUE(d->label("txtGain")->toolTip().contains("setting 100 in camera units"));
+    EXPECT_TRUE(d->label("txtGain")->toolTip().contains("GAIN 100"));
 
     d->check("chkAE")->click();  // off: the exposure slider comes alive
     bool ae = true;

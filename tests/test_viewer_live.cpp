@@ -375,6 +375,33 @@ TEST_F(LiveTest, RawRecordingsTakeTheAskedFramesOrSeconds) {
     }
 }
 
+// With an objective chosen, an OME-TIFF recording states the size of its
+// pixels in the sample plane; without one it states none.
+TEST_F(LiveTest, AnOmeRecordingCarriesTheObjectivesPixelSize) {
+    launch();
+    ASSERT_FALSE(goLive(kColour).empty());
+    d->pictureTools().setObjectives({{"4x", 1.6}, {"40x", 0.16}});
+    for (int choice : {2, 0}) {
+        d->combo("pouObjective")->setCurrentIndex(choice);
+        emit d->combo("pouObjective")->activated(choice);
+        const double microns = d->pictureTools().micronsPerPixel();
+        recordRaw("ome-tiff", 3, 0);
+        ASSERT_TRUE(waitUntil([&] { return rawEnded == rawStarted; })) << choice;
+        const std::string tiff = fileBytes(d->rawRecording().written().toStdString());
+        const size_t pixels = tiff.find("<Pixels ");
+        ASSERT_NE(pixels, std::string::npos);
+        const std::string element = tiff.substr(pixels, tiff.find('>', pixels) - pixels);
+        if (choice == 0) {
+            EXPECT_EQ(element.find("PhysicalSize"), std::string::npos) << element;
+            continue;
+        }
+        ASSERT_GT(microns, 0);
+        const std::string size = QString::number(microns, 'g', 6).toStdString();
+        EXPECT_NE(element.find("PhysicalSizeX=\"" + size + "\""), std::string::npos) << element;
+        EXPECT_NE(element.find("PhysicalSizeY=\"" + size + "\""), std::string::npos) << element;
+    }
+}
+
 TEST_F(LiveTest, AChangeOfTheFramesGeometryEndsARawRecordingWithItsReason) {
     launch();
     ASSERT_FALSE(goLive(kMonoDeep).empty());

@@ -19,7 +19,8 @@ std::optional<Kind> kindNamed(std::string_view name);
 std::optional<Kind> kindOf(int code);
 
 struct Conditions {
-    std::string model;  // the camera model's name
+    std::string model;   // the camera model's name, what masters are matched on
+    std::string camera;  // the camera's own name (model and index); "" not known
     int release = 0;    // USB device release
     int width = 0;      // the frame as delivered
     int height = 0;

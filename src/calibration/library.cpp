@@ -19,8 +19,8 @@ constexpr const char* kNotMaster = "-";  // index kind of a FITS file that is no
 constexpr const char* kColumns =
     "file\tkind\tmodel\trelease\twidth\theight\troi_x\troi_y\tbin_x\tbin_y\tdepth\tbayer\tclock"
     "\tgain\tblack\texposure_ms\ttemperature\tframes\tdate\tlabel\toffset_file\thot_pixels"
-    "\tclip_sigma";
-constexpr size_t kColumnCount = 23;
+    "\tclip_sigma\tcamera";
+constexpr size_t kColumnCount = 24;
 
 // Exposures this close are the same.
 bool sameExposure(double a, double b) {
@@ -100,6 +100,7 @@ bool Library::readIndex(std::vector<Entry>& entries) const {
         const std::optional<Kind> kind = kindNamed(f[1]);
         if (!kind && f[1] != kNotMaster) return false;
         c.model = f[2];
+        c.camera = f[23];
         c.clock = f[12];
         m.date = f[18];
         m.label = f[19];
@@ -136,7 +137,8 @@ bool Library::writeIndex(std::string& error) const {
                 << format("%.6g", c.exposureMs) << '\t'
                 << (c.hasTemperature ? format("%.2f", c.temperature) : "-") << '\t' << m.frames
                 << '\t' << cell(m.date) << '\t' << cell(m.label) << '\t' << cell(m.offsetFile)
-                << '\t' << m.hotPixels << '\t' << format("%.2f", m.clipSigma) << '\n';
+                << '\t' << m.hotPixels << '\t' << format("%.2f", m.clipSigma) << '\t'
+                << cell(c.camera) << '\n';
         }
         out.flush();
         if (!out) {
@@ -190,7 +192,9 @@ bool Library::add(const Master& master, std::string& file, std::string& error) {
     std::string stamp;
     for (char ch : master.date)
         if (std::isdigit(static_cast<unsigned char>(ch))) stamp += ch;
-    std::string name = std::string(kindName(master.kind)) + "_" + namePart(c.model) + "_" +
+    // The camera's name keeps its index: "dark_QC500.0_...".
+    std::string name = std::string(kindName(master.kind)) + "_" +
+                       namePart(c.camera.empty() ? c.model : c.camera) + "_" +
                        std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
                        std::to_string(c.depth) + "bit_g" + std::to_string(c.gain) + "_b" +
                        std::to_string(c.black);

@@ -98,11 +98,16 @@ bool writeMaster(const std::string& path, const Master& m, std::string& error) {
     auto whole = [&](const char* key, long long value, const char* comment) {
         fits_update_key_lng(raw, key, value, comment, &status);
     };
+    // The long-string convention serves names longer than a card holds.
+    fits_write_key_longwarn(raw, &status);
     text("IMAGETYP", imageType(m.kind), "calibration master");
     text("BUNIT", m.kind == Kind::Flat ? "relative" : "DN", m.kind == Kind::Flat
                                                              ? "mean 1 in each Bayer channel"
                                                              : "camera units at its depth");
-    text("INSTRUME", c.model, "camera model");
+    // The camera with its index; older masters name the model here and
+    // carry no CAMMODEL.
+    text("INSTRUME", c.camera.empty() ? c.model : c.camera, "camera");
+    text("CAMMODEL", c.model, "camera model");
     whole("DEVREL", c.release, "USB device release");
     whole("DEPTH", c.depth, "bits per sample of the frames");
     whole("XORGSUBF", c.roiX, "[px] region origin in the whole frame");
@@ -157,10 +162,15 @@ bool readMaster(const std::string& path, Master& m, bool pixels, std::string& er
     for (Kind k : kKinds)
         if (type == imageType(k)) out.kind = k, known = true;
     Conditions& c = out.at;
-    if (!known || !r.text("INSTRUME", c.model) || !r.whole("DEVREL", c.release) ||
+    std::string instrument;
+    if (!known || !r.text("INSTRUME", instrument) || !r.whole("DEVREL", c.release) ||
         !r.whole("DEPTH", c.depth) || !r.whole("GAIN", c.gain) || !r.whole("BLKLEVEL", c.black) ||
         !r.number("EXPTIME", c.exposureMs))
         return error = path + ": not a calibration master (keywords missing)", false;
+    if (r.text("CAMMODEL", c.model))
+        c.camera = instrument;
+    else
+        c.model = instrument;
     if (axes[0] <= 0 || axes[1] <= 0 || axes[0] > 65535 || axes[1] > 65535 ||
         (c.depth != 8 && c.depth != 16))
         return error = path + ": size or depth out of range", false;

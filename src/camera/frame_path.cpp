@@ -120,7 +120,10 @@ int CamBayer::_raw_data_asyn(EzFrameCallback callback, unsigned char* buffer, in
 calib::Conditions CamBayer::conditionsOf(const EzFrameInfo& info) {
     auto lock = lockSettings();
     const char* clock = _pixsclock_string_at_index(info.pixel_clock);
-    return calib::conditionsOf(info, modelName_, link_.release(), clock ? clock : "");
+    calib::Conditions c =
+        calib::conditionsOf(info, modelName_, link_.release(), clock ? clock : "");
+    c.camera = name_;
+    return c;
 }
 
 std::optional<calib::Conditions> CamBayer::latestConditions() {

@@ -97,6 +97,7 @@ void keywords(fitsfile* file, const Sequence& sequence, const EzFrameInfo& info,
     const int64_t startNs = info.utc_ns - static_cast<int64_t>(std::llround(exposure * 1e9));
     text("DATE-OBS", isoUtc(startNs), "UTC exposure start: DATE-END less EXPTIME");
     text("DATE-END", isoUtc(info.utc_ns), "UTC when the frame's transfer ended");
+    text("IMAGETYP", frameTypeName(sequence.frameType), "what the frames show");
     number("EXPTIME", exposure, 6, "[s] exposure time");
     whole("GAIN", info.analog_gain, "analog gain setting (camera units)");
     whole("BLKLEVEL", info.black_level, "black level setting (camera units)");
@@ -105,11 +106,21 @@ void keywords(fitsfile* file, const Sequence& sequence, const EzFrameInfo& info,
     // A mode that bins by a factor the camera does not state gets none.
     if (info.x_binning > 0) whole("XBINNING", info.x_binning, "sensor pixels per pixel in x");
     if (info.y_binning > 0) whole("YBINNING", info.y_binning, "sensor pixels per pixel in y");
+    // The pitch of a binned pixel, as astronomy software reads XPIXSZ.
+    if (sequence.sensorPixelUm > 0 && info.x_binning > 0 && info.y_binning > 0) {
+        number("XPIXSZ", sequence.sensorPixelUm * info.x_binning, 4,
+               "[um] pixel size at the sensor");
+        number("YPIXSZ", sequence.sensorPixelUm * info.y_binning, 4,
+               "[um] pixel size at the sensor");
+    }
+    whole("SIGBITS", significantBits(sequence.depth), "significant bits per sample, at the top");
     whole("XORGSUBF", info.roi_x, "[px] region origin in the whole frame");
     whole("YORGSUBF", info.roi_y, "[px] region origin in the whole frame");
     text("INSTRUME", sequence.instrument, "camera");
     text("PIXCLOCK", sequence.pixelClock, "pixel clock");
-    // The masters' names may pass a card's 68 characters: long strings.
+    // The masters' names may pass a card's 68 characters: long strings,
+    // announced by LONGSTRN as the convention asks.
+    if (!sequence.calibration.empty()) fits_write_key_longwarn(file, &status);
     for (const auto& [kind, name] : sequence.calibration) {
         std::string key = "CAL";
         for (char ch : kind) key += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -145,15 +156,21 @@ bool tableBytes(const std::vector<EzFrameInfo>& frames, std::vector<unsigned cha
                 std::string& why) {
     MemoryFits memory;
     fits_create_img(memory.file(), BYTE_IMG, 0, nullptr, &memory.status);
-    char* names[] = {const_cast<char*>("FRAMENUM"), const_cast<char*>("DATE-END"),
+    // Column names take letters, digits and '_' only: the header keywords
+    // DATE-END and CCD-TEMP are columns DATE_END and CCD_TEMP.
+    char* names[] = {const_cast<char*>("FRAMENUM"), const_cast<char*>("DATE_END"),
                      const_cast<char*>("EXPTIME"),  const_cast<char*>("GAIN"),
-                     const_cast<char*>("BLKLEVEL"), const_cast<char*>("CCD-TEMP")};
+                     const_cast<char*>("BLKLEVEL"), const_cast<char*>("CCD_TEMP")};
     char* forms[] = {const_cast<char*>("1K"), const_cast<char*>("26A"), const_cast<char*>("1D"),
                      const_cast<char*>("1J"), const_cast<char*>("1J"),  const_cast<char*>("1E")};
     char* units[] = {const_cast<char*>(""), const_cast<char*>("UTC"), const_cast<char*>("s"),
                      const_cast<char*>(""), const_cast<char*>(""),    const_cast<char*>("C")};
     fits_create_tbl(memory.file(), BINARY_TBL, 0, 6, names, forms, units, "FRAMES",
                     &memory.status);
+    fits_modify_comment(memory.file(), "TTYPE2", "UTC transfer end, DATE-END of each frame",
+                        &memory.status);
+    fits_modify_comment(memory.file(), "TTYPE6", "sensor temperature, CCD-TEMP of each frame",
+                        &memory.status);
     const size_t n = frames.size();
     std::vector<LONGLONG> number(n);
     std::vector<std::string> end(n);

@@ -11,7 +11,9 @@
 // page's description at it, so a killed recording holds an OME-XML at most
 // a checkpoint old. `ezcap repair` rebuilds it from the pages' records
 // after a cut.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -76,15 +78,22 @@ class OmeDocument {
                instrument + "\"/></Instrument>\n";
         xml += "<Image ID=\"Image:0\" Name=\"" + instrument + "\">\n<AcquisitionDate>" +
                isoUtc(first_.utc_ns) + "Z</AcquisitionDate>\n<InstrumentRef ID=\"Instrument:0\"/>\n";
+        // The objective's scale, micrometres per pixel in the sample plane.
+        char physical[96] = "";
+        if (sequence_.samplePixelUm > 0)
+            std::snprintf(physical, sizeof physical,
+                          "PhysicalSizeX=\"%.6g\" PhysicalSizeY=\"%.6g\" ", sequence_.samplePixelUm,
+                          sequence_.samplePixelUm);
         std::snprintf(line, sizeof line,
                       "<Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" Type=\"uint%d\" "
                       "SignificantBits=\"%d\" BigEndian=\"false\" Interleaved=\"false\" "
-                      "SizeX=\"%d\" SizeY=\"%d\" SizeZ=\"1\" SizeC=\"1\" %-*s>\n"
+                      "SizeX=\"%d\" SizeY=\"%d\" SizeZ=\"1\" SizeC=\"1\" %s%-*s>\n"
                       "<Channel ID=\"Channel:0:0\" SamplesPerPixel=\"1\"/>\n"
                       "<TiffData IFD=\"0\" %-*s/>\n",
-                      sequence_.depth, sequence_.depth, sequence_.width, sequence_.height,
-                      kCountWidth, ("SizeT=\"" + std::to_string(count) + "\"").c_str(),
-                      kCountWidth, ("PlaneCount=\"" + std::to_string(count) + "\"").c_str());
+                      sequence_.depth, significantBits(sequence_.depth), sequence_.width,
+                      sequence_.height, physical, kCountWidth,
+                      ("SizeT=\"" + std::to_string(count) + "\"").c_str(), kCountWidth,
+                      ("PlaneCount=\"" + std::to_string(count) + "\"").c_str());
         return xml + line;
     }
     // The lines of planes [from, to).
@@ -120,6 +129,12 @@ class OmeDocument {
         pair("AnalogGain", std::to_string(first_.analog_gain));
         pair("BlackLevel", std::to_string(first_.black_level));
         pair("PixelClock", sequence_.pixelClock);
+        pair("FrameType", frameTypeName(sequence_.frameType));
+        if (sequence_.sensorPixelUm > 0) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.4f", sequence_.sensorPixelUm);
+            pair("SensorPixelSizeUm", text);
+        }
         for (const auto& [kind, file] : sequence_.calibration)
             pair("CalibrationMaster." + kind, file);
         pair("Resolution", std::to_string(first_.resolution));
@@ -172,7 +187,10 @@ std::string describe(const Sequence& s) {
                        escapeLine(s.pixelClock) + "\n";
     for (const auto& [kind, file] : s.calibration)
         text += "calibration." + escapeLine(kind) + "=" + escapeLine(file) + "\n";
-    return text;
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, "frametype=%d\nsensorpixel=%.17g\nsamplepixel=%.17g\n",
+                  static_cast<int>(s.frameType), s.sensorPixelUm, s.samplePixelUm);
+    return text + numbers;
 }
 void undescribe(const std::string& text, Sequence& s) {
     size_t at = 0;
@@ -186,7 +204,15 @@ void undescribe(const std::string& text, Sequence& s) {
         const std::string key = line.substr(0, eq), value = unescapeLine(line.substr(eq + 1));
         if (key == "instrument") s.instrument = value;
         else if (key == "pixelclock") s.pixelClock = value;
-        else if (key.rfind("calibration.", 0) == 0)
+        else if (key == "frametype") {
+            const int type = std::atoi(value.c_str());
+            if (type >= 0 && type <= static_cast<int>(FrameType::Bias))
+                s.frameType = static_cast<FrameType>(type);
+        } else if (key == "sensorpixel" || key == "samplepixel") {
+            const double um = std::strtod(value.c_str(), nullptr);
+            if (std::isfinite(um) && um > 0)
+                (key == "sensorpixel" ? s.sensorPixelUm : s.samplePixelUm) = um;
+        } else if (key.rfind("calibration.", 0) == 0)
             s.calibration.emplace_back(unescapeLine(key.substr(12)), value);
     }
 }

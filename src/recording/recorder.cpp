@@ -98,6 +98,8 @@ void Recorder::commit(unsigned char* buffer, const EzFrameInfo& info) {
         sequence_.pixelClock = setup_.pixelClock;
         sequence_.calibration = setup_.calibration;
         sequence_.expectedFrames = setup_.expectedFrames;
+        sequence_.frameType = setup_.frameType;
+        sequence_.samplePixelUm = setup_.samplePixelUm;
         haveSequence_ = true;
     }
     filled_.push_back({buffer, info});

@@ -35,6 +35,8 @@ struct RecorderSetup {
     std::vector<std::pair<std::string, std::string>> calibration;
     size_t frameBufferBytes = 0;  // a frame buffer as GetRawData fills it (RecvMemSize)
     uint64_t expectedFrames = 0;  // 0: not known in advance
+    FrameType frameType = FrameType::Light;
+    double samplePixelUm = 0;  // a pixel in the sample plane (objective), 0 none
     size_t queueBytes = size_t{256} << 20;  // memory the queue may hold (at least 2 frames)
     // Runs on the writing thread after every frame written (a test's slow disk).
     std::function<void()> afterWrite;

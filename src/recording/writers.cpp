@@ -39,6 +39,36 @@ std::unique_ptr<SequenceWriter> makeWriter(Format format, const std::string& pat
     return nullptr;
 }
 
+const char* frameTypeName(FrameType type) {
+    switch (type) {
+        case FrameType::Light:
+            return "Light Frame";
+        case FrameType::Dark:
+            return "Dark Frame";
+        case FrameType::Flat:
+            return "Flat Field";
+        case FrameType::Bias:
+            return "Bias Frame";
+    }
+    return "";
+}
+
+bool frameTypeNamed(std::string_view name, FrameType& type) {
+    constexpr std::pair<std::string_view, FrameType> kNames[] = {
+        {"light", FrameType::Light}, {"dark", FrameType::Dark},
+        {"flat", FrameType::Flat},   {"bias", FrameType::Bias}};
+    for (const auto& [text, value] : kNames)
+        if (name == text) {
+            type = value;
+            return true;
+        }
+    return false;
+}
+
+int significantBits(int depth) {
+    return depth == 16 ? 12 : depth;
+}
+
 std::string isoUtc(int64_t utcNanoseconds) {
     int64_t seconds = utcNanoseconds / 1'000'000'000;
     int64_t rest = utcNanoseconds % 1'000'000'000;

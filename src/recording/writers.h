@@ -25,6 +25,16 @@ struct FormatRow {
 std::span<const FormatRow> formats();
 const FormatRow* findFormat(std::string_view name);
 
+// What a recording's frames show, as FITS IMAGETYP names it.
+enum class FrameType { Light, Dark, Flat, Bias };
+const char* frameTypeName(FrameType type);  // "Light Frame", "Dark Frame", ...
+// "light", "dark", "flat", "bias" as `ezcap record --type` takes them.
+bool frameTypeNamed(std::string_view name, FrameType& type);
+
+// The bits of a sample that carry the converter's value: 16-bit samples
+// hold the 12-bit converter's value aligned to the top bit.
+int significantBits(int depth);
+
 // What every frame of a recording shares, taken from its first frame.
 struct Sequence {
     int width = 0;
@@ -35,6 +45,12 @@ struct Sequence {
     std::string pixelClock;     // the pixel clock's label
     std::vector<std::pair<std::string, std::string>> calibration;  // kind, master's file name
     uint64_t expectedFrames = 0;  // 0: not known in advance
+    FrameType frameType = FrameType::Light;
+    // Micrometres per pixel, 0 where not known: at the sensor (an unbinned
+    // pixel's pitch) and in the sample plane (the objective's, binning
+    // included).
+    double sensorPixelUm = 0;
+    double samplePixelUm = 0;
     size_t frameBytes() const {
         return static_cast<size_t>(width) * static_cast<size_t>(height) * (depth / 8);
     }

@@ -90,7 +90,7 @@ class Viewer : public QObject {
     SettingsTabs settingsTabs;
     StillCapture stillCapture{selected, status, folder, liveView, pictureTools};
     MovieCapture movieCapture{selected, status, folder, liveView};
-    RawRecordingControls rawRecording{selected, status, folder, liveView};
+    RawRecordingControls rawRecording{selected, status, folder, liveView, pictureTools};
     RegionOfInterest region{selected, status, *pictureTools.view()};
     // Last, so that it goes first.
     std::unique_ptr<ViewerWindow> shown;

@@ -4,6 +4,7 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -62,6 +63,41 @@ Status list(const std::string&, const std::vector<std::string>&) {
     return Status::Ok;
 }
 
+// "binned 2x2", "binned" or "not binned", from a mode's label ("1016X760
+// 2x2 Bin", "1272X952 Bin", "1272X952"): the factor is the first number
+// after the size.
+std::string binningText(const char* label) {
+    std::string rest = label ? label : "";
+    for (char& ch : rest) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    rest = rest.substr(std::min(rest.find(' '), rest.size()));
+    const size_t bin = rest.find("bin");
+    if (bin == std::string::npos) return "not binned";
+    const size_t digit = rest.find_first_of("0123456789");
+    if (digit != std::string::npos) {
+        const int factor = std::atoi(rest.c_str() + digit);
+        return "binned " + std::to_string(factor) + "x" + std::to_string(factor);
+    }
+    return "binned";
+}
+
+// "8, 16": the depths the clocks allow; 16 named with the clocks that take it
+// when not every one does.
+std::string depthsOffered(const char* c) {
+    std::string clocks;
+    int allowed = 0;
+    const int count = GetPixelclockCount(c);
+    for (int i = 0; i < count; ++i) {
+        const int state = GetRawDepthState(i, c);
+        if (state != EZ_OK && state != EZ_EDEPTH16) continue;
+        const char* label = GetPixclkItemName(i, c);
+        clocks += (allowed++ ? ", " : "") + std::string(label ? label : std::to_string(i)) +
+                  (state == EZ_EDEPTH16 ? " (not at this resolution)" : "");
+    }
+    if (allowed == 0) return "8";
+    if (allowed == count && clocks.find('(') == std::string::npos) return "8, 16";
+    return "8, 16 at clock " + clocks;
+}
+
 Status show(const std::string& camera, const std::vector<std::string>&) {
     const char* c = camera.c_str();
     std::printf("camera      %s (%04x:%04x, release %04x, firmware %04x)\n", c, DeviceVendor(c),
@@ -72,8 +108,16 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
 
     const int resolution = GetResolution(c);
     std::printf("resolution  %d:", resolution);
-    for (int i = 0; i < GetResolutionCount(c); ++i)
+    const int modes = GetResolutionCount(c);
+    for (int i = 0; i < modes; ++i) {
         std::printf("%s %d=%dx%d", i ? "," : "", i, GetResWidth(i, c), GetResHeight(i, c));
+        // Modes of one size differ in how the sensor is read: say which bins.
+        bool repeated = false;
+        for (int j = 0; j < modes; ++j)
+            repeated = repeated || (j != i && GetResWidth(j, c) == GetResWidth(i, c) &&
+                                    GetResHeight(j, c) == GetResHeight(i, c));
+        if (repeated) std::printf(" (%s)", binningText(GetResItemName(i, c)).c_str());
+    }
     std::printf("\n");
 
     const int clock = GetPixelclock(c);
@@ -83,7 +127,7 @@ Status show(const std::string& camera, const std::vector<std::string>&) {
         std::printf("%s %d=%s", i ? "," : "", i, label ? label : "?");
     }
     std::printf("\n");
-    std::printf("depth       %d bits\n", GetRawDepth(c));
+    std::printf("depth       %d bits (offered: %s)\n", GetRawDepth(c), depthsOffered(c).c_str());
 
     float emin = 0, emax = 0, estep = 0;
     GetExposureRange(&emin, &emax, &estep, c);
@@ -354,9 +398,10 @@ const std::vector<Command> kCommands = {
     {"replug", 0, "replug", "simulated cameras: pull the camera out and plug it in again", true,
      replug},
     {"grab", 1, "grab N", "read N raw frames; print sizes, levels and frame rate", true, grab},
-    {"record", 1, "record OUT --frames N | --seconds S [--format F]",
-     "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser", true, record,
-     {"--frames", "--seconds", "--format"}},
+    {"record", 1, "record OUT --frames N | --seconds S [--format F] [--type T]",
+     "record every raw frame; F: ome-tiff (default), fits, fits-frames, ser; T: what the frames "
+     "show, light (default), dark, flat, bias", true, record,
+     {"--frames", "--seconds", "--format", "--type"}},
     {"repair", 1, "repair FILE",
      "make a recording whole again after a kill, a crash or a cut: the frames written whole, "
      "their times and table from its journal", false, repair},

@@ -31,6 +31,7 @@ struct RecordRequest {
     std::string path;
     const recording::FormatRow* format = recording::findFormat("ome-tiff");
     recording::FeedLength limits;
+    recording::FrameType frameType = recording::FrameType::Light;
 };
 
 std::string formatNames() {
@@ -40,7 +41,8 @@ std::string formatNames() {
     return names;
 }
 
-// OUT, then --frames N | --seconds S and --format NAME in any order.
+// OUT, then --frames N | --seconds S, --format NAME and --type KIND in any
+// order.
 std::optional<RecordRequest> parse(const std::vector<std::string>& args) {
     RecordRequest request;
     request.path = args[0];
@@ -63,6 +65,11 @@ std::optional<RecordRequest> parse(const std::vector<std::string>& args) {
                 return std::nullopt;
             }
             request.limits.seconds = *seconds;
+        } else if (option == "--type") {
+            if (!recording::frameTypeNamed(value, request.frameType)) {
+                complain("unknown frame type '" + value + "' (known: light, dark, flat, bias)");
+                return std::nullopt;
+            }
         } else if (option == "--format") {
             request.format = recording::findFormat(value);
             if (!request.format) {
@@ -106,6 +113,7 @@ Status record(const std::string& camera, const std::vector<std::string>& args) {
     setup.calibration = mastersInForce(camera);
     setup.frameBufferBytes = static_cast<size_t>(std::max(RecvMemSize(c), 0));
     setup.expectedFrames = request->limits.frames;
+    setup.frameType = request->frameType;
     recording::Recorder recorder(setup);
     if (!recorder.ok()) {
         complain(recorder.error());

@@ -16,6 +16,7 @@
 #include "viewer/captions.h"
 #include "viewer/capture/capture_folder.h"
 #include "viewer/live/live_controller.h"
+#include "viewer/picture/picture_tools.h"
 #include "viewer/session/selected_camera.h"
 #include "viewer/session/status_line.h"
 #include "viewer/widgets/control_rows.h"
@@ -41,12 +42,14 @@ QString freshRecordingPath(const QString& base, const QString& extension) {
 
 RawRecordingControls::RawRecordingControls(const SelectedCamera& selected, StatusLine& statusLine,
                                            const CaptureFolder& captureFolder,
-                                           LiveController& liveView, QObject* parent)
+                                           LiveController& liveView,
+                                           const PictureTools& pictureTools, QObject* parent)
     : QObject(parent),
       camera(selected),
       status(statusLine),
       folder(captureFolder),
       live(liveView),
+      picture(pictureTools),
       pouRawFormat(new QComboBox),
       spnRawLength(new QSpinBox),
       pouRawUnit(new QComboBox),
@@ -116,6 +119,9 @@ void RawRecordingControls::toggle() {
     setup.pixelClock = clock ? clock : "";
     setup.frameBufferBytes = size_t(std::max(RecvMemSize(cam), 0));
     setup.calibration = mastersByKind(cam);
+    // The objective's micrometres per pixel (binning included), for the
+    // OME-TIFF's physical pixel size.
+    setup.samplePixelUm = picture.micronsPerPixel();
     RawLength length;
     if (pouRawUnit->currentIndex() == 0)
         length.frames = uint64_t(spnRawLength->value());

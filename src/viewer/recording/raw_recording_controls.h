@@ -19,6 +19,7 @@ namespace viewer {
 
 class CaptureFolder;
 class LiveController;
+class PictureTools;
 class SelectedCamera;
 class StatusLine;
 
@@ -27,7 +28,7 @@ class RawRecordingControls : public QObject {
   public:
     RawRecordingControls(const SelectedCamera& camera, StatusLine& status,
                          const CaptureFolder& folder, LiveController& live,
-                         QObject* parent = nullptr);
+                         const PictureTools& picture, QObject* parent = nullptr);
 
     QComboBox* formatList() const { return pouRawFormat; }
     QSpinBox* lengthField() const { return spnRawLength; }
@@ -49,6 +50,7 @@ class RawRecordingControls : public QObject {
     StatusLine& status;
     const CaptureFolder& folder;
     LiveController& live;
+    const PictureTools& picture;  // the objective chosen, for the files' pixel size
     RawRecording raw;
 
     QComboBox* pouRawFormat;  // the recorder's format names

@@ -27,6 +27,15 @@ QString gainText(int gain) {
     return QString::asprintf("%.3f", gain * 0.0351f + 6);
 }
 
+// The text is a scale of the camera's own; files record the setting itself
+// (GAIN), which the tooltip names beside it.
+void showGain(QLabel* text, int gain) {
+    text->setText(gainText(gain));
+    text->setToolTip(L("Analog gain setting %1 in camera units, recorded as GAIN %1 in files; "
+                       "shown as %1 × 0.0351 + 6")
+                         .arg(gain));
+}
+
 }  // namespace
 
 SensorSettings::SensorSettings(const SelectedCamera& selected, StatusLine& statusLine,
@@ -124,7 +133,7 @@ void SensorSettings::load(bool firstLoad) {
     GetAnaloggainRange(&min, &max, &step, cam());
     const int gain = GetAnaloggain(cam());
     setSliderQuietly(sldGain, min, max, gain);
-    txtGain->setText(gainText(gain));
+    showGain(txtGain, gain);
 
     sldTime->setEnabled(true);
     txtTime->setEnabled(true);
@@ -235,7 +244,7 @@ void SensorSettings::gainMoved() {
     const int v = sldGain->value();
     if (v == GetAnaloggain(cam())) return;
     SetAnaloggain(v, cam());
-    txtGain->setText(gainText(v));
+    showGain(txtGain, v);
 }
 
 void SensorSettings::exposureMoved() {
@@ -302,7 +311,7 @@ void SensorSettings::restoreDefaults() {
 
     const int gain = GetAnaloggain(cam());
     setSliderQuietly(sldGain, gain);
-    txtGain->setText(gainText(gain));
+    showGain(txtGain, gain);
 
     bool on = false;
     GetAutoExposure(&on, cam());
