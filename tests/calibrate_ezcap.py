@@ -3,7 +3,7 @@
 measured gain, read noise and dark current against the simulator's truth,
 the masters read back by astropy with their header keys, the library's
 listing, and the report: its JSON, its figures read back as XML (SVG) and
-by a PNG decoder written here, and its HTML page; darks and biases with the
+by a PNG decoder written here, drawn by rsvg-convert, and its HTML page; darks and biases with the
 lens covered and not, the question on a terminal (a pseudo-terminal here)
 and --yes.
 
@@ -181,6 +181,11 @@ with tempfile.TemporaryDirectory() as work:
                                    ("dark", "(ms)", "(DN)")):
         check_svg(f"{prefix}-{figure}.svg", x_unit, y_unit)
         check_png(f"{prefix}-{figure}.png")
+        # Drawn by a renderer of its own, at print size.
+        rendered = subprocess.run(["rsvg-convert", "--zoom", "3", "--output", f"{prefix}-{figure}-rsvg.png",
+                                   f"{prefix}-{figure}.svg"], capture_output=True, text=True)
+        check(rendered.returncode == 0 and not rendered.stderr, f"rsvg-convert {figure}: {rendered.stderr}")
+        check_png(f"{prefix}-{figure}-rsvg.png")
     check_page(prefix + ".html")
     check("system gain K" in out, "no text report")
 

@@ -263,12 +263,15 @@ struct Tick {
     std::string label;  // empty: no value printed
 };
 
+// A step of 1, 2, 2.5 or 5 times a power of ten that cuts the span into
+// about `wanted` parts.
 double niceStep(double span, int wanted) {
     const double raw = span / std::max(wanted, 1);
     const double p = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
-        if (m * p >= raw * 0.999) return m * p;
-    return 10 * p;
+    double best = p;
+    for (double m : {0.5, 1.0, 2.0, 2.5, 5.0, 10.0})
+        if (std::fabs(std::log(span / (m * p) / wanted)) < std::fabs(std::log(span / best / wanted))) best = m * p;
+    return best;
 }
 
 // The range an axis shows: its own, or the data's with a margin so that no
@@ -322,7 +325,7 @@ std::vector<Tick> ticks(const Axis& axis, const Range& r) {
         }
         return out;
     }
-    const double step = niceStep(r.hi - r.lo, 5);
+    const double step = niceStep(r.hi - r.lo, 6);
     for (double k = std::ceil(r.lo / step - 1e-9); k * step <= r.hi + step * 1e-6; k += 1) {
         const double v = k * step;  // whole multiples: no drift from repeated sums
         out.push_back({v, true, formatNumber(v, 8)});
