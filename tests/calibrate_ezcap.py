@@ -189,6 +189,11 @@ with tempfile.TemporaryDirectory() as work:
     check_page(prefix + ".html")
     check("system gain K" in out, "no text report")
 
+    # Without light there is no saturation to find, and no report.
+    out = run("measure-sensor", "--points", "6", "--report", prefix + "-dark-room", sensor="light=0", code=1)
+    check("more light is needed" in out and not os.path.exists(prefix + "-dark-room.html"),
+          "no light not refused: " + out)
+
     # Masters: a flat needs an offset first; then bias, dark, flat.
     out = run("calibrate", "flat", "--frames", "4", code=1)
     check("take one before the flat" in out, "a flat without an offset was not refused: " + out)

@@ -136,6 +136,11 @@ TEST(SensorAnalysis, RefusesSeriesWithoutLightOrPoints) {
     std::string error;
     EXPECT_FALSE(calib::analyseSensor(m, r, error));
     EXPECT_NE(error.find("no light"), std::string::npos);
+    // A faint glow within the noise is no light either.
+    for (calib::PtcPoint& p : m.points) p.light.mean += 5;
+    error.clear();
+    EXPECT_FALSE(calib::analyseSensor(m, r, error));
+    EXPECT_NE(error.find("no light"), std::string::npos);
     m.points.resize(2);
     EXPECT_FALSE(calib::analyseSensor(m, r, error));
 }

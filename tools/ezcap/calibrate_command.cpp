@@ -328,7 +328,10 @@ struct Saturation {
 // places saturation where the straight response meets the plateau: from the
 // shortest exposure and the brightest one well below the plateau, checked
 // once more closer to it.
-std::optional<Saturation> findSaturation(Measurement& m, double low, double high, double maxSample) {
+// Nothing when the camera fails (it has said why) or the search does, with
+// `why`.
+std::optional<Saturation> findSaturation(Measurement& m, double low, double high, double maxSample,
+                                         std::string& why) {
     struct Level {
         double ms, level;
     };
@@ -344,14 +347,31 @@ std::optional<Saturation> findSaturation(Measurement& m, double low, double high
         const double level = meanOf(frame);
         // Doubling the exposure doubles the signal above the first level
         // until the pixels fill up.
+        // Only a signal well clear of the noise can stop rising: without
+        // light the level wanders about the first one.
         if (seen.size() >= 2) {
             const double rise = level - seen.back().level, before = seen.back().level - seen.front().level;
-            plateau = level >= 0.98 * maxSample || (before > 0 && rise < 0.05 * before);
+            const bool lit = before > 0.02 * (maxSample - seen.front().level);
+            // A longer exposure that comes out darker is not a plateau: the
+            // camera does not give that exposure, so the range ends before it.
+            if (lit && rise < -0.05 * before) {
+                char text[256];
+                std::snprintf(text, sizeof text,
+                              "the level falls from %.1f at %.3f ms to %.1f at %.3f ms: the camera does not give "
+                              "exposures past %.3f ms, and the sensor does not saturate before",
+                              seen.back().level, seen.back().ms, level, actual, seen.back().ms);
+                why = text;
+                return std::nullopt;
+            }
+            plateau = level >= 0.98 * maxSample || (lit && rise < 0.05 * before);
         }
         seen.push_back({actual, level});
         if (t >= high) break;
     }
-    if (!plateau) return std::nullopt;
+    if (!plateau) {
+        why = "the sensor does not saturate within the exposure range: more light is needed";
+        return std::nullopt;
+    }
     Saturation s;
     s.plateau = seen.back().level;
     // A little further, in case the doubling stopped on the shoulder.
@@ -362,7 +382,10 @@ std::optional<Saturation> findSaturation(Measurement& m, double low, double high
     }
     const Level& first = seen.front();
     const double full = s.plateau - first.level;
-    if (!(full > 0)) return std::nullopt;
+    if (!(full > 0)) {
+        why = "no light: longer exposures give no higher level";
+        return std::nullopt;
+    }
     Level bright = first;
     for (const Level& l : seen)
         if (l.level - first.level <= 0.75 * full && l.ms > bright.ms) bright = l;
@@ -413,10 +436,10 @@ Status measureSensor(const std::string& camera, const std::vector<std::string>& 
         std::fprintf(stderr, "measure-sensor: 8-bit samples quantise the noise; 'depth 16' first gives better numbers\n");
 
     std::fprintf(stderr, "measure-sensor: finding saturation\n");
-    const auto saturation = findSaturation(m, low, high, maxSample);
+    std::string why;
+    const auto saturation = findSaturation(m, low, high, maxSample, why);
     if (!saturation) {
-        if (m.crop().width > 0)
-            complain("the sensor does not saturate within the exposure range: more light is needed");
+        if (!why.empty()) complain(why);
         SetExposure(restore, c);
         return Status::Failed;
     }

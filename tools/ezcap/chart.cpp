@@ -312,14 +312,15 @@ std::vector<Tick> ticks(const Axis& axis, const Range& r) {
     if (axis.log) {
         const int first = static_cast<int>(std::floor(std::log10(r.lo) + 1e-9));
         const int last = static_cast<int>(std::ceil(std::log10(r.hi) - 1e-9));
-        const int decades = std::max(last - first, 1);
+        const double decades = std::log10(r.hi / r.lo);
         for (int e = first; e <= last; ++e) {
             const double p = std::pow(10.0, e);
             for (int m = 1; m <= 9; ++m) {
                 const double v = m * p;
                 if (v < r.lo * 0.9999 || v > r.hi * 1.0001) continue;
                 // With few decades on the axis the 2s and 5s carry values too.
-                const bool labelled = m == 1 || (decades <= 2 && (m == 2 || m == 5));
+                const bool labelled = m == 1 || (decades <= 2.3 && (m == 2 || m == 5)) ||
+                                      (decades <= 1.3 && m == 3) || decades <= 0.7;
                 out.push_back({v, m == 1, labelled ? formatNumber(v) : ""});
             }
         }

@@ -65,8 +65,8 @@ chart::Figure photonTransfer(const SensorReport& r, const ReportContext& context
     // The model the numbers describe: read noise and quantisation in
     // quadrature with shot noise, sigma^2 = sigma0^2 + K mu, up to saturation.
     const double q = r.readNoiseDn * r.readNoiseDn + 1.0 / 12;
-    chart::Series model{"Model \u03c3\u00b2 = \u03c3\u2080\u00b2 + K\u00b7\u03bc, K = " + fixed(r.k, 3) +
-                            " DN/e\u207b, \u03c3\u2080 = " + fixed(std::sqrt(q), 1) + " DN",
+    chart::Series model{"Model \u03c3\u00b2 = \u03c3\u2080\u00b2 + K\u00b7\u03bc, K = " + chart::formatNumber(r.k, 4) +
+                            " DN/e\u207b, \u03c3\u2080 = " + chart::formatNumber(std::sqrt(q), 3) + " DN",
                         {}, {}, kGrey, chart::Marker::None, true, false, false};
     for (int i = 0; i <= 200; ++i) {
         const double mu = lo * std::pow(r.saturationDn / lo, i / 200.0);
@@ -159,7 +159,7 @@ chart::Figure darkLevel(const SensorReport& r, const ReportContext& context) {
     f.panels.push_back(p);
     f.caption = "Dark level of " + context.camera + " against exposure time, the mean of pairs of dark frames with "
                 "the lens covered; the slope of the fitted line is the dark current, here in electrons through K = " +
-                fixed(r.k, 3) + " DN/e\u207b. " + context.settings + ". Measured " + context.date + ".";
+                chart::formatNumber(r.k, 4) + " DN/e\u207b. " + context.settings + ". Measured " + context.date + ".";
     return f;
 }
 

@@ -98,7 +98,9 @@ bool analyseSensor(const SensorMeasurements& m, SensorReport& r, std::string& er
     // lies below it (its brighter pixels already clip), the more so the
     // coarser the series.
     for (size_t i = 0; i < m.points.size(); ++i) r.saturationDn = std::max(r.saturationDn, r.signal(i));
-    if (!(r.saturationDn > 0)) {
+    // A plateau within the noise is no light at all.
+    const double darkNoise = std::sqrt(std::max(m.points.front().dark.variance, kQuantisation));
+    if (!(r.saturationDn > 10 * darkNoise)) {
         error = "no light: the flat frames are no brighter than the dark ones";
         return false;
     }
