@@ -149,7 +149,7 @@ TEST(ChartNumbers, PrintAsAPaperWould) {
     const std::pair<double, const char*> cases[] = {
         {0, "0"},          {-0.0, "0"},           {0.25, "0.25"},     {-0.2, "\u22120.2"},
         {1000, "1000"},    {47993, "47\u2009993"}, {100000, "100\u2009000"}, {1.5, "1.5"},
-        {-12000, "\u221212\u2009000"},
+        {-12000, "\u221212\u2009000"}, {0.03254, "0.03254"}, {0.5, "0.5"},  {123.456, "123.5"},
     };
     for (const auto& [value, text] : cases) EXPECT_EQ(chart::formatNumber(value), text) << value;
 }
@@ -178,7 +178,8 @@ SvgRead readSvg(const std::string& document) {
                 stack.pop_back();
             } else if (name == "polyline") {
                 bool data = false, clipped = false;
-                for (const auto& [id, clip] : stack) data |= id == "data", clipped |= clip;
+                for (const auto& [id, clip] : stack)
+                    data |= id.size() >= 5 && id.ends_with("-data"), clipped |= clip;
                 if (data) ++out.dataLines, out.unclippedDataLines += !clipped;
             }
         } else if (xml.isEndElement()) {
@@ -278,6 +279,12 @@ TEST(ReportFigures, WriteLabelledSvgPngAndOnePage) {
     size_t svgs = 0;
     for (size_t at = page.find("<svg"); at != std::string::npos; at = page.find("<svg", at + 1)) ++svgs;
     EXPECT_EQ(svgs, 3u);
+    // One page holds the three figures: their ids (clip paths among them) must not collide.
+    std::map<std::string, int> ids;
+    for (size_t at = page.find(" id=\""); at != std::string::npos; at = page.find(" id=\"", at + 1))
+        ++ids[page.substr(at + 5, page.find('"', at + 5) - at - 5)];
+    EXPECT_GT(ids.size(), 10u);
+    for (const auto& [id, count] : ids) EXPECT_EQ(count, 1) << id;
     EXPECT_NE(page.find("System gain K"), std::string::npos);
     EXPECT_NE(page.find("Full-well capacity"), std::string::npos);
     std::filesystem::remove_all(dir);

@@ -104,10 +104,11 @@ std::string escaped(const std::string& text) {
 
 class SvgCanvas : public Canvas {
   public:
+    explicit SvgCanvas(const std::string& prefix) : prefix_(escaped(prefix) + "-") {}
     std::string body;
 
     void group(const std::string& id) override {
-        body += id.empty() ? "</g>\n" : "<g id=\"" + escaped(id) + "\">\n";
+        body += id.empty() ? "</g>\n" : "<g id=\"" + prefix_ + escaped(id) + "\">\n";
     }
     void polyline(const std::vector<QPointF>& p, const Pen& pen) override {
         if (p.size() < 2) return;
@@ -165,13 +166,14 @@ class SvgCanvas : public Canvas {
         if (clipped_) body += "</g>\n";
         clipped_ = r != nullptr;
         if (!r) return;
-        const std::string id = "clip" + std::to_string(++clips_);
+        const std::string id = prefix_ + "clip" + std::to_string(++clips_);
         body += "<clipPath id=\"" + id + "\"><rect x=\"" + num(r->x()) + "\" y=\"" + num(r->y()) + "\" width=\"" +
                 num(r->width()) + "\" height=\"" + num(r->height()) + "\"/></clipPath>\n<g clip-path=\"url(#" + id +
                 ")\">\n";
     }
 
   private:
+    std::string prefix_;
     bool clipped_ = false;
     int clips_ = 0;
 };
@@ -580,7 +582,9 @@ std::string formatNumber(double v, int digits) {
     if (v != 0 && (std::fabs(v) >= 1e7 || std::fabs(v) < 1e-3)) {
         std::snprintf(s, sizeof s, "%.*g", digits, v);
     } else {
-        const int whole = v == 0 ? 1 : std::max(1, static_cast<int>(std::floor(std::log10(std::fabs(v)))) + 1);
+        // Digits before the point; 0 or less for fractions, whose leading
+        // zeros are not significant.
+        const int whole = v == 0 ? 1 : static_cast<int>(std::floor(std::log10(std::fabs(v)))) + 1;
         std::snprintf(s, sizeof s, "%.*f", std::max(digits - whole, 0), v);
         std::string t = s;
         if (t.find('.') != std::string::npos) {
@@ -603,7 +607,7 @@ std::string formatNumber(double v, int digits) {
 
 std::string svg(const Figure& figure, bool standalone) {
     const Layout layout = measure(figure);
-    SvgCanvas canvas;
+    SvgCanvas canvas(figure.id);
     draw(canvas, figure, layout);
     std::string s = standalone ? "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" : "";
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + num(figure.width) + "\" height=\"" +

@@ -53,6 +53,7 @@ struct Panel {
 };
 
 struct Figure {
+    std::string id = "figure";  // prefixes the SVG's element ids: figures in one page stay apart
     std::string title;
     std::string caption;  // wrapped below the panels
     Axis x;               // shared by the panels, labelled under the last one

@@ -35,6 +35,12 @@ std::string grouped(double v, int decimals) {
     return (negative ? "\u2212" : "") + t;
 }
 
+// `digits` significant digits, trailing zeros kept: they state the precision.
+std::string significant(double v, int digits) {
+    const int whole = v == 0 || !std::isfinite(v) ? 1 : static_cast<int>(std::floor(std::log10(std::fabs(v)))) + 1;
+    return fixed(v, std::max(digits - whole, 0));
+}
+
 std::string exposureSpan(const SensorReport& r) {
     return std::to_string(r.points.size()) + " exposures from " + chart::formatNumber(r.points.front().exposureMs, 3) +
            " to " + chart::formatNumber(r.points.back().exposureMs, 4) + " ms";
@@ -46,6 +52,7 @@ std::string saturationText(const SensorReport& r) {
 
 chart::Figure photonTransfer(const SensorReport& r, const ReportContext& context) {
     chart::Figure f;
+    f.id = "ptc";
     f.title = "Photon transfer curve";
     f.x = {"Mean signal above dark, \u03bc\u2212\u03bc\u2080 (DN)", true};
     chart::Panel p;
@@ -65,8 +72,8 @@ chart::Figure photonTransfer(const SensorReport& r, const ReportContext& context
     // The model the numbers describe: read noise and quantisation in
     // quadrature with shot noise, sigma^2 = sigma0^2 + K mu, up to saturation.
     const double q = r.readNoiseDn * r.readNoiseDn + 1.0 / 12;
-    chart::Series model{"Model \u03c3\u00b2 = \u03c3\u2080\u00b2 + K\u00b7\u03bc, K = " + chart::formatNumber(r.k, 4) +
-                            " DN/e\u207b, \u03c3\u2080 = " + chart::formatNumber(std::sqrt(q), 3) + " DN",
+    chart::Series model{"Model \u03c3\u00b2 = \u03c3\u2080\u00b2 + K\u00b7\u03bc, K = " + significant(r.k, 4) +
+                            " DN/e\u207b, \u03c3\u2080 = " + significant(std::sqrt(q), 3) + " DN",
                         {}, {}, kGrey, chart::Marker::None, true, false, false};
     for (int i = 0; i <= 200; ++i) {
         const double mu = lo * std::pow(r.saturationDn / lo, i / 200.0);
@@ -86,6 +93,7 @@ chart::Figure photonTransfer(const SensorReport& r, const ReportContext& context
 
 chart::Figure linearity(const SensorReport& r, const ReportContext& context) {
     chart::Figure f;
+    f.id = "linearity";
     f.title = "Linearity";
     f.height = 560;
     f.x = {"Exposure time (ms)", false};
@@ -140,6 +148,7 @@ chart::Figure linearity(const SensorReport& r, const ReportContext& context) {
 
 chart::Figure darkLevel(const SensorReport& r, const ReportContext& context) {
     chart::Figure f;
+    f.id = "dark";
     f.title = "Dark current";
     f.x = {"Exposure time (ms)", false};
     f.x.includeZero = true;
@@ -159,7 +168,7 @@ chart::Figure darkLevel(const SensorReport& r, const ReportContext& context) {
     f.panels.push_back(p);
     f.caption = "Dark level of " + context.camera + " against exposure time, the mean of pairs of dark frames with "
                 "the lens covered; the slope of the fitted line is the dark current, here in electrons through K = " +
-                chart::formatNumber(r.k, 4) + " DN/e\u207b. " + context.settings + ". Measured " + context.date + ".";
+                significant(r.k, 4) + " DN/e\u207b. " + context.settings + ". Measured " + context.date + ".";
     return f;
 }
 
@@ -203,6 +212,7 @@ std::string page(const SensorReport& r, const ReportContext& context, const std:
                     "th:first-child, td:first-child { text-align: left; }\n"
                     "td.unit { text-align: left; }\n"
                     "figure { margin: 2em 0; }\n"
+                    "figure svg { max-width: 100%; height: auto; }\n"
                     "table.points { font-size: 0.85em; }\n"
                     "</style>\n</head>\n<body>\n<h1>Sensor of " + html(context.camera) + "</h1>\n<p>" +
                     html(context.settings) + ". Measured " + html(context.date) +
