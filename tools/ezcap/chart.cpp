@@ -408,7 +408,7 @@ Layout measure(const Figure& f) {
     return l;
 }
 
-void legend(Canvas& c, const Panel& panel, const QRectF& frame) {
+void legend(Canvas& c, const Panel& panel, const QRectF& frame, const std::string& panelId) {
     struct Entry {
         std::string name;
         const Series* series;
@@ -429,7 +429,7 @@ void legend(Canvas& c, const Panel& panel, const QRectF& frame) {
     const bool bottom = panel.legend == Corner::BottomLeft || panel.legend == Corner::BottomRight;
     const QRectF box(right ? frame.right() - inset - w : frame.left() + inset,
                      bottom ? frame.bottom() - inset - h : frame.top() + inset, w, h);
-    c.group("legend");
+    c.group(panelId + "-legend");
     const Pen edge{kLegendEdge, 0.8};
     c.rect(box, &edge, &kWhite, 0.92);
     double y = box.top() + inner + row / 2 - 1.5;
@@ -489,9 +489,10 @@ void draw(Canvas& c, const Figure& f, const Layout& layout) {
         const QRectF frame(left, panelTop, right - left, h);
         const Scale sx{f.x.log, xRange.lo, xRange.hi, frame.left(), frame.right()};
         const Scale sy{p.y.log, yRanges[i].lo, yRanges[i].hi, frame.bottom(), frame.top()};
-        c.group("panel" + std::to_string(i + 1));
+        const std::string panelId = "panel" + std::to_string(i + 1);
+        c.group(panelId);
 
-        c.group("grid");
+        c.group(panelId + "-grid");
         for (const Tick& t : xTicks)
             if (t.major && sx.inside(t.value))
                 c.polyline({QPointF(sx(t.value), frame.top()), QPointF(sx(t.value), frame.bottom())}, Pen{kGrid, 0.8});
@@ -500,7 +501,7 @@ void draw(Canvas& c, const Figure& f, const Layout& layout) {
                 c.polyline({QPointF(frame.left(), sy(t.value)), QPointF(frame.right(), sy(t.value))}, Pen{kGrid, 0.8});
         c.group("");
 
-        c.group("data");
+        c.group(panelId + "-data");
         c.clip(&frame);
         if (p.zeroLine && !p.y.log && sy.inside(0))
             c.polyline({QPointF(frame.left(), sy(0)), QPointF(frame.right(), sy(0))}, Pen{0x808080, 0.9});
@@ -531,7 +532,7 @@ void draw(Canvas& c, const Figure& f, const Layout& layout) {
 
         c.rect(frame, &framePen, nullptr, 1);
 
-        c.group("y-axis");
+        c.group(panelId + "-y-axis");
         for (const Tick& t : yTicks[i]) {
             if (!sy.inside(t.value)) continue;
             const double y = sy(t.value), len = t.major ? kTickLength : kMinorTick;
@@ -544,7 +545,7 @@ void draw(Canvas& c, const Figure& f, const Layout& layout) {
                "axis-label y");
         c.group("");
 
-        c.group(last ? "x-axis" : "x-ticks");
+        c.group(panelId + (last ? "-x-axis" : "-x-ticks"));
         for (const Tick& t : xTicks) {
             if (!sx.inside(t.value)) continue;
             const double x = sx(t.value), len = t.major ? kTickLength : kMinorTick;
@@ -558,7 +559,7 @@ void draw(Canvas& c, const Figure& f, const Layout& layout) {
                    f.x.label, kAxisLabel, Anchor::Middle, false, "axis-label x");
         c.group("");
 
-        legend(c, p, frame);
+        legend(c, p, frame, panelId);
         c.group("");
         panelTop += h + kPanelGap;
     }
