@@ -327,9 +327,8 @@ struct Saturation {
 // Doubles the exposure from the shortest until the level stops rising, then
 // places saturation where the straight response meets the plateau: from the
 // shortest exposure and the brightest one well below the plateau, checked
-// once more closer to it.
-// Nothing when the camera fails (it has said why) or the search does, with
-// `why`.
+// once more closer to it. Nothing when the camera fails (it has said why) or
+// the search does (with `why`).
 std::optional<Saturation> findSaturation(Measurement& m, double low, double high, double maxSample,
                                          std::string& why) {
     struct Level {
@@ -339,16 +338,18 @@ std::optional<Saturation> findSaturation(Measurement& m, double low, double high
     std::vector<float> frame;
     double previous = -1;
     bool plateau = false;
-    for (double t = low; t <= high * 1.0001 && !plateau; t = std::min(t * 2, t < high ? high : t * 2)) {
+    for (double t = low; !plateau; t = std::min(t * 2, high)) {
         double actual = 0;
         if (!m.at(t, &actual) || !m.grab(frame)) return std::nullopt;
-        if (actual <= previous) continue;  // exposures below the camera's step come out the same
+        if (actual <= previous) {  // exposures below the camera's step come out the same
+            if (t >= high) break;
+            continue;
+        }
         previous = actual;
         const double level = meanOf(frame);
         // Doubling the exposure doubles the signal above the first level
-        // until the pixels fill up.
-        // Only a signal well clear of the noise can stop rising: without
-        // light the level wanders about the first one.
+        // until the pixels fill up. Only a signal well clear of the noise
+        // can stop rising: without light the level wanders about the first.
         if (seen.size() >= 2) {
             const double rise = level - seen.back().level, before = seen.back().level - seen.front().level;
             const bool lit = before > 0.02 * (maxSample - seen.front().level);

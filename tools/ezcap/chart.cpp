@@ -6,7 +6,6 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -14,7 +13,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
 namespace chart {
 namespace {
