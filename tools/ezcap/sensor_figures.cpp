@@ -82,7 +82,8 @@ chart::Figure photonTransfer(const SensorReport& r, const ReportContext& context
     }
     for (chart::Series* s : {&model, &fitted, &unfitted, &saturated})
         if (!s->x.empty() || s == &model) p.series.push_back(*s);
-    p.marks.push_back({"Saturation " + saturationText(r) + ", full well " + grouped(r.fullWellE, 0) + " e\u207b",
+    p.marks.push_back({"Saturation " + saturationText(r) + ", full well " + (r.plateauReached ? "" : "above ") +
+                           grouped(r.fullWellE, 0) + " e\u207b",
                        r.saturationDn, kVermillion});
     f.panels.push_back(p);
     f.caption = "Photon transfer of " + context.camera + ": temporal noise of pairs of flat frames (half the variance "
