@@ -2,20 +2,25 @@
 """ezcap calibrate and measure-sensor on a simulated physical sensor: the
 measured gain, read noise and dark current against the simulator's truth,
 the masters read back by astropy with their header keys, the library's
-listing, and the report's JSON and PNG files; darks and biases with the
+listing, and the report: its JSON, its figures read back as XML (SVG) and
+by a PNG decoder written here, drawn by rsvg-convert, and its HTML page; darks and biases with the
 lens covered and not, the question on a terminal (a pseudo-terminal here)
 and --yes.
 
 Usage: calibrate_ezcap.py PATH-TO-EZCAP
 """
+import html.parser
 import json
 import os
 import pty
 import select
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import xml.etree.ElementTree as ElementTree
+import zlib
 
 from astropy.io import fits
 
@@ -90,6 +95,70 @@ def on_terminal(*args, sensor, answer=None, code=0):
     return shown.decode(errors="replace"), out
 
 
+SVG = "{http://www.w3.org/2000/svg}"
+
+
+def check_svg(path, x_unit, y_unit):
+    """The figure parses as XML and has a title, labelled axes with units,
+    tick values, a legend and a caption naming the camera."""
+    texts = {}
+    for element in ElementTree.parse(path).getroot().iter(SVG + "text"):
+        texts.setdefault(element.get("class"), []).append("".join(element.itertext()))
+    check(len(texts.get("title", [])) == 1, f"{path}: title {texts.get('title')}")
+    check(any(x_unit in t for t in texts.get("axis-label x", [])), f"{path}: x axis {texts.get('axis-label x')}")
+    check(any(y_unit in t for t in texts.get("axis-label y", [])), f"{path}: y axis {texts.get('axis-label y')}")
+    check(len(texts.get("tick-label", [])) >= 6, f"{path}: tick values {texts.get('tick-label')}")
+    check(len(texts.get("legend", [])) >= 2, f"{path}: legend {texts.get('legend')}")
+    check("Norvan M15.0" in " ".join(texts.get("caption", [])), f"{path}: caption {texts.get('caption')}")
+
+
+def check_png(path):
+    """Decodes the PNG's chunks: signature, CRCs, and IDAT inflating to the
+    size IHDR announces."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG")
+    at, chunks, idat = 8, [], b""
+    while at + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
+        crc, = struct.unpack(">I", data[at + 8 + length:at + 12 + length])
+        check(zlib.crc32(kind + body) == crc, f"{path}: bad CRC in {kind}")
+        chunks.append(kind)
+        if kind == b"IHDR":
+            width, height, bits, colour = struct.unpack(">IIBB", body[:10])
+        if kind == b"IDAT":
+            idat += body
+        at += 12 + length
+    check(chunks[0] == b"IHDR" and chunks[-1] == b"IEND", f"{path}: chunks {chunks}")
+    channels = {0: 1, 2: 3, 4: 2, 6: 4}.get(colour, 1)
+    check(len(zlib.decompress(idat)) == height * (1 + width * channels * bits // 8),
+          f"{path}: pixel data does not match {width}x{height}")
+    check(width >= 2000, f"{path}: {width} pixels wide, not print resolution")
+
+
+class PageParts(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.tags, self.text = [], ""
+
+    def handle_starttag(self, tag, attrs):
+        self.tags.append(tag)
+
+    def handle_data(self, data):
+        self.text += data
+
+
+def check_page(path):
+    page = PageParts()
+    with open(path, encoding="utf-8") as f:
+        page.feed(f.read())
+    check(page.tags.count("svg") == 3 and page.tags.count("table") >= 2,
+          f"{path}: {page.tags.count('svg')} figures, {page.tags.count('table')} tables")
+    for name in ("System gain K", "Read noise", "Full-well capacity", "Dark current", "Norvan M15.0"):
+        check(name in page.text, f"{path}: no {name}")
+
+
 def masters():
     return sorted(n for n in os.listdir(library) if n.endswith(".fits")) if os.path.isdir(library) else []
 
@@ -105,10 +174,32 @@ with tempfile.TemporaryDirectory() as work:
         report = json.load(f)
     for key, truth in (("k_dn_per_e", 8.0), ("read_noise_e", 4.0), ("dark_current_e_per_s", 20.0)):
         check(abs(report[key] / truth - 1) < 0.05, f"{key} {report[key]} is not within 5 % of {truth}")
-    for plot in ("ptc", "linearity", "dark"):
-        with open(f"{prefix}-{plot}.png", "rb") as f:
-            check(f.read(8) == b"\x89PNG\r\n\x1a\n", f"{plot} plot is not a PNG")
+    # Full well from the plateau: 6000 e- of the well, less the few dark
+    # electrons already in it.
+    check(abs(report["full_well_e"] / 6000 - 1) < 0.01 and report["saturation_reached"],
+          f"full well {report['full_well_e']} e- is not within 1 % of 6000")
+    points = report["points"]
+    check(len(points) >= 50, f"{len(points)} points in the default sweep")
+    saturated = [p for p in points if p["saturated"]]
+    check(1 <= len(saturated) <= len(points) // 5, f"{len(saturated)} of {len(points)} points saturated")
+    steps = [b["exposure_ms"] - a["exposure_ms"] for a, b in zip(points, points[1:])]
+    check(min(steps) > 0 and max(steps) < 1.2 * min(steps), f"exposures not evenly spread: steps {steps}")
+    for figure, x_unit, y_unit in (("ptc", "(DN)", "(DN)"), ("linearity", "(ms)", "(%)"),
+                                   ("dark", "(ms)", "(DN)")):
+        check_svg(f"{prefix}-{figure}.svg", x_unit, y_unit)
+        check_png(f"{prefix}-{figure}.png")
+        # Drawn by a renderer of its own, at print size.
+        rendered = subprocess.run(["rsvg-convert", "--zoom", "3", "--output", f"{prefix}-{figure}-rsvg.png",
+                                   f"{prefix}-{figure}.svg"], capture_output=True, text=True)
+        check(rendered.returncode == 0 and not rendered.stderr, f"rsvg-convert {figure}: {rendered.stderr}")
+        check_png(f"{prefix}-{figure}-rsvg.png")
+    check_page(prefix + ".html")
     check("system gain K" in out, "no text report")
+
+    # Without light there is no saturation to find, and no report.
+    out = run("measure-sensor", "--points", "6", "--report", prefix + "-dark-room", sensor="light=0", code=1)
+    check("more light is needed" in out and not os.path.exists(prefix + "-dark-room.html"),
+          "no light not refused: " + out)
 
     # Masters: a flat needs an offset first; then bias, dark, flat.
     out = run("calibrate", "flat", "--frames", "4", code=1)

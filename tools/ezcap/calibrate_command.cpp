@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -214,16 +215,20 @@ class Measurement {
   public:
     Measurement(const std::string& camera) : camera_(camera), reader_(camera) {}
 
-    bool at(double ms) {
+    // Sets the exposure and waits for frames taken with it; `actual` is the
+    // exposure the camera could give (whole sensor lines).
+    bool at(double ms, double* actual = nullptr) {
         if (SetExposure(static_cast<float>(ms), camera_.c_str()) != 0) {
             complain("exposure " + std::to_string(ms) + " ms refused");
             return false;
         }
         EzFrameInfo info{};
-        return reader_.next(info) && reader_.next(info);  // frames under way predate it
+        if (!reader_.next(info) || !reader_.next(info)) return false;  // frames under way predate it
+        if (actual) *actual = info.exposure_ms > 0 ? info.exposure_ms : GetExposure(camera_.c_str());
+        return true;
     }
     bool grab(std::vector<float>& out) {
-        EzFrameInfo info{};
+        EzFrameInfo& info = info_;
         if (!reader_.next(info)) return false;
         const _ezImage& image = reader_.record();
         if (crop_.width == 0) {
@@ -257,10 +262,12 @@ class Measurement {
     int step() const { return bayer_ ? 2 : 1; }
     int depth() const { return depth_; }
     const Crop& crop() const { return crop_; }
+    const EzFrameInfo& info() const { return info_; }  // of the latest frame grabbed
 
   private:
     std::string camera_;
     Reader reader_;
+    EzFrameInfo info_{};
     Crop crop_;
     int bayer_ = 0, depth_ = 8;
 };
@@ -310,8 +317,99 @@ Status calibrate(const std::string& camera, const std::vector<std::string>& args
     return takeMaster(camera, kind, what.c_str(), *frames, label, option(args, 1, "--yes").has_value());
 }
 
+namespace {
+
+// The exposure where the mean level reaches its plateau, and the plateau.
+struct Saturation {
+    double exposureMs = 0, plateau = 0;
+};
+
+// Doubles the exposure from the shortest until the level stops rising, then
+// places saturation where the straight response meets the plateau: from the
+// shortest exposure and the brightest one well below the plateau, checked
+// once more closer to it. Nothing when the camera fails (it has said why) or
+// the search does (with `why`).
+std::optional<Saturation> findSaturation(Measurement& m, double low, double high, double maxSample,
+                                         std::string& why) {
+    struct Level {
+        double ms, level;
+    };
+    std::vector<Level> seen;
+    std::vector<float> frame;
+    double previous = -1;
+    bool plateau = false;
+    for (double t = low; !plateau; t = std::min(t * 2, high)) {
+        double actual = 0;
+        if (!m.at(t, &actual) || !m.grab(frame)) return std::nullopt;
+        if (actual <= previous) {  // exposures below the camera's step come out the same
+            if (t >= high) break;
+            continue;
+        }
+        previous = actual;
+        const double level = meanOf(frame);
+        // Doubling the exposure doubles the signal above the first level
+        // until the pixels fill up. Only a signal well clear of the noise
+        // can stop rising: without light the level wanders about the first.
+        if (seen.size() >= 2) {
+            const double rise = level - seen.back().level, before = seen.back().level - seen.front().level;
+            const bool lit = before > 0.02 * (maxSample - seen.front().level);
+            // A longer exposure that comes out darker is not a plateau: the
+            // camera does not give that exposure, so the range ends before it.
+            if (lit && rise < -0.05 * before) {
+                char text[256];
+                std::snprintf(text, sizeof text,
+                              "the level falls from %.1f at %.3f ms to %.1f at %.3f ms: the camera does not give "
+                              "exposures past %.3f ms, and the sensor does not saturate before",
+                              seen.back().level, seen.back().ms, level, actual, seen.back().ms);
+                why = text;
+                return std::nullopt;
+            }
+            plateau = level >= 0.98 * maxSample || (lit && rise < 0.05 * before);
+        }
+        seen.push_back({actual, level});
+        if (t >= high) break;
+    }
+    if (!plateau) {
+        why = "the sensor does not saturate within the exposure range: more light is needed";
+        return std::nullopt;
+    }
+    Saturation s;
+    s.plateau = seen.back().level;
+    // A little further, in case the doubling stopped on the shoulder.
+    if (const double further = std::min(seen.back().ms * 1.5, high); further > seen.back().ms) {
+        double actual = 0;
+        if (!m.at(further, &actual) || !m.grab(frame)) return std::nullopt;
+        s.plateau = std::max(s.plateau, meanOf(frame));
+    }
+    const Level& first = seen.front();
+    const double full = s.plateau - first.level;
+    if (!(full > 0)) {
+        why = "no light: longer exposures give no higher level";
+        return std::nullopt;
+    }
+    Level bright = first;
+    for (const Level& l : seen)
+        if (l.level - first.level <= 0.75 * full && l.ms > bright.ms) bright = l;
+    auto meet = [&](const Level& b) {
+        const double slope = (b.level - first.level) / (b.ms - first.ms);
+        return slope > 0 ? b.ms + (s.plateau - b.level) / slope : seen.back().ms;
+    };
+    s.exposureMs = bright.ms > first.ms ? meet(bright) : seen.back().ms;
+    // The straight part may have ended before `bright`'s neighbour: measure
+    // at 80 % of the estimate, and take the line from there when it is
+    // still well below the plateau.
+    Level check{0, 0};
+    if (!m.at(std::clamp(0.8 * s.exposureMs, low, high), &check.ms) || !m.grab(frame)) return std::nullopt;
+    check.level = meanOf(frame);
+    if (check.ms > first.ms && check.level - first.level < 0.9 * full) s.exposureMs = meet(check);
+    s.exposureMs = std::clamp(s.exposureMs, low, high);
+    return s;
+}
+
+}  // namespace
+
 Status measureSensor(const std::string& camera, const std::vector<std::string>& args) {
-    const auto points = countOption(args, 0, "--points", 20, 6, 200);
+    const auto points = countOption(args, 0, "--points", 50, 6, 1000);
     const auto averaged = countOption(args, 0, "--average", 16, 2, 1000);
     if (!points || !averaged) return Status::BadInput;
     double darkMs = 1000;
@@ -338,41 +436,32 @@ Status measureSensor(const std::string& camera, const std::vector<std::string>& 
     if (maxSample < 1000)
         std::fprintf(stderr, "measure-sensor: 8-bit samples quantise the noise; 'depth 16' first gives better numbers\n");
 
-    // Saturation: doubling the exposure until the level stops rising.
     std::fprintf(stderr, "measure-sensor: finding saturation\n");
-    double t = low, end = 0, last = -1, previous = -1, base = -1;
-    std::vector<float> frame;
-    for (; t <= high; t *= 2) {
-        if (!m.at(t) || !m.grab(frame)) return Status::Failed;
-        // Exposures below the camera's step come out the same.
-        const double actual = GetExposure(c);
-        if (actual <= previous) continue;
-        previous = actual;
-        const double level = meanOf(frame);
-        // Doubling the exposure doubles the signal above the first level
-        // until the pixels fill up.
-        if (base < 0) base = level;
-        if (level >= 0.98 * maxSample || (last > base && level - last < 0.05 * (last - base))) {
-            end = t;
-            break;
-        }
-        last = level;
-    }
-    if (end == 0) {
-        complain("the sensor does not saturate within the exposure range: more light is needed");
+    std::string why;
+    const auto saturation = findSaturation(m, low, high, maxSample, why);
+    if (!saturation) {
+        if (!why.empty()) complain(why);
         SetExposure(restore, c);
         return Status::Failed;
     }
-    // Flat pairs over the series, then an averaged flat near half saturation.
-    const int n = *points;
-    data.points.resize(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        calib::PtcPoint& p = data.points[static_cast<size_t>(i)];
-        p.exposureMs = std::max(end * (i + 1) / n, static_cast<double>(low));
-        if (!m.at(p.exposureMs) || !m.pair(p.light)) return Status::Failed;
-        progress("measure-sensor: flat pairs", i + 1, n);
+    // Evenly spaced from the shortest exposure to saturation, and a few
+    // steps past it to show the plateau and where the noise collapses.
+    const int n = *points, beyond = std::max(3, n / 10);
+    const double spacing = (saturation->exposureMs - low) / (n - 1);
+    std::vector<double> exposures;
+    for (int i = 0; i < n + beyond; ++i) {
+        const double t = low + spacing * i;
+        if (t > high) break;
+        exposures.push_back(t);
     }
-    const double halfLevel = (data.points.front().light.mean + last) / 2;
+    data.points.resize(exposures.size());
+    for (size_t i = 0; i < exposures.size(); ++i) {
+        calib::PtcPoint& p = data.points[i];
+        if (!m.at(exposures[i], &p.exposureMs) || !m.pair(p.light)) return Status::Failed;
+        progress("measure-sensor: flat pairs", static_cast<int>(i) + 1, static_cast<int>(exposures.size()));
+    }
+    // An averaged flat near half saturation for the PRNU.
+    const double halfLevel = (data.points.front().light.mean + saturation->plateau) / 2;
     size_t half = 0;
     for (size_t i = 0; i < data.points.size(); ++i)
         if (std::fabs(data.points[i].light.mean - halfLevel) < std::fabs(data.points[half].light.mean - halfLevel))
@@ -382,21 +471,21 @@ Status measureSensor(const std::string& camera, const std::vector<std::string>& 
     data.averaged = *averaged;
     data.lightSpatial = calib::spatialVariance(avg, m.crop().width, m.crop().height, m.step());
     data.lightSpatialMean = meanOf(avg);
+    const EzFrameInfo lit = m.info();
 
     if (!capLens(true)) return Status::Failed;
     bool ok = true;
-    for (int i = 0; ok && i < n; ++i) {
-        calib::PtcPoint& p = data.points[static_cast<size_t>(i)];
-        ok = m.at(p.exposureMs) && m.pair(p.dark);
-        if (ok) progress("measure-sensor: dark pairs", i + 1, n);
+    for (size_t i = 0; ok && i < exposures.size(); ++i) {
+        calib::PtcPoint& p = data.points[i];
+        ok = m.at(exposures[i]) && m.pair(p.dark);
+        if (ok) progress("measure-sensor: dark pairs", static_cast<int>(i) + 1, static_cast<int>(exposures.size()));
     }
     // The dark level over exposure, for the dark current.
     const double darkEnd = std::min(darkMs, static_cast<double>(high));
     for (int i = 0; ok && i < 6; ++i) {
         calib::DarkPoint d;
-        d.exposureMs = std::max(darkEnd * i / 5, static_cast<double>(low));
         calib::PairStats s;
-        ok = m.at(d.exposureMs) && m.pair(s);
+        ok = m.at(std::max(darkEnd * i / 5, static_cast<double>(low)), &d.exposureMs) && m.pair(s);
         d.mean = s.mean;
         data.darks.push_back(d);
     }
@@ -416,22 +505,50 @@ Status measureSensor(const std::string& camera, const std::vector<std::string>& 
         complain(error);
         return Status::Failed;
     }
-    char header[256];
-    std::snprintf(header, sizeof header,
-                  "sensor of %s: %d-bit, gain %d, black level %d, central %dx%d pixels, "
-                  "exposures to %.3f ms\n\n",
-                  c, m.depth(), GetAnaloggain(c), GetBlacklevel(c), m.crop().width, m.crop().height, end);
+    const std::string header = "sensor of " + camera + ": " + std::to_string(m.depth()) + "-bit, gain " +
+                               std::to_string(GetAnaloggain(c)) + ", black level " +
+                               std::to_string(GetBlacklevel(c)) + ", central " + std::to_string(m.crop().width) +
+                               "x" + std::to_string(m.crop().height) + " pixels, " +
+                               std::to_string(report.points.size()) + " exposures to " +
+                               std::to_string(report.points.back().exposureMs) + " ms\n\n";
     const std::string text = calib::reportText(report, header);
     std::fputs(text.c_str(), stdout);
     std::ofstream(prefix + ".txt") << text;
     std::ofstream json(prefix + ".json");
     json << calib::reportJson(report, camera);
-    if (!json || !calib::writeReportPlots(report, prefix, error)) {
-        complain(error.empty() ? "cannot write " + prefix + ".json" : error);
+    json.close();
+    if (!json) {
+        complain("cannot write " + prefix + ".json");
         return Status::Failed;
     }
-    std::printf("\nreport: %s.txt, %s.json, %s-ptc.png, %s-linearity.png, %s-dark.png\n",
-                prefix.c_str(), prefix.c_str(), prefix.c_str(), prefix.c_str(), prefix.c_str());
+
+    calib::ReportContext context;
+    context.camera = camera;
+    const char* clock = GetPixclkItemName(lit.pixel_clock, c);
+    char settings[512];
+    std::snprintf(settings, sizeof settings,
+                  "%d-bit samples, analog gain %d, black level %d, pixel clock %s, %d \u00d7 %d pixels, "
+                  "statistics over the central %d \u00d7 %d",
+                  lit.depth, lit.analog_gain, lit.black_level, clock && *clock ? clock : std::to_string(lit.pixel_clock).c_str(),
+                  lit.width, lit.height, m.crop().width, m.crop().height);
+    context.settings = settings;
+    if (lit.has_temperature) {
+        char t[64];
+        std::snprintf(t, sizeof t, ", sensor at %.1f \u00b0C", static_cast<double>(lit.temperature));
+        context.settings += t;
+    }
+    char date[32];
+    const time_t seconds = static_cast<time_t>(lit.utc_ns / 1000000000);
+    struct tm utc {};
+    gmtime_r(&seconds, &utc);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", &utc);
+    context.date = date;
+    if (!calib::writeReportFigures(report, context, prefix, error)) {
+        complain(error);
+        return Status::Failed;
+    }
+    std::printf("\nreport: %s.txt, %s.json, %s.html; figures %s-ptc, %s-linearity, %s-dark (.svg, .png)\n",
+                prefix.c_str(), prefix.c_str(), prefix.c_str(), prefix.c_str(), prefix.c_str(), prefix.c_str());
     return Status::Ok;
 }
 

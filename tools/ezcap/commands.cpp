@@ -411,7 +411,8 @@ const std::vector<Command> kCommands = {
      "first (--yes: it is)", true, calibrate,
      {"--frames", "--label", "--library"}, {"--yes"}},
     {"measure-sensor", 0, "measure-sensor [--points N] [--average N] [--dark-ms MS] [--report PREFIX]",
-     "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU", true,
+     "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU; N exposures "
+     "(50) evenly up to saturation; PREFIX.txt, .json, .html and figures as SVG and PNG", true,
      measureSensor, {"--points", "--average", "--dark-ms", "--report"}},
     {"gamma", 1, "gamma VALUE", "gamma of every channel (100 = none)", true, processing::gamma},
     {"contrast", 1, "contrast VALUE", "contrast (128 = none)", true, processing::contrast},

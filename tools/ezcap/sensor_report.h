@@ -1,7 +1,8 @@
 // Sensor characterisation by the photon-transfer method: from pairs of flat
 // frames over a series of exposures and pairs of dark frames at the same
 // exposures, the system gain K, read noise, full well, linearity error, dark
-// current, DSNU and PRNU; and the report as text, JSON and PNG plots.
+// current, DSNU and PRNU; and the report as text, JSON, figures (SVG and
+// PNG) and one HTML page.
 #pragma once
 
 #include <cstddef>
@@ -49,14 +50,28 @@ struct SensorMeasurements {
 struct SensorReport {
     double k = 0;                  // DN per electron
     double readNoiseDn = 0, readNoiseE = 0;
-    double saturationDn = 0;       // mean signal above dark at saturation
-    double fullWellE = 0;
+    double saturationDn = 0;       // the plateau: the highest mean signal above dark
+    bool plateauReached = false;   // false: the series ends before saturation (a lower bound)
+    double fullWellE = 0;          // the plateau in electrons
     double linearityErrorPct = 0;
     double darkCurrentDnS = 0, darkCurrentES = 0;
+    double darkOffsetDn = 0;       // the dark level's line at no exposure
     double dsnuE = 0, prnuPct = 0;
     int fitPoints = 0;             // points under 70 % of saturation used for K
+    // The point where the temporal noise peaks; those after it are saturated.
+    size_t variancePeak = 0;
+    // Mean signal above dark against exposure: offset (DN) and slope (DN/ms)
+    // of the line over 5 % to 95 % of saturation.
+    double linearityOffsetDn = 0, linearitySlope = 0;
     std::vector<PtcPoint> points;
     std::vector<DarkPoint> darks;
+
+    double signal(size_t i) const { return points[i].light.mean - points[i].dark.mean; }
+    bool saturated(size_t i) const { return i > variancePeak; }
+    bool fitsGain(size_t i) const { return !saturated(i) && signal(i) > 0 && signal(i) <= 0.7 * saturationDn; }
+    bool fitsLinearity(size_t i) const {
+        return !saturated(i) && signal(i) >= 0.05 * saturationDn && signal(i) <= 0.95 * saturationDn;
+    }
 };
 
 // False, with the reason, when the series cannot give a gain (too few
@@ -66,7 +81,17 @@ bool analyseSensor(const SensorMeasurements& m, SensorReport& r, std::string& er
 // `header` is printed first (camera and settings).
 std::string reportText(const SensorReport& r, const std::string& header);
 std::string reportJson(const SensorReport& r, const std::string& camera);
-// PREFIX-ptc.png, PREFIX-linearity.png, PREFIX-dark.png.
-bool writeReportPlots(const SensorReport& r, const std::string& prefix, std::string& error);
+
+// What the figures' captions and the page say of the measurement.
+struct ReportContext {
+    std::string camera;    // its name, e.g. "QC500.0"
+    std::string settings;  // depth, gain, black level, clock, frame size, temperature
+    std::string date;      // when it was measured (UTC)
+};
+// PREFIX-ptc, PREFIX-linearity, PREFIX-dark as .svg and .png, and
+// PREFIX.html holding the three figures and the numbers. Draws with Qt on
+// its offscreen platform when no Qt application runs.
+bool writeReportFigures(const SensorReport& r, const ReportContext& context, const std::string& prefix,
+                        std::string& error);
 
 }  // namespace calib
