@@ -44,7 +44,7 @@ EZ_OK, EZ_ENOCAM, EZ_ERANGE, EZ_EIO, EZ_CAPTURE = 0, -1, -2, -3, 1
 _ARRIVED = 0  # EZ_DEVICE_ARRIVED
 _STATISTICS_BYTES = 4 * 258 * 4  # behind a finished image's pixels (src/processing/image_record.h)
 _FRAME_ATTEMPTS = 20
-# Still formats by file extension (SaveFile's format bits).
+# Still formats by file extension: SaveFile's format bits, EZ_FORMAT_* of ezcam.h.
 _FORMATS = {".raw": 1, ".tif": 2, ".png": 4, ".jpg": 8, ".bmp": 16}
 
 
