@@ -306,8 +306,8 @@ typedef struct EzFrameInfo {
     float exposure_ms;       /* exposure in force */
     float temperature;       /* sensor temperature in degrees Celsius, if has_temperature */
     int32_t has_temperature; /* 1: the model reports one; read at most once a second */
-    int32_t analog_gain;
-    int32_t black_level;
+    int32_t analog_gain;     /* analog gain in force (GetAnaloggain's steps) */
+    int32_t black_level;     /* black level in force */
     int32_t pixel_clock;     /* pixel-clock index (GetPixclkItemName names it) */
     int32_t resolution;      /* resolution index the frame was asked in */
     int32_t width;           /* the frame as delivered */
@@ -317,11 +317,11 @@ typedef struct EzFrameInfo {
     int32_t x_binning;       /* sensor pixels per frame pixel along a row and a */
     int32_t y_binning;       /* column: 1 unbinned; 0 a binned mode of unstated factor */
     int32_t depth;           /* bits per sample: 8 or 16 */
-    int32_t bayer;           /* Bayer code of the frame's first sample; 0 monochrome */
+    int32_t bayer;           /* Bayer code of the frame's first sample (EZ_BAYER_*) */
 } EzFrameInfo;
 /* GetRawData that also fills `info` (when not null): completely for a frame
  * (0 or 1); on -3 only frames_lost and mode_drops are brought up to date;
- * on any other result it is left alone. */
+ * on any other result it is left alone. Blocks as GetRawData does. */
 EZCAM_API int GetRawDataInfo(unsigned char* buffer, int size, EzFrameInfo* info, const char* name);
 /* Registers an asynchronous request; it is kept but never served: frames
  * come only from GetRawData and GetRawDataInfo. 0; -2 for a size below the
@@ -384,7 +384,9 @@ EZCAM_API int GetRoiState(bool* on, const char* name);
  * terminator follows them (a length of 0 writes only the terminator). -2 for
  * a null buffer or a negative length; -3 when part of the memory could not
  * be written or read (the other parts still are; what a read did not
- * deliver reads as zeros). */
+ * deliver reads as zeros). One request per 64 bytes, each waiting at most
+ * 1 s for the camera. WriteInf stores `length` bytes of `buffer` (0);
+ * ReadInf reads them back (0). */
 EZCAM_API int WriteInf(char* buffer, int length, const char* name);
 EZCAM_API int ReadInf(char* buffer, int length, const char* name);
 
@@ -394,10 +396,11 @@ EZCAM_API int ReadInf(char* buffer, int length, const char* name);
 /* The sensor's edge inhibition (blooming suppression). */
 EZCAM_API int SetEdgeInhibition(bool on, const char* name);
 EZCAM_API int GetEdgeInhibition(bool* on, const char* name);
-/* A general-purpose output line of the camera. */
+/* A general-purpose output line of the camera, 1 and up; -2 for another. */
 EZCAM_API int SetGpio(int line, bool on, const char* name);
 EZCAM_API int Gpio(int line, bool* on, const char* name);
-/* The sensor's cooler, and the sensor's temperature in degrees Celsius. */
+/* The sensor's cooler, and the sensor's temperature in degrees Celsius
+ * (-3 when the camera gave no reading; the value is then left alone). */
 EZCAM_API int SetCooled(bool on, const char* name);
 EZCAM_API int GetCooled(bool* on, const char* name);
 EZCAM_API int GetTemperature(float* celsius, const char* name);
