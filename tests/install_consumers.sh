@@ -42,7 +42,7 @@ env -u EZCAM_LIBRARY -u LD_LIBRARY_PATH EZCAM_SIM=0547:c004 PYTHONPATH="$prefix/
   PYTHONDONTWRITEBYTECODE=1 "$python" -c 'import ezcam; assert ezcam.cameras() == ["QC500.0"]'
 # pip's installation of the package finds the library through the prefix's
 # ezcam.pc.
-"$python" -m venv --system-site-packages "$scratch/venv"
+"$python" -m venv --system-site-packages --without-pip "$scratch/venv"
 cp -r "$here/../python" "$scratch/python"
 env -u PYTHONPATH "$scratch/venv/bin/python" -m pip install -q --no-index --no-deps \
   --no-build-isolation --disable-pip-version-check "$scratch/python"

@@ -20,13 +20,14 @@ def main():
         package = scratch / "package"
         shutil.copytree(source / "python", package, ignore=shutil.ignore_patterns(
             "__pycache__", "build", "*.egg-info", "tests"))
-        env = scratch / "env"
-        subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(env)],
-                       check=True)
-        python = str(env / "bin" / "python")
-        # pip itself runs without an instrumented library's runtime preloaded.
+        # venv and pip run without an instrumented library's runtime preloaded.
         quiet = {k: v for k, v in os.environ.items()
                  if k not in ("LD_PRELOAD", "PYTHONPATH", "EZCAM_LIBRARY")}
+        env = scratch / "env"
+        # The system's pip serves the environment: nothing to fetch or copy.
+        subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                        str(env)], check=True, env=quiet)
+        python = str(env / "bin" / "python")
         subprocess.run([python, "-m", "pip", "install", "-q", "--no-index", "--no-deps",
                         "--no-build-isolation", "--disable-pip-version-check", str(package)],
                        check=True, env=quiet, cwd=scratch)

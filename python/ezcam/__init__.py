@@ -367,6 +367,13 @@ class Camera:
                 for i in range(self._value("GetResolutionCount"))]
 
     @property
+    def resolution_labels(self):
+        """The camera's names of its resolutions, by index: they tell apart
+        the modes of one size (a binned readout says "Bin")."""
+        labels = (_lib.GetResItemName(i, self._id) for i in range(self._value("GetResolutionCount")))
+        return [label.decode() if label else "" for label in labels]
+
+    @property
     def resolution(self):
         """(width, height) of the current resolution; set it by its index in
         `resolutions` or by that pair (the first resolution of that size)."""

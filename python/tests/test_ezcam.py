@@ -69,6 +69,10 @@ def test_settings_read_back_and_refusals_raise_with_the_status_name():
         assert cam.exposure == pytest.approx(10.0, rel=0.05)
         cam.resolution = cam.resolutions[2]
         assert cam.resolution == cam.resolutions[2]
+        # Modes of one size are told apart by their labels.
+        sizes, labels = cam.resolutions, cam.resolution_labels
+        assert len(labels) == len(sizes) and len(set(labels)) == len(labels)
+        assert len(set(sizes)) < len(sizes)
         for wrong, status in (("resolution", 99), ("depth", 16)):
             with pytest.raises(ezcam.Error) as caught:
                 setattr(cam, wrong, status)
