@@ -117,31 +117,31 @@ def _from_pkg_config():
 
 
 def _candidates():
-    """Where the library may be, best first."""
+    """Where the library may be, best first; the later places are looked up
+    only when the earlier ones fail."""
     chosen = os.environ.get("EZCAM_LIBRARY")
     if chosen:
-        return [chosen]  # asked for explicitly: nothing else
+        yield chosen  # asked for explicitly: nothing else
+        return
     here = Path(__file__).resolve().parent
-    found = []
     try:  # written when CMake installs the package beside the library
         from . import _installed
-        found.append(str((here / _installed.LIBRARY).resolve()))
+        yield str((here / _installed.LIBRARY).resolve())
     except ImportError:
         pass
     # A source checkout with its build beside it.
     checkout_build = here.parent.parent / "build" / "src" / SONAME
     if checkout_build.exists():
-        found.append(str(checkout_build))
+        yield str(checkout_build)
     # The loader's path (ld.so.cache, LD_LIBRARY_PATH) before pkg-config: it
     # is what a C program linked against the library would load.
-    found.append(SONAME)
+    yield SONAME
     by_loader = ctypes.util.find_library("ezcam")
     if by_loader and by_loader != SONAME:
-        found.append(by_loader)
+        yield by_loader
     by_pkg_config = _from_pkg_config()
     if by_pkg_config:
-        found.append(by_pkg_config)
-    return found
+        yield by_pkg_config
 
 
 def load():
