@@ -461,10 +461,11 @@ EZCAM_API int GetSaturationRange(int* min, int* max, int* step, const char* name
 EZCAM_API void SetChannelGain(int gain0, int gain1, int gain2, const char* name);
 EZCAM_API int GetChannelGain(int* gain0, int* gain1, int* gain2, const char* name);
 EZCAM_API int GetChannelGainRange(int* min, int* max, int* step, const char* name);
-/* A grey image from a colour camera (colour models; -4 on others). */
+/* A grey image from a colour camera (colour models: on others the setter
+ * does nothing and the getter gives -4). */
 EZCAM_API void SetMonochrome(bool on, const char* name);
 EZCAM_API int GetMonochrome(bool* on, const char* name);
-/* Decoding with the colour-correction matrix (colour models; -4 on others). */
+/* Decoding with the colour-correction matrix (colour models, as above). */
 EZCAM_API void SetColorEnhancement(bool on, const char* name);
 EZCAM_API int GetColorEnhancement(bool* on, const char* name);
 /* Computes every finished image's histogram into its statistics area. */
@@ -598,9 +599,11 @@ EZCAM_API int FluorescenceGuide(int type, int value, const char* name);
 /* The formats (EZ_FORMAT_* bits) SaveImage writes; stored as given. */
 EZCAM_API void SetImageFormat(int format, const char* name);
 EZCAM_API int GetImageFormat(int* format, const char* name);
-/* Asks for a still at the resolution index `resolution`: returns at once
- * (0); the still is written by the DecodeRaw2Image call that finishes the
- * first frame of that resolution (on its thread), after which the
+/* Asks for a still at the resolution index `resolution` (switching to it
+ * for the still) and returns at once: 0, -2 for a bad index or path, 4 the
+ * 16-bit depth is not offered at it. The still is written, in the formats
+ * of SetImageFormat, by the DecodeRaw2Image call that finishes the first
+ * frame of that resolution (on that call's thread), after which the
  * resolution in force before returns. */
 EZCAM_API int SaveImage(const char* path, int resolution, const char* name);
 /* Writes the frame or finished image in `buffer` now, in every format of
