@@ -17,8 +17,9 @@
  *  - DecodeRaw2Image does not take it: the processing setters stage their
  *    tables and the decoding of the next frame takes them over at its
  *    start, so a setter never makes a frame wait (it may wait a moment for
- *    a frame that is taking its tables over). It takes the lock only to
- *    serve a still requested with SaveImage.
+ *    a frame that is taking its tables over). It takes the lock only
+ *    briefly: to serve a still requested with SaveImage and, with
+ *    calibration on, to match the frame's settings to the masters.
  *  - The calibration-library calls (SetCalibration*, GetCalibration*,
  *    BeginMaster, AddMasterFrame, FinishMaster) keep their own state.
  * Read the frames of one camera from one thread at a time, and decode them
@@ -32,8 +33,9 @@
  * milliseconds), and a frame read waits at most 2 s plus twice the exposure.
  * A call on a camera may also wait for its settings lock, which a frame read
  * holds only while it prepares and finishes a frame (not during the
- * transfer). Calls that only read or store a value (the getters, the
- * processing setters) do no I/O. The notes below say where a call does more.
+ * transfer; a requested defect search makes the finishing longer). Calls that only read or store a value (the getters but
+ * DeviceVersion and GetTemperature, the processing setters) do no I/O. The
+ * notes below say where a call does more.
  *
  * Codes are named below (EZ_BAYER_*, EZ_FORMAT_*, EZ_FLIP_*, EZ_ROTATE_*,
  * EZ_DEVICE_*, EZ_FLUO_*, EZ_MASTER_*, EZ_VERSION_*); the calls take and
@@ -224,7 +226,7 @@ EZCAM_API void SetLogHandler(EzLogHandler handler, void* receiver);
  * their three pointers (a null pointer is skipped). Setters without a result
  * (void) ignore an unregistered name. */
 
-/* Identity and buffer sizes; unregistered name: 0. No I/O. */
+/* Identity and buffer sizes; unregistered name: 0. No I/O but DeviceVersion's. */
 /* Bytes of the header area in front of a frame's samples (the image record
  * and the frame's facts); 512. */
 EZCAM_API int DataHeadLen(const char* name);
