@@ -237,6 +237,19 @@ def test_stream_runs_as_an_iterator_of_raw_or_finished_frames():
                 break
         assert list(cam.stream(0)) == []
 
+        # A mode changed while streaming: the frames after it say so, and
+        # any frame the change cost is counted, not delivered.
+        shapes = []
+        for count, frame in enumerate(cam.stream(4)):
+            shapes.append((frame.info.resolution, frame.shape))
+            if count == 1:
+                cam.resolution = 1
+        small = (height + 8, width + 8)
+        width, height = cam.resolution
+        assert shapes[:2] == [(2, small)] * 2
+        assert shapes[2:] == [(1, (height + 8, width + 8))] * 2
+        assert frame.info.frames_lost >= frame.info.mode_drops
+
 
 @pytest.mark.parametrize("setting, asked, in_force", [
     ("gain", 100000, lambda cam: cam.gain_range[1]),
