@@ -31,6 +31,13 @@ install(CODE "
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${pc}\")
 ")
 
+# The Python package carries the SDK's version (pip reads it from there).
+file(STRINGS ${PROJECT_SOURCE_DIR}/python/ezcam/_version.py EZCAM_PYTHON_VERSION
+  REGEX "^__version__ = ")
+if(NOT EZCAM_PYTHON_VERSION STREQUAL "__version__ = \"${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "python/ezcam/_version.py says ${EZCAM_PYTHON_VERSION}, the project ${PROJECT_VERSION}")
+endif()
+
 # The Python package, with the library's place relative to it.
 set(EZCAM_PYTHON_DIR lib/python3/dist-packages CACHE STRING
   "Where the Python package is installed, under the prefix")

@@ -40,4 +40,13 @@ done
 # The installed Python package finds the installed library by itself.
 env -u EZCAM_LIBRARY -u LD_LIBRARY_PATH EZCAM_SIM=0547:c004 PYTHONPATH="$prefix/$pythondir" \
   PYTHONDONTWRITEBYTECODE=1 "$python" -c 'import ezcam; assert ezcam.cameras() == ["QC500.0"]'
+# pip's installation of the package finds the library through the prefix's
+# ezcam.pc.
+"$python" -m venv --system-site-packages --without-pip "$scratch/venv"
+cp -r "$here/../python" "$scratch/python"
+env -u PYTHONPATH "$scratch/venv/bin/python" -m pip install -q --no-index --no-deps \
+  --no-build-isolation --disable-pip-version-check "$scratch/python"
+(cd "$scratch" && env -u EZCAM_LIBRARY -u LD_LIBRARY_PATH -u PYTHONPATH EZCAM_SIM=0547:c004 \
+  PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" PYTHONDONTWRITEBYTECODE=1 "$scratch/venv/bin/python" \
+  -c 'import ezcam; assert ezcam.cameras() == ["QC500.0"], ezcam.cameras()')
 echo "installed, consumers built and run"

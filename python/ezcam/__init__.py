@@ -6,29 +6,37 @@
     with ezcam.open() as cam:           # the first camera, or ezcam.open("QC500.0")
         cam.exposure = 20.0             # milliseconds
         cam.resolution = (1272, 952)
-        raw = cam.grab()                # raw mosaic; raw.meta: its image record
+        raw = cam.grab()                # raw mosaic; raw.info: number, time, settings
         rgb = cam.image()               # finished image, rows x columns x 3
+        for frame in cam.stream(10):    # ten raw frames in a row
+            print(frame.info.frame, frame.info.exposure_ms, frame.mean())
         cam.save("shot.png")
 
 Calls that fail raise ezcam.Error, whose `name` is the status's name (such as
-"EZ_ERANGE"). Hot-plug callbacks registered with on_arrival and on_removal
+"EZ_ERANGE"). A setting outside the range the camera reports is brought
+into it by the camera; the package says so with an ezcam.RangeWarning that
+names the value in force. Hot-plug callbacks registered with on_arrival and on_removal
 run inside poll() (and cameras(), open()) on the calling thread. The
 library's log messages go to the "ezcam" logger of the logging module.
 """
 
 import atexit
 import ctypes
+import dataclasses
+import datetime
 import logging
 import os
 import threading
+import warnings
 
 import numpy as np
 
 from . import _library
-from ._library import ImageRecord
+from ._library import FrameInfoRecord, ImageRecord
+from ._version import __version__
 
-__all__ = ["Camera", "Error", "Frame", "cameras", "on_arrival", "on_removal", "open", "poll",
-           "start"]
+__all__ = ["Camera", "Error", "Frame", "FrameInfo", "RangeWarning", "cameras", "on_arrival",
+           "on_removal", "open", "poll", "start", "__version__"]
 
 _lib = _library.load()
 
@@ -36,7 +44,7 @@ EZ_OK, EZ_ENOCAM, EZ_ERANGE, EZ_EIO, EZ_CAPTURE = 0, -1, -2, -3, 1
 _ARRIVED = 0  # EZ_DEVICE_ARRIVED
 _STATISTICS_BYTES = 4 * 258 * 4  # behind a finished image's pixels (src/processing/image_record.h)
 _FRAME_ATTEMPTS = 20
-# Still formats by file extension (SaveFile's format bits).
+# Still formats by file extension: SaveFile's format bits, EZ_FORMAT_* of ezcam.h.
 _FORMATS = {".raw": 1, ".tif": 2, ".png": 4, ".jpg": 8, ".bmp": 16}
 
 
@@ -54,21 +62,81 @@ class Error(Exception):
         super().__init__(f"{where}: {self.name} ({status})")
 
 
-class Frame(np.ndarray):
-    """A numpy array of pixels with `meta`, a dict of what the frame's image
-    record holds (width, height, depth, resolution index) and of the settings
-    a RAW file records (bayer, analog_gain, black_level (None where the model
-    has none), idvendor, idproduct, bcddevice), with the exposure in
-    milliseconds and `capture`, true when the camera's capture button marked
-    the frame."""
+class RangeWarning(UserWarning):
+    """A setting asked for lies outside the camera's range; the camera keeps
+    the nearest value it can (`value`), which the warning names."""
 
-    def __new__(cls, pixels, meta):
+    def __init__(self, setting, asked, value, limits, camera):
+        self.setting, self.asked, self.value, self.limits = setting, asked, value, limits
+        self.camera = camera
+        super().__init__(f"{camera}: {setting} {asked!r} is outside {limits[0]!r}..{limits[1]!r}; "
+                         f"the camera uses {value!r}")
+
+
+@dataclasses.dataclass(frozen=True)
+class FrameInfo:
+    """What the frame reader knew of one raw frame (ezcam.h's EzFrameInfo):
+    its number and times, and the settings it was taken under. Counters run
+    from the start of the stream (opening the camera)."""
+    frame: int           # frames delivered since the stream started; 0 for the first
+    frames_lost: int     # reads since the stream started that lost their frame
+    mode_drops: int      # of those, frames a resolution, clock or region change dropped
+    monotonic_ns: int    # CLOCK_MONOTONIC when the frame's transfer ended
+    utc_ns: int          # the same moment, nanoseconds since 1970-01-01 UTC
+    exposure_ms: float
+    temperature: float   # sensor temperature in degrees Celsius; None when the model has none
+    analog_gain: int
+    black_level: int
+    pixel_clock: int     # pixel-clock index
+    resolution: int      # resolution index the frame was asked in
+    width: int           # the frame as delivered
+    height: int
+    roi_x: int           # its origin in the resolution's whole frame
+    roi_y: int
+    x_binning: int       # sensor pixels per frame pixel; 0 a binned mode of unstated factor
+    y_binning: int
+    depth: int           # bits per sample
+    bayer: int           # Bayer code of the first sample; 0 monochrome
+
+    @classmethod
+    def _from_record(cls, record):
+        values = {field.name: getattr(record, field.name) for field in dataclasses.fields(cls)}
+        if not record.has_temperature:
+            values["temperature"] = None
+        return cls(**values)
+
+    @property
+    def time(self):
+        """The end of the frame's transfer as an aware datetime in UTC."""
+        seconds, nanoseconds = divmod(self.utc_ns, 1_000_000_000)
+        moment = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
+        return moment + datetime.timedelta(microseconds=nanoseconds // 1000)
+
+    @property
+    def pattern(self):
+        """The Bayer pattern's name ("RGGB", "GRBG", "BGGR", "GBRG"); "" for
+        a monochrome frame."""
+        return _lib.BayerPatternName(self.bayer).decode()
+
+
+class Frame(np.ndarray):
+    """A numpy array of pixels with `info`, the FrameInfo of the raw frame it
+    comes from (None where there is none), and `meta`, a dict of what the
+    frame's image record holds (width, height, depth, resolution index) and
+    of the settings a RAW file records (bayer, exposure in milliseconds,
+    analog_gain, black_level (None where the model has none), idvendor,
+    idproduct, bcddevice), with `capture`, true when the camera's capture
+    button marked the frame."""
+
+    def __new__(cls, pixels, meta, info=None):
         frame = np.asarray(pixels).view(cls)
         frame.meta = meta
+        frame.info = info
         return frame
 
     def __array_finalize__(self, source):
         self.meta = getattr(source, "meta", None)
+        self.info = getattr(source, "info", None)
 
 
 # ---- Registry and hot-plug ---------------------------------------------------------
@@ -243,7 +311,9 @@ class Camera:
 
     @exposure.setter
     def exposure(self, milliseconds):
-        self._check("SetExposure", _lib.SetExposure(float(milliseconds), self._id))
+        milliseconds = float(milliseconds)
+        self._check("SetExposure", _lib.SetExposure(milliseconds, self._id))
+        self._warn_outside("exposure", milliseconds, self.exposure_range, self.exposure)
 
     @property
     def exposure_range(self):
@@ -257,7 +327,9 @@ class Camera:
 
     @gain.setter
     def gain(self, value):
-        self._check("SetAnaloggain", _lib.SetAnaloggain(int(value), self._id))
+        value = int(value)
+        self._check("SetAnaloggain", _lib.SetAnaloggain(value, self._id))
+        self._warn_outside("gain", value, self.gain_range, self.gain)
 
     @property
     def gain_range(self):
@@ -265,10 +337,41 @@ class Camera:
         return self._range("GetAnaloggainRange", ctypes.c_int)
 
     @property
+    def black_level(self):
+        """The sensor's black level; Error EZ_ENOTSUP where the model has none."""
+        self.black_level_range  # the models without one answer their getter with 0
+        return self._value("GetBlacklevel")
+
+    @black_level.setter
+    def black_level(self, value):
+        # The camera refuses a level outside its range (EZ_ERANGE).
+        self._check("SetBlacklevel", _lib.SetBlacklevel(int(value), self._id))
+
+    @property
+    def black_level_range(self):
+        """(minimum, maximum, step) of the black level."""
+        return self._range("GetBlacklevelRange", ctypes.c_int)
+
+    def _warn_outside(self, setting, asked, limits, value):
+        """The setters of the camera clamp a value outside their range and
+        answer success; the caller hears of it here."""
+        low, high, _ = limits
+        if not low <= asked <= high:
+            warnings.warn(RangeWarning(setting, asked, value, (low, high), self.name),
+                          stacklevel=3)
+
+    @property
     def resolutions(self):
         """The camera's resolutions as (width, height), by index."""
         return [(self._value("GetResWidth", i), self._value("GetResHeight", i))
                 for i in range(self._value("GetResolutionCount"))]
+
+    @property
+    def resolution_labels(self):
+        """The camera's names of its resolutions, by index: they tell apart
+        the modes of one size (a binned readout says "Bin")."""
+        labels = (_lib.GetResItemName(i, self._id) for i in range(self._value("GetResolutionCount")))
+        return [label.decode() if label else "" for label in labels]
 
     @property
     def resolution(self):
@@ -318,21 +421,23 @@ class Camera:
 
     def _read_raw(self):
         """Reads the next raw frame into the camera's buffer; its status (0
-        or EZ_CAPTURE)."""
+        or EZ_CAPTURE) and its FrameInfo."""
         size = self._value("RecvMemSize")
         if self._raw is None or len(self._raw) != size:
             self._raw = (ctypes.c_ubyte * size)()
+        info = FrameInfoRecord()
         status = EZ_EIO
-        # Frames that carry no picture (a defect search, a lost frame) are skipped.
+        # Frames that carry no picture (a defect search, a lost frame) are
+        # skipped; the info's frames_lost counts the lost ones.
         for _ in range(_FRAME_ATTEMPTS):
-            status = _lib.GetRawData(self._raw, size, self._id)
+            status = _lib.GetRawDataInfo(self._raw, size, ctypes.byref(info), self._id)
             if status in (EZ_OK, EZ_CAPTURE, EZ_ENOCAM, EZ_ERANGE):
                 break
         if status not in (EZ_OK, EZ_CAPTURE):
             raise Error(status, "GetRawData", self.name)
-        return status
+        return status, FrameInfo._from_record(info)
 
-    def _frame(self, buffer, status=EZ_OK):
+    def _frame(self, buffer, status, info):
         """The pixels behind the image record at the start of `buffer`."""
         record = ImageRecord.from_buffer(buffer)
         samples = record.channels if record.decoded else 1
@@ -346,31 +451,51 @@ class Camera:
         pixels = rows.copy().view("<u2" if bytes_per_sample == 2 else np.uint8)
         shape = (record.height, record.width) + ((samples,) if samples > 1 else ())
         meta = {name: getattr(record, name) for name in ("width", "height", "depth", "resolution")}
-        # The reader leaves the settings out of the record; they are the
-        # camera's current ones, as a RAW file records them.
-        black_level = _lib.GetBlacklevel(self._id)
-        meta.update(bayer=_lib.GetRawBayernPattern(self._id), exposure=self.exposure,
-                    analog_gain=self.gain, black_level=black_level if black_level >= 0 else None,
+        # The settings as the frame was taken, from its info rather than the
+        # camera's state now.
+        has_black_level = _lib.GetBlacklevelRange(None, None, None, self._id) == EZ_OK
+        meta.update(bayer=info.bayer, exposure=info.exposure_ms, analog_gain=info.analog_gain,
+                    black_level=info.black_level if has_black_level else None,
                     idvendor=_lib.DeviceVendor(self._id), idproduct=_lib.DeviceProduct(self._id),
                     bcddevice=_lib.DeviceBcd(self._id), capture=status == EZ_CAPTURE)
-        return Frame(pixels.reshape(shape), meta)
+        return Frame(pixels.reshape(shape), meta, info)
 
     def grab(self):
         """The next raw frame: the sensor's mosaic, rows x columns, 8 or
-        16-bit samples, as a Frame with the record's metadata."""
-        status = self._read_raw()
-        return self._frame(self._raw, status)
+        16-bit samples, as a Frame with its FrameInfo."""
+        status, info = self._read_raw()
+        return self._frame(self._raw, status, info)
 
     def image(self):
         """The next frame, finished with the camera's processing settings:
         rows x columns x 3 (red, green, blue) for colour cameras, rows x
-        columns for monochrome ones, as a Frame."""
-        status = self._read_raw()
+        columns for monochrome ones, as a Frame with the FrameInfo of its
+        raw frame."""
+        status, info = self._read_raw()
+        return self._finish(status, info)
+
+    def _finish(self, status, info):
         record = ImageRecord.from_buffer(self._raw)
         size = record.header_size + record.stride * record.height * 3 + _STATISTICS_BYTES
         image = (ctypes.c_ubyte * size)()
         self._check("DecodeRaw2Image", _lib.DecodeRaw2Image(self._raw, image, self._id))
-        return self._frame(image, status)
+        return self._frame(image, status, info)
+
+    def stream(self, count=None, finished=False):
+        """Yields the next `count` frames (without end when None) as they
+        arrive: raw ones as grab() gives them, finished ones as image() does
+        when `finished` is true. Settings changed between frames apply to the
+        frames that follow; frames the camera lost are left out, and the next
+        frame's info.frames_lost counts them."""
+        delivered = 0
+        while count is None or delivered < count:
+            status, info = self._read_raw()
+            yield self._finish(status, info) if finished else self._frame(self._raw, status, info)
+            delivered += 1
+
+    def __iter__(self):
+        """Raw frames without end: `for frame in cam:`."""
+        return self.stream()
 
     def save(self, path):
         """Writes the next frame to `path`, in the format its extension names

@@ -1,7 +1,10 @@
 """Finds and loads libezcam and declares the C calls the package uses."""
 
 import ctypes
+import ctypes.util
 import os
+import shutil
+import subprocess
 from pathlib import Path
 
 c_int, c_float, c_bool, c_char_p, c_void_p = (ctypes.c_int, ctypes.c_float, ctypes.c_bool,
@@ -31,6 +34,24 @@ class ImageRecord(ctypes.Structure):
 
 assert ctypes.sizeof(ImageRecord) == 56
 
+
+class FrameInfoRecord(ctypes.Structure):
+    """What the frame reader knew of one frame (ezcam.h's EzFrameInfo)."""
+    _fields_ = [
+        ("frame", ctypes.c_uint64), ("frames_lost", ctypes.c_uint64),
+        ("mode_drops", ctypes.c_uint64), ("monotonic_ns", ctypes.c_int64),
+        ("utc_ns", ctypes.c_int64), ("exposure_ms", ctypes.c_float),
+        ("temperature", ctypes.c_float), ("has_temperature", ctypes.c_int32),
+        ("analog_gain", ctypes.c_int32), ("black_level", ctypes.c_int32),
+        ("pixel_clock", ctypes.c_int32), ("resolution", ctypes.c_int32),
+        ("width", ctypes.c_int32), ("height", ctypes.c_int32), ("roi_x", ctypes.c_int32),
+        ("roi_y", ctypes.c_int32), ("x_binning", ctypes.c_int32), ("y_binning", ctypes.c_int32),
+        ("depth", ctypes.c_int32), ("bayer", ctypes.c_int32),
+    ]
+
+
+assert ctypes.sizeof(FrameInfoRecord) == 104
+
 # name: (result, argument types); the camera name, where a call takes one,
 # is the last c_char_p.
 _CALLS = {
@@ -58,6 +79,11 @@ _CALLS = {
     "GetRawDepth": (c_int, [c_char_p]),
     "SetRawDepth": (c_int, [c_int, c_char_p]),
     "GetRawData": (c_int, [c_void_p, c_int, c_char_p]),
+    "GetRawDataInfo": (c_int, [c_void_p, c_int, ctypes.POINTER(FrameInfoRecord), c_char_p]),
+    "GetResItemName": (c_char_p, [c_int, c_char_p]),
+    "GetBlacklevelRange": (c_int, [c_int_p, c_int_p, c_int_p, c_char_p]),
+    "SetBlacklevel": (c_int, [c_int, c_char_p]),
+    "BayerPatternName": (c_char_p, [c_int]),
     "DecodeRaw2Image": (c_int, [c_void_p, c_void_p, c_char_p]),
     "GetAnaloggainRange": (c_int, [c_int_p, c_int_p, c_int_p, c_char_p]),
     "GetAnaloggain": (c_int, [c_char_p]),
@@ -75,22 +101,47 @@ _CALLS = {
 }
 
 
+def _from_pkg_config():
+    """The library in the libdir pkg-config names for ezcam; None without
+    pkg-config or without an installed ezcam.pc."""
+    tool = shutil.which("pkg-config")
+    if not tool:
+        return None
+    try:
+        run = subprocess.run([tool, "--variable=libdir", "ezcam"], capture_output=True,
+                             text=True, timeout=10, check=False)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    libdir = run.stdout.strip()
+    return str(Path(libdir) / SONAME) if run.returncode == 0 and libdir else None
+
+
 def _candidates():
-    """Where the library may be, best first."""
+    """Where the library may be, best first; the later places are looked up
+    only when the earlier ones fail."""
     chosen = os.environ.get("EZCAM_LIBRARY")
     if chosen:
-        return [chosen]  # asked for explicitly: nothing else
+        yield chosen  # asked for explicitly: nothing else
+        return
     here = Path(__file__).resolve().parent
-    found = []
-    try:  # written when the package is installed beside the library
+    try:  # written when CMake installs the package beside the library
         from . import _installed
-        found.append(str((here / _installed.LIBRARY).resolve()))
+        yield str((here / _installed.LIBRARY).resolve())
     except ImportError:
         pass
     # A source checkout with its build beside it.
-    found.append(str(here.parent.parent / "build" / "src" / SONAME))
-    found.append(SONAME)  # the system's library path
-    return found
+    checkout_build = here.parent.parent / "build" / "src" / SONAME
+    if checkout_build.exists():
+        yield str(checkout_build)
+    # The loader's path (ld.so.cache, LD_LIBRARY_PATH) before pkg-config: it
+    # is what a C program linked against the library would load.
+    yield SONAME
+    by_loader = ctypes.util.find_library("ezcam")
+    if by_loader and by_loader != SONAME:
+        yield by_loader
+    by_pkg_config = _from_pkg_config()
+    if by_pkg_config:
+        yield by_pkg_config
 
 
 def load():
@@ -109,5 +160,6 @@ def load():
             call.restype = result
             call.argtypes = arguments
         return lib
-    raise ImportError("libezcam not found; set EZCAM_LIBRARY to its path. Tried: " +
+    raise ImportError("libezcam not found: install it where the loader or pkg-config finds "
+                      "it, or set EZCAM_LIBRARY to its path. Tried: " +
                       "; ".join(tried))

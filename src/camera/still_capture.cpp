@@ -35,12 +35,13 @@ int StillCapture::writeFiles(_ezImage* raw, const _ezImage* image, int formats,
         const char* extension;
     };
     static constexpr Format kOrder[] = {
-        {1, ".raw"}, {8, ".jpg"}, {16, ".bmp"}, {4, ".png"}, {2, ".tif"}};
+        {EZ_FORMAT_RAW, ".raw"}, {EZ_FORMAT_JPEG, ".jpg"}, {EZ_FORMAT_BMP, ".bmp"},
+        {EZ_FORMAT_PNG, ".png"}, {EZ_FORMAT_TIFF, ".tif"}};
     int failures = 0;
     for (const Format& format : kOrder) {
         if (!(formats & format.bit)) continue;
         const _ezImage* source = image;
-        if (format.bit == 1) {
+        if (format.bit == EZ_FORMAT_RAW) {
             if (!raw) {
                 ++failures;
                 continue;

@@ -53,7 +53,7 @@ class StillCapture {
     static int writeFiles(_ezImage* raw, const _ezImage* image, int formats,
                           const std::string& base, const Stamp& stamp);
 
-    int16_t format = 8;                    // the formats a still is written in
+    int16_t format = EZ_FORMAT_JPEG;       // the formats a still is written in
     EzSnapCallback callback = nullptr;     // kept for the callback form of the request
 
   private:

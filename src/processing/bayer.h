@@ -3,6 +3,8 @@
 // pattern's name for the outside world. One table each, for every user.
 #pragma once
 
+#include "ezcam.h"
+
 namespace bayer {
 
 // Site pattern of even and odd rows per Bayer code: whether the row's
@@ -12,7 +14,10 @@ struct RowPattern {
     bool red;
     bool greenFirst;
 };
-inline constexpr RowPattern kRowPatterns[5][2] = {
+// The codes of ezcam.h index the tables below in this order.
+static_assert(EZ_BAYER_MONO == 0 && EZ_BAYER_RGGB == 1 && EZ_BAYER_GRBG == 2 &&
+              EZ_BAYER_BGGR == 3 && EZ_BAYER_GBRG == 4);
+inline constexpr RowPattern kRowPatterns[EZ_BAYER_GBRG + 1][2] = {
     {{false, false}, {false, false}},  // no mosaic
     {{true, true}, {false, false}},    // R G / G B
     {{true, false}, {false, true}},    // G R / B G
@@ -23,8 +28,9 @@ inline constexpr RowPattern kRowPatterns[5][2] = {
 // The tile's colours, top left, top right, bottom left, bottom right; "" for
 // 0 and any code outside 1..4.
 inline const char* patternName(int code) {
-    static constexpr const char* kNames[] = {"", "RGGB", "GRBG", "BGGR", "GBRG"};
-    return code >= 0 && code <= 4 ? kNames[code] : "";
+    // By code: EZ_BAYER_MONO, _RGGB, _GRBG, _BGGR, _GBRG.
+    static constexpr const char* kNames[EZ_BAYER_GBRG + 1] = {"", "RGGB", "GRBG", "BGGR", "GBRG"};
+    return code >= EZ_BAYER_MONO && code <= EZ_BAYER_GBRG ? kNames[code] : "";
 }
 
 }  // namespace bayer

@@ -216,7 +216,7 @@ void skipImage(_ezImage* image, int sx, int sy) {
 void __flip(_ezImage* image, int code) {
     if (!usable(image)) return;
     const size_t h = image->height, w = image->width, bytes = rowBytes(image);
-    if (code & 2) {
+    if (code & EZ_FLIP_UPSIDE_DOWN) {
         // Rows are exchanged through a small stack buffer, a piece at a time.
         unsigned char tmp[4096];
         for (size_t k = 0; k < h / 2; ++k) {
@@ -230,7 +230,7 @@ void __flip(_ezImage* image, int code) {
             }
         }
     }
-    if (code & 1) {
+    if (code & EZ_FLIP_MIRROR) {
         withPixelSize(pixelBytes(image), [&](auto pixel) {
             const size_t n = pixel;
             unsigned char tmp[2 * 255];
@@ -248,12 +248,12 @@ void __flip(_ezImage* image, int code) {
 }
 
 void __rotate(_ezImage* image, int code) {
-    if ((code != 1 && code != 2) || !usable(image)) return;
+    if ((code != EZ_ROTATE_LEFT && code != EZ_ROTATE_RIGHT) || !usable(image)) return;
     const size_t n = pixelBytes(image);
     const size_t bytes = static_cast<size_t>(image->width) * image->height * n;
     std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[bytes]);
     if (!scratch) return;  // the image stays as it was
-    withPixelSize(n, [&](auto pixel) { rotateInto(image, scratch.get(), code == 2, pixel); });
+    withPixelSize(n, [&](auto pixel) { rotateInto(image, scratch.get(), code == EZ_ROTATE_RIGHT, pixel); });
     std::memcpy(image->data, scratch.get(), bytes);
     redescribe(image, image->height, image->width);
 }
