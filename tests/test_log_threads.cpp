@@ -32,8 +32,10 @@ TEST(LogThreads, AReplacedHandlerIsNeverCalledAgain) {
             while (!stop) ezlog::debug("from thread %d", t);
         });
     // Each receiver counts as replaced from the return of the call that
-    // replaced it until just before the call that sets it again.
-    for (int i = 0; i < 300; ++i) {
+    // replaced it until just before the call that sets it again. The swaps
+    // go on until both have had messages, however slowly a loaded machine
+    // lets the loggers run.
+    for (int i = 0; i < 300 || a.messages == 0 || b.messages == 0; ++i) {
         a.replaced = false;
         SetLogHandler(&receive, &a);
         b.replaced = true;
@@ -47,5 +49,4 @@ TEST(LogThreads, AReplacedHandlerIsNeverCalledAgain) {
     stop = true;
     for (std::thread& t : loggers) t.join();
     ezlog::setLevel(level);
-    EXPECT_GT(a.messages + b.messages, 0);
 }
