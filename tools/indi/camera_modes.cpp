@@ -17,7 +17,7 @@ bool saysBin(const std::string& label) {
     return lower.find("bin") != std::string::npos;
 }
 
-bool near(int scaled, int full) { return std::abs(scaled - full) <= full * 3 / 100; }
+bool near(int scaled, int full) { return std::abs(scaled - full) <= full * 5 / 100; }
 
 }  // namespace
 

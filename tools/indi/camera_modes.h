@@ -26,8 +26,8 @@ std::vector<ResolutionMode> resolutionModes(const std::string& camera);
 
 // One mode per binning factor, factor 1 the largest mode: a mode counts as
 // binned by f when it covers the whole field at 1/f of the largest size in
-// both directions (within 3 %, for the few border columns and rows a mode may
-// drop). Cropping modes cover part of the field and are not binning. Of two
+// both directions (within 5 %: a binned mode may keep or drop a few border
+// columns and rows). Cropping modes cover part of the field and are not binning. Of two
 // modes with the same factor the one whose label says "bin" is taken (the
 // others skip pixels). Ascending factors.
 std::vector<BinningMode> binningModes(const std::vector<ResolutionMode>& modes);

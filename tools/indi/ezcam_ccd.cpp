@@ -136,6 +136,7 @@ bool EzcamCcd::Connect() {
         return false;
     fullWidth_ = binning_.front().frameWidth;
     fullHeight_ = binning_.front().frameHeight;
+    taken_ = {0, 0, fullWidth_, fullHeight_};
     const int depth = GetRawDepth(name);
     // The call surface does not give the pixel pitch, so CCD_INFO leaves it unknown (0).
     SetCCDParams(fullWidth_, fullHeight_, depth, 0, 0);
@@ -163,13 +164,13 @@ bool EzcamCcd::Disconnect() {
 
 void EzcamCcd::removed() {
     clearSdkMessage();
+    LOGF_WARN("The camera %s was unplugged.", camera_.c_str());
     if (InExposure) {
         InExposure = false;
         PrimaryCCD.setExposureFailed();
     }
     if (Streamer && Streamer->isStreaming()) Streamer->setStream(false);
     grabber_.reset();
-    LOGF_WARN("The camera %s was unplugged.", camera_.c_str());
     if (isConnected()) setConnected(false, IPS_IDLE);
     deleteProperty(nullptr);
 }
@@ -229,8 +230,9 @@ void EzcamCcd::tick() {
 
 void EzcamCcd::describeFrame(const Frame& frame) {
     const int factor = binningFactor();
-    PrimaryCCD.setFrame(frame.info.roi_x * factor, frame.info.roi_y * factor, frame.width * factor,
-                        frame.height * factor);
+    taken_ = {frame.info.roi_x * factor, frame.info.roi_y * factor, frame.width * factor,
+              frame.height * factor};
+    PrimaryCCD.setFrame(taken_[0], taken_[1], taken_[2], taken_[3]);
     PrimaryCCD.setBPP(frame.depth);
     if (colour_) {
         // A region's first sample may sit on another site of the tile.
@@ -301,8 +303,12 @@ bool EzcamCcd::UpdateCCDFrame(int x, int y, int w, int h) {
         if (!checked("setting the region", SetRoi(mx, my, mw, mh, name))) return false;
         if (!checked("switching the region on", SetRoiState(true, name))) return false;
         GetRoi(&tx, &ty, &tw, &th, name);
+        // A region the sensor is programmed with may grow to hold a whole
+        // packet: the frames are of the size the camera announces.
+        GetRawSize(&tw, &th, name);
     }
-    PrimaryCCD.setFrame(tx * factor, ty * factor, tw * factor, th * factor);
+    taken_ = {tx * factor, ty * factor, tw * factor, th * factor};
+    PrimaryCCD.setFrame(taken_[0], taken_[1], taken_[2], taken_[3]);
     if (tx != mx || ty != my || tw != mw || th != mh)
         LOGF_INFO("The camera took the region %d,%d %dx%d (in frame pixels at binning %d).", tx, ty, tw, th,
                   factor);
@@ -464,7 +470,12 @@ bool EzcamCcd::ISNewNumber(const char* dev, const char* name, double values[], c
         IDSetNumber(&controlsNP_, nullptr);
         return true;
     }
-    return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    const bool handled = INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    // The base class shows the region as asked; the client is to see the one taken.
+    if (dev && !std::strcmp(dev, getDeviceName()) &&
+        (!std::strcmp(name, "CCD_FRAME") || !std::strcmp(name, "CCD_BINNING")) && taken_[2] > 0)
+        PrimaryCCD.setFrame(taken_[0], taken_[1], taken_[2], taken_[3]);
+    return handled;
 }
 
 bool EzcamCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) {

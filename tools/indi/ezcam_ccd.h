@@ -5,6 +5,7 @@
 
 #include <libindi/indiccd.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -72,6 +73,7 @@ class EzcamCcd : public INDI::CCD {
     std::unique_ptr<FrameGrabber> grabber_;
 
     std::vector<BinningMode> binning_;
+    std::array<int, 4> taken_{};  // the region the camera took: x, y, width, height, sensor pixels
     int fullWidth_ = 0;
     int fullHeight_ = 0;
     bool colour_ = false;
