@@ -82,7 +82,9 @@ class Client : public INDI::BaseClient {
             streaming = property.getSwitch()->at(0)->getState() == ISS_ON;
         } else if (property.getType() == INDI_NUMBER && !std::strcmp(property.getName(), "CCD_EXPOSURE")) {
             auto* view = property.getNumber();
-            if (view->getState() == IPS_ALERT) exposureFailed = true;
+            // Alert: it failed; idle after it ran: it was aborted.
+            if (view->getState() == IPS_ALERT || (view->getState() == IPS_IDLE && !progress.empty()))
+                exposureFailed = true;
             if (view->getState() == IPS_BUSY) progress.push_back(view->at(0)->getValue());
         }
         changed.notify_all();

@@ -298,6 +298,37 @@ def test_stream(server):
     server.set(device, "CCD_BINNING", "HOR_BIN;VER_BIN", "1;1")
 
 
+def test_abort(server):
+    device = MONO
+    exposure = subprocess.Popen([CLIENT, str(server.port), "expose", device, "3",
+                                 os.path.join(server.dir, "aborted.fits"), "20"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    server.wait_for("the exposure", lambda: server.state(device, "CCD_EXPOSURE") == "Busy")
+    started = time.monotonic()
+    server.set(device, "CCD_ABORT_EXPOSURE", "ABORT", "On")
+    out, err = exposure.communicate(timeout=STEP_TIMEOUT)
+    assert exposure.returncode != 0 and time.monotonic() - started < 2, (out, err)
+    assert not os.path.exists(os.path.join(server.dir, "aborted.fits"))
+    # The next exposure follows as soon as the camera has ended the aborted one.
+    hdu, _ = server.expose(device, 0.02, "after_abort.fits")
+    assert time.monotonic() - started < 5 and hdu.data.size > 0
+
+
+def test_refusal_is_an_alert(server):
+    device = MONO
+    kept = int(server.value(device, "CCD_CONTROLS", "Offset"))
+    watcher = subprocess.Popen([CLIENT, str(server.port), "watch", "3"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    time.sleep(1)
+    server.set(device, "CCD_CONTROLS", "Offset", "100000")  # beyond the camera's black levels
+    _, messages = watcher.communicate(timeout=20)
+    assert server.state(device, "CCD_CONTROLS") == "Alert", server.get(f"{device}.CCD_CONTROLS.*")
+    refusals = [line for line in messages.splitlines() if device in line and "[ERROR]" in line]
+    assert any("black level" in line and "EZ_ERANGE" in line for line in refusals), messages
+    # What the camera kept is shown, not what was asked.
+    assert int(server.value(device, "CCD_CONTROLS", "Offset")) == kept
+
+
 def test_hotplug(server):
     watcher = subprocess.Popen([CLIENT, str(server.port), "watch", "8"], stdout=subprocess.PIPE, text=True)
     time.sleep(1)
@@ -327,7 +358,8 @@ def main():
         print("indiserver is not installed (indi-bin): the INDI driver's tests are skipped")
         return 0
     cases = [test_devices_and_properties, test_light_frame_matches_sdk, test_dark_with_capped_lens,
-             test_sixteen_bits, test_cooler, test_stream, test_hotplug]
+             test_sixteen_bits, test_cooler, test_stream, test_abort, test_refusal_is_an_alert,
+             test_hotplug]
     server = Server()
     failed = []
     try:

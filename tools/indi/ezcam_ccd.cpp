@@ -448,7 +448,7 @@ bool EzcamCcd::StartStreaming() {
 }
 
 bool EzcamCcd::StopStreaming() {
-    if (grabber_) grabber_->stop();
+    if (grabber_) grabber_->cancel();
     return true;
 }
 

@@ -26,43 +26,41 @@ FrameGrabber::FrameGrabber(std::string camera, std::function<void()> wake)
 FrameGrabber::~FrameGrabber() {
     {
         std::lock_guard lock(mutex_);
-        cancel_ = true;
-        mode_ = Mode::Quit;
+        ++job_;
+        quit_ = true;
     }
     changed_.notify_all();
     thread_.join();
 }
 
-void FrameGrabber::expose(double exposure_ms, int timeout_ms) {
-    stop();
-    {
-        std::lock_guard lock(mutex_);
-        exposureMs_ = exposure_ms;
-        timeoutMs_ = timeout_ms;
-        finished_.reset();
-        cancel_ = false;
-        mode_ = Mode::Expose;
-    }
+void FrameGrabber::submit(Mode mode) {
+    ++job_;
+    mode_ = mode;
+    finished_.reset();
     changed_.notify_all();
+}
+
+void FrameGrabber::expose(double exposure_ms, int timeout_ms) {
+    std::lock_guard lock(mutex_);
+    exposureMs_ = exposure_ms;
+    timeoutMs_ = timeout_ms;
+    submit(Mode::Expose);
 }
 
 void FrameGrabber::stream(Sink sink) {
-    stop();
-    {
-        std::lock_guard lock(mutex_);
-        sink_ = std::move(sink);
-        cancel_ = false;
-        mode_ = Mode::Stream;
-    }
-    changed_.notify_all();
+    std::lock_guard lock(mutex_);
+    sink_ = std::move(sink);
+    submit(Mode::Stream);
 }
 
-void FrameGrabber::stop() {
-    std::unique_lock lock(mutex_);
-    if (mode_ == Mode::Quit) return;
-    cancel_ = true;
-    changed_.wait(lock, [this] { return mode_ == Mode::Idle; });
-    cancel_ = false;
+void FrameGrabber::cancel() {
+    std::lock_guard lock(mutex_);
+    submit(Mode::Idle);
+}
+
+bool FrameGrabber::cancelled(uint64_t job) {
+    std::lock_guard lock(mutex_);
+    return job != job_;
 }
 
 std::optional<Exposure> FrameGrabber::takeExposure() {
@@ -75,25 +73,28 @@ std::optional<Exposure> FrameGrabber::takeExposure() {
 void FrameGrabber::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return mode_ != Mode::Idle; });
+        changed_.wait(lock, [this] { return quit_ || mode_ != Mode::Idle; });
+        if (quit_) break;
+        const uint64_t job = job_;
         const Mode mode = mode_;
-        if (mode == Mode::Quit) break;
+        const double exposureMs = exposureMs_;
+        const int timeoutMs = timeoutMs_;
+        const Sink sink = sink_;
         lock.unlock();
         clearSdkMessage();
         // A stream that starts afresh gives frames exposed after the request.
         ResumeDevice(camera_.c_str());
         std::optional<Exposure> exposure;
         if (mode == Mode::Expose)
-            exposure = readExposure();
+            exposure = readExposure(job, exposureMs, timeoutMs);
         else
-            readStream();
+            readStream(job, sink);
         SuspendDevice(camera_.c_str());
         lock.lock();
-        if (exposure && !cancel_) finished_ = std::move(exposure);
-        if (mode_ == Mode::Quit) break;
+        if (job != job_) continue;  // cancelled, or something else asked meanwhile
         mode_ = Mode::Idle;
-        changed_.notify_all();
-        if (finished_) {
+        if (exposure) {
+            finished_ = std::move(exposure);
             lock.unlock();
             wake_();
             lock.lock();
@@ -118,18 +119,18 @@ int FrameGrabber::read(Frame& frame) {
     return result;
 }
 
-Exposure FrameGrabber::readExposure() {
+Exposure FrameGrabber::readExposure(uint64_t job, double exposureMs, int timeoutMs) {
     Exposure exposure;
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(exposureMs_) + timeoutMs_);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(exposureMs) + timeoutMs);
     int lastFailure = EZ_EIO;
-    while (!cancel_) {
+    while (!cancelled(job)) {
         const int result = read(exposure.frame);
         if (result == EZ_OK || result == EZ_CAPTURE) {
             // A frame exposed before the new exposure time took hold is not the one asked for.
             const double taken = exposure.frame.info.exposure_ms;
-            if (std::fabs(taken - exposureMs_) <= std::max(0.02 * exposureMs_, 0.5) ||
-                std::fabs(GetExposure(camera_.c_str()) - taken) < 1e-3) {
+            if (std::fabs(taken - exposureMs) <= std::max(0.02 * exposureMs, 0.5)) {
                 exposure.ok = true;
                 return exposure;
             }
@@ -148,12 +149,12 @@ Exposure FrameGrabber::readExposure() {
     return exposure;
 }
 
-void FrameGrabber::readStream() {
+void FrameGrabber::readStream(uint64_t job, const Sink& sink) {
     Frame frame;
-    while (!cancel_) {
+    while (!cancelled(job)) {
         const int result = read(frame);
         if (result == EZ_OK || result == EZ_CAPTURE)
-            sink_(frame);
+            sink(frame);
         else if (result == EZ_ENOCAM)
             return;
     }

@@ -4,7 +4,6 @@
 // ready (the wake function) and hands over the result there.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -48,33 +47,37 @@ class FrameGrabber {
     FrameGrabber(const FrameGrabber&) = delete;
     FrameGrabber& operator=(const FrameGrabber&) = delete;
 
+    // None of these wait for the thread: a read in flight ends on its own
+    // (within a frame time) and the thread then takes up what was asked last.
+
     // Starts a fresh stream and keeps the first frame exposed for
     // exposure_ms; waits at most timeout_ms beyond the exposure.
     void expose(double exposure_ms, int timeout_ms);
-    // Hands every frame to the sink (on the grabber's thread) until stopped.
+    // Hands every frame to the sink (on the grabber's thread) until cancelled.
     void stream(Sink sink);
-    // Ends what runs and waits until the thread is idle; the camera's
-    // stream is suspended.
-    void stop();
-    // Asks what runs to end, without waiting for it.
-    void cancel() { cancel_ = true; }
-    bool busy() const { return mode_ != Mode::Idle; }
+    // Ends what runs; the camera's stream is suspended when it has ended.
+    void cancel();
     // The finished exposure, once.
     std::optional<Exposure> takeExposure();
 
   private:
-    enum class Mode { Idle, Expose, Stream, Quit };
+    enum class Mode { Idle, Expose, Stream };
+    void submit(Mode mode);
     void run();
-    Exposure readExposure();
-    void readStream();
+    bool cancelled(uint64_t job);
+    Exposure readExposure(uint64_t job, double exposure_ms, int timeout_ms);
+    void readStream(uint64_t job, const Sink& sink);
     int read(Frame& frame);
 
     const std::string camera_;
     const std::function<void()> wake_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::atomic<Mode> mode_{Mode::Idle};
-    std::atomic<bool> cancel_{false};
+    // Every request is a new job; a job whose number is no longer the
+    // latest has been cancelled.
+    uint64_t job_ = 0;
+    Mode mode_ = Mode::Idle;
+    bool quit_ = false;
     double exposureMs_ = 0;
     int timeoutMs_ = 0;
     Sink sink_;
