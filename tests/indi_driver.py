@@ -298,6 +298,34 @@ def test_stream(server):
     server.set(device, "CCD_BINNING", "HOR_BIN;VER_BIN", "1;1")
 
 
+def test_raw_recording(server):
+    device = QC500
+    server.run("indi_setprop", "-p", str(server.port), f"{device}.EZ_RAW_RECORD_FILE.DIR={server.dir}")
+    server.run("indi_setprop", "-p", str(server.port), f"{device}.EZ_RAW_RECORD_FILE.FORMAT=fits")
+    watcher = subprocess.Popen([CLIENT, str(server.port), "watch", "4"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    time.sleep(0.5)
+    server.set(device, "EZ_RAW_RECORD", "RECORD_ON", "On")
+    server.wait_for("recording", lambda: server.state(device, "EZ_RAW_RECORD") == "Busy")
+    time.sleep(1.5)
+    server.set(device, "EZ_RAW_RECORD", "RECORD_OFF", "On")
+    server.wait_for("the recording's end", lambda: server.state(device, "EZ_RAW_RECORD") == "Ok")
+    _, messages = watcher.communicate(timeout=20)
+    ends = [line for line in messages.splitlines() if "Recorded" in line]
+    assert ends, messages
+    recorded = int(ends[0].split("Recorded ")[1].split()[0])
+    path = ends[0].split(" frames to ")[1].split(" (")[0]
+    width = int(server.value(device, "CCD_FRAME", "WIDTH"))
+    height = int(server.value(device, "CCD_FRAME", "HEIGHT"))
+    with fits.open(path) as hdus:
+        cube = hdus[0]
+        assert cube.header["NAXIS3"] == recorded >= 3, (cube.header["NAXIS3"], recorded)
+        assert (cube.header["NAXIS1"], cube.header["NAXIS2"]) == (width, height)
+    # An exposure is refused while recording, and works again after it.
+    hdu, _ = server.expose(device, 0.02, "after_recording.fits")
+    assert hdu.data.shape == (height, width)
+
+
 def test_abort(server):
     device = MONO
     exposure = subprocess.Popen([CLIENT, str(server.port), "expose", device, "3",
@@ -358,7 +386,7 @@ def main():
         print("indiserver is not installed (indi-bin): the INDI driver's tests are skipped")
         return 0
     cases = [test_devices_and_properties, test_light_frame_matches_sdk, test_dark_with_capped_lens,
-             test_sixteen_bits, test_cooler, test_stream, test_abort, test_refusal_is_an_alert,
+             test_sixteen_bits, test_cooler, test_stream, test_raw_recording, test_abort, test_refusal_is_an_alert,
              test_hotplug]
     server = Server()
     failed = []

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
 
 #include "sdk_messages.h"
@@ -99,6 +100,16 @@ bool EzcamCcd::initProperties() {
     addCaptureFormat({"EZ_RAW8", "Raw 8 bit", 8, depth != 16});
     if (offersDepth16_) addCaptureFormat({"EZ_RAW16", "Raw 16 bit", 16, depth == 16});
 
+    IUFillSwitch(&recordS_[0], "RECORD_ON", "On", ISS_OFF);
+    IUFillSwitch(&recordS_[1], "RECORD_OFF", "Off", ISS_ON);
+    IUFillSwitchVector(&recordSP_, recordS_, 2, getDeviceName(), "EZ_RAW_RECORD", "Raw recording", "Raw recording",
+                       IP_RW, ISR_1OFMANY, 60, IPS_IDLE);
+    const char* home = std::getenv("HOME");
+    IUFillText(&recordT_[0], "DIR", "Folder", home ? home : ".");
+    IUFillText(&recordT_[1], "FORMAT", "Format (ome-tiff, fits, fits-frames, ser)", "fits");
+    IUFillTextVector(&recordTP_, recordT_, 2, getDeviceName(), "EZ_RAW_RECORD_FILE", "Raw recording file",
+                     "Raw recording", IP_RW, 60, IPS_IDLE);
+
     IUSaveText(&BayerT[0], "0");
     IUSaveText(&BayerT[1], "0");
     IUSaveText(&BayerT[2], filterPattern(GetRawBayernPattern(name)).c_str());
@@ -112,11 +123,15 @@ bool EzcamCcd::updateProperties() {
         if (hasGain_) defineProperty(&controlsNP_);
         if (hasCooler_) defineProperty(&coolerSP_);
         if (hasTemperature_ && !HasCooler()) defineProperty(&sensorTemperatureNP_);
+        defineProperty(&recordSP_);
+        defineProperty(&recordTP_);
         readTemperature();
     } else {
         if (hasGain_) deleteProperty(controlsNP_.name);
         if (hasCooler_) deleteProperty(coolerSP_.name);
         if (hasTemperature_ && !HasCooler()) deleteProperty(sensorTemperatureNP_.name);
+        deleteProperty(recordSP_.name);
+        deleteProperty(recordTP_.name);
     }
     return true;
 }
@@ -158,6 +173,7 @@ bool EzcamCcd::Connect() {
 
 bool EzcamCcd::Disconnect() {
     grabber_.reset();
+    finishRecording();
     InExposure = false;
     return true;
 }
@@ -171,6 +187,7 @@ void EzcamCcd::removed() {
     }
     if (Streamer && Streamer->isStreaming()) Streamer->setStream(false);
     grabber_.reset();
+    finishRecording();
     if (isConnected()) setConnected(false, IPS_IDLE);
     deleteProperty(nullptr);
 }
@@ -189,8 +206,8 @@ INDI_PIXEL_FORMAT EzcamCcd::pixelFormat(int bayer) const {
 bool EzcamCcd::StartExposure(float duration) {
     clearSdkMessage();
     if (!grabber_) return failed("the camera is not connected", EZ_ENOCAM);
-    if (Streamer->isStreaming()) {
-        LOG_ERROR("Stop the video stream before taking an exposure.");
+    if (Streamer->isStreaming() || recorder_) {
+        LOG_ERROR("Stop the video stream and the raw recording before taking an exposure.");
         return false;
     }
     const char* name = camera_.c_str();
@@ -435,21 +452,104 @@ bool EzcamCcd::StartStreaming() {
     GetRawSize(&w, &h, name);
     Streamer->setPixelFormat(pixelFormat(GetRawBayernPattern(name)), GetRawDepth(name));
     Streamer->setSize(w, h);
-    std::vector<unsigned char> pixels;
-    INDI::StreamManager* streamer = Streamer.get();
-    grabber_->stream([streamer, w, h, pixels](const Frame& frame) mutable {
-        // The frames of a region or mode change still under way do not fit the stream.
-        if (frame.width != w || frame.height != h) return;
-        pixels.resize(frame.pixelBytes());
-        frame.copyPixels(pixels.data());
-        streamer->newFrame(pixels.data(), static_cast<uint32_t>(pixels.size()));
-    });
+    streamWidth_ = w;
+    streamHeight_ = h;
+    videoOn_ = true;
+    if (!recorder_) startFrames();
     return true;
 }
 
 bool EzcamCcd::StopStreaming() {
-    if (grabber_) grabber_->cancel();
+    videoOn_ = false;
+    if (grabber_ && !recorder_) grabber_->cancel();
     return true;
+}
+
+void EzcamCcd::startFrames() {
+    grabber_->stream([this](const Frame& frame) { onFrame(frame); });
+}
+
+void EzcamCcd::onFrame(const Frame& frame) {
+    // The frames of a region or mode change still under way do not fit the stream.
+    if (videoOn_ && frame.width == streamWidth_ && frame.height == streamHeight_) {
+        streamPixels_.resize(frame.pixelBytes());
+        frame.copyPixels(streamPixels_.data());
+        Streamer->newFrame(streamPixels_.data(), static_cast<uint32_t>(streamPixels_.size()));
+    }
+    std::lock_guard lock(recorderLock_);
+    if (recorder_) recorder_->push(frame.buffer.data(), frame.info);
+}
+
+bool EzcamCcd::startRecording() {
+    const char* name = camera_.c_str();
+    const recording::FormatRow* format = recording::findFormat(recordT_[1].text);
+    if (!format) {
+        LOGF_ERROR("Unknown recording format '%s'.", recordT_[1].text);
+        return false;
+    }
+    // Named after the camera and the moment, so that recordings never overwrite each other.
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const std::string stamp = isoTime(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    std::string file = camera_ + "_" + stamp;
+    std::replace(file.begin(), file.end(), ':', '-');
+    recording::RecorderSetup setup;
+    setup.path = std::string(recordT_[0].text) + "/" + file + format->extension;
+    setup.format = format->format;
+    setup.instrument = camera_;
+    const char* clock = GetPixclkItemName(GetPixelclock(name), name);
+    setup.pixelClock = clock ? clock : "";
+    setup.frameBufferBytes = static_cast<size_t>(std::max(RecvMemSize(name), 0));
+    auto recorder = std::make_unique<recording::Recorder>(setup);
+    if (!recorder->ok()) {
+        LOGF_ERROR("The raw recording cannot start: %s", recorder->error().c_str());
+        return false;
+    }
+    {
+        std::lock_guard lock(recorderLock_);
+        recorder_ = std::move(recorder);
+    }
+    if (!videoOn_) startFrames();
+    LOGF_INFO("Recording every raw frame to %s.", setup.path.c_str());
+    return true;
+}
+
+void EzcamCcd::finishRecording() {
+    std::unique_ptr<recording::Recorder> recorder;
+    {
+        std::lock_guard lock(recorderLock_);
+        recorder.swap(recorder_);
+    }
+    if (!recorder) return;
+    if (grabber_ && !videoOn_) grabber_->cancel();
+    const bool finished = recorder->finish();
+    const recording::RecordingCounts counts = recorder->counts();
+    const std::string written = recorder->written();
+    if (finished)
+        LOGF_INFO("Recorded %llu of %llu frames to %s (dropped %llu, lost by the camera %llu).",
+                  static_cast<unsigned long long>(counts.recorded), static_cast<unsigned long long>(counts.offered),
+                  written.c_str(), static_cast<unsigned long long>(counts.dropped + counts.rejected),
+                  static_cast<unsigned long long>(counts.readerLost));
+    else
+        LOGF_ERROR("The raw recording failed: %s (%llu frames written to %s).", recorder->error().c_str(),
+                   static_cast<unsigned long long>(counts.recorded), written.c_str());
+    showRecording(false, finished ? IPS_OK : IPS_ALERT);
+}
+
+void EzcamCcd::showRecording(bool on, IPState state) {
+    recordS_[0].s = on ? ISS_ON : ISS_OFF;
+    recordS_[1].s = on ? ISS_OFF : ISS_ON;
+    recordSP_.s = state;
+    IDSetSwitch(&recordSP_, nullptr);
+}
+
+bool EzcamCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) {
+    if (dev && !std::strcmp(dev, getDeviceName()) && !std::strcmp(name, recordTP_.name)) {
+        IUUpdateText(&recordTP_, texts, names, n);
+        recordTP_.s = IPS_OK;
+        IDSetText(&recordTP_, nullptr);
+        return true;
+    }
+    return INDI::CCD::ISNewText(dev, name, texts, names, n);
 }
 
 bool EzcamCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
@@ -480,6 +580,26 @@ bool EzcamCcd::ISNewNumber(const char* dev, const char* name, double values[], c
 
 bool EzcamCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) {
     clearSdkMessage();
+    if (dev && !std::strcmp(dev, getDeviceName()) && !std::strcmp(name, recordSP_.name)) {
+        ISwitchVectorProperty wanted = recordSP_;
+        ISwitch states_[2] = {recordS_[0], recordS_[1]};
+        wanted.sp = states_;
+        IUUpdateSwitch(&wanted, states, names, n);
+        const bool on = states_[0].s == ISS_ON;
+        if (on && !recorder_) {
+            if (!grabber_ || InExposure) {
+                LOG_ERROR("The camera is taking an exposure: record after it.");
+                showRecording(false, IPS_ALERT);
+            } else {
+                const bool started = startRecording();
+                showRecording(started, started ? IPS_BUSY : IPS_ALERT);
+            }
+        } else if (!on) {
+            if (recorder_) finishRecording();
+            else showRecording(false, IPS_IDLE);
+        }
+        return true;
+    }
     if (dev && !std::strcmp(dev, getDeviceName()) && !std::strcmp(name, kCooler)) {
         IUUpdateSwitch(&coolerSP_, states, names, n);
         const bool on = coolerS_[0].s == ISS_ON;

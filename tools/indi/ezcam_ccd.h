@@ -6,6 +6,7 @@
 #include <libindi/indiccd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "camera_modes.h"
 #include "frame_grabber.h"
+#include "recording/recorder.h"
 
 namespace ezindi {
 
@@ -35,6 +37,7 @@ class EzcamCcd : public INDI::CCD {
 
     bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) override;
+    bool ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) override;
 
   protected:
     const char* getDefaultName() override { return "ezcam"; }
@@ -67,6 +70,12 @@ class EzcamCcd : public INDI::CCD {
     bool applyBinning(int factor);
     bool applyDepth(int bits);
     INDI_PIXEL_FORMAT pixelFormat(int bayer) const;
+    // Frames flow while the video stream or the raw recording wants them.
+    void startFrames();
+    void onFrame(const Frame& frame);
+    bool startRecording();
+    void finishRecording();
+    void showRecording(bool on, IPState state);
 
     const std::string camera_;
     const std::function<void()> wake_;
@@ -95,6 +104,20 @@ class EzcamCcd : public INDI::CCD {
     double celsius_ = 0;  // the latest reading
     bool regulating_ = false;
     double target_ = 0;
+
+    // The raw recording: every frame read, losslessly, with its facts, into
+    // a file of the SDK's recording formats (EZ_RAW_RECORD, EZ_RAW_RECORD_FILE).
+    ISwitch recordS_[2];
+    ISwitchVectorProperty recordSP_;
+    IText recordT_[2]{};
+    ITextVectorProperty recordTP_;
+    std::mutex recorderLock_;  // the recorder, between the grabber's thread and this one
+    std::unique_ptr<recording::Recorder> recorder_;
+    // The video stream, as the grabber's thread sees it.
+    std::atomic<bool> videoOn_{false};
+    std::atomic<int> streamWidth_{0};
+    std::atomic<int> streamHeight_{0};
+    std::vector<unsigned char> streamPixels_;  // the grabber's thread only
 
     std::chrono::steady_clock::time_point exposureStart_;
     std::chrono::steady_clock::time_point lastProgress_;
