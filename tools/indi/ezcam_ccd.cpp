@@ -59,8 +59,6 @@ bool EzcamCcd::initProperties() {
     INDI::CCD::initProperties();
     const char* name = camera_.c_str();
 
-    std::vector<ResolutionMode> modes = resolutionModes(camera_);
-    binning_ = binningModes(modes);
     colour_ = GetRawBayernPattern(name) > 0;
 
     int min = 0, max = 0, step = 0;
@@ -91,11 +89,8 @@ bool EzcamCcd::initProperties() {
     offersDepth16_ = result16 == EZ_OK || result16 == EZ_EDEPTH16;
     SetRawDepth(depth, name);
 
-    uint32_t capability = CCD_CAN_ABORT | CCD_CAN_SUBFRAME | CCD_HAS_STREAMING;
-    if (binning_.size() > 1) capability |= CCD_CAN_BIN;
-    if (colour_) capability |= CCD_HAS_BAYER;
-    if (hasCooler_ && hasTemperature_) capability |= CCD_HAS_COOLER;
-    SetCCDCapability(capability);
+    // Binning is known once the modes' frames have been seen (Connect).
+    SetCCDCapability(capability(GetResolutionCount(name) > 1));
 
     addCaptureFormat({"EZ_RAW8", "Raw 8 bit", 8, depth != 16});
     if (offersDepth16_) addCaptureFormat({"EZ_RAW16", "Raw 16 bit", 16, depth == 16});
@@ -115,6 +110,14 @@ bool EzcamCcd::initProperties() {
     IUSaveText(&BayerT[2], filterPattern(GetRawBayernPattern(name)).c_str());
     addDebugControl();
     return true;
+}
+
+uint32_t EzcamCcd::capability(bool bins) const {
+    uint32_t capability = CCD_CAN_ABORT | CCD_CAN_SUBFRAME | CCD_HAS_STREAMING;
+    if (bins) capability |= CCD_CAN_BIN;
+    if (colour_) capability |= CCD_HAS_BAYER;
+    if (hasCooler_ && hasTemperature_) capability |= CCD_HAS_COOLER;
+    return capability;
 }
 
 bool EzcamCcd::updateProperties() {
@@ -140,9 +143,14 @@ bool EzcamCcd::Connect() {
     clearSdkMessage();
     const char* name = camera_.c_str();
     if (DataHeadLen(name) <= 0) return failed("the camera is not connected", EZ_ENOCAM);
+    if (!checked("switching the region off", SetRoiState(false, name))) return false;
+    // What the frames of each mode say of their binning.
+    ResumeDevice(name);
+    binning_ = binningModes(resolutionModes(camera_, true));
     // Frames flow only while an exposure or a stream wants them.
     SuspendDevice(name);
-    if (!checked("switching the region off", SetRoiState(false, name))) return false;
+    if (binning_.empty()) return failed("the camera gave no frame in its largest mode", EZ_EIO);
+    SetCCDCapability(capability(binning_.size() > 1));
     for (BinningMode& mode : binning_) {
         if (!checked("choosing a resolution", SetResolution(mode.resolution, name))) return false;
         GetRawSize(&mode.frameWidth, &mode.frameHeight, name);

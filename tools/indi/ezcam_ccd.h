@@ -67,6 +67,7 @@ class EzcamCcd : public INDI::CCD {
     void readTemperature();
     void regulateCooler(double celsius);
     int binningFactor() const;
+    uint32_t capability(bool bins) const;
     bool applyBinning(int factor);
     bool applyDepth(int bits);
     INDI_PIXEL_FORMAT pixelFormat(int bayer) const;
