@@ -19,6 +19,8 @@ constexpr char kCooler[] = "CCD_COOLER";
 constexpr int kFrameTimeoutMs = 15000;
 // The cooler switches with this margin around the target, so that it does not chatter.
 constexpr double kCoolerHysteresis = 0.25;
+// The exposure of the frames that show what each mode is.
+constexpr float kProbeExposureMs = 20;
 
 std::string isoTime(int64_t utc_ns) {
     const time_t seconds = static_cast<time_t>(utc_ns / 1000000000);
@@ -144,9 +146,13 @@ bool EzcamCcd::Connect() {
     const char* name = camera_.c_str();
     if (DataHeadLen(name) <= 0) return failed("the camera is not connected", EZ_ENOCAM);
     if (!checked("switching the region off", SetRoiState(false, name))) return false;
-    // What the frames of each mode say of their binning.
+    // What the frames of each mode say of their binning, read at a short
+    // exposure so that a long one left from before does not hold the connection up.
+    const float exposure = GetExposure(name);
+    SetExposure(std::min(exposure, kProbeExposureMs), name);
     ResumeDevice(name);
     binning_ = binningModes(resolutionModes(camera_, true));
+    SetExposure(exposure, name);
     // Frames flow only while an exposure or a stream wants them.
     SuspendDevice(name);
     if (binning_.empty()) return failed("the camera gave no frame in its largest mode", EZ_EIO);
