@@ -298,6 +298,19 @@ def test_stream(server):
     server.set(device, "CCD_BINNING", "HOR_BIN;VER_BIN", "1;1")
 
 
+def test_disconnect_while_streaming(server):
+    device = QC500
+    server.set(device, "CCD_VIDEO_STREAM", "STREAM_ON", "On")
+    server.wait_for("the stream", lambda: server.value(device, "CCD_VIDEO_STREAM", "STREAM_ON") == "On")
+    time.sleep(0.5)
+    server.set(device, "CONNECTION", "DISCONNECT", "On")
+    server.wait_for("the disconnection", lambda: not server.value(device, "CCD_EXPOSURE", "CCD_EXPOSURE_VALUE"))
+    server.connect(device)
+    assert server.value(device, "CCD_VIDEO_STREAM", "STREAM_OFF") == "On"
+    hdu, _ = server.expose(device, 0.02, "reconnected.fits")
+    assert hdu.data.size > 0
+
+
 def test_raw_recording(server):
     device = QC500
     server.run("indi_setprop", "-p", str(server.port), f"{device}.EZ_RAW_RECORD_FILE.DIR={server.dir}")
@@ -386,8 +399,8 @@ def main():
         print("indiserver is not installed (indi-bin): the INDI driver's tests are skipped")
         return 0
     cases = [test_devices_and_properties, test_light_frame_matches_sdk, test_dark_with_capped_lens,
-             test_sixteen_bits, test_cooler, test_stream, test_raw_recording, test_abort, test_refusal_is_an_alert,
-             test_hotplug]
+             test_sixteen_bits, test_cooler, test_stream, test_disconnect_while_streaming,
+             test_raw_recording, test_abort, test_refusal_is_an_alert, test_hotplug]
     server = Server()
     failed = []
     try:

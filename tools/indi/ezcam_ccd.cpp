@@ -186,6 +186,8 @@ bool EzcamCcd::Connect() {
 }
 
 bool EzcamCcd::Disconnect() {
+    if (Streamer && Streamer->isStreaming()) Streamer->setStream(false);
+    // Waits for a read in flight, at most the exposure that remains.
     grabber_.reset();
     finishRecording();
     InExposure = false;
