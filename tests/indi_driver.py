@@ -57,11 +57,13 @@ class Server:
         env = dict(os.environ, HOME=self.dir, EZCAM_SIM=CAMERAS, EZCAM_SIM_CONTROL=self.control,
                    EZCAM_SIM_SCENE="flat")
         self.log = open(os.path.join(self.dir, "indiserver.log"), "w")
-        self.process = subprocess.Popen(["indiserver", "-p", str(self.port), DRIVER], env=env,
-                                        stdout=self.log, stderr=subprocess.STDOUT, cwd=self.dir)
+        # A local socket of its own, so that other INDI servers on the machine do not matter.
+        self.process = subprocess.Popen(["indiserver", "-p", str(self.port), "-u", os.path.join(self.dir, "socket"),
+                                         DRIVER], env=env, stdout=self.log, stderr=subprocess.STDOUT, cwd=self.dir)
         deadline = time.monotonic() + STEP_TIMEOUT
         while QC500 not in self.devices(1):
             if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
                 raise RuntimeError("indiserver did not start:\n" + self.tail())
             time.sleep(0.2)
 

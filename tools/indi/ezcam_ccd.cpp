@@ -46,7 +46,11 @@ EzcamCcd::EzcamCcd(const std::string& camera, const std::string& device, std::fu
     setDeviceName(device.c_str());
 }
 
-EzcamCcd::~EzcamCcd() { grabber_.reset(); }
+EzcamCcd::~EzcamCcd() {
+    grabber_.reset();
+    // IUFillText allocates the texts; libindi leaves freeing them to the device.
+    for (IText& text : recordT_) std::free(text.text);
+}
 
 bool EzcamCcd::failed(const std::string& what, int status) {
     LOG_ERROR(describeFailure(what, status).c_str());
