@@ -17,6 +17,18 @@ for file in bin/ezcap $viewer include/ezcam.h "$libdir/libezcam.so" "$rulesdir/6
   [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 [ -e "$prefix/$libdir/libezcam.so.0" ] || { echo "no libezcam.so.0 (soname)"; exit 1; }
+# The INDI driver, where libindi was found: installed with its entry for the
+# driver lists, and it serves a simulated camera from the installed library.
+if [ -e "$build/tools/indi/indi_ezcam_ccd" ]; then
+  for file in bin/indi_ezcam_ccd share/indi/indi_ezcam.xml; do
+    [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+  done
+  { echo '<getProperties version="1.7"/>'; sleep 2; } |
+    EZCAM_SIM=0547:c004 HOME=$scratch LD_LIBRARY_PATH=$prefix/$libdir \
+    timeout 5 "$prefix/bin/indi_ezcam_ccd" >"$scratch/indi" 2>/dev/null || true
+  grep -A1 '<defSwitchVector' "$scratch/indi" | grep -q "device='ezcam QC500 0'" ||
+    { echo "the installed INDI driver did not answer:"; head -5 "$scratch/indi"; exit 1; }
+fi
 "$python" "$here/check_exports.py" "$prefix/include/ezcam.h" "$prefix/$libdir/libezcam.so"
 
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
