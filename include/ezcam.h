@@ -388,10 +388,12 @@ EZCAM_API int SetDefaultConfiguration(const char* name);
 /* ---- Image operations that need no camera ------------------------------ */
 
 /* The colour filter array of a Bayer code (GetRawBayernPattern, a record's
- * bayer, EzFrameInfo's bayer) as the colours of its 2 x 2 tile, top left,
- * top right, bottom left, bottom right: "RGGB", "GRBG", "BGGR" or "GBRG";
- * "" for 0 (monochrome) and any other code. Recordings and masters name
- * their pattern with it. */
+ * bayer, EzFrameInfo's bayer) as the colours of the filters of its 2 x 2
+ * tile, top left, top right, bottom left, bottom right: "BGGR" for code 1,
+ * "GBRG" for 2, "RGGB" for 3, "GRBG" for 4 (a site the codes call red sits
+ * under a blue filter, and lands in the channel images show as blue); ""
+ * for 0 (monochrome) and any other code. Recordings and masters name their
+ * pattern with it. */
 EZCAM_API const char* BayerPatternName(int bayer);
 
 /* Resamples the frame in `source` into a width x height frame written to

@@ -20,11 +20,32 @@ inline constexpr RowPattern kRowPatterns[5][2] = {
     {{false, false}, {true, true}},    // G B / R G
 };
 
-// The tile's colours, top left, top right, bottom left, bottom right; "" for
-// 0 and any code outside 1..4.
-inline const char* patternName(int code) {
+// The decoders' own names of the tile's colours, top left, top right,
+// bottom left, bottom right: a site they call red lands in channel 2, the
+// one every writer and the display present as blue. "" for 0 and any code
+// outside 1..4.
+inline const char* codeName(int code) {
     static constexpr const char* kNames[] = {"", "RGGB", "GRBG", "BGGR", "GBRG"};
     return code >= 0 && code <= 4 ? kNames[code] : "";
+}
+
+// The colours of the filters themselves, in the same order: a site the
+// decoders call red sits under a blue filter and the reverse, so that a
+// program debayering a raw recording by this name sees the colours of the
+// finished image. Every name for the outside world (file headers, the
+// pixel readout) is this one. "" for 0 and any code outside 1..4.
+inline const char* patternName(int code) {
+    static constexpr const char* kNames[] = {"", "BGGR", "GBRG", "RGGB", "GRBG"};
+    return code >= 0 && code <= 4 ? kNames[code] : "";
+}
+
+// Whether the site (x, y) of a frame with this code sits under a red
+// (0), green (1) or blue (2) filter; 1 for a monochrome sensor.
+inline int filterAt(int code, int x, int y) {
+    const char* name = patternName(code);
+    if (!*name) return 1;
+    const char c = name[(y & 1) * 2 + (x & 1)];
+    return c == 'R' ? 0 : c == 'G' ? 1 : 2;
 }
 
 }  // namespace bayer
