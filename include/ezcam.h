@@ -357,6 +357,25 @@ EZCAM_API int BeginMaster(int kind, const char* label, const char* name);
 EZCAM_API int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name);
 EZCAM_API int FinishMaster(char* path, int length, const char* name);
 
+/* Colour profiles: a 3 x 3 matrix measured on a colour chart (ezcap
+ * colour-calibrate) that turns this camera model's decoded colours (channel
+ * 0 red) into linear sRGB, white balance included; kept per model and
+ * profile name (the light and objective) in $EZCAM_COLOUR_DIR, else
+ * $XDG_DATA_HOME/ezcam/colour (~/.local/share/ezcam/colour), as
+ * MODEL/NAME.profile.
+ * SaveColorProfile: stores `matrix` (row-major, 9 values within -16..16) as
+ * the profile `profile` (null or "": "default") of the camera's model and
+ * writes its path; -2 for a bad matrix or name (letters, digits, '.', '-',
+ * '_', '+', spaces; not "off"), -3 when it cannot be written.
+ * SetColorProfile: with colour enhancement on, decoding uses the profile's
+ * matrix in place of the fixed colour correction; null, "" or "off" returns
+ * to the fixed one. -2 when the model has no such profile.
+ * GetColorProfile: the profile in use, "" for none (text calls as above). */
+EZCAM_API int SaveColorProfile(const char* profile, const double* matrix, char* path, int length,
+                               const char* name);
+EZCAM_API int SetColorProfile(const char* profile, const char* name);
+EZCAM_API int GetColorProfile(char* profile, int length, const char* name);
+
 /* Automatic exposure and white balance. */
 EZCAM_API int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name);
 EZCAM_API int GetWhiteBalanceState(bool* on, const char* name);
