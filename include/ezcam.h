@@ -370,11 +370,14 @@ EZCAM_API int FinishMaster(char* path, int length, const char* name);
  * SetColorProfile: with colour enhancement on, decoding uses the profile's
  * matrix in place of the fixed colour correction; null, "" or "off" returns
  * to the fixed one. -2 when the model has no such profile.
- * GetColorProfile: the profile in use, "" for none (text calls as above). */
+ * GetColorProfile: the profile in use, "" for none.
+ * GetColorProfiles: the names of the model's profiles, sorted, each ended
+ * by a newline (text calls as above). */
 EZCAM_API int SaveColorProfile(const char* profile, const double* matrix, char* path, int length,
                                const char* name);
 EZCAM_API int SetColorProfile(const char* profile, const char* name);
 EZCAM_API int GetColorProfile(char* profile, int length, const char* name);
+EZCAM_API int GetColorProfiles(char* names, int length, const char* name);
 
 /* Automatic exposure and white balance. */
 EZCAM_API int CalcWhiteBalance(unsigned char* frame, __IMG_RECT* rect, const char* name);

@@ -1,6 +1,7 @@
 // Colour profiles on disk, and their matrix applied to decoded pixels.
 #include "calibration/colour_profile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -49,6 +50,18 @@ bool usableName(const std::string& name) {
 
 std::string profilePath(const std::string& model, const std::string& name) {
     return colourDirectory() + "/" + model + "/" + name + ".profile";
+}
+
+std::vector<std::string> profileNames(const std::string& model) {
+    std::vector<std::string> names;
+    if (!usableName(model)) return names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(colourDirectory() + "/" + model, ec)) {
+        const std::filesystem::path& file = entry.path();
+        if (file.extension() == ".profile" && usableName(file.stem().string())) names.push_back(file.stem().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool writeProfile(const ColourProfile& p, std::string& path, std::string& error) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace calib {
 
@@ -28,6 +29,9 @@ std::string colourDirectory();
 std::string profilePath(const std::string& model, const std::string& name);
 // Names usable as a file name: letters, digits, '.', '-', '_', '+', ' '; 1 to 64 long, not starting with '.'.
 bool usableName(const std::string& name);
+
+// The names of a model's profiles, sorted.
+std::vector<std::string> profileNames(const std::string& model);
 
 bool writeProfile(const ColourProfile& profile, std::string& path, std::string& error);
 bool readProfile(const std::string& model, const std::string& name, ColourProfile& profile, std::string& error);

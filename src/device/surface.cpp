@@ -591,6 +591,13 @@ int SetColorProfile(const char* profile, const char* name) {
         return EZ_OK;
     });
 }
+int GetColorProfiles(char* names, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        std::string text;
+        for (const std::string& n : calib::profileNames(c.modelName())) text += n + "\n";
+        return copyText(text, names, length);
+    });
+}
 int GetColorProfile(char* profile, int length, const char* name) {
     return unlocked(name, [&](CamBayer& c) -> int {
         const auto matrix = c.pipeline().colourProfileInUse();
