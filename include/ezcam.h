@@ -103,16 +103,19 @@ typedef struct _ezImage {
     uint16_t channel_mean[3]; /* mean of channel 0, 1, 2 */
 } _ezImage;
 
-/* Bayer codes (GetRawBayernPattern, _ezImage.bayer, EzFrameInfo.bayer): the
- * colours of the 2 x 2 tile whose top-left sample is the frame's first
- * sample (row 0, column 0), read top left, top right, bottom left, bottom
- * right. BayerPatternName gives the same as text. */
+/* Bayer codes (GetRawBayernPattern, _ezImage.bayer, EzFrameInfo.bayer),
+ * named by the colours of the filters of the 2 x 2 tile whose top-left
+ * sample is the frame's first sample (row 0, column 0), read top left, top
+ * right, bottom left, bottom right; BayerPatternName gives the same as text.
+ * (The decoders' own names of the codes swap red and blue: code 1 is their
+ * "RGGB". The site they call red sits under a blue filter and lands in the
+ * channel every image presents as blue.) */
 enum {
     EZ_BAYER_MONO = 0,        /* monochrome sensor: no mosaic */
-    EZ_BAYER_RGGB = 1,
-    EZ_BAYER_GRBG = 2,
-    EZ_BAYER_BGGR = 3,
-    EZ_BAYER_GBRG = 4
+    EZ_BAYER_BGGR = 1,
+    EZ_BAYER_GBRG = 2,
+    EZ_BAYER_RGGB = 3,
+    EZ_BAYER_GRBG = 4
 };
 
 /* Still formats (SetImageFormat, GetImageFormat, SaveFile): bits, any
@@ -568,6 +571,28 @@ EZCAM_API int BeginMaster(int kind, const char* label, const char* name);
 EZCAM_API int AddMasterFrame(const unsigned char* raw, const EzFrameInfo* info, const char* name);
 EZCAM_API int FinishMaster(char* path, int length, const char* name);
 
+/* Colour profiles: a 3 x 3 matrix measured on a colour chart (ezcap
+ * colour-calibrate) that turns this camera model's decoded colours (channel
+ * 0 red) into linear sRGB, white balance included; kept per model and
+ * profile name (the light and objective) in $EZCAM_COLOUR_DIR, else
+ * $XDG_DATA_HOME/ezcam/colour (~/.local/share/ezcam/colour), as
+ * MODEL/NAME.profile.
+ * SaveColorProfile: stores `matrix` (row-major, 9 values within -16..16) as
+ * the profile `profile` (null or "": "default") of the camera's model and
+ * writes its path; -2 for a bad matrix or name (letters, digits, '.', '-',
+ * '_', '+', spaces; not "off"), -3 when it cannot be written.
+ * SetColorProfile: with colour enhancement on, decoding uses the profile's
+ * matrix in place of the fixed colour correction; null, "" or "off" returns
+ * to the fixed one. -2 when the model has no such profile.
+ * GetColorProfile: the profile in use, "" for none.
+ * GetColorProfiles: the names of the model's profiles, sorted, each ended
+ * by a newline (text calls as above). */
+EZCAM_API int SaveColorProfile(const char* profile, const double* matrix, char* path, int length,
+                               const char* name);
+EZCAM_API int SetColorProfile(const char* profile, const char* name);
+EZCAM_API int GetColorProfile(char* profile, int length, const char* name);
+EZCAM_API int GetColorProfiles(char* names, int length, const char* name);
+
 /* Automatic exposure and white balance. */
 /* One-shot white balance from a raw frame: sets the channel gains so that
  * `rect` (in the finished image as displayed; null: the whole frame, chosen
@@ -640,9 +665,11 @@ EZCAM_API int SetDefaultConfiguration(const char* name);
  * them at any time (not on the same buffer at once). */
 
 /* The colour filter array of a Bayer code (EZ_BAYER_*: GetRawBayernPattern,
- * a record's bayer, EzFrameInfo's bayer) as the colours of its 2 x 2 tile,
- * top left, top right, bottom left, bottom right: "RGGB", "GRBG", "BGGR" or
- * "GBRG"; "" for EZ_BAYER_MONO and any other code. A constant text.
+ * a record's bayer, EzFrameInfo's bayer) as the colours of the filters of
+ * its 2 x 2 tile, top left, top right, bottom left, bottom right: "BGGR" for
+ * code 1, "GBRG" for 2, "RGGB" for 3, "GRBG" for 4 (a site the decoders call
+ * red sits under a blue filter, and lands in the channel images show as
+ * blue); "" for EZ_BAYER_MONO and any other code. A constant text.
  * Recordings and masters name their pattern with it. */
 EZCAM_API const char* BayerPatternName(int bayer);
 

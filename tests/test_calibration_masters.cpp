@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <fitsio.h>
+
 #include "calibration/library.h"
+#include "processing/bayer.h"
 #include "sim_session.h"
 
 namespace {
@@ -125,6 +128,43 @@ TEST(CalibrationLibrary, MastersKeepTheCamerasIndex) {
         EXPECT_EQ(c.model, "QC500.");
         EXPECT_EQ(c.camera, "QC500.1");
         EXPECT_EQ(library.entries()[0].master.label, m.label);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// The pattern a master names is the filters' own; masters written before
+// the name said so (no CFANAMES) named it as the decoders do and still read
+// back as the code they were taken with.
+TEST(CalibrationMaster, BayerPatternNamesTheFiltersAndOldNamesStillRead) {
+    const std::string dir = tempDir("bayer");
+    struct Row {
+        int code;
+        const char* filters;
+    } rows[] = {{1, "BGGR"}, {2, "GBRG"}, {3, "RGGB"}, {4, "GRBG"}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.code);
+        calib::Master m = master(calib::Kind::Bias, 8, 30, 0.1, 20);
+        m.at.bayer = r.code;
+        const std::string path = dir + "/m" + std::to_string(r.code) + ".fits";
+        std::string error;
+        ASSERT_TRUE(calib::writeMaster(path, m, error)) << error;
+        fitsfile* f = nullptr;
+        int status = 0;
+        char pattern[FLEN_VALUE] = {};
+        ASSERT_EQ(fits_open_diskfile(&f, path.c_str(), READWRITE, &status), 0);
+        fits_read_key(f, TSTRING, "BAYERPAT", pattern, nullptr, &status);
+        EXPECT_STREQ(pattern, r.filters);
+        calib::Master back;
+        ASSERT_TRUE(calib::readMaster(path, back, false, error)) << error;
+        EXPECT_EQ(back.at.bayer, r.code);
+
+        // The same file as written before: the decoders' name, no CFANAMES.
+        fits_delete_key(f, "CFANAMES", &status);
+        fits_update_key_str(f, "BAYERPAT", const_cast<char*>(bayer::codeName(r.code)), nullptr, &status);
+        fits_close_file(f, &status);
+        ASSERT_EQ(status, 0);
+        ASSERT_TRUE(calib::readMaster(path, back, false, error)) << error;
+        EXPECT_EQ(back.at.bayer, r.code);
     }
     std::filesystem::remove_all(dir);
 }

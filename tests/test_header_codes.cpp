@@ -56,9 +56,9 @@ TEST_F(HeaderCodes, EachModelReportsTheNamedBayerCodeOfItsSensor) {
         const char* pattern;
     };
     const Row rows[] = {
-        {0xc004, EZ_BAYER_BGGR, "BGGR"},  // colour, 5 megapixels
-        {0xc005, EZ_BAYER_GRBG, "GRBG"},
-        {0xc003, EZ_BAYER_GBRG, "GBRG"},
+        {0xc004, EZ_BAYER_RGGB, "RGGB"},  // colour, 5 megapixels
+        {0xc005, EZ_BAYER_GBRG, "GBRG"},
+        {0xc003, EZ_BAYER_GRBG, "GRBG"},
         {0xc006, EZ_BAYER_MONO, ""},  // monochrome
     };
     for (const Row& row : rows) {
@@ -80,7 +80,7 @@ TEST_F(HeaderCodes, EachModelReportsTheNamedBayerCodeOfItsSensor) {
         SuspendDevice(name.c_str());
     }
     EXPECT_STREQ(BayerPatternName(EZ_BAYER_RGGB), "RGGB");
-    EXPECT_STREQ(BayerPatternName(EZ_BAYER_GBRG + 1), "");
+    EXPECT_STREQ(BayerPatternName(EZ_BAYER_GRBG + 1), "");
 }
 
 TEST_F(HeaderCodes, FlipAndRotationCodesTurnTheFinishedImageAsNamed) {

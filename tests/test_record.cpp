@@ -219,7 +219,7 @@ TEST_F(Recording, ContainersReadBackByIndependentReaders) {
     struct Case {
         Format format;
         const char* file;
-        int product;  // 0xd001 colour (GBRG), 0xd004 monochrome
+        int product;  // 0xd001 colour (Bayer code 4), 0xd004 monochrome
         int depth;
     };
     const Case cases[] = {
@@ -250,7 +250,8 @@ TEST_F(Recording, ContainersReadBackByIndependentReaders) {
         if (test.format == Format::Ser) {
             const SerFile ser = readSer(file);
             EXPECT_EQ(ser.fileId, "LUCAM-RECORDER");
-            EXPECT_EQ(ser.colour, test.product == 0xd001 ? 10 : 0);  // BAYER_GBRG, MONO
+            // Bayer code 4 sits under G R / B G filters: BAYER_GRBG; MONO.
+            EXPECT_EQ(ser.colour, test.product == 0xd001 ? 9 : 0);
             EXPECT_EQ(ser.endianFlag, 0);  // read as little-endian by the programs in use
             EXPECT_EQ(ser.width, frames[0].info.width);
             EXPECT_EQ(ser.height, frames[0].info.height);

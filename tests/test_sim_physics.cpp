@@ -123,17 +123,18 @@ TEST(SimPhysics, CornersAreDarkerAndColourChannelsRespondUnequally) {
     for (int site = 0; site < 4; ++site)
         EXPECT_NEAR(simtest::mean(s, w, 0, 0, w, h, site & 1, site >> 1) - black, all, 0.02 * all);
 
-    // Blue, green / green, red tiles: green strongest, blue weakest.
+    // Bayer code 3 (B G / G R as the decoders name it) sits under red, green /
+    // green, blue filters: green strongest, blue weakest.
     SimCamera c(2, 0x0547, 0xc004, 0x0100);
     out(c, 0xb9, 5, 0);
     out(c, 0xb4, 0xc8, 0);
     const double cblack = simtest::mean(simtest::samples(frame(c), 512, 640u * 480, simtest::Order::Msb), 640, 0, 0, 640, 480);
     out(c, 0xb4, 0xc8, 300);
     const std::vector<int> rgb = simtest::samples(frame(c), 512, 640u * 480, simtest::Order::Msb);
-    const double blue = simtest::mean(rgb, 640, 0, 0, 640, 480, 0, 0) - cblack;
+    const double red = simtest::mean(rgb, 640, 0, 0, 640, 480, 0, 0) - cblack;
     const double green1 = simtest::mean(rgb, 640, 0, 0, 640, 480, 1, 0) - cblack;
     const double green2 = simtest::mean(rgb, 640, 0, 0, 640, 480, 0, 1) - cblack;
-    const double red = simtest::mean(rgb, 640, 0, 0, 640, 480, 1, 1) - cblack;
+    const double blue = simtest::mean(rgb, 640, 0, 0, 640, 480, 1, 1) - cblack;
     EXPECT_NEAR(green1, green2, 0.02 * green1);
     EXPECT_LT(red, 0.9 * green1);
     EXPECT_LT(blue, 0.9 * red);

@@ -9,9 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "processing/bayer.h"
+#include "processing/colour_chart.h"
 #include "processing/kernel_set.h"
 #include "sim/scene.h"
 #include "sim/scene_rows.h"
+#include "sim/sim_camera.h"
 
 using sim::SampleOrder;
 using sim::Scene;
@@ -208,4 +211,108 @@ TEST(SimScene, NoiseIsFreshEverywhereZeroOnAverageAndIndependentOfNeighbours) {
         }
     EXPECT_LT(std::abs(bias / static_cast<double>(n)), 16 * 0.3);
     EXPECT_LT(far, static_cast<int>(n / 2000));
+}
+
+// The chart: every site of every patch sees M x the patch's linear sRGB
+// through the strength of the filter its pattern name gives it, in a window
+// that shows its part of the chart; the chart written in pieces is the
+// chart written at once.
+TEST(SimScene, ChartPatchesAreTheReferenceThroughTheColourResponse) {
+    static constexpr float kStrength[3] = {0.80f, 1.0f, 0.62f};  // red, green, blue filters
+    const Scene::ColourMatrix m = {0.9f, 0.15f, -0.05f, 0.05f, 0.85f, 0.1f, -0.02f, 0.12f, 0.9f};
+    const sim::Geometry whole{800, 600, 800, 600, 0, 0}, window{400, 300, 800, 600, 200, 150};
+    const float scale = 3000.0f * 16;  // 12-bit levels of a unit radiance, in 16-bit units
+    for (int code = 1; code <= 4; ++code) {
+        for (const sim::Geometry& g : {whole, window}) {
+            SCOPED_TRACE("code " + std::to_string(code) + " origin " + std::to_string(g.originX));
+            Scene scene(code, 1);
+            scene.setChart(true);
+            scene.setColour(m);
+            scene.prepare(g, {16, scale, 0, 1.0f}, 0);
+            for (int patch = 0; patch < chart::kPatches; ++patch) {
+                const chart::Box b = chart::patchBox(patch);
+                const int fx = static_cast<int>((b.x0 + b.x1) / 2 * 800) & ~1;
+                const int fy = static_cast<int>((b.y0 + b.y1) / 2 * 600) & ~1;
+                const int x = fx - g.originX, y = fy - g.originY;
+                if (x < 0 || y < 0 || x + 1 >= g.width || y + 1 >= g.height) continue;
+                const chart::Rgb& rgb = chart::referenceRgb()[static_cast<size_t>(patch)];
+                for (int site = 0; site < 4; ++site) {
+                    const char name = bayer::patternName(code)[site];
+                    const int f = name == 'R' ? 0 : name == 'G' ? 1 : 2;
+                    const double seen = kStrength[f] * (m[3 * f] * rgb[0] + m[3 * f + 1] * rgb[1] +
+                                                        m[3 * f + 2] * rgb[2]);
+                    // Light outside the sRGB gamut (the cyan's red) can ask for less than
+                    // nothing: the sensor sees none.
+                    const double want = std::clamp(std::round(scale / 16 * seen), 0.0, 4095.0) * 16;
+                    EXPECT_NEAR(scene.level(x + site % 2, y + site / 2), want, 16.5)
+                        << chart::kPatchesD50[patch].name << " site " << site;
+                }
+            }
+            // The surround, between the first two patches of the first row.
+            const int sx = 160 - g.originX, sy = 100 - g.originY;
+            if (sx >= 0 && sy >= 0) {
+                EXPECT_LT(scene.level(sx, sy), 0.05 * scale);
+            }
+        }
+    }
+    // Pieces against the whole frame, at 8 bits with noise.
+    Scene scene(2, 9);
+    scene.setChart(true);
+    scene.prepare({700, 520, 1000, 800, 151, 97}, {8, 65535.0f, 1024, 2.0f}, 3);
+    const size_t n = size_t{700} * 520;
+    std::vector<unsigned char> all(n), pieces(n);
+    scene.emit(all.data(), 0, n, SampleOrder::MsbFirst, 77);
+    for (size_t at = 0; at < n; at += 4999) scene.emit(pieces.data() + at, at, std::min<size_t>(4999, n - at), SampleOrder::MsbFirst, 77);
+    EXPECT_EQ(all, pieces);
+}
+
+// The chart's reference: the neutral patches are grey in linear sRGB, the
+// lightness is the published L*, and CIEDE2000 gives the published values.
+TEST(ColourChart, ReferenceColoursAreTheirPublishedLightnessAndHue) {
+    for (int patch = 0; patch < chart::kPatches; ++patch) {
+        const chart::Lab& lab = chart::referenceLab()[static_cast<size_t>(patch)];
+        // The adaptation keeps lightness to within a unit.
+        EXPECT_NEAR(lab[0], chart::kPatchesD50[patch].lab[0], 1.0) << chart::kPatchesD50[patch].name;
+    }
+    for (int patch = 18; patch < 24; ++patch) {
+        const chart::Rgb& rgb = chart::referenceRgb()[static_cast<size_t>(patch)];
+        // The published neutrals are grey within a few percent (the white is
+        // a little yellow).
+        EXPECT_NEAR(rgb[0] / rgb[1], 1.0, 0.08);
+        EXPECT_NEAR(rgb[2] / rgb[1], 1.0, 0.08);
+    }
+    const chart::Rgb& red = chart::referenceRgb()[14];
+    EXPECT_GT(red[0], 5 * red[2]);
+    // CIEDE2000 against pairs of Sharma, Wu and Dalal's table.
+    struct Pair {
+        chart::Lab a, b;
+        double de;
+    } pairs[] = {
+        {{50.0, 2.6772, -79.7751}, {50.0, 0.0, -82.7485}, 2.0425},
+        {{50.0, -1.3802, -84.2814}, {50.0, 0.0, -82.7485}, 1.0},
+        {{50.0, 2.5, 0.0}, {73.0, 25.0, -18.0}, 27.1492},
+        {{60.2574, -34.0099, 36.2677}, {60.4626, -34.1751, 39.4387}, 1.2644},
+        {{22.7233, 20.0904, -46.694}, {23.0331, 14.973, -42.5619}, 2.0373},
+    };
+    for (const Pair& p : pairs) EXPECT_NEAR(chart::deltaE2000(p.a, p.b), p.de, 1e-4);
+}
+
+TEST(SimColour, ResponseMatrixTakesNineNumbersInRange) {
+    struct Row {
+        const char* text;
+        bool ok;
+    } rows[] = {
+        {"1,0,0,0,1,0,0,0,1", true},    {"0.7,0.2,0.1,-0.1,1.1,0,0,0.3,0.7", true},
+        {"1,0,0,0,1,0,0,0", false},     {"1,0,0,0,1,0,0,0,1,0", false},
+        {"1,0,0,0,1,0,0,0,x", false},   {"1,0,0,0,1,0,0,,1", false},
+        {"9,0,0,0,1,0,0,0,1", false},   {"", false},
+    };
+    for (const Row& r : rows) {
+        const auto m = sim::SimCamera::parseColour(r.text);
+        EXPECT_EQ(m.has_value(), r.ok) << r.text;
+    }
+    const auto m = sim::SimCamera::parseColour("0.7,0.2,0.1,-0.1,1.1,0,0,0.3,0.7");
+    ASSERT_TRUE(m);
+    EXPECT_FLOAT_EQ((*m)[3], -0.1f);
+    EXPECT_FLOAT_EQ((*m)[8], 0.7f);
 }

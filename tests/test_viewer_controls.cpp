@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -242,6 +243,41 @@ TEST_F(ViewerTest, CheckBoxesSetTheirBits) {
     d->check("chkFF")->click();
     GetFlatfieldState(&on, cam());
     EXPECT_EQ(on, d->check("chkFF")->isChecked());
+}
+
+// The Colour tab offers the fixed correction and the model's profiles; a
+// profile chosen there is in use, with colour enhancement on.
+TEST_F(ViewerTest, TheColourProfileChoiceListsAndSwitchesTheModelsProfiles) {
+    const std::string dir = std::filesystem::temp_directory_path() / "ezcam-viewer-colour-XXXXXX";
+    std::string made = dir;
+    ASSERT_TRUE(mkdtemp(made.data()));
+    setenv("EZCAM_COLOUR_DIR", made.c_str(), 1);
+    launch();
+    ASSERT_FALSE(plug(kColour).empty());
+    const double matrix[9] = {1.4, -0.3, -0.1, -0.2, 1.3, -0.1, 0, -0.3, 1.3};
+    ASSERT_EQ(SaveColorProfile("LED", matrix, nullptr, 0, cam()), 0);
+    ASSERT_EQ(SaveColorProfile("halogen", matrix, nullptr, 0, cam()), 0);
+    SetColorEnhancement(false, cam());
+    d->reload();
+    QComboBox* box = d->combo("cmbColourProfile");
+    ASSERT_EQ(box->count(), 3);
+    EXPECT_EQ(box->itemText(1), "LED");
+    EXPECT_EQ(box->currentIndex(), 0);
+    box->setCurrentIndex(2);
+    emit box->activated(2);
+    char inUse[64] = {};
+    GetColorProfile(inUse, sizeof inUse, cam());
+    EXPECT_STREQ(inUse, "halogen");
+    bool on = false;
+    GetColorEnhancement(&on, cam());
+    EXPECT_TRUE(on);
+    EXPECT_TRUE(d->check("chkColor")->isChecked());
+    box->setCurrentIndex(0);
+    emit box->activated(0);
+    GetColorProfile(inUse, sizeof inUse, cam());
+    EXPECT_STREQ(inUse, "");
+    unsetenv("EZCAM_COLOUR_DIR");
+    std::filesystem::remove_all(made);
 }
 
 // A locked clock disables the depth choice and forces 8 bits; a free one

@@ -206,18 +206,19 @@ TEST(ClippingOverlay, MarksExactlyTheClippedRawSamplesWhateverTheGeometry) {
 
 TEST(PixelReadout, RawTileAndFinishedValueUnderThePixel) {
     viewertest::application();
-    // A 16 x 12 raw frame of Bayer code 1 (RGGB): each sample tells its place.
+    // A 16 x 12 raw frame of Bayer code 1, whose filters are B G / G R: each
+    // sample tells its place.
     const auto raw = record(16, 12, 1, 16, [](int x, int y, int) { return 1000 + 10 * y + x; });
     const auto finished =
         record(8, 4, 3, 16, [](int x, int y, int c) { return 256 * (10 * x + y) + c; });
     FrameKeeper keeper;
     const auto shown = keeper.keep(frameOf(finished, &raw), {0, 0, 1});
     ASSERT_TRUE(shown);
-    const auto at = readoutAt(*shown, {3, 2});  // raw sample (7, 6): green on a red row
+    const auto at = readoutAt(*shown, {3, 2});  // raw sample (7, 6): green on a blue row
     ASSERT_TRUE(at);
     EXPECT_EQ(at->rawAt, QPoint(7, 6));
     EXPECT_EQ(readoutText(*at),
-              "x 3  y 2 · raw R 1066 [G 1067] G 1076 B 1077 · RGB 8192 8193 8194");
+              "x 3  y 2 · raw B 1066 [G 1067] G 1076 R 1077 · RGB 8192 8193 8194");
     EXPECT_FALSE(readoutAt(*shown, {8, 0}));
     EXPECT_FALSE(readoutAt(*shown, {-1, 0}));
 

@@ -215,7 +215,7 @@ def test_frames_carry_their_number_time_and_settings():
             info = frame.info
             assert (info.height, info.width) == frame.shape
             assert info.exposure_ms == pytest.approx(cam.exposure)
-            assert (info.depth, info.bayer, info.pattern) == (8, 3, "BGGR")
+            assert (info.depth, info.bayer, info.pattern) == (8, 3, "RGGB")
             assert info.temperature is None  # the model has no sensor thermometer
             assert frame.meta["analog_gain"] == info.analog_gain
         # A finished image keeps the facts of the raw frame it was made from.

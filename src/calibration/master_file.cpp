@@ -15,6 +15,9 @@
 namespace calib {
 namespace {
 
+// CFANAMES of masters whose BAYERPAT names the filters themselves.
+constexpr const char* kFilterNames = "FILTERS";
+
 // The image type each kind is known by in astronomy software.
 const char* imageType(Kind kind) {
     switch (kind) {
@@ -114,8 +117,10 @@ bool writeMaster(const std::string& path, const Master& m, std::string& error) {
     whole("YORGSUBF", c.roiY, "[px] region origin in the whole frame");
     whole("XBINNING", c.binX, "sensor pixels per pixel in x (0: not stated)");
     whole("YBINNING", c.binY, "sensor pixels per pixel in y (0: not stated)");
-    if (c.bayer)
+    if (c.bayer) {
         text("BAYERPAT", bayer::patternName(c.bayer), "colour filter array at the first sample");
+        text("CFANAMES", kFilterNames, "BAYERPAT names the filters' own colours");
+    }
     text("PIXCLOCK", c.clock, "pixel clock");
     whole("GAIN", c.gain, "analog gain setting (camera units)");
     whole("BLKLEVEL", c.black, "black level setting (camera units)");
@@ -181,10 +186,14 @@ bool readMaster(const std::string& path, Master& m, bool pixels, std::string& er
     r.whole("YORGSUBF", c.roiY);
     r.whole("XBINNING", c.binX);
     r.whole("YBINNING", c.binY);
-    std::string bayer;
+    // Masters without CFANAMES name their pattern as the decoders do (a
+    // site called red sits under a blue filter).
+    std::string bayer, names;
+    r.text("CFANAMES", names);
+    const auto nameOf = names == kFilterNames ? bayer::patternName : bayer::codeName;
     if (r.text("BAYERPAT", bayer))
         for (int b = 1; b <= 4; ++b)
-            if (bayer == bayer::patternName(b)) c.bayer = b;
+            if (bayer == nameOf(b)) c.bayer = b;
     r.text("PIXCLOCK", c.clock);
     c.hasTemperature = r.number("CCD-TEMP", c.temperature);
     r.whole("NCOMBINE", out.frames);

@@ -9,6 +9,7 @@
 #include "device/registry.h"
 #include "ezcam.h"
 #include "guarded.h"
+#include "log.h"
 #include "sim/sim_bus.h"
 
 namespace {
@@ -549,6 +550,58 @@ int FinishMaster(char* path, int length, const char* name) {
                                       : "The master could not be made: the library failed inside it (see the log).";
         copyText(why, path, length);
         return result;
+    });
+}
+
+// ---- Colour profiles ------------------------------------------------------------
+
+int SaveColorProfile(const char* profile, const double* matrix, char* path, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        if (!matrix) return EZ_ERANGE;
+        calib::ColourProfile p;
+        p.model = c.modelName();
+        p.name = hasText(profile) ? profile : "default";
+        for (size_t i = 0; i < 9; ++i) {
+            if (!std::isfinite(matrix[i]) || std::fabs(matrix[i]) > 16) return EZ_ERANGE;
+            p.matrix[i] = matrix[i];
+        }
+        if (p.name == "off" || !calib::usableName(p.name)) return EZ_ERANGE;
+        std::string file, error;
+        if (!calib::writeProfile(p, file, error)) {
+            ezlog::warn("%s", error.c_str());
+            return EZ_EIO;
+        }
+        return path ? copyText(file, path, length) : EZ_OK;
+    });
+}
+int SetColorProfile(const char* profile, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        const std::string wanted = text(profile);
+        if (wanted.empty() || wanted == "off") {
+            c.pipeline().setColourProfile(nullptr);
+            return EZ_OK;
+        }
+        calib::ColourProfile p;
+        std::string error;
+        if (!calib::readProfile(c.modelName(), wanted, p, error)) {
+            ezlog::warn("%s", error.c_str());
+            return EZ_ERANGE;
+        }
+        c.pipeline().setColourProfile(std::make_shared<const calib::ProfileMatrix>(calib::ProfileMatrix::of(p)));
+        return EZ_OK;
+    });
+}
+int GetColorProfiles(char* names, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        std::string text;
+        for (const std::string& n : calib::profileNames(c.modelName())) text += n + "\n";
+        return copyText(text, names, length);
+    });
+}
+int GetColorProfile(char* profile, int length, const char* name) {
+    return unlocked(name, [&](CamBayer& c) -> int {
+        const auto matrix = c.pipeline().colourProfileInUse();
+        return copyText(matrix ? matrix->name : std::string(), profile, length);
     });
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ezcam.h"
+#include "calibration/colour_profile.h"
 #include "calibration/raw_tables.h"
 #include "pipeline/workers.h"
 #include "processing/corrections.h"
@@ -150,6 +151,12 @@ class FramePipeline {
     void setRawCalibration(std::shared_ptr<const RawCalibration> tables) {
         rawCalibration.store(std::move(tables));
     }
+    // A measured colour matrix in place of the fixed colour correction
+    // while colour enhancement is on (null: the fixed one).
+    void setColourProfile(std::shared_ptr<const calib::ProfileMatrix> matrix) {
+        colourProfile.store(std::move(matrix));
+    }
+    std::shared_ptr<const calib::ProfileMatrix> colourProfileInUse() const { return colourProfile.load(); }
     // Threads that finish a frame together (1 .. kMaxThreads); the default
     // is the machine's cores, up to kMaxThreads.
     static constexpr int kMaxThreads = 4;
@@ -220,5 +227,6 @@ class FramePipeline {
     std::vector<unsigned char> scratch;
     std::vector<HistogramCounters> bins;
     std::atomic<std::shared_ptr<const RawCalibration>> rawCalibration;
+    std::atomic<std::shared_ptr<const calib::ProfileMatrix>> colourProfile;
     std::vector<unsigned char> calibratedRaw;  // the frame's calibrated samples; raw stays as read
 };

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "processing/bayer.h"
+#include "processing/colour_chart.h"
 #include "sim/scene_rows.h"
 
 namespace sim {
@@ -124,18 +126,45 @@ Scene::Scene(int bayer, uint32_t seed) : bayer_(bayer), seed_(seed), kernels_(&r
         objects_.back().path.phase += 0.7f * static_cast<float>(seed % 9 + k);
     }
 
-    // Channel responses: red and blue weaker than green, so white looks greenish.
-    static constexpr float kRed = 0.80f, kGreen = 1.0f, kBlue = 0.62f;
-    // Tile colours of the Bayer codes 1 to 4: (0,0), (0,1), (1,0), (1,1).
-    static constexpr float kTiles[5][4] = {
-        {1, 1, 1, 1},
-        {kRed, kGreen, kGreen, kBlue},
-        {kGreen, kRed, kBlue, kGreen},
-        {kBlue, kGreen, kGreen, kRed},
-        {kGreen, kBlue, kRed, kGreen},
-    };
     const int code = bayer_ >= 1 && bayer_ <= 4 ? bayer_ : 0;
-    for (int i = 0; i < 4; ++i) response_[i / 2][i % 2] = kTiles[code][i];
+    for (int i = 0; i < 4; ++i) filter_[i / 2][i % 2] = bayer::filterAt(code, i % 2, i / 2);
+    buildResponse();
+}
+
+// Crosstalk of a colour sensor: each filter passes some of its neighbours'
+// light, every row summing to 1 so that grey light stays grey before the
+// filters' own strengths.
+const Scene::ColourMatrix Scene::kDefaultColour = {0.78f, 0.27f, -0.05f,  //
+                                                   0.10f, 0.80f, 0.10f,   //
+                                                   0.02f, 0.23f, 0.75f};
+
+namespace {
+// Each site sees the light of its own filter, the filter that Bayer names
+// for the outside world: red and blue respond weaker than green, so white
+// looks greenish.
+constexpr float kFilterStrength[3] = {0.80f, 1.0f, 0.62f};  // red, green, blue
+constexpr float kSurround = 0.03f;  // the chart's dark grey surround, linear radiance
+}  // namespace
+
+void Scene::buildResponse() {
+    for (int i = 0; i < 4; ++i) {
+        const int f = filter_[i / 2][i % 2];
+        const float* row = &colour_[static_cast<size_t>(3 * f)];
+        response_[i / 2][i % 2] = bayer_ ? kFilterStrength[f] * (row[0] + row[1] + row[2]) : 1.0f;
+    }
+}
+
+void Scene::setColour(const ColourMatrix& m) {
+    if (m == colour_) return;
+    colour_ = m;
+    buildResponse();
+    fieldReady_ = false;
+}
+
+void Scene::setChart(bool chart) {
+    if (chart == chart_) return;
+    chart_ = chart;
+    fieldReady_ = false;
 }
 
 void Scene::setFlat(bool flat) {
@@ -160,6 +189,18 @@ void Scene::buildField() {
         columnRadiance_[x] = columnTerm((static_cast<float>(g.originX + x) + 0.5f) / fw, flat_);
     for (int y = 0; y < g.height; ++y)
         rowRadiance_[y] = rowTerm((static_cast<float>(g.originY + y) + 0.5f) / fh, flat_);
+    // The chart lies in the field, so a region shows its part of it; a row
+    // uses the table of its band of patches and its parity.
+    rowTable_.resize(g.height);
+    for (int y = 0; y < g.height; ++y) {
+        const int fy = g.originY + y;
+        int band = 0;
+        for (int r = 0; chart_ && r < chart::kRows; ++r) {
+            const chart::Box b = chart::patchBox(r * chart::kColumns);
+            if (fy >= std::lround(b.y0 * fh) && fy < std::lround(b.y1 * fh)) band = r + 1;
+        }
+        rowTable_[y] = static_cast<uint8_t>(2 * band + (fy & 1));
+    }
 
     // Objects sit on even pixels, so their column profiles, which carry the
     // channel response, hold wherever they drift. A block of zeros on either
@@ -208,15 +249,23 @@ void Scene::buildLevels() {
     black_ = std::min(top_, static_cast<int>(std::lround(black)));
     hotLevel_ = rounded(black + scale * kHotRadiance, cap);
 
-    for (int p = 0; p < 2; ++p) {
-        columnLevel_[p].resize(g.width);
-        for (int x = 0; x < g.width; ++x)
-            columnLevel_[p][x] = rounded(scale * response_[p][(g.originX + x) & 1] * columnRadiance_[x], cap);
-    }
     rowLevel_.resize(2 * static_cast<size_t>(g.height));
-    for (int y = 0; y < g.height; ++y) {
-        const float* resp = response_[(g.originY + y) & 1];
-        for (int q = 0; q < 2; ++q) rowLevel_[2 * y + q] = rounded(black + scale * resp[q] * rowRadiance_[y], cap);
+    if (chart_) {
+        buildChartLevels(scale, cap);
+        for (int y = 0; y < g.height; ++y)
+            for (int q = 0; q < 2; ++q) rowLevel_[2 * y + q] = static_cast<int16_t>(black_);
+    } else {
+        columnLevel_.resize(2);
+        for (int p = 0; p < 2; ++p) {
+            columnLevel_[p].resize(g.width);
+            for (int x = 0; x < g.width; ++x)
+                columnLevel_[p][x] = rounded(scale * response_[p][(g.originX + x) & 1] * columnRadiance_[x], cap);
+        }
+        for (int y = 0; y < g.height; ++y) {
+            const float* resp = response_[(g.originY + y) & 1];
+            for (int q = 0; q < 2; ++q)
+                rowLevel_[2 * y + q] = rounded(black + scale * resp[q] * rowRadiance_[y], cap);
+        }
     }
 
     const float fw = static_cast<float>(g.fieldWidth);
@@ -252,7 +301,7 @@ void Scene::buildLevels() {
     blocks_ = (g.width + kBlock - 1) / kBlock;
     blockClass_.resize(static_cast<size_t>(blocks_) * g.height);
     for (int y = 0; y < g.height; ++y) {
-        const int16_t* columns = columnLevel_[(g.originY + y) & 1].data();
+        const int16_t* columns = columnsOf(y);
         uint8_t* classes = blockClass_.data() + static_cast<size_t>(y) * blocks_;
         for (int b = 0; b < blocks_; ++b) {
             const int mid = std::min(b * kBlock + kBlock / 2, g.width - 1);
@@ -261,6 +310,39 @@ void Scene::buildLevels() {
     }
     row_.resize(g.width);
     rowClass_.resize(blocks_);
+}
+
+// The chart's column tables: the surround, then each band of patches, each
+// per row parity. A site sees M x (the patch's linear sRGB) through its
+// filter.
+void Scene::buildChartLevels(float scale, int cap) {
+    const Geometry& g = geometry_;
+    const float fw = static_cast<float>(g.fieldWidth);
+    const auto& reference = chart::referenceRgb();
+    columnLevel_.assign(2 * (chart::kRows + 1), std::vector<int16_t>(g.width));
+    for (int band = 0; band <= chart::kRows; ++band) {
+        for (int p = 0; p < 2; ++p) {
+            std::vector<int16_t>& table = columnLevel_[2 * band + p];
+            for (int x = 0; x < g.width; ++x) {
+                const int fx = g.originX + x, f = filter_[p][fx & 1];
+                chart::Rgb light = {kSurround, kSurround, kSurround};
+                for (int c = 0; band > 0 && c < chart::kColumns; ++c) {
+                    const chart::Box b = chart::patchBox((band - 1) * chart::kColumns + c);
+                    if (fx >= std::lround(b.x0 * fw) && fx < std::lround(b.x1 * fw))
+                        light = reference[static_cast<size_t>((band - 1) * chart::kColumns + c)];
+                }
+                float seen = 0;
+                if (bayer_) {
+                    const float* row = &colour_[static_cast<size_t>(3 * f)];
+                    seen = kFilterStrength[f] * static_cast<float>(row[0] * light[0] + row[1] * light[1] +
+                                                                   row[2] * light[2]);
+                } else {
+                    seen = static_cast<float>(0.2126 * light[0] + 0.7152 * light[1] + 0.0722 * light[2]);
+                }
+                table[x] = rounded(scale * seen, cap);
+            }
+        }
+    }
 }
 
 // Objects take turns to move, one a frame.
@@ -301,7 +383,7 @@ void Scene::prepare(const Geometry& geometry, const Exposure& exposure, uint64_t
 }
 
 int Scene::spansOf(int y, Span* spans) const {
-    if (flat_) return 0;
+    if (flat_ || chart_) return 0;
     const Geometry& g = geometry_;
     const int fy = g.originY + y;
     int n = 0;
@@ -316,7 +398,7 @@ int Scene::spansOf(int y, Span* spans) const {
 }
 
 int Scene::levelAt(int y, int x, const Span* spans, int n) const {
-    int16_t level = columnLevel_[(geometry_.originY + y) & 1][x];
+    int16_t level = columnsOf(y)[x];
     for (int k = 0; k < n; ++k)
         if (x >= spans[k].x0 && x < spans[k].x1)
             level = rows::objectSample(level, spans[k].weight, spans[k].profile[x - spans[k].x0]);
@@ -349,7 +431,7 @@ void Scene::emitRow(unsigned char* out, int y, int x0, int x1, const RowKernels&
     const Geometry& g = geometry_;
     const int16_t* even = rowLevel_.data() + 2 * y;
     const int q = g.originX & 1;  // blocks start on even columns of the window
-    rows::Blocks k{columnLevel_[(g.originY + y) & 1].data(),
+    rows::Blocks k{columnsOf(y),
                    row_.data(),
                    0,
                    blockClass_.data() + static_cast<size_t>(y) * blocks_,

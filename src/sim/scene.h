@@ -14,6 +14,7 @@
 // block of a row; every row takes its noise from its own place in the table.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -57,6 +58,16 @@ public:
     // colour response, without objects or texture (hot pixels stay), as for
     // taking a flat-field reference.
     void setFlat(bool flat);
+    // The 24-patch colour chart (colour_chart.h) evenly lit on a dark grey
+    // surround, in place of the microscope scene (hot pixels stay).
+    void setChart(bool chart);
+    // The sensor's colour response: camera RGB = M x linear sRGB, rows the
+    // red, green and blue filters' responses to linear sRGB red, green and
+    // blue, row-major; the filters' own strengths apply on top. Grey light
+    // of radiance 1 gives a filter its row's sum.
+    using ColourMatrix = std::array<float, 9>;
+    static const ColourMatrix kDefaultColour;
+    void setColour(const ColourMatrix& m);
     // How far the scene lies from focus: the blur radius in pixels (0 sharp).
     // The objects carry a fine granular texture whose contrast the blur
     // takes away, as a microscope's focus would.
@@ -107,6 +118,9 @@ private:
 
     void buildField();
     void buildLevels();
+    void buildResponse();
+    void buildChartLevels(float scale, int cap);
+    const int16_t* columnsOf(int y) const { return columnLevel_[rowTable_[y]].data(); }
     void placeObjects(uint64_t frame);
     int spansOf(int y, Span* spans) const;
     // One sample's level, sample units, given the row's spans.
@@ -132,11 +146,14 @@ private:
     Geometry geometry_;
     Exposure exposure_;
     bool flat_ = false;
+    bool chart_ = false;
+    ColourMatrix colour_ = kDefaultColour;
+    int filter_[2][2] = {};      // filter (0 red, 1 green, 2 blue) by row and column parity
     float defocus_ = 0;
     bool fieldReady_ = false;
     bool levelsReady_ = false;
     std::vector<Object> objects_;
-    float response_[2][2] = {};  // channel response by row and column parity
+    float response_[2][2] = {};  // response to grey light by row and column parity
 
     // Geometry: the background's column and row profiles (radiance), and
     // the hot pixels as sample indices of the window, in order.
@@ -144,14 +161,16 @@ private:
     std::vector<size_t> hot_;
 
     // Exposure, in sample units (8-bit, or 12-bit for 16-bit frames): the
-    // columns of the background per row parity, the row constant per column
-    // parity, the noise class of each block of each row without objects,
-    // and the noise tables.
+    // column tables (the background per row parity; the chart's per band of
+    // rows and row parity) and which one each row uses, the row constant
+    // per column parity, the noise class of each block of each row without
+    // objects, and the noise tables.
     int top_ = 255;
     int black_ = 0;
     int hotLevel_ = 0;
     int threshold_[kNoiseClasses - 1] = {};
-    std::vector<int16_t> columnLevel_[2];
+    std::vector<std::vector<int16_t>> columnLevel_;
+    std::vector<uint8_t> rowTable_;
     std::vector<int16_t> rowLevel_;  // two per row
     std::vector<uint8_t> blockClass_;
     int blocks_ = 0;                 // per row

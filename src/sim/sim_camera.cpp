@@ -53,6 +53,13 @@ SimCamera::SimCamera(int id, uint16_t vendor, uint16_t product, uint16_t bcdDevi
     paced_ = !(pace && std::strcmp(pace, "0") == 0);
     const char* scene = std::getenv("EZCAM_SIM_SCENE");
     flatScene_ = scene && std::strcmp(scene, "flat") == 0;
+    chartScene_ = scene && std::strcmp(scene, "chart") == 0;
+    if (const char* colour = std::getenv("EZCAM_SIM_COLOUR"); colour && *colour) {
+        if (const auto m = parseColour(colour))
+            colour_ = *m;
+        else
+            ezlog::warn("EZCAM_SIM_COLOUR: nine numbers m00,m01,...,m22 from -4 to 4 expected");
+    }
     if (const char* sensor = std::getenv("EZCAM_SIM_SENSOR"); sensor && *sensor) {
         std::string error;
         if (!setSensor(sensor, error)) ezlog::warn("EZCAM_SIM_SENSOR: %s", error.c_str());
@@ -443,6 +450,8 @@ void SimCamera::renderFrame(const FrameSink& out, const FrameShape& shape,
     const DeviceProfile& p = *profile_;
     if (!scene_) scene_ = std::make_unique<Scene>(p.bayer, static_cast<uint32_t>(id_));
     scene_->setFlat(flatScene_.load());
+    scene_->setChart(chartScene_.load());
+    scene_->setColour(colour_);
     scene_->setDefocus(defocus_.load());
     if (physical) {
         if (!sensor_) sensor_ = std::make_unique<PhysicalSensor>(static_cast<uint32_t>(id_));
@@ -711,6 +720,31 @@ std::optional<SensorProperties> SimCamera::sensor() const {
 
 void SimCamera::setFlatScene(bool flat) {
     flatScene_ = flat;
+}
+
+void SimCamera::setChartScene(bool chart) {
+    chartScene_ = chart;
+}
+
+void SimCamera::setColour(const Scene::ColourMatrix& m) {
+    std::lock_guard bulk(bulkMu_);
+    colour_ = m;
+}
+
+std::optional<Scene::ColourMatrix> SimCamera::parseColour(std::string_view text) {
+    Scene::ColourMatrix m{};
+    size_t at = 0;
+    for (size_t i = 0; i < m.size(); ++i) {
+        const size_t end = std::min(text.find(',', at), text.size());
+        const std::string item(text.substr(at, end - at));
+        char* stop = nullptr;
+        const double v = std::strtod(item.c_str(), &stop);
+        if (item.empty() || *stop != '\0' || !(v >= -4 && v <= 4)) return std::nullopt;
+        m[i] = static_cast<float>(v);
+        if ((end == text.size()) != (i + 1 == m.size())) return std::nullopt;
+        at = end + 1;
+    }
+    return m;
 }
 
 void SimCamera::setDefocus(float pixels) {

@@ -115,6 +115,14 @@ public:
     // An even scene without objects (for flat-field references); default:
     // EZCAM_SIM_SCENE, flat when "flat".
     void setFlatScene(bool flat);
+    // The colour chart instead of the microscope scene; default:
+    // EZCAM_SIM_SCENE, the chart when "chart".
+    void setChartScene(bool chart);
+    // The sensor's colour response (Scene::setColour); default:
+    // EZCAM_SIM_COLOUR, nine numbers m00,...,m22, else Scene::kDefaultColour.
+    void setColour(const Scene::ColourMatrix& m);
+    // Reads nine comma-separated numbers, each within -4..4.
+    static std::optional<Scene::ColourMatrix> parseColour(std::string_view text);
     // The physical sensor (sensor_model.h) instead of the fast noise: "on",
     // or "key=value,..." merged into the properties in force (the defaults when
     // off); "off" returns to the fast noise. False, with the reason, for a
@@ -231,6 +239,7 @@ private:
     mutable std::mutex mu_;  // everything below except the bulk-side state
     std::atomic<bool> unplugged_{false};
     std::atomic<bool> flatScene_{false};
+    std::atomic<bool> chartScene_{false};
     std::atomic<float> defocus_{0.0f};
     std::vector<std::function<void()>> unplugListeners_;
     std::map<uint16_t, uint16_t> regs_;
@@ -269,6 +278,7 @@ private:
     uint64_t frameNumber_ = 0;
     std::unique_ptr<Scene> scene_;
     std::unique_ptr<PhysicalSensor> sensor_;
+    Scene::ColourMatrix colour_ = Scene::kDefaultColour;
 };
 
 }  // namespace sim

@@ -414,6 +414,13 @@ const std::vector<Command> kCommands = {
      "photon-transfer measurement: gain, noise, full well, dark current, DSNU, PRNU; N exposures "
      "(50) evenly up to saturation; PREFIX.txt, .json, .html and figures as SVG and PNG", true,
      measureSensor, {"--points", "--average", "--dark-ms", "--report"}},
+    {"colour-calibrate", 0, "colour-calibrate [--chart X,Y,W,H] [--label L] [--report PREFIX] [--frames N]",
+     "measure the 24-patch colour chart in the rectangle (default the whole frame) and keep the "
+     "fitted colour matrix as a profile of the camera model (named L, else default); the report "
+     "as PREFIX.json and PREFIX.png", true, colourCalibrate, {"--chart", "--label", "--report", "--frames"}},
+    {"colour-profile", 1, "colour-profile NAME|off",
+     "decode with the measured colour profile NAME (colour enhancement on), or the fixed correction",
+     true, colourProfile},
     {"gamma", 1, "gamma VALUE", "gamma of every channel (100 = none)", true, processing::gamma},
     {"contrast", 1, "contrast VALUE", "contrast (128 = none)", true, processing::contrast},
     {"saturation", 1, "saturation VALUE", "colour saturation (100 = none)", true,

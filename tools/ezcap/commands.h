@@ -65,6 +65,10 @@ Status measureSensor(const std::string& camera, const std::vector<std::string>& 
 // The masters calibration applies now, by kind, as file names (none when off).
 std::vector<std::pair<std::string, std::string>> mastersInForce(const std::string& camera);
 
+// Colour profiles measured on a colour chart (colour_command.cpp).
+Status colourCalibrate(const std::string& camera, const std::vector<std::string>& arguments);
+Status colourProfile(const std::string& camera, const std::vector<std::string>& arguments);
+
 // Prints "ezcap: ..." to standard error.
 void complain(const std::string& message);
 // Whole-word numbers; nothing (and a complaint) for anything else.

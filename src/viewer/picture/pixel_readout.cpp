@@ -3,11 +3,12 @@
 
 #include <QStringList>
 
+#include "processing/bayer.h"
+
 namespace viewer {
 
 const char* bayerSites(int bayer) {
-    static const char* const kSites[] = {"", "RGGB", "GRBG", "BGGR", "GBRG"};
-    return bayer >= 1 && bayer <= 4 ? kSites[bayer] : "";
+    return bayer::patternName(bayer);
 }
 
 std::optional<PixelReadout> readoutAt(const ShownFrame& frame, QPoint at) {

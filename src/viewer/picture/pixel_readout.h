@@ -30,7 +30,7 @@ std::optional<PixelReadout> readoutAt(const ShownFrame& frame, QPoint at);
 // "x 12  y 34 · raw R 210 G 198 [G 201] B 80 · RGB 230 220 190"
 QString readoutText(const PixelReadout& readout);
 
-// The colour names of a Bayer code's tile, row by row ("RGGB" for code 1).
+// The filter colours of a Bayer code's tile, row by row ("BGGR" for code 1).
 const char* bayerSites(int bayer);
 
 }  // namespace viewer

@@ -2,12 +2,14 @@
 #include "viewer/settings/colour_settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <algorithm>
 #include <utility>
 
 #include "ezcam.h"
@@ -32,6 +34,8 @@ ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newes
     chkColor = new QCheckBox(L("Colour enhancement"), tab);
     form->addRow(QString(), chkMono);
     form->addRow(QString(), chkColor);
+    cmbProfile = new QComboBox(tab);
+    form->addRow(L("Colour profile"), cmbProfile);
     form->addRow(L("Red"), sliderRow(tab, sldRed, txtRed));
     form->addRow(L("Green"), sliderRow(tab, sldGreen, txtGreen));
     form->addRow(L("Blue"), sliderRow(tab, sldBlue, txtBlue));
@@ -45,6 +49,7 @@ ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newes
     nameControls({{tab, "tabItemColr"},
                   {chkMono, "chkMono"},
                   {chkColor, "chkColor"},
+                  {cmbProfile, "cmbColourProfile"},
                   {sldRed, "sldRed"},
                   {txtRed, "txtRed"},
                   {sldGreen, "sldGreen"},
@@ -62,6 +67,7 @@ ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newes
     connect(chkColor, &QCheckBox::clicked, this, [this] {
         if (!camera.none()) SetColorEnhancement(chkColor->isChecked(), cam());
     });
+    connect(cmbProfile, &QComboBox::activated, this, &ColourSettings::profileChosen);
     connect(sldRed, &QSlider::valueChanged, this, [this] { channelMoved(sldRed, txtRed, red); });
     connect(sldGreen, &QSlider::valueChanged, this,
             [this] { channelMoved(sldGreen, txtGreen, green); });
@@ -82,6 +88,7 @@ bool ColourSettings::load() {
     bool enhanced = false;
     GetColorEnhancement(&enhanced, cam());
     setCheckedQuietly(chkColor, enhanced);
+    loadProfiles();
     int min = 0, max = 0, step = 0;
     GetChannelGainRange(&min, &max, &step, cam());
     for (QSlider* slider : {sldRed, sldGreen, sldBlue}) {
@@ -94,6 +101,33 @@ bool ColourSettings::load() {
     setSliderQuietly(sldSaturation, min, max, saturation);
     txtSaturation->setText(QString::number(saturation));
     return true;
+}
+
+// The fixed correction first, then the model's measured profiles; the one
+// in use selected.
+void ColourSettings::loadProfiles() {
+    const QSignalBlocker quiet(cmbProfile);
+    cmbProfile->clear();
+    cmbProfile->addItem(L("Fixed correction"), QString());
+    char names[8192] = {}, inUse[128] = {};
+    GetColorProfiles(names, sizeof names, cam());
+    GetColorProfile(inUse, sizeof inUse, cam());
+    for (const QString& n : QString::fromUtf8(names).split('\n', Qt::SkipEmptyParts)) cmbProfile->addItem(n, n);
+    cmbProfile->setCurrentIndex(std::max(0, cmbProfile->findData(QString::fromUtf8(inUse))));
+}
+
+// A profile acts through colour enhancement, which it switches on.
+void ColourSettings::profileChosen(int index) {
+    if (camera.none()) return;
+    const QByteArray name = cmbProfile->itemData(index).toString().toUtf8();
+    if (SetColorProfile(name.constData(), cam()) != EZ_OK) {
+        loadProfiles();  // gone since the list was read
+        return;
+    }
+    if (!name.isEmpty()) {
+        SetColorEnhancement(true, cam());
+        setCheckedQuietly(chkColor, true);
+    }
 }
 
 void ColourSettings::showDefaults() {

@@ -1,4 +1,5 @@
-// The Colour tab, for colour cameras: monochrome, colour enhancement, the
+// The Colour tab, for colour cameras: monochrome, colour enhancement and
+// its colour profile, the
 // red, green and blue gains, saturation and white balance on the newest live
 // frame. Window thread only.
 #pragma once
@@ -8,6 +9,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -40,6 +42,8 @@ class ColourSettings : public QObject {
     void channelMoved(QSlider* slider, QLabel* text, int& gain);
     void saturationMoved();
     void whiteBalance();
+    void loadProfiles();
+    void profileChosen(int index);
 
     const SelectedCamera& camera;
     NewestFrame newestFrame;
@@ -48,6 +52,7 @@ class ColourSettings : public QObject {
     QWidget* tab;
     QCheckBox* chkMono;
     QCheckBox* chkColor;
+    QComboBox* cmbProfile;
     QSlider* sldRed;
     QLabel* txtRed;
     QSlider* sldGreen;
