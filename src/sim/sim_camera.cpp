@@ -431,7 +431,11 @@ Exposure SimCamera::exposureLocked() const {
     const float gain = static_cast<float>(step + p.gainBias) / static_cast<float>(p.gainUnity + p.gainBias);
     const double reference = static_cast<double>(p.exposureLines) * p.resolutions[0].lineLength /
                              p.clocks[0].rate;
-    x.scale = static_cast<float>(Scene::kFullScale * lines_ * lineMs() / reference) * gain;
+    // In double from the start: full scale times a long exposure's line
+    // count does not fit 32 bits.
+    x.scale =
+        static_cast<float>(Scene::kFullScale * static_cast<double>(lines_) * lineMs() / reference) *
+        gain;
     x.noiseGain = gain;
     auto blackReg = regs_.find(p.regBlackLevel);
     const int black = blackReg == regs_.end() ? 0 : blackReg->second;
