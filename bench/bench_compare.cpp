@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -80,7 +81,8 @@ void Memcpy(benchmark::State& state) {
 }
 
 // 0 neutral; 1 colour enhancement; 2 gamma, contrast, saturation, channel
-// gains, histogram, automatic stretch; 3 all of that with enhancement.
+// gains, histogram, automatic stretch; 3 all of that with enhancement;
+// 4 colour enhancement by a measured colour profile.
 void Pipeline(benchmark::State& state) {
     const int depth = static_cast<int>(state.range(0));
     const int threads = static_cast<int>(state.range(1));
@@ -88,8 +90,16 @@ void Pipeline(benchmark::State& state) {
     FramePipeline pipeline;
     pipeline.enableColour(100, 100);
     pipeline.setThreads(threads);
-    const bool everything = settings >= 2;
-    pipeline.setColorEnhancement(settings == 1 || settings == 3);
+    const bool everything = settings == 2 || settings == 3;
+    pipeline.setColorEnhancement(settings == 1 || settings == 3 || settings == 4);
+    if (settings == 4) {
+        // A chart-measured matrix of realistic size: rows near 1.5 on the
+        // diagonal, crosstalk taken off.
+        calib::ColourProfile measured;
+        measured.matrix = {1.62, -0.48, -0.14, -0.21, 1.41, -0.20, -0.05, -0.52, 1.57};
+        pipeline.setColourProfile(
+            std::make_shared<const calib::ProfileMatrix>(calib::ProfileMatrix::of(measured)));
+    }
     if (everything) {
         pipeline.setGamma(120, 3);
         pipeline.setContrast(150);
@@ -110,7 +120,7 @@ void Pipeline(benchmark::State& state) {
 const char* kSettings[] = {
     "neutral decode", "colour-enhanced decode",
     "every step (gamma, contrast, saturation, gains, histogram, auto stretch)",
-    "every step with colour enhancement"};
+    "every step with colour enhancement", "colour profile decode"};
 
 class Ratios : public RunTimesReporter {
     void PrintRatios() override {
@@ -128,7 +138,7 @@ class Ratios : public RunTimesReporter {
             std::printf("%-74s %9.2f %9.2f %9.2f\n",
                         ("OpenCV bilinear, " + std::to_string(n) + " threads").c_str(), cvN / cv1,
                         1.0, cvN / copy);
-            for (int s = 0; s < 4; ++s)
+            for (int s = 0; s < 5; ++s)
                 for (int t : {1, n}) {
                     const double p = Time("Pipeline/" + d + "/" + std::to_string(t) + "/" +
                                           std::to_string(s) + "/real_time");
@@ -147,7 +157,7 @@ void Arguments(benchmark::internal::Benchmark* b, bool settings) {
     for (int depth : {8, 16})
         for (int t : {1, n}) {
             if (settings)
-                for (int s = 0; s < 4; ++s) b->Args({depth, t, s});
+                for (int s = 0; s < 5; ++s) b->Args({depth, t, s});
             else
                 b->Args({depth, t});
             if (n == 1) break;

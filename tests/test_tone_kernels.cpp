@@ -3,9 +3,13 @@
 // tables on interleaved samples, byte for byte.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
+#include "calibration/colour_profile.h"
 #include "processing/tone.h"
 #include "processing/tone_kernels.h"
 
@@ -75,5 +79,41 @@ TEST(ToneKernels, SaturationAndTablesMatchTheScalarSteps) {
         tables(got.data(), samples / channels / tone::kBlockPixels, channels, three);
         for (size_t i = 0; i < samples; ++i) want[i] = three[i % channels][want[i]];
         EXPECT_EQ(got, want) << channels;
+    }
+}
+
+// A colour profile's matrix on 8-bit pixels, through the vector kernel where
+// the processor has one and the loop for the rest: the same bytes as the
+// definition, for matrices that clip at both ends, coefficients at the
+// edges of what the kernel multiplies with and past them (the loop alone),
+// and counts that end inside a block.
+TEST(ToneKernels, AProfileMatrixGivesTheDefinitionsBytes) {
+    std::mt19937 rng(7);
+    const std::vector<std::array<double, 9>> matrices = {
+        {1.62, -0.48, -0.14, -0.21, 1.41, -0.20, -0.05, -0.52, 1.57},
+        {7.9997, -7.9997, 0.5, -8.0, 7.99, 0.0, 0.3, 0.3, 0.4},  // the kernel's limits
+        {10.0, -3.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0},        // past them
+        {0, 0, 0, 0, 0, 0, 0, 0, 0},
+    };
+    for (const auto& values : matrices) {
+        calib::ColourProfile profile;
+        profile.matrix = values;
+        const calib::ProfileMatrix m = calib::ProfileMatrix::of(profile);
+        for (size_t count : {size_t{0}, size_t{63}, size_t{64}, size_t{1000}, size_t{65536 + 17}}) {
+            std::vector<unsigned char> got(3 * count);
+            for (unsigned char& b : got) b = static_cast<unsigned char>(rng());
+            std::vector<unsigned char> want = got;
+            m.apply8(got.data(), count);
+            for (size_t i = 0; i < count; ++i) {
+                const int c[3] = {want[3 * i], want[3 * i + 1], want[3 * i + 2]};
+                for (int k = 0; k < 3; ++k) {
+                    int64_t v = 2048;
+                    for (int j = 0; j < 3; ++j) v += int64_t{std::lround(values[3 * k + j] * 4096)} * c[j];
+                    v = v >= 0 ? v / 4096 : -((-v + 4095) / 4096);  // floor
+                    want[3 * i + k] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+                }
+            }
+            ASSERT_EQ(got, want) << values[0] << " " << count;
+        }
     }
 }

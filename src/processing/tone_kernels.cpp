@@ -8,6 +8,7 @@ namespace tone {
 namespace vbmi {
 ColourBlocks colourKernel();
 TableBlocks tableKernel();
+MatrixBlocks matrixKernel();
 }  // namespace vbmi
 
 namespace {
@@ -23,6 +24,9 @@ ColourBlocks colourBlocks() {
 }
 TableBlocks tableBlocks() {
     return permutes() ? vbmi::tableKernel() : nullptr;
+}
+MatrixBlocks matrixBlocks() {
+    return permutes() ? vbmi::matrixKernel() : nullptr;
 }
 
 }  // namespace tone
