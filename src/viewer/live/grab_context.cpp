@@ -29,18 +29,7 @@ bool GenericGrabContext::init(int head, int size) {
 }
 
 GenericGrabContext::SharedBuffer GenericGrabContext::nextShowBuffer() {
-    const auto make = [this] {
-        return SharedBuffer(new (std::nothrow) unsigned char[showCapacity()]);
-    };
-    for (SharedBuffer& slot : showBufs) {
-        if (!slot) slot = make();
-        if (slot && slot.use_count() == 1) {
-            // The last holder's reads happen before this thread writes.
-            std::atomic_thread_fence(std::memory_order_acquire);
-            return slot;
-        }
-    }
-    return make();  // every one is still held: a fresh one, let go after use
+    return showBufs.next([this] { return SharedBuffer(new (std::nothrow) unsigned char[showCapacity()]); });
 }
 
 void GenericGrabContext::release() {
@@ -48,7 +37,7 @@ void GenericGrabContext::release() {
     recvBuf.reset();
     idleBuf.reset();
     fullBuf.reset();
-    for (SharedBuffer& buffer : showBufs) buffer.reset();  // shown frames keep theirs
+    showBufs.clear();  // shown frames keep theirs
     recvSize = recvHead = 0;
     lkObtain = idleValid = fullValid = fullBusy = false;
 }

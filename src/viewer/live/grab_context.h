@@ -5,12 +5,13 @@
 // image itself rather than a copy of it.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "viewer/live/recycler.h"
 
 namespace viewer {
 
@@ -57,7 +58,7 @@ struct GenericGrabContext {
     std::vector<unsigned char> newestFrame();
 
   private:
-    std::array<SharedBuffer, 3> showBufs;  // display images, made as needed
+    Recycler<unsigned char[]> showBufs;  // display images, made as needed
     std::mutex lkSwap;
     std::condition_variable obtained;
     bool lkObtain = false;   // idleBuf holds a frame the show thread has not taken

@@ -6,14 +6,13 @@
 #pragma once
 
 #include <QImage>
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "viewer/live/display_frame.h"
+#include "viewer/live/recycler.h"
 #include "viewer/picture/focus_measure.h"
 #include "viewer/picture/frame_map.h"
 
@@ -52,26 +51,6 @@ struct ShownFrame {
 inline int rawClipLevel(int depth) {
     return depth == 16 ? 0xffc0 : 0xff;
 }
-
-// Objects of one kind used in turn: one is handed out again once nobody
-// else holds it, so a steady stream allocates only when sizes change.
-template <typename T>
-class Recycler {
-  public:
-    std::shared_ptr<T> next() {
-        for (auto& slot : held)
-            if (!slot || slot.use_count() == 1) {
-                if (!slot) slot = std::make_shared<T>();
-                // The last holder's reads happen before this thread writes.
-                std::atomic_thread_fence(std::memory_order_acquire);
-                return slot;
-            }
-        return std::make_shared<T>();  // every one is still held: a fresh one
-    }
-
-  private:
-    std::array<std::shared_ptr<T>, 3> held;
-};
 
 // The camera's settings a frame was made with, as far as the window needs them.
 struct FrameSettings {
