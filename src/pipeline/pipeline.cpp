@@ -479,8 +479,7 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
     const int f = modelSteps.flip ? shared::load(flip) : 0;
     // A colour profile replaces the fixed correction: plain decoding, then
     // its matrix on each decoded row.
-    const std::shared_ptr<const calib::ProfileMatrix> profile =
-        shared::load(colorEnhancement) ? colourProfile.load() : nullptr;
+    const std::shared_ptr<const calib::ProfileMatrix> profile = profileInForce();
     const bool corrected = shared::load(colorEnhancement) != 0 && !profile;
 
     TonePlan tone;
@@ -556,8 +555,7 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
 }
 
 void FramePipeline::decode(_ezImage* raw, _ezImage* image, int bayer) {
-    const std::shared_ptr<const calib::ProfileMatrix> profile =
-        shared::load(colorEnhancement) ? colourProfile.load() : nullptr;
+    const std::shared_ptr<const calib::ProfileMatrix> profile = profileInForce();
     if (shared::load(colorEnhancement) && !profile)
         __decode_rawdata(raw, image, bayer);
     else

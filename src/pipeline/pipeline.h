@@ -209,6 +209,11 @@ class FramePipeline {
     ModelSteps modelSteps;  // set by the model's constructor
 
   private:
+    // The profile a frame is corrected with: null without colour
+    // enhancement, or with the fixed correction.
+    std::shared_ptr<const calib::ProfileMatrix> profileInForce() const {
+        return shared::load(colorEnhancement) ? colourProfile.load() : nullptr;
+    }
     struct TonePlan;
     enum class Tone { Grey, View, Colour };
     void planTone(TonePlan& plan, const _ezImage* image, Tone kind);
