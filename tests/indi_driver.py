@@ -94,9 +94,9 @@ class Server:
             raise AssertionError(f"{command} failed ({result.returncode}):\n{result.stdout}{result.stderr}")
         return result
 
-    def get(self, spec, timeout=2):
-        """Properties matching spec as {"device.property.element": "value"}."""
-        result = self.run("indi_getprop", "-p", str(self.port), "-t", str(timeout), spec, check=False)
+    def get(self, pattern, timeout=2):
+        """Properties matching pattern as {"device.property.element": "value"}."""
+        result = self.run("indi_getprop", "-p", str(self.port), "-t", str(timeout), pattern, check=False)
         values = {}
         for line in result.stdout.splitlines():
             key, _, value = line.partition("=")
