@@ -2,7 +2,7 @@
 // raw mosaic, the 3 x 3 matrix that brings the camera's colours to linear
 // sRGB, kept as a profile of the camera model; its report as JSON and a PNG
 // of the chart with the reference and the reproduced colour side by side.
-#include <png.h>
+#include <QImage>
 
 #include <algorithm>
 #include <array>
@@ -237,24 +237,6 @@ std::string triple(const std::array<double, 3>& v) {
     return "[" + number(v[0]) + ", " + number(v[1]) + ", " + number(v[2]) + "]";
 }
 
-// Rows of 8-bit RGB into an open file as a PNG.
-bool pngRows(FILE* file, const unsigned char* px, int w, int h) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    const bool ok = png && info && !setjmp(png_jmpbuf(png));
-    if (ok) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
-                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        for (int y = 0; y < h; ++y)
-            png_write_row(png, const_cast<png_bytep>(px + static_cast<size_t>(y) * static_cast<size_t>(w) * 3));
-        png_write_end(png, nullptr);
-    }
-    png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-    return ok;
-}
-
 bool writePng(const std::string& path, const std::array<Rgb, chart::kPatches>& after) {
     constexpr int kW = 600, kH = 400, kCell = 100, kPad = 8;
     std::vector<unsigned char> px(static_cast<size_t>(kW) * kH * 3, 40);
@@ -270,10 +252,7 @@ bool writePng(const std::string& path, const std::array<Rgb, chart::kPatches>& a
                 for (int k = 0; k < 3; ++k) d[k] = encode(v[k]);
             }
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool ok = pngRows(file, px.data(), kW, kH);
-    return std::fclose(file) == 0 && ok;
+    return QImage(px.data(), kW, kH, kW * 3, QImage::Format_RGB888).save(QString::fromStdString(path), "PNG");
 }
 
 // Restores what colour-calibrate changes while it measures.
