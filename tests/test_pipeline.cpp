@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
+#include <string>
 
+#include "calibration/colour_profile.h"
 #include "pipeline_fixture.h"
+#include "processing/colour_matrix.h"
 #include "processing/geometry.h"
 
 namespace {
@@ -50,6 +54,51 @@ TEST_F(Pipeline, DefaultSettingsLeaveTheDecodedImageUnchanged) {
     const auto expected = decodedOnly(f, 3, true, true);
     ASSERT_EQ(f.run(camera, true), 0);
     EXPECT_EQ(f.pixels(), expected);
+}
+
+// A colour profile puts every decoded pixel, and nothing else, through its
+// matrix, in the one-pass path (cut or not) and in the step-by-step path
+// that a quarter turn takes; a matrix past the vector lanes' range too.
+TEST_F(Pipeline, AProfilesMatrixGoesOnEveryDecodedPixelOnEitherPath) {
+    calib::ProfileMatrix measured, large;
+    measured.q12 = {6636, -1966, -573, -860, 5775, -819, -205, -2130, 6431};
+    large.q12 = {40000, -20000, -15000, 0, 4096, 0, -5000, -5000, 14000};
+    struct Path {
+        bool crop;
+        int rotate;
+    };
+    for (const calib::ProfileMatrix* matrix : {&measured, &large})
+        for (int depth : {8, 16})
+            for (const Path path : {Path{false, 0}, Path{true, 0}, Path{true, 1}}) {
+                SCOPED_TRACE(std::to_string(depth) + "-bit, crop " + std::to_string(path.crop) +
+                             ", rotate " + std::to_string(path.rotate) + ", q12 " +
+                             std::to_string(matrix->q12[0]));
+                const auto sample = [depth](int x, int y) {
+                    // Saturated sites among the ramp, so the clamps work.
+                    return (x * 5 + y * 3) % 17 == 0 ? (1u << depth) - 1 : testPattern(x, y, depth);
+                };
+                TestPipeline plain, profiled;
+                plain.setRotate(path.rotate);
+                profiled.setRotate(path.rotate);
+                profiled.setColorEnhancement(true);
+                profiled.setColourProfile(std::make_shared<const calib::ProfileMatrix>(*matrix));
+                Frames expected(40, 24, depth, sample), got(40, 24, depth, sample);
+                ASSERT_EQ(expected.run(plain, path.crop), 0);
+                ASSERT_EQ(got.run(profiled, path.crop), 0);
+                const _ezImage* image = expected.imageRecord();
+                // Uncut, the decoder leaves the outer rows and columns alone.
+                const int edge = path.crop ? 0 : 1;
+                for (int y = edge; y < image->height - 2 * edge; ++y) {
+                    unsigned char* row = image->data + size_t(y) * image->stride;
+                    const size_t count = image->width - 2 * edge;
+                    if (depth == 8)
+                        colour::matrixPixels(matrix->q12.data(), row + 3 * edge, count);
+                    else
+                        colour::matrixPixels(matrix->q12.data(),
+                                             reinterpret_cast<uint16_t*>(row) + 3 * edge, count);
+                }
+                EXPECT_EQ(got.pixels(), expected.pixels());
+            }
 }
 
 TEST_F(Pipeline, RefusedFramesLeaveTheImageAlone) {

@@ -10,26 +10,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "processing/tone_kernels.h"
+#include "processing/colour_matrix.h"
+#include "processing/kernel_set.h"
 
 namespace calib {
 namespace {
 
 constexpr const char* kHeading = "# ezcam colour profile 1";
-constexpr int kShift = 12;
-
-// Sums of 8-bit samples fit 32 bits; those of 16-bit samples times
-// coefficients up to 16 need 64.
-template <typename T, typename Sum>
-void applyTo(const std::array<int32_t, 9>& m, T* p, size_t count, Sum top) {
-    for (size_t i = 0; i < count; ++i, p += 3) {
-        const Sum r = p[0], g = p[1], b = p[2];
-        for (int k = 0; k < 3; ++k) {
-            const Sum v = (m[3 * k] * r + m[3 * k + 1] * g + m[3 * k + 2] * b + (Sum{1} << (kShift - 1))) >> kShift;
-            p[k] = static_cast<T>(v < 0 ? 0 : v > top ? top : v);
-        }
-    }
-}
 
 }  // namespace
 
@@ -140,24 +127,16 @@ ProfileMatrix ProfileMatrix::of(const ColourProfile& profile) {
     ProfileMatrix m;
     m.name = profile.name;
     for (size_t i = 0; i < 9; ++i)
-        m.q12[i] = static_cast<int32_t>(std::lround(profile.matrix[i] * (1 << kShift)));
+        m.q12[i] = static_cast<int32_t>(std::lround(profile.matrix[i] * (1 << colour::kMatrixShift)));
     return m;
 }
 
 void ProfileMatrix::apply8(unsigned char* pixels, size_t count) const {
-    // Whole blocks through the vector kernel where the processor has one;
-    // it computes the same bytes as the loop, which does the rest.
-    if (const tone::MatrixBlocks vector = tone::matrixBlocks(); vector && tone::matrixFits(q12.data())) {
-        const size_t blocks = count / tone::kBlockPixels;
-        vector(pixels, blocks, q12.data());
-        pixels += 3 * blocks * tone::kBlockPixels;
-        count -= blocks * tone::kBlockPixels;
-    }
-    applyTo(q12, pixels, count, int32_t{255});
+    kernels::active().matrix8(pixels, count, q12.data());
 }
 
 void ProfileMatrix::apply16(uint16_t* pixels, size_t count) const {
-    applyTo(q12, pixels, count, int64_t{65535});
+    kernels::active().matrix16(pixels, count, q12.data());
 }
 
 }  // namespace calib

@@ -477,10 +477,11 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
     ezInitImageHeader(image, outWidth, outHeight, 3, depth, image->header_size, image->data,
                       image->resolution, 1);
     const int f = modelSteps.flip ? shared::load(flip) : 0;
-    // A colour profile replaces the fixed correction: plain decoding, then
-    // its matrix on each decoded row.
+    // A colour profile replaces the fixed correction: the decoder puts every
+    // pixel through its matrix.
     const std::shared_ptr<const calib::ProfileMatrix> profile = profileInForce();
     const bool corrected = shared::load(colorEnhancement) != 0 && !profile;
+    const int32_t* const matrix = profile ? profile->q12.data() : nullptr;
 
     TonePlan tone;
     planTone(tone, image, shared::load(monochrome) ? Tone::View : Tone::Colour);
@@ -515,20 +516,17 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
                 const int first = cut ? margin : 1, last = cut ? width - 1 - margin : width - 2;
                 const size_t before = cut ? 0 : 3;  // samples ahead of column `first`
                 const RowPattern& p = kRowPatterns[sensor.bayer][y & 1];
-                const size_t decoded = static_cast<size_t>(last - first + 1);
                 if (depth == 8) {
                     const unsigned char* cur = raw->data + static_cast<size_t>(y) * raw->stride;
                     set.decode8(cur - raw->stride, cur, cur + raw->stride, target + before, width,
-                                first, last, p.red, p.greenFirst, corrected);
-                    if (profile) profile->apply8(target + before, decoded);
+                                first, last, p.red, p.greenFirst, corrected, matrix);
                 } else {
                     const auto* cur = reinterpret_cast<const uint16_t*>(
                         raw->data + static_cast<size_t>(y) * raw->stride);
                     const size_t step = raw->stride / 2;
                     set.decode16(cur - step, cur, cur + step,
                                  reinterpret_cast<uint16_t*>(target) + before, width, first, last,
-                                 p.red, p.greenFirst, corrected);
-                    if (profile) profile->apply16(reinterpret_cast<uint16_t*>(target) + before, decoded);
+                                 p.red, p.greenFirst, corrected, matrix);
                 }
             }
             if (f & 1) mirrorRow(row, mirror, outWidth, pixelBytes);
@@ -556,18 +554,12 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
 
 void FramePipeline::decode(_ezImage* raw, _ezImage* image, int bayer) {
     const std::shared_ptr<const calib::ProfileMatrix> profile = profileInForce();
-    if (shared::load(colorEnhancement) && !profile)
+    if (profile)
+        decodeThroughMatrix(raw, image, bayer, profile->q12.data());
+    else if (shared::load(colorEnhancement))
         __decode_rawdata(raw, image, bayer);
     else
         __decode_rawdatafast(raw, image, bayer);
-    if (!profile || image->channels != 3) return;
-    for (size_t y = 0; y < image->height; ++y) {
-        unsigned char* row = pixels::row(image, y);
-        if (image->depth == 8)
-            profile->apply8(row, image->width);
-        else
-            profile->apply16(reinterpret_cast<uint16_t*>(row), image->width);
-    }
 }
 
 void FramePipeline::takeOverTables() {

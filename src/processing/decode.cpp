@@ -48,7 +48,8 @@ using bayer::RowPattern;
 // Rows 1 .. height - 3 are written; row 0, the last two rows and the first
 // and last columns keep the destination buffer's previous content.
 template <typename T>
-void decodeFrame(const _ezImage* source, _ezImage* destination, int bayer, bool corrected) {
+void decodeFrame(const _ezImage* source, _ezImage* destination, int bayer, bool corrected,
+                 const int32_t* matrix) {
     const kernels::Set& set = kernels::active();
     kernels::DecodeRow<T> decodeRow;
     if constexpr (sizeof(T) == 1)
@@ -65,7 +66,8 @@ void decodeFrame(const _ezImage* source, _ezImage* destination, int bayer, bool 
         const auto* dn = reinterpret_cast<const T*>(source->data + (y + 1) * inStride);
         auto* out = reinterpret_cast<T*>(destination->data + y * outStride);
         const RowPattern& p = kRowPatterns[bayer][y & 1];
-        decodeRow(up, cur, dn, out + 3, width, 1, width - 2, p.red, p.greenFirst, corrected);
+        decodeRow(up, cur, dn, out + 3, width, 1, width - 2, p.red, p.greenFirst, corrected,
+                  matrix);
     }
 }
 
@@ -94,7 +96,8 @@ bool decodable(const _ezImage* source, const _ezImage* destination, int bayer) {
     return true;
 }
 
-void decode(_ezImage* source, _ezImage* destination, int bayer, bool corrected) {
+void decode(_ezImage* source, _ezImage* destination, int bayer, bool corrected,
+            const int32_t* matrix) {
     if (!source || !destination) return;
     destination->decoded = 1;
     if (bayer < 0 || bayer > 4 || !decodable(source, destination, bayer)) return;
@@ -105,19 +108,23 @@ void decode(_ezImage* source, _ezImage* destination, int bayer, bool corrected) 
     }
     if (source->height < 4 || source->width < 3) return;
     if (source->depth == 8)
-        decodeFrame<uint8_t>(source, destination, bayer, corrected);
+        decodeFrame<uint8_t>(source, destination, bayer, corrected, matrix);
     else
-        decodeFrame<uint16_t>(source, destination, bayer, corrected);
+        decodeFrame<uint16_t>(source, destination, bayer, corrected, matrix);
 }
 
 }  // namespace
 
 void __decode_rawdatafast(_ezImage* source, _ezImage* destination, int bayer) {
-    decode(source, destination, bayer, false);
+    decode(source, destination, bayer, false, nullptr);
 }
 
 void __decode_rawdata(_ezImage* source, _ezImage* destination, int bayer) {
-    decode(source, destination, bayer, true);
+    decode(source, destination, bayer, true, nullptr);
+}
+
+void decodeThroughMatrix(_ezImage* source, _ezImage* destination, int bayer, const int32_t* matrix) {
+    decode(source, destination, bayer, false, matrix);
 }
 
 void fillDecodedBorder(_ezImage* image) {

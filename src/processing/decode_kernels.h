@@ -9,6 +9,8 @@
 #include <type_traits>
 
 #include "processing/colour_correction.h"
+#include "processing/colour_matrix.h"
+#include "processing/matrix_kernels.h"
 #include "processing/simd.h"
 
 namespace {
@@ -175,6 +177,19 @@ struct Kernels {
         r = V::or_(V::template slli32<8>((R)hr), V::and_(r, low));
     }
 
+    // ---- The colour matrix ------------------------------------------------------
+
+    using Matrix = MatrixKernels<V>;
+
+    // A pixel through the colour matrix, or plain without one.
+    template <bool WithMatrix, typename T>
+    static inline void putPixel(T* d, const int32_t* m, unsigned b, unsigned g, unsigned r) {
+        if constexpr (WithMatrix)
+            colour::matrixPixel(m, d, b, g, r);
+        else
+            put(d, b, g, r);
+    }
+
     // ---- Lanes of sample pairs -------------------------------------------------
 
     // Lane k of a vector loaded at column x holds the samples at columns
@@ -189,8 +204,9 @@ struct Kernels {
     // Decodes pairs from column x (a red/blue site) in whole vectors while
     // they stay within `last`; returns the first column left to the scalar
     // loop. Reads at most one column beyond `last`, as the scalar loop does.
-    template <bool RedSites, bool Corrected, typename T>
-    static int decodeRun(const T* up, const T* cur, const T* dn, T* out, int x, int last) {
+    template <bool RedSites, bool Corrected, bool WithMatrix, typename T>
+    static int decodeRun(const T* up, const T* cur, const T* dn, T* out, int x, int last,
+                         const int32_t* matrix) {
         constexpr bool kWide = sizeof(T) == 2;
         constexpr int kPixels = kPairPixels<T>;
         const auto first = [](R v) {
@@ -234,6 +250,13 @@ struct Kernels {
         using Two = std::integral_constant<int, 2>;
         using Three = std::integral_constant<int, 3>;
         const R one = set(1), two = set(2);
+        // Built only with a matrix (which the caller has checked fits).
+        [[maybe_unused]] const auto coefficients = [matrix] {
+            if constexpr (WithMatrix)
+                return typename Matrix::Coefficients(matrix);
+            else
+                return 0;
+        }();
         for (; x + kPixels - 1 <= last; x += kPixels) {
             // With c = x + 2k: columns c - 1, c, c + 1 and c + 2 of each row.
             const R upMid = V::load(up + x), curMid = V::load(cur + x), dnMid = V::load(dn + x);
@@ -270,6 +293,15 @@ struct Kernels {
                     correctLanes16(gb, gg, gr);
                 }
             }
+            if constexpr (WithMatrix) {
+                if constexpr (kWide) {
+                    Matrix::lanes32(sb, sg, sr, coefficients);
+                    Matrix::lanes32(gb, gg, gr, coefficients);
+                } else {
+                    Matrix::lanes16(sb, sg, sr, coefficients);
+                    Matrix::lanes16(gb, gg, gr, coefficients);
+                }
+            }
             // Each lane's six samples in memory order, two to a vector.
             if constexpr (kWide)
                 storeTriples32(out + 3 * x, join(sb, sg), join(sr, gb), join(gg, gr));
@@ -287,10 +319,11 @@ struct Kernels {
     // right, blue above and below). Column 1, when green, and a site left
     // over at width - 2 are single pixels, never corrected; every other
     // pixel belongs to a pair (a site, then a green) and gets the smoothed
-    // green and, when on, the correction.
-    template <bool RedSites, bool Corrected, typename T>
+    // green and, when on, the correction. A colour matrix, in its place,
+    // goes on every pixel, single ones too.
+    template <bool RedSites, bool Corrected, bool WithMatrix, typename T>
     static void row(const T* up, const T* cur, const T* dn, T* out, int width, int first, int last,
-                    bool greenFirst) {
+                    bool greenFirst, const int32_t* matrix) {
         const int end = width - 2;  // the last column the decoder computes
         const auto pair = [&](int x, T* d, int from, int to) {
             // The pair at site x; pixels x + from .. x + to go to d.
@@ -312,7 +345,7 @@ struct Kernels {
                 if constexpr (Corrected)
                     putCorrected(d, px[i][0], px[i][1], px[i][2]);
                 else
-                    put(d, px[i][0], px[i][1], px[i][2]);
+                    putPixel<WithMatrix>(d, matrix, px[i][0], px[i][1], px[i][2]);
             }
         };
         T* const base = out - 3 * first;  // column c is written at base + 3c
@@ -321,9 +354,9 @@ struct Kernels {
             const unsigned across = (cur[0] + cur[2] + 1u) >> 1;
             const unsigned along = (up[1] + dn[1] + 1u) >> 1;
             if constexpr (RedSites)
-                put(base + 3, along, cur[1], across);
+                putPixel<WithMatrix>(base + 3, matrix, along, cur[1], across);
             else
-                put(base + 3, across, cur[1], along);
+                putPixel<WithMatrix>(base + 3, matrix, across, cur[1], along);
             x = 2;
         }
         // Sites lie on the columns of one parity: 2, 4, ... after a green
@@ -333,7 +366,7 @@ struct Kernels {
             pair(x - 1, base + 3 * x, 1, 1);
             ++x;
         }
-        x = decodeRun<RedSites, Corrected>(up, cur, dn, base, x, last);
+        x = decodeRun<RedSites, Corrected, WithMatrix>(up, cur, dn, base, x, last, matrix);
         for (; x + 1 <= last; x += 2) pair(x, base + 3 * x, 0, 1);
         if (x == last) {
             if (x < end) {
@@ -343,22 +376,32 @@ struct Kernels {
                 const unsigned green = (up[x] + dn[x] + cur[x - 1] + cur[x + 1] + 2u) >> 2;
                 const unsigned diagonal = (up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2u) >> 2;
                 if constexpr (RedSites)
-                    put(base + 3 * x, diagonal, green, own);
+                    putPixel<WithMatrix>(base + 3 * x, matrix, diagonal, green, own);
                 else
-                    put(base + 3 * x, own, green, diagonal);
+                    putPixel<WithMatrix>(base + 3 * x, matrix, own, green, diagonal);
             }
         }
     }
 
+    // `matrix`, when given, replaces the fixed correction; coefficients
+    // beyond the vector lanes' range decode plain and take the scalar loop.
     template <typename T>
     static void anyRow(const T* up, const T* cur, const T* dn, T* out, int width, int first,
-                       int last, bool red, bool greenFirst, bool corrected) {
+                       int last, bool red, bool greenFirst, bool corrected, const int32_t* matrix) {
+        if (matrix) {
+            if (!colour::matrixInLanes(matrix)) {
+                anyRow(up, cur, dn, out, width, first, last, red, greenFirst, false, nullptr);
+                return colour::matrixPixels(matrix, out, static_cast<size_t>(last - first + 1));
+            }
+            return red ? row<true, false, true>(up, cur, dn, out, width, first, last, greenFirst, matrix)
+                       : row<false, false, true>(up, cur, dn, out, width, first, last, greenFirst, matrix);
+        }
         if (red)
-            corrected ? row<true, true>(up, cur, dn, out, width, first, last, greenFirst)
-                      : row<true, false>(up, cur, dn, out, width, first, last, greenFirst);
+            corrected ? row<true, true, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr)
+                      : row<true, false, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr);
         else
-            corrected ? row<false, true>(up, cur, dn, out, width, first, last, greenFirst)
-                      : row<false, false>(up, cur, dn, out, width, first, last, greenFirst);
+            corrected ? row<false, true, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr)
+                      : row<false, false, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr);
     }
 };
 

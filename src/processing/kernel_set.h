@@ -10,10 +10,13 @@ namespace kernels {
 
 // Columns first..last of one decoded row from source rows up, cur, dn,
 // written from out on; red: the row's non-green sites are red; greenFirst:
-// column 1 is green; corrected: pairs get the colour correction.
+// column 1 is green; corrected: pairs get the colour correction; matrix:
+// null, or the Q12 colour matrix (colour_matrix.h) that every decoded pixel
+// goes through in place of the correction.
 template <typename T>
 using DecodeRow = void (*)(const T* up, const T* cur, const T* dn, T* out, int width, int first,
-                           int last, bool red, bool greenFirst, bool corrected);
+                           int last, bool red, bool greenFirst, bool corrected,
+                           const int32_t* matrix);
 
 struct Set {
     const char* name;
@@ -21,6 +24,9 @@ struct Set {
     DecodeRow<uint16_t> decode16;
     // Colour-corrects `count` pixels of 8-bit samples (blue, green, red) in place.
     void (*correct8)(unsigned char* pixels, size_t count);
+    // The Q12 colour matrix on `count` interleaved pixels in place.
+    void (*matrix8)(unsigned char* pixels, size_t count, const int32_t* matrix);
+    void (*matrix16)(uint16_t* pixels, size_t count, const int32_t* matrix);
 };
 
 extern const Set kSse2;

@@ -4,5 +4,6 @@
 
 namespace kernels {
 const Set kSse2 = {"sse2", Kernels<V128>::anyRow<uint8_t>, Kernels<V128>::anyRow<uint16_t>,
-                   Kernels<V128>::correctPixels};
+                   Kernels<V128>::correctPixels,
+                   MatrixKernels<V128>::pixels8, MatrixKernels<V128>::pixels16};
 }  // namespace kernels

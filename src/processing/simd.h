@@ -66,6 +66,12 @@ struct V128 {
         return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), Imm));
     }
     // 32-bit lanes to 16-bit with signed saturation, lane by lane.
+    // Signed 16-bit lanes multiplied pairwise, adjacent products summed into 32-bit lanes.
+    static EZ_INLINE R madd16(R a, R b) { return _mm_madd_epi16(a, b); }
+    template <int N>
+    static EZ_INLINE R srai32(R a) {
+        return _mm_srai_epi32(a, N);
+    }
     static EZ_INLINE R packs32(R a, R b) { return _mm_packs_epi32(a, b); }
     static EZ_INLINE R max16(R a, R b) { return _mm_max_epi16(a, b); }
     static EZ_INLINE R min16(R a, R b) { return _mm_min_epi16(a, b); }
@@ -150,6 +156,11 @@ struct V256 {
         return _mm256_castps_si256(
             _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), Imm));
     }
+    static EZ_INLINE R madd16(R a, R b) { return _mm256_madd_epi16(a, b); }
+    template <int N>
+    static EZ_INLINE R srai32(R a) {
+        return _mm256_srai_epi32(a, N);
+    }
     static EZ_INLINE R packs32(R a, R b) { return _mm256_packs_epi32(a, b); }
     static EZ_INLINE R max16(R a, R b) { return _mm256_max_epi16(a, b); }
     static EZ_INLINE R min16(R a, R b) { return _mm256_min_epi16(a, b); }
@@ -228,6 +239,11 @@ struct V512 {
     static EZ_INLINE R shufflePs(R a, R b) {
         return _mm512_castps_si512(
             _mm512_shuffle_ps(_mm512_castsi512_ps(a), _mm512_castsi512_ps(b), Imm));
+    }
+    static EZ_INLINE R madd16(R a, R b) { return _mm512_madd_epi16(a, b); }
+    template <int N>
+    static EZ_INLINE R srai32(R a) {
+        return _mm512_srai_epi32(a, N);
     }
     static EZ_INLINE R packs32(R a, R b) { return _mm512_packs_epi32(a, b); }
     static EZ_INLINE R max16(R a, R b) { return _mm512_max_epi16(a, b); }

@@ -8,7 +8,6 @@ namespace tone {
 namespace vbmi {
 ColourBlocks colourKernel();
 TableBlocks tableKernel();
-MatrixBlocks matrixKernel();
 }  // namespace vbmi
 
 namespace {
@@ -24,9 +23,6 @@ ColourBlocks colourBlocks() {
 }
 TableBlocks tableBlocks() {
     return permutes() ? vbmi::tableKernel() : nullptr;
-}
-MatrixBlocks matrixBlocks() {
-    return permutes() ? vbmi::matrixKernel() : nullptr;
 }
 
 }  // namespace tone

@@ -28,20 +28,9 @@ using ColourBlocks = void (*)(unsigned char* pixels, size_t blocks, const Colour
 using TableBlocks = void (*)(unsigned char* samples, size_t blocks, int channels,
                              const unsigned char* const* tables);
 
-// A 3 x 3 matrix on 8-bit pixels: out_k = clamp((m[3k] c0 + m[3k+1] c1 +
-// m[3k+2] c2 + 2^11) >> 12, 0, 255), each coefficient within the 16 bits
-// the kernel multiplies with (matrixFits).
-using MatrixBlocks = void (*)(unsigned char* pixels, size_t blocks, const int32_t* m);
-inline bool matrixFits(const int32_t* m) {
-    for (int i = 0; i < 9; ++i)
-        if (m[i] < -32768 || m[i] > 32767) return false;
-    return true;
-}
-
 constexpr size_t kBlockPixels = 64;
 
 ColourBlocks colourBlocks();
 TableBlocks tableBlocks();
-MatrixBlocks matrixBlocks();
 
 }  // namespace tone

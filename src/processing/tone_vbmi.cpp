@@ -174,56 +174,7 @@ void tables(unsigned char* p, size_t blocks, int channels, const unsigned char* 
     }
 }
 
-// One output channel of 32 pixels: the pairs (c0, c1) and (c2, 1) of each
-// pixel times (m0, m1) and (m2, 2^11), summed in 32 bits, exact as the
-// scalar sum; then shifted, and packed back in the lanes' order.
-inline __m512i matrixChannel(__m512i c01Low, __m512i c01High, __m512i c2Low, __m512i c2High,
-                             __m512i m01, __m512i m2) {
-    const __m512i low = _mm512_srai_epi32(
-        _mm512_add_epi32(_mm512_madd_epi16(c01Low, m01), _mm512_madd_epi16(c2Low, m2)), 12);
-    const __m512i high = _mm512_srai_epi32(
-        _mm512_add_epi32(_mm512_madd_epi16(c01High, m01), _mm512_madd_epi16(c2High, m2)), 12);
-    return _mm512_max_epi16(_mm512_packs_epi32(low, high), _mm512_setzero_si512());
-}
-
-inline __m512i pairOf(int32_t first, int32_t second) {
-    return _mm512_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(first & 0xffff) |
-                                                  static_cast<uint32_t>(second) << 16));
-}
-
-void matrix(unsigned char* p, size_t blocks, const int32_t* m) {
-    __m512i m01[3], m2[3];
-    for (int k = 0; k < 3; ++k) {
-        m01[k] = pairOf(m[3 * k], m[3 * k + 1]);
-        m2[k] = pairOf(m[3 * k + 2], 1 << 11);
-    }
-    const __m512i one = _mm512_set1_epi16(1);
-    for (size_t k = 0; k < blocks; ++k, p += 3 * kBlockPixels) {
-        Planes v = split(p);
-        __m512i out[3][2];
-        for (int half = 0; half < 2; ++half) {
-            const auto widen = [half](__m512i plane) {
-                return _mm512_cvtepu8_epi16(half ? _mm512_extracti64x4_epi64(plane, 1)
-                                                 : _mm512_castsi512_si256(plane));
-            };
-            const __m512i c0 = widen(v.c[0]), c1 = widen(v.c[1]), c2 = widen(v.c[2]);
-            const __m512i c01Low = _mm512_unpacklo_epi16(c0, c1), c01High = _mm512_unpackhi_epi16(c0, c1);
-            const __m512i c2Low = _mm512_unpacklo_epi16(c2, one), c2High = _mm512_unpackhi_epi16(c2, one);
-            for (int c = 0; c < 3; ++c)
-                out[c][half] = matrixChannel(c01Low, c01High, c2Low, c2High, m01[c], m2[c]);
-        }
-        for (int c = 0; c < 3; ++c)
-            v.c[c] = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtusepi16_epi8(out[c][0])),
-                                        _mm512_cvtusepi16_epi8(out[c][1]), 1);
-        merge(p, v);
-    }
-}
-
 }  // namespace
-
-MatrixBlocks matrixKernel() {
-    return matrix;
-}
 
 ColourBlocks colourKernel() {
     return colourAny;
