@@ -180,11 +180,15 @@ struct Kernels {
     // ---- The colour matrix ------------------------------------------------------
 
     using Matrix = MatrixKernels<V>;
+    // How a row goes through the matrix: not at all; Narrow: the lanes of
+    // 8-bit samples, or of 16-bit samples with narrow coefficients
+    // (MatrixKernels::narrow); Wide: 16-bit samples with the others.
+    enum class Through { None, Narrow, Wide };
 
     // A pixel through the colour matrix, or plain without one.
-    template <bool WithMatrix, typename T>
+    template <Through M, typename T>
     static inline void putPixel(T* d, const int32_t* m, unsigned b, unsigned g, unsigned r) {
-        if constexpr (WithMatrix)
+        if constexpr (M != Through::None)
             colour::matrixPixel(m, d, b, g, r);
         else
             put(d, b, g, r);
@@ -204,7 +208,7 @@ struct Kernels {
     // Decodes pairs from column x (a red/blue site) in whole vectors while
     // they stay within `last`; returns the first column left to the scalar
     // loop. Reads at most one column beyond `last`, as the scalar loop does.
-    template <bool RedSites, bool Corrected, bool WithMatrix, typename T>
+    template <bool RedSites, bool Corrected, Through M, typename T>
     static int decodeRun(const T* up, const T* cur, const T* dn, T* out, int x, int last,
                          const int32_t* matrix) {
         constexpr bool kWide = sizeof(T) == 2;
@@ -252,7 +256,7 @@ struct Kernels {
         const R one = set(1), two = set(2);
         // Built only with a matrix (which the caller has checked fits).
         [[maybe_unused]] const auto coefficients = [matrix] {
-            if constexpr (WithMatrix)
+            if constexpr (M != Through::None)
                 return typename Matrix::Coefficients(matrix);
             else
                 return 0;
@@ -293,10 +297,13 @@ struct Kernels {
                     correctLanes16(gb, gg, gr);
                 }
             }
-            if constexpr (WithMatrix) {
+            if constexpr (M == Through::Wide) {
+                Matrix::wideLanes32(sb, sg, sr, coefficients);
+                Matrix::wideLanes32(gb, gg, gr, coefficients);
+            } else if constexpr (M == Through::Narrow) {
                 if constexpr (kWide) {
-                    Matrix::lanes32(sb, sg, sr, coefficients);
-                    Matrix::lanes32(gb, gg, gr, coefficients);
+                    Matrix::narrowLanes32(sb, sg, sr, coefficients);
+                    Matrix::narrowLanes32(gb, gg, gr, coefficients);
                 } else {
                     Matrix::lanes16(sb, sg, sr, coefficients);
                     Matrix::lanes16(gb, gg, gr, coefficients);
@@ -321,7 +328,7 @@ struct Kernels {
     // pixel belongs to a pair (a site, then a green) and gets the smoothed
     // green and, when on, the correction. A colour matrix, in its place,
     // goes on every pixel, single ones too.
-    template <bool RedSites, bool Corrected, bool WithMatrix, typename T>
+    template <bool RedSites, bool Corrected, Through M, typename T>
     static void row(const T* up, const T* cur, const T* dn, T* out, int width, int first, int last,
                     bool greenFirst, const int32_t* matrix) {
         const int end = width - 2;  // the last column the decoder computes
@@ -345,7 +352,7 @@ struct Kernels {
                 if constexpr (Corrected)
                     putCorrected(d, px[i][0], px[i][1], px[i][2]);
                 else
-                    putPixel<WithMatrix>(d, matrix, px[i][0], px[i][1], px[i][2]);
+                    putPixel<M>(d, matrix, px[i][0], px[i][1], px[i][2]);
             }
         };
         T* const base = out - 3 * first;  // column c is written at base + 3c
@@ -354,9 +361,9 @@ struct Kernels {
             const unsigned across = (cur[0] + cur[2] + 1u) >> 1;
             const unsigned along = (up[1] + dn[1] + 1u) >> 1;
             if constexpr (RedSites)
-                putPixel<WithMatrix>(base + 3, matrix, along, cur[1], across);
+                putPixel<M>(base + 3, matrix, along, cur[1], across);
             else
-                putPixel<WithMatrix>(base + 3, matrix, across, cur[1], along);
+                putPixel<M>(base + 3, matrix, across, cur[1], along);
             x = 2;
         }
         // Sites lie on the columns of one parity: 2, 4, ... after a green
@@ -366,7 +373,7 @@ struct Kernels {
             pair(x - 1, base + 3 * x, 1, 1);
             ++x;
         }
-        x = decodeRun<RedSites, Corrected, WithMatrix>(up, cur, dn, base, x, last, matrix);
+        x = decodeRun<RedSites, Corrected, M>(up, cur, dn, base, x, last, matrix);
         for (; x + 1 <= last; x += 2) pair(x, base + 3 * x, 0, 1);
         if (x == last) {
             if (x < end) {
@@ -376,32 +383,37 @@ struct Kernels {
                 const unsigned green = (up[x] + dn[x] + cur[x - 1] + cur[x + 1] + 2u) >> 2;
                 const unsigned diagonal = (up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2u) >> 2;
                 if constexpr (RedSites)
-                    putPixel<WithMatrix>(base + 3 * x, matrix, diagonal, green, own);
+                    putPixel<M>(base + 3 * x, matrix, diagonal, green, own);
                 else
-                    putPixel<WithMatrix>(base + 3 * x, matrix, own, green, diagonal);
+                    putPixel<M>(base + 3 * x, matrix, own, green, diagonal);
             }
         }
     }
 
     // `matrix`, when given, replaces the fixed correction; coefficients
     // beyond the vector lanes' range decode plain and take the scalar loop.
+    // Chosen once per row.
     template <typename T>
     static void anyRow(const T* up, const T* cur, const T* dn, T* out, int width, int first,
                        int last, bool red, bool greenFirst, bool corrected, const int32_t* matrix) {
-        if (matrix) {
-            if (!colour::matrixInLanes(matrix)) {
-                anyRow(up, cur, dn, out, width, first, last, red, greenFirst, false, nullptr);
-                return colour::matrixPixels(matrix, out, static_cast<size_t>(last - first + 1));
-            }
-            return red ? row<true, false, true>(up, cur, dn, out, width, first, last, greenFirst, matrix)
-                       : row<false, false, true>(up, cur, dn, out, width, first, last, greenFirst, matrix);
+        if (matrix && !colour::matrixInLanes(matrix)) {
+            anyRow(up, cur, dn, out, width, first, last, red, greenFirst, false, nullptr);
+            return colour::matrixPixels(matrix, out, static_cast<size_t>(last - first + 1));
         }
-        if (red)
-            corrected ? row<true, true, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr)
-                      : row<true, false, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr);
-        else
-            corrected ? row<false, true, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr)
-                      : row<false, false, false>(up, cur, dn, out, width, first, last, greenFirst, nullptr);
+        const auto run = [&](auto correct, auto through) {
+            constexpr bool kCorrected = decltype(correct)::value;
+            constexpr Through kThrough = decltype(through)::value;
+            red ? row<true, kCorrected, kThrough>(up, cur, dn, out, width, first, last, greenFirst, matrix)
+                : row<false, kCorrected, kThrough>(up, cur, dn, out, width, first, last, greenFirst, matrix);
+        };
+        using Plain = std::false_type;
+        using None = std::integral_constant<Through, Through::None>;
+        if (!matrix)
+            corrected ? run(std::true_type{}, None{}) : run(Plain{}, None{});
+        else if (sizeof(T) == 1 || Matrix::narrow(matrix))
+            run(Plain{}, std::integral_constant<Through, Through::Narrow>{});
+        else if constexpr (sizeof(T) == 2)
+            run(Plain{}, std::integral_constant<Through, Through::Wide>{});
     }
 };
 
