@@ -4,5 +4,6 @@
 
 namespace kernels {
 const Set kSse2 = {"sse2", Kernels<V128>::anyRow<uint8_t>, Kernels<V128>::anyRow<uint16_t>,
-                   Kernels<V128>::correctPixels};
+                   Kernels<V128>::correctPixels<uint8_t>,
+                   Kernels<V128>::correctPixels<uint16_t>};
 }  // namespace kernels
