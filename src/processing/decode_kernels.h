@@ -168,24 +168,27 @@ struct Kernels {
     // ---- Fixed point, for pixels with every input below 180 ----------------
 
     // One output channel of 32-bit lanes from the (128 u, u) pairs of its own
-    // input and the two others; lanes within the band of an integer are
-    // marked in `bad`. Results below 1 come out as 0.
+    // input and the two others. Results below 1 come out as 0. Sets bit 21
+    // of `band` in lanes within the band of an integer: with t' = T - band,
+    // T is unambiguous when t' mod 2^21 <= 2^21 - 2 band, that is when
+    // (t' mod 2^21) + 2 band - 1 stays below 2^21.
     static inline __attribute__((always_inline)) I fixedChannel(int k, R own, R first, R second,
-                                                                I& bad) {
+                                                                I& band) {
         const colour::FixedPairs& c = colour::kFixed[k];
-        I t = (I)maddPairs(own, V::set32(c.own)) + (I)maddPairs(first, V::set32(c.first)) +
-              (I)maddPairs(second, V::set32(c.second));
+        constexpr int kUnit = 1 << colour::kFixedShift;
+        const I sum = (I)maddPairs(own, V::set32(c.own)) + (I)maddPairs(first, V::set32(c.first)) +
+                      (I)maddPairs(second, V::set32(c.second));
+        I t = sum - colour::kFixedBand;
         // Below one half the result is 0 whatever the error; lifting such
         // lanes to one half keeps them out of the band.
-        const I half = I{} + (1 << (colour::kFixedShift - 1));
+        const I half = I{} + (kUnit / 2 - colour::kFixedBand);
         t = t > half ? t : half;
-        constexpr int kUnit = 1 << colour::kFixedShift;
-        bad |= ((t - colour::kFixedBand) & (kUnit - 1)) > kUnit - 2 * colour::kFixedBand;
+        band |= (t & (kUnit - 1)) + (2 * colour::kFixedBand - 1);
         return t >> colour::kFixedShift;
     }
 
     // The three channels from the pairs of blue, green and red, unclamped
-    // above (0 .. 300).
+    // above (0 .. 300); bit 21 of `band` marks lanes in the band.
     static inline __attribute__((always_inline)) void fixed32(R pb, R pg, R pr, I& b, I& g, I& r,
                                                               I& bad) {
         b = fixedChannel(0, pb, pr, pg, bad);
@@ -224,8 +227,10 @@ struct Kernels {
         R nb = V::min16(V::packs32((R)b0, (R)b1), top);
         R ng = V::min16(V::packs32((R)g0, (R)g1), top);
         R nr = V::min16(V::packs32((R)r0, (R)r1), top);
-        if (__builtin_expect(V::any(V::or_((R)bad0, (R)bad1)), 0)) {
-            const R mask = V::packs32((R)bad0, (R)bad1);
+        const R unit = V::set32(1 << colour::kFixedShift);
+        if (__builtin_expect(V::any(V::and_(V::or_((R)bad0, (R)bad1), unit)), 0)) {
+            const R mask = V::packs32((R)((I)V::and_((R)bad0, unit) != 0),
+                                      (R)((I)V::and_((R)bad1, unit) != 0));
             floatLanes16(b, g, r);
             nb = select(mask, b, nb), ng = select(mask, g, ng), nr = select(mask, r, nr);
         }
@@ -268,9 +273,11 @@ struct Kernels {
         R nb = V::or_(V::template slli32<8>((R)(hb < top ? hb : top)), V::and_(b, low));
         R ng = V::or_(V::template slli32<8>((R)(hg < top ? hg : top)), V::and_(g, low));
         R nr = V::or_(V::template slli32<8>((R)(hr < top ? hr : top)), V::and_(r, low));
-        if (__builtin_expect(V::any((R)bad), 0)) {
+        const R ambiguous = V::and_((R)bad, V::set32(1 << colour::kFixedShift));
+        if (__builtin_expect(V::any(ambiguous), 0)) {
+            const R mask = (R)((I)ambiguous != 0);
             floatLanes32(b, g, r);
-            nb = select((R)bad, b, nb), ng = select((R)bad, g, ng), nr = select((R)bad, r, nr);
+            nb = select(mask, b, nb), ng = select(mask, g, ng), nr = select(mask, r, nr);
         }
         b = nb, g = ng, r = nr;
     }
