@@ -9,8 +9,10 @@
 // that equals the floor of the exact rational value, which lies at least
 // 4.7e-9 from any integer unless it is one; so any computation within a
 // known error bound of X whose floor is unambiguous has the table's result.
-// The vector kernels compute X in single precision (error below 6e-5) and
-// hand the rare pixels within kAmbiguity of an integer to correctExact.
+// The vector kernels compute X in fixed point where every input of a vector
+// lies below 180 (kFixed), else in single precision (error below 6e-5); the
+// rare pixels either form leaves within its band of an integer go to
+// single precision and from there, within kAmbiguity, to correctExact.
 #pragma once
 
 #include <array>
