@@ -165,7 +165,7 @@ struct Kernels {
         }
     }
 
-    // ---- Fixed point, for pixels with every input below 180 ----------------
+    // ---- Fixed point, for vectors with every input below 180 ---------------
 
     // One output channel of 32-bit lanes from the (128 u, u) pairs of its own
     // input and the two others. Results below 1 come out as 0. Sets bit 21
@@ -190,10 +190,10 @@ struct Kernels {
     // The three channels from the pairs of blue, green and red, unclamped
     // above (0 .. 300); bit 21 of `band` marks lanes in the band.
     static inline __attribute__((always_inline)) void fixed32(R pb, R pg, R pr, I& b, I& g, I& r,
-                                                              I& bad) {
-        b = fixedChannel(0, pb, pr, pg, bad);
-        g = fixedChannel(1, pg, pr, pb, bad);
-        r = fixedChannel(2, pr, pg, pb, bad);
+                                                              I& band) {
+        b = fixedChannel(0, pb, pr, pg, band);
+        g = fixedChannel(1, pg, pr, pb, band);
+        r = fixedChannel(2, pr, pg, pb, band);
     }
 
     // Lanes of `exact` where `mask` is set, of `v` elsewhere.
@@ -220,17 +220,17 @@ struct Kernels {
         pairs(b, bl, bh);
         pairs(g, gl, gh);
         pairs(r, rl, rh);
-        I b0, g0, r0, b1, g1, r1, bad0 = I{} + 0, bad1 = I{} + 0;
-        fixed32(bl, gl, rl, b0, g0, r0, bad0);
-        fixed32(bh, gh, rh, b1, g1, r1, bad1);
+        I b0, g0, r0, b1, g1, r1, band0 = I{} + 0, band1 = I{} + 0;
+        fixed32(bl, gl, rl, b0, g0, r0, band0);
+        fixed32(bh, gh, rh, b1, g1, r1, band1);
         const R top = V::set16(255);
         R nb = V::min16(V::packs32((R)b0, (R)b1), top);
         R ng = V::min16(V::packs32((R)g0, (R)g1), top);
         R nr = V::min16(V::packs32((R)r0, (R)r1), top);
         const R unit = V::set32(1 << colour::kFixedShift);
-        if (__builtin_expect(V::any(V::and_(V::or_((R)bad0, (R)bad1), unit)), 0)) {
-            const R mask = V::packs32((R)((I)V::and_((R)bad0, unit) != 0),
-                                      (R)((I)V::and_((R)bad1, unit) != 0));
+        if (__builtin_expect(V::any(V::and_(V::or_((R)band0, (R)band1), unit)), 0)) {
+            const R mask = V::packs32((R)((I)V::and_((R)band0, unit) != 0),
+                                      (R)((I)V::and_((R)band1, unit) != 0));
             floatLanes16(b, g, r);
             nb = select(mask, b, nb), ng = select(mask, g, ng), nr = select(mask, r, nr);
         }
@@ -266,14 +266,14 @@ struct Kernels {
             const R high = V::and_(s, V::set32(0xff00));  // 256 h
             return V::or_(V::template srli32<1>(high), V::template slli32<8>(high));
         };
-        I hb, hg, hr, bad = I{} + 0;
-        fixed32(pair(b), pair(g), pair(r), hb, hg, hr, bad);
+        I hb, hg, hr, band = I{} + 0;
+        fixed32(pair(b), pair(g), pair(r), hb, hg, hr, band);
         const I top = I{} + 255;
         const R low = V::set32(0xff);
         R nb = V::or_(V::template slli32<8>((R)(hb < top ? hb : top)), V::and_(b, low));
         R ng = V::or_(V::template slli32<8>((R)(hg < top ? hg : top)), V::and_(g, low));
         R nr = V::or_(V::template slli32<8>((R)(hr < top ? hr : top)), V::and_(r, low));
-        const R ambiguous = V::and_((R)bad, V::set32(1 << colour::kFixedShift));
+        const R ambiguous = V::and_((R)band, V::set32(1 << colour::kFixedShift));
         if (__builtin_expect(V::any(ambiguous), 0)) {
             const R mask = (R)((I)ambiguous != 0);
             floatLanes32(b, g, r);
