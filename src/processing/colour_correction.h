@@ -9,11 +9,14 @@
 // that equals the floor of the exact rational value, which lies at least
 // 4.7e-9 from any integer unless it is one; so any computation within a
 // known error bound of X whose floor is unambiguous has the table's result.
-// The vector kernels compute X in single precision (error below 6e-5) and
-// hand the rare pixels within kAmbiguity of an integer to correctExact.
+// The vector kernels compute X in fixed point where every input of a vector
+// lies below 180 (kFixed), else in single precision (error below 6e-5); the
+// rare pixels either form leaves within its band of an integer go to
+// single precision and from there, within kAmbiguity, to correctExact.
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 namespace colour {
 
@@ -87,5 +90,51 @@ constexpr std::array<Approximate, 3> makeApproximate() {
 inline constexpr std::array<Approximate, 3> kApproximate = makeApproximate();
 // Four times the largest error of the single-precision form over all inputs.
 constexpr float kAmbiguity = 1.0f / 4096;
+
+// Fixed-point form for pixels whose three inputs all lie below 180, where the
+// fade is 0 and X = m_kk x - m_ky y - m_kz z: the integer
+//   T = C_kk x - C_ky y - C_kz z,  C = round(m 2^21),
+// computed exactly in 32 bits. |T - 2^21 X| <= 179 (sum of |C - m 2^21|),
+// below kFixedBand in every channel, so T >> 21 is trunc(X) unless T lies
+// within kFixedBand of a multiple of 2^21 (or X < 1, which stores 0 anyway).
+// Each coefficient is split as C = 128 high + low (0 <= low < 128), so one
+// multiply-add of 16-bit pairs (128 u, u) by (high, low) forms C u exactly.
+constexpr int kFixedShift = 21;
+constexpr int kFixedBand = 256;  // 2^21 units; the worst bound is 220
+// The pair (high, low) of one signed coefficient as a 32-bit lane of two
+// 16-bit words, high in the low word.
+constexpr int32_t fixedPair(double m, bool subtracted) {
+    const long long magnitude = static_cast<long long>(m * (1 << kFixedShift) + 0.5);
+    const long long c = subtracted ? -magnitude : magnitude;
+    const long long high = c >> 7, low = c & 127;  // c = 128 high + low
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(high)) |
+                                static_cast<uint32_t>(low) << 16);
+}
+struct FixedPairs {
+    int32_t own, first, second;
+};
+constexpr std::array<FixedPairs, 3> makeFixed() {
+    std::array<FixedPairs, 3> f{};
+    for (int k = 0; k < 3; ++k) {
+        const double* m = kMatrix[k];
+        f[k] = {fixedPair(m[kOwn[k]], false), fixedPair(m[kFirst[k]], true),
+                fixedPair(m[kSecond[k]], true)};
+    }
+    return f;
+}
+inline constexpr std::array<FixedPairs, 3> kFixed = makeFixed();
+// Largest rounding error of the fixed-point form over inputs below 180, in
+// 2^-21 units; checked against the band when compiling.
+constexpr double fixedError(int k) {
+    double e = 0;
+    for (int i : {kOwn[k], kFirst[k], kSecond[k]}) {
+        const double exact = kMatrix[k][i] * (1 << kFixedShift);
+        const double rounded = static_cast<double>(static_cast<long long>(exact + 0.5));
+        e += (rounded > exact ? rounded - exact : exact - rounded) * 179;
+    }
+    return e;
+}
+static_assert(fixedError(0) < kFixedBand && fixedError(1) < kFixedBand &&
+              fixedError(2) < kFixedBand);
 
 }  // namespace colour

@@ -38,11 +38,21 @@ inline void putCorrected(T* d, unsigned b, unsigned g, unsigned r) {
     }
 }
 
+// Multiply-add of signed 16-bit pairs into 32-bit lanes, at every width.
+inline __m128i maddPairs(__m128i a, __m128i b) { return _mm_madd_epi16(a, b); }
+#if defined(__AVX2__)
+inline __m256i maddPairs(__m256i a, __m256i b) { return _mm256_madd_epi16(a, b); }
+#endif
+#if defined(__AVX512BW__)
+inline __m512i maddPairs(__m512i a, __m512i b) { return _mm512_madd_epi16(a, b); }
+#endif
+
 template <class V>
 struct Kernels {
     using R = typename V::R;
     using I = typename V::I32;
     using F = typename V::F32;
+    typedef int16_t I16 __attribute__((vector_size(V::kBytes)));
     static constexpr int kLanes32 = V::kBytes / 4;
 
     // ---- Interleaving ------------------------------------------------------
@@ -132,25 +142,105 @@ struct Kernels {
         return v > top ? top : v;
     }
 
-    // Interleaved 8-bit pixels (blue, green, red) in place.
-    static void correctPixels(unsigned char* p, size_t count) {
+    // Interleaved pixels (blue, green, red) in place, through the lanes the
+    // row decoder corrects: 8-bit samples in 16-bit lanes, 16-bit samples in
+    // 32-bit lanes; a short last vector is filled with black.
+    template <typename T>
+    static void correctPixels(T* p, size_t count) {
+        using Lane = std::conditional_t<sizeof(T) == 1, uint16_t, uint32_t>;
+        constexpr int kLanes = V::kBytes / sizeof(Lane);
         for (; count > 0;) {
-            const int n = count < size_t{kLanes32} ? static_cast<int>(count) : kLanes32;
-            I b = I{} + 0, g = I{} + 0, r = I{} + 0;
-            for (int i = 0; i < n; ++i) b[i] = p[3 * i], g[i] = p[3 * i + 1], r[i] = p[3 * i + 2];
-            correct32(b, g, r);
-            b = clamp32(b), g = clamp32(g), r = clamp32(r);
+            const int n = count < size_t{kLanes} ? static_cast<int>(count) : kLanes;
+            Lane lanes[3][kLanes] = {};
             for (int i = 0; i < n; ++i)
-                p[3 * i] = static_cast<unsigned char>(b[i]),
-                      p[3 * i + 1] = static_cast<unsigned char>(g[i]),
-                      p[3 * i + 2] = static_cast<unsigned char>(r[i]);
+                for (int c = 0; c < 3; ++c) lanes[c][i] = p[3 * i + c];
+            R b = V::load(lanes[0]), g = V::load(lanes[1]), r = V::load(lanes[2]);
+            if constexpr (sizeof(T) == 1)
+                correctLanes16(b, g, r);
+            else
+                correctLanes32(b, g, r);
+            V::store(lanes[0], b), V::store(lanes[1], g), V::store(lanes[2], r);
+            for (int i = 0; i < n; ++i)
+                for (int c = 0; c < 3; ++c) p[3 * i + c] = static_cast<T>(lanes[c][i]);
             p += 3 * n;
             count -= static_cast<size_t>(n);
         }
     }
 
-    // 16-bit lanes of 8-bit values (pixels of 8-bit samples).
+    // ---- Fixed point, for vectors with every input below 180 ---------------
+
+    // One output channel of 32-bit lanes from the (128 u, u) pairs of its own
+    // input and the two others. Results below 1 come out as 0. Sets bit 21
+    // of `band` in lanes within the band of an integer: with t' = T - band,
+    // T is unambiguous when t' mod 2^21 <= 2^21 - 2 band, that is when
+    // (t' mod 2^21) + 2 band - 1 stays below 2^21.
+    static inline __attribute__((always_inline)) I fixedChannel(int k, R own, R first, R second,
+                                                                I& band) {
+        const colour::FixedPairs& c = colour::kFixed[k];
+        constexpr int kUnit = 1 << colour::kFixedShift;
+        const I sum = (I)maddPairs(own, V::set32(c.own)) + (I)maddPairs(first, V::set32(c.first)) +
+                      (I)maddPairs(second, V::set32(c.second));
+        I t = sum - colour::kFixedBand;
+        // Below one half the result is 0 whatever the error; lifting such
+        // lanes to one half keeps them out of the band.
+        const I half = I{} + (kUnit / 2 - colour::kFixedBand);
+        t = t > half ? t : half;
+        band |= (t & (kUnit - 1)) + (2 * colour::kFixedBand - 1);
+        return t >> colour::kFixedShift;
+    }
+
+    // The three channels from the pairs of blue, green and red, unclamped
+    // above (0 .. 300); bit 21 of `band` marks lanes in the band.
+    static inline __attribute__((always_inline)) void fixed32(R pb, R pg, R pr, I& b, I& g, I& r,
+                                                              I& band) {
+        b = fixedChannel(0, pb, pr, pg, band);
+        g = fixedChannel(1, pg, pr, pb, band);
+        r = fixedChannel(2, pr, pg, pb, band);
+    }
+
+    // Lanes of `exact` where `mask` is set, of `v` elsewhere.
+    static inline __attribute__((always_inline)) R select(R mask, R exact, R v) {
+        return V::xor_(v, V::and_(mask, V::xor_(v, exact)));
+    }
+
+    // 16-bit lanes of 8-bit values (pixels of 8-bit samples). Vectors whose
+    // inputs all lie below 180 take the fixed-point form and only its
+    // ambiguous lanes the single-precision one; either way each lane's
+    // result depends on that lane alone.
     static inline __attribute__((always_inline)) void correctLanes16(R& b, R& g, R& r) {
+        const I16 highest = (I16)V::max16(V::max16(b, g), r);
+        if (__builtin_expect(V::any((R)(highest > 179)), 0)) {
+            floatLanes16(b, g, r);
+            return;
+        }
+        const auto pairs = [](R u, R& low, R& high) {
+            const R scaled = V::template slli16<7>(u);
+            low = V::unpacklo16(scaled, u);
+            high = V::unpackhi16(scaled, u);
+        };
+        R bl, bh, gl, gh, rl, rh;
+        pairs(b, bl, bh);
+        pairs(g, gl, gh);
+        pairs(r, rl, rh);
+        I b0, g0, r0, b1, g1, r1, band0 = I{} + 0, band1 = I{} + 0;
+        fixed32(bl, gl, rl, b0, g0, r0, band0);
+        fixed32(bh, gh, rh, b1, g1, r1, band1);
+        const R top = V::set16(255);
+        R nb = V::min16(V::packs32((R)b0, (R)b1), top);
+        R ng = V::min16(V::packs32((R)g0, (R)g1), top);
+        R nr = V::min16(V::packs32((R)r0, (R)r1), top);
+        const R unit = V::set32(1 << colour::kFixedShift);
+        if (__builtin_expect(V::any(V::and_(V::or_((R)band0, (R)band1), unit)), 0)) {
+            const R mask = V::packs32((R)((I)V::and_((R)band0, unit) != 0),
+                                      (R)((I)V::and_((R)band1, unit) != 0));
+            floatLanes16(b, g, r);
+            nb = select(mask, b, nb), ng = select(mask, g, ng), nr = select(mask, r, nr);
+        }
+        b = nb, g = ng, r = nr;
+    }
+
+    // The same in single precision, for every input.
+    static inline __attribute__((always_inline)) void floatLanes16(R& b, R& g, R& r) {
         const R zero = V::zero();
         I bl = (I)V::unpacklo16(b, zero), gl = (I)V::unpacklo16(g, zero),
           rl = (I)V::unpacklo16(r, zero);
@@ -165,8 +255,37 @@ struct Kernels {
     }
 
     // 32-bit lanes of 16-bit samples: the high bytes are corrected, the low
-    // bytes kept.
+    // bytes kept; the forms chosen as for 8-bit samples.
     static inline __attribute__((always_inline)) void correctLanes32(R& b, R& g, R& r) {
+        const I high = (I)b > (I)g ? (I)b : (I)g;
+        const I highest = high > (I)r ? high : (I)r;
+        if (__builtin_expect(V::any((R)(highest >= 180 * 256)), 0)) {
+            floatLanes32(b, g, r);
+            return;
+        }
+        // The pair (128 h, h) of the high byte h of each sample.
+        const auto pair = [](R s) {
+            const R high = V::and_(s, V::set32(0xff00));  // 256 h
+            return V::or_(V::template srli32<1>(high), V::template slli32<8>(high));
+        };
+        I hb, hg, hr, band = I{} + 0;
+        fixed32(pair(b), pair(g), pair(r), hb, hg, hr, band);
+        const I top = I{} + 255;
+        const R low = V::set32(0xff);
+        R nb = V::or_(V::template slli32<8>((R)(hb < top ? hb : top)), V::and_(b, low));
+        R ng = V::or_(V::template slli32<8>((R)(hg < top ? hg : top)), V::and_(g, low));
+        R nr = V::or_(V::template slli32<8>((R)(hr < top ? hr : top)), V::and_(r, low));
+        const R ambiguous = V::and_((R)band, V::set32(1 << colour::kFixedShift));
+        if (__builtin_expect(V::any(ambiguous), 0)) {
+            const R mask = (R)((I)ambiguous != 0);
+            floatLanes32(b, g, r);
+            nb = select(mask, b, nb), ng = select(mask, g, ng), nr = select(mask, r, nr);
+        }
+        b = nb, g = ng, r = nr;
+    }
+
+    // The same in single precision, for every input.
+    static inline __attribute__((always_inline)) void floatLanes32(R& b, R& g, R& r) {
         I hb = (I)V::template srli32<8>(b), hg = (I)V::template srli32<8>(g),
           hr = (I)V::template srli32<8>(r);
         correct32(hb, hg, hr);

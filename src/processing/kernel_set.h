@@ -22,8 +22,10 @@ struct Set {
     const char* name;
     DecodeRow<uint8_t> decode8;
     DecodeRow<uint16_t> decode16;
-    // Colour-corrects `count` pixels of 8-bit samples (blue, green, red) in place.
+    // Colour-corrects `count` pixels (blue, green, red) in place as the
+    // decoders do: 8-bit samples, and 16-bit samples by their high bytes.
     void (*correct8)(unsigned char* pixels, size_t count);
+    void (*correct16)(uint16_t* pixels, size_t count);
     // The Q12 colour matrix on `count` interleaved pixels in place.
     void (*matrix8)(unsigned char* pixels, size_t count, const int32_t* matrix);
     void (*matrix16)(uint16_t* pixels, size_t count, const int32_t* matrix);

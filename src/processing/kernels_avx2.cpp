@@ -4,6 +4,6 @@
 
 namespace kernels {
 const Set kAvx2 = {"avx2", Kernels<V256>::anyRow<uint8_t>, Kernels<V256>::anyRow<uint16_t>,
-                   Kernels<V256>::correctPixels,
+                   Kernels<V256>::correctPixels<uint8_t>, Kernels<V256>::correctPixels<uint16_t>,
                    MatrixKernels<V256>::pixels8, MatrixKernels<V256>::pixels16};
 }  // namespace kernels

@@ -4,6 +4,6 @@
 
 namespace kernels {
 const Set kSse2 = {"sse2", Kernels<V128>::anyRow<uint8_t>, Kernels<V128>::anyRow<uint16_t>,
-                   Kernels<V128>::correctPixels,
+                   Kernels<V128>::correctPixels<uint8_t>, Kernels<V128>::correctPixels<uint16_t>,
                    MatrixKernels<V128>::pixels8, MatrixKernels<V128>::pixels16};
 }  // namespace kernels
