@@ -345,8 +345,12 @@ int FramePipeline::setStretch(int low, int high, bool automatic, int channel, in
 
 // The tone pass a frame runs: one specialised loop over runs of units
 // (samples or pixels), chosen once, and the tables it reads.
+//
+// With counters, the loop also counts the units it toned into the frame's
+// histogram while they are in the cache.
 struct FramePipeline::TonePlan {
-    void (*loop)(unsigned char* p, size_t units, const TonePlan& plan) = nullptr;  // null: none
+    void (*loop)(unsigned char* p, size_t units, const TonePlan& plan,
+                 HistogramCounters* counts) = nullptr;  // null: none
     size_t unitBytes = 0;
     const unsigned char* gamma = nullptr;
     const unsigned char* contrast = nullptr;
@@ -360,30 +364,36 @@ struct FramePipeline::TonePlan {
     void apply(_ezImage* image, size_t units) const {
         if (!loop) return;
         eachRun(image, image->width, unitBytes, units,
-                [&](unsigned char* p, size_t n) { loop(p, n, *this); });
+                [&](unsigned char* p, size_t n) { loop(p, n, *this, nullptr); });
     }
 };
 
 namespace {
 template <bool Wide, bool Gamma, bool Contrast, bool View, typename Plan>
-void greyLoop(unsigned char* p, size_t units, const Plan& plan) {
+void greyLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounters* counts) {
     const GreyTone<Gamma, Contrast> tone{plan.gamma, plan.contrast};
     if constexpr (View)
         greyView<Wide>(p, units, tone);
     else
         greySamples<Wide>(p, units, tone);
+    if (counts) countPixels(p, units, View ? 3 : 1, Wide ? 16 : 8, *counts);
 }
 template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast, typename Plan>
-void colourLoop(unsigned char* p, size_t units, const Plan& plan) {
+void colourLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounters* counts) {
     if constexpr (!Wide) {
         if (plan.colourBlocks) {
             const size_t blocks = units / tone::kBlockPixels;
             plan.colourBlocks(p, blocks, plan.steps);
+            // Counted while the blocks are in the cache. (Counting inside the
+            // kernel, from the finished vectors, measured slower: the
+            // counters' increments crowd out the kernel's stores.)
+            if (counts) countPixels(p, blocks * tone::kBlockPixels, 3, 8, *counts);
             p += blocks * tone::kBlockPixels * 3;
             units -= blocks * tone::kBlockPixels;
         }
     }
     colourPixels<Wide, Gain, Saturation, Gamma, Contrast>(p, units, plan.tables);
+    if (counts) countPixels(p, units, 3, Wide ? 16 : 8, *counts);
 }
 }  // namespace
 
@@ -532,10 +542,17 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
                 }
             }
             if (f & 1) mirrorRow(row, mirror, outWidth, pixelBytes);
+            // The tone pass counts what it tones; the rest of the row (all of
+            // it without a tone pass, the last two pixels of the frame) is
+            // counted as it stands.
             const size_t done = static_cast<size_t>(i) * outWidth;
-            if (tone.loop && done < toned)
-                tone.loop(row, std::min<size_t>(outWidth, toned - done), tone);
-            if (measure) countRows(image, i, 1, counts);
+            size_t tonedHere = 0;
+            if (tone.loop && done < toned) {
+                tonedHere = std::min<size_t>(outWidth, toned - done);
+                tone.loop(row, tonedHere, tone, measure ? &counts : nullptr);
+            }
+            if (measure && tonedHere < static_cast<size_t>(outWidth))
+                countPixels(row + tonedHere * pixelBytes, outWidth - tonedHere, 3, depth, counts);
             if (manualStretch) stretchRows(image, i, 1);
         }
     };

@@ -1,5 +1,6 @@
 // Which tone kernels the processor runs: the byte-permute ones with
-// AVX-512 VBMI inside the AVX-512 kernel set, none otherwise.
+// AVX-512 VBMI inside the AVX-512 kernel set, else the AVX2 ones within
+// either wide set, none on the baseline.
 #include "processing/tone_kernels.h"
 
 #include "processing/kernel_set.h"
@@ -10,6 +11,10 @@ ColourBlocks colourKernel();
 TableBlocks tableKernel();
 MatrixBlocks matrixKernel();
 }  // namespace vbmi
+namespace avx2 {
+ColourBlocks colourKernel();
+TableBlocks tableKernel();
+}  // namespace avx2
 
 namespace {
 bool permutes() {
@@ -17,13 +22,16 @@ bool permutes() {
         &kernels::active() == &kernels::kAvx512 && __builtin_cpu_supports("avx512vbmi");
     return yes;
 }
+bool shuffles() {
+    return &kernels::active() != &kernels::kSse2;
+}
 }  // namespace
 
 ColourBlocks colourBlocks() {
-    return permutes() ? vbmi::colourKernel() : nullptr;
+    return permutes() ? vbmi::colourKernel() : shuffles() ? avx2::colourKernel() : nullptr;
 }
 TableBlocks tableBlocks() {
-    return permutes() ? vbmi::tableKernel() : nullptr;
+    return permutes() ? vbmi::tableKernel() : shuffles() ? avx2::tableKernel() : nullptr;
 }
 MatrixBlocks matrixBlocks() {
     return permutes() ? vbmi::matrixKernel() : nullptr;

@@ -2,8 +2,9 @@
 // (per-channel tables around an exact saturation) and per-channel tables on
 // interleaved samples (the stretch, the grey tone). Each kernel works on
 // whole blocks of 64 pixels; the caller runs its scalar loop on the rest,
-// so both paths compute the same bytes. Null where the processor (or the
-// EZCAM_SIMD limit) has no byte-permute instructions.
+// so both paths compute the same bytes. AVX-512 with byte permutes (VBMI)
+// where the processor has them, else AVX2 byte shuffles; null below AVX2
+// (or the EZCAM_SIMD limit), and the matrix only with VBMI.
 #pragma once
 
 #include <cstddef>
