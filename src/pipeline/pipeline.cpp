@@ -173,16 +173,18 @@ void compose(unsigned char* out, std::initializer_list<const unsigned char*> ste
 // ---- Stretch ----------------------------------------------------------------
 
 // One 256-entry table per channel on the 8-bit value of every sample (the
-// high byte of 16-bit ones). 8-bit samples go through the vector kernel in
-// whole blocks where the processor has one.
+// high byte of 16-bit ones). 8-bit samples, and 16-bit ones of three
+// channels, go through the vector kernel in whole blocks where the
+// processor has one.
 template <size_t Channels, size_t Bps>
 void stretchSamples(unsigned char* __restrict p, size_t pixels,
                     const unsigned char* const* tables) {
-    if constexpr (Bps == 1) {
-        if (const tone::TableBlocks vector = tone::tableBlocks()) {
+    if constexpr (Bps == 1 || Channels == 3) {
+        if (const tone::TableBlocks vector =
+                Bps == 1 ? tone::tableBlocks() : tone::tableWideBlocks()) {
             const size_t blocks = pixels / tone::kBlockPixels;
             vector(p, blocks, static_cast<int>(Channels), tables);
-            p += blocks * tone::kBlockPixels * Channels;
+            p += blocks * tone::kBlockPixels * Channels * Bps;
             pixels -= blocks * tone::kBlockPixels;
         }
     }
@@ -380,20 +382,19 @@ void greyLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounter
 }
 template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast, typename Plan>
 void colourLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounters* counts) {
-    if constexpr (!Wide) {
-        if (plan.colourBlocks) {
-            const size_t blocks = units / tone::kBlockPixels;
-            plan.colourBlocks(p, blocks, plan.steps);
-            // Counted while the blocks are in the cache. (Counting inside the
-            // kernel, from the finished vectors, measured slower: the
-            // counters' increments crowd out the kernel's stores.)
-            if (counts) countPixels(p, blocks * tone::kBlockPixels, 3, 8, *counts);
-            p += blocks * tone::kBlockPixels * 3;
-            units -= blocks * tone::kBlockPixels;
-        }
+    constexpr int kDepth = Wide ? 16 : 8;
+    if (plan.colourBlocks) {
+        const size_t done = units / tone::kBlockPixels * tone::kBlockPixels;
+        plan.colourBlocks(p, done / tone::kBlockPixels, plan.steps);
+        // Counted while the blocks are in the cache. (Counting inside the
+        // kernel, from the finished vectors, measured slower: the counters'
+        // increments crowd out the kernel's stores.)
+        if (counts) countPixels(p, done, 3, kDepth, *counts);
+        p += done * 3 * (kDepth / 8);
+        units -= done;
     }
     colourPixels<Wide, Gain, Saturation, Gamma, Contrast>(p, units, plan.tables);
-    if (counts) countPixels(p, units, 3, Wide ? 16 : 8, *counts);
+    if (counts) countPixels(p, units, 3, kDepth, *counts);
 }
 }  // namespace
 
@@ -709,15 +710,15 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
         tables.low[k] = plan.low[k];
     }
     plan.unitBytes = 3 * bps;
-    if (!wide) {
-        plan.colourBlocks = tone::colourBlocks();
-        const bool after = useGamma || useContrast || (useGain && !useSaturation);
-        for (int k = 0; k < 3; ++k) {
-            plan.steps.before[k] = useSaturation ? tables.before[k] : nullptr;
-            plan.steps.after[k] = after ? tables.after[k] : nullptr;
-        }
-        plan.steps.saturation = useSaturation ? saturation.live.value : -1;
+    plan.colourBlocks = wide ? tone::colourWideBlocks() : tone::colourBlocks();
+    const bool after = useGamma || useContrast || (useGain && !useSaturation);
+    const bool low = wide && (useGain || useContrast);
+    for (int k = 0; k < 3; ++k) {
+        plan.steps.before[k] = useSaturation ? tables.before[k] : nullptr;
+        plan.steps.after[k] = after ? tables.after[k] : nullptr;
+        plan.steps.low[k] = low ? tables.low[k] : nullptr;
     }
+    plan.steps.saturation = useSaturation ? saturation.live.value : -1;
     withFlags(
         [&](auto w, auto gain, auto sat, auto gam, auto con) {
             plan.loop = &colourLoop<decltype(w)::value, decltype(gain)::value, decltype(sat)::value,

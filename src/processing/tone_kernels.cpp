@@ -10,6 +10,8 @@ namespace vbmi {
 ColourBlocks colourKernel();
 TableBlocks tableKernel();
 MatrixBlocks matrixKernel();
+ColourBlocks colourWideKernel();
+TableBlocks tableWideKernel();
 }  // namespace vbmi
 namespace avx2 {
 ColourBlocks colourKernel();
@@ -32,6 +34,12 @@ ColourBlocks colourBlocks() {
 }
 TableBlocks tableBlocks() {
     return permutes() ? vbmi::tableKernel() : shuffles() ? avx2::tableKernel() : nullptr;
+}
+ColourBlocks colourWideBlocks() {
+    return permutes() ? vbmi::colourWideKernel() : nullptr;
+}
+TableBlocks tableWideBlocks() {
+    return permutes() ? vbmi::tableWideKernel() : nullptr;
 }
 MatrixBlocks matrixBlocks() {
     return permutes() ? vbmi::matrixKernel() : nullptr;

@@ -17,10 +17,13 @@ namespace tone {
 // away from the green c1 as c1 + trunc((c - c1) * saturation / 100) clamped
 // to 0..255 (the saturation table's entries, computed), then each channel
 // through its `after` table. A null table is no step.
+// On 16-bit pixels these steps take the high bytes, and the low bytes go
+// through their `low` tables.
 struct ColourSteps {
     const unsigned char* before[3] = {};
     int saturation = -1;
     const unsigned char* after[3] = {};
+    const unsigned char* low[3] = {};
 };
 using ColourBlocks = void (*)(unsigned char* pixels, size_t blocks, const ColourSteps& steps);
 
@@ -43,6 +46,10 @@ constexpr size_t kBlockPixels = 64;
 
 ColourBlocks colourBlocks();
 TableBlocks tableBlocks();
+// The same on 16-bit pixels (little-endian samples) of three channels, the
+// tables on the high bytes; VBMI only.
+ColourBlocks colourWideBlocks();
+TableBlocks tableWideBlocks();
 MatrixBlocks matrixBlocks();
 
 }  // namespace tone
