@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 
 #include "pipeline_fixture.h"
 #include "processing/geometry.h"
@@ -235,4 +236,42 @@ TEST_F(Pipeline, AFrameTakesAStagedTableOverOnlyWhenItStarts) {
     EXPECT_EQ(camera.contrast.changed, 0);
     EXPECT_TRUE(std::equal(after.begin(), after.end(), camera.contrast.lut));
     EXPECT_EQ(camera.contrast.live.value, 200);
+}
+
+// The histogram a frame stores, counted as each row is toned, is the
+// finished image's own: the vector blocks, the rows' tails and the frame's
+// last two pixels (left untoned) all counted, on one thread and on stripes.
+TEST_F(Pipeline, AFramesHistogramIsItsFinishedImagesHistogram) {
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{301, 23}, Size{138, 40}})
+        for (int depth : {8, 16})
+            for (bool crop : {false, true})
+                for (int threads : {1, 2})
+                    for (bool tone : {false, true}) {
+                        SCOPED_TRACE(std::to_string(size.width) + " wide, " + std::to_string(depth) +
+                                     " bits, crop " + std::to_string(crop) + ", threads " +
+                                     std::to_string(threads) + ", tone " + std::to_string(tone));
+                        TestPipeline p;
+                        p.setThreads(threads);
+                        p.setHistogram(true);
+                        if (tone) {
+                            p.setGamma(70, 3);
+                            p.setContrast(160);
+                            p.setSaturation(140);
+                            p.setDigitalGain(100, 64, 50);
+                        }
+                        Frames f(size.width, size.height, depth,
+                                 [&](int x, int y) { return testPattern(x, y, depth); });
+                        ASSERT_EQ(f.run(p, crop), 0);
+                        _ezImage* image = f.imageRecord();
+                        const std::vector<unsigned char> stored(image->extra,
+                                                                image->extra + kStatisticsBytes);
+                        std::memset(image->extra, 0, kStatisticsBytes);
+                        ASSERT_EQ(__calc_histogram(image), 0);
+                        EXPECT_EQ(std::vector<unsigned char>(image->extra,
+                                                             image->extra + kStatisticsBytes),
+                                  stored);
+                    }
 }

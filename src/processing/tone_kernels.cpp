@@ -41,6 +41,15 @@ ColourBlocks colourWideBlocks() {
 TableBlocks tableWideBlocks() {
     return permutes() ? vbmi::tableWideKernel() : nullptr;
 }
+std::vector<KernelFamily> kernelFamilies() {
+    std::vector<KernelFamily> families;
+    if (kernels::runs(kernels::kAvx512) && __builtin_cpu_supports("avx512vbmi"))
+        families.push_back({"vbmi", vbmi::colourKernel(), vbmi::colourWideKernel(),
+                            vbmi::tableKernel(), vbmi::tableWideKernel()});
+    if (kernels::runs(kernels::kAvx2))
+        families.push_back({"avx2", avx2::colourKernel(), nullptr, avx2::tableKernel(), nullptr});
+    return families;
+}
 MatrixBlocks matrixBlocks() {
     return permutes() ? vbmi::matrixKernel() : nullptr;
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tone {
 
@@ -51,5 +52,15 @@ TableBlocks tableBlocks();
 ColourBlocks colourWideBlocks();
 TableBlocks tableWideBlocks();
 MatrixBlocks matrixBlocks();
+
+// Every family of these kernels the processor runs, whatever EZCAM_SIMD
+// says, so that each can be held to the scalar steps; a family without a
+// kernel has it null.
+struct KernelFamily {
+    const char* name;
+    ColourBlocks colour, colourWide;
+    TableBlocks tables, tablesWide;
+};
+std::vector<KernelFamily> kernelFamilies();
 
 }  // namespace tone
