@@ -275,3 +275,37 @@ TEST_F(Pipeline, AFramesHistogramIsItsFinishedImagesHistogram) {
                                   stored);
                     }
 }
+
+// A manual stretch folded into the colour pass's tables gives the bytes of
+// the stretch as its own pass (which a measured histogram keeps, since it
+// counts the values before the stretch), the frame's untoned last two
+// pixels included.
+TEST_F(Pipeline, AManualStretchInTheColourPassGivesTheSeparatePassesBytes) {
+    struct Tone {
+        int gamma, contrast, saturation, gain0;
+    };
+    for (const Tone tone : {Tone{100, 128, 100, 64}, Tone{70, 160, 100, 64}, Tone{100, 128, 150, 90},
+                            Tone{130, 90, 60, 40}})
+        for (int depth : {8, 16})
+            for (bool crop : {false, true})
+                for (int threads : {1, 2}) {
+                    SCOPED_TRACE(std::to_string(tone.gamma) + "/" + std::to_string(tone.saturation) +
+                                 ", " + std::to_string(depth) + " bits, crop " +
+                                 std::to_string(crop) + ", threads " + std::to_string(threads));
+                    std::vector<unsigned char> out[2];
+                    for (bool histogram : {false, true}) {
+                        TestPipeline p;
+                        p.setThreads(threads);
+                        p.setHistogram(histogram);
+                        p.setGamma(tone.gamma, 3);
+                        p.setContrast(tone.contrast);
+                        p.setSaturation(tone.saturation);
+                        p.setDigitalGain(tone.gain0, 64, 64);
+                        ASSERT_EQ(p.setStretch(35, 190, false, 3), 0);
+                        Frames f(203, 19, depth, [&](int x, int y) { return testPattern(x, y, depth); });
+                        ASSERT_EQ(f.run(p, crop), 0);
+                        out[histogram] = f.pixels();
+                    }
+                    EXPECT_EQ(out[0], out[1]);
+                }
+}

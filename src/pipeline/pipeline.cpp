@@ -131,14 +131,13 @@ struct ColourTables {
     const unsigned char* low[3];      // 16-bit low bytes: gain and contrast
 };
 
-// Gain, saturation (around the green after gain), gamma, contrast, each
-// only when enabled. 16-bit samples: the high byte takes every step, the low
-// byte gain and contrast only.
-template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast>
+// Gain, saturation (around the green after gain), gamma, contrast and a
+// manual stretch folded in, each only when enabled: Before, the gain ahead
+// of saturation; After, the composed steps behind it; Low, the 16-bit low
+// bytes' table. 16-bit samples: the high byte takes every step, the low byte
+// gain and contrast only.
+template <bool Wide, bool Before, bool Saturation, bool After, bool Low>
 void colourPixels(unsigned char* __restrict p, size_t pixels, const ColourTables& t) {
-    constexpr bool kBefore = Saturation && Gain;
-    constexpr bool kAfter = Gamma || Contrast || (Gain && !Saturation);
-    constexpr bool kLow = Wide && (Gain || Contrast);
     const unsigned char *b0 = t.before[0], *b1 = t.before[1], *b2 = t.before[2];
     const unsigned char *a0 = t.after[0], *a1 = t.after[1], *a2 = t.after[2];
     const unsigned char *w0 = t.low[0], *w1 = t.low[1], *w2 = t.low[2];
@@ -147,16 +146,16 @@ void colourPixels(unsigned char* __restrict p, size_t pixels, const ColourTables
     constexpr size_t kStep = Wide ? 2 : 1;
     for (size_t i = 0; i < pixels; ++i, p += 3 * kStep) {
         unsigned c0 = p[kHigh], c1 = p[kStep + kHigh], c2 = p[2 * kStep + kHigh];
-        if constexpr (kBefore) c0 = b0[c0], c1 = b1[c1], c2 = b2[c2];
+        if constexpr (Before) c0 = b0[c0], c1 = b1[c1], c2 = b2[c2];
         if constexpr (Saturation) {
             const unsigned char* row = sat + (size_t{c1} << 8);
             c0 = row[c0], c2 = row[c2], c1 = row[c1];
         }
-        if constexpr (kAfter) c0 = a0[c0], c1 = a1[c1], c2 = a2[c2];
+        if constexpr (After) c0 = a0[c0], c1 = a1[c1], c2 = a2[c2];
         p[kHigh] = static_cast<unsigned char>(c0);
         p[kStep + kHigh] = static_cast<unsigned char>(c1);
         p[2 * kStep + kHigh] = static_cast<unsigned char>(c2);
-        if constexpr (kLow) p[0] = w0[p[0]], p[2] = w1[p[2]], p[4] = w2[p[4]];
+        if constexpr (Low) p[0] = w0[p[0]], p[2] = w1[p[2]], p[4] = w2[p[4]];
     }
 }
 
@@ -361,6 +360,9 @@ struct FramePipeline::TonePlan {
     // 8-bit colour: the vector kernel for whole blocks, and its steps.
     tone::ColourBlocks colourBlocks = nullptr;
     tone::ColourSteps steps{};
+    // The colour pass applies the manual stretch too (its tables follow the
+    // other steps of `after`).
+    bool stretched = false;
 
     // The first `units` units of the image in memory order.
     void apply(_ezImage* image, size_t units) const {
@@ -380,7 +382,7 @@ void greyLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounter
         greySamples<Wide>(p, units, tone);
     if (counts) countPixels(p, units, View ? 3 : 1, Wide ? 16 : 8, *counts);
 }
-template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast, typename Plan>
+template <bool Wide, bool Before, bool Saturation, bool After, bool Low, typename Plan>
 void colourLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounters* counts) {
     constexpr int kDepth = Wide ? 16 : 8;
     if (plan.colourBlocks) {
@@ -393,7 +395,7 @@ void colourLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCount
         p += done * 3 * (kDepth / 8);
         units -= done;
     }
-    colourPixels<Wide, Gain, Saturation, Gamma, Contrast>(p, units, plan.tables);
+    colourPixels<Wide, Before, Saturation, After, Low>(p, units, plan.tables);
     if (counts) countPixels(p, units, 3, kDepth, *counts);
 }
 }  // namespace
@@ -493,12 +495,16 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
     const std::shared_ptr<const calib::ProfileMatrix> profile = profileInForce();
     const bool corrected = shared::load(colorEnhancement) != 0 && !profile;
 
-    TonePlan tone;
-    planTone(tone, image, shared::load(monochrome) ? Tone::View : Tone::Colour);
     bool automatic[3];
     const bool measure = planStretch(automatic);
     const bool anyAutomatic = automatic[0] || automatic[1] || automatic[2];
     const bool manualStretch = !anyAutomatic && stretchChanges();
+    // A manual stretch rides in the colour pass's tables unless the
+    // histogram must count the values before it.
+    TonePlan tone;
+    planTone(tone, image, shared::load(monochrome) ? Tone::View : Tone::Colour,
+             manualStretch && !measure);
+    const unsigned char* stretchTables[3] = {stretch[0].lut, stretch[1].lut, stretch[2].lut};
 
     const int workers = shared::load(threads);
     const int stripes = std::min(workers, outHeight);
@@ -554,7 +560,14 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
             }
             if (measure && tonedHere < static_cast<size_t>(outWidth))
                 countPixels(row + tonedHere * pixelBytes, outWidth - tonedHere, 3, depth, counts);
-            if (manualStretch) stretchRows(image, i, 1);
+            if (manualStretch && !tone.stretched) {
+                stretchRows(image, i, 1);
+            } else if (manualStretch && tonedHere < static_cast<size_t>(outWidth)) {
+                unsigned char* rest = row + tonedHere * pixelBytes;
+                const size_t n = outWidth - tonedHere;
+                depth == 8 ? stretchSamples<3, 1>(rest, n, stretchTables)
+                           : stretchSamples<3, 2>(rest, n, stretchTables);
+            }
         }
     };
     pool.run(workers, stripes, stripe);
@@ -663,8 +676,9 @@ bool FramePipeline::stretchChanges() const {
 
 // Monochrome sensor (one channel), grey view or colour pass, per the
 // frame's live tables; no loop when every step is neutral.
-void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
+void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind, bool withStretch) {
     plan.loop = nullptr;
+    plan.stretched = false;
     const bool wide = image->depth == 16;
     const size_t bps = image->depth / 8;
     if (kind != Tone::Colour) {
@@ -695,7 +709,7 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
                           gamma[1].live.value != kNeutralGamma ||
                           gamma[2].live.value != kNeutralGamma;
     const bool useContrast = contrast.live.value != kNeutralContrast;
-    if (!useGain && !useSaturation && !useGamma && !useContrast) return;
+    if (!useGain && !useSaturation && !useGamma && !useContrast && !withStretch) return;
     // The composed tables (three channels x 256 entries each).
     ColourTables& tables = plan.tables;
     tables.saturation = saturation.lut;
@@ -703,16 +717,18 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
         const unsigned char* gain = useGain ? digitalGain[k].lut : nullptr;
         const unsigned char* con = useContrast ? contrast.lut : nullptr;
         tables.before[k] = gain;
-        compose(plan.after[k],
-                {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr, con});
+        compose(plan.after[k], {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr,
+                                con, withStretch ? stretch[k].lut : nullptr});
         compose(plan.low[k], {gain, con});
         tables.after[k] = plan.after[k];
         tables.low[k] = plan.low[k];
     }
     plan.unitBytes = 3 * bps;
     plan.colourBlocks = wide ? tone::colourWideBlocks() : tone::colourBlocks();
-    const bool after = useGamma || useContrast || (useGain && !useSaturation);
+    const bool before = useSaturation && useGain;
+    const bool after = useGamma || useContrast || (useGain && !useSaturation) || withStretch;
     const bool low = wide && (useGain || useContrast);
+    plan.stretched = withStretch;
     for (int k = 0; k < 3; ++k) {
         plan.steps.before[k] = useSaturation ? tables.before[k] : nullptr;
         plan.steps.after[k] = after ? tables.after[k] : nullptr;
@@ -720,11 +736,11 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
     }
     plan.steps.saturation = useSaturation ? saturation.live.value : -1;
     withFlags(
-        [&](auto w, auto gain, auto sat, auto gam, auto con) {
-            plan.loop = &colourLoop<decltype(w)::value, decltype(gain)::value, decltype(sat)::value,
-                                    decltype(gam)::value, decltype(con)::value, TonePlan>;
+        [&](auto w, auto b, auto sat, auto a, auto l) {
+            plan.loop = &colourLoop<decltype(w)::value, decltype(b)::value, decltype(sat)::value,
+                                    decltype(a)::value, decltype(l)::value, TonePlan>;
         },
-        wide, useGain, useSaturation, useGamma, useContrast);
+        wide, before, useSaturation, after, low);
 }
 
 int FramePipeline::greyTone(_ezImage* image) {
