@@ -357,7 +357,7 @@ struct FramePipeline::TonePlan {
     const unsigned char* contrast = nullptr;
     ColourTables tables{};
     unsigned char after[3][256], low[3][256];
-    // 8-bit colour: the vector kernel for whole blocks, and its steps.
+    // Colour: the vector kernel for whole blocks (8- or 16-bit), and its steps.
     tone::ColourBlocks colourBlocks = nullptr;
     tone::ColourSteps steps{};
     // The colour pass applies the manual stretch too (its tables follow the
