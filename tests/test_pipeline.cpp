@@ -250,9 +250,10 @@ TEST_F(Pipeline, AFramesHistogramIsItsFinishedImagesHistogram) {
             for (bool crop : {false, true})
                 for (int threads : {1, 2})
                     for (bool tone : {false, true}) {
-                        SCOPED_TRACE(std::to_string(size.width) + " wide, " + std::to_string(depth) +
-                                     " bits, crop " + std::to_string(crop) + ", threads " +
-                                     std::to_string(threads) + ", tone " + std::to_string(tone));
+                        SCOPED_TRACE(std::to_string(size.width) + " wide, " +
+                                     std::to_string(depth) + " bits, crop " + std::to_string(crop) +
+                                     ", threads " + std::to_string(threads) + ", tone " +
+                                     std::to_string(tone));
                         TestPipeline p;
                         p.setThreads(threads);
                         p.setHistogram(true);
@@ -284,14 +285,15 @@ TEST_F(Pipeline, AManualStretchInTheColourPassGivesTheSeparatePassesBytes) {
     struct Tone {
         int gamma, contrast, saturation, gain0;
     };
-    for (const Tone tone : {Tone{100, 128, 100, 64}, Tone{70, 160, 100, 64}, Tone{100, 128, 150, 90},
-                            Tone{130, 90, 60, 40}})
+    for (const Tone tone : {Tone{100, 128, 100, 64}, Tone{70, 160, 100, 64},
+                            Tone{100, 128, 150, 90}, Tone{130, 90, 60, 40}})
         for (int depth : {8, 16})
             for (bool crop : {false, true})
                 for (int threads : {1, 2}) {
-                    SCOPED_TRACE(std::to_string(tone.gamma) + "/" + std::to_string(tone.saturation) +
-                                 ", " + std::to_string(depth) + " bits, crop " +
-                                 std::to_string(crop) + ", threads " + std::to_string(threads));
+                    SCOPED_TRACE(std::to_string(tone.gamma) + "/" +
+                                 std::to_string(tone.saturation) + ", " + std::to_string(depth) +
+                                 " bits, crop " + std::to_string(crop) + ", threads " +
+                                 std::to_string(threads));
                     std::vector<unsigned char> out[2];
                     for (bool histogram : {false, true}) {
                         TestPipeline p;
@@ -302,7 +304,8 @@ TEST_F(Pipeline, AManualStretchInTheColourPassGivesTheSeparatePassesBytes) {
                         p.setSaturation(tone.saturation);
                         p.setDigitalGain(tone.gain0, 64, 64);
                         ASSERT_EQ(p.setStretch(35, 190, false, 3), 0);
-                        Frames f(203, 19, depth, [&](int x, int y) { return testPattern(x, y, depth); });
+                        Frames f(203, 19, depth,
+                                 [&](int x, int y) { return testPattern(x, y, depth); });
                         ASSERT_EQ(f.run(p, crop), 0);
                         out[histogram] = f.pixels();
                     }

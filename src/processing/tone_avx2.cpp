@@ -90,7 +90,8 @@ struct Table {
                 const unsigned char* row = t + 128 * half + 16 * k;
                 __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
                 if (k > 0)
-                    r = _mm_xor_si128(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row - 16)));
+                    r = _mm_xor_si128(r,
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(row - 16)));
                 rows[8 * half + k] = _mm256_broadcastsi128_si256(r);
             }
     }
@@ -116,8 +117,8 @@ struct Table {
 inline __m256i saturate16(__m256i v, __m256i g, __m256i s) {
     const __m256i d = _mm256_sub_epi16(v, g);
     const __m256i x = _mm256_mullo_epi16(_mm256_abs_epi16(d), s);
-    const __m256i q = _mm256_srli_epi16(
-        _mm256_mulhi_epu16(_mm256_srli_epi16(x, 2), _mm256_set1_epi16(5243)), 1);
+    const __m256i q =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_srli_epi16(x, 2), _mm256_set1_epi16(5243)), 1);
     // q takes d's sign (q is 0 where d is); the pack clamps to 0..255.
     return _mm256_add_epi16(g, _mm256_sign_epi16(q, d));
 }
@@ -126,7 +127,8 @@ inline __m256i saturate16(__m256i v, __m256i g, __m256i s) {
 inline __m256i saturate(__m256i v, __m256i g, __m256i s) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i low = saturate16(_mm256_unpacklo_epi8(v, zero), _mm256_unpacklo_epi8(g, zero), s);
-    const __m256i high = saturate16(_mm256_unpackhi_epi8(v, zero), _mm256_unpackhi_epi8(g, zero), s);
+    const __m256i high =
+        saturate16(_mm256_unpackhi_epi8(v, zero), _mm256_unpackhi_epi8(g, zero), s);
     return _mm256_packus_epi16(low, high);
 }
 
@@ -170,9 +172,11 @@ void colourAny(unsigned char* p, size_t blocks, const ColourSteps& steps) {
     // Chosen once per call (a row or a run of rows), never per pixel.
     if (steps.saturation >= 0) {
         if (before)
-            after ? colour<true, true, true>(p, blocks, steps) : colour<true, true, false>(p, blocks, steps);
+            after ? colour<true, true, true>(p, blocks, steps)
+                  : colour<true, true, false>(p, blocks, steps);
         else
-            after ? colour<false, true, true>(p, blocks, steps) : colour<false, true, false>(p, blocks, steps);
+            after ? colour<false, true, true>(p, blocks, steps)
+                  : colour<false, true, false>(p, blocks, steps);
     } else {
         colour<false, false, true>(p, blocks, steps);
     }
