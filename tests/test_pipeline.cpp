@@ -285,3 +285,78 @@ TEST_F(Pipeline, AFrameTakesAStagedTableOverOnlyWhenItStarts) {
     EXPECT_TRUE(std::equal(after.begin(), after.end(), camera.contrast.lut));
     EXPECT_EQ(camera.contrast.live.value, 200);
 }
+
+// The histogram a frame stores, counted as each row is toned, is the
+// finished image's own: the vector blocks, the rows' tails and the frame's
+// last two pixels (left untoned) all counted, on one thread and on stripes.
+TEST_F(Pipeline, AFramesHistogramIsItsFinishedImagesHistogram) {
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{301, 23}, Size{138, 40}})
+        for (int depth : {8, 16})
+            for (bool crop : {false, true})
+                for (int threads : {1, 2})
+                    for (bool tone : {false, true}) {
+                        SCOPED_TRACE(std::to_string(size.width) + " wide, " +
+                                     std::to_string(depth) + " bits, crop " + std::to_string(crop) +
+                                     ", threads " + std::to_string(threads) + ", tone " +
+                                     std::to_string(tone));
+                        TestPipeline p;
+                        p.setThreads(threads);
+                        p.setHistogram(true);
+                        if (tone) {
+                            p.setGamma(70, 3);
+                            p.setContrast(160);
+                            p.setSaturation(140);
+                            p.setDigitalGain(100, 64, 50);
+                        }
+                        Frames f(size.width, size.height, depth,
+                                 [&](int x, int y) { return testPattern(x, y, depth); });
+                        ASSERT_EQ(f.run(p, crop), 0);
+                        _ezImage* image = f.imageRecord();
+                        const std::vector<unsigned char> stored(image->extra,
+                                                                image->extra + kStatisticsBytes);
+                        std::memset(image->extra, 0, kStatisticsBytes);
+                        ASSERT_EQ(__calc_histogram(image), 0);
+                        EXPECT_EQ(std::vector<unsigned char>(image->extra,
+                                                             image->extra + kStatisticsBytes),
+                                  stored);
+                    }
+}
+
+// A manual stretch folded into the colour pass's tables gives the bytes of
+// the stretch as its own pass (which a measured histogram keeps, since it
+// counts the values before the stretch), the frame's untoned last two
+// pixels included.
+TEST_F(Pipeline, AManualStretchInTheColourPassGivesTheSeparatePassesBytes) {
+    struct Tone {
+        int gamma, contrast, saturation, gain0;
+    };
+    for (const Tone tone : {Tone{100, 128, 100, 64}, Tone{70, 160, 100, 64},
+                            Tone{100, 128, 150, 90}, Tone{130, 90, 60, 40}})
+        for (int depth : {8, 16})
+            for (bool crop : {false, true})
+                for (int threads : {1, 2}) {
+                    SCOPED_TRACE(std::to_string(tone.gamma) + "/" +
+                                 std::to_string(tone.saturation) + ", " + std::to_string(depth) +
+                                 " bits, crop " + std::to_string(crop) + ", threads " +
+                                 std::to_string(threads));
+                    std::vector<unsigned char> out[2];
+                    for (bool histogram : {false, true}) {
+                        TestPipeline p;
+                        p.setThreads(threads);
+                        p.setHistogram(histogram);
+                        p.setGamma(tone.gamma, 3);
+                        p.setContrast(tone.contrast);
+                        p.setSaturation(tone.saturation);
+                        p.setDigitalGain(tone.gain0, 64, 64);
+                        ASSERT_EQ(p.setStretch(35, 190, false, 3), 0);
+                        Frames f(203, 19, depth,
+                                 [&](int x, int y) { return testPattern(x, y, depth); });
+                        ASSERT_EQ(f.run(p, crop), 0);
+                        out[histogram] = f.pixels();
+                    }
+                    EXPECT_EQ(out[0], out[1]);
+                }
+}

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "processing/image_record.h"
@@ -333,3 +334,32 @@ TEST(Histogram, StatisticsAreaNeedNotBeAligned) {
 }
 
 }  // namespace
+
+// Random samples at widths that end inside a round of counting, both depths
+// and channel counts: every channel's bins are its plain counts.
+TEST(Histogram, CountsEverySampleOfOddSizes) {
+    uint32_t noise = 99;
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{1, 1}, Size{5, 3}, Size{7, 13}, Size{131, 9}, Size{640, 2}})
+        for (int depth : {8, 16})
+            for (int channels : {1, 3}) {
+                SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + ", " +
+                             std::to_string(depth) + " bits, " + std::to_string(channels));
+                ImagePtr image = makeImage(size.width, size.height, depth, channels);
+                const size_t samples = size_t(size.width) * size.height * channels;
+                std::vector<std::vector<int32_t>> want(channels, std::vector<int32_t>(256, 0));
+                for (size_t i = 0; i < samples; ++i) {
+                    noise = noise * 1664525u + 1013904223u;
+                    // Runs of equal values as well as noise.
+                    const int v = (noise >> 30) == 0 ? 200 : static_cast<int>(noise >> 24);
+                    if (depth == 16) image->data[2 * i] = static_cast<unsigned char>(noise >> 8);
+                    setSample(image.get(), i, v);
+                    ++want[i % channels][v];
+                }
+                ASSERT_EQ(__calc_histogram(image.get()), 0);
+                for (int c = 0; c < channels; ++c)
+                    EXPECT_EQ(block(image.get(), channels == 3 ? c + 1 : 0).bins, want[c]) << c;
+            }
+}

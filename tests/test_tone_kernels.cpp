@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "calibration/colour_profile.h"
@@ -116,4 +117,122 @@ TEST(ToneKernels, AProfileMatrixGivesTheDefinitionsBytes) {
             ASSERT_EQ(got, want) << values[0] << " " << count;
         }
     }
+}
+
+// ---- Every kernel family against the scalar steps ----------------------------
+
+namespace {
+
+std::vector<unsigned char> randomBytes(std::mt19937& rng, size_t n) {
+    std::vector<unsigned char> b(n);
+    for (unsigned char& x : b) x = static_cast<unsigned char>(rng());
+    return b;
+}
+
+// The steps on one pixel's 8-bit values, as the scalar colour pass takes them.
+void colourStepsOn(unsigned* c, const tone::ColourSteps& t, const unsigned char* saturation) {
+    for (int k = 0; k < 3; ++k)
+        if (t.before[k]) c[k] = t.before[k][c[k]];
+    if (t.saturation >= 0) {
+        const unsigned char* row = &saturation[size_t{c[1]} << 8];
+        c[0] = row[c[0]], c[2] = row[c[2]];
+    }
+    for (int k = 0; k < 3; ++k)
+        if (t.after[k]) c[k] = t.after[k][c[k]];
+}
+
+struct StepsCase {
+    const char* name;
+    bool before;
+    int saturation;  // -1: none
+    bool after, low;
+};
+
+const StepsCase kStepsCases[] = {
+    {"after alone", false, -1, true, false},
+    {"after and low bytes", false, -1, true, true},
+    {"saturation alone", false, 130, false, false},
+    {"saturation to grey", false, 0, false, true},
+    {"saturation at the top", false, 255, true, false},
+    {"gains around saturation", true, 160, false, true},
+    {"everything", true, 70, true, true},
+};
+
+}  // namespace
+
+// Random tables and pixels, every combination of steps the pipeline hands
+// over, runs of one and of several blocks, both depths.
+TEST(ToneKernels, EveryFamilyGivesTheScalarStepsBytes) {
+    const std::vector<tone::KernelFamily> families = tone::kernelFamilies();
+    if (families.empty()) GTEST_SKIP() << "no vector tone kernels on this processor";
+    std::mt19937 rng(11);
+    std::vector<unsigned char> saturation(256 * 256);
+    for (const tone::KernelFamily& family : families)
+        for (const StepsCase& c : kStepsCases)
+            for (size_t blocks : {size_t{1}, size_t{3}, size_t{40}}) {
+                SCOPED_TRACE(std::string(family.name) + ", " + c.name + ", " +
+                             std::to_string(blocks) + " blocks");
+                std::vector<unsigned char> tables[9];
+                for (auto& t : tables) t = randomBytes(rng, 256);
+                tone::ColourSteps steps;
+                for (int k = 0; k < 3; ++k) {
+                    if (c.before) steps.before[k] = tables[k].data();
+                    if (c.after) steps.after[k] = tables[3 + k].data();
+                    if (c.low) steps.low[k] = tables[6 + k].data();
+                }
+                steps.saturation = c.saturation;
+                if (c.saturation >= 0) __matrix_saturation(c.saturation, saturation.data(), 256);
+                const size_t pixels = blocks * tone::kBlockPixels;
+
+                // 8-bit pixels: the low tables play no part.
+                std::vector<unsigned char> got = randomBytes(rng, 3 * pixels), want = got;
+                family.colour(got.data(), blocks, steps);
+                for (size_t i = 0; i < pixels; ++i) {
+                    unsigned v[3] = {want[3 * i], want[3 * i + 1], want[3 * i + 2]};
+                    colourStepsOn(v, steps, saturation.data());
+                    for (int k = 0; k < 3; ++k) want[3 * i + k] = static_cast<unsigned char>(v[k]);
+                }
+                ASSERT_EQ(got, want) << "8-bit";
+
+                // 16-bit pixels: the steps on the high bytes, the low tables on
+                // the low ones.
+                if (!family.colourWide) continue;
+                got = randomBytes(rng, 6 * pixels), want = got;
+                family.colourWide(got.data(), blocks, steps);
+                for (size_t i = 0; i < pixels; ++i) {
+                    unsigned char* px = &want[6 * i];
+                    unsigned v[3] = {px[1], px[3], px[5]};
+                    colourStepsOn(v, steps, saturation.data());
+                    for (int k = 0; k < 3; ++k) {
+                        px[2 * k + 1] = static_cast<unsigned char>(v[k]);
+                        if (steps.low[k]) px[2 * k] = steps.low[k][px[2 * k]];
+                    }
+                }
+                ASSERT_EQ(got, want) << "16-bit";
+            }
+}
+
+TEST(ToneKernels, EveryFamilysTablesGiveTheLookupsBytes) {
+    const std::vector<tone::KernelFamily> families = tone::kernelFamilies();
+    if (families.empty()) GTEST_SKIP() << "no vector tone kernels on this processor";
+    std::mt19937 rng(5);
+    for (const tone::KernelFamily& family : families)
+        for (size_t blocks : {size_t{1}, size_t{7}}) {
+            SCOPED_TRACE(std::string(family.name) + ", " + std::to_string(blocks) + " blocks");
+            const std::vector<unsigned char> t0 = randomBytes(rng, 256), t1 = randomBytes(rng, 256),
+                                             t2 = randomBytes(rng, 256);
+            const unsigned char* three[3] = {t0.data(), t1.data(), t2.data()};
+            const size_t pixels = blocks * tone::kBlockPixels;
+            for (int channels : {1, 3}) {
+                std::vector<unsigned char> got = randomBytes(rng, pixels * channels), want = got;
+                family.tables(got.data(), blocks, channels, three);
+                for (size_t i = 0; i < want.size(); ++i) want[i] = three[i % channels][want[i]];
+                EXPECT_EQ(got, want) << channels << " channels";
+            }
+            if (!family.tablesWide) continue;
+            std::vector<unsigned char> got = randomBytes(rng, 6 * pixels), want = got;
+            family.tablesWide(got.data(), blocks, 3, three);
+            for (size_t i = 1; i < want.size(); i += 2) want[i] = three[i / 2 % 3][want[i]];
+            EXPECT_EQ(got, want) << "16-bit";
+        }
 }

@@ -131,14 +131,13 @@ struct ColourTables {
     const unsigned char* low[3];      // 16-bit low bytes: gain and contrast
 };
 
-// Gain, saturation (around the green after gain), gamma, contrast, each
-// only when enabled. 16-bit samples: the high byte takes every step, the low
-// byte gain and contrast only.
-template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast>
+// Gain, saturation (around the green after gain), gamma, contrast and a
+// manual stretch folded in, each only when enabled: Before, the gain ahead
+// of saturation; After, the composed steps behind it; Low, the 16-bit low
+// bytes' table. 16-bit samples: the high byte takes every step, the low byte
+// gain and contrast only.
+template <bool Wide, bool Before, bool Saturation, bool After, bool Low>
 void colourPixels(unsigned char* __restrict p, size_t pixels, const ColourTables& t) {
-    constexpr bool kBefore = Saturation && Gain;
-    constexpr bool kAfter = Gamma || Contrast || (Gain && !Saturation);
-    constexpr bool kLow = Wide && (Gain || Contrast);
     const unsigned char *b0 = t.before[0], *b1 = t.before[1], *b2 = t.before[2];
     const unsigned char *a0 = t.after[0], *a1 = t.after[1], *a2 = t.after[2];
     const unsigned char *w0 = t.low[0], *w1 = t.low[1], *w2 = t.low[2];
@@ -147,16 +146,16 @@ void colourPixels(unsigned char* __restrict p, size_t pixels, const ColourTables
     constexpr size_t kStep = Wide ? 2 : 1;
     for (size_t i = 0; i < pixels; ++i, p += 3 * kStep) {
         unsigned c0 = p[kHigh], c1 = p[kStep + kHigh], c2 = p[2 * kStep + kHigh];
-        if constexpr (kBefore) c0 = b0[c0], c1 = b1[c1], c2 = b2[c2];
+        if constexpr (Before) c0 = b0[c0], c1 = b1[c1], c2 = b2[c2];
         if constexpr (Saturation) {
             const unsigned char* row = sat + (size_t{c1} << 8);
             c0 = row[c0], c2 = row[c2], c1 = row[c1];
         }
-        if constexpr (kAfter) c0 = a0[c0], c1 = a1[c1], c2 = a2[c2];
+        if constexpr (After) c0 = a0[c0], c1 = a1[c1], c2 = a2[c2];
         p[kHigh] = static_cast<unsigned char>(c0);
         p[kStep + kHigh] = static_cast<unsigned char>(c1);
         p[2 * kStep + kHigh] = static_cast<unsigned char>(c2);
-        if constexpr (kLow) p[0] = w0[p[0]], p[2] = w1[p[2]], p[4] = w2[p[4]];
+        if constexpr (Low) p[0] = w0[p[0]], p[2] = w1[p[2]], p[4] = w2[p[4]];
     }
 }
 
@@ -173,16 +172,18 @@ void compose(unsigned char* out, std::initializer_list<const unsigned char*> ste
 // ---- Stretch ----------------------------------------------------------------
 
 // One 256-entry table per channel on the 8-bit value of every sample (the
-// high byte of 16-bit ones). 8-bit samples go through the vector kernel in
-// whole blocks where the processor has one.
+// high byte of 16-bit ones). 8-bit samples, and 16-bit ones of three
+// channels, go through the vector kernel in whole blocks where the
+// processor has one.
 template <size_t Channels, size_t Bps>
 void stretchSamples(unsigned char* __restrict p, size_t pixels,
                     const unsigned char* const* tables) {
-    if constexpr (Bps == 1) {
-        if (const tone::TableBlocks vector = tone::tableBlocks()) {
+    if constexpr (Bps == 1 || Channels == 3) {
+        if (const tone::TableBlocks vector =
+                Bps == 1 ? tone::tableBlocks() : tone::tableWideBlocks()) {
             const size_t blocks = pixels / tone::kBlockPixels;
             vector(p, blocks, static_cast<int>(Channels), tables);
-            p += blocks * tone::kBlockPixels * Channels;
+            p += blocks * tone::kBlockPixels * Channels * Bps;
             pixels -= blocks * tone::kBlockPixels;
         }
     }
@@ -345,45 +346,57 @@ int FramePipeline::setStretch(int low, int high, bool automatic, int channel, in
 
 // The tone pass a frame runs: one specialised loop over runs of units
 // (samples or pixels), chosen once, and the tables it reads.
+//
+// With counters, the loop also counts the units it toned into the frame's
+// histogram while they are in the cache.
 struct FramePipeline::TonePlan {
-    void (*loop)(unsigned char* p, size_t units, const TonePlan& plan) = nullptr;  // null: none
+    void (*loop)(unsigned char* p, size_t units, const TonePlan& plan,
+                 HistogramCounters* counts) = nullptr;  // null: none
     size_t unitBytes = 0;
     const unsigned char* gamma = nullptr;
     const unsigned char* contrast = nullptr;
     ColourTables tables{};
     unsigned char after[3][256], low[3][256];
-    // 8-bit colour: the vector kernel for whole blocks, and its steps.
+    // Colour: the vector kernel for whole blocks (8- or 16-bit), and its steps.
     tone::ColourBlocks colourBlocks = nullptr;
     tone::ColourSteps steps{};
+    // The colour pass applies the manual stretch too (its tables follow the
+    // other steps of `after`).
+    bool stretched = false;
 
     // The first `units` units of the image in memory order.
     void apply(_ezImage* image, size_t units) const {
         if (!loop) return;
         eachRun(image, image->width, unitBytes, units,
-                [&](unsigned char* p, size_t n) { loop(p, n, *this); });
+                [&](unsigned char* p, size_t n) { loop(p, n, *this, nullptr); });
     }
 };
 
 namespace {
 template <bool Wide, bool Gamma, bool Contrast, bool View, typename Plan>
-void greyLoop(unsigned char* p, size_t units, const Plan& plan) {
+void greyLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounters* counts) {
     const GreyTone<Gamma, Contrast> tone{plan.gamma, plan.contrast};
     if constexpr (View)
         greyView<Wide>(p, units, tone);
     else
         greySamples<Wide>(p, units, tone);
+    if (counts) countPixels(p, units, View ? 3 : 1, Wide ? 16 : 8, *counts);
 }
-template <bool Wide, bool Gain, bool Saturation, bool Gamma, bool Contrast, typename Plan>
-void colourLoop(unsigned char* p, size_t units, const Plan& plan) {
-    if constexpr (!Wide) {
-        if (plan.colourBlocks) {
-            const size_t blocks = units / tone::kBlockPixels;
-            plan.colourBlocks(p, blocks, plan.steps);
-            p += blocks * tone::kBlockPixels * 3;
-            units -= blocks * tone::kBlockPixels;
-        }
+template <bool Wide, bool Before, bool Saturation, bool After, bool Low, typename Plan>
+void colourLoop(unsigned char* p, size_t units, const Plan& plan, HistogramCounters* counts) {
+    constexpr int kDepth = Wide ? 16 : 8;
+    if (plan.colourBlocks) {
+        const size_t done = units / tone::kBlockPixels * tone::kBlockPixels;
+        plan.colourBlocks(p, done / tone::kBlockPixels, plan.steps);
+        // Counted while the blocks are in the cache. (Counting inside the
+        // kernel, from the finished vectors, measured slower: the counters'
+        // increments crowd out the kernel's stores.)
+        if (counts) countPixels(p, done, 3, kDepth, *counts);
+        p += done * 3 * (kDepth / 8);
+        units -= done;
     }
-    colourPixels<Wide, Gain, Saturation, Gamma, Contrast>(p, units, plan.tables);
+    colourPixels<Wide, Before, Saturation, After, Low>(p, units, plan.tables);
+    if (counts) countPixels(p, units, 3, kDepth, *counts);
 }
 }  // namespace
 
@@ -483,12 +496,16 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
     const bool corrected = shared::load(colorEnhancement) != 0 && !profile;
     const int32_t* const matrix = profile ? profile->q12.data() : nullptr;
 
-    TonePlan tone;
-    planTone(tone, image, shared::load(monochrome) ? Tone::View : Tone::Colour);
     bool automatic[3];
     const bool measure = planStretch(automatic);
     const bool anyAutomatic = automatic[0] || automatic[1] || automatic[2];
     const bool manualStretch = !anyAutomatic && stretchChanges();
+    // A manual stretch rides in the colour pass's tables unless the
+    // histogram must count the values before it.
+    TonePlan tone;
+    planTone(tone, image, shared::load(monochrome) ? Tone::View : Tone::Colour,
+             manualStretch && !measure);
+    const unsigned char* stretchTables[3] = {stretch[0].lut, stretch[1].lut, stretch[2].lut};
 
     const int workers = shared::load(threads);
     const int stripes = std::min(workers, outHeight);
@@ -530,11 +547,25 @@ void FramePipeline::runFused(_ezImage* raw, _ezImage* image, bool cut, const Sen
                 }
             }
             if (f & 1) mirrorRow(row, mirror, outWidth, pixelBytes);
+            // The tone pass counts what it tones; the rest of the row (all of
+            // it without a tone pass, the last two pixels of the frame) is
+            // counted as it stands.
             const size_t done = static_cast<size_t>(i) * outWidth;
-            if (tone.loop && done < toned)
-                tone.loop(row, std::min<size_t>(outWidth, toned - done), tone);
-            if (measure) countRows(image, i, 1, counts);
-            if (manualStretch) stretchRows(image, i, 1);
+            size_t tonedHere = 0;
+            if (tone.loop && done < toned) {
+                tonedHere = std::min<size_t>(outWidth, toned - done);
+                tone.loop(row, tonedHere, tone, measure ? &counts : nullptr);
+            }
+            if (measure && tonedHere < static_cast<size_t>(outWidth))
+                countPixels(row + tonedHere * pixelBytes, outWidth - tonedHere, 3, depth, counts);
+            if (manualStretch && !tone.stretched) {
+                stretchRows(image, i, 1);
+            } else if (manualStretch && tonedHere < static_cast<size_t>(outWidth)) {
+                unsigned char* rest = row + tonedHere * pixelBytes;
+                const size_t n = outWidth - tonedHere;
+                depth == 8 ? stretchSamples<3, 1>(rest, n, stretchTables)
+                           : stretchSamples<3, 2>(rest, n, stretchTables);
+            }
         }
     };
     pool.run(workers, stripes, stripe);
@@ -637,8 +668,9 @@ bool FramePipeline::stretchChanges() const {
 
 // Monochrome sensor (one channel), grey view or colour pass, per the
 // frame's live tables; no loop when every step is neutral.
-void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
+void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind, bool withStretch) {
     plan.loop = nullptr;
+    plan.stretched = false;
     const bool wide = image->depth == 16;
     const size_t bps = image->depth / 8;
     if (kind != Tone::Colour) {
@@ -669,7 +701,7 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
                           gamma[1].live.value != kNeutralGamma ||
                           gamma[2].live.value != kNeutralGamma;
     const bool useContrast = contrast.live.value != kNeutralContrast;
-    if (!useGain && !useSaturation && !useGamma && !useContrast) return;
+    if (!useGain && !useSaturation && !useGamma && !useContrast && !withStretch) return;
     // The composed tables (three channels x 256 entries each).
     ColourTables& tables = plan.tables;
     tables.saturation = saturation.lut;
@@ -677,28 +709,30 @@ void FramePipeline::planTone(TonePlan& plan, const _ezImage* image, Tone kind) {
         const unsigned char* gain = useGain ? digitalGain[k].lut : nullptr;
         const unsigned char* con = useContrast ? contrast.lut : nullptr;
         tables.before[k] = gain;
-        compose(plan.after[k],
-                {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr, con});
+        compose(plan.after[k], {useSaturation ? nullptr : gain, useGamma ? gamma[k].lut : nullptr,
+                                con, withStretch ? stretch[k].lut : nullptr});
         compose(plan.low[k], {gain, con});
         tables.after[k] = plan.after[k];
         tables.low[k] = plan.low[k];
     }
     plan.unitBytes = 3 * bps;
-    if (!wide) {
-        plan.colourBlocks = tone::colourBlocks();
-        const bool after = useGamma || useContrast || (useGain && !useSaturation);
-        for (int k = 0; k < 3; ++k) {
-            plan.steps.before[k] = useSaturation ? tables.before[k] : nullptr;
-            plan.steps.after[k] = after ? tables.after[k] : nullptr;
-        }
-        plan.steps.saturation = useSaturation ? saturation.live.value : -1;
+    plan.colourBlocks = wide ? tone::colourWideBlocks() : tone::colourBlocks();
+    const bool before = useSaturation && useGain;
+    const bool after = useGamma || useContrast || (useGain && !useSaturation) || withStretch;
+    const bool low = wide && (useGain || useContrast);
+    plan.stretched = withStretch;
+    for (int k = 0; k < 3; ++k) {
+        plan.steps.before[k] = useSaturation ? tables.before[k] : nullptr;
+        plan.steps.after[k] = after ? tables.after[k] : nullptr;
+        plan.steps.low[k] = low ? tables.low[k] : nullptr;
     }
+    plan.steps.saturation = useSaturation ? saturation.live.value : -1;
     withFlags(
-        [&](auto w, auto gain, auto sat, auto gam, auto con) {
-            plan.loop = &colourLoop<decltype(w)::value, decltype(gain)::value, decltype(sat)::value,
-                                    decltype(gam)::value, decltype(con)::value, TonePlan>;
+        [&](auto w, auto b, auto sat, auto a, auto l) {
+            plan.loop = &colourLoop<decltype(w)::value, decltype(b)::value, decltype(sat)::value,
+                                    decltype(a)::value, decltype(l)::value, TonePlan>;
         },
-        wide, useGain, useSaturation, useGamma, useContrast);
+        wide, before, useSaturation, after, low);
 }
 
 int FramePipeline::greyTone(_ezImage* image) {

@@ -216,7 +216,8 @@ class FramePipeline {
     }
     struct TonePlan;
     enum class Tone { Grey, View, Colour };
-    void planTone(TonePlan& plan, const _ezImage* image, Tone kind);
+    // withStretch: a colour pass folds the live stretch tables in.
+    void planTone(TonePlan& plan, const _ezImage* image, Tone kind, bool withStretch = false);
     bool planStretch(bool (&automatic)[3]);
     bool automaticTables(_ezImage* image, const bool (&automatic)[3], bool measured);
     bool stretchChanges() const;

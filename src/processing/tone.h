@@ -1,6 +1,7 @@
 // Tone and colour tables, histogram, means and the automatic white-balance measurement.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ezcam.h"
@@ -25,13 +26,18 @@ int __calc_histogram(_ezImage* image);
 // storeHistogram stores the bins and their bounds.
 using Counts = long long[256];
 // Sets of counters that consecutive samples of a channel spread over, so
-// that a run of equal values does not wait on its own counter's store:
-// four per channel of a colour image, twelve on a grey one.
-constexpr int kCounterSets = 12;
+// that a run of equal values does not wait on its own counter's store: two
+// per channel of a colour image, six on a grey one. (More sets, and longer
+// rounds of loads, measured slower: the counters' increments are the cost.)
+constexpr int kCounterSets = 6;
 struct HistogramCounters {
     uint32_t sets[kCounterSets][256];
 };
 void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters);
+// The same for `pixels` pixels of `channels` samples of `depth` bits from p
+// (a pixel's start), for runs that are not whole rows.
+void countPixels(const unsigned char* p, size_t pixels, int channels, int depth,
+                 HistogramCounters& counters);
 void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins);
 int storeHistogram(_ezImage* image, const Counts* bins);
 

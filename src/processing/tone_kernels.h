@@ -2,12 +2,14 @@
 // (per-channel tables around an exact saturation) and per-channel tables on
 // interleaved samples (the stretch, the grey tone). Each kernel works on
 // whole blocks of 64 pixels; the caller runs its scalar loop on the rest,
-// so both paths compute the same bytes. Null where the processor (or the
-// EZCAM_SIMD limit) has no byte-permute instructions.
+// so both paths compute the same bytes. AVX-512 with byte permutes (VBMI)
+// where the processor has them, else AVX2 byte shuffles; null below AVX2 (or the
+// EZCAM_SIMD limit).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tone {
 
@@ -16,10 +18,13 @@ namespace tone {
 // away from the green c1 as c1 + trunc((c - c1) * saturation / 100) clamped
 // to 0..255 (the saturation table's entries, computed), then each channel
 // through its `after` table. A null table is no step.
+// On 16-bit pixels these steps take the high bytes, and the low bytes go
+// through their `low` tables.
 struct ColourSteps {
     const unsigned char* before[3] = {};
     int saturation = -1;
     const unsigned char* after[3] = {};
+    const unsigned char* low[3] = {};
 };
 using ColourBlocks = void (*)(unsigned char* pixels, size_t blocks, const ColourSteps& steps);
 
@@ -32,5 +37,19 @@ constexpr size_t kBlockPixels = 64;
 
 ColourBlocks colourBlocks();
 TableBlocks tableBlocks();
+// The same on 16-bit pixels (little-endian samples) of three channels, the
+// tables on the high bytes; VBMI only.
+ColourBlocks colourWideBlocks();
+TableBlocks tableWideBlocks();
+
+// Every family of these kernels the processor runs, whatever EZCAM_SIMD
+// says, so that each can be held to the scalar steps; a family without a
+// kernel has it null.
+struct KernelFamily {
+    const char* name;
+    ColourBlocks colour, colourWide;
+    TableBlocks tables, tablesWide;
+};
+std::vector<KernelFamily> kernelFamilies();
 
 }  // namespace tone

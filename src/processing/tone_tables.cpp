@@ -106,34 +106,28 @@ void storeBlock(unsigned char* area, int block, const Counts bins, int low, int 
     std::memcpy(area + static_cast<size_t>(block) * sizeof out, out, sizeof out);
 }
 
-// Counts the high byte of every sample of each channel (the second byte of
-// a little-endian 16-bit sample) into bins[channel]. Neighbouring pixels
-// count into separate sets of counters, so that the long runs of equal
-// values of a flat background do not queue on one counter; 32 bits hold any
+// Counts `samples` 8-bit values, one every Step bytes from the last byte of
+// the first (the high byte of a little-endian 16-bit sample), sample i into
+// set i mod 6. Runs start at a pixel, so on a colour image channel c counts
+// into sets c and c + 3, and consecutive samples of a channel never share a
+// counter: the long runs of equal values of a flat background do not queue
+// on one counter's store. Each round loads its samples before its
+// increments (the counter stores could alias the samples); 32 bits hold any
 // per-set count.
-template <int Step, int Channels, size_t... I>
+template <int Step, size_t... I>
 inline void countRound(const unsigned char* p, uint32_t (&sets)[kCounterSets][256],
                        std::index_sequence<I...>) {
-    // All loads first (the counter stores could alias them), then one
-    // increment per sample into a set of its own.
     const unsigned s[] = {p[I * Step]...};
     ((++sets[I][s[I]]), ...);
 }
 
-template <int Step, int Channels>
-void countSamples(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
-    constexpr int kSets = kCounterSets / Channels;  // sets per channel
-    constexpr int kRound = kSets * Channels;       // samples per round
-    uint32_t(&sets)[kCounterSets][256] = counters.sets;
-    const size_t width = image->width;
-    for (int y = firstRow; y < firstRow + rows; ++y) {
-        const unsigned char* p = image->data + static_cast<size_t>(y) * image->stride + (Step - 1);
-        size_t x = 0;
-        for (; x + kSets <= width; x += kSets, p += kRound * Step)
-            countRound<Step, Channels>(p, sets, std::make_index_sequence<kRound>{});
-        for (; x < width; ++x, p += Channels * Step)
-            for (int c = 0; c < Channels; ++c) ++sets[c][p[c * Step]];
-    }
+template <int Step>
+void countSamples(const unsigned char* p, size_t samples, uint32_t (&sets)[kCounterSets][256]) {
+    p += Step - 1;
+    size_t i = 0;
+    for (; i + kCounterSets <= samples; i += kCounterSets, p += kCounterSets * Step)
+        countRound<Step>(p, sets, std::make_index_sequence<kCounterSets>{});
+    for (size_t k = 0; i < samples; ++i, ++k, p += Step) ++sets[k][*p];
 }
 
 bool measurable(const _ezImage* image) {
@@ -145,13 +139,16 @@ bool measurable(const _ezImage* image) {
 
 void countRows(const _ezImage* image, int firstRow, int rows, HistogramCounters& counters) {
     if (!measurable(image)) return;
-    const bool wide = image->depth == 16;
-    if (image->channels == 1)
-        wide ? countSamples<2, 1>(image, firstRow, rows, counters)
-             : countSamples<1, 1>(image, firstRow, rows, counters);
-    else
-        wide ? countSamples<2, 3>(image, firstRow, rows, counters)
-             : countSamples<1, 3>(image, firstRow, rows, counters);
+    for (int y = firstRow; y < firstRow + rows; ++y)
+        countPixels(image->data + static_cast<size_t>(y) * image->stride, image->width,
+                    image->channels, image->depth, counters);
+}
+
+void countPixels(const unsigned char* p, size_t pixels, int channels, int depth,
+                 HistogramCounters& counters) {
+    const size_t samples = pixels * static_cast<size_t>(channels);
+    depth == 16 ? countSamples<2>(p, samples, counters.sets)
+                : countSamples<1>(p, samples, counters.sets);
 }
 
 void addCounters(const _ezImage* image, const HistogramCounters& counters, Counts* bins) {

@@ -184,3 +184,136 @@ TableBlocks tableKernel() {
 }
 
 }  // namespace tone::vbmi
+
+// ---- 16-bit pixels ------------------------------------------------------------
+//
+// The 384 bytes of 64 pixels (low, high byte of each of three samples) split
+// into six planes of bytes; the high bytes take the 8-bit steps, the low
+// bytes their own table, and the planes are merged back.
+
+namespace tone::vbmi {
+namespace {
+
+// Plane o (0..5: byte o of each 6-byte pixel), lane i: byte 6i + o of the
+// block, in vector pair 0 (bytes 0..127), 1 or 2.
+struct WideShuffles {
+    alignas(64) uint8_t split[6][64] = {};  // index within the pair
+    uint64_t splitPair[6][3] = {};          // lanes taken from each pair
+    alignas(64) uint8_t merge[6][64] = {};  // vector k, byte j: its lane, +64 in an odd plane
+    uint64_t mergePair[6][3] = {};          // bytes taken from planes 0-1, 2-3, 4-5
+    constexpr WideShuffles() {
+        for (int o = 0; o < 6; ++o)
+            for (int i = 0; i < 64; ++i) {
+                const int at = 6 * i + o;
+                split[o][i] = static_cast<uint8_t>(at % 128);
+                splitPair[o][at / 128] |= uint64_t{1} << i;
+            }
+        for (int k = 0; k < 6; ++k)
+            for (int j = 0; j < 64; ++j) {
+                const int at = 64 * k + j, plane = at % 6, lane = at / 6;
+                merge[k][j] = static_cast<uint8_t>((plane & 1) * 64 + lane);
+                mergePair[k][plane / 2] |= uint64_t{1} << j;
+            }
+    }
+};
+constexpr WideShuffles kWide;
+
+struct WideBlock {
+    __m512i plane[6];  // even: low bytes, odd: high bytes of channel o / 2
+};
+
+inline WideBlock splitWide(const unsigned char* p) {
+    __m512i v[6];
+    for (int k = 0; k < 6; ++k) v[k] = _mm512_loadu_si512(p + 64 * k);
+    WideBlock out;
+    for (int o = 0; o < 6; ++o) {
+        const __m512i index = _mm512_load_si512(kWide.split[o]);
+        __m512i r = _mm512_maskz_permutex2var_epi8(kWide.splitPair[o][0], v[0], index, v[1]);
+        r = _mm512_mask_blend_epi8(kWide.splitPair[o][1], r,
+                                   _mm512_permutex2var_epi8(v[2], index, v[3]));
+        out.plane[o] = _mm512_mask_blend_epi8(kWide.splitPair[o][2], r,
+                                              _mm512_permutex2var_epi8(v[4], index, v[5]));
+    }
+    return out;
+}
+
+inline void mergeWide(unsigned char* p, const WideBlock& b) {
+    for (int k = 0; k < 6; ++k) {
+        const __m512i index = _mm512_load_si512(kWide.merge[k]);
+        __m512i r = _mm512_maskz_permutex2var_epi8(kWide.mergePair[k][0], b.plane[0], index,
+                                                   b.plane[1]);
+        r = _mm512_mask_blend_epi8(kWide.mergePair[k][1], r,
+                                   _mm512_permutex2var_epi8(b.plane[2], index, b.plane[3]));
+        r = _mm512_mask_blend_epi8(kWide.mergePair[k][2], r,
+                                   _mm512_permutex2var_epi8(b.plane[4], index, b.plane[5]));
+        _mm512_storeu_si512(p + 64 * k, r);
+    }
+}
+
+template <bool Before, bool Saturation, bool After, bool Low>
+void colourWide(unsigned char* p, size_t blocks, const ColourSteps& steps) {
+    const Table b0(orIdentity(steps.before[0])), b1(orIdentity(steps.before[1])),
+        b2(orIdentity(steps.before[2]));
+    const Table a0(orIdentity(steps.after[0])), a1(orIdentity(steps.after[1])),
+        a2(orIdentity(steps.after[2]));
+    const Table w0(orIdentity(steps.low[0])), w1(orIdentity(steps.low[1])),
+        w2(orIdentity(steps.low[2]));
+    const __m512i s = _mm512_set1_epi16(static_cast<short>(steps.saturation));
+    for (size_t k = 0; k < blocks; ++k, p += 6 * kBlockPixels) {
+        WideBlock b = splitWide(p);
+        __m512i* h = b.plane;  // h[1], h[3], h[5]: the high bytes
+        if constexpr (Before) h[1] = b0(h[1]), h[3] = b1(h[3]), h[5] = b2(h[5]);
+        if constexpr (Saturation) {
+            h[1] = saturate(h[1], h[3], s);
+            h[5] = saturate(h[5], h[3], s);
+        }
+        if constexpr (After) h[1] = a0(h[1]), h[3] = a1(h[3]), h[5] = a2(h[5]);
+        if constexpr (Low) h[0] = w0(h[0]), h[2] = w1(h[2]), h[4] = w2(h[4]);
+        mergeWide(p, b);
+    }
+}
+
+template <bool Before, bool Saturation, bool After>
+void colourWideLow(unsigned char* p, size_t blocks, const ColourSteps& steps) {
+    const bool low = steps.low[0] || steps.low[1] || steps.low[2];
+    low ? colourWide<Before, Saturation, After, true>(p, blocks, steps)
+        : colourWide<Before, Saturation, After, false>(p, blocks, steps);
+}
+
+void colourWideAny(unsigned char* p, size_t blocks, const ColourSteps& steps) {
+    const bool before = steps.before[0] || steps.before[1] || steps.before[2];
+    const bool after = steps.after[0] || steps.after[1] || steps.after[2];
+    if (steps.saturation >= 0) {
+        if (before)
+            after ? colourWideLow<true, true, true>(p, blocks, steps)
+                  : colourWideLow<true, true, false>(p, blocks, steps);
+        else
+            after ? colourWideLow<false, true, true>(p, blocks, steps)
+                  : colourWideLow<false, true, false>(p, blocks, steps);
+    } else {
+        after ? colourWideLow<false, false, true>(p, blocks, steps)
+              : colourWideLow<false, false, false>(p, blocks, steps);
+    }
+}
+
+// The high bytes of three-channel 16-bit pixels through tables[c].
+void tablesWide(unsigned char* p, size_t blocks, int channels, const unsigned char* const* t) {
+    if (channels != 3) return;
+    const Table t0(t[0]), t1(t[1]), t2(t[2]);
+    for (size_t k = 0; k < blocks; ++k, p += 6 * kBlockPixels) {
+        WideBlock b = splitWide(p);
+        b.plane[1] = t0(b.plane[1]), b.plane[3] = t1(b.plane[3]), b.plane[5] = t2(b.plane[5]);
+        mergeWide(p, b);
+    }
+}
+
+}  // namespace
+
+ColourBlocks colourWideKernel() {
+    return colourWideAny;
+}
+TableBlocks tableWideKernel() {
+    return tablesWide;
+}
+
+}  // namespace tone::vbmi
