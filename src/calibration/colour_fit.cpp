@@ -19,9 +19,9 @@ using chart::Rgb;
 
 constexpr int kNeutrals[] = {19, 20, 21, 22};  // neutral 8 .. 3.5: below the white's clipping, above the noise
 constexpr int kWhite = 18, kBlack = 23;
-// The white patch's light below this share of the range is too little to
-// measure the dark patches against the noise.
-constexpr double kDarkWhite = 0.02;
+// The white patch's light below this share of the range leaves the dark
+// patches a few steps of the converter: too little to measure them.
+constexpr double kDarkWhite = 0.12;
 // A fit this far from the reference did not see the chart's colours.
 constexpr double kNoChartDeltaE = 12;
 
@@ -413,8 +413,11 @@ int calibrate(const char* c, const __IMG_RECT* chartRect, const std::string& pro
             decoded[p][k] = (decoded[p][k] - blackDecoded[p][k]) * light;
         }
     if (!looksLikeChart(seen)) {
-        // A dark picture hides the neutral row's steps as well.
-        if (*std::max_element(seen[kWhite].begin(), seen[kWhite].end()) < kDarkWhite * top) {
+        // A dark chart hides the neutral row's steps in the noise, but its
+        // patches still differ; a plain surface's do not.
+        double lo = top, hi = 0;
+        for (const Rgb& v : seen) lo = std::min(lo, v[1]), hi = std::max(hi, v[1]);
+        if (hi <= 0 || (hi < kDarkWhite * top && hi - lo > 0.25 * hi)) {
             why = "The chart is too dark to measure: lengthen the exposure or add light.";
             return EZ_EDARK;
         }
