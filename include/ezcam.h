@@ -613,7 +613,7 @@ EZCAM_API int GetColorProfiles(char* names, int length, const char* name);
  * should fill the rectangle with its white patch well lit but not clipped.
  * `progress` (may be null) is called on the calling thread after each frame
  * with the frames read and the frames it will read.
- * It reads 2 x (frames + 3) frames (a lost frame is read again, up to 40
+ * It reads 2 x frames + 5 frames (a lost frame is read again, up to 40
  * times): it waits for each as GetRawData does, at most 2 s plus twice the
  * exposure, and computes for up to a second. The camera must be streaming
  * (ResumeDevice) and no other thread may read its frames meanwhile.

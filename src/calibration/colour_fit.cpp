@@ -355,8 +355,9 @@ int calibrate(const char* c, const __IMG_RECT* chartRect, const std::string& pro
     }
     const Restore restore(c);
     SetAutoExposure(false, c);  // the two exposures are the ones measured
-    // 2 to settle, 1 after the settings and the measurement, twice.
-    Frames f(c, 2 * (3 + frames), progress, user);
+    // 2 to settle, 1 after the colour settings and the chart; 2 after the
+    // exposure's change and the chart again.
+    Frames f(c, 5 + 2 * frames, progress, user);
     auto noFrame = [&why] {
         why = "The camera sends no frames (is it streaming?).";
         return EZ_EIO;
