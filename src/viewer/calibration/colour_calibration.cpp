@@ -1,6 +1,7 @@
 // Colour calibration from the viewer.
 #include "viewer/calibration/colour_calibration.h"
 
+#include <QCloseEvent>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -15,6 +16,21 @@
 #include "viewer/widgets/control_rows.h"
 
 namespace viewer {
+
+namespace {
+
+// The calibration's progress: it stays up, and keeps the window from input,
+// until the calibration ends (the frames it reads are no one else's).
+class RunningDialog : public QProgressDialog {
+  public:
+    using QProgressDialog::QProgressDialog;
+
+  protected:
+    void reject() override {}
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+}  // namespace
 
 QString colourFailure(int result, const char* why) {
     switch (result) {
@@ -57,11 +73,12 @@ ColourCalibration::~ColourCalibration() {
 }
 
 void ColourCalibration::stopAndWait() {
+    shutDown = true;
     if (worker.joinable()) worker.join();
 }
 
 void ColourCalibration::begin() {
-    if (step != Step::Idle || camera.none()) return;
+    if (step != Step::Idle || camera.none() || shutDown) return;
     if (GetRawBayernPattern(camera.c_str()) <= 0) {
         tell(L("Colour calibration"), L("Colour calibration needs a colour camera."), true);
         return;
@@ -139,15 +156,16 @@ void ColourCalibration::liveEnded() {
 void ColourCalibration::run() {
     step = Step::Running;
     status.note(L("Calibrating colour on the chart…"), 0);
-    progress = new QProgressDialog(L("Measuring the colour chart…"), QString(), 0, 0, view.window());
+    progress = new RunningDialog(L("Measuring the colour chart…"), QString(), 0, 0, view.window());
+    progress->setCancelButton(nullptr);
+    progress->setWindowModality(Qt::WindowModal);
     progress->setObjectName(QStringLiteral("dlgColourProgress"));
     progress->setWindowTitle(L("Colour calibration"));
     progress->setMinimumDuration(0);
     progress->setAutoClose(false);
     progress->setAutoReset(false);
-    progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->show();
-    stopAndWait();
+    if (worker.joinable()) worker.join();  // the one before, ended already
     worker = std::thread([this, cam = calibrated_, name = profile.toStdString(), rect = chart] {
         EzColorFit fit;
         auto report = [](int done, int total, void* user) {
@@ -168,9 +186,13 @@ void ColourCalibration::progressed(int done, int total) {
 }
 
 void ColourCalibration::finished(int result, const EzColorFit& fit) {
-    stopAndWait();
-    if (progress) progress->close();
+    if (worker.joinable()) worker.join();
+    if (progress) {
+        progress->hide();
+        progress->deleteLater();
+    }
     end();
+    if (shutDown) return;  // the viewer is quitting: nothing more to show or start
     // Another camera may have been chosen meanwhile: this one's profile is
     // stored, and that one is left as it is.
     const bool same = camera.name() == calibrated_;

@@ -56,7 +56,7 @@ class ColourCalibration : public QObject {
     void cancel();
     // Live view has ended: a calibration waiting for the camera's frames starts.
     void liveEnded();
-    // Shut-down: waits for a calibration running.
+    // Shut-down: waits for a calibration running; nothing starts after.
     void stopAndWait();
     bool busy() const { return step != Step::Idle; }
 
@@ -80,6 +80,7 @@ class ColourCalibration : public QObject {
     Live live;
     Step step = Step::Idle;
     bool restartLive = false;  // live view stopped for the calibration
+    bool shutDown = false;     // stopAndWait() was called
     std::string calibrated_;   // the camera being calibrated
     __IMG_RECT chart{};        // raw frame pixels
     QString profile;

@@ -1,5 +1,5 @@
 // The Colour tab, for colour cameras: monochrome, colour enhancement and
-// its colour profile, the
+// its colour profile (beside the button that measures one), the
 // red, green and blue gains, saturation and white balance on the newest live
 // frame. Window thread only.
 #pragma once
