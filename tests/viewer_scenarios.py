@@ -586,8 +586,9 @@ def chart_delta_e(image, dark):
 
 
 def scenario_colour_calibration(s):
-    """The colour chart calibrated from the Colour tab: Escape cancels the
-    rectangle; a rectangle off the chart is refused with the reason; the
+    """The colour chart calibrated from the Colour tab: refused while a raw
+    recording takes the frames; Escape cancels the rectangle; a rectangle
+    off the chart is refused with the reason; the
     chart's rectangle dragged on the picture and a name typed in store the
     profile, which is chosen, and a still taken afterwards shows the chart's
     colours close to the reference, much closer than before."""
@@ -616,6 +617,20 @@ def scenario_colour_calibration(s):
     before = chart_still()
     s.click(kind="tab", text="Colour")
 
+    def refused(reason):
+        s.wait_widget("the refusal", name="dlgColourFailed")
+        s.wait_widget("the reason", window="Colour calibration", name="qt_msgbox_label", text=reason)
+        s.click(window="Colour calibration", kind="QPushButton", text="&?OK")
+        s.wait(lambda: not s.find(name="dlgColourFailed"), "the refusal to close")
+
+    # A raw recording has the frames.
+    s.raw_setup("fits", 3600, "seconds")
+    s.record_raw()
+    s.click(name="btnCalibrateColour")
+    refused(r"The camera is busy: a raw recording is running\.")
+    s.click(name="btnRaw", text="Stop Raw")
+    s.recording_ended()
+
     # Escape while the rectangle is asked for.
     s.mark()
     s.click(name="btnCalibrateColour")
@@ -639,10 +654,7 @@ def scenario_colour_calibration(s):
     s.drag(at(0.005, 0.005), at(0.065, 0.12), modifier=None)
     s.wait_widget("the name of the profile", window="Colour profile", kind="QLineEdit")
     s.key("Return")
-    s.wait_widget("the refusal", name="dlgColourFailed")
-    s.wait_widget("the reason", window="Colour calibration", name="qt_msgbox_label", text=r"No colour chart.*")
-    s.click(window="Colour calibration", kind="QPushButton", text="&?OK")
-    s.wait(lambda: not s.find(name="dlgColourFailed"), "the refusal to close")
+    refused(r"No colour chart.*")
     s.wait(lambda: s.live_text() == "Stop", "live view again after the refusal")
 
     # The chart, edge to edge, and a name of the user's.
