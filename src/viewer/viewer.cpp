@@ -152,6 +152,7 @@ void Viewer::cameraLoaded(bool firstLoad) {
 void Viewer::cameraClosed() {
     // Nothing to show: no live view can start, no setting reaches a camera.
     calibrationControls.close();
+    colour.cancel();
     liveView.setCameraLoaded(false);
     setCameraControlsEnabled(false);
     pictureTools.view()->clearPicture();
