@@ -74,7 +74,11 @@ enum {
                                * exposure */
     EZ_DEFECT_SEARCH = 5,     /* frame read: a requested defect search ran on this frame */
     EZ_EDEFECT_SEARCH = -5,   /* frame read: the defect search on this frame failed */
-    EZ_ELIT = -6              /* a dark or bias master whose frames show light: cover the lens */
+    EZ_ELIT = -6,             /* a dark or bias master whose frames show light: cover the lens */
+    EZ_ECHART = -7,           /* colour calibration: no colour chart in the rectangle */
+    EZ_EDARK = -8,            /* colour calibration: the chart too dark, or the exposure too short */
+    EZ_ECLIPPED = -9,         /* colour calibration: the chart's white at the top of the range */
+    EZ_EBUSY = -10            /* the camera is busy with a colour calibration */
 };
 
 /* Image record heading every frame buffer and every image. Its byte layout is
@@ -592,6 +596,60 @@ EZCAM_API int SaveColorProfile(const char* profile, const double* matrix, char* 
 EZCAM_API int SetColorProfile(const char* profile, const char* name);
 EZCAM_API int GetColorProfile(char* profile, int length, const char* name);
 EZCAM_API int GetColorProfiles(char* names, int length, const char* name);
+
+/* Colour calibration: CalcColorProfile measures the 24-patch colour chart
+ * (X-Rite's ColorChecker layout, 6 x 4 patches) inside `chart` on raw
+ * frames it reads from the camera, removes the black level by a second
+ * measurement at the shortest exposure, balances the white on the neutral
+ * patches, fits the 3 x 3 matrix that brings the camera's colours to the
+ * chart's reference (least squares, then a search lowering the mean
+ * CIEDE2000), and stores it with SaveColorProfile as the profile `profile`
+ * (null or "": "default"). The exposure, automatic exposure (off while it
+ * measures), colour enhancement and profile in use are as before when it
+ * returns: SetColorProfile switches the new profile on.
+ * `chart`: the chart's rectangle in raw frame pixels (as GetRawDataInfo
+ * delivers them, border included), at least 24 x 16; null: the whole frame.
+ * `frames`: frames averaged at each exposure, 1 to 1000; 0: 4. The chart
+ * should fill the rectangle with its white patch well lit but not clipped.
+ * `progress` (may be null) is called on the calling thread after each frame
+ * with the frames read and the frames it will read.
+ * It reads 2 x frames + 5 frames (a lost frame is read again, up to 40
+ * times): it waits for each as GetRawData does, at most 2 s plus twice the
+ * exposure, and computes for up to a second. The camera must be streaming
+ * (ResumeDevice) and no other thread may read its frames meanwhile.
+ * 0 and `fit` filled; -1 no such camera; -2 a null `fit`, a bad profile
+ * name, `frames` out of range or a rectangle outside the frame or too
+ * small; -3 no frames, or the profile could not be written; -4 a monochrome
+ * camera; EZ_ECHART no chart in the rectangle (its neutral row does not
+ * run from white to black, or the colours do not fit); EZ_EDARK the chart
+ * too dark, or the shortest exposure not below half the exposure;
+ * EZ_ECLIPPED the white patch at the top of the range; EZ_EBUSY another
+ * CalcColorProfile runs on the camera. On any failure `fit->why` says why
+ * in one sentence (and the profile is not changed). */
+typedef struct EzColorPatch {
+    double reference_rgb[3];  /* the chart's reference, linear sRGB (D65) */
+    double camera_rgb[3];     /* the raw mosaic's mean colour, black removed (channel 0 red) */
+    double before_rgb[3];     /* the fixed colour correction's, white-balanced, linear sRGB */
+    double after_rgb[3];      /* the fitted profile's, linear sRGB */
+    double delta_e_before;    /* CIEDE2000 to the reference */
+    double delta_e_after;
+} EzColorPatch;
+typedef struct EzColorFit {
+    char profile[128];             /* the profile's name */
+    char path[4096];               /* its file */
+    __IMG_RECT chart;              /* the rectangle measured */
+    double matrix[9];              /* the stored matrix, row-major (SaveColorProfile) */
+    double white_gains[3];         /* gains of channels 0, 1, 2 that made the neutrals grey */
+    double delta_e_mean_before;    /* CIEDE2000 over the patches, fixed correction */
+    double delta_e_max_before;
+    double delta_e_mean_after;     /* the same with the fitted profile */
+    double delta_e_max_after;
+    EzColorPatch patches[24];      /* in reading order: dark skin first, black last */
+    char why[256];                 /* on failure, the reason */
+} EzColorFit;
+typedef void (*EzColorProgress)(int done, int total, void* user);
+EZCAM_API int CalcColorProfile(const __IMG_RECT* chart, const char* profile, int frames, EzColorProgress progress,
+                               void* user, EzColorFit* fit, const char* name);
 
 /* Automatic exposure and white balance. */
 /* One-shot white balance from a raw frame: sets the channel gains so that

@@ -51,7 +51,7 @@ class Widget:
 class Session:
     """One ezview on its own X display, home directory and simulated bus."""
 
-    def __init__(self, ezview, cameras="0547:c004"):
+    def __init__(self, ezview, cameras="0547:c004", environment=None):
         self.work = tempfile.mkdtemp(prefix="ezview-scenario-")
         self.home = os.path.join(self.work, "home")
         self.captures = os.path.join(self.home, "Desktop")
@@ -74,6 +74,8 @@ class Session:
                    XDG_RUNTIME_DIR=self.work, EZCAM_CALIBRATION_DIR=self.library,
                    EZCAM_SIM_CONTROL=self.control_file, EZVIEW_WIDGET_MAP=self.map_file,
                    EZCAM_LOG="info")  # the bus says what it carried out
+        if environment:  # what the scenario's camera shows, in files of the session's own
+            env.update(environment(self.work))
         if env.get("ASAN_OPTIONS"):  # see viewer_end_to_end.sh
             env["ASAN_OPTIONS"] += ":strict_string_checks=0"
         self.env = env
@@ -172,14 +174,14 @@ class Session:
         self.xdotool("type", "--delay", 30, text)
 
     def drag(self, start, end, modifier="shift"):
-        """Drags with the left button from start to end, the modifier held."""
+        """Drags with the left button from start to end, the modifier (if any) held."""
         self.xdotool("mousemove", *start)
-        self.xdotool("keydown", modifier, "mousedown", 1)
+        self.xdotool(*(["keydown", modifier] if modifier else []), "mousedown", 1)
         for step in range(1, 11):
             self.xdotool("mousemove", start[0] + (end[0] - start[0]) * step // 10,
                          start[1] + (end[1] - start[1]) * step // 10)
             time.sleep(0.02)
-        self.xdotool("mouseup", 1, "keyup", modifier)
+        self.xdotool("mouseup", 1, *(["keyup", modifier] if modifier else []))
 
     def choose(self, combo_name, index):
         """Opens a list and picks the entry at `index` with the keys."""
@@ -540,6 +542,156 @@ def scenario_still_while_stopped(s):
     s.quit()
 
 
+# The simulator's colour chart: X-Rite's L*a*b* (D50), reading order, and the
+# patches' place as fractions of the raw frame.
+CHART_D50 = np.array([
+    [37.54, 14.37, 14.92], [64.66, 19.27, 17.50], [49.32, -3.82, -22.54], [43.46, -12.74, 22.72],
+    [54.94, 9.61, -24.79], [70.48, -32.26, -0.37], [62.73, 35.83, 56.50], [39.43, 10.75, -45.17],
+    [50.57, 48.64, 16.67], [30.10, 22.54, -20.87], [71.77, -24.13, 58.19], [71.51, 18.24, 67.37],
+    [28.37, 15.42, -49.80], [54.38, -39.72, 32.27], [42.43, 51.05, 28.62], [81.80, 2.67, 80.41],
+    [50.63, 51.28, -14.12], [49.57, -29.71, -28.32], [95.19, -1.03, 2.93], [81.29, -0.57, 0.44],
+    [66.89, -0.75, -0.06], [50.76, -0.13, 0.14], [35.63, -0.46, -0.48], [20.64, 0.07, -0.46]])
+SRGB_TO_XYZ = np.array([[0.4124564, 0.3575761, 0.1804375], [0.2126729, 0.7151522, 0.0721750],
+                        [0.0193339, 0.1191920, 0.9503041]])
+# A sensor whose filters see a good deal of the other colours.
+CHART_COLOUR = "0.70,0.25,0.05,0.15,0.75,0.10,0.05,0.30,0.65"
+
+
+def chart_delta_e(image, dark):
+    """CIEDE2000 of a linear still's 24 patches to the chart, the dark still
+    of the same settings taken off and the rest scaled so that the neutral
+    patches have the reference's luminance."""
+    from skimage.color import deltaE_ciede2000, lab2xyz, xyz2lab
+
+    # Bradford adaptation of the D50 reference to D65, as sRGB's white.
+    bradford = np.array([[0.8951, 0.2664, -0.1614], [-0.7502, 1.7135, 0.0367], [0.0389, -0.0685, 1.0296]])
+    d50, d65 = np.array([0.96422, 1.0, 0.82521]), np.array([0.95047, 1.0, 1.08883])
+    xyz = lab2xyz(CHART_D50, illuminant="D50")
+    scale = (bradford @ d65) / (bradford @ d50)
+    reference = xyz2lab((np.linalg.inv(bradford) @ (scale[:, None] * (bradford @ xyz.T))).T, illuminant="D65")
+    h, w = image.shape[:2]
+    raw_w, raw_h = w + BORDER, h + BORDER
+    means = []
+    for p in range(24):
+        c, r = p % 6, p // 6
+        x0, x1, y0, y1 = 0.07 + 0.15 * c, 0.18 + 0.15 * c, 0.13 + 0.2 * r, 0.27 + 0.2 * r
+        mx, my = (x1 - x0) / 4, (y1 - y0) / 4
+        xs = slice(int((x0 + mx) * raw_w) - BORDER // 2, int((x1 - mx) * raw_w) - BORDER // 2)
+        ys = slice(int((y0 + my) * raw_h) - BORDER // 2, int((y1 - my) * raw_h) - BORDER // 2)
+        means.append((image[ys, xs].astype(float) - dark[ys, xs]).reshape(-1, 3).mean(axis=0))
+    xyz = (SRGB_TO_XYZ @ np.array(means).T).T
+    neutrals = slice(19, 23)
+    xyz *= lab2xyz(reference[neutrals])[:, 1].sum() / xyz[neutrals, 1].sum()
+    return deltaE_ciede2000(reference, xyz2lab(xyz, illuminant="D65"))
+
+
+def scenario_colour_calibration(s):
+    """The colour chart calibrated from the Colour tab: refused while a raw
+    recording takes the frames; Escape cancels the rectangle; a rectangle
+    off the chart is refused with the reason; the
+    chart's rectangle dragged on the picture and a name typed in store the
+    profile, which is chosen, and a still taken afterwards shows the chart's
+    colours close to the reference, much closer than before."""
+    s.small_resolution()
+    s.manual_exposure(25)
+    s.click(kind="QCheckBox", text="TIFF")
+    s.start_live()
+
+    def still():
+        # The button, not a key on the picture: two clicks there are a double click, which zooms.
+        s.mark()
+        s.click(name="btnSnap")
+        path = s.wait_log(r"Still: (\S+)").group(1) + ".tif"
+        image = s.wait(lambda: _read_tiff(path), "the still " + path)[0]
+        os.remove(path)  # stills of the same second have the same name
+        return image
+
+    def chart_still():
+        """A still of the chart, and one with the lens covered for its black."""
+        light = still()
+        s.control("sensor 1 light=0")
+        dark = still()
+        s.control("sensor 1 light=1")
+        return chart_delta_e(light, dark)
+
+    before = chart_still()
+    s.click(kind="tab", text="Colour")
+
+    def refused(reason):
+        s.wait_widget("the refusal", name="dlgColourFailed")
+        s.wait_widget("the reason", window="Colour calibration", name="qt_msgbox_label", text=reason)
+        s.click(window="Colour calibration", kind="QPushButton", text="&?OK")
+        s.wait(lambda: not s.find(name="dlgColourFailed"), "the refusal to close")
+
+    # A raw recording has the frames.
+    s.raw_setup("fits", 3600, "seconds")
+    s.record_raw()
+    s.click(name="btnCalibrateColour")
+    refused(r"The camera is busy: a raw recording is running\.")
+    s.click(name="btnRaw", text="Stop Raw")
+    s.recording_ended()
+
+    # Escape while the rectangle is asked for.
+    s.mark()
+    s.click(name="btnCalibrateColour")
+    s.wait_log(r"Drag a rectangle over the colour chart")
+    s.key("Escape")
+    s.wait_log(r"Colour calibration cancelled")
+    s.wait_widget("the button again", name="btnCalibrateColour", enabled=True)
+
+    view = s.find(name="pView")
+    # The picture, fitted and centred in the view.
+    scale = min(view.w / 632, view.h / 472)
+    left, top = view.x + (view.w - 632 * scale) / 2, view.y + (view.h - 472 * scale) / 2
+
+    def at(fx, fy):
+        return int(left + fx * 632 * scale), int(top + fy * 472 * scale)
+
+    # A corner of the dark background: no chart there.
+    s.mark()
+    s.click(name="btnCalibrateColour")
+    s.wait_log(r"Drag a rectangle over the colour chart")
+    s.drag(at(0.005, 0.005), at(0.065, 0.12), modifier=None)
+    s.wait_widget("the name of the profile", window="Colour profile", kind="QLineEdit")
+    s.key("Return")
+    refused(r"No colour chart.*")
+    s.wait(lambda: s.live_text() == "Stop", "live view again after the refusal")
+
+    # The chart, edge to edge, and a name of the user's.
+    s.mark()
+    s.click(name="btnCalibrateColour")
+    s.wait_log(r"Drag a rectangle over the colour chart")
+    s.drag(at(0.002, 0.002), at(0.998, 0.998), modifier=None)
+    field = s.wait_widget("the name of the profile", window="Colour profile", kind="QLineEdit")
+    check(field.text == "daylight", "the name offered: %r" % field.text)
+    s.key("ctrl+a")
+    s.type("halogen 10x")
+    s.key("Return")
+    number = r"([0-9]+\.[0-9]+)"
+    said = s.wait_log(r"Colour profile 'halogen 10x' stored\. Colour difference \(CIEDE2000\) before: "
+                      r"mean %s, max %s; after: mean %s, max %s" % ((number,) * 4))
+    mean_before, _, mean_after, max_after = (float(v) for v in said.groups())
+    check(mean_after < 2 and max_after < 6 and mean_after < mean_before / 2, "the fit: " + said.group(0))
+    profiles = [os.path.join(d, f) for d, _, files in os.walk(s.env["EZCAM_COLOUR_DIR"]) for f in files]
+    check([os.path.basename(p) for p in profiles] == ["halogen 10x.profile"], "profiles %s" % profiles)
+    s.wait_widget("the profile chosen", name="cmbColourProfile", text="halogen 10x")
+    s.wait_widget("the result", name="dlgColourResult")
+    s.wait_widget("the differences", window="Colour calibration", name="qt_msgbox_label",
+                  text=r".*before: mean .*after: mean .*")
+    s.click(window="Colour calibration", kind="QPushButton", text="&?OK")
+    s.wait(lambda: not s.find(name="dlgColourResult"), "the result to close")
+    s.wait(lambda: s.live_text() == "Stop", "live view again after the calibration")
+    s.wait_frames()
+
+    after = chart_still()
+    print("still against the chart: before mean %.2f max %.2f, after mean %.2f max %.2f"
+          % (before.mean(), before.max(), after.mean(), after.max()))
+    # 8-bit stills leave the dark patches a few steps of the converter.
+    check(after.mean() < 2 and after.max() < 8, "the still after: mean %.2f, max %.2f" % (after.mean(), after.max()))
+    check(after.mean() < before.mean() / 2, "before %.2f, after %.2f" % (before.mean(), after.mean()))
+    s.quit()
+
+
 def _read_tiff(path):
     import tifffile
 
@@ -556,6 +708,13 @@ SCENARIOS = {
     "resolution_while_recording": scenario_resolution_while_recording,
     "unplug_while_recording": scenario_unplug_while_recording,
     "still_while_stopped": scenario_still_while_stopped,
+    "colour_calibration": scenario_colour_calibration,
+}
+
+# What a scenario's camera shows, where it is not the default scene.
+ENVIRONMENTS = {
+    "colour_calibration": lambda work: dict(EZCAM_SIM_SCENE="chart", EZCAM_SIM_COLOUR=CHART_COLOUR,
+                                            EZCAM_COLOUR_DIR=os.path.join(work, "colour")),
 }
 
 
@@ -570,7 +729,7 @@ def main():
         session = None
         keep = bool(os.environ.get("KEEP"))
         try:
-            session = Session(ezview)
+            session = Session(ezview, environment=ENVIRONMENTS.get(name))
             SCENARIOS[name](session)
             print("%s: passed in %.1f s" % (name, time.monotonic() - began))
         except Failure as failure:

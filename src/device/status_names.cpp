@@ -18,6 +18,10 @@ extern "C" const char* StatusName(int status) {
         EZ_NAME(EZ_DEFECT_SEARCH)
         EZ_NAME(EZ_EDEFECT_SEARCH)
         EZ_NAME(EZ_ELIT)
+        EZ_NAME(EZ_ECHART)
+        EZ_NAME(EZ_EDARK)
+        EZ_NAME(EZ_ECLIPPED)
+        EZ_NAME(EZ_EBUSY)
     }
 #undef EZ_NAME
     return nullptr;

@@ -5,6 +5,7 @@
 #include <string>
 #include <type_traits>
 
+#include "calibration/colour_fit.h"
 #include "camera/cam_bayer.h"
 #include "device/registry.h"
 #include "ezcam.h"
@@ -603,6 +604,22 @@ int GetColorProfile(char* profile, int length, const char* name) {
         const auto matrix = c.pipeline().colourProfileInUse();
         return copyText(matrix ? matrix->name : std::string(), profile, length);
     });
+}
+
+// Built on the calls above: it takes no lock of its own beyond theirs, so
+// setters and the frame reads it makes take turns as any program's do.
+int CalcColorProfile(const __IMG_RECT* chart, const char* profile, int frames, EzColorProgress progress,
+                     void* user, EzColorFit* fit, const char* name) {
+    if (!fit) return EZ_ERANGE;
+    *fit = EzColorFit{};
+    std::string why;
+    const int result = ezcam::guarded(EZ_EIO, [&]() -> int {
+        return colourfit::calibrate(name, chart, text(profile), frames, progress, user, *fit, why);
+    });
+    if (result != EZ_OK)
+        copyText(why.empty() ? "The calibration failed inside the library (see the log)." : why, fit->why,
+                 sizeof fit->why);
+    return result;
 }
 
 // ---- Automatic exposure and white balance

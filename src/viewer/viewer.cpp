@@ -24,9 +24,19 @@ Viewer::Viewer(QObject* parent)
                if (on != liveView.running() && (on || !rawRecording.recording().recording()))
                    liveView.toggle();
            }}),
+      colour(selected, status, *pictureTools.view(),
+             {[this] { return liveView.running(); },
+              [this](bool on) {
+                  if (on != liveView.running()) liveView.toggle();
+              },
+              [this]() -> QString {
+                  if (rawRecording.recording().recording()) return L("a raw recording is running");
+                  if (calibrationControls.masters().busy()) return L("a calibration master is being taken");
+                  return {};
+              }}),
       settingsTabs(
           selected, status, [this] { return liveView.newestFrame(); },
-          calibrationControls.button()),
+          calibrationControls.button(), colour.button()),
       shown(std::make_unique<ViewerWindow>(WindowParts{pictureTools, cameras, liveView,
                                                        settingsTabs, folder, stillCapture,
                                                        movieCapture, rawRecording, status})) {
@@ -68,6 +78,7 @@ void Viewer::connectPieces() {
     connect(&cameras, &CameraSession::leaving, this, [this] {
         rawRecording.recording().stop(L("another camera was chosen"));
         calibrationControls.close();  // it was the other camera's
+        colour.cancel();
         pictureTools.view()->clearPicture();
         stillCapture.forget();  // it was the other camera's
     });
@@ -83,6 +94,7 @@ void Viewer::connectPieces() {
 
     connect(pictureTools.view(), &LiveView::regionDrawn, &region, &RegionOfInterest::regionDrawn);
     connect(&pictureTools, &PictureTools::wholeFrameAsked, &region, &RegionOfInterest::wholeFrame);
+    connect(&colour, &ColourCalibration::calibrated, &settingsTabs.colour(), &ColourSettings::useProfile);
     connect(&pictureTools, &PictureTools::objectiveChosen, &cameras,
             &CameraSession::rememberObjective);
 }
@@ -115,6 +127,7 @@ void Viewer::terminate() {
     liveView.stopAndWait();
     rawRecording.recording().stopAndWait(L("the viewer quit"));
     calibrationControls.stopAndWait();
+    colour.stopAndWait();
     movieCapture.finish();
     cameras.finish();
     QDir().mkpath(documents);
@@ -139,6 +152,7 @@ void Viewer::cameraLoaded(bool firstLoad) {
 void Viewer::cameraClosed() {
     // Nothing to show: no live view can start, no setting reaches a camera.
     calibrationControls.close();
+    colour.cancel();
     liveView.setCameraLoaded(false);
     setCameraControlsEnabled(false);
     pictureTools.view()->clearPicture();
@@ -182,6 +196,7 @@ void Viewer::liveViewEnded() {
         cameras.liveCameraLeft() ? L("the camera was unplugged") : L("live view stopped");
     rawRecording.recording().stop(why);
     calibrationControls.masters().liveEnded(why);
+    colour.liveEnded();
     cameras.liveEnded();
     emit liveEnded();
     if (liveWanted) startLiveWhenReady();

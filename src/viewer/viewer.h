@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "viewer/calibration/calibration_controls.h"
+#include "viewer/calibration/colour_calibration.h"
 #include "viewer/capture/capture_folder.h"
 #include "viewer/capture/movie_capture.h"
 #include "viewer/capture/still_capture.h"
@@ -59,6 +60,7 @@ class Viewer : public QObject {
     MovieCapture& movies() { return movieCapture; }
     RawRecordingControls& raw() { return rawRecording; }
     CalibrationControls& calibration() { return calibrationControls; }
+    ColourCalibration& colourCalibration() { return colour; }
 
   signals:
     // Live view has ended, its threads are gone, and an unplugged camera has
@@ -87,6 +89,7 @@ class Viewer : public QObject {
     LiveController liveView{selected, status, *pictureTools.view()};
     CameraSession cameras{selected, status, liveView};
     CalibrationControls calibrationControls;
+    ColourCalibration colour;
     SettingsTabs settingsTabs;
     StillCapture stillCapture{selected, status, folder, liveView, pictureTools};
     MovieCapture movieCapture{selected, status, folder, liveView};

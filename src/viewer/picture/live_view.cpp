@@ -187,7 +187,8 @@ void LiveView::paintEvent(QPaintEvent*) {
         const QRect pixels = QRect(regionFrom, regionTo).normalized();
         const QRectF shown(t.toView(pixels.topLeft()),
                            t.toView(pixels.bottomRight() + QPoint(1, 1)));
-        painter.setPen(QPen(QColor(255, 220, 0), 1, Qt::DashLine));
+        // A chart's rectangle in another colour than a region's.
+        painter.setPen(QPen(chartTool ? QColor(0, 220, 255) : QColor(255, 220, 0), 1, Qt::DashLine));
         painter.drawRect(shown.adjusted(0, 0, -1, -1));
     }
     if (micronsPerPixel > 0) {
@@ -213,7 +214,7 @@ void LiveView::wheelEvent(QWheelEvent* event) {
 void LiveView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !current) return;
     dragFrom = event->position();
-    if (regionTool || event->modifiers() & Qt::ShiftModifier) {
+    if (chartTool || regionTool || event->modifiers() & Qt::ShiftModifier) {
         drag = Drag::Region;
         const QRect inside(QPoint(), current->size());
         const QPoint at = imagePixelAt(dragFrom);
@@ -252,7 +253,19 @@ void LiveView::mouseReleaseEvent(QMouseEvent* event) {
     if (ended != Drag::Region) return;
     update();
     const QRect region = QRect(regionFrom, regionTo).normalized();
-    if (region.width() > 1 && region.height() > 1) emit regionDrawn(region);
+    if (region.width() <= 1 || region.height() <= 1) return;
+    if (chartTool)
+        emit chartDrawn(region);
+    else
+        emit regionDrawn(region);
+}
+
+void LiveView::setChartTool(bool on) {
+    chartTool = on;
+    if (!on && drag == Drag::Region) {
+        drag = Drag::None;
+        update();
+    }
 }
 
 void LiveView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -60,6 +60,10 @@ class LiveView : public QWidget {
     bool clippingShown() const;
     // While set, a left drag draws a region (as a drag with Shift does).
     void setRegionTool(bool on) { regionTool = on; }
+    // While set, a left drag draws a colour chart's rectangle instead
+    // (chartDrawn, not regionDrawn); a drag under way is dropped when it is
+    // cleared.
+    void setChartTool(bool on);
     // Micrometres per image pixel for the scale bar; 0 shows none.
     void setScaleBar(double micronsPerPixel);
 
@@ -70,6 +74,8 @@ class LiveView : public QWidget {
     void readoutChanged(const QString& text);
     // A region was dragged out: finished-image pixels, inside the picture.
     void regionDrawn(const QRect& pixels);
+    // The same for the chart tool.
+    void chartDrawn(const QRect& pixels);
     // Zoom or pan changed, or a frame of another size arrived.
     void zoomChanged();
     // A new frame is on screen.
@@ -116,6 +122,7 @@ class LiveView : public QWidget {
     ViewRenderer windowRenderer;
     double micronsPerPixel = 0;
     bool regionTool = false;
+    bool chartTool = false;
     bool cursorInside = false;
     QPointF cursor;
     enum class Drag { None, Pan, Region } drag = Drag::None;

@@ -27,7 +27,8 @@ QString channelGainText(int gain) {
 
 }  // namespace
 
-ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newest, QObject* parent)
+ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newest, QWidget* calibrateButton,
+                               QObject* parent)
     : QObject(parent), camera(selected), newestFrame(std::move(newest)), tab(new QWidget) {
     auto* form = new QFormLayout(tab);
     chkMono = new QCheckBox(L("Monochrome"), tab);
@@ -35,7 +36,10 @@ ColourSettings::ColourSettings(const SelectedCamera& selected, NewestFrame newes
     form->addRow(QString(), chkMono);
     form->addRow(QString(), chkColor);
     cmbProfile = new QComboBox(tab);
-    form->addRow(L("Colour profile"), cmbProfile);
+    auto* profiles = new QHBoxLayout;
+    profiles->addWidget(cmbProfile, 1);
+    profiles->addWidget(calibrateButton);
+    form->addRow(L("Colour profile"), profiles);
     form->addRow(L("Red"), sliderRow(tab, sldRed, txtRed));
     form->addRow(L("Green"), sliderRow(tab, sldGreen, txtGreen));
     form->addRow(L("Blue"), sliderRow(tab, sldBlue, txtBlue));
@@ -128,6 +132,17 @@ void ColourSettings::profileChosen(int index) {
         SetColorEnhancement(true, cam());
         setCheckedQuietly(chkColor, true);
     }
+}
+
+void ColourSettings::useProfile(const QString& name) {
+    loadProfiles();
+    const int index = cmbProfile->findData(name);
+    if (index < 0) return;
+    {
+        const QSignalBlocker quiet(cmbProfile);
+        cmbProfile->setCurrentIndex(index);
+    }
+    profileChosen(index);
 }
 
 void ColourSettings::showDefaults() {

@@ -1,5 +1,5 @@
 // The Colour tab, for colour cameras: monochrome, colour enhancement and
-// its colour profile, the
+// its colour profile (beside the button that measures one), the
 // red, green and blue gains, saturation and white balance on the newest live
 // frame. Window thread only.
 #pragma once
@@ -25,7 +25,8 @@ using NewestFrame = std::function<std::vector<unsigned char>()>;
 class ColourSettings : public QObject {
     Q_OBJECT
   public:
-    ColourSettings(const SelectedCamera& camera, NewestFrame newestFrame,
+    // `calibrateButton` is placed beside the profiles.
+    ColourSettings(const SelectedCamera& camera, NewestFrame newestFrame, QWidget* calibrateButton,
                    QObject* parent = nullptr);
 
     QWidget* page() const { return tab; }
@@ -35,6 +36,8 @@ class ColourSettings : public QObject {
     bool load();
     // After the camera's defaults: monochrome and saturation as they are now.
     void showDefaults();
+    // A profile just stored: listed, chosen and in use.
+    void useProfile(const QString& name);
 
   private:
     const char* cam() const;

@@ -9,9 +9,10 @@
 namespace viewer {
 
 SettingsTabs::SettingsTabs(const SelectedCamera& camera, StatusLine& status,
-                           const NewestFrame& newestFrame, QWidget* mastersButton)
+                           const NewestFrame& newestFrame, QWidget* mastersButton,
+                           QWidget* colourCalibrationButton)
     : sensorTab(camera, status),
-      colourTab(camera, newestFrame),
+      colourTab(camera, newestFrame, colourCalibrationButton),
       imageTab(camera, status, newestFrame, mastersButton),
       tabView(new QTabWidget) {
     tabView->addTab(sensorTab.page(), L("Sensor"));

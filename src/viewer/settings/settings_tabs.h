@@ -14,12 +14,13 @@ namespace viewer {
 class SettingsTabs {
   public:
     SettingsTabs(const SelectedCamera& camera, StatusLine& status, const NewestFrame& newestFrame,
-                 QWidget* mastersButton);
+                 QWidget* mastersButton, QWidget* colourCalibrationButton);
     SettingsTabs(const SettingsTabs&) = delete;
     SettingsTabs& operator=(const SettingsTabs&) = delete;
 
     QTabWidget* widget() const { return tabView; }
     SensorSettings& sensor() { return sensorTab; }
+    ColourSettings& colour() { return colourTab; }
 
     // Loads every tab from the camera, and shows the Colour tab only where
     // the camera has colour.
