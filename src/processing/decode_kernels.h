@@ -374,7 +374,7 @@ struct Kernels {
         using Three = std::integral_constant<int, 3>;
         const R one = set(1), two = set(2);
         // Built only with a matrix (which the caller has checked fits).
-        [[maybe_unused]] const auto coefficients = [matrix] {
+        [[maybe_unused]] const auto coefficients = [&] {
             if constexpr (M != Through::None)
                 return typename Matrix::Coefficients(matrix);
             else
