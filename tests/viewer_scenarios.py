@@ -542,17 +542,6 @@ def scenario_still_while_stopped(s):
     s.quit()
 
 
-# The simulator's colour chart: X-Rite's L*a*b* (D50), reading order, and the
-# patches' place as fractions of the raw frame.
-CHART_D50 = np.array([
-    [37.54, 14.37, 14.92], [64.66, 19.27, 17.50], [49.32, -3.82, -22.54], [43.46, -12.74, 22.72],
-    [54.94, 9.61, -24.79], [70.48, -32.26, -0.37], [62.73, 35.83, 56.50], [39.43, 10.75, -45.17],
-    [50.57, 48.64, 16.67], [30.10, 22.54, -20.87], [71.77, -24.13, 58.19], [71.51, 18.24, 67.37],
-    [28.37, 15.42, -49.80], [54.38, -39.72, 32.27], [42.43, 51.05, 28.62], [81.80, 2.67, 80.41],
-    [50.63, 51.28, -14.12], [49.57, -29.71, -28.32], [95.19, -1.03, 2.93], [81.29, -0.57, 0.44],
-    [66.89, -0.75, -0.06], [50.76, -0.13, 0.14], [35.63, -0.46, -0.48], [20.64, 0.07, -0.46]])
-SRGB_TO_XYZ = np.array([[0.4124564, 0.3575761, 0.1804375], [0.2126729, 0.7151522, 0.0721750],
-                        [0.0193339, 0.1191920, 0.9503041]])
 # A sensor whose filters see a good deal of the other colours.
 CHART_COLOUR = "0.70,0.25,0.05,0.15,0.75,0.10,0.05,0.30,0.65"
 
@@ -561,14 +550,11 @@ def chart_delta_e(image, dark):
     """CIEDE2000 of a linear still's 24 patches to the chart, the dark still
     of the same settings taken off and the rest scaled so that the neutral
     patches have the reference's luminance."""
-    from skimage.color import deltaE_ciede2000, lab2xyz, xyz2lab
+    from skimage.color import deltaE_ciede2000, lab2xyz
 
-    # Bradford adaptation of the D50 reference to D65, as sRGB's white.
-    bradford = np.array([[0.8951, 0.2664, -0.1614], [-0.7502, 1.7135, 0.0367], [0.0389, -0.0685, 1.0296]])
-    d50, d65 = np.array([0.96422, 1.0, 0.82521]), np.array([0.95047, 1.0, 1.08883])
-    xyz = lab2xyz(CHART_D50, illuminant="D50")
-    scale = (bradford @ d65) / (bradford @ d50)
-    reference = xyz2lab((np.linalg.inv(bradford) @ (scale[:, None] * (bradford @ xyz.T))).T, illuminant="D65")
+    from chart_reference import SRGB_TO_XYZ, lab_of_linear, reference_lab_d65
+
+    reference = reference_lab_d65()
     h, w = image.shape[:2]
     raw_w, raw_h = w + BORDER, h + BORDER
     means = []
@@ -579,10 +565,10 @@ def chart_delta_e(image, dark):
         xs = slice(int((x0 + mx) * raw_w) - BORDER // 2, int((x1 - mx) * raw_w) - BORDER // 2)
         ys = slice(int((y0 + my) * raw_h) - BORDER // 2, int((y1 - my) * raw_h) - BORDER // 2)
         means.append((image[ys, xs].astype(float) - dark[ys, xs]).reshape(-1, 3).mean(axis=0))
-    xyz = (SRGB_TO_XYZ @ np.array(means).T).T
+    rgb = np.array(means)
     neutrals = slice(19, 23)
-    xyz *= lab2xyz(reference[neutrals])[:, 1].sum() / xyz[neutrals, 1].sum()
-    return deltaE_ciede2000(reference, xyz2lab(xyz, illuminant="D65"))
+    rgb *= lab2xyz(reference[neutrals])[:, 1].sum() / (SRGB_TO_XYZ @ rgb[neutrals].T)[1].sum()
+    return deltaE_ciede2000(reference, lab_of_linear(rgb))
 
 
 def scenario_colour_calibration(s):
